@@ -1,0 +1,256 @@
+// Bit-parallel edit distance (Myers 1999, in Hyyro's 2003 formulation).
+//
+// The shorter text is the pattern: one bit per pattern character in a
+// 64-bit word, or a row of words for longer patterns, so memory is
+// proportional to the shorter text. The longer text is streamed once.
+#include "algo/levenshtein.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "text/utf8.hpp"
+
+namespace vorn::algo {
+namespace {
+
+constexpr std::size_t kWordBits = 64;
+
+inline std::uint32_t hash_code_point(char32_t cp) noexcept {
+    return static_cast<std::uint32_t>(cp) * 0x9E3779B1u;
+}
+
+// Reads a text one scalar value at a time; bytes directly when pure ASCII.
+class AsciiReader {
+public:
+    explicit AsciiReader(std::string_view text) : text_(text) {}
+    bool done() const noexcept { return pos_ == text_.size(); }
+    char32_t next() noexcept { return static_cast<unsigned char>(text_[pos_++]); }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+class Utf8Reader {
+public:
+    explicit Utf8Reader(std::string_view text) : text_(text) {}
+    bool done() const noexcept { return pos_ == text_.size(); }
+    char32_t next() noexcept { return utf8::decode(text_, pos_); }
+
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+// Match masks of a pattern of at most 64 characters, on the stack.
+class SingleWordMasks {
+public:
+    template <class Reader>
+    explicit SingleWordMasks(Reader pattern) {
+        std::memset(ascii_, 0, sizeof ascii_);
+        std::memset(keys_, 0, sizeof keys_);
+        std::uint64_t bit = 1;
+        while (!pattern.done()) {
+            char32_t cp = pattern.next();
+            if (cp < 128) ascii_[cp] |= bit;
+            else *slot(cp) |= bit;
+            bit <<= 1;
+        }
+    }
+
+    std::uint64_t get(char32_t cp) const noexcept {
+        if (cp < 128) return ascii_[cp];
+        if (!any_extended_) return 0;
+        for (std::uint32_t i = hash_code_point(cp) >> 25;; i = (i + 1) & 127) {
+            if (keys_[i] == cp) return values_[i];
+            if (keys_[i] == 0) return 0;
+        }
+    }
+
+private:
+    // At most 64 distinct keys in 128 slots; key 0 (ASCII) marks a free slot.
+    std::uint64_t* slot(char32_t cp) noexcept {
+        any_extended_ = true;
+        for (std::uint32_t i = hash_code_point(cp) >> 25;; i = (i + 1) & 127) {
+            if (keys_[i] == cp) return &values_[i];
+            if (keys_[i] == 0) {
+                keys_[i] = cp;
+                values_[i] = 0;
+                return &values_[i];
+            }
+        }
+    }
+
+    std::uint64_t ascii_[128];
+    char32_t keys_[128];
+    std::uint64_t values_[128];
+    bool any_extended_ = false;
+};
+
+// Match masks of a longer pattern: `words` 64-bit words per character.
+class BlockMasks {
+public:
+    template <class Reader>
+    BlockMasks(Reader pattern, std::size_t length)
+        : words_((length + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0), rows_(words_, 0) {
+        std::size_t capacity = 16;
+        while (capacity < 2 * length) capacity <<= 1;
+        keys_.assign(capacity, 0);
+        row_of_.assign(capacity, 0);
+        mask_ = static_cast<std::uint32_t>(capacity - 1);
+        for (std::size_t i = 0; !pattern.done(); ++i) {
+            char32_t cp = pattern.next();
+            std::uint64_t* row = cp < 128 ? &ascii_[cp * words_] : extended_row(cp);
+            row[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
+        }
+    }
+
+    std::size_t words() const noexcept { return words_; }
+
+    const std::uint64_t* get(char32_t cp) const noexcept {
+        if (cp < 128) return &ascii_[cp * words_];
+        for (std::uint32_t i = slot_start(cp);; i = (i + 1) & mask_) {
+            if (keys_[i] == cp) return &rows_[row_of_[i] * words_];
+            if (keys_[i] == 0) return rows_.data();  // row 0 is all zero
+        }
+    }
+
+private:
+    std::uint32_t slot_start(char32_t cp) const noexcept {
+        return (hash_code_point(cp) >> 7) & mask_;
+    }
+
+    std::uint64_t* extended_row(char32_t cp) {
+        for (std::uint32_t i = slot_start(cp);; i = (i + 1) & mask_) {
+            if (keys_[i] == cp) return &rows_[row_of_[i] * words_];
+            if (keys_[i] == 0) {
+                keys_[i] = cp;
+                row_of_[i] = rows_.size() / words_;
+                rows_.resize(rows_.size() + words_, 0);
+                return &rows_[row_of_[i] * words_];
+            }
+        }
+    }
+
+    std::size_t words_;
+    std::vector<std::uint64_t> ascii_;
+    std::vector<std::uint64_t> rows_;
+    std::vector<char32_t> keys_;
+    std::vector<std::size_t> row_of_;
+    std::uint32_t mask_ = 0;
+};
+
+template <class Reader>
+std::uint64_t distance_single_word(const SingleWordMasks& masks, std::size_t m, Reader text) {
+    const std::uint64_t last = std::uint64_t{1} << (m - 1);
+    std::uint64_t vp = m == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
+    std::uint64_t vn = 0;
+    std::uint64_t score = m;
+    while (!text.done()) {
+        const std::uint64_t x = masks.get(text.next()) | vn;
+        const std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x;
+        std::uint64_t hp = vn | ~(d0 | vp);
+        std::uint64_t hn = vp & d0;
+        score += (hp & last) != 0;
+        score -= (hn & last) != 0;
+        hp = (hp << 1) | 1;
+        hn <<= 1;
+        vp = hn | ~(d0 | hp);
+        vn = hp & d0;
+    }
+    return score;
+}
+
+// One 64-row block of one column; hin/hout are the horizontal deltas
+// (-1, 0, +1) entering at the block's top and leaving at row `high`.
+inline int advance_block(std::uint64_t& vp, std::uint64_t& vn, std::uint64_t eq, int hin,
+                         std::uint64_t high) noexcept {
+    const std::uint64_t hin_negative = hin < 0;
+    const std::uint64_t xv = eq | vn;
+    eq |= hin_negative;
+    const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
+    std::uint64_t hp = vn | ~(xh | vp);
+    std::uint64_t hn = vp & xh;
+    const int hout = (hp & high) ? 1 : (hn & high) ? -1 : 0;
+    hp = (hp << 1) | static_cast<std::uint64_t>(hin > 0);
+    hn = (hn << 1) | hin_negative;
+    vp = hn | ~(xv | hp);
+    vn = hp & xv;
+    return hout;
+}
+
+template <class Reader>
+std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, Reader text) {
+    const std::size_t words = masks.words();
+    const std::uint64_t last = std::uint64_t{1} << ((m - 1) % kWordBits);
+    const std::uint64_t top = std::uint64_t{1} << (kWordBits - 1);
+    std::vector<std::uint64_t> vp(words, ~std::uint64_t{0});
+    std::vector<std::uint64_t> vn(words, 0);
+    std::uint64_t score = m;
+    while (!text.done()) {
+        const std::uint64_t* eq = masks.get(text.next());
+        int h = 1;  // the top row grows by one per text character
+        for (std::size_t w = 0; w + 1 < words; ++w) h = advance_block(vp[w], vn[w], eq[w], h, top);
+        h = advance_block(vp[words - 1], vn[words - 1], eq[words - 1], h, last);
+        score += static_cast<std::uint64_t>(static_cast<std::int64_t>(h));
+    }
+    return score;
+}
+
+template <class PatternReader, class TextReader>
+std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std::string_view text) {
+    if (m <= kWordBits) {
+        SingleWordMasks masks{PatternReader(pattern)};
+        return distance_single_word(masks, m, TextReader(text));
+    }
+    BlockMasks masks{PatternReader(pattern), m};
+    return distance_blocks(masks, m, TextReader(text));
+}
+
+inline bool continuation_at(std::string_view s, std::size_t i) noexcept {
+    return i < s.size() && utf8::is_continuation(static_cast<unsigned char>(s[i]));
+}
+
+}  // namespace
+
+std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
+    if (a == b) return 0;
+
+    // Common prefix and suffix never change the distance; cut them at
+    // character boundaries so that both remainders stay valid UTF-8.
+    std::size_t prefix = std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first - a.begin();
+    while (prefix > 0 && (continuation_at(a, prefix) || continuation_at(b, prefix))) --prefix;
+    a.remove_prefix(prefix);
+    b.remove_prefix(prefix);
+    std::size_t suffix = 0;
+    const std::size_t max_suffix = std::min(a.size(), b.size());
+    while (suffix < max_suffix && a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix]) ++suffix;
+    while (suffix > 0 && (continuation_at(a, a.size() - suffix) || continuation_at(b, b.size() - suffix))) --suffix;
+    a.remove_suffix(suffix);
+    b.remove_suffix(suffix);
+
+    std::size_t count_a = utf8::count_chars(a);
+    std::size_t count_b = utf8::count_chars(b);
+    if (count_a > count_b) {
+        std::swap(a, b);
+        std::swap(count_a, count_b);
+    }
+    if (count_a == 0) return count_b;
+
+    const bool pattern_ascii = count_a == a.size();
+    const bool text_ascii = count_b == b.size();
+    if (pattern_ascii && text_ascii) return distance_bit_parallel<AsciiReader, AsciiReader>(a, count_a, b);
+    if (pattern_ascii) return distance_bit_parallel<AsciiReader, Utf8Reader>(a, count_a, b);
+    if (text_ascii) return distance_bit_parallel<Utf8Reader, AsciiReader>(a, count_a, b);
+    return distance_bit_parallel<Utf8Reader, Utf8Reader>(a, count_a, b);
+}
+
+double levenshtein_similarity(std::string_view a, std::string_view b) {
+    const std::size_t m = std::max(utf8::count_chars(a), utf8::count_chars(b));
+    if (m == 0) return 1.0;
+    const double d = static_cast<double>(levenshtein_distance(a, b));
+    return 1.0 - d / static_cast<double>(m);
+}
+
+}  // namespace vorn::algo

@@ -1,0 +1,125 @@
+// The argument-binding frame shared by every Python-callable operation:
+// bind positional and keyword arguments to named parameters, convert them
+// in parameter order, run the operation, convert its result.
+#pragma once
+
+#include "python/pyref.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "error/vorn_error.hpp"
+#include "python/errors.hpp"
+
+namespace vorn::py {
+
+// An operation's name as used in messages ("f()" or "Class.method()") and
+// its parameter names; every parameter is required.
+template <std::size_t N>
+struct Signature {
+    const char* full_name;
+    std::array<const char*, N> params;
+};
+
+// Fills slots[0..n) with borrowed references, or sets TypeError.
+bool bind_vectorcall(const char* full_name, const char* const* params, std::size_t n,
+                     PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, PyObject** slots);
+bool bind_tuple_dict(const char* full_name, const char* const* params, std::size_t n,
+                     PyObject* args, PyObject* kwargs, PyObject** slots);
+
+// Conversions of one argument; on failure the conversion's own exception
+// is set. Further overloads for other parameter types live next to the
+// code that needs them, in this namespace, and are found by lookup at the
+// point of use.
+bool convert(PyObject* object, std::string_view& out);  // borrowed UTF-8, no copy
+bool convert(PyObject* object, std::uint64_t& out);     // __index__, 0 ..= 2**64 - 1
+bool convert(PyObject* object, bool& out);              // exactly True/False (or numpy.bool)
+bool convert(PyObject* object, double& out);
+
+// Adds the note "while processing '{name}'" to the current exception.
+void note_while_processing(const char* name) noexcept;
+
+namespace detail {
+
+template <class Out>
+bool convert_parameter(PyObject* object, const char* name, Out& out) {
+    if (convert(object, out)) return true;
+    note_while_processing(name);
+    return false;
+}
+
+template <std::size_t N, class... Out, std::size_t... I>
+bool convert_all(const Signature<N>& sig, PyObject* const* slots, std::index_sequence<I...>, Out&... out) {
+    return (convert_parameter(slots[I], sig.params[I], out) && ...);
+}
+
+}  // namespace detail
+
+// Vectorcall arguments (functions and methods).
+template <std::size_t N, class... Out>
+bool parse_args(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                Out&... out) {
+    static_assert(sizeof...(Out) == N, "one output per parameter");
+    PyObject* slots[N + 1];
+    if (!bind_vectorcall(sig.full_name, sig.params.data(), N, args, nargsf, kwnames, slots)) return false;
+    return detail::convert_all(sig, slots, std::index_sequence_for<Out...>{}, out...);
+}
+
+// Argument tuple and keyword dict (constructors).
+template <std::size_t N, class... Out>
+bool parse_tuple_args(const Signature<N>& sig, PyObject* args, PyObject* kwargs, Out&... out) {
+    static_assert(sizeof...(Out) == N, "one output per parameter");
+    PyObject* slots[N + 1];
+    if (!bind_tuple_dict(sig.full_name, sig.params.data(), N, args, kwargs, slots)) return false;
+    return detail::convert_all(sig, slots, std::index_sequence_for<Out...>{}, out...);
+}
+
+// Result conversions: each returns a new reference or nullptr with an
+// exception set.
+PyObject* to_python(std::uint64_t value);
+PyObject* to_python(double value);
+PyObject* to_python(std::string_view utf8);
+inline PyObject* to_python(const std::string& utf8) { return to_python(std::string_view(utf8)); }
+PyObject* to_python(const std::vector<std::uint64_t>& values);
+inline PyObject* to_python(PyObject* owned) { return owned; }
+
+template <class T>
+PyObject* to_python(const Expected<T, InvalidArgument>& outcome) {
+    if (!outcome) return raise_invalid_argument(outcome.error());
+    return to_python(*outcome);
+}
+
+namespace detail {
+
+template <class F>
+struct FunctionTraits;
+template <class R, class... A>
+struct FunctionTraits<R (*)(A...)> {
+    using Args = std::tuple<std::decay_t<A>...>;
+};
+template <class R, class... A>
+struct FunctionTraits<R (*)(A...) noexcept> : FunctionTraits<R (*)(A...)> {};
+
+}  // namespace detail
+
+// A module-level function with the fast-call convention that binds its
+// arguments by `Sig`, calls `Fn` and converts the result.
+template <const auto& Sig, auto Fn>
+PyObject* fastcall(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    return guarded([&]() -> PyObject* {
+        typename detail::FunctionTraits<decltype(Fn)>::Args values;
+        bool bound = std::apply(
+            [&](auto&... out) { return parse_args(Sig, args, nargsf, kwnames, out...); }, values);
+        if (!bound) return nullptr;
+        return to_python(std::apply(Fn, values));
+    });
+}
+
+}  // namespace vorn::py

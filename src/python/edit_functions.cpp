@@ -1,0 +1,22 @@
+// Bindings of the edit-distance functions.
+#include "algo/levenshtein.hpp"
+#include "python/binding.hpp"
+#include "python/functions.hpp"
+
+namespace vorn::py {
+namespace {
+
+constexpr Signature<2> kLevenshteinDistance{"levenshtein_distance()", {"a", "b"}};
+constexpr Signature<2> kLevenshteinSimilarity{"levenshtein_similarity()", {"a", "b"}};
+
+}  // namespace
+
+PyObject* levenshtein_distance(PyObject* m, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+    return fastcall<kLevenshteinDistance, algo::levenshtein_distance>(m, args, n, kw);
+}
+
+PyObject* levenshtein_similarity(PyObject* m, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+    return fastcall<kLevenshteinSimilarity, algo::levenshtein_similarity>(m, args, n, kw);
+}
+
+}  // namespace vorn::py

@@ -1,0 +1,16 @@
+// Entry points of the module-level functions (fast-call convention with
+// keywords) and the type objects of the classes. Each family of bindings
+// lives in its own file; module.cpp registers them in order.
+#pragma once
+
+#include "python/pyref.hpp"
+
+namespace vorn::py {
+
+using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// edit_functions.cpp
+PyObject* levenshtein_distance(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* levenshtein_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+}  // namespace vorn::py

@@ -1,0 +1,91 @@
+// The module definition and its execution step, which registers every
+// public object in a fixed order and lists each name in __all__.
+#include "python/functions.hpp"
+
+namespace vorn::py {
+namespace {
+
+struct Registration {
+    PyMethodDef function;          // used when type_object is null
+    PyObject* (*type_object)();    // new reference to a class's type object
+};
+
+Registration function(const char* name, FastcallFunction entry, const char* doc) {
+    return {{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
+             METH_FASTCALL | METH_KEYWORDS, doc},
+            nullptr};
+}
+
+[[maybe_unused]] Registration type(const char* name, PyObject* (*type_object)()) {
+    return {{name, nullptr, 0, nullptr}, type_object};
+}
+
+// Registration order is the order of __all__. The method records must
+// outlive the function objects made from them, hence static storage.
+Registration registrations[] = {
+    function("levenshtein_distance", levenshtein_distance, "levenshtein_distance(a, b)\n--\n\n"),
+    function("levenshtein_similarity", levenshtein_similarity, "levenshtein_similarity(a, b)\n--\n\n"),
+    // jaro_winkler_similarity, hamming_similarity, hamming_distance,
+    // jaccard_similarity, jaccard_bigram_similarity, jaccard_trigram_similarity, jaccard_word_similarity,
+    // minhash_signature, minhash_similarity, minhash_similarity_default,
+    // simhash_fingerprint, simhash_fingerprint_default, simhash_similarity, simhash_similarity_default,
+    // bm25_similarity, tfidf_similarity,
+    // Preprocessor, clean_text, clean_text_stopwords,
+    // VornFlow
+};
+
+// Appends the name to __all__ (created on first use) and sets the attribute.
+int add_public(PyObject* module, const char* name, PyObject* object) {
+    PyObject* namespace_dict = PyModule_GetDict(module);  // borrowed
+    PyObject* all = PyDict_GetItemString(namespace_dict, "__all__");  // borrowed
+    if (all == nullptr) {
+        PyRef created(PyList_New(0));
+        if (!created || PyDict_SetItemString(namespace_dict, "__all__", created.get()) < 0) return -1;
+        all = created.get();  // the module dict keeps it alive
+    }
+    PyRef key(PyUnicode_FromString(name));
+    if (!key || PyList_Append(all, key.get()) < 0) return -1;
+    return PyDict_SetItem(namespace_dict, key.get(), object);
+}
+
+int register_one(PyObject* module, PyObject* module_name, Registration& entry) {
+    PyRef object(entry.type_object != nullptr
+                     ? entry.type_object()
+                     : PyCMethod_New(&entry.function, module, module_name, nullptr));
+    if (!object) return -1;
+    return add_public(module, entry.function.ml_name, object.get());
+}
+
+int exec_module(PyObject* module) {
+    PyRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    for (Registration& entry : registrations) {
+        if (register_one(module, module_name.get(), entry) < 0) return -1;
+    }
+    return 0;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    // The class and exception type objects are created once per process,
+    // which is not safe to share across interpreters.
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "vorn",   // m_name
+    "",       // m_doc
+    0,        // m_size: no per-module state
+    nullptr,  // m_methods: functions are added by the execution step
+    slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace vorn::py
+
+extern "C" PyMODINIT_FUNC PyInit_vorn() { return PyModuleDef_Init(&vorn::py::module_def); }

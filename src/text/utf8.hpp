@@ -1,0 +1,104 @@
+// UTF-8 helpers shared by every algorithm: counting, decoding and boundaries.
+//
+// Python hands the library valid UTF-8, but the core is also fuzzed with
+// arbitrary bytes, so every function here stays in bounds on any input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace vorn::utf8 {
+
+inline constexpr bool is_continuation(unsigned char byte) noexcept {
+    return (byte & 0xC0) == 0x80;
+}
+
+// Number of scalar values: the bytes that are not continuation bytes.
+inline std::size_t count_chars(std::string_view text) noexcept {
+    std::size_t count = 0;
+    for (unsigned char byte : text) count += !is_continuation(byte);
+    return count;
+}
+
+// True when every byte is below 0x80. Word-at-a-time for long texts.
+inline bool is_ascii(std::string_view text) noexcept {
+    const char* p = text.data();
+    std::size_t n = text.size();
+    std::uint64_t acc = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        acc |= word;
+    }
+    for (; n > 0; ++p, --n) acc |= static_cast<unsigned char>(*p);
+    return (acc & 0x8080808080808080ULL) == 0;
+}
+
+// Length in bytes of the sequence that starts with this lead byte (1 for
+// stray continuation bytes, so that decoding always advances).
+inline constexpr std::size_t sequence_length(unsigned char lead) noexcept {
+    if (lead < 0xC0) return 1;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) return 3;
+    return 4;
+}
+
+// Decodes the scalar value starting at text[pos] and advances pos past it.
+// Truncated sequences decode from the bytes that are there.
+inline char32_t decode(std::string_view text, std::size_t& pos) noexcept {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    unsigned char lead = s[pos];
+    if (lead < 0x80) {
+        ++pos;
+        return lead;
+    }
+    std::size_t len = sequence_length(lead);
+    if (pos + len > text.size()) len = text.size() - pos;
+    char32_t cp = len == 2 ? (lead & 0x1F) : len == 3 ? (lead & 0x0F) : (lead & 0x07);
+    if (len == 1) cp = lead;
+    for (std::size_t i = 1; i < len; ++i) cp = (cp << 6) | (s[pos + i] & 0x3F);
+    pos += len;
+    return cp;
+}
+
+// Largest character boundary at or below `limit` (limit <= text.size()).
+inline std::size_t floor_boundary(std::string_view text, std::size_t limit) noexcept {
+    while (limit > 0 && limit < text.size() && is_continuation(static_cast<unsigned char>(text[limit])))
+        --limit;
+    return limit;
+}
+
+// Smallest character boundary at or above `pos` (pos <= text.size()).
+inline std::size_t ceil_boundary(std::string_view text, std::size_t pos) noexcept {
+    while (pos < text.size() && is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
+    return pos;
+}
+
+// Appends the UTF-8 encoding of cp to out; returns the number of bytes.
+template <class String>
+inline std::size_t append(String& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+        return 1;
+    }
+    if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        return 3;
+    }
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    return 4;
+}
+
+}  // namespace vorn::utf8
