@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Prepares a virtual environment with vorn built from this checkout.
+#   VORN_PYTHON=/path/to/python   interpreter to use (default: newest 3.12+ found, 3.12 preferred)
+#   VORN_VENV=dir                 environment directory (default: .venv)
+#   VORN_EXTRAS=test,bench        optional dependency groups to install
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+is_supported() { "$1" -c 'import sys; sys.exit(sys.version_info < (3, 12))' >/dev/null 2>&1; }
+
+find_python() {
+    local candidate
+    for candidate in "${VORN_PYTHON:-}" python3.12 python3.13 python3; do
+        [ -n "$candidate" ] || continue
+        if command -v "$candidate" >/dev/null 2>&1 && is_supported "$candidate"; then
+            command -v "$candidate"
+            return
+        fi
+    done
+    if command -v pyenv >/dev/null 2>&1; then
+        local root version
+        root="$(pyenv root)"
+        for version in $(pyenv versions --bare | grep -E '^3\.1[2-9]' | sort -V); do
+            if is_supported "$root/versions/$version/bin/python"; then
+                echo "$root/versions/$version/bin/python"
+                return
+            fi
+        done
+    fi
+    echo "error: Python 3.12 or newer is required (set VORN_PYTHON)" >&2
+    return 1
+}
+
+# ICU's development files are the one system dependency of the build.
+if ! pkg-config --exists icu-uc 2>/dev/null; then
+    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libicu-dev pkg-config >/dev/null
+    else
+        echo "error: ICU development files are missing (Debian: apt-get install libicu-dev)" >&2
+        exit 1
+    fi
+fi
+
+venv="${VORN_VENV:-.venv}"
+if [ ! -x "$venv/bin/python" ] || ! is_supported "$venv/bin/python"; then
+    python="$(find_python)"
+    "$python" -m venv "$venv"
+fi
+"$venv/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+extras="${VORN_EXTRAS:-}"
+"$venv/bin/python" -m pip install -q --disable-pip-version-check ".${extras:+[$extras]}"

@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Builds vorn into a fresh-enough virtual environment and runs the test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+VORN_EXTRAS="test${VORN_EXTRAS:+,$VORN_EXTRAS}" bash scripts/setup.sh
+"${VORN_VENV:-.venv}/bin/python" -m pytest "$@"
