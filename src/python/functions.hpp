@@ -12,5 +12,9 @@ using FastcallFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, 
 // edit_functions.cpp
 PyObject* levenshtein_distance(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* levenshtein_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* jaro_winkler_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* hamming_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* hamming_distance(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
 
 }  // namespace vorn::py

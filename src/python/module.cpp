@@ -25,7 +25,9 @@ Registration function(const char* name, FastcallFunction entry, const char* doc)
 Registration registrations[] = {
     function("levenshtein_distance", levenshtein_distance, "levenshtein_distance(a, b)\n--\n\n"),
     function("levenshtein_similarity", levenshtein_similarity, "levenshtein_similarity(a, b)\n--\n\n"),
-    // jaro_winkler_similarity, hamming_similarity, hamming_distance,
+    function("jaro_winkler_similarity", jaro_winkler_similarity, "jaro_winkler_similarity(a, b)\n--\n\n"),
+    function("hamming_similarity", hamming_similarity, "hamming_similarity(a, b)\n--\n\n"),
+    function("hamming_distance", hamming_distance, "hamming_distance(a, b)\n--\n\n"),
     // jaccard_similarity, jaccard_bigram_similarity, jaccard_trigram_similarity, jaccard_word_similarity,
     // minhash_signature, minhash_similarity, minhash_similarity_default,
     // simhash_fingerprint, simhash_fingerprint_default, simhash_similarity, simhash_similarity_default,
