@@ -16,5 +16,10 @@ PyObject* jaro_winkler_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObj
 PyObject* hamming_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* hamming_distance(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
+// set_functions.cpp
+PyObject* jaccard_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* jaccard_bigram_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* jaccard_trigram_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* jaccard_word_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 }  // namespace vorn::py

@@ -1,0 +1,177 @@
+// Jaccard similarity over n-gram and word sets.
+//
+// Set elements are spans of the input texts, never copies. Each set is an
+// open-addressing table sized once for the number of elements it can get
+// (no rehashing), on the stack for short texts. The intersection probes
+// the larger set with the elements of the smaller one.
+#include "algo/jaccard.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+
+#include "text/utf8.hpp"
+#include "text/whitespace.hpp"
+
+namespace vorn::algo {
+namespace {
+
+inline std::uint64_t mix(std::uint64_t x) noexcept {
+    x ^= x >> 32;
+    x *= 0xD6E8FEB86659FD93ULL;
+    x ^= x >> 32;
+    x *= 0xD6E8FEB86659FD93ULL;
+    x ^= x >> 32;
+    return x;
+}
+
+// Deterministic; the hash only decides where elements sit in a table.
+std::uint64_t hash_bytes(const char* p, std::size_t n) noexcept {
+    std::uint64_t h = static_cast<std::uint64_t>(n) * 0x9E3779B97F4A7C15ULL;
+    for (; n > 8; p += 8, n -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        h = (h ^ word) * 0xBF58476D1CE4E5B9ULL;
+        h ^= h >> 31;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, p, n);
+    return mix(h ^ tail);
+}
+
+// A set of non-empty byte spans with a fixed capacity of at least twice
+// the number of elements it was created for.
+class SpanSet {
+public:
+    // Trivial, so that the inline table is not cleared beyond what is used.
+    struct Slot {
+        const char* data;
+        std::size_t size;  // 0 marks a free slot
+        std::uint64_t hash;
+    };
+
+    explicit SpanSet(std::size_t expected) {
+        std::size_t capacity = 8;
+        while (capacity < 2 * expected) capacity <<= 1;
+        if (capacity <= kInline) {
+            slots_ = inline_;
+        } else {
+            heap_ = std::make_unique_for_overwrite<Slot[]>(capacity);
+            slots_ = heap_.get();
+        }
+        std::fill_n(slots_, capacity, Slot{nullptr, 0, 0});
+        mask_ = capacity - 1;
+    }
+    SpanSet(const SpanSet&) = delete;
+    SpanSet& operator=(const SpanSet&) = delete;
+
+    std::size_t size() const noexcept { return size_; }
+
+    void insert(std::string_view span) noexcept {
+        const std::uint64_t hash = hash_bytes(span.data(), span.size());
+        for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            Slot& slot = slots_[i];
+            if (slot.size == 0) {
+                slot = {span.data(), span.size(), hash};
+                ++size_;
+                return;
+            }
+            if (same(slot, span.data(), span.size(), hash)) return;
+        }
+    }
+
+    bool contains(const Slot& element) const noexcept {
+        for (std::size_t i = element.hash & mask_;; i = (i + 1) & mask_) {
+            const Slot& slot = slots_[i];
+            if (slot.size == 0) return false;
+            if (same(slot, element.data, element.size, element.hash)) return true;
+        }
+    }
+
+    // Elements that `other` contains too.
+    std::size_t count_common(const SpanSet& other) const noexcept {
+        std::size_t common = 0;
+        for (std::size_t i = 0; i <= mask_; ++i)
+            if (slots_[i].size != 0) common += other.contains(slots_[i]);
+        return common;
+    }
+
+private:
+    static bool same(const Slot& slot, const char* data, std::size_t size, std::uint64_t hash) noexcept {
+        return slot.hash == hash && slot.size == size && std::memcmp(slot.data, data, size) == 0;
+    }
+
+    static constexpr std::size_t kInline = 256;
+    Slot inline_[kInline];
+    std::unique_ptr<Slot[]> heap_;
+    Slot* slots_ = nullptr;
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+};
+
+double ratio(const SpanSet& x, const SpanSet& y) noexcept {
+    const bool x_smaller = x.size() <= y.size();
+    const SpanSet& smaller = x_smaller ? x : y;
+    const SpanSet& larger = x_smaller ? y : x;
+    const std::size_t common = smaller.count_common(larger);
+    const std::size_t united = larger.size() + (smaller.size() - common);
+    return static_cast<double>(common) / static_cast<double>(united);
+}
+
+// Start of the character after the one at pos: the next lead byte, which
+// is how characters are counted, so it stays consistent on any bytes.
+inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
+    ++pos;
+    while (pos < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
+    return pos;
+}
+
+// Every window of n characters of a text of at least n characters.
+void insert_windows(SpanSet& set, std::string_view text, std::uint64_t n) noexcept {
+    std::size_t begin = 0, end = 0;
+    for (std::uint64_t k = 0; k < n; ++k) end = next_char(text, end);
+    for (;;) {
+        set.insert(text.substr(begin, end - begin));
+        if (end >= text.size()) break;
+        begin = next_char(text, begin);
+        end = next_char(text, end);
+    }
+}
+
+std::size_t count_words(std::string_view text) {
+    std::size_t count = 0;
+    text::for_each_word(text, [&](std::string_view) { ++count; });
+    return count;
+}
+
+}  // namespace
+
+Expected<double, InvalidArgument> jaccard_similarity(std::string_view a, std::string_view b, std::uint64_t n) {
+    if (a == b) return 1.0;
+    if (n == 0) return kZeroWindow;
+    const std::size_t count_a = utf8::count_chars(a);
+    const std::size_t count_b = utf8::count_chars(b);
+    // A shorter text is its own only element, which no window of n
+    // characters and no other short text can equal.
+    if (count_a < n || count_b < n) return 0.0;
+    SpanSet set_a(count_a - n + 1), set_b(count_b - n + 1);
+    insert_windows(set_a, a, n);
+    insert_windows(set_b, b, n);
+    return ratio(set_a, set_b);
+}
+
+double jaccard_word_similarity(std::string_view a, std::string_view b) {
+    // Identical texts have equal word sets, empty or not.
+    if (a == b) return 1.0;
+    const std::size_t words_a = count_words(a);
+    const std::size_t words_b = count_words(b);
+    if (words_a == 0 && words_b == 0) return 1.0;
+    if (words_a == 0 || words_b == 0) return 0.0;
+    SpanSet set_a(words_a), set_b(words_b);
+    text::for_each_word(a, [&](std::string_view word) { set_a.insert(word); });
+    text::for_each_word(b, [&](std::string_view word) { set_b.insert(word); });
+    return ratio(set_a, set_b);
+}
+
+}  // namespace vorn::algo
