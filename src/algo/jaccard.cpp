@@ -26,22 +26,44 @@ inline std::uint64_t mix(std::uint64_t x) noexcept {
     return x;
 }
 
+inline std::uint64_t load64(const char* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+inline std::uint64_t load32(const char* p) noexcept {
+    std::uint32_t word;
+    std::memcpy(&word, p, 4);
+    return word;
+}
+
 // Deterministic; the hash only decides where elements sit in a table.
+// Reads only fixed-size words inside the span (overlapping at its end),
+// since n-grams are mostly a few bytes long.
 std::uint64_t hash_bytes(const char* p, std::size_t n) noexcept {
     std::uint64_t h = static_cast<std::uint64_t>(n) * 0x9E3779B97F4A7C15ULL;
-    for (; n > 8; p += 8, n -= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        h = (h ^ word) * 0xBF58476D1CE4E5B9ULL;
-        h ^= h >> 31;
+    std::uint64_t tail;
+    if (n >= 8) {
+        std::size_t rest = n;
+        for (; rest > 8; p += 8, rest -= 8) {
+            h = (h ^ load64(p)) * 0xBF58476D1CE4E5B9ULL;
+            h ^= h >> 31;
+        }
+        tail = load64(p + rest - 8);  // the last 8 bytes, overlapping the last word
+    } else if (n >= 4) {
+        tail = (load32(p) << 32) | load32(p + n - 4);
+    } else if (n > 0) {
+        const auto byte = [p](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])); };
+        tail = (byte(0) << 16) | (byte(n / 2) << 8) | byte(n - 1);
+    } else {
+        tail = 0;
     }
-    std::uint64_t tail = 0;
-    std::memcpy(&tail, p, n);
     return mix(h ^ tail);
 }
 
-// A set of non-empty byte spans with a fixed capacity of at least twice
-// the number of elements it was created for.
+// A set of non-empty byte spans with a fixed capacity of more than 1.5
+// times the number of elements it was created for.
 class SpanSet {
 public:
     // Trivial, so that the inline table is not cleared beyond what is used.
@@ -53,7 +75,7 @@ public:
 
     explicit SpanSet(std::size_t expected) {
         std::size_t capacity = 8;
-        while (capacity < 2 * expected) capacity <<= 1;
+        while (capacity < expected + expected / 2 + 1) capacity <<= 1;  // load below 2/3
         if (capacity <= kInline) {
             slots_ = inline_;
         } else {
@@ -68,17 +90,26 @@ public:
 
     std::size_t size() const noexcept { return size_; }
 
-    void insert(std::string_view span) noexcept {
-        const std::uint64_t hash = hash_bytes(span.data(), span.size());
-        for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
-            Slot& slot = slots_[i];
-            if (slot.size == 0) {
-                slot = {span.data(), span.size(), hash};
-                ++size_;
-                return;
+    // Calls produce(insert) once; insert(span) adds a span. The table and
+    // the count stay in locals meanwhile, which slot stores cannot alias.
+    template <class Producer>
+    void fill(Producer&& produce) {
+        Slot* const slots = slots_;
+        const std::size_t mask = mask_;
+        std::size_t size = size_;
+        produce([&](const char* data, std::size_t length) {
+            const std::uint64_t hash = hash_bytes(data, length);
+            for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+                Slot& slot = slots[i];
+                if (slot.size == 0) {
+                    slot = {data, length, hash};
+                    ++size;
+                    return;
+                }
+                if (same(slot, data, length, hash)) return;
             }
-            if (same(slot, span.data(), span.size(), hash)) return;
-        }
+        });
+        size_ = size;
     }
 
     bool contains(const Slot& element) const noexcept {
@@ -98,8 +129,10 @@ public:
     }
 
 private:
+    // Up to 8 bytes the hash is a bijection of the bytes (given the size),
+    // so equal hashes and sizes already mean equal spans.
     static bool same(const Slot& slot, const char* data, std::size_t size, std::uint64_t hash) noexcept {
-        return slot.hash == hash && slot.size == size && std::memcmp(slot.data, data, size) == 0;
+        return slot.hash == hash && slot.size == size && (size <= 8 || std::memcmp(slot.data, data, size) == 0);
     }
 
     static constexpr std::size_t kInline = 256;
@@ -128,15 +161,23 @@ inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
 }
 
 // Every window of n characters of a text of at least n characters.
-void insert_windows(SpanSet& set, std::string_view text, std::uint64_t n) noexcept {
-    std::size_t begin = 0, end = 0;
-    for (std::uint64_t k = 0; k < n; ++k) end = next_char(text, end);
-    for (;;) {
-        set.insert(text.substr(begin, end - begin));
-        if (end >= text.size()) break;
-        begin = next_char(text, begin);
-        end = next_char(text, end);
-    }
+void insert_windows(SpanSet& set, std::string_view text, std::uint64_t n) {
+    set.fill([&](auto&& insert) {
+        std::size_t begin = 0, end = 0;
+        for (std::uint64_t k = 0; k < n; ++k) end = next_char(text, end);
+        for (;;) {
+            insert(text.data() + begin, end - begin);
+            if (end >= text.size()) break;
+            begin = next_char(text, begin);
+            end = next_char(text, end);
+        }
+    });
+}
+
+void insert_words(SpanSet& set, std::string_view text) {
+    set.fill([&](auto&& insert) {
+        text::for_each_word(text, [&](std::string_view word) { insert(word.data(), word.size()); });
+    });
 }
 
 std::size_t count_words(std::string_view text) {
@@ -169,8 +210,8 @@ double jaccard_word_similarity(std::string_view a, std::string_view b) {
     if (words_a == 0 && words_b == 0) return 1.0;
     if (words_a == 0 || words_b == 0) return 0.0;
     SpanSet set_a(words_a), set_b(words_b);
-    text::for_each_word(a, [&](std::string_view word) { set_a.insert(word); });
-    text::for_each_word(b, [&](std::string_view word) { set_b.insert(word); });
+    insert_words(set_a, a);
+    insert_words(set_b, b);
     return ratio(set_a, set_b);
 }
 

@@ -108,18 +108,17 @@ Matching match_short(const Char* a, std::size_t na, const Char* b, std::size_t n
     const std::size_t window = match_window(na, nb);
     const std::size_t end = std::min(na, nb + window);  // later windows are empty
     std::uint64_t flags_a = 0, flags_b = 0;
+    Matching result;
     for (std::size_t i = 0; i < end; ++i) {
         const std::size_t lo = i > window ? i - window : 0;
         const std::size_t hi = std::min(nb, i + window + 1);
         const std::uint64_t candidates = masks.get(a[i]) & ~flags_b & low_bits(hi) & ~low_bits(lo);
-        if (candidates != 0) {
-            flags_b |= lowest_bit(candidates);
-            flags_a |= std::uint64_t{1} << i;
-        }
+        const bool found = candidates != 0;
+        flags_b |= lowest_bit(candidates);
+        flags_a |= static_cast<std::uint64_t>(found) << i;
+        result.matches += found;
     }
     // The k-th matched character of a pairs with the k-th matched one of b.
-    Matching result;
-    result.matches = static_cast<std::size_t>(std::popcount(flags_a));
     std::size_t mismatched = 0;
     for (; flags_a != 0; flags_a &= flags_a - 1, flags_b &= flags_b - 1)
         mismatched += a[std::countr_zero(flags_a)] != b[std::countr_zero(flags_b)];
