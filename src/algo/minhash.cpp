@@ -23,6 +23,12 @@ constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
 constexpr std::uint64_t kMersenne61 = (std::uint64_t{1} << 61) - 1;
 constexpr std::size_t kBlock = 256;
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VORN_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#else
+#define VORN_AVX2_CLONE
+#endif
+
 // v mod (2^61 - 1) for any 64-bit v: v = q * 2^61 + r is congruent to
 // q + r, which is below 2 * (2^61 - 1), so one conditional subtraction
 // finishes. Shifts, masks and a compare only, so it vectorises.
@@ -34,8 +40,7 @@ inline std::uint64_t mod_mersenne61(std::uint64_t v) noexcept {
 // Lowers sig[0..len) by the permutations base .. base + len - 1. Baseline
 // x86-64 has no 64-bit vector compare, so an AVX2 clone is chosen at load
 // time where the processor has it (about twice as fast).
-__attribute__((target_clones("avx2", "default")))
-void apply_block(const std::vector<std::uint64_t>& hashes, std::uint64_t base, std::size_t len,
+VORN_AVX2_CLONE void apply_block(const std::vector<std::uint64_t>& hashes, std::uint64_t base, std::size_t len,
                  std::uint64_t* __restrict sig) noexcept {
     std::uint64_t a[kBlock], b[kBlock];
     for (std::size_t j = 0; j < len; ++j) {
