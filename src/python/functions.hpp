@@ -22,4 +22,17 @@ PyObject* jaccard_bigram_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyO
 PyObject* jaccard_trigram_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* jaccard_word_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
+// fingerprint_functions.cpp
+PyObject* minhash_signature(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* minhash_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* minhash_similarity_default(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* simhash_fingerprint(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* simhash_fingerprint_default(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* simhash_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* simhash_similarity_default(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// corpus_functions.cpp
+PyObject* bm25_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* tfidf_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
 }  // namespace vorn::py

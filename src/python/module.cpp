@@ -32,9 +32,15 @@ Registration registrations[] = {
     function("jaccard_bigram_similarity", jaccard_bigram_similarity, "jaccard_bigram_similarity(a, b)\n--\n\n"),
     function("jaccard_trigram_similarity", jaccard_trigram_similarity, "jaccard_trigram_similarity(a, b)\n--\n\n"),
     function("jaccard_word_similarity", jaccard_word_similarity, "jaccard_word_similarity(a, b)\n--\n\n"),
-    // minhash_signature, minhash_similarity, minhash_similarity_default,
-    // simhash_fingerprint, simhash_fingerprint_default, simhash_similarity, simhash_similarity_default,
-    // bm25_similarity, tfidf_similarity,
+    function("minhash_signature", minhash_signature, "minhash_signature(text, shingle_size, num_hashes)\n--\n\n"),
+    function("minhash_similarity", minhash_similarity, "minhash_similarity(a, b, shingle_size, num_hashes)\n--\n\n"),
+    function("minhash_similarity_default", minhash_similarity_default, "minhash_similarity_default(a, b)\n--\n\n"),
+    function("simhash_fingerprint", simhash_fingerprint, "simhash_fingerprint(text, shingle_size)\n--\n\n"),
+    function("simhash_fingerprint_default", simhash_fingerprint_default, "simhash_fingerprint_default(text)\n--\n\n"),
+    function("simhash_similarity", simhash_similarity, "simhash_similarity(a, b, shingle_size)\n--\n\n"),
+    function("simhash_similarity_default", simhash_similarity_default, "simhash_similarity_default(a, b)\n--\n\n"),
+    function("bm25_similarity", bm25_similarity, "bm25_similarity(a, b)\n--\n\n"),
+    function("tfidf_similarity", tfidf_similarity, "tfidf_similarity(a, b)\n--\n\n"),
     // Preprocessor, clean_text, clean_text_stopwords,
     // VornFlow
 };

@@ -1,0 +1,85 @@
+// Character shingles and the 64-bit FNV-1a hash, shared by MinHash and
+// SimHash.
+//
+// A shingle is k consecutive Unicode scalar values of the text, handed out
+// as a view of the text's own UTF-8 bytes: nothing is copied or stored, so
+// a caller that only hashes each window needs no memory beyond the text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "error/vorn_error.hpp"
+#include "text/utf8.hpp"
+
+namespace vorn::algo {
+
+inline constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
+inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+// 64-bit FNV-1a over the bytes: h = (h ^ byte) * prime, wrapping.
+inline constexpr std::uint64_t fnv1a(std::string_view bytes) noexcept {
+    std::uint64_t h = kFnvOffsetBasis;
+    for (char c : bytes) {
+        h ^= static_cast<unsigned char>(c);
+        h *= kFnvPrime;
+    }
+    return h;
+}
+
+namespace detail {
+
+// Start of the character after the one that starts at pos.
+inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
+    ++pos;
+    while (pos < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
+    return pos;
+}
+
+}  // namespace detail
+
+// Calls emit(shingle) for every window of k characters, in text order and
+// keeping repeats; a text of fewer than k characters (the empty text
+// included) is a single shingle, the whole text. Returns the number of
+// shingles, or kZeroWindow, before emitting anything, when k is 0.
+template <class Emit>
+Expected<std::uint64_t, InvalidArgument> char_shingles(std::string_view text, std::uint64_t k, Emit&& emit) {
+    if (k == 0) return kZeroWindow;
+    const std::size_t size = text.size();
+
+    if (utf8::is_ascii(text)) {
+        if (size <= k) {  // also the case n == k: one window, the whole text
+            emit(text);
+            return std::uint64_t{1};
+        }
+        const std::size_t width = static_cast<std::size_t>(k);
+        const std::size_t last = size - width;
+        for (std::size_t start = 0; start <= last; ++start) emit(text.substr(start, width));
+        return static_cast<std::uint64_t>(last + 1);
+    }
+
+    // Bytes of the first window; stops at the end for short texts.
+    std::size_t end = 0;
+    std::uint64_t chars = 0;
+    while (end < size && chars < k) {
+        end = detail::next_char(text, end);
+        ++chars;
+    }
+    if (chars < k) {
+        emit(text);
+        return std::uint64_t{1};
+    }
+    std::size_t start = 0;
+    std::uint64_t count = 1;
+    emit(text.substr(0, end));
+    while (end < size) {
+        start = detail::next_char(text, start);
+        end = detail::next_char(text, end);
+        emit(text.substr(start, end - start));
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace vorn::algo

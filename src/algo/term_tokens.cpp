@@ -1,0 +1,129 @@
+#include "algo/term_tokens.hpp"
+
+#include <array>
+#include <bit>
+
+#include "algo/shingles.hpp"
+#include "text/lowercase.hpp"
+#include "text/whitespace.hpp"
+
+namespace vorn::algo {
+namespace {
+
+// ASCII separators: the whitespace U+0009..U+000D, U+0020 and the 32
+// punctuation characters U+0021..U+002F, U+003A..U+0040, U+005B..U+0060,
+// U+007B..U+007E.
+constexpr std::array<bool, 128> make_ascii_separators() {
+    std::array<bool, 128> table{};
+    for (unsigned c = 0; c < 128; ++c) {
+        bool punctuation = (c >= 0x21 && c <= 0x2F) || (c >= 0x3A && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
+                           (c >= 0x7B && c <= 0x7E);
+        table[c] = punctuation || text::is_ascii_whitespace(static_cast<unsigned char>(c));
+    }
+    return table;
+}
+
+constexpr std::array<bool, 128> kAsciiSeparator = make_ascii_separators();
+
+// Calls emit(piece) for every maximal run of non-separators, in order.
+template <class Emit>
+void for_each_piece(std::string_view text, Emit&& emit) {
+    std::size_t pos = 0, start = 0;
+    bool in_piece = false;
+    while (pos < text.size()) {
+        auto byte = static_cast<unsigned char>(text[pos]);
+        // Non-ASCII characters are stepped over byte by byte: a
+        // continuation byte is never the start of whitespace.
+        std::size_t separator = byte < 0x80 ? kAsciiSeparator[byte] : text::whitespace_length_at(text, pos);
+        if (separator != 0) {
+            if (in_piece) emit(text.substr(start, pos - start));
+            in_piece = false;
+            pos += separator;
+        } else {
+            if (!in_piece) start = pos;
+            in_piece = true;
+            ++pos;
+        }
+    }
+    if (in_piece) emit(text.substr(start));
+}
+
+// Open-addressing map from term to dense id, sized once for the number of
+// tokens so that it never grows and stays at most half full.
+class TermIds {
+public:
+    explicit TermIds(std::size_t max_terms)
+        : bits_(static_cast<int>(std::bit_width(max_terms | 1)) + 1), slots_(std::size_t{1} << bits_) {
+        keys_.reserve(max_terms);
+    }
+
+    // Id of the term; a new term gets the next id.
+    std::size_t insert(std::string_view term) {
+        const std::uint64_t h = fnv1a(term);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ULL) >> (64 - bits_));; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.id_plus_one == 0) {
+                slot = {h, keys_.size() + 1};
+                keys_.push_back(term);
+                return keys_.size() - 1;
+            }
+            if (slot.hash == h && keys_[slot.id_plus_one - 1] == term) return slot.id_plus_one - 1;
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::size_t id_plus_one = 0;  // 0: empty
+    };
+    int bits_;
+    std::vector<Slot> slots_;
+    std::vector<std::string_view> keys_;
+};
+
+}  // namespace
+
+TermTokens::TermTokens(std::string_view text) {
+    // Lowercased copies are appended to one buffer, which may move while it
+    // grows, so their views are made once it is complete.
+    struct Lowered {
+        std::size_t index, offset, size;
+    };
+    std::vector<Lowered> lowered;
+    for_each_piece(text, [&](std::string_view piece) {
+        if (!text::is_lowercase_ascii(piece)) {
+            const std::size_t offset = lowered_.size();
+            text::append_lowercase(piece, lowered_);
+            if (std::string_view(lowered_).substr(offset) != piece) {
+                lowered.push_back({terms_.size(), offset, lowered_.size() - offset});
+            } else {
+                lowered_.resize(offset);  // already lowercase: keep the view of the text
+            }
+        }
+        terms_.push_back(piece);
+    });
+    for (const Lowered& term : lowered) terms_[term.index] = std::string_view(lowered_).substr(term.offset, term.size);
+}
+
+TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b) {
+    TermCounts counts;
+    TermIds ids(a.size() + b.size());
+    counts.terms.reserve(a.size() + b.size());
+    counts.ids_a.reserve(a.size());
+    for (std::string_view term : a) {
+        std::size_t id = ids.insert(term);
+        if (id == counts.terms.size()) counts.terms.push_back({{0, 0}});
+        ++counts.terms[id].count[0];
+        counts.ids_a.push_back(id);
+    }
+    counts.distinct_a = counts.terms.size();
+    for (std::string_view term : b) {
+        std::size_t id = ids.insert(term);
+        if (id == counts.terms.size()) counts.terms.push_back({{0, 0}});
+        if (counts.terms[id].count[1]++ == 0) counts.distinct_b.push_back(id);
+    }
+    return counts;
+}
+
+}  // namespace vorn::algo
