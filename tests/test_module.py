@@ -203,3 +203,11 @@ _testcapi.run_in_subinterp_with_config({code!r}, use_main_obmalloc=False, allow_
     assert result.returncode == 0, result.stderr
     assert result.stdout.startswith("refused: "), result.stdout
     assert "subinterpreters" in result.stdout
+
+
+def test_import_raises_no_warnings():
+    import subprocess
+    import sys
+
+    out = subprocess.run([sys.executable, "-W", "error", "-c", "import vorn"], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr

@@ -35,4 +35,8 @@ PyObject* simhash_similarity_default(PyObject*, PyObject* const*, Py_ssize_t, Py
 PyObject* bm25_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 PyObject* tfidf_similarity(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
+// text_functions.cpp
+PyObject* clean_text(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+PyObject* clean_text_stopwords(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
 }  // namespace vorn::py

@@ -1,6 +1,7 @@
 // The module definition and its execution step, which registers every
 // public object in a fixed order and lists each name in __all__.
 #include "python/functions.hpp"
+#include "python/preprocessor_class.hpp"
 
 namespace vorn::py {
 namespace {
@@ -41,7 +42,9 @@ Registration registrations[] = {
     function("simhash_similarity_default", simhash_similarity_default, "simhash_similarity_default(a, b)\n--\n\n"),
     function("bm25_similarity", bm25_similarity, "bm25_similarity(a, b)\n--\n\n"),
     function("tfidf_similarity", tfidf_similarity, "tfidf_similarity(a, b)\n--\n\n"),
-    // Preprocessor, clean_text, clean_text_stopwords,
+    type("Preprocessor", preprocessor_type),
+    function("clean_text", clean_text, "clean_text(text)\n--\n\n"),
+    function("clean_text_stopwords", clean_text_stopwords, "clean_text_stopwords(text)\n--\n\n"),
     // VornFlow
 };
 

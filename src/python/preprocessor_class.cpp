@@ -1,0 +1,201 @@
+// Preprocessor objects each own one pipeline record; the with_* builders
+// copy it, change one field and wrap the copy in a new object.
+#include "python/preprocessor_class.hpp"
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "preprocess/preprocessor.hpp"
+#include "python/binding.hpp"
+#include "python/heap_type.hpp"
+
+namespace vorn::py {
+
+// The `words` argument of with_stopwords: any sequence of str except a str.
+struct StopwordList {
+    std::vector<std::string> words;
+};
+
+namespace {
+
+// A sequence may report any length; it only sizes the first allocation.
+constexpr Py_ssize_t kMaxReservedWords = 1024;
+
+}  // namespace
+
+bool convert(PyObject* object, StopwordList& out) {
+    if (PyUnicode_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be converted to 'Sequence'", Py_TYPE(object)->tp_name);
+        return false;
+    }
+    std::vector<std::string> words;
+    Py_ssize_t hint = PySequence_Size(object);
+    if (hint < 0) {
+        PyErr_Clear();
+    } else {
+        words.reserve(static_cast<std::size_t>(std::min(hint, kMaxReservedWords)));
+    }
+    PyRef iterator(PyObject_GetIter(object));
+    if (!iterator) return false;
+    while (PyRef item{PyIter_Next(iterator.get())}) {
+        std::string_view word;
+        if (!convert(item.get(), word)) return false;
+        words.emplace_back(word);
+    }
+    if (PyErr_Occurred()) return false;
+    out.words = std::move(words);
+    return true;
+}
+
+namespace {
+
+struct PreprocessorObject {
+    PyObject_HEAD
+    preprocess::Preprocessor record;
+};
+
+PyTypeObject* preprocessor_type_object = nullptr;  // created once, never released
+
+const preprocess::Preprocessor& record_of(PyObject* self) {
+    return reinterpret_cast<PreprocessorObject*>(self)->record;
+}
+
+// A new Preprocessor (never a subclass instance) owning the record.
+PyObject* wrap(preprocess::Preprocessor record) {
+    PyObject* object = preprocessor_type_object->tp_alloc(preprocessor_type_object, 0);
+    if (object == nullptr) return nullptr;
+    new (&reinterpret_cast<PreprocessorObject*>(object)->record) preprocess::Preprocessor(std::move(record));
+    return object;
+}
+
+constexpr Signature<0> kConstructor{"Preprocessor()", {}};
+constexpr Signature<1> kWithTrim{"Preprocessor.with_trim()", {"v"}};
+constexpr Signature<1> kWithLowercase{"Preprocessor.with_lowercase()", {"v"}};
+constexpr Signature<1> kWithStopwords{"Preprocessor.with_stopwords()", {"words"}};
+constexpr Signature<1> kWithMaxLength{"Preprocessor.with_max_length()", {"max"}};
+constexpr Signature<1> kWithRemoveStopwords{"Preprocessor.with_remove_stopwords()", {"v"}};
+constexpr Signature<1> kWithNormalizeUnicode{"Preprocessor.with_normalize_unicode()", {"v"}};
+constexpr Signature<1> kWithCollapseWhitespace{"Preprocessor.with_collapse_whitespace()", {"v"}};
+constexpr Signature<1> kProcess{"Preprocessor.process()", {"text"}};
+
+PyObject* preprocessor_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        if (!parse_tuple_args(kConstructor, args, kwargs)) return nullptr;
+        PyObject* object = type->tp_alloc(type, 0);
+        if (object == nullptr) return nullptr;
+        new (&reinterpret_cast<PreprocessorObject*>(object)->record) preprocess::Preprocessor();
+        return object;
+    });
+}
+
+void preprocessor_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<PreprocessorObject*>(self)->record.~Preprocessor();
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* preprocessor_repr(PyObject* self) {
+    const preprocess::Preprocessor& record = record_of(self);
+    std::string text = "Preprocessor(lowercase=";
+    text += record.lowercase ? "true" : "false";
+    text += ", stopwords=";
+    text += record.remove_stopwords ? "true" : "false";
+    text += ")";
+    return to_python(text);
+}
+
+// A builder: converts its one argument, then stores it in a copy of the
+// receiver's record.
+template <const auto& Sig, class Value, auto Store>
+PyObject* builder(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
+    return guarded([&]() -> PyObject* {
+        Value value{};
+        if (!parse_args(Sig, args, nargsf, kwnames, value)) return nullptr;
+        preprocess::Preprocessor record = record_of(self);
+        Store(record, std::move(value));
+        return wrap(std::move(record));
+    });
+}
+
+template <auto Field>
+void store_flag(preprocess::Preprocessor& record, bool value) {
+    record.*Field = value;
+}
+
+void store_max_length(preprocess::Preprocessor& record, std::uint64_t value) { record.max_length = value; }
+
+void store_stopwords(preprocess::Preprocessor& record, StopwordList list) {
+    record.stopwords = std::move(list.words);
+}
+
+PyObject* preprocessor_process(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        std::string_view text;
+        if (!parse_args(kProcess, args, nargsf, kwnames, text)) return nullptr;
+        return to_python(preprocess::process(record_of(self), text));
+    });
+}
+
+using Record = preprocess::Preprocessor;
+
+template <PyObject* (*Method)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept>
+constexpr PyMethodDef method(const char* name, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method)),
+            METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+PyMethodDef preprocessor_methods[] = {
+    method<builder<kWithTrim, bool, store_flag<&Record::trim>>>("with_trim", "with_trim($self, v)\n--\n\n"),
+    method<builder<kWithLowercase, bool, store_flag<&Record::lowercase>>>(
+        "with_lowercase", "with_lowercase($self, v)\n--\n\n"),
+    method<builder<kWithStopwords, StopwordList, store_stopwords>>(
+        "with_stopwords", "with_stopwords($self, words)\n--\n\n"),
+    method<builder<kWithMaxLength, std::uint64_t, store_max_length>>(
+        "with_max_length", "with_max_length($self, max)\n--\n\n"),
+    method<builder<kWithRemoveStopwords, bool, store_flag<&Record::remove_stopwords>>>(
+        "with_remove_stopwords", "with_remove_stopwords($self, v)\n--\n\n"),
+    method<builder<kWithNormalizeUnicode, bool, store_flag<&Record::normalize_unicode>>>(
+        "with_normalize_unicode", "with_normalize_unicode($self, v)\n--\n\n"),
+    method<builder<kWithCollapseWhitespace, bool, store_flag<&Record::collapse_whitespace>>>(
+        "with_collapse_whitespace", "with_collapse_whitespace($self, v)\n--\n\n"),
+    {"process", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(preprocessor_process)),
+     METH_FASTCALL | METH_KEYWORDS, "process($self, text)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot preprocessor_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Preprocessor()\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(preprocessor_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(preprocessor_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(preprocessor_repr)},
+    {Py_tp_methods, preprocessor_methods},
+    {0, nullptr},
+};
+
+PyType_Spec preprocessor_spec = {
+    "builtins.Preprocessor",
+    sizeof(PreprocessorObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
+    preprocessor_slots,
+};
+
+}  // namespace
+
+PyObject* preprocessor_type() {
+    if (preprocessor_type_object == nullptr) {
+        preprocessor_type_object = create_builtin_type(preprocessor_spec);
+        if (preprocessor_type_object == nullptr) return nullptr;
+    }
+    return Py_NewRef(reinterpret_cast<PyObject*>(preprocessor_type_object));
+}
+
+}  // namespace vorn::py
