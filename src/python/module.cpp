@@ -1,6 +1,7 @@
 // The module definition and its execution step, which registers every
 // public object in a fixed order and lists each name in __all__.
 #include "python/functions.hpp"
+#include "python/vornflow_class.hpp"
 
 namespace vorn::py {
 namespace {
@@ -31,7 +32,7 @@ Registration registrations[] = {
     // simhash_fingerprint, simhash_fingerprint_default, simhash_similarity, simhash_similarity_default,
     // bm25_similarity, tfidf_similarity,
     // Preprocessor, clean_text, clean_text_stopwords,
-    // VornFlow
+    type("VornFlow", vornflow_type),
 };
 
 // Appends the name to __all__ (created on first use) and sets the attribute.
