@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Prepares a virtual environment with vorn built from this checkout.
-#   VORN_PYTHON=/path/to/python   interpreter to use (default: newest 3.12+ found, 3.12 preferred)
+#   VORN_PYTHON=/path/to/python   interpreter to use (default: a 3.12+ found, 3.12 preferred)
+#   VORN_PYTHON_VERSION=3.13      accept only this minor version (from PATH or pyenv)
 #   VORN_VENV=dir                 environment directory (default: .venv)
 #   VORN_EXTRAS=test,bench        optional dependency groups to install
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-is_supported() { "$1" -c 'import sys; sys.exit(sys.version_info < (3, 12))' >/dev/null 2>&1; }
+wanted="${VORN_PYTHON_VERSION:-}"
+is_supported() {
+    "$1" -c 'import sys
+wanted = sys.argv[1]
+ok = sys.version_info >= (3, 12) and (not wanted or "%d.%d" % sys.version_info[:2] == wanted)
+sys.exit(not ok)' "$wanted" >/dev/null 2>&1
+}
 
 find_python() {
     local candidate
-    for candidate in "${VORN_PYTHON:-}" python3.12 python3.13 python3; do
+    for candidate in "${VORN_PYTHON:-}" ${wanted:+python$wanted} python3.12 python3.13 python3; do
         [ -n "$candidate" ] || continue
         if command -v "$candidate" >/dev/null 2>&1 && is_supported "$candidate"; then
             command -v "$candidate"
@@ -27,7 +34,7 @@ find_python() {
             fi
         done
     fi
-    echo "error: Python 3.12 or newer is required (set VORN_PYTHON)" >&2
+    echo "error: Python ${wanted:-3.12 or newer} is required (set VORN_PYTHON)" >&2
     return 1
 }
 

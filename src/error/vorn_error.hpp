@@ -55,6 +55,8 @@ public:
     T&& value() && { return std::get<0>(std::move(state_)); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
+    T* operator->() { return &value(); }
+    const T* operator->() const { return &value(); }
     const E& error() const& { return std::get<1>(state_); }
     E&& error() && { return std::get<1>(std::move(state_)); }
 

@@ -2,6 +2,7 @@
 // public object in a fixed order and lists each name in __all__.
 #include "python/functions.hpp"
 #include "python/preprocessor_class.hpp"
+#include "python/vornflow_class.hpp"
 
 namespace vorn::py {
 namespace {
@@ -17,7 +18,7 @@ Registration function(const char* name, FastcallFunction entry, const char* doc)
             nullptr};
 }
 
-[[maybe_unused]] Registration type(const char* name, PyObject* (*type_object)()) {
+Registration type(const char* name, PyObject* (*type_object)()) {
     return {{name, nullptr, 0, nullptr}, type_object};
 }
 
@@ -45,7 +46,7 @@ Registration registrations[] = {
     type("Preprocessor", preprocessor_type),
     function("clean_text", clean_text, "clean_text(text)\n--\n\n"),
     function("clean_text_stopwords", clean_text_stopwords, "clean_text_stopwords(text)\n--\n\n"),
-    // VornFlow
+    type("VornFlow", vornflow_type),
 };
 
 // Appends the name to __all__ (created on first use) and sets the attribute.

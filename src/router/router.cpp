@@ -1,0 +1,121 @@
+#include "router/router.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "text/utf8.hpp"
+
+namespace vorn::router {
+namespace {
+
+using Outcome = Expected<ComparisonResult, VornError>;
+
+// The texts a comparison scores: views of the caller's strings, or of
+// their preprocessed copies held here.
+class PreparedTexts {
+public:
+    PreparedTexts(const VornFlow& router, std::string_view a, std::string_view b) : a_(a), b_(b) {
+        if (router.preprocessor) {
+            storage_a_ = preprocess::process(*router.preprocessor, a);
+            storage_b_ = preprocess::process(*router.preprocessor, b);
+            a_ = storage_a_;
+            b_ = storage_b_;
+        }
+    }
+    PreparedTexts(const PreparedTexts&) = delete;
+    PreparedTexts& operator=(const PreparedTexts&) = delete;
+
+    std::string_view a() const noexcept { return a_; }
+    std::string_view b() const noexcept { return b_; }
+
+private:
+    std::string storage_a_;
+    std::string storage_b_;
+    std::string_view a_;
+    std::string_view b_;
+};
+
+ComparisonResult tier_result(const AlgorithmScore& scored, std::uint64_t tier) {
+    return ComparisonResult{scored.score, tier, scored.algorithm, false, std::nullopt};
+}
+
+constexpr std::array<std::pair<std::string_view, Intent>, 7> kIntentNames{{
+    {"names", Intent::Names},
+    {"typos", Intent::Typos},
+    {"codes", Intent::Codes},
+    {"documents", Intent::Documents},
+    {"dedup", Intent::Dedup},
+    {"deduplication", Intent::Dedup},
+    {"auto", Intent::Auto},
+}};
+
+constexpr std::size_t kHammingMaxBytes = 20;
+constexpr std::size_t kJaroWinklerMaxBytes = 50;
+constexpr std::size_t kBm25MaxBytes = 500;
+
+}  // namespace
+
+std::optional<Intent> parse_intent(std::string_view name) noexcept {
+    for (const auto& [accepted, intent] : kIntentNames) {
+        if (name == accepted) return intent;
+    }
+    return std::nullopt;
+}
+
+Algorithm auto_algorithm(std::string_view a, std::string_view b) noexcept {
+    const std::size_t longest = std::max(a.size(), b.size());
+    // Equal character counts (not bytes) so that Hamming is only chosen for
+    // texts it can compare; the size limits themselves count bytes.
+    if (longest <= kHammingMaxBytes && utf8::count_chars(a) == utf8::count_chars(b)) {
+        return Algorithm{Algorithm::Kind::Hamming};
+    }
+    if (longest <= kJaroWinklerMaxBytes) return Algorithm{Algorithm::Kind::JaroWinkler};
+    if (longest <= kBm25MaxBytes) return Algorithm{Algorithm::Kind::Bm25};
+    return Algorithm{Algorithm::Kind::SimHashDefault};
+}
+
+Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) {
+    if (router.auto_route) return compare_with_intent(router, Intent::Auto, a, b);
+
+    const PreparedTexts texts(router, a, b);
+    std::optional<AlgorithmScore> tier1_score;
+    if (router.tier1) {
+        auto scored = run_algorithm(router.tier1->algorithm, texts.a(), texts.b());
+        if (!scored) return std::move(scored).error();
+        if (router.tier1->decides(scored->score)) return tier_result(*scored, 1);
+        tier1_score = *scored;
+    }
+    std::optional<AlgorithmScore> tier2_score;
+    if (router.tier2) {
+        auto scored = run_algorithm(router.tier2->algorithm, texts.a(), texts.b());
+        if (!scored) return std::move(scored).error();
+        if (router.tier2->decides(scored->score)) return tier_result(*scored, 2);
+        tier2_score = *scored;
+    }
+    if (router.fallback) {
+        auto [score, data] = router.fallback(texts.a(), texts.b());
+        return ComparisonResult{score, 3, "fallback", true, std::move(data)};
+    }
+    // Nothing settled the pair: report the first tier that ran.
+    if (tier1_score) return tier_result(*tier1_score, 1);
+    if (tier2_score) return tier_result(*tier2_score, 2);
+    return VornError(VornError::Kind::RouterConfigError, "No tiers configured");
+}
+
+Outcome compare_with_intent(const VornFlow& router, Intent intent, std::string_view a, std::string_view b) {
+    const PreparedTexts texts(router, a, b);
+    Algorithm algorithm{Algorithm::Kind::Levenshtein};
+    switch (intent) {
+        case Intent::Names: algorithm = Algorithm{Algorithm::Kind::JaroWinkler}; break;
+        case Intent::Typos: algorithm = Algorithm{Algorithm::Kind::Levenshtein}; break;
+        case Intent::Codes: algorithm = Algorithm{Algorithm::Kind::Hamming}; break;
+        case Intent::Documents: algorithm = Algorithm{Algorithm::Kind::Bm25}; break;
+        case Intent::Dedup: algorithm = Algorithm{Algorithm::Kind::SimHashDefault}; break;
+        case Intent::Auto: algorithm = auto_algorithm(texts.a(), texts.b()); break;
+    }
+    auto scored = run_algorithm(algorithm, texts.a(), texts.b());
+    if (!scored) return std::move(scored).error();
+    return tier_result(*scored, 0);
+}
+
+}  // namespace vorn::router
