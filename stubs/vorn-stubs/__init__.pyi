@@ -3,6 +3,8 @@
 from collections.abc import Sequence
 from typing import TypedDict
 
+from typing_extensions import disjoint_base
+
 __all__ = [
     "levenshtein_distance",
     "levenshtein_similarity",
@@ -49,6 +51,7 @@ def tfidf_similarity(a: str, b: str) -> float: ...
 def clean_text(text: str) -> str: ...
 def clean_text_stopwords(text: str) -> str: ...
 
+@disjoint_base
 class Preprocessor:
     """An immutable text-normalisation pipeline. Every with_* builder returns
     a new Preprocessor (of this class itself, also when called on a
@@ -73,6 +76,7 @@ class ComparisonResult(TypedDict):
     fallback_called: bool
     fallback_data: str
 
+@disjoint_base
 class VornFlow:
     """An immutable tiered comparison router. Every configuring method
     returns a new VornFlow and leaves the receiver unchanged."""
