@@ -81,6 +81,14 @@ bool parse_tuple_args(const Signature<N>& sig, PyObject* args, PyObject* kwargs,
     return detail::convert_all(sig, slots, std::index_sequence_for<Out...>{}, out...);
 }
 
+// A method record for the fast-call convention with keywords, used for
+// module functions and class methods alike.
+template <class Entry>
+PyMethodDef fastcall_method(const char* name, Entry* entry, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)), METH_FASTCALL | METH_KEYWORDS,
+            doc};
+}
+
 // Result conversions: each returns a new reference or nullptr with an
 // exception set.
 PyObject* to_python(std::uint64_t value);

@@ -22,13 +22,13 @@ PyObject* internal_failure_type() {
     return type;
 }
 
+}  // namespace
+
 PyObject* raise_value_error(std::string_view message) {
     PyRef text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     if (text) PyErr_SetObject(PyExc_ValueError, text.get());
     return nullptr;
 }
-
-}  // namespace
 
 PyObject* to_py_err(const VornError& error) { return raise_value_error(error.display()); }
 

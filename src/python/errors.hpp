@@ -9,6 +9,9 @@
 
 namespace vorn::py {
 
+// Sets ValueError with this message; returns nullptr.
+PyObject* raise_value_error(std::string_view message);
+
 // Sets ValueError with the error's Display text; returns nullptr.
 PyObject* to_py_err(const VornError& error);
 

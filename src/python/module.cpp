@@ -1,5 +1,6 @@
 // The module definition and its execution step, which registers every
 // public object in a fixed order and lists each name in __all__.
+#include "python/binding.hpp"
 #include "python/functions.hpp"
 #include "python/preprocessor_class.hpp"
 #include "python/vornflow_class.hpp"
@@ -13,9 +14,7 @@ struct Registration {
 };
 
 Registration function(const char* name, FastcallFunction entry, const char* doc) {
-    return {{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry)),
-             METH_FASTCALL | METH_KEYWORDS, doc},
-            nullptr};
+    return {fastcall_method(name, entry, doc), nullptr};
 }
 
 Registration type(const char* name, PyObject* (*type_object)()) {

@@ -3,7 +3,6 @@
 #include "python/preprocessor_class.hpp"
 
 #include <algorithm>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,24 +55,12 @@ bool convert(PyObject* object, StopwordList& out) {
 
 namespace {
 
-struct PreprocessorObject {
-    PyObject_HEAD
-    preprocess::Preprocessor record;
-};
-
 PyTypeObject* preprocessor_type_object = nullptr;  // created once, never released
 
-const preprocess::Preprocessor& record_of(PyObject* self) {
-    return reinterpret_cast<PreprocessorObject*>(self)->record;
-}
+using Record = preprocess::Preprocessor;
 
 // A new Preprocessor (never a subclass instance) owning the record.
-PyObject* wrap(preprocess::Preprocessor record) {
-    PyObject* object = preprocessor_type_object->tp_alloc(preprocessor_type_object, 0);
-    if (object == nullptr) return nullptr;
-    new (&reinterpret_cast<PreprocessorObject*>(object)->record) preprocess::Preprocessor(std::move(record));
-    return object;
-}
+PyObject* wrap(Record record) { return new_record_object(preprocessor_type_object, std::move(record)); }
 
 constexpr Signature<0> kConstructor{"Preprocessor()", {}};
 constexpr Signature<1> kWithTrim{"Preprocessor.with_trim()", {"v"}};
@@ -88,22 +75,12 @@ constexpr Signature<1> kProcess{"Preprocessor.process()", {"text"}};
 PyObject* preprocessor_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         if (!parse_tuple_args(kConstructor, args, kwargs)) return nullptr;
-        PyObject* object = type->tp_alloc(type, 0);
-        if (object == nullptr) return nullptr;
-        new (&reinterpret_cast<PreprocessorObject*>(object)->record) preprocess::Preprocessor();
-        return object;
+        return new_record_object(type, Record());
     });
 }
 
-void preprocessor_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<PreprocessorObject*>(self)->record.~Preprocessor();
-    type->tp_free(self);
-    Py_DECREF(type);
-}
-
 PyObject* preprocessor_repr(PyObject* self) {
-    const preprocess::Preprocessor& record = record_of(self);
+    const preprocess::Preprocessor& record = record_of<Record>(self);
     std::string text = "Preprocessor(lowercase=";
     text += record.lowercase ? "true" : "false";
     text += ", stopwords=";
@@ -119,7 +96,7 @@ PyObject* builder(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
     return guarded([&]() -> PyObject* {
         Value value{};
         if (!parse_args(Sig, args, nargsf, kwnames, value)) return nullptr;
-        preprocess::Preprocessor record = record_of(self);
+        preprocess::Preprocessor record = record_of<Record>(self);
         Store(record, std::move(value));
         return wrap(std::move(record));
     });
@@ -140,41 +117,40 @@ PyObject* preprocessor_process(PyObject* self, PyObject* const* args, Py_ssize_t
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!parse_args(kProcess, args, nargsf, kwnames, text)) return nullptr;
-        return to_python(preprocess::process(record_of(self), text));
+        return to_python(preprocess::process(record_of<Record>(self), text));
     });
 }
 
-using Record = preprocess::Preprocessor;
-
-template <PyObject* (*Method)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept>
-constexpr PyMethodDef method(const char* name, const char* doc) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method)),
-            METH_FASTCALL | METH_KEYWORDS, doc};
-}
-
 PyMethodDef preprocessor_methods[] = {
-    method<builder<kWithTrim, bool, store_flag<&Record::trim>>>("with_trim", "with_trim($self, v)\n--\n\n"),
-    method<builder<kWithLowercase, bool, store_flag<&Record::lowercase>>>(
-        "with_lowercase", "with_lowercase($self, v)\n--\n\n"),
-    method<builder<kWithStopwords, StopwordList, store_stopwords>>(
-        "with_stopwords", "with_stopwords($self, words)\n--\n\n"),
-    method<builder<kWithMaxLength, std::uint64_t, store_max_length>>(
-        "with_max_length", "with_max_length($self, max)\n--\n\n"),
-    method<builder<kWithRemoveStopwords, bool, store_flag<&Record::remove_stopwords>>>(
-        "with_remove_stopwords", "with_remove_stopwords($self, v)\n--\n\n"),
-    method<builder<kWithNormalizeUnicode, bool, store_flag<&Record::normalize_unicode>>>(
-        "with_normalize_unicode", "with_normalize_unicode($self, v)\n--\n\n"),
-    method<builder<kWithCollapseWhitespace, bool, store_flag<&Record::collapse_whitespace>>>(
-        "with_collapse_whitespace", "with_collapse_whitespace($self, v)\n--\n\n"),
-    {"process", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(preprocessor_process)),
-     METH_FASTCALL | METH_KEYWORDS, "process($self, text)\n--\n\n"},
+    fastcall_method("with_trim",
+                    builder<kWithTrim, bool, store_flag<&Record::trim>>,
+                    "with_trim($self, v)\n--\n\n"),
+    fastcall_method("with_lowercase",
+                    builder<kWithLowercase, bool, store_flag<&Record::lowercase>>,
+                    "with_lowercase($self, v)\n--\n\n"),
+    fastcall_method("with_stopwords",
+                    builder<kWithStopwords, StopwordList, store_stopwords>,
+                    "with_stopwords($self, words)\n--\n\n"),
+    fastcall_method("with_max_length",
+                    builder<kWithMaxLength, std::uint64_t, store_max_length>,
+                    "with_max_length($self, max)\n--\n\n"),
+    fastcall_method("with_remove_stopwords",
+                    builder<kWithRemoveStopwords, bool, store_flag<&Record::remove_stopwords>>,
+                    "with_remove_stopwords($self, v)\n--\n\n"),
+    fastcall_method("with_normalize_unicode",
+                    builder<kWithNormalizeUnicode, bool, store_flag<&Record::normalize_unicode>>,
+                    "with_normalize_unicode($self, v)\n--\n\n"),
+    fastcall_method("with_collapse_whitespace",
+                    builder<kWithCollapseWhitespace, bool, store_flag<&Record::collapse_whitespace>>,
+                    "with_collapse_whitespace($self, v)\n--\n\n"),
+    fastcall_method("process", preprocessor_process, "process($self, text)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot preprocessor_slots[] = {
     {Py_tp_doc, const_cast<char*>("Preprocessor()\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(preprocessor_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(preprocessor_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_record_object<Record>)},
     {Py_tp_repr, reinterpret_cast<void*>(preprocessor_repr)},
     {Py_tp_methods, preprocessor_methods},
     {0, nullptr},
@@ -182,7 +158,7 @@ PyType_Slot preprocessor_slots[] = {
 
 PyType_Spec preprocessor_spec = {
     "builtins.Preprocessor",
-    sizeof(PreprocessorObject),
+    sizeof(RecordObject<Record>),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
     preprocessor_slots,

@@ -3,7 +3,6 @@
 // lives for that one call.
 #include "python/vornflow_class.hpp"
 
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,17 +38,10 @@ struct PyVornFlow {
     bool preprocess = false;
 };
 
-struct VornFlowObject {
-    PyObject_HEAD
-    PyVornFlow config;
-};
-
 PyObject* raise_unknown_name(const char* prefix, std::string_view name) {
     std::string message(prefix);
     message += name;
-    PyRef text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
-    return nullptr;
+    return raise_value_error(message);
 }
 
 // Name parsers raising the binding layer's own ValueError (no kind prefix).
@@ -138,14 +130,9 @@ PyObject* result_or_raise(Expected<router::ComparisonResult, VornError> outcome)
 PyTypeObject* flow_type = nullptr;  // created once, never released
 
 // A new VornFlow (never a subclass instance) owning the record.
-PyObject* wrap(PyVornFlow config) {
-    PyObject* object = flow_type->tp_alloc(flow_type, 0);
-    if (object == nullptr) return nullptr;
-    new (&reinterpret_cast<VornFlowObject*>(object)->config) PyVornFlow(std::move(config));
-    return object;
-}
+PyObject* wrap(PyVornFlow config) { return new_record_object(flow_type, std::move(config)); }
 
-const PyVornFlow& config_of(PyObject* self) { return reinterpret_cast<VornFlowObject*>(self)->config; }
+const PyVornFlow& config_of(PyObject* self) { return record_of<PyVornFlow>(self); }
 
 constexpr Signature<0> kConstructor{"VornFlow()", {}};
 constexpr Signature<1> kPreprocess{"VornFlow.preprocess()", {"enable"}};
@@ -158,18 +145,8 @@ constexpr Signature<2> kCompare{"VornFlow.compare()", {"a", "b"}};
 PyObject* flow_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         if (!parse_tuple_args(kConstructor, args, kwargs)) return nullptr;
-        PyObject* object = type->tp_alloc(type, 0);
-        if (object == nullptr) return nullptr;
-        new (&reinterpret_cast<VornFlowObject*>(object)->config) PyVornFlow();
-        return object;
+        return new_record_object(type, PyVornFlow());
     });
-}
-
-void flow_dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    reinterpret_cast<VornFlowObject*>(self)->config.~PyVornFlow();
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 PyObject* flow_repr(PyObject*) { return PyUnicode_FromStringAndSize("VornFlow()", 10); }
@@ -235,25 +212,21 @@ PyObject* flow_compare(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
     });
 }
 
-template <PyObject* (*Method)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*)>
-constexpr PyMethodDef method(const char* name, const char* doc) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method)),
-            METH_FASTCALL | METH_KEYWORDS, doc};
-}
-
 PyMethodDef flow_methods[] = {
-    method<flow_preprocess>("preprocess", "preprocess($self, enable)\n--\n\n"),
-    method<flow_tier_1>("tier_1", "tier_1($self, algo, match_op, match_val, mismatch_op, mismatch_val)\n--\n\n"),
-    method<flow_tier_2>("tier_2", "tier_2($self, algo, op, val1, val2)\n--\n\n"),
-    method<flow_compare_with_intent>("compare_with_intent", "compare_with_intent($self, intent, a, b)\n--\n\n"),
-    method<flow_compare>("compare", "compare($self, a, b)\n--\n\n"),
+    fastcall_method("preprocess", flow_preprocess, "preprocess($self, enable)\n--\n\n"),
+    fastcall_method("tier_1", flow_tier_1,
+                    "tier_1($self, algo, match_op, match_val, mismatch_op, mismatch_val)\n--\n\n"),
+    fastcall_method("tier_2", flow_tier_2, "tier_2($self, algo, op, val1, val2)\n--\n\n"),
+    fastcall_method("compare_with_intent", flow_compare_with_intent,
+                    "compare_with_intent($self, intent, a, b)\n--\n\n"),
+    fastcall_method("compare", flow_compare, "compare($self, a, b)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyType_Slot flow_slots[] = {
     {Py_tp_doc, const_cast<char*>("VornFlow()\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(flow_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(flow_dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_record_object<PyVornFlow>)},
     {Py_tp_repr, reinterpret_cast<void*>(flow_repr)},
     {Py_tp_methods, flow_methods},
     {0, nullptr},
@@ -261,7 +234,7 @@ PyType_Slot flow_slots[] = {
 
 PyType_Spec flow_spec = {
     "builtins.VornFlow",
-    sizeof(VornFlowObject),
+    sizeof(RecordObject<PyVornFlow>),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
     flow_slots,
