@@ -98,7 +98,7 @@ bool bind_tuple_dict(const char* full_name, const char* const* params, std::size
     return check_all_filled(full_name, params, n, slots);
 }
 
-bool convert(PyObject* object, std::string_view& out) {
+bool convert_str(PyObject* object, std::string_view& out) {
     if (!PyUnicode_Check(object)) return set_not_an_instance(object, "str");
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(object, &size);
@@ -156,7 +156,11 @@ void note_while_processing(const char* name) noexcept {
     PyErr_SetRaisedException(raised);
 }
 
-PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
+// Signed creation first: it returns cached small ints with less work.
+PyObject* to_python(std::uint64_t value) {
+    if (value <= static_cast<std::uint64_t>(INT64_MAX)) return PyLong_FromLongLong(static_cast<long long>(value));
+    return PyLong_FromUnsignedLongLong(value);
+}
 
 PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
 

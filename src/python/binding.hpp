@@ -38,7 +38,17 @@ bool bind_tuple_dict(const char* full_name, const char* const* params, std::size
 // is set. Further overloads for other parameter types live next to the
 // code that needs them, in this namespace, and are found by lookup at the
 // point of use.
-bool convert(PyObject* object, std::string_view& out);  // borrowed UTF-8, no copy
+bool convert_str(PyObject* object, std::string_view& out);
+// Borrowed UTF-8, no copy. A compact ASCII str already holds its UTF-8
+// form, so the common case is read inline.
+inline bool convert(PyObject* object, std::string_view& out) {
+    if (PyUnicode_CheckExact(object) && PyUnicode_IS_COMPACT_ASCII(object)) {
+        out = std::string_view(static_cast<const char*>(PyUnicode_DATA(object)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(object)));
+        return true;
+    }
+    return convert_str(object, out);
+}
 bool convert(PyObject* object, std::uint64_t& out);     // __index__, 0 ..= 2**64 - 1
 bool convert(PyObject* object, bool& out);              // exactly True/False (or numpy.bool)
 bool convert(PyObject* object, double& out);
@@ -67,6 +77,10 @@ template <std::size_t N, class... Out>
 bool parse_args(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                 Out&... out) {
     static_assert(sizeof...(Out) == N, "one output per parameter");
+    // The common call passes every argument by position: the argument
+    // vector is then the parameter list and needs no binding.
+    if (kwnames == nullptr && PyVectorcall_NARGS(nargsf) == static_cast<Py_ssize_t>(N))
+        return detail::convert_all(sig, args, std::index_sequence_for<Out...>{}, out...);
     PyObject* slots[N + 1];
     if (!bind_vectorcall(sig.full_name, sig.params.data(), N, args, nargsf, kwnames, slots)) return false;
     return detail::convert_all(sig, slots, std::index_sequence_for<Out...>{}, out...);
