@@ -109,6 +109,32 @@ def test_against_reference_random_lengths(alphabet):
         assert distance(a, b) == reference_distance(a, b), (a, b)
 
 
+def shifted_pair(rng, moved, length, grow, cut):
+    """A text and a copy with a run of `moved` characters deleted at `cut`
+    and `moved + grow` new ones inserted near the end, plus a few
+    substitutions: the optimal alignment leaves the diagonal on one side
+    and comes back from the other."""
+    a = random_text(rng, "abcdefghij", length)
+    b = list(a[5:cut] + a[cut + moved :])
+    b[-5:-5] = random_text(rng, "abcdefghij", moved + grow)
+    for _ in range(3):
+        b[rng.randrange(len(b))] = rng.choice("klm")
+    return a, "".join(b)
+
+
+@pytest.mark.parametrize("late", [False, True])
+@pytest.mark.parametrize("grow", [-20, 0, 1, 90])
+@pytest.mark.parametrize("moved, length", [(1, 400), (70, 260), (150, 330)])
+def test_long_alignments_far_from_the_diagonal(moved, length, grow, late):
+    # The multi-block path skips cells that cannot beat its current bound;
+    # an alignment far off the diagonal on either side must still be found.
+    rng = random.Random(f"shift-{moved}-{length}-{grow}-{late}")
+    cut = (length - moved) * 7 // 8 if late else length // 3
+    a, b = shifted_pair(rng, moved, length, grow, cut)
+    assert distance(a, b) == reference_distance(a, b)
+    assert distance(b, a) == reference_distance(a, b)
+
+
 def test_long_texts_use_memory_of_the_shorter_only():
     a = "ab" * 50_000
     b = "ba" * 50_000

@@ -162,50 +162,92 @@ std::uint64_t distance_single_word(const SingleWordMasks& masks, std::size_t m, 
     return score;
 }
 
-// One 64-row block of one column; hin/hout are the horizontal deltas
-// (-1, 0, +1) entering at the block's top and leaving at row `high`.
-inline int advance_block(std::uint64_t& vp, std::uint64_t& vn, std::uint64_t eq, int hin,
-                         std::uint64_t high) noexcept {
-    const std::uint64_t hin_negative = hin < 0;
-    const std::uint64_t xv = eq | vn;
-    eq |= hin_negative;
-    const std::uint64_t xh = (((eq & vp) + vp) ^ vp) | eq;
-    std::uint64_t hp = vn | ~(xh | vp);
-    std::uint64_t hn = vp & xh;
-    const int hout = (hp & high) ? 1 : (hn & high) ? -1 : 0;
-    hp = (hp << 1) | static_cast<std::uint64_t>(hin > 0);
-    hn = (hn << 1) | hin_negative;
-    vp = hn | ~(xv | hp);
-    vn = hp & xv;
-    return hout;
+// The vertical delta vectors of one 64-row block.
+struct BlockVectors {
+    std::uint64_t vp = ~std::uint64_t{0};
+    std::uint64_t vn = 0;
+};
+
+// Advances one block by one text character. The horizontal delta entering
+// at the block's top comes in as the carry bits (+1: hp_carry, -1:
+// hn_carry); the delta leaving at row bit `high` goes out the same way.
+inline void advance_block(BlockVectors& block, std::uint64_t eq, std::uint64_t& hp_carry,
+                          std::uint64_t& hn_carry, unsigned high) noexcept {
+    const std::uint64_t vp = block.vp;
+    const std::uint64_t vn = block.vn;
+    const std::uint64_t x = eq | hn_carry;
+    const std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
+    std::uint64_t hp = vn | ~(d0 | vp);
+    std::uint64_t hn = d0 & vp;
+    const std::uint64_t hp_in = hp_carry;
+    const std::uint64_t hn_in = hn_carry;
+    hp_carry = (hp >> high) & 1;
+    hn_carry = (hn >> high) & 1;
+    hp = (hp << 1) | hp_in;
+    hn = (hn << 1) | hn_in;
+    block.vp = hn | ~(d0 | hp);
+    block.vn = hp & d0;
 }
 
+// Only cells that can lie on an alignment no dearer than the best bound
+// known so far are computed (Ukkonen's band). For a cell in column j and
+// row i, on diagonal k = j - i, such an alignment costs at least
+// |k| + |n - m - k|, so the rows of column j that matter are
+//   j - (bound + n - m) / 2  ..  j + (bound - n + m) / 2.
+// Blocks above the band are no longer advanced and feed their lower
+// neighbour a +1 delta; blocks entering the band start from +1 deltas.
+// Both overestimate cells outside the band, never those inside it, so the
+// distance comes out exact. The bound starts at n and shrinks with the
+// cost of finishing from the band's last row.
 template <class Reader>
-std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, Reader text) {
+std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_t n, Reader text) {
     const std::size_t words = masks.words();
-    const std::uint64_t last = std::uint64_t{1} << ((m - 1) % kWordBits);
-    const std::uint64_t top = std::uint64_t{1} << (kWordBits - 1);
-    std::vector<std::uint64_t> vp(words, ~std::uint64_t{0});
-    std::vector<std::uint64_t> vn(words, 0);
-    std::uint64_t score = m;
-    while (!text.done()) {
+    const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
+    const auto rows_through = [m](std::size_t w) { return std::min(m, (w + 1) * kWordBits); };
+    const auto block_of_row = [m](std::int64_t row) {
+        return static_cast<std::size_t>(std::clamp<std::int64_t>(row, 1, static_cast<std::int64_t>(m)) - 1) /
+               kWordBits;
+    };
+    const std::int64_t excess = static_cast<std::int64_t>(n - m);
+
+    std::vector<BlockVectors> blocks(words);
+    std::vector<std::uint64_t> scores(words);  // distance at each block's last row, current column
+    for (std::size_t w = 0; w < words; ++w) scores[w] = rows_through(w);
+
+    std::int64_t bound = static_cast<std::int64_t>(n);
+    std::size_t first = 0;
+    std::size_t last = block_of_row(1 + (bound - excess) / 2);
+    for (std::size_t j = 1; !text.done(); ++j) {
         const std::uint64_t* eq = masks.get(text.next());
-        int h = 1;  // the top row grows by one per text character
-        for (std::size_t w = 0; w + 1 < words; ++w) h = advance_block(vp[w], vn[w], eq[w], h, top);
-        h = advance_block(vp[words - 1], vn[words - 1], eq[words - 1], h, last);
-        score += static_cast<std::uint64_t>(static_cast<std::int64_t>(h));
+        std::uint64_t hp_carry = 1;
+        std::uint64_t hn_carry = 0;
+        for (std::size_t w = first; w <= last; ++w) {
+            advance_block(blocks[w], eq[w], hp_carry, hn_carry, w + 1 == words ? last_bit : 63);
+            scores[w] = scores[w] + hp_carry - hn_carry;
+        }
+
+        const std::uint64_t finish = std::max(m - rows_through(last), n - j);
+        bound = std::min(bound, static_cast<std::int64_t>(scores[last] + finish));
+        const std::int64_t next = static_cast<std::int64_t>(j) + 1;
+        const std::size_t new_last = block_of_row(next + (bound - excess) / 2);
+        for (; last < new_last; ++last) {
+            blocks[last + 1] = BlockVectors{};
+            scores[last + 1] = scores[last] + (rows_through(last + 1) - rows_through(last));
+        }
+        last = new_last;
+        first = std::min(std::max(first, block_of_row(next - (bound + excess) / 2)), last);
     }
-    return score;
+    return scores[words - 1];
 }
 
 template <class PatternReader, class TextReader>
-std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std::string_view text) {
+std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std::string_view text, std::size_t n) {
     if (m <= kWordBits) {
         SingleWordMasks masks{PatternReader(pattern)};
         return distance_single_word(masks, m, TextReader(text));
     }
     BlockMasks masks{PatternReader(pattern), m};
-    return distance_blocks(masks, m, TextReader(text));
+    return distance_blocks(masks, m, n, TextReader(text));
 }
 
 inline bool continuation_at(std::string_view s, std::size_t i) noexcept {
@@ -240,10 +282,10 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
 
     const bool pattern_ascii = count_a == a.size();
     const bool text_ascii = count_b == b.size();
-    if (pattern_ascii && text_ascii) return distance_bit_parallel<AsciiReader, AsciiReader>(a, count_a, b);
-    if (pattern_ascii) return distance_bit_parallel<AsciiReader, Utf8Reader>(a, count_a, b);
-    if (text_ascii) return distance_bit_parallel<Utf8Reader, AsciiReader>(a, count_a, b);
-    return distance_bit_parallel<Utf8Reader, Utf8Reader>(a, count_a, b);
+    if (pattern_ascii && text_ascii) return distance_bit_parallel<AsciiReader, AsciiReader>(a, count_a, b, count_b);
+    if (pattern_ascii) return distance_bit_parallel<AsciiReader, Utf8Reader>(a, count_a, b, count_b);
+    if (text_ascii) return distance_bit_parallel<Utf8Reader, AsciiReader>(a, count_a, b, count_b);
+    return distance_bit_parallel<Utf8Reader, Utf8Reader>(a, count_a, b, count_b);
 }
 
 double levenshtein_similarity(std::string_view a, std::string_view b) {
