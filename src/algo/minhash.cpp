@@ -3,16 +3,19 @@
 //
 // Distinct shingles are deduplicated by their FNV-1a value: two shingles
 // with the same hash contribute the same value to every minimum, so this
-// is the same as deduplicating the shingles themselves. The signature is
+// is the same as deduplicating the shingles themselves, and the order of
+// the values does not matter. The signature is
 // filled in blocks of permutations whose parameters sit on the stack; the
 // inner loop runs over the permutations of a block, which the compiler
 // vectorises.
 #include "algo/minhash.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "algo/shingles.hpp"
 
@@ -55,17 +58,65 @@ VORN_AVX2_CLONE void apply_block(const std::vector<std::uint64_t>& hashes, std::
     }
 }
 
+// Open-addressing set of 64-bit values, kept at most half full; 0 marks a
+// free slot, so the value 0 is remembered apart.
+class HashSet {
+public:
+    // Returns true when the value was not in the set yet.
+    bool insert(std::uint64_t h) {
+        if (h == 0) return !std::exchange(has_zero_, true);
+        if (2 * (size_ + 1) > table_.size()) grow();
+        if (!place(h)) return false;
+        ++size_;
+        return true;
+    }
+
+private:
+    bool place(std::uint64_t h) noexcept {
+        const std::size_t mask = table_.size() - 1;
+        for (std::size_t i = (h * kGolden) >> shift_;; i = (i + 1) & mask) {
+            if (table_[i] == h) return false;
+            if (table_[i] == 0) {
+                table_[i] = h;
+                return true;
+            }
+        }
+    }
+
+    void grow() {
+        std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * table_.size()), 0);
+        old.swap(table_);
+        shift_ = 64 - static_cast<unsigned>(std::countr_zero(table_.size()));
+        for (std::uint64_t h : old)
+            if (h != 0) place(h);
+    }
+
+    std::vector<std::uint64_t> table_;
+    std::size_t size_ = 0;
+    unsigned shift_ = 64;
+    bool has_zero_ = false;
+};
+
+// The distinct FNV-1a values of the text's shingles, in first-seen order.
+Expected<std::vector<std::uint64_t>, InvalidArgument> distinct_shingle_hashes(std::string_view text,
+                                                                             std::uint64_t shingle_size) {
+    HashSet seen;
+    std::vector<std::uint64_t> distinct;
+    auto shingles = char_shingles(text, shingle_size, [&](std::string_view shingle) {
+        const std::uint64_t h = fnv1a(shingle);
+        if (seen.insert(h)) distinct.push_back(h);
+    });
+    if (!shingles) return shingles.error();
+    return distinct;
+}
+
 }  // namespace
 
 Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::string_view text,
                                                                        std::uint64_t shingle_size,
                                                                        std::uint64_t num_hashes) {
-    std::vector<std::uint64_t> hashes;
-    auto shingles = char_shingles(text, shingle_size,
-                                  [&](std::string_view shingle) { hashes.push_back(fnv1a(shingle)); });
-    if (!shingles) return shingles.error();
-    std::sort(hashes.begin(), hashes.end());
-    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    auto hashes = distinct_shingle_hashes(text, shingle_size);
+    if (!hashes) return hashes.error();
 
     // 8 * num_hashes must not wrap and must stay within what a vector can hold.
     std::vector<std::uint64_t> sig;
@@ -75,7 +126,7 @@ Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::str
     sig.assign(static_cast<std::size_t>(num_hashes), std::numeric_limits<std::uint64_t>::max());
 
     for (std::size_t base = 0; base < sig.size(); base += kBlock) {
-        apply_block(hashes, base, std::min(kBlock, sig.size() - base), sig.data() + base);
+        apply_block(*hashes, base, std::min(kBlock, sig.size() - base), sig.data() + base);
     }
     return sig;
 }
