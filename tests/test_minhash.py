@@ -92,6 +92,15 @@ def test_against_reference():
         assert similarity(other, text, k, m) == got or math.isnan(got)
 
 
+@pytest.mark.parametrize("length", [40, 200, 3000])
+def test_many_distinct_shingles(length):
+    # Enough distinct shingles to make the deduplicating set grow several
+    # times; 20 hashes is one register group of permutations plus a rest.
+    rng = random.Random(f"minhash-long-{length}")
+    text = "".join(chr(rng.randrange(0x61, 0x61 + 40)) for _ in range(length))
+    assert signature(text, 2, 20) == reference_signature(text, 2, 20)
+
+
 def test_default_is_shingle_size_3_and_128_hashes():
     rng = random.Random("minhash-default")
     for _ in range(50):

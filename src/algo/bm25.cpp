@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "algo/term_tokens.hpp"
@@ -16,28 +17,44 @@ public:
         : counts_(counts), doc_lengths_{length_a, length_b},
           avg_doc_len_(static_cast<double>(length_a + length_b) * 0.5) {}
 
-    // Raw score of the query (the tokens of document 0, in order, once per
-    // occurrence) against document `doc`. Every query term is in the index.
-    double score(int doc) const {
-        if (counts_.ids_a.empty() || counts_.terms.empty()) return 0.0;
-        const double dl = static_cast<double>(doc_lengths_[doc]);
-        const double length_norm = ((dl * kB) / avg_doc_len_ + (1.0 - kB)) * kK1;
+    // Raw scores of the query (the tokens of document 0, in order, once per
+    // occurrence) against both documents. Every query term is in the index.
+    std::pair<double, double> scores() const {
+        if (counts_.ids_a.empty() || counts_.terms.empty()) return {0.0, 0.0};
+        // df is 1 or 2, so there are only two idf values.
+        static const double idf_one = idf(1.0);
+        static const double idf_both = idf(2.0);
+        const double norm[2] = {length_norm(0), length_norm(1)};
 
-        // One addend per distinct query term, then the sum in query order.
-        std::vector<double> addend(counts_.distinct_a);
+        // One addend per distinct query term and document, then the sums
+        // in query order.
+        std::vector<std::pair<double, double>> addend(counts_.distinct_a);
         for (std::size_t id = 0; id < counts_.distinct_a; ++id) {
             const TermCounts::Term& term = counts_.terms[id];
-            const double df = static_cast<double>((term.count[0] != 0) + (term.count[1] != 0));
-            const double idf = std::log(((kNumDocs - df) + 0.5) / (df + 0.5) + 1.0);
-            const double f = static_cast<double>(term.count[doc]);
-            addend[id] = idf * ((f * (kK1 + 1.0)) / (f + length_norm));
+            const double weight = term.count[1] != 0 ? idf_both : idf_one;
+            addend[id] = {weight * saturated(term.count[0], norm[0]), weight * saturated(term.count[1], norm[1])};
         }
-        double s = 0.0;
-        for (std::size_t id : counts_.ids_a) s = s + addend[id];
-        return s;
+        double own = 0.0, other = 0.0;
+        for (std::size_t id : counts_.ids_a) {
+            own = own + addend[id].first;
+            other = other + addend[id].second;
+        }
+        return {own, other};
     }
 
 private:
+    static double idf(double df) { return std::log(((kNumDocs - df) + 0.5) / (df + 0.5) + 1.0); }
+
+    double length_norm(int doc) const {
+        const double dl = static_cast<double>(doc_lengths_[doc]);
+        return ((dl * kB) / avg_doc_len_ + (1.0 - kB)) * kK1;
+    }
+
+    static double saturated(std::uint64_t count, double length_norm) {
+        const double f = static_cast<double>(count);
+        return (f * (kK1 + 1.0)) / (f + length_norm);
+    }
+
     static constexpr double kK1 = 1.2;
     static constexpr double kB = 0.75;
     static constexpr double kNumDocs = 2.0;
@@ -54,9 +71,8 @@ double bm25_similarity(std::string_view query, std::string_view document) {
     const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms());
     const Bm25Index index(counts, tokens_a.terms().size(), tokens_b.terms().size());
 
-    const double raw = index.score(1);
+    const auto [own, raw] = index.scores();
     double best = 0.0;
-    const double own = index.score(0);
     if (own > best) best = own;
     if (raw > best) best = raw;
     return best > 0.0 ? raw / best : 0.0;

@@ -17,6 +17,10 @@
 #include <stdexcept>
 #include <utility>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 #include "algo/shingles.hpp"
 
 namespace vorn::algo {
@@ -40,6 +44,10 @@ inline std::uint64_t mod_mersenne61(std::uint64_t v) noexcept {
     return r >= kMersenne61 ? r - kMersenne61 : r;
 }
 
+// Parameters of permutation i.
+inline std::uint64_t permutation_b(std::uint64_t i) noexcept { return (i + 1) * kGolden + 0x1234; }
+inline std::uint64_t permutation_a(std::uint64_t i) noexcept { return (permutation_b(i) + 0x9999) | 1; }
+
 // Lowers sig[0..len) by the permutations base .. base + len - 1. Baseline
 // x86-64 has no 64-bit vector compare, so an AVX2 clone is chosen at load
 // time where the processor has it (about twice as fast).
@@ -47,8 +55,8 @@ VORN_AVX2_CLONE void apply_block(const std::vector<std::uint64_t>& hashes, std::
                  std::uint64_t* __restrict sig) noexcept {
     std::uint64_t a[kBlock], b[kBlock];
     for (std::size_t j = 0; j < len; ++j) {
-        b[j] = (base + j + 1) * kGolden + 0x1234;
-        a[j] = (b[j] + 0x9999) | 1;
+        b[j] = permutation_b(base + j);
+        a[j] = permutation_a(base + j);
     }
     for (std::uint64_t h : hashes) {
         for (std::size_t j = 0; j < len; ++j) {
@@ -57,6 +65,63 @@ VORN_AVX2_CLONE void apply_block(const std::vector<std::uint64_t>& hashes, std::
         }
     }
 }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VORN_MINHASH_AVX2 1
+
+constexpr std::size_t kLanes = 4;         // 64-bit lanes of a 256-bit register
+constexpr std::size_t kGroupVectors = 4;  // registers of minima kept live per pass
+constexpr std::size_t kGroup = kLanes * kGroupVectors;
+
+// Fills sig[0..count) with whole groups of permutations, every minimum
+// kept in a register while the hashes stream past, and returns how many
+// it filled. AVX2 has no 64-bit multiply, so a * h mod 2^64 is put together
+// from three 32-bit products. Reduced values are below 2^61, so the
+// signed 64-bit compare orders them correctly, and M itself, larger than
+// any of them, starts each minimum.
+__attribute__((target("avx2"))) std::size_t fill_groups_avx2(const std::vector<std::uint64_t>& hashes,
+                                                             std::size_t count, std::uint64_t* sig) noexcept {
+    const __m256i modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61));
+    const __m256i below_modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61 - 1));
+    std::size_t filled = 0;
+    for (; filled + kGroup <= count && !hashes.empty(); filled += kGroup) {
+        __m256i a[kGroupVectors], a_high[kGroupVectors], b[kGroupVectors], minimum[kGroupVectors];
+        for (std::size_t v = 0; v < kGroupVectors; ++v) {
+            alignas(32) std::uint64_t a_lanes[kLanes], b_lanes[kLanes];
+            for (std::size_t lane = 0; lane < kLanes; ++lane) {
+                a_lanes[lane] = permutation_a(filled + v * kLanes + lane);
+                b_lanes[lane] = permutation_b(filled + v * kLanes + lane);
+            }
+            a[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(a_lanes));
+            b[v] = _mm256_load_si256(reinterpret_cast<const __m256i*>(b_lanes));
+            a_high[v] = _mm256_srli_epi64(a[v], 32);
+            minimum[v] = modulus;
+        }
+        for (std::uint64_t h : hashes) {
+            const __m256i h_low = _mm256_set1_epi64x(static_cast<long long>(h));
+            const __m256i h_high = _mm256_set1_epi64x(static_cast<long long>(h >> 32));
+            for (std::size_t v = 0; v < kGroupVectors; ++v) {
+                const __m256i cross =
+                    _mm256_add_epi64(_mm256_mul_epu32(a_high[v], h_low), _mm256_mul_epu32(a[v], h_high));
+                const __m256i product = _mm256_add_epi64(_mm256_mul_epu32(a[v], h_low), _mm256_slli_epi64(cross, 32));
+                const __m256i value = _mm256_add_epi64(product, b[v]);
+                __m256i reduced = _mm256_add_epi64(_mm256_and_si256(value, modulus), _mm256_srli_epi64(value, 61));
+                reduced = _mm256_sub_epi64(
+                    reduced, _mm256_and_si256(_mm256_cmpgt_epi64(reduced, below_modulus), modulus));
+                minimum[v] = _mm256_blendv_epi8(minimum[v], reduced, _mm256_cmpgt_epi64(minimum[v], reduced));
+            }
+        }
+        for (std::size_t v = 0; v < kGroupVectors; ++v)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(sig + filled + v * kLanes), minimum[v]);
+    }
+    return filled;
+}
+
+bool has_avx2() noexcept {
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported;
+}
+#endif
 
 // Open-addressing set of 64-bit values, kept at most half full; 0 marks a
 // free slot, so the value 0 is remembered apart.
@@ -125,7 +190,11 @@ Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::str
         throw std::length_error("capacity overflow");
     sig.assign(static_cast<std::size_t>(num_hashes), std::numeric_limits<std::uint64_t>::max());
 
-    for (std::size_t base = 0; base < sig.size(); base += kBlock) {
+    std::size_t filled = 0;
+#ifdef VORN_MINHASH_AVX2
+    if (has_avx2()) filled = fill_groups_avx2(*hashes, sig.size(), sig.data());
+#endif
+    for (std::size_t base = filled; base < sig.size(); base += kBlock) {
         apply_block(*hashes, base, std::min(kBlock, sig.size() - base), sig.data() + base);
     }
     return sig;

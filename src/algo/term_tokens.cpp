@@ -91,6 +91,9 @@ TermTokens::TermTokens(std::string_view text) {
         std::size_t index, offset, size;
     };
     std::vector<Lowered> lowered;
+    // Words of running text average well over four bytes with their
+    // separator; one reservation avoids most regrowth.
+    terms_.reserve(text.size() / 4 + 1);
     for_each_piece(text, [&](std::string_view piece) {
         if (!text::is_lowercase_ascii(piece)) {
             const std::size_t offset = lowered_.size();
@@ -111,6 +114,7 @@ TermCounts count_terms(std::span<const std::string_view> a, std::span<const std:
     TermIds ids(a.size() + b.size());
     counts.terms.reserve(a.size() + b.size());
     counts.ids_a.reserve(a.size());
+    counts.distinct_b.reserve(b.size());
     for (std::string_view term : a) {
         std::size_t id = ids.insert(term);
         if (id == counts.terms.size()) counts.terms.push_back({{0, 0}});
