@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "algo/block_masks.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
@@ -125,67 +126,11 @@ Matching match_short(const Char* a, std::size_t na, const Char* b, std::size_t n
     return result;
 }
 
-// Positions of each character of a longer text, `words` words per
-// character; characters beyond ASCII find their row through a flat
-// open-addressing table of at least twice as many slots as positions.
-template <class Char>
-class BlockMasks {
-public:
-    BlockMasks(const Char* b, std::size_t nb) : words_((nb + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0) {
-        if constexpr (sizeof(Char) > 1) {
-            std::size_t capacity = 16;
-            while (capacity < 2 * nb) capacity <<= 1;
-            keys_.assign(capacity, 0);
-            row_of_.resize(capacity);
-            mask_ = capacity - 1;
-        }
-        for (std::size_t j = 0; j < nb; ++j) row(b[j])[j / kWordBits] |= std::uint64_t{1} << (j % kWordBits);
-    }
-
-    std::size_t words() const noexcept { return words_; }
-
-    // Null when the character does not occur.
-    const std::uint64_t* get(Char c) const noexcept {
-        if (c < 128) return &ascii_[c * words_];
-        if constexpr (sizeof(Char) > 1) {
-            for (std::size_t i = slot_start(c);; i = (i + 1) & mask_) {
-                if (keys_[i] == c) return &extended_[row_of_[i] * words_];
-                if (keys_[i] == 0) return nullptr;
-            }
-        }
-        return nullptr;
-    }
-
-private:
-    std::size_t slot_start(char32_t c) const noexcept {
-        return ((static_cast<std::uint64_t>(c) * 0x9E3779B97F4A7C15ULL) >> 32) & mask_;
-    }
-
-    // Key 0 (ASCII, never stored) marks a free slot.
-    std::uint64_t* row(Char c) {
-        if (c < 128) return &ascii_[c * words_];
-        std::size_t i = slot_start(c);
-        while (keys_[i] != c && keys_[i] != 0) i = (i + 1) & mask_;
-        if (keys_[i] == 0) {
-            keys_[i] = c;
-            row_of_[i] = extended_.size() / words_;
-            extended_.resize(extended_.size() + words_, 0);
-        }
-        return &extended_[row_of_[i] * words_];
-    }
-
-    std::size_t words_;
-    std::vector<std::uint64_t> ascii_;
-    std::vector<std::uint64_t> extended_;
-    std::vector<char32_t> keys_;
-    std::vector<std::size_t> row_of_;
-    std::size_t mask_ = 0;
-};
-
 // Either text is longer than 64 characters.
 template <class Char>
 Matching match_blocks(const Char* a, std::size_t na, const Char* b, std::size_t nb) {
-    const BlockMasks<Char> masks(b, nb);
+    std::size_t next_b = 0;
+    const BlockMasks<Char> masks(nb, [&] { return b[next_b++]; });
     const std::size_t window = match_window(na, nb);
     const std::size_t end = std::min(na, nb + window);
     std::vector<std::uint64_t> flags_a((na + kWordBits - 1) / kWordBits, 0);
@@ -193,7 +138,6 @@ Matching match_blocks(const Char* a, std::size_t na, const Char* b, std::size_t 
     Matching result;
     for (std::size_t i = 0; i < end; ++i) {
         const std::uint64_t* row = masks.get(a[i]);
-        if (row == nullptr) continue;
         const std::size_t lo = i > window ? i - window : 0;
         const std::size_t hi = std::min(nb, i + window + 1);
         const std::size_t first = lo / kWordBits, last = (hi - 1) / kWordBits;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "algo/block_masks.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
@@ -88,59 +89,6 @@ private:
     bool any_extended_ = false;
 };
 
-// Match masks of a longer pattern: `words` 64-bit words per character.
-class BlockMasks {
-public:
-    template <class Reader>
-    BlockMasks(Reader pattern, std::size_t length)
-        : words_((length + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0), rows_(words_, 0) {
-        std::size_t capacity = 16;
-        while (capacity < 2 * length) capacity <<= 1;
-        keys_.assign(capacity, 0);
-        row_of_.assign(capacity, 0);
-        mask_ = static_cast<std::uint32_t>(capacity - 1);
-        for (std::size_t i = 0; !pattern.done(); ++i) {
-            char32_t cp = pattern.next();
-            std::uint64_t* row = cp < 128 ? &ascii_[cp * words_] : extended_row(cp);
-            row[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
-        }
-    }
-
-    std::size_t words() const noexcept { return words_; }
-
-    const std::uint64_t* get(char32_t cp) const noexcept {
-        if (cp < 128) return &ascii_[cp * words_];
-        for (std::uint32_t i = slot_start(cp);; i = (i + 1) & mask_) {
-            if (keys_[i] == cp) return &rows_[row_of_[i] * words_];
-            if (keys_[i] == 0) return rows_.data();  // row 0 is all zero
-        }
-    }
-
-private:
-    std::uint32_t slot_start(char32_t cp) const noexcept {
-        return (hash_code_point(cp) >> 7) & mask_;
-    }
-
-    std::uint64_t* extended_row(char32_t cp) {
-        for (std::uint32_t i = slot_start(cp);; i = (i + 1) & mask_) {
-            if (keys_[i] == cp) return &rows_[row_of_[i] * words_];
-            if (keys_[i] == 0) {
-                keys_[i] = cp;
-                row_of_[i] = rows_.size() / words_;
-                rows_.resize(rows_.size() + words_, 0);
-                return &rows_[row_of_[i] * words_];
-            }
-        }
-    }
-
-    std::size_t words_;
-    std::vector<std::uint64_t> ascii_;
-    std::vector<std::uint64_t> rows_;
-    std::vector<char32_t> keys_;
-    std::vector<std::size_t> row_of_;
-    std::uint32_t mask_ = 0;
-};
-
 template <class Reader>
 std::uint64_t distance_single_word(const SingleWordMasks& masks, std::size_t m, Reader text) {
     const std::uint64_t last = std::uint64_t{1} << (m - 1);
@@ -200,7 +148,7 @@ inline void advance_block(BlockVectors& block, std::uint64_t eq, std::uint64_t& 
 // distance comes out exact. The bound starts at n and shrinks with the
 // cost of finishing from the band's last row.
 template <class Reader>
-std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_t n, Reader text) {
+std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, std::size_t n, Reader text) {
     const std::size_t words = masks.words();
     const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
     const auto rows_through = [m](std::size_t w) { return std::min(m, (w + 1) * kWordBits); };
@@ -246,7 +194,8 @@ std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std
         SingleWordMasks masks{PatternReader(pattern)};
         return distance_single_word(masks, m, TextReader(text));
     }
-    BlockMasks masks{PatternReader(pattern), m};
+    PatternReader reader(pattern);
+    BlockMasks<char32_t> masks(m, [&] { return reader.next(); });
     return distance_blocks(masks, m, n, TextReader(text));
 }
 
