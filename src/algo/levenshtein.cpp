@@ -169,9 +169,16 @@ std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, 
         const std::uint64_t* eq = masks.get(text.next());
         std::uint64_t hp_carry = 1;
         std::uint64_t hn_carry = 0;
-        for (std::size_t w = first; w <= last; ++w) {
-            advance_block(blocks[w], eq[w], hp_carry, hn_carry, w + 1 == words ? last_bit : 63);
+        // The pattern's last row may sit anywhere in the final word, so that
+        // block alone reads its carry from another bit.
+        const std::size_t full_end = last + 1 == words ? last : last + 1;
+        for (std::size_t w = first; w < full_end; ++w) {
+            advance_block(blocks[w], eq[w], hp_carry, hn_carry, 63);
             scores[w] = scores[w] + hp_carry - hn_carry;
+        }
+        if (full_end == last) {
+            advance_block(blocks[last], eq[last], hp_carry, hn_carry, last_bit);
+            scores[last] = scores[last] + hp_carry - hn_carry;
         }
 
         const std::uint64_t finish = std::max(m - rows_through(last), n - j);
