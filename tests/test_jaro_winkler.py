@@ -136,3 +136,16 @@ def test_random_texts_against_reference(alphabet, max_length, pairs):
 def test_calls_do_not_leak(no_leak):
     no_leak(jw, "MARTHA", "MARHTA", calls=20_000)
     no_leak(jw, "é" * 100 + "a", "a" + "é" * 100, calls=20_000)
+
+
+@pytest.mark.parametrize("la, lb", [(700, 700), (1500, 300), (300, 1500), (1200, 1100)])
+@pytest.mark.parametrize("alphabet", ["binary", "ascii", "mixed"])
+def test_long_texts_against_reference(alphabet, la, lb):
+    # Many words per text and windows that slide past whole words, where
+    # each character's search resumes in the word it last matched in.
+    rng = random.Random(f"long-{alphabet}-{la}-{lb}")
+    chars = ALPHABETS[alphabet]
+    a = random_text(rng, chars, la)
+    b = related(rng, chars, a)[:lb] if lb <= la else random_text(rng, chars, lb)
+    assert jw(a, b) == reference(a, b)
+    assert jw(b, a) == reference(b, a)

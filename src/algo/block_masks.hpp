@@ -32,18 +32,29 @@ public:
 
     std::size_t words() const noexcept { return words_; }
 
-    // The row of c: all zero when c does not occur (shared for every
-    // character outside ASCII that does not occur).
-    const std::uint64_t* get(Char c) const noexcept {
-        if (c < 128) return &ascii_[static_cast<std::size_t>(c) * words_];
+    // A character's row and a dense number for it, below row_count():
+    // ASCII characters are 0..127, the others that occur follow, and every
+    // character that does not occur outside ASCII shares number 128, whose
+    // row is all zero.
+    struct Row {
+        const std::uint64_t* bits;
+        std::size_t id;
+    };
+
+    Row find(Char c) const noexcept {
+        if (c < 128) return {&ascii_[static_cast<std::size_t>(c) * words_], static_cast<std::size_t>(c)};
         if constexpr (sizeof(Char) > 1) {
             for (std::size_t i = slot_start(c);; i = (i + 1) & mask_) {
-                if (keys_[i] == c) return &extended_[row_of_[i] * words_];
+                if (keys_[i] == c) return {&extended_[row_of_[i] * words_], 128 + row_of_[i]};
                 if (keys_[i] == 0) break;
             }
         }
-        return extended_.data();
+        return {extended_.data(), 128};
     }
+
+    const std::uint64_t* get(Char c) const noexcept { return find(c).bits; }
+
+    std::size_t row_count() const noexcept { return 128 + extended_.size() / words_; }
 
 private:
     std::size_t slot_start(Char c) const noexcept {

@@ -135,20 +135,27 @@ Matching match_blocks(const Char* a, std::size_t na, const Char* b, std::size_t 
     const std::size_t end = std::min(na, nb + window);
     std::vector<std::uint64_t> flags_a((na + kWordBits - 1) / kWordBits, 0);
     std::vector<std::uint64_t> flags_b(masks.words(), 0);
+    // Each character of a takes the first free occurrence at or after the
+    // window's start, and the start only moves right, so the taken
+    // occurrences of a character always form a run from the start. Every
+    // character therefore keeps the word where its search last succeeded
+    // and resumes there: no word is scanned twice for the same character.
+    std::vector<std::size_t> resume(masks.row_count(), 0);
     Matching result;
     for (std::size_t i = 0; i < end; ++i) {
-        const std::uint64_t* row = masks.get(a[i]);
+        const auto row = masks.find(a[i]);
         const std::size_t lo = i > window ? i - window : 0;
         const std::size_t hi = std::min(nb, i + window + 1);
         const std::size_t first = lo / kWordBits, last = (hi - 1) / kWordBits;
-        for (std::size_t w = first; w <= last; ++w) {
-            std::uint64_t candidates = row[w] & ~flags_b[w];
+        for (std::size_t w = std::max(first, resume[row.id]); w <= last; ++w) {
+            std::uint64_t candidates = row.bits[w] & ~flags_b[w];
             if (w == first) candidates &= ~low_bits(lo % kWordBits);
             if (w == last) candidates &= low_bits(hi - w * kWordBits);
             if (candidates != 0) {
                 flags_b[w] |= lowest_bit(candidates);
                 flags_a[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
                 ++result.matches;
+                resume[row.id] = w;
                 break;
             }
         }
