@@ -20,14 +20,7 @@ public:
     template <class Next>
     BlockMasks(std::size_t length, Next&& next)
         : words_((length + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0), extended_(words_, 0) {
-        if constexpr (sizeof(Char) > 1) {
-            std::size_t capacity = 16;
-            while (capacity < 2 * length) capacity <<= 1;
-            keys_.assign(capacity, 0);
-            row_of_.resize(capacity);
-            mask_ = capacity - 1;
-        }
-        for (std::size_t j = 0; j < length; ++j) row(next())[j / kWordBits] |= std::uint64_t{1} << (j % kWordBits);
+        for (std::size_t j = 0; j < length; ++j) row(next(), length)[j / kWordBits] |= std::uint64_t{1} << (j % kWordBits);
     }
 
     std::size_t words() const noexcept { return words_; }
@@ -44,6 +37,7 @@ public:
     Row find(Char c) const noexcept {
         if (c < 128) return {&ascii_[static_cast<std::size_t>(c) * words_], static_cast<std::size_t>(c)};
         if constexpr (sizeof(Char) > 1) {
+            if (keys_.empty()) return {extended_.data(), 128};
             for (std::size_t i = slot_start(c);; i = (i + 1) & mask_) {
                 if (keys_[i] == c) return {&extended_[row_of_[i] * words_], 128 + row_of_[i]};
                 if (keys_[i] == 0) break;
@@ -63,8 +57,17 @@ private:
 
     // Key 0 (ASCII, never stored) marks a free slot; row 0 of extended_
     // stays zero for characters that do not occur.
-    std::uint64_t* row(Char c) {
+    // The table for other characters is made on the first of them, with at
+    // least twice as many slots as the text has characters.
+    std::uint64_t* row(Char c, std::size_t length) {
         if (c < 128) return &ascii_[static_cast<std::size_t>(c) * words_];
+        if (keys_.empty()) {
+            std::size_t capacity = 16;
+            while (capacity < 2 * length) capacity <<= 1;
+            keys_.assign(capacity, 0);
+            row_of_.resize(capacity);
+            mask_ = capacity - 1;
+        }
         std::size_t i = slot_start(c);
         while (keys_[i] != c && keys_[i] != 0) i = (i + 1) & mask_;
         if (keys_[i] == 0) {

@@ -146,7 +146,8 @@ inline void advance_block(BlockVectors& block, std::uint64_t eq, std::uint64_t& 
 // neighbour a +1 delta; blocks entering the band start from +1 deltas.
 // Both overestimate cells outside the band, never those inside it, so the
 // distance comes out exact. The bound starts at n and shrinks with the
-// cost of finishing from the band's last row.
+// cost of finishing from the band's last row. A wider band than needed
+// only costs time.
 template <class Reader>
 std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, std::size_t n, Reader text) {
     const std::size_t words = masks.words();
@@ -162,9 +163,12 @@ std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, 
     std::vector<std::uint64_t> scores(words);  // distance at each block's last row, current column
     for (std::size_t w = 0; w < words; ++w) scores[w] = rows_through(w);
 
+    // The band is recomputed every kBandStep columns, wide enough for all
+    // of them, which keeps its bookkeeping off the per-column path.
+    constexpr std::size_t kBandStep = 16;
     std::int64_t bound = static_cast<std::int64_t>(n);
     std::size_t first = 0;
-    std::size_t last = block_of_row(1 + (bound - excess) / 2);
+    std::size_t last = block_of_row(static_cast<std::int64_t>(kBandStep) + (bound - excess) / 2);
     for (std::size_t j = 1; !text.done(); ++j) {
         const std::uint64_t* eq = masks.get(text.next());
         std::uint64_t hp_carry = 1;
@@ -180,11 +184,13 @@ std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, 
             advance_block(blocks[last], eq[last], hp_carry, hn_carry, last_bit);
             scores[last] = scores[last] + hp_carry - hn_carry;
         }
+        if (j % kBandStep != 0) continue;
 
         const std::uint64_t finish = std::max(m - rows_through(last), n - j);
         bound = std::min(bound, static_cast<std::int64_t>(scores[last] + finish));
         const std::int64_t next = static_cast<std::int64_t>(j) + 1;
-        const std::size_t new_last = block_of_row(next + (bound - excess) / 2);
+        const std::int64_t next_step_end = static_cast<std::int64_t>(j + kBandStep);
+        const std::size_t new_last = block_of_row(next_step_end + (bound - excess) / 2);
         for (; last < new_last; ++last) {
             blocks[last + 1] = BlockVectors{};
             scores[last + 1] = scores[last] + (rows_through(last + 1) - rows_through(last));
