@@ -51,7 +51,7 @@ fi
 venv="${VORN_VENV:-.venv}"
 if [ ! -x "$venv/bin/python" ] || ! is_supported "$venv/bin/python"; then
     python="$(find_python)"
-    "$python" -m venv "$venv"
+    "$python" -m venv --clear "$venv"
 fi
 "$venv/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
 extras="${VORN_EXTRAS:-}"
