@@ -25,9 +25,6 @@ only() {
 
 step "build environment"
 # setup.sh picks the interpreter and makes sure ICU's development files exist.
-# The environment is made anew: one left by another interpreter would be
-# reused with its old python link.
-rm -rf "$work/venv"
 VORN_VENV="$work/venv" bash scripts/setup.sh
 python="$PWD/$work/venv/bin/python"
 # Tools run on the same interpreter: python -m build builds its wheel for it.
