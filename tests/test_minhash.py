@@ -2,6 +2,7 @@
 reference of the shingling, the FNV-1a hash and the permutations."""
 
 import math
+import os
 import random
 
 import pytest
@@ -131,7 +132,12 @@ def test_zero_shingle_size_is_a_value_error(call):
     assert str(info.value) == "window size must be non-zero"
 
 
-@pytest.mark.parametrize("m", [2**60, 2**61, 2**62, 2**64 - 1, 2**50])
+# 2**50 hashes pass the size checks and reach the allocator, whose failure
+# AddressSanitizer turns into an abort instead of std::bad_alloc.
+@pytest.mark.parametrize("m", [2**60, 2**61, 2**62, 2**64 - 1,
+                               pytest.param(2**50, marks=pytest.mark.skipif(
+                                   os.environ.get("VORN_SANITIZED") == "1",
+                                   reason="AddressSanitizer aborts on impossible allocations"))])
 def test_unallocatable_signature_is_a_memory_error(m):
     with pytest.raises(MemoryError):
         signature("abc", 3, m)
