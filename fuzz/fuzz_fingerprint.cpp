@@ -1,0 +1,146 @@
+// MinHash signatures and SimHash fingerprints against plain references
+// built from the shingle rule, the hash and the permutation parameters.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "algo/minhash.hpp"
+#include "algo/simhash.hpp"
+#include "fuzz_input.hpp"
+
+namespace {
+
+using vorn::fuzz::in_unit_range;
+using vorn::fuzz::same_bits;
+
+constexpr std::size_t kMaxChars = 400;
+constexpr std::uint64_t kMersenne61 = 0x1FFFFFFFFFFFFFFFULL;
+
+std::uint64_t fnv(const std::string& bytes) {
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : bytes) h = (h ^ c) * 0x100000001b3ULL;
+    return h;
+}
+
+// Every shingle occurrence, in text order.
+std::vector<std::string> shingles(const std::u32string& cps, std::uint64_t k) {
+    if (cps.size() < k) return {vorn::fuzz::encode(cps)};
+    std::vector<std::string> out;
+    for (std::size_t p = 0; p + k <= cps.size(); ++p) out.push_back(vorn::fuzz::encode(cps.substr(p, k)));
+    return out;
+}
+
+std::vector<std::uint64_t> reference_signature(const std::u32string& cps, std::uint64_t k, std::uint64_t m) {
+    const auto all = shingles(cps, k);
+    const std::set<std::string> distinct(all.begin(), all.end());
+    std::vector<std::uint64_t> sig(m, std::numeric_limits<std::uint64_t>::max());
+    for (std::uint64_t i = 0; i < m; ++i) {
+        const std::uint64_t b = (i + 1) * 0x9E3779B97F4A7C15ULL + 0x1234;
+        const std::uint64_t a = (b + 0x9999) | 1;
+        for (const std::string& s : distinct) {
+            const std::uint64_t v = (a * fnv(s) + b) % kMersenne61;
+            if (v < sig[i]) sig[i] = v;
+        }
+    }
+    return sig;
+}
+
+std::uint64_t reference_fingerprint(const std::u32string& cps, std::uint64_t k) {
+    std::int64_t votes[64] = {};
+    for (const std::string& s : shingles(cps, k)) {
+        const std::uint64_t h = fnv(s);
+        for (int i = 0; i < 64; ++i) votes[i] += (h >> i) & 1 ? 1 : -1;
+    }
+    std::uint64_t fp = 0;
+    for (int i = 0; i < 64; ++i) fp |= static_cast<std::uint64_t>(votes[i] > 0) << i;
+    return fp;
+}
+
+std::uint64_t shingle_size(vorn::fuzz::FuzzInput& input) {
+    const std::uint8_t kind = input.byte();
+    if (kind < 200) return kind % 9;
+    if (kind < 240) return input.u16();
+    return std::numeric_limits<std::uint64_t>::max() - input.byte();
+}
+
+void check_minhash(const std::string& a, const std::string& b, const std::u32string& ca,
+                   const std::u32string& cb, std::uint64_t k, std::uint64_t m, std::uint64_t m_short) {
+    const auto sa = vorn::algo::minhash_signature(a, k, m);
+    const auto sb = vorn::algo::minhash_signature(b, k, m);
+    const auto similarity = vorn::algo::minhash_similarity(a, b, k, m);
+    if (k == 0) {
+        FUZZ_CHECK(!sa.has_value() && !sb.has_value() && !similarity.has_value());
+        FUZZ_CHECK(sa.error().message == vorn::kZeroWindow.message);
+        FUZZ_CHECK(similarity.error().message == vorn::kZeroWindow.message);
+        return;
+    }
+    FUZZ_CHECK(sa.has_value() && sb.has_value() && similarity.has_value());
+    FUZZ_CHECK(*sa == reference_signature(ca, k, m));
+    FUZZ_CHECK(*sb == reference_signature(cb, k, m));
+    for (std::uint64_t v : *sa) FUZZ_CHECK(v < kMersenne61);
+
+    std::uint64_t equal = 0;
+    for (std::uint64_t i = 0; i < m; ++i) equal += (*sa)[i] == (*sb)[i];
+    const double expected = static_cast<double>(equal) / static_cast<double>(m);
+    FUZZ_CHECK(same_bits(*similarity, expected));
+    FUZZ_CHECK(same_bits(vorn::algo::minhash_signature_similarity(*sa, *sb), expected));
+    FUZZ_CHECK(same_bits(*vorn::algo::minhash_similarity(b, a, k, m), expected));
+    if (m == 0) {
+        FUZZ_CHECK(std::isnan(*similarity));
+        return;
+    }
+    FUZZ_CHECK(in_unit_range(*similarity));
+    FUZZ_CHECK(*vorn::algo::minhash_similarity(a, a, k, m) == 1.0);
+
+    // A shorter signature is a prefix of a longer one, and the similarity
+    // of two lengths compares only the common prefix.
+    const auto shorter = vorn::algo::minhash_signature(b, k, m_short);
+    FUZZ_CHECK(shorter->size() == m_short);
+    FUZZ_CHECK(std::equal(shorter->begin(), shorter->end(), sb->begin()));
+    std::uint64_t equal_prefix = 0;
+    for (std::uint64_t i = 0; i < m_short; ++i) equal_prefix += (*sa)[i] == (*shorter)[i];
+    FUZZ_CHECK(same_bits(vorn::algo::minhash_signature_similarity(*sa, *shorter),
+                         static_cast<double>(equal_prefix) / static_cast<double>(m_short)));
+}
+
+void check_simhash(const std::string& a, const std::string& b, const std::u32string& ca,
+                   const std::u32string& cb, std::uint64_t k) {
+    const auto fa = vorn::algo::simhash_fingerprint(a, k);
+    const auto fb = vorn::algo::simhash_fingerprint(b, k);
+    const auto similarity = vorn::algo::simhash_similarity(a, b, k);
+    if (k == 0) {
+        FUZZ_CHECK(!fa.has_value() && !similarity.has_value());
+        FUZZ_CHECK(fa.error().message == vorn::kZeroWindow.message);
+        FUZZ_CHECK(similarity.error().message == vorn::kZeroWindow.message);
+        return;
+    }
+    FUZZ_CHECK(fa.has_value() && fb.has_value() && similarity.has_value());
+    FUZZ_CHECK(*fa == reference_fingerprint(ca, k));
+    FUZZ_CHECK(*fb == reference_fingerprint(cb, k));
+    const double expected = 1.0 + static_cast<double>(std::popcount(*fa ^ *fb)) * -0.015625;
+    FUZZ_CHECK(same_bits(*similarity, expected));
+    FUZZ_CHECK(same_bits(vorn::algo::simhash_fingerprint_similarity(*fa, *fb), expected));
+    FUZZ_CHECK(same_bits(*vorn::algo::simhash_similarity(b, a, k), expected));
+    FUZZ_CHECK(in_unit_range(*similarity));
+    FUZZ_CHECK(*vorn::algo::simhash_similarity(a, a, k) == 1.0);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    vorn::fuzz::FuzzInput input(data, size);
+    const std::uint64_t k = shingle_size(input);
+    const std::uint64_t m = input.byte() + (input.flag() ? 45 : 0);  // 0 ..= 300
+    const std::uint64_t m_short = m == 0 ? 0 : 1 + input.byte() % m;
+    auto [ca, cb] = input.pair_points(kMaxChars);
+    const std::string a = vorn::fuzz::encode(ca);
+    const std::string b = vorn::fuzz::encode(cb);
+    check_minhash(a, b, ca, cb, k, m, m_short);
+    check_simhash(a, b, ca, cb, k);
+    return 0;
+}
