@@ -24,17 +24,9 @@ using vorn::fuzz::same_bits;
 constexpr std::size_t kMaxChars = 600;
 
 bool is_separator(char32_t cp) {
-    if (cp < 0x80) {
-        const bool punctuation = (cp >= 0x21 && cp <= 0x2F) || (cp >= 0x3A && cp <= 0x40) ||
-                                 (cp >= 0x5B && cp <= 0x60) || (cp >= 0x7B && cp <= 0x7E);
-        return punctuation || cp == 0x20 || (cp >= 0x09 && cp <= 0x0D);
-    }
-    switch (cp) {
-        case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return cp >= 0x2000 && cp <= 0x200A;
-    }
+    const bool punctuation = (cp >= 0x21 && cp <= 0x2F) || (cp >= 0x3A && cp <= 0x40) ||
+                             (cp >= 0x5B && cp <= 0x60) || (cp >= 0x7B && cp <= 0x7E);
+    return punctuation || vorn::fuzz::is_white_space(cp);
 }
 
 std::string lower(const std::u32string& piece) {
@@ -47,16 +39,7 @@ std::string lower(const std::u32string& piece) {
 
 std::vector<std::string> terms(const std::u32string& cps) {
     std::vector<std::string> out;
-    std::u32string piece;
-    for (char32_t cp : cps) {
-        if (is_separator(cp)) {
-            if (!piece.empty()) out.push_back(lower(piece));
-            piece.clear();
-        } else {
-            piece.push_back(cp);
-        }
-    }
-    if (!piece.empty()) out.push_back(lower(piece));
+    for (const std::u32string& piece : vorn::fuzz::split(cps, is_separator)) out.push_back(lower(piece));
     return out;
 }
 

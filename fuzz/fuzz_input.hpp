@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/utf8.hpp"
 
@@ -218,5 +219,34 @@ private:
     std::size_t size_;
     std::size_t pos_ = 0;
 };
+
+// The 25 White_Space code points, listed here apart from the library's
+// own table so that the targets check it rather than reuse it.
+inline bool is_white_space(char32_t cp) {
+    switch (cp) {
+        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
+        case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+            return true;
+        default:
+            return cp >= 0x2000 && cp <= 0x200A;
+    }
+}
+
+// The maximal runs of code points that are not separators, in order.
+template <class IsSeparator>
+std::vector<std::u32string> split(const std::u32string& cps, IsSeparator is_separator) {
+    std::vector<std::u32string> out;
+    std::u32string piece;
+    for (char32_t cp : cps) {
+        if (is_separator(cp)) {
+            if (!piece.empty()) out.push_back(piece);
+            piece.clear();
+        } else {
+            piece.push_back(cp);
+        }
+    }
+    if (!piece.empty()) out.push_back(piece);
+    return out;
+}
 
 }  // namespace vorn::fuzz

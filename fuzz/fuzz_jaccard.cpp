@@ -12,19 +12,10 @@
 namespace {
 
 using vorn::fuzz::in_unit_range;
+using vorn::fuzz::is_white_space;
 using vorn::fuzz::same_bits;
 
 constexpr std::size_t kMaxChars = 400;
-
-bool is_white_space(char32_t cp) {
-    switch (cp) {
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
-        case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return cp >= 0x2000 && cp <= 0x200A;
-    }
-}
 
 template <class T>
 double jaccard_of(const std::set<T>& x, const std::set<T>& y) {
@@ -42,18 +33,8 @@ std::set<std::u32string> ngrams(const std::u32string& cps, std::uint64_t n) {
 }
 
 std::set<std::u32string> words(const std::u32string& cps) {
-    std::set<std::u32string> out;
-    std::u32string word;
-    for (char32_t cp : cps) {
-        if (is_white_space(cp)) {
-            if (!word.empty()) out.insert(word);
-            word.clear();
-        } else {
-            word.push_back(cp);
-        }
-    }
-    if (!word.empty()) out.insert(word);
-    return out;
+    const auto parts = vorn::fuzz::split(cps, vorn::fuzz::is_white_space);
+    return {parts.begin(), parts.end()};
 }
 
 std::uint64_t window_size(vorn::fuzz::FuzzInput& input) {

@@ -17,19 +17,10 @@
 
 namespace {
 
+using vorn::fuzz::is_white_space;
 using vorn::preprocess::Preprocessor;
 
 constexpr std::size_t kMaxChars = 500;
-
-bool is_white_space(char32_t cp) {
-    switch (cp) {
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
-        case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return cp >= 0x2000 && cp <= 0x200A;
-    }
-}
 
 const icu::Normalizer2& nfc() {
     UErrorCode status = U_ZERO_ERROR;
@@ -46,18 +37,7 @@ bool is_nfc(const std::string& text) {
 }
 
 std::vector<std::u32string> words_of(const std::u32string& cps) {
-    std::vector<std::u32string> out;
-    std::u32string word;
-    for (char32_t cp : cps) {
-        if (is_white_space(cp)) {
-            if (!word.empty()) out.push_back(word);
-            word.clear();
-        } else {
-            word.push_back(cp);
-        }
-    }
-    if (!word.empty()) out.push_back(word);
-    return out;
+    return vorn::fuzz::split(cps, vorn::fuzz::is_white_space);
 }
 
 bool is_stopword(const Preprocessor& config, const std::string& word) {
