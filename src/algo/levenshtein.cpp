@@ -50,7 +50,6 @@ public:
     template <class Reader>
     explicit SingleWordMasks(Reader pattern) {
         std::memset(ascii_, 0, sizeof ascii_);
-        std::memset(keys_, 0, sizeof keys_);
         std::uint64_t bit = 1;
         while (!pattern.done()) {
             char32_t cp = pattern.next();
@@ -72,6 +71,7 @@ public:
 private:
     // At most 64 distinct keys in 128 slots; key 0 (ASCII) marks a free slot.
     std::uint64_t* slot(char32_t cp) noexcept {
+        if (!any_extended_) std::memset(keys_, 0, sizeof keys_);  // only texts beyond ASCII need it
         any_extended_ = true;
         for (std::uint32_t i = hash_code_point(cp) >> 25;; i = (i + 1) & 127) {
             if (keys_[i] == cp) return &values_[i];
@@ -201,6 +201,25 @@ std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, 
     return scores[words - 1];
 }
 
+// Patterns of 65 to 128 characters: both blocks stay in registers and
+// every column is computed in full, cheaper at this size than the band's
+// bookkeeping.
+template <class Reader>
+std::uint64_t distance_two_words(const BlockMasks<char32_t>& masks, std::size_t m, Reader text) {
+    const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
+    BlockVectors low, high;
+    std::uint64_t score = m;
+    while (!text.done()) {
+        const std::uint64_t* eq = masks.get(text.next());
+        std::uint64_t hp_carry = 1;
+        std::uint64_t hn_carry = 0;
+        advance_block(low, eq[0], hp_carry, hn_carry, 63);
+        advance_block(high, eq[1], hp_carry, hn_carry, last_bit);
+        score = score + hp_carry - hn_carry;
+    }
+    return score;
+}
+
 template <class PatternReader, class TextReader>
 std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std::string_view text, std::size_t n) {
     if (m <= kWordBits) {
@@ -209,6 +228,7 @@ std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std
     }
     PatternReader reader(pattern);
     BlockMasks<char32_t> masks(m, [&] { return reader.next(); });
+    if (m <= 2 * kWordBits) return distance_two_words(masks, m, TextReader(text));
     return distance_blocks(masks, m, n, TextReader(text));
 }
 
