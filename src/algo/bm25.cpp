@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <utility>
+#include <memory_resource>
 #include <vector>
 
 #include "algo/term_tokens.hpp"
@@ -28,7 +29,7 @@ public:
 
         // One addend per distinct query term and document, then the sums
         // in query order.
-        std::vector<std::pair<double, double>> addend(counts_.distinct_a);
+        std::pmr::vector<std::pair<double, double>> addend(counts_.distinct_a, counts_.terms.get_allocator());
         for (std::size_t id = 0; id < counts_.distinct_a; ++id) {
             const TermCounts::Term& term = counts_.terms[id];
             const double weight = term.count[1] != 0 ? idf_both : idf_one;
@@ -67,8 +68,9 @@ private:
 }  // namespace
 
 double bm25_similarity(std::string_view query, std::string_view document) {
-    TermTokens tokens_a(query), tokens_b(document);
-    const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms());
+    ScoringArena arena;
+    TermTokens tokens_a(query, arena.get()), tokens_b(document, arena.get());
+    const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms(), arena.get());
     const Bm25Index index(counts, tokens_a.terms().size(), tokens_b.terms().size());
 
     const auto [own, raw] = index.scores();

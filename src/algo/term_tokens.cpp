@@ -25,35 +25,42 @@ constexpr std::array<bool, 128> make_ascii_separators() {
 
 constexpr std::array<bool, 128> kAsciiSeparator = make_ascii_separators();
 
-// Calls emit(piece) for every maximal run of non-separators, in order.
+// Calls emit(piece, plain) for every maximal run of non-separators, in
+// order; plain is true when the piece is lowercase ASCII already, which
+// the scan learns on the way.
 template <class Emit>
 void for_each_piece(std::string_view text, Emit&& emit) {
-    std::size_t pos = 0, start = 0;
-    bool in_piece = false;
-    while (pos < text.size()) {
-        auto byte = static_cast<unsigned char>(text[pos]);
-        // Non-ASCII characters are stepped over byte by byte: a
-        // continuation byte is never the start of whitespace.
-        std::size_t separator = byte < 0x80 ? kAsciiSeparator[byte] : text::whitespace_length_at(text, pos);
-        if (separator != 0) {
-            if (in_piece) emit(text.substr(start, pos - start));
-            in_piece = false;
+    const std::size_t size = text.size();
+    // Length of the separator at pos, 0 if none. Non-ASCII characters are
+    // stepped over byte by byte: a continuation byte never starts whitespace.
+    auto separator_at = [&](std::size_t pos) -> std::size_t {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        return byte < 0x80 ? kAsciiSeparator[byte] : text::whitespace_length_at(text, pos);
+    };
+    std::size_t pos = 0;
+    while (pos < size) {
+        if (std::size_t separator = separator_at(pos)) {
             pos += separator;
-        } else {
-            if (!in_piece) start = pos;
-            in_piece = true;
-            ++pos;
+            continue;
         }
+        const std::size_t start = pos;
+        bool plain = true;
+        do {
+            const auto byte = static_cast<unsigned char>(text[pos]);
+            plain = plain && byte < 0x80 && !(byte >= 'A' && byte <= 'Z');
+            ++pos;
+        } while (pos < size && separator_at(pos) == 0);
+        emit(text.substr(start, pos - start), plain);
     }
-    if (in_piece) emit(text.substr(start));
 }
 
 // Open-addressing map from term to dense id, sized once for the number of
 // tokens so that it never grows and stays at most half full.
 class TermIds {
 public:
-    explicit TermIds(std::size_t max_terms)
-        : bits_(static_cast<int>(std::bit_width(max_terms | 1)) + 1), slots_(std::size_t{1} << bits_) {
+    TermIds(std::size_t max_terms, std::pmr::memory_resource* memory)
+        : bits_(static_cast<int>(std::bit_width(max_terms | 1)) + 1), slots_(std::size_t{1} << bits_, memory),
+          keys_(memory) {
         keys_.reserve(max_terms);
     }
 
@@ -78,24 +85,24 @@ private:
         std::size_t id_plus_one = 0;  // 0: empty
     };
     int bits_;
-    std::vector<Slot> slots_;
-    std::vector<std::string_view> keys_;
+    std::pmr::vector<Slot> slots_;
+    std::pmr::vector<std::string_view> keys_;
 };
 
 }  // namespace
 
-TermTokens::TermTokens(std::string_view text) {
+TermTokens::TermTokens(std::string_view text, std::pmr::memory_resource* memory) : terms_(memory) {
     // Lowercased copies are appended to one buffer, which may move while it
     // grows, so their views are made once it is complete.
     struct Lowered {
         std::size_t index, offset, size;
     };
-    std::vector<Lowered> lowered;
+    std::pmr::vector<Lowered> lowered(memory);
     // Words of running text average well over four bytes with their
     // separator; one reservation avoids most regrowth.
     terms_.reserve(text.size() / 4 + 1);
-    for_each_piece(text, [&](std::string_view piece) {
-        if (!text::is_lowercase_ascii(piece)) {
+    for_each_piece(text, [&](std::string_view piece, bool plain) {
+        if (!plain) {
             const std::size_t offset = lowered_.size();
             text::append_lowercase(piece, lowered_);
             if (std::string_view(lowered_).substr(offset) != piece) {
@@ -109,9 +116,10 @@ TermTokens::TermTokens(std::string_view text) {
     for (const Lowered& term : lowered) terms_[term.index] = std::string_view(lowered_).substr(term.offset, term.size);
 }
 
-TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b) {
-    TermCounts counts;
-    TermIds ids(a.size() + b.size());
+TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                       std::pmr::memory_resource* memory) {
+    TermCounts counts(memory);
+    TermIds ids(a.size() + b.size(), memory);
     counts.terms.reserve(a.size() + b.size());
     counts.ids_a.reserve(a.size());
     counts.distinct_b.reserve(b.size());

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,7 +20,9 @@ namespace vorn::algo {
 class TermTokens {
 public:
     // The views may point into `text`, which must outlive this object.
-    explicit TermTokens(std::string_view text);
+    // Working memory comes from `memory`, which must outlive it too.
+    explicit TermTokens(std::string_view text,
+                        std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
     TermTokens(const TermTokens&) = delete;
     TermTokens& operator=(const TermTokens&) = delete;
@@ -29,7 +32,7 @@ public:
 
 private:
     std::string lowered_;
-    std::vector<std::string_view> terms_;
+    std::pmr::vector<std::string_view> terms_;
 };
 
 inline TermTokens term_tokens(std::string_view text) { return TermTokens(text); }
@@ -43,12 +46,25 @@ struct TermCounts {
     struct Term {
         std::uint64_t count[2];  // occurrences in a, in b
     };
-    std::vector<Term> terms;              // by id
-    std::vector<std::size_t> ids_a;       // id of each token of a, in order
-    std::vector<std::size_t> distinct_b;  // ids of b's terms, in b's order of first occurrence
+    explicit TermCounts(std::pmr::memory_resource* memory) : terms(memory), ids_a(memory), distinct_b(memory) {}
+    std::pmr::vector<Term> terms;              // by id
+    std::pmr::vector<std::size_t> ids_a;       // id of each token of a, in order
+    std::pmr::vector<std::size_t> distinct_b;  // ids of b's terms, in b's order of first occurrence
     std::size_t distinct_a = 0;
 };
 
-TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b);
+TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                       std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+
+// Working memory for scoring two short texts without a trip to the heap;
+// longer texts spill over to it.
+class ScoringArena {
+public:
+    std::pmr::memory_resource* get() noexcept { return &resource_; }
+
+private:
+    alignas(std::max_align_t) std::byte buffer_[8192];
+    std::pmr::monotonic_buffer_resource resource_{buffer_, sizeof buffer_};
+};
 
 }  // namespace vorn::algo

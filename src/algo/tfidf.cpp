@@ -1,6 +1,7 @@
 #include "algo/tfidf.hpp"
 
 #include <cmath>
+#include <memory_resource>
 #include <vector>
 
 #include "algo/term_tokens.hpp"
@@ -8,8 +9,9 @@
 namespace vorn::algo {
 
 double tfidf_similarity(std::string_view a, std::string_view b) {
-    TermTokens tokens_a(a), tokens_b(b);
-    const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms());
+    ScoringArena arena;
+    TermTokens tokens_a(a, arena.get()), tokens_b(b, arena.get());
+    const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms(), arena.get());
 
     // df is 1 or 2, so there are two idf values.
     const double idf_one = std::log(3.0 / (1.0 + 1.0)) + 1.0;
@@ -22,7 +24,7 @@ double tfidf_similarity(std::string_view a, std::string_view b) {
 
     const double length_a = static_cast<double>(tokens_a.terms().size());
     const double length_b = static_cast<double>(tokens_b.terms().size());
-    std::vector<double> weights_a(counts.distinct_a);
+    std::pmr::vector<double> weights_a(counts.distinct_a, counts.terms.get_allocator());
     double sum_a = 0.0;
     for (std::size_t id = 0; id < counts.distinct_a; ++id) {
         const double w = weight(counts.terms[id], 0, length_a);
