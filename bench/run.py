@@ -28,8 +28,6 @@ from typing import Any
 
 sys.path.insert(0, str(Path(__file__).parent))
 
-import vorn  # noqa: E402
-
 from cases import Case, Peers, build_cases  # noqa: E402
 from inputs import DEFAULT_TEXT_DIR, load  # noqa: E402
 

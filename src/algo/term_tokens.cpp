@@ -47,7 +47,7 @@ void for_each_piece(std::string_view text, Emit&& emit) {
         bool plain = true;
         do {
             const auto byte = static_cast<unsigned char>(text[pos]);
-            plain = plain && byte < 0x80 && !(byte >= 'A' && byte <= 'Z');
+            plain = plain && text::is_lowercase_ascii_byte(byte);
             ++pos;
         } while (pos < size && separator_at(pos) == 0);
         emit(text.substr(start, pos - start), plain);

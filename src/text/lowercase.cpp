@@ -12,7 +12,7 @@ namespace vorn::text {
 
 bool is_lowercase_ascii(std::string_view text) noexcept {
     for (unsigned char byte : text) {
-        if (byte >= 0x80 || (byte >= 'A' && byte <= 'Z')) return false;
+        if (!is_lowercase_ascii_byte(byte)) return false;
     }
     return true;
 }

@@ -17,6 +17,11 @@ inline std::string to_lowercase(std::string_view text) {
     return out;
 }
 
+// True when lowercasing cannot change the byte: ASCII other than A-Z.
+inline bool is_lowercase_ascii_byte(unsigned char byte) noexcept {
+    return byte < 0x80 && !(byte >= 'A' && byte <= 'Z');
+}
+
 // True when lowercasing cannot change the text: it is ASCII without A-Z.
 bool is_lowercase_ascii(std::string_view text) noexcept;
 
