@@ -19,24 +19,22 @@
 #include "support/memory.hpp"
 
 namespace vorn::algo {
-namespace {
 
-// The distinct FNV-1a values of the text's shingles, in `distinct`.
-Expected<std::span<const std::uint64_t>, InvalidArgument> distinct_shingle_hashes(
-    std::string_view text, std::uint64_t shingle_size, support::FlatHashSet<std::uint64_t>& seen,
-    std::vector<std::uint64_t>& distinct) {
+Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distinct_shingle_hashes(
+    std::string_view text, std::uint64_t shingle_size) {
     if (shingle_size == 0) return kZeroWindow;
     // A text of n bytes has at most n shingles, and one when it is empty.
     const std::size_t most = text.size() + 1;
-    seen.reset(most);
-    if (distinct.size() < most) {
-        distinct.clear();
-        distinct.resize(most);
+    seen_.reset(most);
+    if (distinct_capacity_ < most) {
+        distinct_.reset();
+        distinct_ = std::make_unique_for_overwrite<std::uint64_t[]>(most);
+        distinct_capacity_ = most;
     }
-    std::uint64_t* const out = distinct.data();
+    std::uint64_t* const out = distinct_.get();
     std::size_t count = 0;
     Expected<std::uint64_t, InvalidArgument> shingles = std::uint64_t{0};
-    seen.fill([&](auto&& insert) {
+    seen_.fill([&](auto&& insert) {
         shingles = char_shingles(text, shingle_size, [&](std::string_view shingle) {
             const std::uint64_t h = support::fnv1a(shingle);
             out[count] = h;  // kept when new, overwritten otherwise
@@ -47,15 +45,24 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> distinct_shingle_hashe
     return std::span<const std::uint64_t>(out, count);
 }
 
+namespace {
+
+// Lowers `out`, filled with all ones, by the text's shingles.
+Expected<std::size_t, InvalidArgument> lower_signature(std::string_view text, std::uint64_t shingle_size,
+                                                       std::span<std::uint64_t> out, MinHashScratch& scratch) {
+    auto hashes = scratch.distinct_shingle_hashes(text, shingle_size);
+    if (!hashes) return hashes.error();
+    minhash::lower(minhash::best_kernel(), *hashes, out);
+    return hashes->size();
+}
+
 }  // namespace
 
 Expected<std::size_t, InvalidArgument> minhash_signature_into(std::string_view text, std::uint64_t shingle_size,
                                                              std::span<std::uint64_t> out, MinHashScratch& scratch) {
-    auto hashes = distinct_shingle_hashes(text, shingle_size, scratch.seen_, scratch.distinct_);
-    if (!hashes) return hashes.error();
+    if (shingle_size == 0) return kZeroWindow;
     std::fill(out.begin(), out.end(), std::numeric_limits<std::uint64_t>::max());
-    minhash::lower(minhash::best_kernel(), *hashes, out);
-    return hashes->size();
+    return lower_signature(text, shingle_size, out, scratch);
 }
 
 Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::string_view text,
@@ -69,9 +76,9 @@ Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::str
         !support::fits_in_memory(num_hashes * sizeof(std::uint64_t)))
         throw std::bad_alloc();
     MinHashScratch scratch;
-    std::vector<std::uint64_t> sig(static_cast<std::size_t>(num_hashes));
-    auto filled = minhash_signature_into(text, shingle_size, sig, scratch);
-    if (!filled) return filled.error();
+    std::vector<std::uint64_t> sig(static_cast<std::size_t>(num_hashes), std::numeric_limits<std::uint64_t>::max());
+    auto lowered = lower_signature(text, shingle_size, sig, scratch);
+    if (!lowered) return lowered.error();
     return sig;
 }
 

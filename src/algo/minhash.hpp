@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -20,11 +21,15 @@ class MinHashScratch {
 public:
     MinHashScratch() = default;
 
+    // The distinct FNV-1a values of the text's shingles, valid until the
+    // next call; kZeroWindow when shingle_size is 0.
+    Expected<std::span<const std::uint64_t>, InvalidArgument> distinct_shingle_hashes(std::string_view text,
+                                                                                     std::uint64_t shingle_size);
+
 private:
-    friend Expected<std::size_t, InvalidArgument> minhash_signature_into(std::string_view, std::uint64_t,
-                                                                       std::span<std::uint64_t>, MinHashScratch&);
     support::FlatHashSet<std::uint64_t> seen_;
-    std::vector<std::uint64_t> distinct_;
+    std::unique_ptr<std::uint64_t[]> distinct_;  // room for distinct_capacity_ hashes
+    std::size_t distinct_capacity_ = 0;
 };
 
 // Element i is the least (a_i * h + b_i mod 2^64) mod (2^61 - 1) over the

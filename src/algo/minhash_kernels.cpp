@@ -109,17 +109,30 @@ __attribute__((target("avx2"))) void lower_group_avx2(std::span<const std::uint6
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// Unsigned 64-bit minimum exists here, so the minima start from sig as it is.
-template <std::size_t Vectors>
-__attribute__((target("avx512f,avx512dq"))) void lower_group_avx512(std::span<const std::uint64_t> hashes,
+// Unsigned 64-bit minimum exists here, so the minima start from sig as it
+// is. Exact reduces every value fully. The fast pass does one step less:
+// it works on u = v + 8 and keeps the least y = (u & M) + (u >> 61), which
+// is the reduced value of v plus 8 whenever v & M < M - 7. The other
+// values of v (about 8 in 2^61) make y at most 14, so a group whose least y
+// is below 16 is done again exactly from the values sig held before, which
+// the fast pass left untouched; a genuine reduced value below 8 does so
+// too, harmlessly.
+template <std::size_t Vectors, bool Exact>
+__attribute__((target("avx512f,avx512dq"))) bool lower_group_avx512(std::span<const std::uint64_t> hashes,
                                                                     std::uint64_t first, std::uint64_t* sig) noexcept {
+    constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m512i modulus = _mm512_set1_epi64(static_cast<long long>(kMersenne61));
+    const __m512i shift = _mm512_set1_epi64(static_cast<long long>(kShift));
     const __m512i lane_index = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
     __m512i minimum[Vectors];
-    for (std::size_t v = 0; v < Vectors; ++v) minimum[v] = _mm512_loadu_si512(sig + 8 * v);
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        // All ones (untouched) stays all ones; anything else is below M.
+        const __m512i start = _mm512_loadu_si512(sig + 8 * v);
+        minimum[v] = _mm512_mask_add_epi64(start, _mm512_cmpneq_epi64_mask(start, _mm512_set1_epi64(-1)), start, shift);
+    }
     for (const std::uint64_t h : hashes) {
         const std::uint64_t step = step_of(h);
-        const std::uint64_t base = even_base(first, step, offset_of(h));
+        const std::uint64_t base = even_base(first, step, offset_of(h)) + kShift;
         // Permutation first + j is base + j * step, plus h for even j.
         const __m512i steps = _mm512_mullo_epi64(_mm512_set1_epi64(static_cast<long long>(step)), lane_index);
         __m512i value = _mm512_add_epi64(_mm512_set1_epi64(static_cast<long long>(base)), steps);
@@ -127,12 +140,24 @@ __attribute__((target("avx512f,avx512dq"))) void lower_group_avx512(std::span<co
         const __m512i eight_steps = _mm512_set1_epi64(static_cast<long long>(8 * step));
         for (std::size_t v = 0; v < Vectors; ++v) {
             __m512i reduced = _mm512_add_epi64(_mm512_and_si512(value, modulus), _mm512_srli_epi64(value, 61));
-            reduced = _mm512_min_epu64(reduced, _mm512_sub_epi64(reduced, modulus));
+            if constexpr (Exact) reduced = _mm512_min_epu64(reduced, _mm512_sub_epi64(reduced, modulus));
             minimum[v] = _mm512_min_epu64(minimum[v], reduced);
             value = _mm512_add_epi64(value, eight_steps);
         }
     }
+    if constexpr (!Exact) {
+        __m512i least = minimum[0];
+        for (std::size_t v = 1; v < Vectors; ++v) least = _mm512_min_epu64(least, minimum[v]);
+        if (_mm512_cmplt_epu64_mask(least, _mm512_set1_epi64(16)) != 0) return false;
+        for (std::size_t v = 0; v < Vectors; ++v) minimum[v] = _mm512_sub_epi64(minimum[v], shift);
+    }
     for (std::size_t v = 0; v < Vectors; ++v) _mm512_storeu_si512(sig + 8 * v, minimum[v]);
+    return true;
+}
+
+template <std::size_t Vectors>
+void lower_group_avx512(std::span<const std::uint64_t> hashes, std::uint64_t first, std::uint64_t* sig) noexcept {
+    if (!lower_group_avx512<Vectors, false>(hashes, first, sig)) lower_group_avx512<Vectors, true>(hashes, first, sig);
 }
 
 #if !defined(__clang__)

@@ -152,14 +152,15 @@ public:
         const std::size_t slots = slots_for(expected);
         if (slots <= InlineSlots) {
             slots_ = inline_slots();
-        } else {
-            if (heap_.size() < slots + 1) {
-                heap_.clear();
-                heap_.resize(slots + 1);
-            }
+            std::fill_n(slots_, slots + 1, Slot{});
+        } else if (heap_.size() < slots + 1) {
+            heap_.clear();
+            heap_.resize(slots + 1);  // value-initialised: every slot free
             slots_ = heap_.data();
+        } else {
+            slots_ = heap_.data();
+            std::fill_n(slots_, slots + 1, Slot{});
         }
-        std::fill_n(slots_, slots + 1, Slot{});
         capacity_ = slots;
         bits_ = static_cast<unsigned>(std::countr_zero(slots));
         used_ = 0;
