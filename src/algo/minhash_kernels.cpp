@@ -107,6 +107,7 @@ __attribute__((target("avx2"))) void lower_group_avx2(std::span<const std::uint6
 #if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 // Unsigned 64-bit minimum exists here, so the minima start from sig as it

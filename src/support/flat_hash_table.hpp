@@ -155,7 +155,7 @@ public:
             std::fill_n(slots_, slots + 1, Slot{});
         } else if (heap_.size() < slots + 1) {
             heap_.clear();
-            heap_.resize(slots + 1);  // value-initialised: every slot free
+            heap_.assign(slots + 1, Slot{});
             slots_ = heap_.data();
         } else {
             slots_ = heap_.data();
