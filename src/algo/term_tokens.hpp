@@ -43,7 +43,7 @@ public:
     std::pmr::memory_resource* get() noexcept { return &resource_; }
 
 private:
-    alignas(std::max_align_t) std::byte buffer_[24576];
+    alignas(std::max_align_t) std::byte buffer_[32768];
     std::pmr::monotonic_buffer_resource resource_{buffer_, sizeof buffer_};
 };
 

@@ -52,7 +52,9 @@ struct FreeKey {
 // The span points into text that must outlive the table.
 class HashedBytes {
 public:
-    constexpr HashedBytes() noexcept = default;
+    // Trivial, so that a table of them is cleared like plain memory;
+    // HashedBytes{} is the free key (empty span, hash 0).
+    HashedBytes() noexcept = default;
     explicit HashedBytes(std::string_view bytes) noexcept
         : data_(bytes.data()), size_(bytes.size()), hash_(hash_bytes(bytes.data(), bytes.size())) {}
 
@@ -67,9 +69,9 @@ public:
     }
 
 private:
-    const char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::uint64_t hash_ = 0;
+    const char* data_;
+    std::size_t size_;
+    std::uint64_t hash_;
 };
 
 struct HashedBytesHash {
@@ -155,7 +157,7 @@ public:
             std::fill_n(slots_, slots + 1, Slot{});
         } else if (heap_.size() < slots + 1) {
             heap_.clear();
-            heap_.assign(slots + 1, Slot{});
+            heap_.resize(slots + 1);  // value-initialised, so all free (zeroed for trivial slots)
             slots_ = heap_.data();
         } else {
             slots_ = heap_.data();
