@@ -180,6 +180,17 @@ def test_against_reference():
             assert bm25(x, y) == reference_bm25(x, y), (x, y)
 
 
+# The tokeniser classifies 64 bytes at a time: separators of several bytes,
+# capitals and non-ASCII letters straddling a block boundary.
+@pytest.mark.parametrize("middle", ["\u3000", "\u00a0", "\u2028", "É", "Σ", " Cat ", "--", "ΟΔΟΣ"])
+def test_pieces_across_blocks(middle):
+    for offset in [*range(58, 66), *range(122, 130)]:
+        for text in ("x" * offset + middle + "yz", "ab " * (offset // 3) + "q" * (offset % 3) + middle + "Yz"):
+            for other in ("x yz Cat", "ab ΟΔΟΣ é σ"):
+                assert tfidf(text, other) == reference_tfidf(text, other), (offset, text)
+                assert bm25(other, text) == reference_bm25(other, text), (offset, text)
+
+
 def test_many_distinct_terms_against_reference():
     rng = random.Random("many-terms")
     vocabulary = ["".join(rng.choice("abcdefghijÉß") for _ in range(rng.randrange(1, 6))) for _ in range(3000)]
