@@ -13,13 +13,13 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
+#include <functional>
 #include <vector>
+
+#include "support/flat_hash_table.hpp"
 
 namespace vorn::algo {
 
@@ -27,78 +27,23 @@ inline constexpr std::size_t kWordBits = 64;
 
 namespace detail {
 
-// Maps the characters beyond ASCII of one text to dense numbers 0, 1, ...
-// in order of first occurrence. Open addressing in a power-of-two table of
-// at least twice as many slots as characters can be added; key 0 (ASCII,
-// never stored) marks a free slot. With InlineSlots > 0 the table lives
-// inside the object and holds at most InlineSlots / 2 characters.
+// The numbers of a text's characters beyond ASCII: 0, 1, ... in order of
+// first occurrence. Key 0 (ASCII, never stored) is the free key.
 template <std::size_t InlineSlots>
-class CharNumbers {
-public:
-    static constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
+using CharNumbers = support::FlatHashMap<char32_t, std::uint32_t, support::IntegerHash, std::equal_to<>, InlineSlots>;
 
-    // Empty: finds nothing until prepare().
-    CharNumbers() noexcept = default;
-
-    void prepare(std::size_t max_keys) {
-        std::size_t capacity = 16;
-        while (capacity < 2 * max_keys) capacity <<= 1;
-        if constexpr (InlineSlots == 0) {
-            keys_.assign(capacity, 0);
-            numbers_.resize(capacity);
-        } else {
-            capacity = InlineSlots;
-            std::fill_n(keys_.data(), capacity, char32_t{0});
-        }
-        shift_ = static_cast<unsigned>(64 - std::countr_zero(capacity));
-        mask_ = capacity - 1;
-        size_ = 0;
-        prepared_ = true;
-    }
-
-    bool empty() const noexcept { return size_ == 0; }
-
-    // The number of c (c >= 128), adding it when new; needs prepare().
-    std::uint32_t add(char32_t c) noexcept {
-        for (std::size_t i = slot(c);; i = (i + 1) & mask_) {
-            if (keys_[i] == c) return numbers_[i];
-            if (keys_[i] == 0) {
-                keys_[i] = c;
-                numbers_[i] = size_;
-                return size_++;
-            }
-        }
-    }
-
-    std::uint32_t find(char32_t c) const noexcept {
-        if (size_ == 0) return kAbsent;
-        for (std::size_t i = slot(c);; i = (i + 1) & mask_) {
-            if (keys_[i] == c) return numbers_[i];
-            if (keys_[i] == 0) return kAbsent;
-        }
-    }
-
-    bool prepared() const noexcept { return prepared_; }
-
-private:
-    std::size_t slot(char32_t c) const noexcept {
-        return static_cast<std::size_t>((static_cast<std::uint64_t>(c) * 0x9E3779B97F4A7C15ULL) >> shift_);
-    }
-
-    using Keys = std::conditional_t<InlineSlots == 0, std::vector<char32_t>, std::array<char32_t, InlineSlots>>;
-    using Numbers =
-        std::conditional_t<InlineSlots == 0, std::vector<std::uint32_t>, std::array<std::uint32_t, InlineSlots>>;
-    Keys keys_;
-    Numbers numbers_;
-    unsigned shift_ = 0;
-    std::size_t mask_ = 0;
-    std::uint32_t size_ = 0;
-    bool prepared_ = false;
-};
+// Adds c to the numbers when new; returns its number.
+template <class Numbers>
+std::uint32_t number_of(Numbers& numbers, char32_t c) {
+    const auto [number, inserted] = numbers.insert(c);
+    if (inserted) *number = static_cast<std::uint32_t>(numbers.size() - 1);
+    return *number;
+}
 
 }  // namespace detail
 
-// Masks of a text of at most 64 characters.
+// Masks of a text of at most 64 characters. Its table lives inside it, so
+// it stays where it is made.
 class WordMasks {
 public:
     // `text` is a code-point range of at most 64 characters.
@@ -110,8 +55,8 @@ public:
             if (c < 128) {
                 ascii_[c] |= bit;
             } else {
-                if (!others_.prepared()) others_.prepare(kWordBits);  // only texts beyond ASCII need it
-                const std::uint32_t number = others_.add(c);
+                if (others_.empty()) others_.reset(kWordBits);  // only texts beyond ASCII need the room
+                const std::uint32_t number = detail::number_of(others_, c);
                 if (number == used_) other_bits_[used_++] = 0;
                 other_bits_[number] |= bit;
             }
@@ -121,8 +66,8 @@ public:
 
     std::uint64_t get(char32_t c) const noexcept {
         if (c < 128) return ascii_[c];
-        const std::uint32_t number = others_.find(c);
-        return number == others_.kAbsent ? 0 : other_bits_[number];
+        const std::uint32_t* number = others_.find(c);
+        return number ? other_bits_[*number] : 0;
     }
 
 private:
@@ -167,8 +112,8 @@ public:
         std::vector<std::size_t> counts;
         for (char32_t c : text) {
             if (c < 128) continue;
-            if (!others_.prepared()) others_.prepare(length);
-            const std::uint32_t number = others_.add(c);
+            if (others_.empty()) others_.reset(length);
+            const std::uint32_t number = detail::number_of(others_, c);
             if (number == counts.size()) counts.push_back(0);
             ++counts[number];
         }
@@ -195,7 +140,7 @@ public:
                 ascii_[c * words_ + block] |= bit;
                 continue;
             }
-            RowPlace& place = rows_[others_.find(c)];
+            RowPlace& place = rows_[*others_.find(c)];
             if (place.dense) {
                 dense_[place.start + block] |= bit;
             } else if (place.used > 0 && sparse_[place.start + place.used - 1].block == block) {
@@ -211,12 +156,12 @@ public:
 
     Row find(char32_t c) const noexcept {
         if (c < 128) return {&ascii_[c * words_], nullptr, nullptr, c};
-        const std::uint32_t number = others_.find(c);
-        if (number == others_.kAbsent) return {dense_.data(), nullptr, nullptr, kAbsentId};
-        const RowPlace& place = rows_[number];
-        if (place.dense) return {&dense_[place.start], nullptr, nullptr, 129 + std::size_t{number}};
+        const std::uint32_t* number = others_.find(c);
+        if (number == nullptr) return {dense_.data(), nullptr, nullptr, kAbsentId};
+        const RowPlace& place = rows_[*number];
+        if (place.dense) return {&dense_[place.start], nullptr, nullptr, 129 + std::size_t{*number}};
         const BlockBits* begin = &sparse_[place.start];
-        return {nullptr, begin, begin + place.used, 129 + std::size_t{number}};
+        return {nullptr, begin, begin + place.used, 129 + std::size_t{*number}};
     }
 
     // Whether the row has bit j (character j of the text is the row's).

@@ -7,6 +7,7 @@
 #include "algo/levenshtein.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <vector>
 
 #include "text/code_points.hpp"
@@ -35,6 +36,9 @@ std::uint64_t distance_single_word(const WordMasks& masks, std::size_t m, const 
     }
     return score;
 }
+
+// Bits 0 .. k - 1 set, for k in 1 ..= 64.
+inline std::uint64_t low_bits_through(std::size_t k) noexcept { return ~std::uint64_t{0} >> (kWordBits - k); }
 
 // The vertical delta vectors of one 64-row block.
 struct BlockVectors {
@@ -136,15 +140,9 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
     const std::int64_t excess = static_cast<std::int64_t>(n) - static_cast<std::int64_t>(m);
 
     std::vector<BlockVectors> blocks(words);
-    std::vector<std::uint64_t> scores(words);  // distance at each block's last row, current column
-    for (std::size_t w = 0; w < words; ++w) scores[w] = rows_through(w);
     EqWords eq_first(words), eq_second(words);
-
     const auto step = [&](std::size_t w, const std::uint64_t* eq, std::uint64_t& hp, std::uint64_t& hn,
-                          unsigned high) {
-        advance_block(blocks[w], eq[w], hp, hn, high);
-        scores[w] = scores[w] + hp - hn;
-    };
+                          unsigned high) { advance_block(blocks[w], eq[w], hp, hn, high); };
 
     // The band is recomputed every kBandStep columns (an even number, so
     // no pair of columns straddles it), wide enough for all of them, which
@@ -153,6 +151,7 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
     std::int64_t bound = static_cast<std::int64_t>(initial_bound);
     std::size_t first = 0;
     std::size_t last = block_of_row(static_cast<std::int64_t>(kBandStep) + (bound - excess) / 2);
+    std::uint64_t score = rows_through(last);  // distance at the last row of block `last`, current column
     auto it = text.begin();
     for (std::size_t j = 0; j < n;) {
         const std::uint64_t* eq1 = eq_first.load(masks.find(*it));
@@ -160,6 +159,7 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
         std::uint64_t hp1 = 1, hn1 = 0;
         if (j + 1 == n) {  // the last column of an odd count, alone
             for (std::size_t w = first; w <= last; ++w) step(w, eq1, hp1, hn1, high_bit(w));
+            score = score + hp1 - hn1;
             ++j;
         } else {
             const std::uint64_t* eq2 = eq_second.load(masks.find(*it));
@@ -178,23 +178,36 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
                 step(last - 1, eq2, hp2, hn2, 63);
                 step(last, eq2, hp2, hn2, high_bit(last));
             }
+            score = score + hp1 - hn1 + hp2 - hn2;
             j += 2;
         }
         if (j % kBandStep != 0 || j == n) continue;
 
         const std::uint64_t finish = std::max(m - rows_through(last), n - j);
-        bound = std::min(bound, static_cast<std::int64_t>(scores[last] + finish));
+        bound = std::min(bound, static_cast<std::int64_t>(score + finish));
         const std::int64_t next = static_cast<std::int64_t>(j) + 1;
         const std::int64_t next_step_end = static_cast<std::int64_t>(j + kBandStep);
         const std::size_t new_last = block_of_row(next_step_end + (bound - excess) / 2);
-        for (; last < new_last; ++last) {
-            blocks[last + 1] = BlockVectors{};
-            scores[last + 1] = scores[last] + (rows_through(last + 1) - rows_through(last));
+        if (new_last > last) {
+            // New blocks start from +1 deltas.
+            std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                      blocks.begin() + static_cast<std::ptrdiff_t>(new_last + 1), BlockVectors{});
+            score += rows_through(new_last) - rows_through(last);
+        } else {
+            // Back up to the new last row through the vertical deltas of
+            // the blocks left behind, all of which were just advanced.
+            for (std::size_t w = new_last + 1; w <= last; ++w) {
+                const std::uint64_t rows = low_bits_through(rows_through(w) - w * kWordBits);
+                score -= std::popcount(blocks[w].vp & rows);
+                score += std::popcount(blocks[w].vn & rows);
+            }
         }
         last = new_last;
         first = std::min(std::max(first, block_of_row(next - (bound + excess) / 2)), last);
     }
-    return scores[words - 1];
+    // The last row always lies in the band; were it not, +1 deltas below
+    // the band would give an upper bound.
+    return score + (rows_through(words - 1) - rows_through(last));
 }
 
 }  // namespace
