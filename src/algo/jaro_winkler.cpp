@@ -144,8 +144,8 @@ double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii
     const std::size_t nb = length_;
     if (na == 0 || nb == 0) return na == nb ? 1.0 : 0.0;
     const auto run = [&](const auto& a) {
-        const Matching found = nb <= kWordBits ? match_word(std::get<WordMasks>(masks_), nb, a, na)
-                                               : match_blocks(std::get<BlockMasks>(masks_), nb, a, na);
+        const Matching found = nb <= kWordBits ? match_word(*std::get_if<WordMasks>(&masks_), nb, a, na)
+                                               : match_blocks(*std::get_if<BlockMasks>(&masks_), nb, a, na);
         // Equal first characters always match, so no match also means no prefix.
         if (found.matches == 0) return 0.0;
         const double m = static_cast<double>(found.matches);

@@ -7,7 +7,6 @@
 #include "algo/levenshtein.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <vector>
 
 #include "text/code_points.hpp"
@@ -36,9 +35,6 @@ std::uint64_t distance_single_word(const WordMasks& masks, std::size_t m, const 
     }
     return score;
 }
-
-// Bits 0 .. k - 1 set, for k in 1 ..= 64.
-inline std::uint64_t low_bits_through(std::size_t k) noexcept { return ~std::uint64_t{0} >> (kWordBits - k); }
 
 // The vertical delta vectors of one 64-row block.
 struct BlockVectors {
@@ -187,26 +183,17 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
         bound = std::min(bound, static_cast<std::int64_t>(score + finish));
         const std::int64_t next = static_cast<std::int64_t>(j) + 1;
         const std::int64_t next_step_end = static_cast<std::int64_t>(j + kBandStep);
-        const std::size_t new_last = block_of_row(next_step_end + (bound - excess) / 2);
-        if (new_last > last) {
-            // New blocks start from +1 deltas.
-            std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(last + 1),
-                      blocks.begin() + static_cast<std::ptrdiff_t>(new_last + 1), BlockVectors{});
-            score += rows_through(new_last) - rows_through(last);
-        } else {
-            // Back up to the new last row through the vertical deltas of
-            // the blocks left behind, all of which were just advanced.
-            for (std::size_t w = new_last + 1; w <= last; ++w) {
-                const std::uint64_t rows = low_bits_through(rows_through(w) - w * kWordBits);
-                score -= std::popcount(blocks[w].vp & rows);
-                score += std::popcount(blocks[w].vn & rows);
-            }
-        }
+        // The band's lower edge only moves down (keeping a block it could
+        // drop costs only time), and new blocks start from +1 deltas.
+        const std::size_t new_last = std::max(last, block_of_row(next_step_end + (bound - excess) / 2));
+        std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                  blocks.begin() + static_cast<std::ptrdiff_t>(new_last + 1), BlockVectors{});
+        score += rows_through(new_last) - rows_through(last);
         last = new_last;
         first = std::min(std::max(first, block_of_row(next - (bound + excess) / 2)), last);
     }
-    // The last row always lies in the band; were it not, +1 deltas below
-    // the band would give an upper bound.
+    // The last row always lies in the band by the end; were it not, +1
+    // deltas below the band would give an upper bound.
     return score + (rows_through(words - 1) - rows_through(last));
 }
 
@@ -232,8 +219,8 @@ std::uint64_t CachedLevenshtein::distance_to(std::string_view other, std::size_t
     if (gap > max_distance) return max_distance + 1;  // never below the length difference
     if (m == 0 || n == 0) return gap;
     const auto run = [&](const auto& text) -> std::uint64_t {
-        if (m <= kWordBits) return distance_single_word(std::get<WordMasks>(masks_), m, text);
-        const auto& masks = std::get<BlockMasks>(masks_);
+        if (m <= kWordBits) return distance_single_word(*std::get_if<WordMasks>(&masks_), m, text);
+        const auto& masks = *std::get_if<BlockMasks>(&masks_);
         if (m <= 2 * kWordBits) return distance_two_words(masks, m, text);
         const std::uint64_t bound = std::min<std::uint64_t>(std::max(m, n), max_distance);
         return distance_blocks(masks, m, n, text, bound);
