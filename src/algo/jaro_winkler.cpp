@@ -124,15 +124,15 @@ Matching match_blocks(const BlockMasks& masks, std::size_t nb, const CodePointRa
 
 CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern) : CachedJaroWinkler(pattern, utf8::is_ascii(pattern)) {}
 
-CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii) : length_(0), prefix_{} {
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii)
+    : length_(ascii ? pattern.size() : utf8::count_chars(pattern)), prefix_{} {
+    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
-        for (char32_t c : code_points) {
-            if (length_ < kMaxPrefix) prefix_[length_] = c;
-            ++length_;
-        }
+        std::size_t k = 0;
+        for (auto it = code_points.begin(); k < std::min(kMaxPrefix, length_); ++it) prefix_[k++] = *it;
         if (length_ == 0) return;
-        if (length_ <= kWordBits) masks_.emplace<WordMasks>(code_points);
-        else masks_.emplace<BlockMasks>(code_points, length_);
+        if (length_ <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
+        else masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
     else build(text::CodePoints(pattern));

@@ -204,9 +204,10 @@ CachedLevenshtein::CachedLevenshtein(std::string_view pattern)
 
 CachedLevenshtein::CachedLevenshtein(std::string_view pattern, std::size_t length, bool ascii) : length_(length) {
     if (length == 0) return;
+    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
-        if (length <= kWordBits) masks_.emplace<WordMasks>(code_points);
-        else masks_.emplace<BlockMasks>(code_points, length);
+        if (length <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
+        else masks_.emplace<BlockMasks>(code_points, length, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
     else build(text::CodePoints(pattern));
