@@ -164,8 +164,8 @@ public:
                         cps.push_back(0xFFFD);
                         ++pos;
                     } else {
-                        std::size_t at = pos;
-                        cps.push_back(utf8::decode(source, at));
+                        std::size_t at = 0;  // decodes this sequence only, not stray bytes after it
+                        cps.push_back(utf8::decode(source.substr(pos, len), at));
                         pos += len;
                     }
                 }
