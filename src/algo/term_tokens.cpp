@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <new>
 
 #include "support/hash.hpp"
 #include "text/lowercase.hpp"
@@ -104,7 +105,9 @@ TermTokens::TermTokens(std::string_view text, std::pmr::memory_resource* memory)
     for_each_piece(text, [&](std::string_view piece, bool plain) {
         if (!plain) {
             const std::size_t offset = lowered_.size();
-            text::append_lowercase(piece, lowered_);
+            // A word fails only where the process is out of memory, or on a
+            // run over 2 GiB with no place to cut it for ICU.
+            if (!text::append_lowercase(piece, lowered_)) throw std::bad_alloc();
             if (std::string_view(lowered_).substr(offset) != piece) {
                 lowered.push_back({terms_.size(), offset, lowered_.size() - offset});
             } else {
