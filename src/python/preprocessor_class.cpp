@@ -68,14 +68,8 @@ namespace {
 
 PyTypeObject* preprocessor_type_object = nullptr;  // created once, never released
 
-// The pipeline configuration and, when it has custom stopwords, their set,
-// built once by with_stopwords and shared by the instances derived from it.
 using Config = preprocess::Preprocessor;
-
-struct Record {
-    preprocess::Preprocessor config;
-    std::shared_ptr<const preprocess::StopwordSet> custom_stopwords;
-};
+using Record = PreprocessorRecord;
 
 // A new Preprocessor (never a subclass instance) owning the record.
 PyObject* wrap(Record record) { return new_record_object(preprocessor_type_object, std::move(record)); }
