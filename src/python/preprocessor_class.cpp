@@ -38,6 +38,7 @@ bool discard_length_failure() {
 
 bool convert(PyObject* object, StopwordList& out) {
     if (PyUnicode_Check(object)) {
+        // The odd wording is part of the public contract.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }
@@ -91,6 +92,7 @@ PyObject* preprocessor_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
     });
 }
 
+// The field names and the lower-case true/false are part of the public contract.
 PyObject* preprocessor_repr(PyObject* self) {
     const preprocess::Preprocessor& record = record_of<Record>(self).config;
     std::string text = "Preprocessor(lowercase=";
