@@ -79,6 +79,25 @@ def python_clean_text(text: str) -> str:
     return " ".join(unicodedata.normalize("NFC", text).lower().split())
 
 
+def stopword_lists() -> dict[str, list[str]]:
+    """Custom stopword lists of very different lengths: a word of text costs
+    about the same against either."""
+    words = [f"w{i}" for i in range(10**6)]
+    return {"10 custom stopwords": words[:10], "10**6 custom stopwords": words}
+
+
+def stopword_case(label: str, stopwords: list[str]) -> Case:
+    text = " ".join(f"w{(i * 7919) % 20000}" + ("" if i % 3 else "x") for i in range(10_000))
+    kept = set(stopwords)
+    preprocessor = vorn.Preprocessor().with_remove_stopwords(True).with_stopwords(stopwords)
+
+    def python_filter(text: str) -> str:
+        return " ".join(w for w in python_clean_text(text).split() if w not in kept)
+
+    return Case("Preprocessor stopwords", f"{label}, text of 10 000 words", [(text,)], preprocessor.process,
+                {"Python expression": python_filter}, same_value=("Python expression",))
+
+
 TOKEN = re.compile(r"\w+")
 
 
@@ -243,6 +262,8 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
                       {"Python expression": python_clean_text}, same_value=("Python expression",)))
     cases.append(Case("clean_text", "mixed script", [(s,) for s in inputs.mixed_sentences], vorn.clean_text,
                       {"Python expression": python_clean_text}, same_value=("Python expression",)))
+    for label, stopwords in stopword_lists().items():
+        cases.append(stopword_case(label, stopwords))
 
     if sweep and "rapidfuzz" in peers:
         from rapidfuzz.distance import JaroWinkler, Levenshtein

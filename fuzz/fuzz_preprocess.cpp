@@ -8,6 +8,7 @@
 #include <unicode/unistr.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -141,14 +142,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = vorn::fuzz::encode(cps);
     const Preprocessor config = carve_config(input, cps);
 
-    const std::string out = vorn::preprocess::process(config, text);
+    const auto processed = vorn::preprocess::process(config, text);
+    FUZZ_CHECK(processed.has_value());
+    const std::string& out = *processed;
     FUZZ_CHECK(vorn::fuzz::is_valid_utf8(out));
     FUZZ_CHECK(out == reference_process(config, text));
+
+    // Chunks of a few bytes on the way to ICU: the same result, or a
+    // failure when a chunk limit leaves no safe cut.
+    const std::size_t target = 1 + input.byte() % 16;
+    const vorn::text::ChunkLimits limits{target, target + input.byte() % 32};
+    const vorn::preprocess::StopwordSet custom(std::span<const std::string>(config.stopwords));
+    const auto chunked = vorn::preprocess::process(config, text, config.stopwords.empty() ? nullptr : &custom, limits);
+    if (chunked) FUZZ_CHECK(*chunked == out);
+    else FUZZ_CHECK(chunked.error().reason == vorn::text::kNoSafeCut && limits.max < text.size());
     if (config.max_length != 0) FUZZ_CHECK(out.size() <= config.max_length);
 
     Preprocessor unlimited = config;
     unlimited.max_length = 0;
-    const std::string full = vorn::preprocess::process(unlimited, text);
+    const std::string full = vorn::preprocess::process(unlimited, text).value();
     FUZZ_CHECK(full.compare(0, out.size(), out) == 0);
     if (config.max_length == 0 || full.size() <= config.max_length) FUZZ_CHECK(out == full);
     else FUZZ_CHECK(out.size() + 3 >= config.max_length);  // at most a partial character dropped
@@ -156,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Default configuration: once its output is in NFC (lowercasing can
     // leave text that is not), running it again changes nothing.
     const Preprocessor defaults;
-    const std::string once = vorn::preprocess::process(defaults, text);
-    if (is_nfc(once)) FUZZ_CHECK(vorn::preprocess::process(defaults, once) == once);
+    const std::string once = vorn::preprocess::process(defaults, text).value();
+    if (is_nfc(once)) FUZZ_CHECK(vorn::preprocess::process(defaults, once).value() == once);
     return 0;
 }

@@ -276,8 +276,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto [ca, cb] = input.pair_points(kMaxChars);
     const std::string a = vorn::fuzz::encode(ca);
     const std::string b = vorn::fuzz::encode(cb);
-    const std::string pa = router.preprocessor ? vorn::preprocess::process(*router.preprocessor, a) : a;
-    const std::string pb = router.preprocessor ? vorn::preprocess::process(*router.preprocessor, b) : b;
+    const std::string pa = router.preprocessor ? vorn::preprocess::process(*router.preprocessor, a).value() : a;
+    const std::string pb = router.preprocessor ? vorn::preprocess::process(*router.preprocessor, b).value() : b;
 
     check_run(pick_algorithm(input), pa, pb);
     if (router.tier1) check_run(router.tier1->algorithm, pa, pb);

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 
 #if defined(__SSE2__)
@@ -164,7 +165,9 @@ std::string_view lowercase_term(std::string_view piece, std::uint8_t classes, st
         return {copy, piece.size()};
     }
     buffer.clear();
-    text::append_lowercase(piece, buffer);
+    // A word fails only where the process is out of memory, or on a run over
+    // 2 GiB with no place to cut it for ICU.
+    if (!text::append_lowercase(piece, buffer)) throw std::bad_alloc();
     if (buffer == piece) return piece;
     auto* copy = static_cast<char*>(memory->allocate(buffer.size(), 1));
     std::memcpy(copy, buffer.data(), buffer.size());

@@ -1,151 +1,143 @@
 #include "preprocess/preprocessor.hpp"
 
-#include <unicode/bytestream.h>
-#include <unicode/normalizer2.h>
-#include <unicode/stringpiece.h>
-
-#include <algorithm>
+#include <cstring>
+#include <optional>
 
 #include "text/lowercase.hpp"
+#include "text/normalize.hpp"
 #include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
 namespace vorn::preprocess {
 namespace {
 
-const icu::Normalizer2* nfc_normalizer() {
-    static const icu::Normalizer2* instance = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-        return U_SUCCESS(status) ? nfc : nullptr;
-    }();
-    return instance;
-}
-
-// ASCII is always in NFC; other text is normalised only when ICU's check
-// says it is not normalised already.
-void normalize_nfc(std::string& text) {
-    if (utf8::is_ascii(text)) return;
-    const icu::Normalizer2* nfc = nfc_normalizer();
-    if (nfc == nullptr) return;
-    icu::StringPiece piece(text.data(), static_cast<int32_t>(text.size()));
-    UErrorCode status = U_ZERO_ERROR;
-    if (nfc->isNormalizedUTF8(piece, status) && U_SUCCESS(status)) return;
-    std::string normalized;
-    normalized.reserve(text.size() + text.size() / 4);
-    icu::StringByteSink<std::string> sink(&normalized);
-    status = U_ZERO_ERROR;
-    nfc->normalizeUTF8(0, piece, sink, nullptr, status);
-    if (U_SUCCESS(status)) text = std::move(normalized);
-}
+// The whitespace steps rewrite the text in place: their output is never
+// longer than what they have read, so writing never overtakes reading.
 
 // Every whitespace run becomes one U+0020.
-std::string collapse_whitespace(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
+void collapse_whitespace(std::string& text) {
+    std::size_t read = 0, write = 0;
     bool previous_was_space = false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t space = text::whitespace_length_at(text, pos);
+    while (read < text.size()) {
+        const std::size_t space = text::whitespace_length_at(text, read);
         if (space != 0) {
-            if (!previous_was_space) out.push_back(' ');
+            if (!previous_was_space) text[write++] = ' ';
             previous_was_space = true;
-            pos += space;
+            read += space;
             continue;
         }
-        std::size_t next = std::min(text.size(), pos + utf8::sequence_length(static_cast<unsigned char>(text[pos])));
-        out.append(text.substr(pos, next - pos));
+        const std::size_t next =
+            std::min(text.size(), read + utf8::sequence_length(static_cast<unsigned char>(text[read])));
+        while (read < next) text[write++] = text[read++];
         previous_was_space = false;
-        pos = next;
     }
-    return out;
+    text.resize(write);
 }
 
-std::string_view trim_whitespace(std::string_view text) {
+void trim_whitespace(std::string& text) {
+    std::string_view view = text;
     std::size_t begin = 0;
-    while (begin < text.size()) {
-        std::size_t space = text::whitespace_length_at(text, begin);
+    while (begin < view.size()) {
+        const std::size_t space = text::whitespace_length_at(view, begin);
         if (space == 0) break;
         begin += space;
     }
-    std::size_t end = text.size();
+    std::size_t end = view.size();
     while (end > begin) {
-        std::size_t start = utf8::floor_boundary(text, end - 1);
-        if (text::whitespace_length_at(text, start) == 0) break;
+        const std::size_t start = utf8::floor_boundary(view, end - 1);
+        if (text::whitespace_length_at(view, start) == 0) break;
         end = start;
     }
-    return text.substr(begin, end - begin);
+    text.resize(end);
+    text.erase(0, begin);
 }
 
-// The default list grouped by length, so that a word is compared only with
-// entries of its own length. Membership does not depend on scan order.
-class DefaultStopwords {
-public:
-    DefaultStopwords() {
-        for (std::string_view word : DEFAULT_STOPWORDS) by_length_[word.size()].push_back(word);
-    }
-    bool contains(std::string_view word) const noexcept {
-        if (word.size() >= by_length_.size()) return false;
-        const auto& candidates = by_length_[word.size()];
-        return std::find(candidates.begin(), candidates.end(), word) != candidates.end();
-    }
-
-private:
-    std::array<std::vector<std::string_view>, 16> by_length_;
-};
-
-const DefaultStopwords& default_stopwords() {
-    static const DefaultStopwords table;
-    return table;
-}
-
-bool is_custom_stopword(const std::vector<std::string>& list, std::string_view word) noexcept {
-    return std::any_of(list.begin(), list.end(), [&](const std::string& entry) { return entry == word; });
-}
-
-// The words of `text` joined by single spaces, leaving out those `drop`
-// accepts. Equivalent to collapsing, trimming and filtering in turn.
+// Keeps the words of `text` that `drop` rejects, joined by single spaces.
+// Equivalent to collapsing, trimming and filtering in turn.
 template <class Drop>
-std::string join_words(std::string_view text, Drop&& drop) {
-    std::string out;
-    out.reserve(text.size());
+void join_words(std::string& text, Drop&& drop) {
+    char* const data = text.data();
+    std::size_t write = 0;
     text::for_each_word(text, [&](std::string_view word) {
         if (drop(word)) return;
-        if (!out.empty()) out.push_back(' ');
-        out.append(word);
+        if (write != 0) data[write++] = ' ';
+        std::memmove(data + write, word.data(), word.size());
+        write += word.size();
     });
-    return out;
+    text.resize(write);
 }
 
 }  // namespace
 
-std::string process(const Preprocessor& config, std::string_view input) {
-    std::string text(input);
-    if (config.normalize_unicode) normalize_nfc(text);
-    if (config.lowercase && !text::is_lowercase_ascii(text)) text = text::to_lowercase(text);
+template <class Word>
+void StopwordSet::insert_all(std::span<const Word> words) {
+    std::size_t total = 0;
+    for (const Word& word : words) total += word.size();
+    bytes_.reserve(total);  // the set's keys point into bytes_, which must not move
+    set_.reserve(words.size());
+    for (const Word& word : words) {
+        // An empty entry never equals a word.
+        if (word.empty()) continue;
+        const std::size_t offset = bytes_.size();
+        bytes_.append(word);
+        set_.insert(support::HashedBytes(std::string_view(bytes_).substr(offset)));
+    }
+}
+
+StopwordSet::StopwordSet(std::span<const std::string> words) { insert_all(words); }
+StopwordSet::StopwordSet(std::span<const std::string_view> words) { insert_all(words); }
+
+const StopwordSet& default_stopword_set() {
+    static const StopwordSet set{std::span<const std::string_view>(DEFAULT_STOPWORDS)};
+    return set;
+}
+
+Expected<std::string, text::UnicodeFailure> process(const Preprocessor& config, std::string_view input,
+                                                    const StopwordSet* custom, text::ChunkLimits limits) {
+    // Each Unicode step reads the latest text and replaces `owned` with its
+    // output, so at most two copies are alive at once.
+    std::string owned;
+    std::string_view text = input;
+    if (config.normalize_unicode) {
+        std::string normalized;
+        auto changed = text::normalize_nfc(text, normalized, limits);
+        if (!changed) return std::move(changed).error();
+        if (*changed) {
+            owned = std::move(normalized);
+            text = owned;
+        }
+    }
+    if (config.lowercase && !text::is_lowercase_ascii(text)) {
+        std::string lowered;
+        auto appended = text::append_lowercase(text, lowered, limits);
+        if (!appended) return std::move(appended).error();
+        owned = std::move(lowered);
+        text = owned;
+    }
+    if (text.data() != owned.data()) owned.assign(text);
 
     // Stopword removal splits on whitespace itself, so collapsing and
     // trimming before it would not change its result.
     if (config.remove_stopwords) {
-        if (config.stopwords.empty()) {
-            const DefaultStopwords& table = default_stopwords();
-            text = join_words(text, [&](std::string_view word) { return table.contains(word); });
-        } else {
-            text = join_words(text, [&](std::string_view word) { return is_custom_stopword(config.stopwords, word); });
+        std::optional<StopwordSet> local;
+        const StopwordSet* set = &default_stopword_set();
+        if (!config.stopwords.empty()) {
+            if (custom == nullptr) custom = &local.emplace(std::span<const std::string>(config.stopwords));
+            set = custom;
         }
+        join_words(owned, [set](std::string_view word) { return set->contains(word); });
     } else if (config.collapse_whitespace && config.trim) {
-        text = join_words(text, [](std::string_view) { return false; });
+        join_words(owned, [](std::string_view) { return false; });
     } else if (config.collapse_whitespace) {
-        text = collapse_whitespace(text);
+        collapse_whitespace(owned);
     } else if (config.trim) {
-        std::string_view kept = trim_whitespace(text);
-        if (kept.size() != text.size()) text = std::string(kept);
+        trim_whitespace(owned);
     }
 
-    if (config.max_length != 0 && text.size() > config.max_length) {
-        text.resize(utf8::floor_boundary(text, static_cast<std::size_t>(config.max_length)));
+    if (config.max_length != 0 && owned.size() > config.max_length) {
+        owned.resize(utf8::floor_boundary(owned, static_cast<std::size_t>(config.max_length)));
     }
-    return text;
+    return owned;
 }
 
 }  // namespace vorn::preprocess

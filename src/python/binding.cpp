@@ -5,6 +5,8 @@
 namespace vorn::py {
 namespace {
 
+// "arguments" stays plural even for one parameter: the wording is part of
+// the public contract, unlike the interpreter's own message.
 bool set_too_many_positional(const char* full_name, std::size_t n, Py_ssize_t given) {
     PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", full_name, n, given,
                  given == 1 ? "was" : "were");

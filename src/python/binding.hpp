@@ -118,6 +118,12 @@ PyObject* to_python(const Expected<T, InvalidArgument>& outcome) {
     return to_python(*outcome);
 }
 
+template <class T>
+PyObject* to_python(const Expected<T, text::UnicodeFailure>& outcome) {
+    if (!outcome) return raise_unicode_failure(outcome.error());
+    return to_python(*outcome);
+}
+
 namespace detail {
 
 template <class F>

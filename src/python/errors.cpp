@@ -36,6 +36,15 @@ PyObject* raise_invalid_argument(const InvalidArgument& rejection) {
     return raise_value_error(rejection.message);
 }
 
+PyObject* raise_unicode_failure(const text::UnicodeFailure& failure) {
+    if (failure.out_of_memory) {
+        // Step names are string literals, so their data is NUL-terminated.
+        PyErr_Format(PyExc_MemoryError, "out of memory during %s", text::step_name(failure.step).data());
+        return nullptr;
+    }
+    return to_py_err(VornError(VornError::Kind::PreprocessingError, text::describe(failure)));
+}
+
 PyObject* raise_internal_failure(std::string_view message) {
     PyObject* type = internal_failure_type();
     if (type == nullptr) return nullptr;  // the failure to create it is set

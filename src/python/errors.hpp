@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "error/vorn_error.hpp"
+#include "text/icu_chunks.hpp"
 
 namespace vorn::py {
 
@@ -17,6 +18,11 @@ PyObject* to_py_err(const VornError& error);
 
 // Sets ValueError with the rejection's text; returns nullptr.
 PyObject* raise_invalid_argument(const InvalidArgument& rejection);
+
+// A failed Unicode step: MemoryError naming the step when ICU ran out of
+// memory, otherwise ValueError with the preprocessing error's Display
+// text. Returns nullptr.
+PyObject* raise_unicode_failure(const text::UnicodeFailure& failure);
 
 // Sets the internal-failure exception (derived directly from
 // BaseException) with this text; returns nullptr.

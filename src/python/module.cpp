@@ -2,6 +2,7 @@
 // public object in a fixed order and lists each name in __all__.
 #include "python/binding.hpp"
 #include "python/functions.hpp"
+#include "python/main_interpreter.hpp"
 #include "python/preprocessor_class.hpp"
 #include "python/vornflow_class.hpp"
 
@@ -80,9 +81,10 @@ int exec_module(PyObject* module) {
 }
 
 PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     // The class and exception type objects are created once per process,
     // which is not safe to share across interpreters.
+    {Py_mod_exec, reinterpret_cast<void*>(refuse_subinterpreters)},
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
     {0, nullptr},
 };

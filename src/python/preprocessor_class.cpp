@@ -3,6 +3,8 @@
 #include "python/preprocessor_class.hpp"
 
 #include <algorithm>
+#include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,10 +25,20 @@ namespace {
 // A sequence may report any length; it only sizes the first allocation.
 constexpr Py_ssize_t kMaxReservedWords = 1024;
 
+// The length only sizes the list, so an ordinary failure to give it (an
+// Exception) is dropped. KeyboardInterrupt, SystemExit and MemoryError
+// are kept: false, with the exception still set.
+bool discard_length_failure() {
+    if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+    PyErr_Clear();
+    return true;
+}
+
 }  // namespace
 
 bool convert(PyObject* object, StopwordList& out) {
     if (PyUnicode_Check(object)) {
+        // The odd wording is part of the public contract.
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return false;
     }
@@ -36,10 +48,10 @@ bool convert(PyObject* object, StopwordList& out) {
     }
     std::vector<std::string> words;
     Py_ssize_t hint = PySequence_Size(object);
-    if (hint < 0) {
-        PyErr_Clear();
-    } else {
+    if (hint >= 0) {
         words.reserve(static_cast<std::size_t>(std::min(hint, kMaxReservedWords)));
+    } else if (!discard_length_failure()) {
+        return false;
     }
     PyRef iterator(PyObject_GetIter(object));
     if (!iterator) return false;
@@ -57,7 +69,8 @@ namespace {
 
 PyTypeObject* preprocessor_type_object = nullptr;  // created once, never released
 
-using Record = preprocess::Preprocessor;
+using Config = preprocess::Preprocessor;
+using Record = PreprocessorRecord;
 
 // A new Preprocessor (never a subclass instance) owning the record.
 PyObject* wrap(Record record) { return new_record_object(preprocessor_type_object, std::move(record)); }
@@ -79,8 +92,9 @@ PyObject* preprocessor_new(PyTypeObject* type, PyObject* args, PyObject* kwargs)
     });
 }
 
+// The field names and the lower-case true/false are part of the public contract.
 PyObject* preprocessor_repr(PyObject* self) {
-    const preprocess::Preprocessor& record = record_of<Record>(self);
+    const preprocess::Preprocessor& record = record_of<Record>(self).config;
     std::string text = "Preprocessor(lowercase=";
     text += record.lowercase ? "true" : "false";
     text += ", stopwords=";
@@ -96,37 +110,42 @@ PyObject* builder(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
     return guarded([&]() -> PyObject* {
         Value value{};
         if (!parse_args(Sig, args, nargsf, kwnames, value)) return nullptr;
-        preprocess::Preprocessor record = record_of<Record>(self);
+        Record record = record_of<Record>(self);
         Store(record, std::move(value));
         return wrap(std::move(record));
     });
 }
 
 template <auto Field>
-void store_flag(preprocess::Preprocessor& record, bool value) {
-    record.*Field = value;
+void store_flag(Record& record, bool value) {
+    record.config.*Field = value;
 }
 
-void store_max_length(preprocess::Preprocessor& record, std::uint64_t value) { record.max_length = value; }
+void store_max_length(Record& record, std::uint64_t value) { record.config.max_length = value; }
 
-void store_stopwords(preprocess::Preprocessor& record, StopwordList list) {
-    record.stopwords = std::move(list.words);
+void store_stopwords(Record& record, StopwordList list) {
+    record.config.stopwords = std::move(list.words);
+    record.custom_stopwords.reset();
+    if (!record.config.stopwords.empty())
+        record.custom_stopwords = std::make_shared<const preprocess::StopwordSet>(
+            std::span<const std::string>(record.config.stopwords));
 }
 
 PyObject* preprocessor_process(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         std::string_view text;
         if (!parse_args(kProcess, args, nargsf, kwnames, text)) return nullptr;
-        return to_python(preprocess::process(record_of<Record>(self), text));
+        const Record& record = record_of<Record>(self);
+        return to_python(preprocess::process(record.config, text, record.custom_stopwords.get()));
     });
 }
 
 PyMethodDef preprocessor_methods[] = {
     fastcall_method("with_trim",
-                    builder<kWithTrim, bool, store_flag<&Record::trim>>,
+                    builder<kWithTrim, bool, store_flag<&Config::trim>>,
                     "with_trim($self, v)\n--\n\n"),
     fastcall_method("with_lowercase",
-                    builder<kWithLowercase, bool, store_flag<&Record::lowercase>>,
+                    builder<kWithLowercase, bool, store_flag<&Config::lowercase>>,
                     "with_lowercase($self, v)\n--\n\n"),
     fastcall_method("with_stopwords",
                     builder<kWithStopwords, StopwordList, store_stopwords>,
@@ -135,13 +154,13 @@ PyMethodDef preprocessor_methods[] = {
                     builder<kWithMaxLength, std::uint64_t, store_max_length>,
                     "with_max_length($self, max)\n--\n\n"),
     fastcall_method("with_remove_stopwords",
-                    builder<kWithRemoveStopwords, bool, store_flag<&Record::remove_stopwords>>,
+                    builder<kWithRemoveStopwords, bool, store_flag<&Config::remove_stopwords>>,
                     "with_remove_stopwords($self, v)\n--\n\n"),
     fastcall_method("with_normalize_unicode",
-                    builder<kWithNormalizeUnicode, bool, store_flag<&Record::normalize_unicode>>,
+                    builder<kWithNormalizeUnicode, bool, store_flag<&Config::normalize_unicode>>,
                     "with_normalize_unicode($self, v)\n--\n\n"),
     fastcall_method("with_collapse_whitespace",
-                    builder<kWithCollapseWhitespace, bool, store_flag<&Record::collapse_whitespace>>,
+                    builder<kWithCollapseWhitespace, bool, store_flag<&Config::collapse_whitespace>>,
                     "with_collapse_whitespace($self, v)\n--\n\n"),
     fastcall_method("process", preprocessor_process, "process($self, text)\n--\n\n"),
     {nullptr, nullptr, 0, nullptr},

@@ -3,7 +3,19 @@
 
 #include "python/pyref.hpp"
 
+#include <memory>
+
+#include "preprocess/preprocessor.hpp"
+
 namespace vorn::py {
+
+// What a Preprocessor instance holds (in RecordObject<PreprocessorRecord>):
+// the pipeline configuration and, when it has custom stopwords, their set,
+// built once by with_stopwords and shared by the instances derived from it.
+struct PreprocessorRecord {
+    preprocess::Preprocessor config;
+    std::shared_ptr<const preprocess::StopwordSet> custom_stopwords;
+};
 
 // New reference to the class's type object, created once per process.
 PyObject* preprocessor_type();

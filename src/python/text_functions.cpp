@@ -7,9 +7,11 @@
 namespace vorn::py {
 namespace {
 
-std::string clean(std::string_view text) { return preprocess::process(preprocess::Preprocessor{}, text); }
+using Cleaned = Expected<std::string, text::UnicodeFailure>;
 
-std::string clean_without_stopwords(std::string_view text) {
+Cleaned clean(std::string_view text) { return preprocess::process(preprocess::Preprocessor{}, text); }
+
+Cleaned clean_without_stopwords(std::string_view text) {
     preprocess::Preprocessor config;
     config.remove_stopwords = true;
     return preprocess::process(config, text);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 
 #include "text/utf8.hpp"
 
@@ -14,16 +15,27 @@ using Outcome = Expected<ComparisonResult, VornError>;
 // their preprocessed copies held here.
 class PreparedTexts {
 public:
-    PreparedTexts(const VornFlow& router, std::string_view a, std::string_view b) : a_(a), b_(b) {
-        if (router.preprocessor) {
-            storage_a_ = preprocess::process(*router.preprocessor, a);
-            storage_b_ = preprocess::process(*router.preprocessor, b);
-            a_ = storage_a_;
-            b_ = storage_b_;
-        }
-    }
+    PreparedTexts(std::string_view a, std::string_view b) : a_(a), b_(b) {}
     PreparedTexts(const PreparedTexts&) = delete;
     PreparedTexts& operator=(const PreparedTexts&) = delete;
+
+    // Runs the router's preprocessing, if any, on both texts. A failed
+    // Unicode step is a preprocessing error; lack of memory is bad_alloc.
+    std::optional<VornError> prepare(const VornFlow& router) {
+        if (!router.preprocessor) return std::nullopt;
+        for (std::string_view* side : {&a_, &b_}) {
+            auto processed = preprocess::process(*router.preprocessor, *side);
+            if (!processed) {
+                const text::UnicodeFailure& failure = processed.error();
+                if (failure.out_of_memory) throw std::bad_alloc();
+                return VornError(VornError::Kind::PreprocessingError, text::describe(failure));
+            }
+            std::string& storage = side == &a_ ? storage_a_ : storage_b_;
+            storage = std::move(*processed);
+            *side = storage;
+        }
+        return std::nullopt;
+    }
 
     std::string_view a() const noexcept { return a_; }
     std::string_view b() const noexcept { return b_; }
@@ -77,7 +89,8 @@ Algorithm auto_algorithm(std::string_view a, std::string_view b) noexcept {
 Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) {
     if (router.auto_route) return compare_with_intent(router, Intent::Auto, a, b);
 
-    const PreparedTexts texts(router, a, b);
+    PreparedTexts texts(a, b);
+    if (auto failed = texts.prepare(router)) return *std::move(failed);
     std::optional<AlgorithmScore> tier1_score;
     if (router.tier1) {
         auto scored = run_algorithm(router.tier1->algorithm, texts.a(), texts.b());
@@ -103,7 +116,8 @@ Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) 
 }
 
 Outcome compare_with_intent(const VornFlow& router, Intent intent, std::string_view a, std::string_view b) {
-    const PreparedTexts texts(router, a, b);
+    PreparedTexts texts(a, b);
+    if (auto failed = texts.prepare(router)) return *std::move(failed);
     Algorithm algorithm{Algorithm::Kind::Levenshtein};
     switch (intent) {
         case Intent::Names: algorithm = Algorithm{Algorithm::Kind::JaroWinkler}; break;
