@@ -15,6 +15,11 @@ class NotIndex:
         raise RuntimeError("no index")
 
 
+class FreshIndex:
+    def __index__(self):
+        return int("1" * 12)  # a new int object every time
+
+
 class Words:
     """A sequence whose items go wrong half-way."""
 
@@ -52,6 +57,7 @@ CASES = [
     pytest.param(vorn.minhash_similarity, ("hello", "hallo", 2, 2**62), {}, MemoryError, id="minhash-memory"),
     pytest.param(vorn.simhash_similarity, ("hello", "hallo", 0), {}, ValueError, id="simhash_similarity-zero"),
     pytest.param(vorn.clean_text, ("  Ｃafe\u0301  AU Lait ",), {}, None, id="clean_text-nfc"),
+    pytest.param(PREPROCESSOR.with_max_length, (FreshIndex(),), {}, None, id="with_max_length-index"),
     pytest.param(PREPROCESSOR.with_stopwords, (Words(),), {}, TypeError, id="with_stopwords-bad-item"),
     pytest.param(PREPROCESSOR.with_stopwords, ("the",), {}, TypeError, id="with_stopwords-str"),
     pytest.param(PREPROCESSOR.with_max_length(2).process, ("héllo",), {}, None, id="process-cut"),
