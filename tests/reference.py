@@ -235,7 +235,8 @@ actually basically probably maybe perhaps quite rather pretty almost nearly hard
 still""".split()
 
 
-def preprocess(text, normalize=True, lowercase=True, collapse=True, trim=True, remove=False, stopwords=(), max_length=0):
+def preprocess(text, normalize=True, lowercase=True, collapse=True, trim=True, remove=False, stopwords=(),
+               max_length=0):
     if normalize:
         text = unicodedata.normalize("NFC", text)
     if lowercase:

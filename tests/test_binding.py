@@ -31,7 +31,8 @@ def test_signature_and_keywords(name):
     assert target.__doc__ is None and target.__name__ == (method or name)
     # by keyword in any order, by position, or mixed: one result
     by_position = fn(*kwargs.values())
-    for call in (fn(**dict(reversed(kwargs.items()))), fn(*list(kwargs.values())[:1], **dict(list(kwargs.items())[1:]))):
+    first, *rest = kwargs.items()
+    for call in (fn(**dict(reversed(kwargs.items()))), fn(first[1], **dict(rest))):
         assert (call == by_position) or isinstance(call, (Preprocessor, VornFlow))
 
 
@@ -122,7 +123,8 @@ BOOL_ERRORS = [(1, TypeError, None), ("yes", TypeError, None), (None, TypeError,
 WORDS_ERRORS = [
     ("the", TypeError, "Can't extract `str` to `Vec`"),
     (Text("the"), TypeError, "Can't extract `str` to `Vec`"),
-    ({"the"}, TypeError, None), ({"the": 1}, TypeError, None), (iter(["the"]), TypeError, None), (None, TypeError, None),
+    ({"the"}, TypeError, None), ({"the": 1}, TypeError, None), (iter(["the"]), TypeError, None),
+    (None, TypeError, None),
     (["the", 1], TypeError, "'int' object is not an instance of 'str'"),
     (["\ud800"], UnicodeEncodeError, None),
     (LengthLies(2, fail_at=1), KeyError, None),
@@ -238,7 +240,8 @@ def test_import_in_a_second_module_object_and_without_warnings():
 
 def test_subinterpreter_import_is_refused_cleanly():
     # The type objects are process-wide, so a sub-interpreter must be refused.
-    code = f"import sys\nsys.path[:] = {sys.path!r}\ntry:\n import vorn\nexcept ImportError as e:\n print('refused:', e)"
+    code = f"import sys\nsys.path[:] = {sys.path!r}\n"
+    code += "try:\n import vorn\nexcept ImportError as e:\n print('refused:', e)"
     if sys.version_info >= (3, 13):
         runner = f"import _interpreters\ni = _interpreters.create()\n_interpreters.run_string(i, {code!r})"
     else:
