@@ -263,3 +263,25 @@ def test_default_stopwords():
 )
 def test_configured_pipelines(build, text, expected):
     assert build(vorn.Preprocessor()).process(text) == expected
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        *[(lambda f=f, a=a, b=b: f(a, b), ValueError, "Strings must have equal length")
+          for f in (vorn.hamming_distance, vorn.hamming_similarity)
+          for a, b in [("abc", "abcd"), ("", "a"), ("é", "ab"), ("日", "abc"), ("😀", "éé")]],  # equal bytes
+        (lambda: vorn.jaccard_similarity("", "a", 0), ValueError, "window size must be non-zero"),
+        (lambda: vorn.minhash_signature("abc", 0, 2**62), ValueError, "window size must be non-zero"),  # checked first
+        (lambda: vorn.minhash_similarity("", "abc", 0, 128), ValueError, "window size must be non-zero"),
+        (lambda: vorn.simhash_fingerprint("", 0), ValueError, "window size must be non-zero"),
+        (lambda: vorn.simhash_similarity("a", "b", 0), ValueError, "window size must be non-zero"),
+        *[(lambda m=m: vorn.minhash_signature("abc", 3, m), MemoryError, None) for m in (2**60, 2**64 - 1)],
+        (lambda: vorn.minhash_similarity("abc", "abd", 3, 2**61), MemoryError, None),
+    ],
+)
+def test_value_errors(call, error, message):
+    with pytest.raises(error) as info:
+        call()
+    assert type(info.value) is error and not getattr(info.value, "__notes__", None)
+    assert message is None or str(info.value) == message

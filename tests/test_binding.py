@@ -175,6 +175,9 @@ def test_str_subclasses_nul_characters_and_number_likes_are_accepted(name):
     lookalikes = {k: Text(v) if isinstance(v, str) else Misbehaving(v) if type(v) in (int, float) else v
                   for k, v in kwargs.items()}
     assert outcome(**lookalikes) == plain
+    sizes = {k: True for k, v in kwargs.items() if type(v) is int}  # a bool is an int
+    if sizes:
+        assert outcome(**{**kwargs, **sizes}) == outcome(**{**kwargs, **dict.fromkeys(sizes, 1)})
     # A NUL inside a text is one more character: the call neither stops at it nor ignores it.
     if "a" in kwargs:
         assert outcome(**{**kwargs, "a": "x\0y", "b": "x\0z"}) != outcome(**{**kwargs, "a": "x", "b": "x"})
