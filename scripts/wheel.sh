@@ -20,8 +20,9 @@ step() { printf '\n== %s\n' "$*"; }
 fail() { echo "error: $*" >&2; exit 1; }
 size_of() { stat -c %s "$1"; }
 max_wheel_bytes=4000000
-# Both builds link ICU statically; see CMakeLists.txt.
-static_icu=-Ccmake.define.VORN_STATIC_ICU=ON
+# Both builds link ICU statically (see CMakeLists.txt), in a build directory
+# of their own: the development builds keep linking the system ICU.
+static_icu=(-Ccmake.define.VORN_STATIC_ICU=ON "-Cbuild-dir=$work/cmake/{wheel_tag}")
 human() { awk -v b="$1" 'BEGIN { printf "%d bytes (%.2f MiB)", b, b / 1048576 }'; }
 # The one file matching a glob, or failure.
 only() {
@@ -49,14 +50,14 @@ rm -rf "$work/raw" "$work/sdist" "$work/fresh" "$work/check"
 mkdir -p "$work/raw" "$work/check"
 
 step "wheel"
-"$python" -m pip wheel . --no-deps -w dist/ -q "$static_icu"
+"$python" -m pip wheel . --no-deps -w dist/ -q "${static_icu[@]}"
 raw="$(only dist/vorn-*.whl)"
 mv "$raw" "$work/raw/"
 raw="$work/raw/$(basename "$raw")"
 echo "built $(basename "$raw"): $(human "$(size_of "$raw")")"
 
 step "sdist, and a wheel built from it"
-"$tools/bin/python" -m build "$static_icu" -o "$work/sdist" . >"$work/sdist.log" 2>&1 ||
+"$tools/bin/python" -m build "${static_icu[@]}" -o "$work/sdist" . >"$work/sdist.log" 2>&1 ||
     { tail -n 40 "$work/sdist.log"; fail "python -m build failed"; }
 sdist="$(only "$work"/sdist/vorn-*.tar.gz)"
 sdist_wheel="$(only "$work"/sdist/vorn-*.whl)"
