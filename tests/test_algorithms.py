@@ -6,6 +6,7 @@ apart and unrelated ones; then the values fixed by the contract."""
 import math
 import os
 import random
+import string
 import subprocess
 import sys
 
@@ -106,13 +107,15 @@ def test_many_shingles_against_reference(length):
 
 WORDS = ["cat", "Cat", "CAT", "the", "ΟΔΟΣ", "σοφία", "École", "straße", "İstanbul", "don’t", "route66", "a",
          "x\u200by", "ΑΣ", "Σ", "ὈΔΥΣΣΕΎΣ", "日本", "😀", *ref.NOT_WHITE_SPACE]
-SEPARATORS = [*ref.WHITE_SPACE, " ", ", ", "'", "_", "...", " - ", "\r\n"]
+SEPARATORS = [*ref.WHITE_SPACE, *ref.PUNCTUATION, " ", ", ", "...", " - ", "\r\n"]
 
 
 @pytest.mark.parametrize("max_words", [8, 400])
 def test_word_functions_against_reference(max_words):
     rng = random.Random(f"words-{max_words}")
     vocabulary = WORDS + ["".join(rng.choice("abcÉß") for _ in range(rng.randrange(1, 5))) for _ in range(300)]
+    ascii_words = ["".join(rng.sample(string.ascii_lowercase + "0", rng.randrange(1, 4))) for _ in range(100)]
+    vocabulary += [variant for w in ascii_words for variant in (w, w.upper(), w.capitalize())]
     for _ in range(3000 // max_words):
         a, b = (ref.random_words(rng, vocabulary, max_words, SEPARATORS) for _ in range(2))
         for x, y in ((a, b), (b, a)):
@@ -169,8 +172,13 @@ def test_preprocessor_against_reference(config):
     rng = random.Random("preprocess")
     vocabulary = ref.DEFAULT_STOPWORDS[:30] + ["ab", "é", "σ", "Σ", "ΣΑΣ"]
     vocabulary += ["".join(rng.choice(TEXT_ALPHABET) for _ in range(rng.randint(0, 6))) for _ in range(500)]
-    for _ in range(400):
-        text = ref.random_words(rng, vocabulary, 8, [*ref.WHITE_SPACE, " ", " ", ""])
+    ascii_vocabulary = ["".join(rng.choice(string.printable) for _ in range(rng.randint(0, 12))) for _ in range(100)]
+    for i in range(400):
+        # one text in four all ASCII, for the paths that skip ICU
+        if i % 4:
+            text = ref.random_words(rng, vocabulary, 8, [*ref.WHITE_SPACE, " ", ""])
+        else:
+            text = ref.random_words(rng, ascii_vocabulary, 8, [" ", "\t", "\n", "  ", ""])
         assert p.process(text) == ref.preprocess(text, **config), ascii(text)
     if config == {}:
         assert vorn.clean_text(text) == ref.preprocess(text)
