@@ -5,7 +5,7 @@
 #   scripts/lint.sh --fix   rewrites the files instead (formats, applies ruff's safe fixes)
 #   VORN_VENV=dir           environment holding ruff (default: .venv; made if missing)
 # Installs its tools when missing: clang-format from Debian's apt, ruff at the
-# version pinned in pyproject.toml's lint extra into the environment.
+# version pinned below from PyPI into the environment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fix=false
@@ -23,12 +23,12 @@ if ! command -v clang-format >/dev/null 2>&1; then
         exit 1
     fi
 fi
+# Pinned: ruff's rules and its formatting change between releases.
+ruff_version=0.17.6
 venv="${VORN_VENV:-.venv}"
-ruff_requirement="$(python3 -c 'import tomllib
-print(tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["lint"][0])')"
-if ! "$venv/bin/ruff" --version 2>/dev/null | grep -qx "ruff ${ruff_requirement#ruff==}"; then
+if ! "$venv/bin/ruff" --version 2>/dev/null | grep -qx "ruff $ruff_version"; then
     [ -x "$venv/bin/python" ] || python3 -m venv "$venv"
-    "$venv/bin/python" -m pip install -q --disable-pip-version-check "$ruff_requirement"
+    "$venv/bin/python" -m pip install -q --disable-pip-version-check "ruff==$ruff_version"
 fi
 ruff="$venv/bin/ruff"
 
