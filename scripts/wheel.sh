@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the vorn sdist and a portable manylinux wheel that carries its own
-# ICU libraries, and checks both:
+# Builds the vorn sdist and a small portable manylinux wheel, and checks both:
 #   - the sdist holds everything the build needs and builds a wheel itself;
-#   - the repaired wheel installs into a fresh virtual environment, imports
-#     and works there with the system ICU hidden, and mypy finds its stubs.
+#   - the wheel links ICU's common library statically, without ICU's data
+#     library (VORN_STATIC_ICU), carries no shared library and stays under
+#     4 MB;
+#   - it installs into a fresh virtual environment, imports and works there
+#     with the system ICU hidden, gives the same Unicode results as a build
+#     against the system ICU, and mypy finds its stubs.
 # Results: dist/vorn-<version>.tar.gz and dist/vorn-<version>-*-manylinux_*.whl.
 # The interpreter is chosen as by scripts/setup.sh (VORN_PYTHON,
 # VORN_PYTHON_VERSION). Exits non-zero when any step or check fails.
@@ -16,6 +19,10 @@ export PIP_DISABLE_PIP_VERSION_CHECK=1
 step() { printf '\n== %s\n' "$*"; }
 fail() { echo "error: $*" >&2; exit 1; }
 size_of() { stat -c %s "$1"; }
+max_wheel_bytes=4000000
+# Both builds link ICU statically (see CMakeLists.txt), in a build directory
+# of their own: the development builds keep linking the system ICU.
+static_icu=(-Ccmake.define.VORN_STATIC_ICU=ON "-Cbuild-dir=$work/cmake/{wheel_tag}")
 human() { awk -v b="$1" 'BEGIN { printf "%d bytes (%.2f MiB)", b, b / 1048576 }'; }
 # The one file matching a glob, or failure.
 only() {
@@ -24,7 +31,8 @@ only() {
 }
 
 step "build environment"
-# setup.sh picks the interpreter and makes sure ICU's development files exist.
+# setup.sh picks the interpreter and makes sure ICU's development files exist;
+# the vorn it installs, linked to the system ICU, gives the reference results.
 VORN_VENV="$work/venv" bash scripts/setup.sh
 python="$PWD/$work/venv/bin/python"
 # Tools run on the same interpreter: python -m build builds its wheel for it.
@@ -42,14 +50,14 @@ rm -rf "$work/raw" "$work/sdist" "$work/fresh" "$work/check"
 mkdir -p "$work/raw" "$work/check"
 
 step "wheel"
-"$python" -m pip wheel . --no-deps -w dist/ -q
+"$python" -m pip wheel . --no-deps -w dist/ -q "${static_icu[@]}"
 raw="$(only dist/vorn-*.whl)"
 mv "$raw" "$work/raw/"
 raw="$work/raw/$(basename "$raw")"
 echo "built $(basename "$raw"): $(human "$(size_of "$raw")")"
 
 step "sdist, and a wheel built from it"
-"$tools/bin/python" -m build -o "$work/sdist" . >"$work/sdist.log" 2>&1 ||
+"$tools/bin/python" -m build "${static_icu[@]}" -o "$work/sdist" . >"$work/sdist.log" 2>&1 ||
     { tail -n 40 "$work/sdist.log"; fail "python -m build failed"; }
 sdist="$(only "$work"/sdist/vorn-*.tar.gz)"
 sdist_wheel="$(only "$work"/sdist/vorn-*.whl)"
@@ -103,18 +111,23 @@ case "$(basename "$wheel")" in
     *-manylinux_2_*_x86_64.whl | *-manylinux_2_*_aarch64.whl) ;;
     *) fail "repaired wheel has no manylinux tag: $(basename "$wheel")" ;;
 esac
-"$tools/bin/python" - "$wheel" <<'EOF'
-import re, sys, zipfile
+"$tools/bin/python" - "$wheel" "$max_wheel_bytes" <<'EOF'
+import os, re, sys, zipfile
 
 with zipfile.ZipFile(sys.argv[1]) as z:
     names = z.namelist()
-for pattern in (r"vorn\.cpython-[^/]+\.so", r"vorn\.libs/libicuuc-[0-9a-f]+\.so[.0-9]*",
-                r"vorn\.libs/libicudata-[0-9a-f]+\.so[.0-9]*", r"vorn-stubs/__init__\.pyi"):
+for pattern in (r"vorn\.cpython-[^/]+\.so", r"vornkit/_native\.cpython-[^/]+\.so", r"vorn-stubs/__init__\.pyi"):
     found = [n for n in names if re.fullmatch(pattern, n)]
     if len(found) != 1:
         sys.exit(f"repaired wheel: expected one entry matching {pattern}, found {found}")
-libs = [n for n in names if n.startswith("vorn.libs/") and not n.endswith("/")]
-print("bundled: " + ", ".join(libs))
+# ICU is linked in: auditwheel must have found no shared library to bundle.
+bundled = [n for n in names if ".libs/" in n or "libicu" in n]
+if bundled:
+    sys.exit(f"repaired wheel bundles shared libraries: {bundled}")
+size = os.path.getsize(sys.argv[1])
+if size > int(sys.argv[2]):
+    sys.exit(f"wheel is {size} bytes, more than {sys.argv[2]}")
+print(f"no bundled libraries; {size} bytes")
 EOF
 
 step "install into a fresh environment"
@@ -123,11 +136,31 @@ fresh_python="$PWD/$work/fresh/bin/python"
 "$fresh_python" -m pip install -q --no-index --no-deps "$wheel"
 
 # Runs inside the fresh environment, from outside the source tree, in
-# isolated mode. Arguments: sonames of system libraries that must fail to load.
+# isolated mode. Arguments: the digest of the reference Unicode results, then
+# sonames of system libraries that must fail to load. With --digest alone it
+# prints that digest for the vorn it imports (run in the build environment).
 cat >"$work/check/use_wheel.py" <<'EOF'
-import ctypes, os, sys
+import ctypes, hashlib, importlib, os, sys
 
-for soname in sys.argv[1:]:
+import vorn
+
+
+def unicode_digest():
+    """Digest of clean_text (NFC, lowercase with final sigma, White_Space) around every code point."""
+    digest = hashlib.sha256()
+    for code in range(0x110000):
+        if 0xD800 <= code < 0xE000:
+            continue
+        char = chr(code)
+        digest.update(vorn.clean_text(char + "\u0301\u03a3\u2003A\u03a3" + char + "\u0307").encode())
+    return digest.hexdigest()
+
+
+if sys.argv[1:] == ["--digest"]:
+    print(unicode_digest())
+    sys.exit()
+reference, sonames = sys.argv[1], sys.argv[2:]
+for soname in sonames:
     try:
         ctypes.CDLL(soname)
     except OSError as error:
@@ -135,11 +168,11 @@ for soname in sys.argv[1:]:
     else:
         sys.exit(f"system {soname} still loads; it is not hidden")
 
-import vorn
-
-site = os.path.dirname(os.path.abspath(vorn.__file__))
-if not site.startswith(sys.prefix + os.sep):
-    sys.exit(f"vorn imported from {vorn.__file__}, not from {sys.prefix}")
+# vornkit's package drops the name of its extension module; the module stays loaded.
+native = importlib.import_module("vornkit._native")
+for module in (vorn, native):
+    if not os.path.abspath(module.__file__).startswith(sys.prefix + os.sep):
+        sys.exit(f"{module.__name__} imported from {module.__file__}, not from {sys.prefix}")
 flow = vorn.VornFlow().tier_1("levenshtein", "gt", 0.9, "lt", 0.2).preprocess(True)
 checks = [
     # NFC composes E + U+0301, lowercasing maps the result to U+00E9.
@@ -151,6 +184,7 @@ checks = [
     ("VornFlow.compare", flow.compare("  CAFE\u0301  au LAIT ", "caf\u00e9 au lait"),
      {"score": 1.0, "tier": 1, "algorithm": "levenshtein",
       "fallback_called": False, "fallback_data": ""}),
+    ("clean_text around every code point, digest", unicode_digest(), reference),
 ]
 for what, got, want in checks:
     if got != want:
@@ -158,21 +192,15 @@ for what, got, want in checks:
     print(f"ok  {what}: {got!r}")
 
 with open("/proc/self/maps") as maps:
-    mapped = sorted({fields[5] for fields in (line.split(maxsplit=5) for line in maps)
+    mapped = sorted({fields[5].strip() for fields in (line.split(maxsplit=5) for line in maps)
                      if len(fields) == 6 and "libicu" in os.path.basename(fields[5])})
-mapped = [path.strip() for path in mapped]
-bundled = os.path.join(site, "vorn.libs") + os.sep
-for kind in ("libicuuc", "libicudata"):
-    if not any(os.path.basename(path).startswith(kind) for path in mapped):
-        sys.exit(f"no {kind} mapped: {mapped}")
-outside = [path for path in mapped if not path.startswith(bundled)]
-if outside:
-    sys.exit(f"ICU loaded from outside the wheel: {outside}")
-print("ICU mapped from the wheel only:")
-for path in mapped:
-    print(f"  {path}")
+if mapped:
+    sys.exit(f"ICU shared libraries loaded: {mapped}")
+print("no ICU shared library loaded: ICU is linked into the modules")
 EOF
-run_check() { (cd "$work/check" && env -u LD_LIBRARY_PATH -u PYTHONPATH "$fresh_python" -I use_wheel.py "$@"); }
+reference_digest="$(cd "$work/check" && env -u LD_LIBRARY_PATH -u PYTHONPATH "$python" -I use_wheel.py --digest)"
+echo "Unicode results of the build against the system ICU: $reference_digest"
+run_check() { (cd "$work/check" && env -u LD_LIBRARY_PATH -u PYTHONPATH "$fresh_python" -I use_wheel.py "$reference_digest" "$@"); }
 
 step "use the wheel with the system ICU present"
 run_check
@@ -198,13 +226,12 @@ if [ "${#namespace[@]}" -gt 0 ]; then
     echo "method: private mount namespace (${namespace[*]}), an empty file bind-mounted over"
     printf '  %s\n' "${files[@]}"
     "${namespace[@]}" bash -c "$hide" hide "$PWD/$work/check/empty" "${files[@]}" -- \
-        "$work/check" "$fresh_python" -I use_wheel.py "${sonames[@]}"
+        "$work/check" "$fresh_python" -I use_wheel.py "$reference_digest" "${sonames[@]}"
 else
     echo "method: loader trace (mount namespaces are unavailable); the system ICU stays visible"
-    (cd "$work/check" && LD_DEBUG=libs "$fresh_python" -I use_wheel.py) 2>"$work/check/ld_debug.txt"
-    grep -E 'calling init: .*libicu' "$work/check/ld_debug.txt" | sed 's/^[[:space:]]*[0-9]*:[[:space:]]*/  /' || true
-    if grep -E 'calling init: .*libicu' "$work/check/ld_debug.txt" | grep -qv '/vorn\.libs/'; then
-        fail "the loader initialised an ICU library from outside the wheel"
+    (cd "$work/check" && LD_DEBUG=libs "$fresh_python" -I use_wheel.py "$reference_digest") 2>"$work/check/ld_debug.txt"
+    if grep -E 'calling init: .*libicu' "$work/check/ld_debug.txt"; then
+        fail "the loader initialised an ICU shared library"
     fi
 fi
 

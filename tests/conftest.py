@@ -1,25 +1,35 @@
+import ctypes
 import gc
 import os
 import sys
 
 import pytest
 
-
 SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
 
 
-def _rss_bytes():
-    with open("/proc/self/statm") as f:
-        pages = int(f.read().split()[1])
-    return pages * os.sysconf("SC_PAGE_SIZE")
+class _MallocInfo(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
+
+
+_libc = ctypes.CDLL(None)
+_libc.mallinfo2.restype = _MallocInfo
+
+
+def _heap():
+    """Python objects alive, and bytes the C allocator has handed out (exact, unlike resident memory)."""
+    info = _libc.mallinfo2()
+    return sys.getallocatedblocks(), info.uordblks + info.hblkhd
 
 
 @pytest.fixture
 def no_leak():
-    """Calls fn(*args) many times; fails if the arguments' reference counts
-    or the process's resident memory grow."""
+    """Calls fn(*args, **kwargs) many times; fails if the arguments' reference
+    counts, the number of Python objects or the C heap grow. A leak of one
+    object or one allocation per call grows them by at least `calls`."""
 
-    def check(fn, *args, calls=100_000, expect=None, **kwargs):
+    def check(fn, *args, calls=2_000, expect=None, **kwargs):
         def once():
             try:
                 fn(*args, **kwargs)
@@ -27,19 +37,22 @@ def no_leak():
                 if expect is None or not isinstance(exc, expect):
                     raise
 
-        for _ in range(1000):
+        def refs():
+            return [sys.getrefcount(a) for a in (*args, *kwargs.values())]
+
+        for _ in range(200):
             once()
         gc.collect()
-        before_refs = [sys.getrefcount(a) for a in args] + [sys.getrefcount(v) for v in kwargs.values()]
-        before_rss = _rss_bytes()
+        before_refs, (before_objects, before_bytes) = refs(), _heap()
         for _ in range(calls):
             once()
         gc.collect()
-        after_refs = [sys.getrefcount(a) for a in args] + [sys.getrefcount(v) for v in kwargs.values()]
-        assert after_refs == before_refs
-        # Under AddressSanitizer freed memory sits in quarantine, so resident
-        # size says nothing there; reference counts still do.
+        objects, heap_bytes = _heap()
+        assert refs() == before_refs
+        assert objects - before_objects < calls // 4
+        # Under AddressSanitizer the allocator is replaced and freed memory sits in
+        # quarantine; reference counts and Python objects still tell.
         if not SANITIZED:
-            assert _rss_bytes() - before_rss < 4 * 1024 * 1024
+            assert heap_bytes - before_bytes < 8 * calls
 
     return check

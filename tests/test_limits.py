@@ -153,3 +153,60 @@ def test_import_in_a_subinterpreter_is_refused(tmp_path, module, kind):
     assert outcome.startswith("ImportError: ") and "subinterpreters" in outcome
     # The main interpreter is unaffected.
     assert vorn.clean_text(" A ") == "a"
+
+
+def refused(m):
+    return f"{m} hashes need more memory than this machine has"
+
+
+# Refused before anything is allocated; these sizes do not fit in any
+# address space, so even the core's own check refuses them.
+@pytest.mark.parametrize("m", [2**50, 2**60, 2**64 - 1])
+def test_signature_larger_than_memory_is_refused(m):
+    with pytest.raises(MemoryError, match=refused(m)):
+        vorn.minhash_signature("hello", 2, m)
+    with pytest.raises(MemoryError, match=refused(m)):
+        vorn.minhash_similarity("abc", "abd", 3, m)
+    with pytest.raises(ValueError, match="window size must be non-zero"):
+        vorn.minhash_signature("hello", 0, m)
+
+
+# Sizes between what fits and what any address space holds, under an
+# address-space limit of 1 GiB, which then is the limit that counts (and
+# keeps a missing check from taking the machine's memory: it shows as a
+# MemoryError without the message). With overcommit, 2**31 hashes would be
+# granted and the process killed while the list of ints is built.
+LIMITED_CALLS = """
+import resource, sys
+limit = 1 << 30
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+import vorn
+def outcome(call):
+    try:
+        call()
+        return "ok"
+    except MemoryError as error:
+        return str(error)
+print(repr([
+    outcome(lambda: vorn.minhash_signature("hello", 2, 2**16)),
+    outcome(lambda: vorn.minhash_signature("hello", 2, 2**31)),
+    outcome(lambda: vorn.minhash_signature("hello", 2, limit // 64 + 1)),
+    outcome(lambda: vorn.minhash_signature("hello", 2, limit // 8 + 1)),
+    outcome(lambda: vorn.minhash_similarity("hello", "help", 2, 2**16)),
+    outcome(lambda: vorn.minhash_similarity("hello", "help", 2, limit // 16 + 1)),
+]))
+"""
+
+
+@pytest.mark.skipif(os.environ.get("VORN_SANITIZED") == "1", reason="AddressSanitizer needs a vast address space")
+def test_size_check_reads_the_process_limit():
+    run = subprocess.run([sys.executable, "-c", LIMITED_CALLS], capture_output=True, text=True, check=True)
+    limit = 1 << 30
+    assert eval(run.stdout) == [
+        "ok",
+        f"{refused(2**31)} ({limit} bytes)",
+        f"{refused(limit // 64 + 1)} ({limit} bytes)",
+        f"{refused(limit // 8 + 1)} ({limit} bytes)",
+        "ok",
+        f"{refused(limit // 16 + 1)} ({limit} bytes)",
+    ]
