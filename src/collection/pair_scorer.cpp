@@ -16,6 +16,7 @@
 #include "algo/minhash.hpp"
 #include "algo/simhash.hpp"
 #include "algo/tfidf.hpp"
+#include "collection/batch.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::collection {
@@ -107,6 +108,8 @@ void PairScorer::prepare(std::size_t begin, std::size_t end) {
         }
     }
 }
+
+std::size_t PairScorer::pairs_per_chunk() const noexcept { return collection::pairs_per_chunk(a_, b_); }
 
 double PairScorer::fingerprint_similarity(std::size_t i, std::size_t j) const {
     const auto& signatures_b = same_ ? signatures_a_ : signatures_b_;
