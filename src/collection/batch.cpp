@@ -71,9 +71,14 @@ struct Tiling {
     std::size_t rows, cols;  // tile size
     std::size_t row_tiles, col_tiles;
 
+    // Tiles of up to kTileRows queries: the kernels prepare a block of
+    // choices once for all the tile's queries.
+    static constexpr std::size_t kTileRows = 64;
+
     Tiling(std::size_t n_a, std::size_t n_b, std::size_t pairs) {
-        cols = std::clamp<std::size_t>(pairs, 1, std::max<std::size_t>(n_b, 1));
-        rows = std::max<std::size_t>(1, pairs / cols);
+        rows = std::clamp<std::size_t>(std::min(n_a, kTileRows), 1, pairs);
+        cols = std::clamp<std::size_t>(pairs / rows, 1, std::max<std::size_t>(n_b, 1));
+        rows = std::clamp<std::size_t>(pairs / cols, 1, std::max<std::size_t>(n_a, 1));
         row_tiles = (n_a + rows - 1) / rows;
         col_tiles = (n_b + cols - 1) / cols;
     }
@@ -112,7 +117,7 @@ bool cdist_of(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff,
               std::size_t n_b, std::size_t pairs) {
     const Tiling tiling(n_a, n_b, pairs);
     return run(tiling.count(), 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
-        std::vector<Value> buffer;
+        thread_local std::vector<Value> buffer;
         for (std::size_t t = begin; t < end; ++t) {
             const Tile tile = tile_at(tiling, t, n_a, n_b);
             score_tile(scorer, tile, buffer, cutoff, context);
@@ -161,7 +166,7 @@ bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::si
     std::vector<std::size_t> heap_sizes(workers * n_a, 0);
     const Tiling tiling(n_a, n_b, pairs);
     const bool completed = run(tiling.count(), 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
-        std::vector<Value> buffer;
+        thread_local std::vector<Value> buffer;
         for (std::size_t t = begin; t < end; ++t) {
             const Tile tile = tile_at(tiling, t, n_a, n_b);
             score_tile(scorer, tile, buffer, Cutoff{}, context);
@@ -234,7 +239,7 @@ std::optional<JoinResult> join_of(const PairScorer& scorer, bool self_join, cons
     const std::size_t n_tiles = self_join ? upper_tiles.size() : tiling.count();
     std::vector<std::vector<Match<Value>>> found(n_tiles);
     const bool completed = run(n_tiles, 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
-        std::vector<Value> buffer;
+        thread_local std::vector<Value> buffer;
         for (std::size_t t = begin; t < end; ++t) {
             Tile tile;
             if (self_join) {
