@@ -1,0 +1,252 @@
+// The packed-lane tile kernels, written once over an instruction set's lane
+// operations `Ops<W>` (W: lane width in bits; see tile_avx2.cpp,
+// tile_avx512.cpp and the portable set in tile_kernels.cpp).
+//
+// A group packs up to Ops::kLanes choices of at most W characters into one
+// register: choice k owns bits [k * W, k * W + len_k) of every character's
+// mask; the bits above its length are padding. Lane arithmetic (add,
+// subtract, shift by one as x + x) never carries from one lane into the
+// next, so each lane runs its own bit-parallel algorithm while a query is
+// streamed once over all of them.
+//
+// Include this after every standard header it needs and inside the
+// instruction set's `#pragma GCC target` region: its contents have
+// internal linkage, so each instruction set compiles its own copy for its
+// own target and no out-of-line copy can leak into a plainer one.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "algo/block_masks.hpp"
+#include "collection/tile_texts.hpp"
+
+namespace vorn::collection::tile_detail {
+namespace {
+
+template <class Ops>
+struct LaneGroup {
+    static constexpr std::size_t W = Ops::kLaneBits;
+    static constexpr std::size_t kLanes = Ops::kLanes;
+    static constexpr std::size_t kWords = Ops::kRegisterBits / 64;
+    using V = typename Ops::V;
+
+    LaneGroup(const DecodedTexts& choices, std::span<const std::uint32_t> ids)
+        : used(ids.size()), masks(Ops::kRegisterBits, [&, lane = std::size_t{0}, pos = std::size_t{0}]() mutable {
+              // Padding characters (NUL) may match the query: for Levenshtein
+              // the bits above a lane's length never reach the bits below,
+              // and Jaro counts them as taken from the start.
+              char32_t c = 0;
+              if (lane < ids.size()) {
+                  const std::size_t begin = choices.start[ids[lane]];
+                  if (begin + pos < choices.start[ids[lane] + 1]) c = choices.chars[begin + pos];
+              }
+              if (++pos == W) pos = 0, ++lane;
+              return c;
+          }) {
+        std::uint64_t words[kWords] = {};
+        for (std::size_t k = 0; k < used; ++k) {
+            choice[k] = ids[k];
+            length[k] = choices.start[ids[k] + 1] - choices.start[ids[k]];
+            set_lane(words, k, low_bits(length[k]));
+        }
+        length_mask = Ops::load(words);
+    }
+
+    // Bits 0 .. k - 1, saturating at a whole word.
+    static constexpr std::uint64_t low_bits(std::size_t k) noexcept {
+        return k >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1;
+    }
+
+    static std::uint64_t lane_of(const std::uint64_t* words, std::size_t k) noexcept {
+        const std::uint64_t word = words[k * W / 64] >> (k * W % 64);
+        if constexpr (W == 64) return word;
+        else return word & low_bits(W);
+    }
+
+    static void set_lane(std::uint64_t* words, std::size_t k, std::uint64_t value) noexcept {
+        words[k * W / 64] |= (value & low_bits(W)) << (k * W % 64);
+    }
+
+    std::size_t used;  // lanes from `used` on are empty
+    std::array<std::uint32_t, kLanes> choice{};
+    std::array<std::size_t, kLanes> length{};
+    algo::BlockMasks<char32_t> masks;
+    V length_mask;  // the bits below each lane's length
+};
+
+// Levenshtein distance of text against every lane. The last column's
+// vertical deltas give D[m][n] = n + (+1 deltas) - (-1 deltas).
+template <class Ops>
+void levenshtein_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n, std::uint64_t* distances) {
+    using V = typename Ops::V;
+    using Group = LaneGroup<Ops>;
+    const V ones = Ops::ones();
+    const V one = Ops::lane_one();
+    V vp = ones, vn = Ops::zero();
+    for (std::size_t i = 0; i < n; ++i) {
+        const V x = Ops::or_(Ops::load(group.masks.get(text[i])), vn);
+        const V d0 = Ops::or_(Ops::xor_(Ops::add(Ops::and_(x, vp), vp), vp), x);
+        const V hp = Ops::or_(vn, Ops::andnot(Ops::or_(d0, vp), ones));
+        const V hn = Ops::and_(vp, d0);
+        const V hp_shifted = Ops::or_(Ops::add(hp, hp), one);
+        const V hn_shifted = Ops::add(hn, hn);
+        vp = Ops::or_(hn_shifted, Ops::andnot(Ops::or_(d0, hp_shifted), ones));
+        vn = Ops::and_(hp_shifted, d0);
+    }
+    std::uint64_t plus[Group::kWords], minus[Group::kWords];
+    Ops::store(plus, Ops::and_(vp, group.length_mask));
+    Ops::store(minus, Ops::and_(vn, group.length_mask));
+    for (std::size_t k = 0; k < group.used; ++k) {
+        distances[k] = n + static_cast<std::uint64_t>(std::popcount(Group::lane_of(plus, k))) -
+                       static_cast<std::uint64_t>(std::popcount(Group::lane_of(minus, k)));
+    }
+}
+
+struct JaroCounts {
+    std::uint32_t matches, transpositions, prefix;
+};
+
+// The greedy Jaro matching of text (the first text, A) against every lane
+// (B), then the transposition walk, both over all lanes at once:
+//   1. the candidates for A[i] are the lane's positions equal to A[i], not
+//      yet taken and inside [i - window, i + window]; the lowest wins;
+//   2. the k-th matched A[i] pairs with the k-th taken position of B: they
+//      differ when that position's bit is clear in A[i]'s mask.
+// Writes per lane the matches, the halved transpositions and the common
+// prefix (at most 4). text has 1 to kMaxPackedChars characters.
+template <class Ops>
+void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n, JaroCounts* counts) {
+    using V = typename Ops::V;
+    using Group = LaneGroup<Ops>;
+    const V ones = Ops::ones();
+    const V zero = Ops::zero();
+    const V one = Ops::lane_one();
+
+    // Per lane: the window's upper edge (the bits below i + window + 1) and
+    // a counter i - window that turns positive once the lower edge moves.
+    std::uint64_t high_words[Group::kWords] = {}, counter_words[Group::kWords] = {};
+    for (std::size_t k = 0; k < group.used; ++k) {
+        const std::size_t half = std::max(n, group.length[k]) / 2;
+        const std::size_t window = half == 0 ? 0 : half - 1;
+        Group::set_lane(high_words, k, Group::low_bits(window + 1));
+        Group::set_lane(counter_words, k, std::uint64_t{0} - window);
+    }
+    V high = Ops::load(high_words);
+    V counter = Ops::load(counter_words);
+    V below = zero;                                     // the bits below i - window
+    V taken = Ops::andnot(group.length_mask, ones);     // padding counts as taken
+
+    V eq[kMaxPackedChars], won[kMaxPackedChars];
+    for (std::size_t i = 0; i < n; ++i) {
+        eq[i] = Ops::load(group.masks.get(text[i]));
+        const V candidates = Ops::and_(Ops::andnot(Ops::or_(taken, below), eq[i]), high);
+        won[i] = Ops::and_(candidates, Ops::sub(zero, candidates));
+        taken = Ops::or_(taken, won[i]);
+        high = Ops::or_(Ops::add(high, high), one);
+        counter = Ops::add(counter, one);
+        below = Ops::sub(Ops::add(below, below), Ops::gt_zero(counter));
+    }
+
+    V left = Ops::and_(taken, group.length_mask);
+    V mismatches = zero;
+    for (std::size_t i = 0; i < n; ++i) {
+        const V unmatched = Ops::eq_zero(won[i]);
+        const V next = Ops::and_(left, Ops::sub(zero, left));
+        const V differs = Ops::andnot(unmatched, Ops::eq_zero(Ops::and_(eq[i], next)));
+        mismatches = Ops::sub(mismatches, differs);
+        left = Ops::xor_(left, Ops::andnot(unmatched, next));
+    }
+    // Bit j of a lane: A[j] equals the lane's character j, for j < 4.
+    V prefix = zero;
+    V bit = one;
+    for (std::size_t j = 0; j < std::min<std::size_t>(n, 4); ++j, bit = Ops::add(bit, bit))
+        prefix = Ops::or_(prefix, Ops::and_(eq[j], bit));
+
+    std::uint64_t taken_words[Group::kWords], mismatch_words[Group::kWords], prefix_words[Group::kWords];
+    Ops::store(taken_words, Ops::and_(taken, group.length_mask));
+    Ops::store(mismatch_words, mismatches);
+    Ops::store(prefix_words, Ops::and_(prefix, group.length_mask));
+    for (std::size_t k = 0; k < group.used; ++k) {
+        counts[k].matches = static_cast<std::uint32_t>(std::popcount(Group::lane_of(taken_words, k)));
+        counts[k].transpositions = static_cast<std::uint32_t>(Group::lane_of(mismatch_words, k) / 2);
+        counts[k].prefix = static_cast<std::uint32_t>(std::countr_one(Group::lane_of(prefix_words, k) & 0xF));
+    }
+}
+
+// The core's final formula, in its order of operations.
+double jaro_winkler_from_counts(const JaroCounts& c, std::size_t na, std::size_t nb) noexcept {
+    if (c.matches == 0) return 0.0;
+    const double m = static_cast<double>(c.matches);
+    const double t = static_cast<double>(c.transpositions);
+    const double jaro = ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
+    return (1.0 - jaro) * (static_cast<double>(c.prefix) * 0.1) + jaro;
+}
+
+// Calls score(group) for every group of choices, each group's masks built
+// once. Choices come sorted by length, so each lane width (narrowest
+// first) takes a contiguous run of them.
+template <template <std::size_t> class Ops, std::size_t W, class Score>
+void for_groups_of_width(const PackedWork& work, std::size_t& next, Score& score) {
+    const DecodedTexts& choices = work.choices;
+    const std::span<const std::uint32_t> ids = work.choice_ids;
+    std::size_t end = next;
+    while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= W) ++end;
+    while (next < end) {
+        const std::size_t count = std::min(Ops<W>::kLanes, end - next);
+        const LaneGroup<Ops<W>> group(choices, ids.subspan(next, count));
+        score(group);
+        next += count;
+    }
+}
+
+template <template <std::size_t> class Ops, std::size_t... Widths, class Score>
+void for_each_group(const PackedWork& work, Score score) {
+    std::size_t next = 0;
+    (for_groups_of_width<Ops, Widths>(work, next, score), ...);
+}
+
+template <template <std::size_t> class Ops, std::size_t... Widths>
+void levenshtein_packed(const PackedWork& work, std::uint64_t* out, std::size_t row_stride,
+                        std::uint64_t max_distance) {
+    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group) {
+        // Lanes are sorted by length; |n - m| bounds each lane's distance.
+        const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
+        std::uint64_t distances[O::kLanes];
+        for (const std::uint32_t q : work.query_ids) {
+            const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
+            std::uint64_t* row = out + q * row_stride;
+            const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
+                                    (n > longest && n - longest > max_distance);
+            if (all_beyond) {
+                for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
+                continue;
+            }
+            levenshtein_lanes(group, work.queries.chars.data() + begin, n, distances);
+            for (std::size_t k = 0; k < group.used; ++k)
+                row[group.choice[k]] = distances[k] <= max_distance ? distances[k] : beyond;
+        }
+    });
+}
+
+template <template <std::size_t> class Ops, std::size_t... Widths>
+void jaro_winkler_packed(const PackedWork& work, double* out, std::size_t row_stride) {
+    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group) {
+        JaroCounts counts[O::kLanes];
+        for (const std::uint32_t q : work.query_ids) {
+            const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
+            double* row = out + q * row_stride;
+            jaro_lanes(group, work.queries.chars.data() + begin, n, counts);
+            for (std::size_t k = 0; k < group.used; ++k)
+                row[group.choice[k]] = jaro_winkler_from_counts(counts[k], n, group.length[k]);
+        }
+    });
+}
+
+}  // namespace
+}  // namespace vorn::collection::tile_detail
