@@ -16,6 +16,6 @@ PyMethodDef method_table[] = {
 
 PyMethodDef* methods() { return method_table; }
 
-int exec_module(PyObject*) { return 0; }
+int exec_module(PyObject* module) { return PyModule_AddFunctions(module, tile_testing_methods); }
 
 }  // namespace vornkit::native
