@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include <immintrin.h>
@@ -70,6 +71,20 @@ struct Avx2Lanes {
         else if constexpr (W == 16) return _mm256_cmpgt_epi16(a, z);
         else if constexpr (W == 32) return _mm256_cmpgt_epi32(a, z);
         else return _mm256_cmpgt_epi64(a, z);
+    }
+    // The number of set bits of each lane.
+    static V popcount(V x) noexcept {
+        const V table = _mm256_broadcastsi128_si256(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
+        const V nibble = _mm256_set1_epi8(0x0F);
+        const V bytes = _mm256_add_epi8(_mm256_shuffle_epi8(table, _mm256_and_si256(x, nibble)),
+                                        _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble)));
+        if constexpr (W == 8) return bytes;
+        else if constexpr (W == 64) return _mm256_sad_epu8(bytes, zero());
+        else {
+            const V halves = _mm256_and_si256(_mm256_add_epi16(bytes, _mm256_srli_epi16(bytes, 8)), _mm256_set1_epi16(0xFF));
+            if constexpr (W == 16) return halves;
+            else return _mm256_and_si256(_mm256_add_epi32(halves, _mm256_srli_epi32(halves, 16)), _mm256_set1_epi32(0xFFFF));
+        }
     }
 };
 

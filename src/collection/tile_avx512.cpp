@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <tuple>
 #include <vector>
 
 // GCC 12's AVX-512 headers seed results with a deliberately undefined
@@ -75,6 +76,20 @@ struct Avx512Lanes {
         else if constexpr (W == 16) return _mm512_movm_epi16(_mm512_cmpgt_epi16_mask(a, z));
         else if constexpr (W == 32) return _mm512_movm_epi32(_mm512_cmpgt_epi32_mask(a, z));
         else return _mm512_movm_epi64(_mm512_cmpgt_epi64_mask(a, z));
+    }
+    // The number of set bits of each lane.
+    static V popcount(V x) noexcept {
+        const V table = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
+        const V nibble = _mm512_set1_epi8(0x0F);
+        const V bytes = _mm512_add_epi8(_mm512_shuffle_epi8(table, _mm512_and_si512(x, nibble)),
+                                        _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble)));
+        if constexpr (W == 8) return bytes;
+        else if constexpr (W == 64) return _mm512_sad_epu8(bytes, zero());
+        else {
+            const V halves = _mm512_and_si512(_mm512_add_epi16(bytes, _mm512_srli_epi16(bytes, 8)), _mm512_set1_epi16(0xFF));
+            if constexpr (W == 16) return halves;
+            else return _mm512_and_si512(_mm512_add_epi32(halves, _mm512_srli_epi32(halves, 16)), _mm512_set1_epi32(0xFFFF));
+        }
     }
 };
 

@@ -45,6 +45,7 @@ struct PortableLanes {
     static V sub(V a, V b) noexcept { return a - b; }
     static V eq_zero(V a) noexcept { return a == 0 ? ~V{0} : 0; }
     static V gt_zero(V a) noexcept { return static_cast<std::int64_t>(a) > 0 ? ~V{0} : 0; }
+    static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
 };
 
 // Appends the scalar values of text when it is well-formed in the sense

@@ -20,7 +20,11 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
+#include <tuple>
+#include <type_traits>
+#include <vector>
 
 #include "algo/block_masks.hpp"
 #include "collection/tile_texts.hpp"
@@ -48,14 +52,15 @@ struct LaneGroup {
               if (++pos == W) pos = 0, ++lane;
               return c;
           }) {
-        std::uint64_t words[kWords] = {};
         for (std::size_t k = 0; k < used; ++k) {
             choice[k] = ids[k];
             length[k] = choices.start[ids[k] + 1] - choices.start[ids[k]];
-            set_lane(words, k, low_bits(length[k]));
+            set_lane(length_words, k, low_bits(length[k]));
         }
-        length_mask = Ops::load(words);
     }
+
+    // The bits below each lane's length.
+    V length_mask() const noexcept { return Ops::load(length_words); }
 
     // Bits 0 .. k - 1, saturating at a whole word.
     static constexpr std::uint64_t low_bits(std::size_t k) noexcept {
@@ -72,19 +77,32 @@ struct LaneGroup {
         words[k * W / 64] |= (value & low_bits(W)) << (k * W % 64);
     }
 
+    // A register as an array of its lanes.
+    using Lane = std::conditional_t<W == 8, std::int8_t,
+                                    std::conditional_t<W == 16, std::int16_t,
+                                                       std::conditional_t<W == 32, std::int32_t, std::int64_t>>>;
+    static std::array<Lane, kLanes> lanes(V v) noexcept {
+        std::array<Lane, kLanes> out;
+        static_assert(sizeof out == sizeof v);
+        std::memcpy(out.data(), &v, sizeof v);
+        return out;
+    }
+
     std::size_t used;  // lanes from `used` on are empty
     std::array<std::uint32_t, kLanes> choice{};
     std::array<std::size_t, kLanes> length{};
     algo::BlockMasks<char32_t> masks;
-    V length_mask;  // the bits below each lane's length
+    // Plain words: groups live in a vector, whose memory need not be
+    // aligned for a whole register.
+    std::uint64_t length_words[kWords] = {};
 };
 
-// Levenshtein distance of text against every lane. The last column's
-// vertical deltas give D[m][n] = n + (+1 deltas) - (-1 deltas).
+// Levenshtein distance of text against every lane, as n + delta[k]: the
+// last column's vertical deltas give D[m][n] = n + (+1 deltas) - (-1 deltas).
 template <class Ops>
-void levenshtein_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n, std::uint64_t* distances) {
+std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> levenshtein_lanes(const LaneGroup<Ops>& group,
+                                                                           const char32_t* text, std::size_t n) {
     using V = typename Ops::V;
-    using Group = LaneGroup<Ops>;
     const V ones = Ops::ones();
     const V one = Ops::lane_one();
     V vp = ones, vn = Ops::zero();
@@ -98,13 +116,9 @@ void levenshtein_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::s
         vp = Ops::or_(hn_shifted, Ops::andnot(Ops::or_(d0, hp_shifted), ones));
         vn = Ops::and_(hp_shifted, d0);
     }
-    std::uint64_t plus[Group::kWords], minus[Group::kWords];
-    Ops::store(plus, Ops::and_(vp, group.length_mask));
-    Ops::store(minus, Ops::and_(vn, group.length_mask));
-    for (std::size_t k = 0; k < group.used; ++k) {
-        distances[k] = n + static_cast<std::uint64_t>(std::popcount(Group::lane_of(plus, k))) -
-                       static_cast<std::uint64_t>(std::popcount(Group::lane_of(minus, k)));
-    }
+    const V length_mask = group.length_mask();
+    return LaneGroup<Ops>::lanes(
+        Ops::sub(Ops::popcount(Ops::and_(vp, length_mask)), Ops::popcount(Ops::and_(vn, length_mask))));
 }
 
 struct JaroCounts {
@@ -139,7 +153,7 @@ void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n
     V high = Ops::load(high_words);
     V counter = Ops::load(counter_words);
     V below = zero;                                     // the bits below i - window
-    V taken = Ops::andnot(group.length_mask, ones);     // padding counts as taken
+    V taken = Ops::andnot(group.length_mask(), ones);     // padding counts as taken
 
     V eq[kMaxPackedChars], won[kMaxPackedChars];
     for (std::size_t i = 0; i < n; ++i) {
@@ -152,7 +166,7 @@ void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n
         below = Ops::sub(Ops::add(below, below), Ops::gt_zero(counter));
     }
 
-    V left = Ops::and_(taken, group.length_mask);
+    V left = Ops::and_(taken, group.length_mask());
     V mismatches = zero;
     for (std::size_t i = 0; i < n; ++i) {
         const V unmatched = Ops::eq_zero(won[i]);
@@ -167,58 +181,86 @@ void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n
     for (std::size_t j = 0; j < std::min<std::size_t>(n, 4); ++j, bit = Ops::add(bit, bit))
         prefix = Ops::or_(prefix, Ops::and_(eq[j], bit));
 
-    std::uint64_t taken_words[Group::kWords], mismatch_words[Group::kWords], prefix_words[Group::kWords];
-    Ops::store(taken_words, Ops::and_(taken, group.length_mask));
-    Ops::store(mismatch_words, mismatches);
-    Ops::store(prefix_words, Ops::and_(prefix, group.length_mask));
+    const V length_mask = group.length_mask();
+    const auto matches = Group::lanes(Ops::popcount(Ops::and_(taken, length_mask)));
+    const auto mismatched = Group::lanes(mismatches);
+    const auto prefixes = Group::lanes(Ops::and_(prefix, length_mask));
     for (std::size_t k = 0; k < group.used; ++k) {
-        counts[k].matches = static_cast<std::uint32_t>(std::popcount(Group::lane_of(taken_words, k)));
-        counts[k].transpositions = static_cast<std::uint32_t>(Group::lane_of(mismatch_words, k) / 2);
-        counts[k].prefix = static_cast<std::uint32_t>(std::countr_one(Group::lane_of(prefix_words, k) & 0xF));
+        counts[k].matches = static_cast<std::uint32_t>(matches[k]);
+        counts[k].transpositions = static_cast<std::uint32_t>(mismatched[k]) / 2;
+        counts[k].prefix = static_cast<std::uint32_t>(std::countr_one(static_cast<unsigned>(prefixes[k]) & 0xF));
     }
 }
 
-// The core's final formula, in its order of operations.
-double jaro_winkler_from_counts(const JaroCounts& c, std::size_t na, std::size_t nb) noexcept {
-    if (c.matches == 0) return 0.0;
-    const double m = static_cast<double>(c.matches);
-    const double t = static_cast<double>(c.transpositions);
-    const double jaro = ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
-    return (1.0 - jaro) * (static_cast<double>(c.prefix) * 0.1) + jaro;
+// The quotients of the final formula, each computed once the way the core
+// computes it per pair (integers converted to double, then divided), so a
+// lookup gives the very same double.
+struct JaroQuotients {
+    double ratio[kMaxPackedChars + 1][kMaxPackedChars + 1];  // [a][b] = a / b
+    double prefix_bonus[5];                                  // [l] = l * 0.1
+
+    JaroQuotients() noexcept {
+        for (std::size_t a = 0; a <= kMaxPackedChars; ++a)
+            for (std::size_t b = 0; b <= kMaxPackedChars; ++b)
+                ratio[a][b] = static_cast<double>(a) / static_cast<double>(b);
+        for (std::size_t l = 0; l < 5; ++l) prefix_bonus[l] = static_cast<double>(l) * 0.1;
+    }
+};
+
+const JaroQuotients& jaro_quotients() {
+    static const JaroQuotients quotients;
+    return quotients;
 }
 
-// Calls score(group) for every group of choices, each group's masks built
-// once. Choices come sorted by length, so each lane width (narrowest
-// first) takes a contiguous run of them.
-template <template <std::size_t> class Ops, std::size_t W, class Score>
-void for_groups_of_width(const PackedWork& work, std::size_t& next, Score& score) {
+// The core's final formula, in its order of operations:
+// ((m / na + m / nb) + (m - t) / m) / 3.0, then (1 - jaro) * (l * 0.1) + jaro.
+double jaro_winkler_from_counts(const JaroQuotients& q, const JaroCounts& c, std::size_t na, std::size_t nb) noexcept {
+    if (c.matches == 0) return 0.0;
+    const double jaro = ((q.ratio[c.matches][na] + q.ratio[c.matches][nb]) + q.ratio[c.matches - c.transpositions][c.matches]) / 3.0;
+    return (1.0 - jaro) * q.prefix_bonus[c.prefix] + jaro;
+}
+
+// The groups of one lane width: the run of choices from `next` on that fit
+// it. Choices come sorted by length, so the widths, narrowest first, split
+// them into contiguous runs.
+template <class Ops>
+std::vector<LaneGroup<Ops>> groups_of_width(const PackedWork& work, std::size_t& next) {
     const DecodedTexts& choices = work.choices;
     const std::span<const std::uint32_t> ids = work.choice_ids;
     std::size_t end = next;
-    while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= W) ++end;
-    while (next < end) {
-        const std::size_t count = std::min(Ops<W>::kLanes, end - next);
-        const LaneGroup<Ops<W>> group(choices, ids.subspan(next, count));
-        score(group);
-        next += count;
-    }
+    while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= Ops::kLaneBits) ++end;
+    std::vector<LaneGroup<Ops>> groups;
+    groups.reserve((end - next + Ops::kLanes - 1) / Ops::kLanes);
+    for (; next < end; next += groups.back().used)
+        groups.emplace_back(choices, ids.subspan(next, std::min(Ops::kLanes, end - next)));
+    return groups;
 }
 
+// Calls score(group, queries) for every group of choices and block of
+// queries. The groups' masks are built once; the queries go in blocks so
+// that the output rows being written stay few (in cache and in the TLB)
+// while all groups pass over them.
 template <template <std::size_t> class Ops, std::size_t... Widths, class Score>
 void for_each_group(const PackedWork& work, Score score) {
+    constexpr std::size_t kQueryBlock = 16;
     std::size_t next = 0;
-    (for_groups_of_width<Ops, Widths>(work, next, score), ...);
+    // Braced initialisers run in order, so each width takes its run.
+    const std::tuple<std::vector<LaneGroup<Ops<Widths>>>...> groups{groups_of_width<Ops<Widths>>(work, next)...};
+    for (std::size_t first = 0; first < work.query_ids.size(); first += kQueryBlock) {
+        const auto block = work.query_ids.subspan(first, std::min(kQueryBlock, work.query_ids.size() - first));
+        std::apply([&](const auto&... lists) { ((std::ranges::for_each(lists, [&](const auto& g) { score(g, block); })), ...); },
+                   groups);
+    }
 }
 
 template <template <std::size_t> class Ops, std::size_t... Widths>
 void levenshtein_packed(const PackedWork& work, std::uint64_t* out, std::size_t row_stride,
                         std::uint64_t max_distance) {
     const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
-    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group) {
+    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group, auto queries) {
         // Lanes are sorted by length; |n - m| bounds each lane's distance.
         const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
-        std::uint64_t distances[O::kLanes];
-        for (const std::uint32_t q : work.query_ids) {
+        for (const std::uint32_t q : queries) {
             const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
             std::uint64_t* row = out + q * row_stride;
             const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
@@ -227,23 +269,26 @@ void levenshtein_packed(const PackedWork& work, std::uint64_t* out, std::size_t 
                 for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
                 continue;
             }
-            levenshtein_lanes(group, work.queries.chars.data() + begin, n, distances);
-            for (std::size_t k = 0; k < group.used; ++k)
-                row[group.choice[k]] = distances[k] <= max_distance ? distances[k] : beyond;
+            const auto delta = levenshtein_lanes(group, work.queries.chars.data() + begin, n);
+            for (std::size_t k = 0; k < group.used; ++k) {
+                const std::uint64_t distance = n + static_cast<std::uint64_t>(static_cast<std::int64_t>(delta[k]));
+                row[group.choice[k]] = distance <= max_distance ? distance : beyond;
+            }
         }
     });
 }
 
 template <template <std::size_t> class Ops, std::size_t... Widths>
 void jaro_winkler_packed(const PackedWork& work, double* out, std::size_t row_stride) {
-    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group) {
+    const JaroQuotients& quotients = jaro_quotients();
+    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group, auto queries) {
         JaroCounts counts[O::kLanes];
-        for (const std::uint32_t q : work.query_ids) {
+        for (const std::uint32_t q : queries) {
             const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
             double* row = out + q * row_stride;
             jaro_lanes(group, work.queries.chars.data() + begin, n, counts);
             for (std::size_t k = 0; k < group.used; ++k)
-                row[group.choice[k]] = jaro_winkler_from_counts(counts[k], n, group.length[k]);
+                row[group.choice[k]] = jaro_winkler_from_counts(quotients, counts[k], n, group.length[k]);
         }
     });
 }
