@@ -49,6 +49,13 @@ struct Avx512Lanes {
         else if constexpr (W == 32) return _mm512_set1_epi32(1);
         else return _mm512_set1_epi64(1);
     }
+    // Every lane set to the low W bits of value.
+    static V broadcast(std::uint64_t value) noexcept {
+        if constexpr (W == 8) return _mm512_set1_epi8(static_cast<char>(value));
+        else if constexpr (W == 16) return _mm512_set1_epi16(static_cast<short>(value));
+        else if constexpr (W == 32) return _mm512_set1_epi32(static_cast<int>(value));
+        else return _mm512_set1_epi64(static_cast<long long>(value));
+    }
     static V add(V a, V b) noexcept {
         if constexpr (W == 8) return _mm512_add_epi8(a, b);
         else if constexpr (W == 16) return _mm512_add_epi16(a, b);

@@ -37,6 +37,7 @@ struct PortableLanes {
     static V zero() noexcept { return 0; }
     static V ones() noexcept { return ~V{0}; }
     static V lane_one() noexcept { return 1; }
+    static V broadcast(std::uint64_t value) noexcept { return value; }
     static V and_(V a, V b) noexcept { return a & b; }
     static V or_(V a, V b) noexcept { return a | b; }
     static V xor_(V a, V b) noexcept { return a ^ b; }
@@ -106,23 +107,27 @@ std::size_t length_of(const DecodedTexts& texts, std::size_t i) noexcept {
     return texts.start[i + 1] - texts.start[i];
 }
 
-// Splits a block into the texts the packed kernels take (sorted by length
-// when `sort`) and the others.
+// Splits a block into the texts the packed kernels take and the others.
+// With `by_length`, the packed texts (1 to kMaxPackedChars characters) come
+// ordered by length, ties in block order (a counting sort).
 struct Split {
     std::vector<std::uint32_t> packed, loose;
 };
 
 template <class Fits>
-Split split(const DecodedTexts& texts, bool sort, Fits fits) {
+Split split(const DecodedTexts& texts, bool by_length, Fits fits) {
     Split result;
+    std::array<std::size_t, tile_detail::kMaxPackedChars + 2> first{};
     for (std::uint32_t i = 0; i + 1 < texts.start.size(); ++i) {
         const bool packed = texts.well_formed[i] && fits(length_of(texts, i));
         (packed ? result.packed : result.loose).push_back(i);
+        if (packed && by_length) ++first[length_of(texts, i) + 1];
     }
-    if (sort) {
-        std::stable_sort(result.packed.begin(), result.packed.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return length_of(texts, a) < length_of(texts, b);
-        });
+    if (by_length) {
+        for (std::size_t length = 1; length < first.size(); ++length) first[length] += first[length - 1];
+        std::vector<std::uint32_t> sorted(result.packed.size());
+        for (const std::uint32_t i : result.packed) sorted[first[length_of(texts, i)]++] = i;
+        result.packed = std::move(sorted);
     }
     return result;
 }

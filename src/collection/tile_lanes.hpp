@@ -56,8 +56,18 @@ struct LaneGroup {
             choice[k] = ids[k];
             length[k] = choices.start[ids[k] + 1] - choices.start[ids[k]];
             set_lane(length_words, k, low_bits(length[k]));
+            set_lane(length_lane_words, k, length[k]);
+            set_lane(own_window_high_words, k, window_high(length[k]));
+            set_lane(own_window_counter_words, k, window_counter(length[k]));
         }
     }
+
+    // The Jaro match window for a longer text of `longest` characters, as
+    // the initial upper edge of the window (the bits below window + 1) and
+    // the counter i - window at i = 0.
+    static std::size_t match_window(std::size_t longest) noexcept { return longest / 2 == 0 ? 0 : longest / 2 - 1; }
+    static std::uint64_t window_high(std::size_t longest) noexcept { return low_bits(match_window(longest) + 1); }
+    static std::uint64_t window_counter(std::size_t longest) noexcept { return std::uint64_t{0} - match_window(longest); }
 
     // The bits below each lane's length.
     V length_mask() const noexcept { return Ops::load(length_words); }
@@ -95,6 +105,10 @@ struct LaneGroup {
     // Plain words: groups live in a vector, whose memory need not be
     // aligned for a whole register.
     std::uint64_t length_words[kWords] = {};
+    std::uint64_t length_lane_words[kWords] = {};  // each lane's length
+    // The window of each lane's own length, right when it is the longer text.
+    std::uint64_t own_window_high_words[kWords] = {};
+    std::uint64_t own_window_counter_words[kWords] = {};
 };
 
 // Levenshtein distance of text against every lane, as n + delta[k]: the
@@ -121,9 +135,25 @@ std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> levenshtein_lanes(const L
         Ops::sub(Ops::popcount(Ops::and_(vp, length_mask)), Ops::popcount(Ops::and_(vn, length_mask))));
 }
 
-struct JaroCounts {
-    std::uint32_t matches, transpositions, prefix;
+// The quotients of the final formula, each computed once the way the core
+// computes it per pair (integers converted to double, then divided), so a
+// lookup gives the very same double.
+struct JaroQuotients {
+    double ratio[kMaxPackedChars + 1][kMaxPackedChars + 1];  // [a][b] = a / b
+    double prefix_bonus[5];                                  // [l] = l * 0.1
+
+    JaroQuotients() noexcept {
+        for (std::size_t a = 0; a <= kMaxPackedChars; ++a)
+            for (std::size_t b = 0; b <= kMaxPackedChars; ++b)
+                ratio[a][b] = static_cast<double>(a) / static_cast<double>(b);
+        for (std::size_t l = 0; l < 5; ++l) prefix_bonus[l] = static_cast<double>(l) * 0.1;
+    }
 };
+
+const JaroQuotients& jaro_quotients() {
+    static const JaroQuotients quotients;
+    return quotients;
+}
 
 // The greedy Jaro matching of text (the first text, A) against every lane
 // (B), then the transposition walk, both over all lanes at once:
@@ -131,10 +161,14 @@ struct JaroCounts {
 //      yet taken and inside [i - window, i + window]; the lowest wins;
 //   2. the k-th matched A[i] pairs with the k-th taken position of B: they
 //      differ when that position's bit is clear in A[i]'s mask.
-// Writes per lane the matches, the halved transpositions and the common
-// prefix (at most 4). text has 1 to kMaxPackedChars characters.
+// Then the core's final formula from the matches m, the halved
+// transpositions t and the common prefix l (at most 4), in its order of
+// operations: ((m / na + m / nb) + (m - t) / m) / 3.0, then
+// (1 - jaro) * (l * 0.1) + jaro; 0.0 without matches. text has 1 to
+// kMaxPackedChars characters.
 template <class Ops>
-void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n, JaroCounts* counts) {
+void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotients, const char32_t* text,
+                        std::size_t n, double* scores) {
     using V = typename Ops::V;
     using Group = LaneGroup<Ops>;
     const V ones = Ops::ones();
@@ -143,15 +177,14 @@ void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n
 
     // Per lane: the window's upper edge (the bits below i + window + 1) and
     // a counter i - window that turns positive once the lower edge moves.
-    std::uint64_t high_words[Group::kWords] = {}, counter_words[Group::kWords] = {};
-    for (std::size_t k = 0; k < group.used; ++k) {
-        const std::size_t half = std::max(n, group.length[k]) / 2;
-        const std::size_t window = half == 0 ? 0 : half - 1;
-        Group::set_lane(high_words, k, Group::low_bits(window + 1));
-        Group::set_lane(counter_words, k, std::uint64_t{0} - window);
-    }
-    V high = Ops::load(high_words);
-    V counter = Ops::load(counter_words);
+    // The window follows the longer text: the lane's own where it is longer
+    // than the query, the query's elsewhere.
+    const V lane_longer = Ops::gt_zero(Ops::sub(Ops::load(group.length_lane_words), Ops::broadcast(n)));
+    const auto pick = [&](const std::uint64_t* own, std::uint64_t query) {
+        return Ops::or_(Ops::and_(lane_longer, Ops::load(own)), Ops::andnot(lane_longer, Ops::broadcast(query)));
+    };
+    V high = pick(group.own_window_high_words, Group::window_high(n));
+    V counter = pick(group.own_window_counter_words, Group::window_counter(n));
     V below = zero;                                     // the bits below i - window
     V taken = Ops::andnot(group.length_mask(), ones);     // padding counts as taken
 
@@ -185,39 +218,20 @@ void jaro_lanes(const LaneGroup<Ops>& group, const char32_t* text, std::size_t n
     const auto matches = Group::lanes(Ops::popcount(Ops::and_(taken, length_mask)));
     const auto mismatched = Group::lanes(mismatches);
     const auto prefixes = Group::lanes(Ops::and_(prefix, length_mask));
-    for (std::size_t k = 0; k < group.used; ++k) {
-        counts[k].matches = static_cast<std::uint32_t>(matches[k]);
-        counts[k].transpositions = static_cast<std::uint32_t>(mismatched[k]) / 2;
-        counts[k].prefix = static_cast<std::uint32_t>(std::countr_one(static_cast<unsigned>(prefixes[k]) & 0xF));
+    // Lanes side by side, so that the divisions and the rest vectorise.
+    double sums[Group::kLanes], bonuses[Group::kLanes];
+    for (std::size_t k = 0; k < Group::kLanes; ++k) {
+        const auto m = static_cast<std::size_t>(matches[k]);
+        const auto t = static_cast<std::size_t>(mismatched[k]) / 2;
+        sums[k] = (quotients.ratio[m][n] + quotients.ratio[m][group.length[k]]) + quotients.ratio[m - t][m];
+        bonuses[k] = quotients.prefix_bonus[std::countr_one(static_cast<unsigned>(prefixes[k]) & 0xF)];
     }
-}
-
-// The quotients of the final formula, each computed once the way the core
-// computes it per pair (integers converted to double, then divided), so a
-// lookup gives the very same double.
-struct JaroQuotients {
-    double ratio[kMaxPackedChars + 1][kMaxPackedChars + 1];  // [a][b] = a / b
-    double prefix_bonus[5];                                  // [l] = l * 0.1
-
-    JaroQuotients() noexcept {
-        for (std::size_t a = 0; a <= kMaxPackedChars; ++a)
-            for (std::size_t b = 0; b <= kMaxPackedChars; ++b)
-                ratio[a][b] = static_cast<double>(a) / static_cast<double>(b);
-        for (std::size_t l = 0; l < 5; ++l) prefix_bonus[l] = static_cast<double>(l) * 0.1;
+    for (std::size_t k = 0; k < Group::kLanes; ++k) {
+        const double jaro = sums[k] / 3.0;
+        scores[k] = (1.0 - jaro) * bonuses[k] + jaro;
     }
-};
-
-const JaroQuotients& jaro_quotients() {
-    static const JaroQuotients quotients;
-    return quotients;
-}
-
-// The core's final formula, in its order of operations:
-// ((m / na + m / nb) + (m - t) / m) / 3.0, then (1 - jaro) * (l * 0.1) + jaro.
-double jaro_winkler_from_counts(const JaroQuotients& q, const JaroCounts& c, std::size_t na, std::size_t nb) noexcept {
-    if (c.matches == 0) return 0.0;
-    const double jaro = ((q.ratio[c.matches][na] + q.ratio[c.matches][nb]) + q.ratio[c.matches - c.transpositions][c.matches]) / 3.0;
-    return (1.0 - jaro) * q.prefix_bonus[c.prefix] + jaro;
+    for (std::size_t k = 0; k < Group::kLanes; ++k)
+        if (matches[k] == 0) scores[k] = 0.0;
 }
 
 // The groups of one lane width: the run of choices from `next` on that fit
@@ -282,13 +296,13 @@ template <template <std::size_t> class Ops, std::size_t... Widths>
 void jaro_winkler_packed(const PackedWork& work, double* out, std::size_t row_stride) {
     const JaroQuotients& quotients = jaro_quotients();
     for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group, auto queries) {
-        JaroCounts counts[O::kLanes];
+        double scores[O::kLanes];
         for (const std::uint32_t q : queries) {
             const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
             double* row = out + q * row_stride;
-            jaro_lanes(group, work.queries.chars.data() + begin, n, counts);
+            jaro_winkler_lanes(group, quotients, work.queries.chars.data() + begin, n, scores);
             for (std::size_t k = 0; k < group.used; ++k)
-                row[group.choice[k]] = jaro_winkler_from_counts(quotients, counts[k], n, group.length[k]);
+                row[group.choice[k]] = scores[k];
         }
     });
 }
