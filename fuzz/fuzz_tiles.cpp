@@ -3,7 +3,9 @@
 // related texts whose lengths cross the lane widths (8, 16, 32, 64) and
 // the packed/unpacked border, with enough choices to fill several groups,
 // malformed UTF-8 among them, and distance bounds around the true values.
+#include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +53,20 @@ void check_tiles(TileIsa isa, const std::vector<std::string_view>& queries, cons
         FUZZ_CHECK(distances[q * stride + choices.size()] == kUntouched);
         FUZZ_CHECK(similarities[q * stride + choices.size()] == -1.0);
     }
+
+    // Choices prepared once, queries scored one block after the other, as
+    // a driver does: the same matrices.
+    const vorn::collection::TileChoices prepared(isa, choices);
+    std::vector<std::uint64_t> block_distances(distances.size(), kUntouched);
+    std::vector<double> block_similarities(similarities.size(), -1.0);
+    for (std::size_t first = 0; first < queries.size(); first += 2) {
+        const auto block = std::span(queries).subspan(first, std::min<std::size_t>(2, queries.size() - first));
+        vorn::collection::levenshtein_tile(block, prepared, &block_distances[first * stride], stride, max_distance);
+        vorn::collection::jaro_winkler_tile(block, prepared, &block_similarities[first * stride], stride);
+    }
+    FUZZ_CHECK(block_distances == distances);
+    for (std::size_t i = 0; i < similarities.size(); ++i)
+        FUZZ_CHECK(vorn::fuzz::same_bits(block_similarities[i], similarities[i]));
 }
 
 }  // namespace

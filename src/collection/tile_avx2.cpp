@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <tuple>
 #include <vector>
@@ -97,13 +98,8 @@ struct Avx2Lanes {
 
 }  // namespace
 
-void levenshtein_packed_avx2(const PackedWork& work, std::uint64_t* out, std::size_t row_stride,
-                             std::uint64_t max_distance) {
-    levenshtein_packed<Avx2Lanes, 8, 16, 32, 64>(work, out, row_stride, max_distance);
-}
-
-void jaro_winkler_packed_avx2(const PackedWork& work, double* out, std::size_t row_stride) {
-    jaro_winkler_packed<Avx2Lanes, 8, 16, 32, 64>(work, out, row_stride);
+std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+    return std::make_unique<LanePackedChoices<Avx2Lanes, 8, 16, 32, 64>>(choices, ids);
 }
 
 }  // namespace vorn::collection::tile_detail

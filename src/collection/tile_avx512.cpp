@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <tuple>
 #include <vector>
@@ -102,13 +103,8 @@ struct Avx512Lanes {
 
 }  // namespace
 
-void levenshtein_packed_avx512(const PackedWork& work, std::uint64_t* out, std::size_t row_stride,
-                               std::uint64_t max_distance) {
-    levenshtein_packed<Avx512Lanes, 8, 16, 32, 64>(work, out, row_stride, max_distance);
-}
-
-void jaro_winkler_packed_avx512(const PackedWork& work, double* out, std::size_t row_stride) {
-    jaro_winkler_packed<Avx512Lanes, 8, 16, 32, 64>(work, out, row_stride);
+std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+    return std::make_unique<LanePackedChoices<Avx512Lanes, 8, 16, 32, 64>>(choices, ids);
 }
 
 }  // namespace vorn::collection::tile_detail

@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -87,13 +88,10 @@ DecodedTexts decode_texts(std::span<const std::string_view> texts) {
     return decoded;
 }
 
-void levenshtein_packed_portable(const PackedWork& work, std::uint64_t* out, std::size_t row_stride,
-                                 std::uint64_t max_distance) {
-    levenshtein_packed<PortableLanes, 64>(work, out, row_stride, max_distance);
-}
+PackedChoices::~PackedChoices() = default;
 
-void jaro_winkler_packed_portable(const PackedWork& work, double* out, std::size_t row_stride) {
-    jaro_winkler_packed<PortableLanes, 64>(work, out, row_stride);
+std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+    return std::make_unique<LanePackedChoices<PortableLanes, 64>>(choices, ids);
 }
 
 }  // namespace tile_detail
@@ -101,7 +99,6 @@ void jaro_winkler_packed_portable(const PackedWork& work, double* out, std::size
 namespace {
 
 using tile_detail::DecodedTexts;
-using tile_detail::PackedWork;
 
 std::size_t length_of(const DecodedTexts& texts, std::size_t i) noexcept {
     return texts.start[i + 1] - texts.start[i];
@@ -174,61 +171,80 @@ TileIsa best_tile_isa() noexcept {
     return best;
 }
 
+struct TileChoices::Packed {
+    std::vector<std::string_view> texts;
+    Split split;
+    std::unique_ptr<tile_detail::PackedChoices> lanes;  // null when no choice fits a lane
+};
+
+TileChoices::TileChoices(std::span<const std::string_view> choices) : TileChoices(best_tile_isa(), choices) {}
+
+TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices)
+    : packed_(std::make_unique<Packed>()) {
+    if (!tile_isa_supported(isa)) isa = best_tile_isa();
+    packed_->texts.assign(choices.begin(), choices.end());
+    const DecodedTexts decoded = tile_detail::decode_texts(choices);
+    packed_->split = split(decoded, true, fits_lane);
+    const std::span<const std::uint32_t> ids = packed_->split.packed;
+    if (ids.empty()) return;
+    switch (isa) {
+        case TileIsa::avx512:
+            packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids);
+            break;
+        case TileIsa::avx2:
+            packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids);
+            break;
+        case TileIsa::portable:
+            packed_->lanes = tile_detail::pack_choices_portable(decoded, ids);
+            break;
+    }
+}
+
+TileChoices::TileChoices(TileChoices&&) noexcept = default;
+TileChoices& TileChoices::operator=(TileChoices&&) noexcept = default;
+TileChoices::~TileChoices() = default;
+
+std::size_t TileChoices::size() const noexcept { return packed_->texts.size(); }
+
+void levenshtein_tile(std::span<const std::string_view> queries, const TileChoices& choices, std::uint64_t* out,
+                      std::size_t row_stride, std::uint64_t max_distance) {
+    const TileChoices::Packed& packed = *choices.packed_;
+    if (queries.empty() || packed.texts.empty()) return;
+    const DecodedTexts decoded = tile_detail::decode_texts(queries);
+    const Split query_split = split(decoded, false, [](std::size_t) { return true; });
+    if (packed.lanes && !query_split.packed.empty())
+        packed.lanes->levenshtein(decoded, query_split.packed, out, row_stride, max_distance);
+    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+    score_loose_pairs(query_split, packed.split, packed.texts.size(), out, row_stride, [&](std::size_t q, std::size_t c) {
+        const std::uint64_t d = algo::levenshtein_distance(queries[q], packed.texts[c]);
+        return d <= max_distance ? d : beyond;
+    });
+}
+
+void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoices& choices, double* out,
+                       std::size_t row_stride) {
+    const TileChoices::Packed& packed = *choices.packed_;
+    if (queries.empty() || packed.texts.empty()) return;
+    const DecodedTexts decoded = tile_detail::decode_texts(queries);
+    const Split query_split = split(decoded, false, fits_lane);
+    if (packed.lanes && !query_split.packed.empty())
+        packed.lanes->jaro_winkler(decoded, query_split.packed, out, row_stride);
+    score_loose_pairs(query_split, packed.split, packed.texts.size(), out, row_stride, [&](std::size_t q, std::size_t c) {
+        return algo::jaro_winkler_similarity(queries[q], packed.texts[c]);
+    });
+}
+
 void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries,
                       std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
                       std::uint64_t max_distance) {
     if (queries.empty() || choices.empty()) return;
-    if (!tile_isa_supported(isa)) isa = best_tile_isa();
-    const DecodedTexts decoded_queries = tile_detail::decode_texts(queries);
-    const DecodedTexts decoded_choices = tile_detail::decode_texts(choices);
-    const Split query_split = split(decoded_queries, false, [](std::size_t) { return true; });
-    const Split choice_split = split(decoded_choices, true, fits_lane);
-    const PackedWork work{decoded_queries, query_split.packed, decoded_choices, choice_split.packed};
-    if (!work.query_ids.empty() && !work.choice_ids.empty()) {
-        switch (isa) {
-            case TileIsa::avx512:
-                tile_detail::levenshtein_packed_avx512(work, out, row_stride, max_distance);
-                break;
-            case TileIsa::avx2:
-                tile_detail::levenshtein_packed_avx2(work, out, row_stride, max_distance);
-                break;
-            case TileIsa::portable:
-                tile_detail::levenshtein_packed_portable(work, out, row_stride, max_distance);
-                break;
-        }
-    }
-    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
-    score_loose_pairs(query_split, choice_split, choices.size(), out, row_stride, [&](std::size_t q, std::size_t c) {
-        const std::uint64_t d = algo::levenshtein_distance(queries[q], choices[c]);
-        return d <= max_distance ? d : beyond;
-    });
+    levenshtein_tile(queries, TileChoices(isa, choices), out, row_stride, max_distance);
 }
 
 void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride) {
     if (queries.empty() || choices.empty()) return;
-    if (!tile_isa_supported(isa)) isa = best_tile_isa();
-    const DecodedTexts decoded_queries = tile_detail::decode_texts(queries);
-    const DecodedTexts decoded_choices = tile_detail::decode_texts(choices);
-    const Split query_split = split(decoded_queries, false, fits_lane);
-    const Split choice_split = split(decoded_choices, true, fits_lane);
-    const PackedWork work{decoded_queries, query_split.packed, decoded_choices, choice_split.packed};
-    if (!work.query_ids.empty() && !work.choice_ids.empty()) {
-        switch (isa) {
-            case TileIsa::avx512:
-                tile_detail::jaro_winkler_packed_avx512(work, out, row_stride);
-                break;
-            case TileIsa::avx2:
-                tile_detail::jaro_winkler_packed_avx2(work, out, row_stride);
-                break;
-            case TileIsa::portable:
-                tile_detail::jaro_winkler_packed_portable(work, out, row_stride);
-                break;
-        }
-    }
-    score_loose_pairs(query_split, choice_split, choices.size(), out, row_stride, [&](std::size_t q, std::size_t c) {
-        return algo::jaro_winkler_similarity(queries[q], choices[c]);
-    });
+    jaro_winkler_tile(queries, TileChoices(isa, choices), out, row_stride);
 }
 
 void levenshtein_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,

@@ -238,9 +238,8 @@ void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotie
 // it. Choices come sorted by length, so the widths, narrowest first, split
 // them into contiguous runs.
 template <class Ops>
-std::vector<LaneGroup<Ops>> groups_of_width(const PackedWork& work, std::size_t& next) {
-    const DecodedTexts& choices = work.choices;
-    const std::span<const std::uint32_t> ids = work.choice_ids;
+std::vector<LaneGroup<Ops>> groups_of_width(const DecodedTexts& choices, std::span<const std::uint32_t> ids,
+                                            std::size_t& next) {
     std::size_t end = next;
     while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= Ops::kLaneBits) ++end;
     std::vector<LaneGroup<Ops>> groups;
@@ -250,62 +249,81 @@ std::vector<LaneGroup<Ops>> groups_of_width(const PackedWork& work, std::size_t&
     return groups;
 }
 
-// Calls score(group, queries) for every group of choices and block of
-// queries. The groups' masks are built once; the queries go in blocks so
-// that the output rows being written stay few (in cache and in the TLB)
-// while all groups pass over them.
-template <template <std::size_t> class Ops, std::size_t... Widths, class Score>
-void for_each_group(const PackedWork& work, Score score) {
-    constexpr std::size_t kQueryBlock = 16;
-    std::size_t next = 0;
-    // Braced initialisers run in order, so each width takes its run.
-    const std::tuple<std::vector<LaneGroup<Ops<Widths>>>...> groups{groups_of_width<Ops<Widths>>(work, next)...};
-    for (std::size_t first = 0; first < work.query_ids.size(); first += kQueryBlock) {
-        const auto block = work.query_ids.subspan(first, std::min(kQueryBlock, work.query_ids.size() - first));
-        std::apply([&](const auto&... lists) { ((std::ranges::for_each(lists, [&](const auto& g) { score(g, block); })), ...); },
-                   groups);
+// The choices of a tile packed into the lane groups of one instruction set,
+// built once, read-only afterwards (any number of threads may score
+// queries against them at once).
+template <template <std::size_t> class Ops, std::size_t... Widths>
+class LanePackedChoices final : public PackedChoices {
+public:
+    LanePackedChoices(const DecodedTexts& choices, std::span<const std::uint32_t> ids)
+        : groups_(build(choices, ids)) {}
+
+    void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
+                     std::size_t row_stride, std::uint64_t max_distance) const override {
+        const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+        for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
+            // Lanes are sorted by length; |n - m| bounds each lane's distance.
+            const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
+            for (const std::uint32_t q : block) {
+                const std::size_t begin = queries.start[q], n = queries.start[q + 1] - begin;
+                std::uint64_t* row = out + q * row_stride;
+                const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
+                                        (n > longest && n - longest > max_distance);
+                if (all_beyond) {
+                    for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
+                    continue;
+                }
+                const auto delta = levenshtein_lanes(group, queries.chars.data() + begin, n);
+                for (std::size_t k = 0; k < group.used; ++k) {
+                    const std::uint64_t distance = n + static_cast<std::uint64_t>(static_cast<std::int64_t>(delta[k]));
+                    row[group.choice[k]] = distance <= max_distance ? distance : beyond;
+                }
+            }
+        });
     }
-}
 
-template <template <std::size_t> class Ops, std::size_t... Widths>
-void levenshtein_packed(const PackedWork& work, std::uint64_t* out, std::size_t row_stride,
-                        std::uint64_t max_distance) {
-    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
-    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group, auto queries) {
-        // Lanes are sorted by length; |n - m| bounds each lane's distance.
-        const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
-        for (const std::uint32_t q : queries) {
-            const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
-            std::uint64_t* row = out + q * row_stride;
-            const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
-                                    (n > longest && n - longest > max_distance);
-            if (all_beyond) {
-                for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
-                continue;
+    void jaro_winkler(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, double* out,
+                      std::size_t row_stride) const override {
+        const JaroQuotients& quotients = jaro_quotients();
+        for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
+            double scores[O::kLanes];
+            for (const std::uint32_t q : block) {
+                const std::size_t begin = queries.start[q], n = queries.start[q + 1] - begin;
+                double* row = out + q * row_stride;
+                jaro_winkler_lanes(group, quotients, queries.chars.data() + begin, n, scores);
+                for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = scores[k];
             }
-            const auto delta = levenshtein_lanes(group, work.queries.chars.data() + begin, n);
-            for (std::size_t k = 0; k < group.used; ++k) {
-                const std::uint64_t distance = n + static_cast<std::uint64_t>(static_cast<std::int64_t>(delta[k]));
-                row[group.choice[k]] = distance <= max_distance ? distance : beyond;
-            }
-        }
-    });
-}
+        });
+    }
 
-template <template <std::size_t> class Ops, std::size_t... Widths>
-void jaro_winkler_packed(const PackedWork& work, double* out, std::size_t row_stride) {
-    const JaroQuotients& quotients = jaro_quotients();
-    for_each_group<Ops, Widths...>(work, [&]<class O>(const LaneGroup<O>& group, auto queries) {
-        double scores[O::kLanes];
-        for (const std::uint32_t q : queries) {
-            const std::size_t begin = work.queries.start[q], n = work.queries.start[q + 1] - begin;
-            double* row = out + q * row_stride;
-            jaro_winkler_lanes(group, quotients, work.queries.chars.data() + begin, n, scores);
-            for (std::size_t k = 0; k < group.used; ++k)
-                row[group.choice[k]] = scores[k];
+private:
+    using Groups = std::tuple<std::vector<LaneGroup<Ops<Widths>>>...>;
+
+    static Groups build(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+        std::size_t next = 0;
+        // Braced initialisers run in order, so each width takes its run.
+        return Groups{groups_of_width<Ops<Widths>>(choices, ids, next)...};
+    }
+
+    // Calls score(group, block) for every group and block of queries. The
+    // queries go in blocks so that the output rows being written stay few
+    // (in cache and in the TLB) while all groups pass over them.
+    template <class Score>
+    void for_each_group(std::span<const std::uint32_t> query_ids, Score score) const {
+        constexpr std::size_t kQueryBlock = 16;
+        for (std::size_t first = 0; first < query_ids.size(); first += kQueryBlock) {
+            const auto block = query_ids.subspan(first, std::min(kQueryBlock, query_ids.size() - first));
+            std::apply([&](const auto&... lists) { (..., each(lists, block, score)); }, groups_);
         }
-    });
-}
+    }
+
+    template <class Group, class Score>
+    static void each(const std::vector<Group>& groups, std::span<const std::uint32_t> block, Score& score) {
+        for (const Group& group : groups) score(group, block);
+    }
+
+    Groups groups_;
+};
 
 }  // namespace
 }  // namespace vorn::collection::tile_detail

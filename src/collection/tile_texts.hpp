@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -23,23 +24,22 @@ DecodedTexts decode_texts(std::span<const std::string_view> texts);
 // Choices that fit a lane have 1 to kMaxPackedChars characters.
 inline constexpr std::size_t kMaxPackedChars = 64;
 
-// The pairs one packed kernel scores: every listed query against every
-// listed choice. Choices are well-formed, fit a lane and come sorted by
-// length; queries are well-formed (and, for Jaro-Winkler, fit a lane too).
-struct PackedWork {
-    const DecodedTexts& queries;
-    std::span<const std::uint32_t> query_ids;
-    const DecodedTexts& choices;
-    std::span<const std::uint32_t> choice_ids;
+// The choices that fit a lane (well-formed, 1 to kMaxPackedChars
+// characters), packed into the lane groups of one instruction set, scored
+// against queries: every listed query (well-formed; for Jaro-Winkler also
+// fitting a lane) against every packed choice, into out[q * row_stride + c].
+class PackedChoices {
+public:
+    virtual ~PackedChoices();
+    virtual void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids,
+                             std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) const = 0;
+    virtual void jaro_winkler(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, double* out,
+                              std::size_t row_stride) const = 0;
 };
 
-#define VORN_TILE_ENTRY_POINTS(isa)                                                                    \
-    void levenshtein_packed_##isa(const PackedWork& work, std::uint64_t* out, std::size_t row_stride, \
-                                  std::uint64_t max_distance);                                         \
-    void jaro_winkler_packed_##isa(const PackedWork& work, double* out, std::size_t row_stride);
-VORN_TILE_ENTRY_POINTS(portable)
-VORN_TILE_ENTRY_POINTS(avx2)
-VORN_TILE_ENTRY_POINTS(avx512)
-#undef VORN_TILE_ENTRY_POINTS
+// One per instruction set; `ids` are sorted by length.
+std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
+std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
+std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
 
 }  // namespace vorn::collection::tile_detail

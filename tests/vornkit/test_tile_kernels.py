@@ -63,8 +63,9 @@ def blocks(seed, alphabet):
 def test_tiles_equal_the_pairwise_functions(isa, alphabet, seed):
     needs(isa)
     queries, choices = blocks(seed, alphabet)
-    distances = _native._tile_levenshtein(queries, choices, 2**64 - 1, isa)
-    similarities = _native._tile_jaro_winkler(queries, choices, isa)
+    block = seed % 3  # 0: one call; 1, 2: choices prepared once, queries in blocks
+    distances = _native._tile_levenshtein(queries, choices, 2**64 - 1, isa, block=block)
+    similarities = _native._tile_jaro_winkler(queries, choices, isa, block=block)
     for q, query in enumerate(queries):
         assert distances[q] == [vorn.levenshtein_distance(query, c) for c in choices]
         assert similarities[q] == [vorn.jaro_winkler_similarity(query, c) for c in choices]

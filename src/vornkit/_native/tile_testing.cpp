@@ -2,12 +2,16 @@
 // set: the tests compare them with vorn on every set the machine runs, the
 // benchmark times them without the collection layer around them.
 //   _tile_isas() -> list of the supported sets, widest first
-//   _tile_levenshtein(queries, choices, max_distance, isa=None, out=None)
-//   _tile_jaro_winkler(queries, choices, isa=None, out=None)
+//   _tile_levenshtein(queries, choices, max_distance, isa=None, out=None, block=0)
+//   _tile_jaro_winkler(queries, choices, isa=None, out=None, block=0)
 // Without `out` the scores come back as a list of lists; with it they are
 // written into a C-contiguous 2-D buffer of 8-byte items of the right shape.
+// With block > 0 the choices are prepared once and the queries scored
+// `block` at a time against them, as a driver does.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -68,12 +72,26 @@ bool read_texts(PyObject* list, std::vector<std::string_view>& out) {
 // is 'Q' or, from NumPy on LP64 systems, 'L').
 template <class T, class Tile>
 PyObject* run_tile(PyObject* query_list, PyObject* choice_list, PyObject* isa_name, PyObject* out_object,
-                   const char* formats, Tile tile) {
+                   Py_ssize_t block, const char* formats, Tile tile) {
     std::vector<std::string_view> queries, choices;
     TileIsa isa;
     if (!read_texts(query_list, queries) || !read_texts(choice_list, choices) || !parse_isa(isa_name, isa))
         return nullptr;
     const Py_ssize_t rows = static_cast<Py_ssize_t>(queries.size()), columns = static_cast<Py_ssize_t>(choices.size());
+    if (block < 0) {
+        PyErr_SetString(PyExc_ValueError, "block must be >= 0");
+        return nullptr;
+    }
+    const auto score = [&](T* out) {
+        const std::size_t stride = choices.size();
+        if (block == 0) return tile(queries, vorn::collection::TileChoices(isa, choices), out, stride);
+        const vorn::collection::TileChoices prepared(isa, choices);
+        const std::span<const std::string_view> all(queries);
+        for (std::size_t first = 0; first < queries.size(); first += static_cast<std::size_t>(block)) {
+            const std::size_t count = std::min(static_cast<std::size_t>(block), queries.size() - first);
+            tile(all.subspan(first, count), prepared, out + first * stride, stride);
+        }
+    };
     if (out_object != Py_None) {
         Py_buffer view;
         if (PyObject_GetBuffer(out_object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE) != 0)
@@ -81,7 +99,7 @@ PyObject* run_tile(PyObject* query_list, PyObject* choice_list, PyObject* isa_na
         const bool fits = view.ndim == 2 && view.itemsize == sizeof(T) && view.format != nullptr &&
                           std::strlen(view.format) == 1 && std::strchr(formats, view.format[0]) != nullptr && view.shape[0] == rows &&
                           view.shape[1] == columns;
-        if (fits) tile(isa, queries, choices, static_cast<T*>(view.buf), static_cast<std::size_t>(columns));
+        if (fits) score(static_cast<T*>(view.buf));
         PyBuffer_Release(&view);
         if (!fits) {
             PyErr_Format(PyExc_ValueError, "out must be a C-contiguous '%c' array of shape (%zd, %zd)",
@@ -91,7 +109,7 @@ PyObject* run_tile(PyObject* query_list, PyObject* choice_list, PyObject* isa_na
         Py_RETURN_NONE;
     }
     std::vector<T> scores(queries.size() * choices.size());
-    tile(isa, queries, choices, scores.data(), choices.size());
+    score(scores.data());
     PyObject* result = PyList_New(rows);
     for (Py_ssize_t q = 0; result != nullptr && q < rows; ++q) {
         PyObject* row = PyList_New(columns);
@@ -121,25 +139,27 @@ PyObject* tile_isas(PyObject*, PyObject*) {
 }
 
 PyObject* tile_levenshtein(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"queries", "choices", "max_distance", "isa", "out", nullptr};
+    static const char* keywords[] = {"queries", "choices", "max_distance", "isa", "out", "block", nullptr};
     PyObject *queries, *choices, *isa = Py_None, *out = Py_None;
     unsigned long long max_distance;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOK|OO", const_cast<char**>(keywords), &queries, &choices,
-                                     &max_distance, &isa, &out))
+    Py_ssize_t block = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOK|OOn", const_cast<char**>(keywords), &queries, &choices,
+                                     &max_distance, &isa, &out, &block))
         return nullptr;
-    return run_tile<std::uint64_t>(queries, choices, isa, out, "QL", [&](TileIsa set, auto q, auto c, auto* o, auto s) {
-        vorn::collection::levenshtein_tile(set, q, c, o, s, max_distance);
+    return run_tile<std::uint64_t>(queries, choices, isa, out, block, "QL", [&](auto q, const auto& c, auto* o, auto s) {
+        vorn::collection::levenshtein_tile(q, c, o, s, max_distance);
     });
 }
 
 PyObject* tile_jaro_winkler(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"queries", "choices", "isa", "out", nullptr};
+    static const char* keywords[] = {"queries", "choices", "isa", "out", "block", nullptr};
     PyObject *queries, *choices, *isa = Py_None, *out = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OO", const_cast<char**>(keywords), &queries, &choices, &isa,
-                                     &out))
+    Py_ssize_t block = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|OOn", const_cast<char**>(keywords), &queries, &choices, &isa,
+                                     &out, &block))
         return nullptr;
-    return run_tile<double>(queries, choices, isa, out, "d", [](TileIsa set, auto q, auto c, auto* o, auto s) {
-        vorn::collection::jaro_winkler_tile(set, q, c, o, s);
+    return run_tile<double>(queries, choices, isa, out, block, "d", [](auto q, const auto& c, auto* o, auto s) {
+        vorn::collection::jaro_winkler_tile(q, c, o, s);
     });
 }
 
