@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/hash.hpp"
+
 namespace vorn::index {
 namespace {
 
@@ -18,8 +20,8 @@ constexpr unsigned char kMagic[8] = {0x89, 'V', 'K', 'I', 'X', '\r', '\n', 0x1A}
 constexpr std::size_t kFixedHeader = 96;
 constexpr std::size_t kSectionRecord = 24;
 constexpr std::size_t kAlignment = 64;
-constexpr std::uint64_t kPrime = 0x100000001b3ULL;
-constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
+constexpr std::uint64_t kPrime = support::kFnvPrime;
+constexpr std::uint64_t kGolden = support::kGoldenRatio64;
 
 constexpr FileProblem kTruncated{0, "index file is truncated"};
 constexpr FileProblem kCorrupted{0, "index file is corrupted (checksum mismatch)"};

@@ -2,25 +2,16 @@
 
 #include <cmath>
 
+#include "support/hash.hpp"
+
 namespace vorn::index {
 namespace {
 
-constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ULL;
+using support::kGoldenRatio64;
 // Even number of Simpson intervals; the integrands are polynomials of
 // modest degree, smooth enough that this is far below any difference that
 // decides between two shapes.
 constexpr int kSimpsonIntervals = 512;
-
-// The finalizer of SplitMix64: a bijection in which every input bit
-// affects every output bit.
-inline std::uint64_t mix64(std::uint64_t x) noexcept {
-    x ^= x >> 30;
-    x *= 0xBF58476D1CE4E5B9ULL;
-    x ^= x >> 27;
-    x *= 0x94D049BB133111EBULL;
-    x ^= x >> 31;
-    return x;
-}
 
 template <class F>
 double simpson(F f, double lo, double hi) noexcept {
@@ -75,8 +66,9 @@ Expected<BandShape, InvalidArgument> check_band_shape(std::uint64_t bands, std::
 }
 
 std::uint64_t band_key(std::span<const std::uint64_t> band_values, std::uint64_t band) noexcept {
-    std::uint64_t h = mix64((band + 1) * kGolden);
-    for (std::uint64_t value : band_values) h = mix64(h ^ value) + kGolden;
+    // Each step is a bijection of h, so the key depends on every value.
+    std::uint64_t h = support::detail::mix((band + 1) * kGoldenRatio64);
+    for (std::uint64_t value : band_values) h = support::detail::mix(h ^ value) + kGoldenRatio64;
     return h;
 }
 
