@@ -16,6 +16,7 @@
 #include "algo/minhash.hpp"
 #include "algo/simhash.hpp"
 #include "algo/tfidf.hpp"
+#include "collection/batch.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::collection {
@@ -23,21 +24,26 @@ namespace {
 
 using Views = std::span<const std::string_view>;
 
-// Every Levenshtein distance of the collection layer is computed here;
-// a distance above max_distance is reported as max_distance + 1.
-void levenshtein_tile(Views queries, Views choices, std::int64_t* out, std::size_t stride, std::int64_t max_distance) {
-    for (std::size_t i = 0; i < queries.size(); ++i)
-        for (std::size_t j = 0; j < choices.size(); ++j) {
-            const auto d = static_cast<std::int64_t>(algo::levenshtein_distance(queries[i], choices[j]));
-            out[i * stride + j] = std::min(d, max_distance + 1);
-        }
+// Every block of Levenshtein distances of the collection layer is computed
+// here: each query's masks are built once and reused against every choice.
+// A distance above max_distance is reported as max_distance + 1.
+void levenshtein_block(Views queries, Views choices, std::int64_t* out, std::size_t stride,
+                       std::int64_t max_distance) {
+    const auto bound = static_cast<std::uint64_t>(max_distance);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const algo::CachedLevenshtein pattern(queries[i]);
+        for (std::size_t j = 0; j < choices.size(); ++j)
+            out[i * stride + j] = static_cast<std::int64_t>(pattern.distance(choices[j], bound));
+    }
 }
 
-// Every Jaro-Winkler similarity of the collection layer is computed here.
-void jaro_winkler_tile(Views queries, Views choices, double* out, std::size_t stride) {
-    for (std::size_t i = 0; i < queries.size(); ++i)
-        for (std::size_t j = 0; j < choices.size(); ++j)
-            out[i * stride + j] = algo::jaro_winkler_similarity(queries[i], choices[j]);
+// Every block of Jaro-Winkler similarities of the collection layer is
+// computed here, in the same way.
+void jaro_winkler_block(Views queries, Views choices, double* out, std::size_t stride) {
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const algo::CachedJaroWinkler pattern(queries[i]);
+        for (std::size_t j = 0; j < choices.size(); ++j) out[i * stride + j] = pattern.similarity(choices[j]);
+    }
 }
 
 // levenshtein_similarity from the distance: 1.0 for two empty texts,
@@ -108,6 +114,8 @@ void PairScorer::prepare(std::size_t begin, std::size_t end) {
     }
 }
 
+std::size_t PairScorer::pairs_per_chunk() const noexcept { return collection::pairs_per_chunk(a_, b_); }
+
 double PairScorer::fingerprint_similarity(std::size_t i, std::size_t j) const {
     const auto& signatures_b = same_ ? signatures_a_ : signatures_b_;
     if (config_.kind == ScorerKind::simhash_similarity)
@@ -121,16 +129,8 @@ double PairScorer::similarity(std::size_t i, std::size_t j) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
     const std::string_view a = a_[i], b = b_[j];
     switch (config_.kind) {
-        case ScorerKind::levenshtein_similarity: {
-            std::int64_t d;
-            levenshtein_tile(Views(&a, 1), Views(&b, 1), &d, 1, kUnbounded);
-            return levenshtein_similarity_of(d, utf8::count_chars(a), utf8::count_chars(b));
-        }
-        case ScorerKind::jaro_winkler_similarity: {
-            double s;
-            jaro_winkler_tile(Views(&a, 1), Views(&b, 1), &s, 1);
-            return s;
-        }
+        case ScorerKind::levenshtein_similarity: return algo::levenshtein_similarity(a, b);
+        case ScorerKind::jaro_winkler_similarity: return algo::jaro_winkler_similarity(a, b);
         case ScorerKind::hamming_similarity: return padded_hamming_similarity(a, b);
         case ScorerKind::jaccard_similarity: {
             auto s = algo::jaccard_similarity(a, b, config_.size);
@@ -152,61 +152,64 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     const std::string_view a = a_[i], b = b_[j];
     if (config_.kind == ScorerKind::hamming_distance)
         return std::min(padded_hamming_distance(a, b), max_distance + 1);
-    std::int64_t d;
-    levenshtein_tile(Views(&a, 1), Views(&b, 1), &d, 1, max_distance);
-    return d;
+    if (max_distance >= kUnbounded) return static_cast<std::int64_t>(algo::levenshtein_distance(a, b));
+    return static_cast<std::int64_t>(
+        algo::CachedLevenshtein(a).distance(b, static_cast<std::uint64_t>(max_distance)));
 }
+
+namespace {
+
+// Marks the pairs with a null in a block of scores.
+template <class Value>
+void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t r0, std::size_t r1, std::size_t c0,
+                std::size_t c1, Value* out, std::size_t stride, Value null) {
+    if (!a.has_nulls() && !b.has_nulls()) return;
+    for (std::size_t i = r0; i < r1; ++i)
+        for (std::size_t j = c0; j < c1; ++j)
+            if (a.is_null(i) || b.is_null(j)) out[(i - r0) * stride + (j - c0)] = null;
+}
+
+}  // namespace
 
 void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
                                   std::size_t stride, const ChunkContext& context) const {
-    const bool tiled = config_.kind == ScorerKind::jaro_winkler_similarity ||
-                       config_.kind == ScorerKind::levenshtein_similarity;
-    if (!tiled) {
+    const Views queries = Views(a_.values()).subspan(r0, r1 - r0);
+    const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
+    if (config_.kind == ScorerKind::jaro_winkler_similarity) {
+        jaro_winkler_block(queries, choices, out, stride);
+    } else if (config_.kind == ScorerKind::levenshtein_similarity) {
+        // Distances first (in the output's own memory), then each becomes
+        // its similarity in place.
+        static_assert(sizeof(double) == sizeof(std::int64_t));
+        auto* distances = reinterpret_cast<std::int64_t*>(out);
+        levenshtein_block(queries, choices, distances, stride, kUnbounded);
+        std::vector<std::size_t> counts_b(choices.size());
+        for (std::size_t j = 0; j < choices.size(); ++j) counts_b[j] = utf8::count_chars(choices[j]);
+        for (std::size_t i = 0; i < queries.size(); ++i) {
+            const std::size_t count_a = utf8::count_chars(queries[i]);
+            for (std::size_t j = 0; j < choices.size(); ++j) {
+                const std::int64_t d = distances[i * stride + j];
+                out[i * stride + j] = levenshtein_similarity_of(d, count_a, counts_b[j]);
+            }
+        }
+    } else {
         for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i)
             for (std::size_t j = c0; j < c1; ++j) out[(i - r0) * stride + (j - c0)] = similarity(i, j);
         return;
     }
-    const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
-    std::vector<std::int64_t> distances;
-    std::vector<std::size_t> counts_b;
-    if (config_.kind == ScorerKind::levenshtein_similarity) {
-        distances.resize(c1 - c0);
-        counts_b.reserve(c1 - c0);
-        for (std::string_view choice : choices) counts_b.push_back(utf8::count_chars(choice));
-    }
-    for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
-        double* row = out + (i - r0) * stride;
-        const Views query = Views(a_.values()).subspan(i, 1);
-        if (config_.kind == ScorerKind::jaro_winkler_similarity) {
-            jaro_winkler_tile(query, choices, row, stride);
-        } else {
-            levenshtein_tile(query, choices, distances.data(), distances.size(), kUnbounded);
-            const std::size_t count_a = utf8::count_chars(query[0]);
-            for (std::size_t j = 0; j < distances.size(); ++j)
-                row[j] = levenshtein_similarity_of(distances[j], count_a, counts_b[j]);
-        }
-        const bool null_row = a_.is_null(i);
-        if (null_row || b_.has_nulls())
-            for (std::size_t j = c0; j < c1; ++j)
-                if (null_row || b_.is_null(j)) row[j - c0] = kNullSimilarity;
-    }
+    fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullSimilarity);
 }
 
 void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::int64_t* out,
                                 std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const {
-    for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
-        std::int64_t* row = out + (i - r0) * stride;
-        if (config_.kind == ScorerKind::levenshtein_distance) {
-            levenshtein_tile(Views(a_.values()).subspan(i, 1), Views(b_.values()).subspan(c0, c1 - c0), row, stride,
-                             max_distance);
-        } else {
-            for (std::size_t j = c0; j < c1; ++j) row[j - c0] = distance(i, j, max_distance);
-        }
-        const bool null_row = a_.is_null(i);
-        if (null_row || b_.has_nulls())
-            for (std::size_t j = c0; j < c1; ++j)
-                if (null_row || b_.is_null(j)) row[j - c0] = kNullDistance;
+    if (config_.kind == ScorerKind::levenshtein_distance) {
+        levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out,
+                          stride, max_distance);
+        fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);
+        return;
     }
+    for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i)
+        for (std::size_t j = c0; j < c1; ++j) out[(i - r0) * stride + (j - c0)] = distance(i, j, max_distance);
 }
 
 }  // namespace vorn::collection

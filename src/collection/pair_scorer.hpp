@@ -58,6 +58,10 @@ public:
     PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b);
 
     const ScorerConfig& config() const noexcept { return config_; }
+    std::size_t rows() const noexcept { return a_.size(); }
+    std::size_t columns() const noexcept { return b_.size(); }
+    // Pairs per chunk of work for these texts (see batch.hpp).
+    std::size_t pairs_per_chunk() const noexcept;
 
     // Per-string work (signatures, fingerprints) done before scoring, as
     // items [0, prepare_count()) to be run in parallel; afterwards scoring

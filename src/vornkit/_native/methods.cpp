@@ -8,6 +8,10 @@ namespace vornkit::native {
 // collection_functions.cpp
 PyObject* scorer_info(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* apply_processor(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* cdist(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* cpdist(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* topk(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* threshold_join(PyObject*, PyObject* const*, Py_ssize_t);
 
 namespace {
 
@@ -24,6 +28,16 @@ PyMethodDef method_table[] = {
      "scorer_info(scorer, scorer_kwargs, /)\n--\n\n(vorn name, is_distance) of a scorer, checking its kwargs."},
     {"apply_processor", as_function(apply_processor), METH_FASTCALL,
      "apply_processor(strings, processor, workers, /)\n--\n\nStrings with every text processed once."},
+    {"cdist", as_function(cdist), METH_FASTCALL,
+     "cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers, /)\n--\n\nScores of every pair into out."},
+    {"cpdist", as_function(cpdist), METH_FASTCALL,
+     "cpdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers, /)\n--\n\nScores of aligned pairs into out."},
+    {"topk", as_function(topk), METH_FASTCALL,
+     "topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers, /)\n--\n\n"
+     "The k best choices of each query."},
+    {"threshold_join", as_function(threshold_join), METH_FASTCALL,
+     "threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers, /)\n--\n\n"
+     "Every pair within the cutoff, as three bytearrays."},
     {nullptr, nullptr, 0, nullptr},
 };
 
