@@ -169,7 +169,7 @@ def bench_lsh(table: Table, docs: list[str]) -> None:
     workload = f"LSH add + all candidate pairs, {n} signatures, b={BANDS} r={ROWS}"
     table.row(workload, f"vornkit MinHashLSH ({len(i)} pairs)", t_ours, n)
     if (datasketch := peer("datasketch")) is not None:
-        sketches = [datasketch.MinHash(num_perm=128, hashvalues=row) for row in signatures]
+        sketches = [datasketch.MinHash(num_perm=128, hashvalues=row, scheme="affine64") for row in signatures]
 
         def theirs() -> set[tuple[int, int]]:
             lsh = datasketch.MinHashLSH(num_perm=128, params=(BANDS, ROWS))
