@@ -1,5 +1,6 @@
 // The method table of vornkit._native. Each entry points into the file of
 // its concern.
+#include "dedup_native.hpp"
 #include "native.hpp"
 
 namespace vornkit::native {
@@ -48,6 +49,7 @@ int exec_module(PyObject* module) {
     PyTypeObject* type = strings_type();
     if (type == nullptr) return -1;
     if (PyModule_AddFunctions(module, tile_testing_methods) != 0) return -1;
+    if (add_dedup_functions(module) != 0) return -1;
     return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
 }
 
