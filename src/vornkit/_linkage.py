@@ -1,0 +1,272 @@
+"""Field-by-field record linkage of two tables, as the ``vornkit link`` command runs it.
+
+Each field is preprocessed once per distinct value and scored with one of
+vorn's similarity functions; a pair's score is the weighted mean of its field
+scores over the fields present in both records (an empty field says nothing,
+for or against). Pairs at or above the threshold are matches; with
+``one_to_one`` the matches are taken best first, each record used at most once.
+
+Every pair of the two tables is scored on every field, unless blocking limits
+the pairs to those that agree exactly on one column. The field scores of a
+chunk of left rows are gathered from a matrix of (distinct left value x right
+row) scores, so a field with few distinct values costs little.
+"""
+
+from __future__ import annotations
+
+import math
+import re
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
+
+import numpy as np
+
+import vorn
+
+# Scorer names are those of vorn's own router (VornFlow), each a similarity in [0, 1].
+SCORERS: dict[str, Callable[..., float]] = {
+    "jaro_winkler": vorn.jaro_winkler_similarity,
+    "levenshtein": vorn.levenshtein_similarity,
+    "hamming": vorn.hamming_similarity,
+    "jaccard_bigram": vorn.jaccard_bigram_similarity,
+    "jaccard_trigram": vorn.jaccard_trigram_similarity,
+    "jaccard_word": vorn.jaccard_word_similarity,
+    "minhash_default": vorn.minhash_similarity_default,
+    "simhash_default": vorn.simhash_similarity_default,
+    "tfidf": vorn.tfidf_similarity,
+    "bm25": vorn.bm25_similarity,
+}
+AUTO = "auto"
+CHUNK_PAIRS = 1 << 21  # pairs combined at a time: about 16 MB per float64 buffer
+SHARED_SCORES = 1 << 25  # float64 scores kept for fields with few distinct values: 256 MB
+
+# Codes, numbers and dates: no letters. Edits count there, not a shared prefix.
+_NO_LETTERS = re.compile(r"[^\W\d_]")
+
+
+def score_matrix(queries: list[str], choices: list[str], scorer: str, workers: int) -> np.ndarray:
+    """float64 (len(queries), len(choices)) of vorn scores: the one call into vornkit's kernels."""
+    import vornkit
+
+    return vornkit.cdist(queries, choices, scorer=SCORERS[scorer], workers=workers)
+
+
+@dataclass(frozen=True)
+class Field:
+    name: str
+    scorer: str
+    weight: float
+
+
+@dataclass
+class Matches:
+    """Matched pairs, by row numbers, with the combined and the per-field scores."""
+
+    left: np.ndarray  # int64 row numbers in the left table
+    right: np.ndarray
+    score: np.ndarray  # float64 combined score
+    field_scores: dict[str, np.ndarray]  # float64, NaN where the field is missing
+
+
+def auto_scorer(left: Sequence[str], right: Sequence[str]) -> str:
+    """Levenshtein for fields without letters (codes, numbers, dates), Jaro-Winkler otherwise."""
+    has_letters = any(_NO_LETTERS.search(value) for values in (left, right) for value in values)
+    return "jaro_winkler" if has_letters else "levenshtein"
+
+
+def auto_weight(left: Sequence[str], right: Sequence[str]) -> float:
+    """log2(1/u), at least 1: u is the chance that a random pair agrees exactly on the field.
+
+    Agreement on a rare value (a date of birth) says far more than agreement on a
+    common one (a state), as in Fellegi and Sunter's weights with a fixed m.
+    """
+    present_left = [value for value in left if value]
+    present_right = [value for value in right if value]
+    if not present_left or not present_right:
+        return 1.0
+    left_values, left_counts = np.unique(np.array(present_left, dtype=object), return_counts=True)
+    right_values, right_counts = np.unique(np.array(present_right, dtype=object), return_counts=True)
+    _, in_left, in_right = np.intersect1d(left_values, right_values, return_indices=True)
+    agreeing = float(np.dot(left_counts[in_left].astype(np.float64), right_counts[in_right]))
+    pairs = float(len(present_left)) * float(len(present_right))
+    u = max(agreeing, 1.0) / pairs
+    return max(math.log2(1.0 / u), 1.0)
+
+
+def preprocess(values: Sequence[str | None], processor: vorn.Preprocessor | None) -> list[str]:
+    """Each value preprocessed once; None becomes "" (missing)."""
+    cache: dict[str, str] = {}
+    out = []
+    for value in values:
+        if value is None:
+            out.append("")
+            continue
+        done = cache.get(value)
+        if done is None:
+            done = cache[value] = processor.process(value) if processor is not None else value
+        out.append(done)
+    return out
+
+
+class _FieldColumns:
+    """One field's values on both sides, ready for the gather-combine loop."""
+
+    def __init__(self, field: Field, left: list[str], right: list[str]) -> None:
+        self.field = field
+        self.left = np.array(left, dtype=object)
+        self.right = np.array(right, dtype=object)
+        self.left_present = self.left != ""
+        self.right_present = self.right != ""
+
+    def weighted_scores(self, left: np.ndarray, cols: np.ndarray, workers: int) -> np.ndarray:
+        """weight x score of each left value against each right row; 0 where either is missing."""
+        scores = score_matrix(left.tolist(), self.right[cols].tolist(), self.field.scorer, workers)
+        scores[:, ~self.right_present[cols]] = 0.0
+        scores[left == ""] = 0.0
+        scores *= self.field.weight
+        return scores
+
+
+class _FieldPlan:
+    """How one field's scores reach a chunk of left rows: gathered from a matrix over
+    the group's distinct left values when they are few, else scored chunk by chunk."""
+
+    def __init__(self, column: _FieldColumns, rows: np.ndarray, cols: np.ndarray, budget: int, workers: int):
+        self.column, self.rows, self.cols, self.workers = column, rows, cols, workers
+        distinct, inverse = np.unique(column.left[rows], return_inverse=True)
+        self.shared = 2 * len(distinct) <= len(rows) and len(distinct) * len(cols) <= budget
+        if self.shared:
+            self.scores = column.weighted_scores(distinct, cols, workers)
+            self.inverse = inverse.astype(np.intp)
+
+    @property
+    def size(self) -> int:
+        return self.scores.size if self.shared else 0
+
+    def add_to(self, out: np.ndarray, start: int, stop: int, scratch: np.ndarray, first: bool) -> None:
+        if self.shared:
+            np.take(self.scores, self.inverse[start:stop], axis=0, out=out if first else scratch)
+            chunk = scratch
+        else:
+            chunk = self.column.weighted_scores(self.column.left[self.rows[start:stop]], self.cols, self.workers)
+            if first:
+                np.copyto(out, chunk)
+        if not first:
+            np.add(out, chunk, out=out)
+
+
+def link(
+    left: dict[str, list[str]],
+    right: dict[str, list[str]],
+    fields: Sequence[Field],
+    threshold: float,
+    *,
+    block: tuple[list[str], list[str]] | None = None,
+    one_to_one: bool = False,
+    workers: int = -1,
+    progress: Callable[[int], None] | None = None,
+) -> Matches:
+    """Links the preprocessed field values of two tables (see the module's docstring).
+
+    ``progress`` is called with the number of left rows finished at each step."""
+    columns = [_FieldColumns(field, left[field.name], right[field.name]) for field in fields]
+    n_left = len(columns[0].left)
+    n_right = len(columns[0].right)
+    found: list[tuple[np.ndarray, np.ndarray, np.ndarray]] = []
+    for rows, cols in _groups(n_left, n_right, block):
+        found.append(_link_group(columns, rows, cols, threshold, workers, progress))
+    i = np.concatenate([f[0] for f in found]) if found else np.empty(0, np.int64)
+    j = np.concatenate([f[1] for f in found]) if found else np.empty(0, np.int64)
+    score = np.concatenate([f[2] for f in found]) if found else np.empty(0)
+    if one_to_one:
+        keep = best_first_one_to_one(i, j, score)
+        i, j, score = i[keep], j[keep], score[keep]
+    order = np.lexsort((j, -score, i))
+    i, j, score = i[order], j[order], score[order]
+    field_scores = {}
+    for column in columns:
+        values = np.full(len(i), np.nan)
+        present = column.left_present[i] & column.right_present[j]
+        if present.any():
+            values[present] = _pair_scores(column, i[present], j[present], workers)
+        field_scores[column.field.name] = values
+    return Matches(i.astype(np.int64), j.astype(np.int64), score, field_scores)
+
+
+def _pair_scores(column: _FieldColumns, i: np.ndarray, j: np.ndarray, workers: int) -> np.ndarray:
+    import vornkit
+
+    return vornkit.cpdist(
+        column.left[i].tolist(), column.right[j].tolist(), scorer=SCORERS[column.field.scorer], workers=workers
+    )
+
+
+def _groups(
+    n_left: int, n_right: int, block: tuple[list[str], list[str]] | None
+) -> list[tuple[np.ndarray, np.ndarray]]:
+    """(left rows, right rows) of each group of candidate pairs: everything, or each block."""
+    if block is None:
+        return [(np.arange(n_left), np.arange(n_right))]
+    by_value: dict[str, list[int]] = {}
+    for row, value in enumerate(block[1]):
+        if value:
+            by_value.setdefault(value, []).append(row)
+    left_by_value: dict[str, list[int]] = {}
+    for row, value in enumerate(block[0]):
+        if value and value in by_value:
+            left_by_value.setdefault(value, []).append(row)
+    return [(np.array(rows), np.array(by_value[value])) for value, rows in left_by_value.items()]
+
+
+def _link_group(
+    columns: list[_FieldColumns],
+    rows: np.ndarray,
+    cols: np.ndarray,
+    threshold: float,
+    workers: int,
+    progress: Callable[[int], None] | None,
+) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    # Fields with the fewest distinct values share a matrix first, within the memory budget.
+    plans: list[_FieldPlan] = []
+    budget = SHARED_SCORES
+    for column in sorted(columns, key=lambda c: len(set(c.left[rows].tolist()))):
+        plans.append(_FieldPlan(column, rows, cols, budget, workers))
+        budget -= plans[-1].size
+    weights = np.array([column.field.weight for column in columns])
+    # Denominator: the weights of the fields present on both sides, by matrix product.
+    left_weights = np.stack([column.left_present[rows] for column in columns], axis=1) * weights
+    right_present = np.stack([column.right_present[cols] for column in columns], axis=0).astype(np.float64)
+    step = max(1, CHUNK_PAIRS // max(1, len(cols)))
+    total = np.empty((min(step, len(rows)), len(cols)))
+    scratch = np.empty_like(total)
+    out_i, out_j, out_s = [], [], []
+    for start in range(0, len(rows), step):
+        stop = min(start + step, len(rows))
+        acc = total[: stop - start]
+        for k, plan in enumerate(plans):
+            plan.add_to(acc, start, stop, scratch[: stop - start], first=k == 0)
+        denominator = left_weights[start:stop] @ right_present
+        with np.errstate(invalid="ignore", divide="ignore"):
+            np.divide(acc, denominator, out=acc)
+        i, j = np.nonzero(acc >= threshold)  # NaN (nothing present) never matches
+        out_i.append(rows[start + i])
+        out_j.append(cols[j])
+        out_s.append(acc[i, j])
+        if progress is not None:
+            progress(stop - start)
+    return np.concatenate(out_i), np.concatenate(out_j), np.concatenate(out_s)
+
+
+def best_first_one_to_one(i: np.ndarray, j: np.ndarray, score: np.ndarray) -> np.ndarray:
+    """Indices of the pairs kept when taking pairs by descending score (ties: lower rows
+    first), skipping any whose left or right row is already taken."""
+    order = np.lexsort((j, i, -score))
+    taken_left: set[int] = set()
+    taken_right: set[int] = set()
+    keep = []
+    for k, a, b in zip(order.tolist(), i[order].tolist(), j[order].tolist()):
+        if a not in taken_left and b not in taken_right:
+            taken_left.add(a)
+            taken_right.add(b)
+            keep.append(k)
+    return np.array(keep, dtype=np.intp)
