@@ -5,7 +5,9 @@ Every score vornkit returns for a pair is bit for bit what the matching
 """
 
 from vornkit import _native
+from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
 
 __all__: list[str] = []
+__all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
 
 del _native
