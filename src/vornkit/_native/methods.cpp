@@ -1,5 +1,6 @@
 // The method table of vornkit._native. Each entry points into the file of
 // its concern.
+#include "dedup_native.hpp"
 #include "native.hpp"
 
 namespace vornkit::native {
@@ -47,6 +48,7 @@ PyMethodDef* methods() { return method_table; }
 int exec_module(PyObject* module) {
     PyTypeObject* type = strings_type();
     if (type == nullptr) return -1;
+    if (add_dedup_functions(module) != 0) return -1;
     return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
 }
 
