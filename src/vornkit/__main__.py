@@ -2,6 +2,9 @@
 
 import sys
 
-from vornkit.cli import main
+try:
+    from vornkit.cli import main
+except KeyboardInterrupt:  # Ctrl-C while the modules load: no traceback either
+    sys.exit(130)
 
 sys.exit(main())

@@ -172,12 +172,10 @@ def link(
     columns = [_FieldColumns(field, left[field.name], right[field.name]) for field in fields]
     n_left = len(columns[0].left)
     n_right = len(columns[0].right)
-    found: list[tuple[np.ndarray, np.ndarray, np.ndarray]] = []
+    found = [(np.empty(0, np.intp), np.empty(0, np.intp), np.empty(0))]
     for rows, cols in _groups(n_left, n_right, block):
         found.append(_link_group(columns, rows, cols, threshold, workers, progress))
-    i = np.concatenate([f[0] for f in found]) if found else np.empty(0, np.int64)
-    j = np.concatenate([f[1] for f in found]) if found else np.empty(0, np.int64)
-    score = np.concatenate([f[2] for f in found]) if found else np.empty(0)
+    i, j, score = (np.concatenate(parts) for parts in zip(*found))
     if one_to_one:
         keep = best_first_one_to_one(i, j, score)
         i, j, score = i[keep], j[keep], score[keep]
@@ -226,35 +224,61 @@ def _link_group(
     workers: int,
     progress: Callable[[int], None] | None,
 ) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
-    # Fields with the fewest distinct values share a matrix first, within the memory budget.
-    plans: list[_FieldPlan] = []
+    # Fields with the fewest distinct values get a shared matrix first, within the memory
+    # budget; the scores are still added in field order, so that a pair's score does not
+    # depend on the rest of the run.
+    shared: dict[int, _FieldPlan] = {}
     budget = SHARED_SCORES
-    for column in sorted(columns, key=lambda c: len(set(c.left[rows].tolist()))):
-        plans.append(_FieldPlan(column, rows, cols, budget, workers))
-        budget -= plans[-1].size
-    weights = np.array([column.field.weight for column in columns])
-    # Denominator: the weights of the fields present on both sides, by matrix product.
-    left_weights = np.stack([column.left_present[rows] for column in columns], axis=1) * weights
-    right_present = np.stack([column.right_present[cols] for column in columns], axis=0).astype(np.float64)
+    for k in sorted(range(len(columns)), key=lambda k: len(set(columns[k].left[rows].tolist()))):
+        shared[k] = _FieldPlan(columns[k], rows, cols, budget, workers)
+        budget -= shared[k].size
+    plans = [shared[k] for k in range(len(columns))]
+    weight_sums = _WeightSums(columns, rows, cols)
     step = max(1, CHUNK_PAIRS // max(1, len(cols)))
     total = np.empty((min(step, len(rows)), len(cols)))
     scratch = np.empty_like(total)
-    out_i, out_j, out_s = [], [], []
+    out_i, out_j, out_s = [np.empty(0, np.intp)], [np.empty(0, np.intp)], [np.empty(0)]
     for start in range(0, len(rows), step):
         stop = min(start + step, len(rows))
         acc = total[: stop - start]
         for k, plan in enumerate(plans):
             plan.add_to(acc, start, stop, scratch[: stop - start], first=k == 0)
-        denominator = left_weights[start:stop] @ right_present
         with np.errstate(invalid="ignore", divide="ignore"):
-            np.divide(acc, denominator, out=acc)
-        i, j = np.nonzero(acc >= threshold)  # NaN (nothing present) never matches
+            np.divide(acc, weight_sums.chunk(start, stop, scratch[: stop - start]), out=acc)
+        i, j = np.nonzero(acc >= threshold)  # NaN (no field present in both) never matches
         out_i.append(rows[start + i])
         out_j.append(cols[j])
         out_s.append(acc[i, j])
         if progress is not None:
             progress(stop - start)
     return np.concatenate(out_i), np.concatenate(out_j), np.concatenate(out_s)
+
+
+class _WeightSums:
+    """Per pair, the sum of the weights of the fields present on both sides, added in
+    field order: looked up by the pair's presence bits in a table of every subset's sum."""
+
+    MAX_FIELDS = 16  # a 65 536-entry table; more fields are added up pass by pass
+
+    def __init__(self, columns: list[_FieldColumns], rows: np.ndarray, cols: np.ndarray) -> None:
+        self.weights = [column.field.weight for column in columns]
+        self.left = [column.left_present[rows] for column in columns]
+        self.right = [column.right_present[cols] for column in columns]
+        if len(columns) <= self.MAX_FIELDS:
+            self.table = np.zeros(1 << len(columns))
+            for k, weight in enumerate(self.weights):
+                self.table[1 << k : 2 << k] = self.table[: 1 << k] + weight
+            bits = [np.int32(1 << k) for k in range(len(columns))]
+            self.left_bits = sum((present * bit for present, bit in zip(self.left, bits)), np.int32(0))
+            self.right_bits = sum((present * bit for present, bit in zip(self.right, bits)), np.int32(0))
+
+    def chunk(self, start: int, stop: int, out: np.ndarray) -> np.ndarray:
+        if len(self.weights) <= self.MAX_FIELDS:
+            return self.table[np.bitwise_and.outer(self.left_bits[start:stop], self.right_bits)]
+        out.fill(0.0)
+        for weight, left, right in zip(self.weights, self.left, self.right):
+            out += np.multiply.outer(left[start:stop] * weight, right)
+        return out
 
 
 def best_first_one_to_one(i: np.ndarray, j: np.ndarray, score: np.ndarray) -> np.ndarray:
