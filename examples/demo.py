@@ -193,7 +193,7 @@ def draw(thresholds: list[float], curve: list[Quality], path: Path) -> None:
         title="vornkit link, FEBRL 4a x 4b, every field, no blocking",
     )
     axes.grid(alpha=0.3)
-    axes.legend(loc="lower left")
+    axes.legend(loc="lower center")
     figure.tight_layout()
     figure.savefig(path)
     plt.close(figure)
