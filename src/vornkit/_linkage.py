@@ -66,6 +66,7 @@ class Matches:
     right: np.ndarray
     score: np.ndarray  # float64 combined score
     field_scores: dict[str, np.ndarray]  # float64, NaN where the field is missing
+    compared: int  # pairs scored
 
 
 def auto_scorer(left: Sequence[str], right: Sequence[str]) -> str:
@@ -173,7 +174,8 @@ def link(
     n_left = len(columns[0].left)
     n_right = len(columns[0].right)
     found = [(np.empty(0, np.intp), np.empty(0, np.intp), np.empty(0))]
-    for rows, cols in _groups(n_left, n_right, block):
+    groups = _groups(n_left, n_right, block)
+    for rows, cols in groups:
         found.append(_link_group(columns, rows, cols, threshold, workers, progress))
     i, j, score = (np.concatenate(parts) for parts in zip(*found))
     if one_to_one:
@@ -188,7 +190,8 @@ def link(
         if present.any():
             values[present] = _pair_scores(column, i[present], j[present], workers)
         field_scores[column.field.name] = values
-    return Matches(i.astype(np.int64), j.astype(np.int64), score, field_scores)
+    compared = sum(len(rows) * len(cols) for rows, cols in groups)
+    return Matches(i.astype(np.int64), j.astype(np.int64), score, field_scores, compared)
 
 
 def _pair_scores(column: _FieldColumns, i: np.ndarray, j: np.ndarray, workers: int) -> np.ndarray:

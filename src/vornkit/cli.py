@@ -298,13 +298,12 @@ def run_link(args: argparse.Namespace) -> int:
             None if s != s else s for s in matches.field_scores[field.name].tolist()
         ]
     write_table(args.out, columns)
-    pairs = len(tables[0]) * len(tables[1])
-    described = ", ".join(f"{f.name} ({f.scorer}, {f.weight:.3g})" for f in fields)
+    blocking = f"blocked on {args.block}, " if block else ""
     _note(
         args,
         f"{len(matches.left)} matched pairs of {len(tables[0])} x {len(tables[1])} rows "
-        f"({'blocked on ' + args.block if block else f'{pairs} pairs scored'}) in {elapsed:.2f} s; "
-        f"fields: {described}",
+        f"({blocking}{matches.compared} pairs scored) in {elapsed:.2f} s\n"
+        f"fields (scorer, weight): " + ", ".join(f"{f.name} ({f.scorer}, {f.weight:.3g})" for f in fields),
     )
     return 0
 
