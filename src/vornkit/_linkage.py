@@ -271,9 +271,11 @@ class _WeightSums:
             self.table = np.zeros(1 << len(columns))
             for k, weight in enumerate(self.weights):
                 self.table[1 << k : 2 << k] = self.table[: 1 << k] + weight
-            bits = [np.int32(1 << k) for k in range(len(columns))]
-            self.left_bits = sum((present * bit for present, bit in zip(self.left, bits)), np.int32(0))
-            self.right_bits = sum((present * bit for present, bit in zip(self.right, bits)), np.int32(0))
+            self.left_bits = np.zeros(len(rows), np.int32)
+            self.right_bits = np.zeros(len(cols), np.int32)
+            for k, (left, right) in enumerate(zip(self.left, self.right)):
+                self.left_bits[left] |= 1 << k
+                self.right_bits[right] |= 1 << k
 
     def chunk(self, start: int, stop: int, out: np.ndarray) -> np.ndarray:
         if len(self.weights) <= self.MAX_FIELDS:

@@ -14,7 +14,7 @@ import json
 import os
 import sys
 import tempfile
-from collections.abc import Iterator, Sequence
+from collections.abc import Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
@@ -73,8 +73,8 @@ def require_table_format(path: str) -> str:
 
 def _pyarrow() -> Any:
     try:
-        import pyarrow as pa
-        import pyarrow.parquet as pq
+        import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+        import pyarrow.parquet as pq  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         raise TableError("Parquet files need pyarrow: pip install 'vorn[parquet]'") from None
     return pa, pq
@@ -208,7 +208,7 @@ def _replaced_atomically(path: str, mode: str) -> Iterator[IO[Any]]:
     except OSError as error:
         raise TableError(f"cannot write {path}: {error.strerror or error}") from None
     try:
-        with os.fdopen(handle, mode, **({"encoding": "utf-8", "newline": ""} if "b" not in mode else {})) as file:
+        with os.fdopen(handle, mode) if "b" in mode else os.fdopen(handle, mode, encoding="utf-8", newline="") as file:
             yield file
         os.chmod(temporary, 0o666 & ~_umask())
         os.replace(temporary, target)
@@ -228,7 +228,7 @@ def _umask() -> int:
     return mask
 
 
-def write_table(path: str | None, columns: dict[str, Sequence[Any]]) -> None:
+def write_table(path: str | None, columns: Mapping[str, Sequence[Any]]) -> None:
     """Writes columns to ``path`` in the format its extension names, or CSV to stdout."""
     if path is None:
         _write_text(sys.stdout, "csv", ",", columns)
@@ -245,7 +245,7 @@ def write_table(path: str | None, columns: dict[str, Sequence[Any]]) -> None:
         _write_text(file, fmt, CSV_SUFFIXES.get(Path(path).suffix.lower(), ","), columns)
 
 
-def _write_text(file: IO[str], fmt: str, delimiter: str, columns: dict[str, Sequence[Any]]) -> None:
+def _write_text(file: IO[str], fmt: str, delimiter: str, columns: Mapping[str, Sequence[Any]]) -> None:
     names = list(columns)
     rows = zip(*columns.values())
     if fmt == "jsonl":
@@ -257,7 +257,7 @@ def _write_text(file: IO[str], fmt: str, delimiter: str, columns: dict[str, Sequ
     writer.writerows(rows)
 
 
-def format_table(columns: dict[str, Sequence[Any]]) -> str:
+def format_table(columns: Mapping[str, Sequence[Any]]) -> str:
     """Columns as CSV text (for messages and tests)."""
     buffer = io.StringIO()
     _write_text(buffer, "csv", ",", columns)

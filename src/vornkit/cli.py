@@ -113,7 +113,9 @@ class _Progress:
         self.enabled = not quiet and sys.stderr.isatty()
         if self.enabled:
             try:
-                import tqdm  # noqa: F401
+                import importlib
+
+                importlib.import_module("tqdm")
             except ImportError:
                 self.enabled = False
 
@@ -122,7 +124,7 @@ class _Progress:
         if not self.enabled:
             yield lambda n: None
             return
-        from tqdm import tqdm
+        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
         with tqdm(total=total, unit=unit, desc=description, file=sys.stderr, leave=False) as bar:
             yield bar.update
@@ -142,10 +144,10 @@ def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str]
         if len(args.paths) != 1:
             raise UsageError("--column reads one table: give exactly one CSV, JSON Lines or Parquet file")
         table = read_table(args.paths[0])
-        texts = table.column(args.column)
-        ids = table.column(args.id) if args.id else [str(row) for row in range(len(texts))]
-        return [str(i) for i in ids], [text or "" for text in texts]
-    files = []
+        column = table.column(args.column)
+        ids = table.column(args.id) if args.id else [str(row) for row in range(len(column))]
+        return ["" if i is None else i for i in ids], [text or "" for text in column]
+    files: list[str] = []
     for path in args.paths:
         if os.path.isdir(path):
             for directory, subdirectories, names in os.walk(path, onerror=_raise_walk_error):
@@ -155,7 +157,7 @@ def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str]
             files.append(path)
         else:
             raise UsageError(f"no such file or directory: {path}")
-    texts = []
+    texts: list[str] = []
     undecodable = 0
     with progress.bar(len(files), "files", "reading") as advance:
         for path in files:
