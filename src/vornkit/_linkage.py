@@ -169,7 +169,8 @@ def link(
 ) -> Matches:
     """Links the preprocessed field values of two tables (see the module's docstring).
 
-    ``progress`` is called with the number of left rows finished at each step."""
+    ``progress`` is called with the number of (left row, field) scorings finished at each
+    step, out of rows x fields."""
     columns = [_FieldColumns(field, left[field.name], right[field.name]) for field in fields]
     n_left = len(columns[0].left)
     n_right = len(columns[0].right)
@@ -235,6 +236,8 @@ def _link_group(
     for k in sorted(range(len(columns)), key=lambda k: len(set(columns[k].left[rows].tolist()))):
         shared[k] = _FieldPlan(columns[k], rows, cols, budget, workers)
         budget -= shared[k].size
+        if progress is not None and shared[k].shared:
+            progress(len(rows))
     plans = [shared[k] for k in range(len(columns))]
     weight_sums = _WeightSums(columns, rows, cols)
     step = max(1, CHUNK_PAIRS // max(1, len(cols)))
@@ -253,7 +256,7 @@ def _link_group(
         out_j.append(cols[j])
         out_s.append(acc[i, j])
         if progress is not None:
-            progress(stop - start)
+            progress((stop - start) * sum(not plan.shared for plan in plans))
     return np.concatenate(out_i), np.concatenate(out_j), np.concatenate(out_s)
 
 

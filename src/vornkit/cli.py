@@ -278,7 +278,7 @@ def run_link(args: argparse.Namespace) -> int:
     if not any(field.weight for field in fields):
         raise UsageError("--weights: at least one field needs a weight above 0")
     started = time.perf_counter()
-    with progress.bar(len(tables[0]), "rows", "linking") as advance:
+    with progress.bar(len(tables[0]) * len(fields), "row-field", "scoring") as advance:
         matches = _linkage.link(
             values[0],
             values[1],
