@@ -90,7 +90,7 @@ def deduplicate(docs: Path, out_dir: Path) -> None:
     shared = [paths for paths in members.values() if len(paths) > 1]
     print(
         f"{len(rows)} files in {len(members)} clusters; {len(shared)} clusters hold "
-        f"{sum(map(len, shared))} files that have near-duplicates; {elapsed}"
+        f"{sum(map(len, shared))} files that have near-duplicates; {elapsed}; clusters in {out}"
     )
     print("largest clusters (size, first file, its first licence):")
     for paths in sorted(shared, key=lambda p: (-len(p), p[0]))[:8]:
@@ -149,8 +149,10 @@ def febrl_files() -> tuple[Path, Path]:
 
 
 def true_match_count(left: Path, right: Path) -> int:
-    ids = [{entity(row[0]) for row in list(csv.reader(open(path, encoding="utf-8")))[1:]} for path in (left, right)]
-    return len(ids[0] & ids[1])
+    def entities(path: Path) -> set[str]:
+        return {entity(line.split(",")[0]) for line in path.read_text(encoding="utf-8").splitlines()[1:]}
+
+    return len(entities(left) & entities(right))
 
 
 def link(out_dir: Path) -> None:
@@ -164,12 +166,12 @@ def link(out_dir: Path) -> None:
     out = out_dir / "febrl-matches.csv"
     elapsed = run(["link", left, right, "--on", on, "--out", out], out, short)
     default = quality(pair_ids(read_rows(out)), true_matches)
-    print(f"default settings (threshold {DEFAULT_THRESHOLD}): {default}; {elapsed}\n")
+    print(f"default settings (threshold {DEFAULT_THRESHOLD}): {default}; {elapsed}; pairs in {out}\n")
 
     out = out_dir / "febrl-sweep.csv"
     run(["link", left, right, "--on", on, "--threshold", SWEEP_FROM, "--out", out, "--quiet"], out, short)
     rows = read_rows(out)
-    thresholds = [SWEEP_FROM + step / 100 for step in range(0, 50)]
+    thresholds = [round(SWEEP_FROM + step / 100, 2) for step in range(0, 50)]
     curve = [quality(pair_ids(rows, threshold), true_matches) for threshold in thresholds]
     chart = out_dir / "febrl-precision-recall.png"
     draw(thresholds, curve, chart)
