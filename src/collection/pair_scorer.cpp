@@ -72,6 +72,17 @@ double padded_hamming_similarity(std::string_view a, std::string_view b) {
     return 1.0 - static_cast<double>(padded_hamming_distance(a, b)) / static_cast<double>(n);
 }
 
+// A distance bound for a similarity cutoff c over texts of at most m
+// characters: any distance beyond it gives 1 - d / m < c - 1 / m, below
+// the cutoff whatever the rounding (the + 1 is that margin). No bound for
+// c <= 0.
+std::int64_t distance_bound(double cutoff, std::size_t m) {
+    if (!(cutoff > 0.0)) return kUnbounded;
+    const double allowed = (1.0 - cutoff) * static_cast<double>(m);
+    if (!(allowed < static_cast<double>(m))) return kUnbounded;
+    return static_cast<std::int64_t>(allowed) + 1;
+}
+
 bool uses_signatures(ScorerKind kind) {
     return kind == ScorerKind::minhash_similarity || kind == ScorerKind::simhash_similarity;
 }
@@ -172,25 +183,41 @@ void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t r0, st
 }  // namespace
 
 void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
-                                  std::size_t stride, const ChunkContext& context) const {
+                                  std::size_t stride, std::optional<double> cutoff, const ChunkContext& context) const {
     const Views queries = Views(a_.values()).subspan(r0, r1 - r0);
     const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
     if (config_.kind == ScorerKind::jaro_winkler_similarity) {
         jaro_winkler_block(queries, choices, out, stride);
     } else if (config_.kind == ScorerKind::levenshtein_similarity) {
         // Distances first (in the output's own memory), then each becomes
-        // its similarity in place.
+        // its similarity in place. Under a cutoff each distance is bounded:
+        // beyond its bound the similarity is below the cutoff.
         static_assert(sizeof(double) == sizeof(std::int64_t));
         auto* distances = reinterpret_cast<std::int64_t*>(out);
-        levenshtein_block(queries, choices, distances, stride, kUnbounded);
-        std::vector<std::size_t> counts_b(choices.size());
-        for (std::size_t j = 0; j < choices.size(); ++j) counts_b[j] = utf8::count_chars(choices[j]);
-        for (std::size_t i = 0; i < queries.size(); ++i) {
-            const std::size_t count_a = utf8::count_chars(queries[i]);
-            for (std::size_t j = 0; j < choices.size(); ++j) {
-                const std::int64_t d = distances[i * stride + j];
-                out[i * stride + j] = levenshtein_similarity_of(d, count_a, counts_b[j]);
+        std::vector<std::size_t> counts_a(queries.size()), counts_b(choices.size());
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < queries.size(); ++i) longest = std::max(longest, counts_a[i] = utf8::count_chars(queries[i]));
+        for (std::size_t j = 0; j < choices.size(); ++j) longest = std::max(longest, counts_b[j] = utf8::count_chars(choices[j]));
+        const std::int64_t bound = cutoff ? distance_bound(*cutoff, longest) : kUnbounded;
+        if (bound < kUnbounded) {
+            // Pair by pair: most pairs are ruled out by their lengths alone.
+            for (std::size_t i = 0; i < queries.size() && !context.stop_requested(); ++i) {
+                const algo::CachedLevenshtein pattern(queries[i]);
+                for (std::size_t j = 0; j < choices.size(); ++j) {
+                    const std::size_t m = std::max(counts_a[i], counts_b[j]);
+                    const std::int64_t pair_bound = distance_bound(*cutoff, m);
+                    const auto gap = static_cast<std::int64_t>(m - std::min(counts_a[i], counts_b[j]));
+                    std::int64_t d = pair_bound + 1;
+                    if (gap <= pair_bound)
+                        d = static_cast<std::int64_t>(pattern.distance(choices[j], static_cast<std::uint64_t>(pair_bound)));
+                    out[i * stride + j] = d > pair_bound ? 0.0 : levenshtein_similarity_of(d, counts_a[i], counts_b[j]);
+                }
             }
+        } else {
+            levenshtein_block(queries, choices, distances, stride, kUnbounded);
+            for (std::size_t i = 0; i < queries.size(); ++i)
+                for (std::size_t j = 0; j < choices.size(); ++j)
+                    out[i * stride + j] = levenshtein_similarity_of(distances[i * stride + j], counts_a[i], counts_b[j]);
         }
     } else {
         for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i)

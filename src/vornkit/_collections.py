@@ -55,13 +55,13 @@ _INTEGER_TYPES = tuple(
 )
 
 
-def _strings(texts: object, name: str) -> Any:
+def _strings(texts: object, name: str) -> _native.Strings:
     if isinstance(texts, _native.Strings):
         return texts
     return _native.Strings(texts, name)
 
 
-def _prepared(texts: object, name: str, processor: object | None, workers: int) -> Any:
+def _prepared(texts: object, name: str, processor: object | None, workers: int) -> _native.Strings:
     strings = _strings(texts, name)
     if processor is not None:
         strings = _native.apply_processor(strings, processor, workers)
@@ -69,8 +69,7 @@ def _prepared(texts: object, name: str, processor: object | None, workers: int) 
 
 
 def _is_distance(scorer: Scorer, scorer_kwargs: dict[str, Any] | None) -> bool:
-    name, is_distance = _native.scorer_info(scorer, scorer_kwargs)
-    return bool(is_distance)
+    return _native.scorer_info(scorer, scorer_kwargs)[1]
 
 
 def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any]:
@@ -87,7 +86,7 @@ def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any
 
 def _pair(
     queries: Texts, choices: Texts | None, processor: object | None, workers: int
-) -> tuple[Any, Any]:
+) -> tuple[_native.Strings, _native.Strings]:
     a = _prepared(queries, "queries", processor, workers)
     if choices is None or choices is queries:
         return a, a
@@ -238,12 +237,10 @@ def threshold_join(
         raise TypeError("threshold_join() needs a score_cutoff")
     is_distance = _is_distance(scorer, scorer_kwargs)
     score_dtype = _score_dtype(is_distance, dtype)
-    if choices is None:
-        a = _prepared(queries, "queries", processor, workers)
-        b = None
-    else:
-        a, b = _pair(queries, choices, processor, workers)
-    i, j, scores = _native.threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers)
+    a, b = _pair(queries, choices, processor, workers)
+    i, j, scores = _native.threshold_join(
+        a, None if choices is None else b, scorer, scorer_kwargs, score_cutoff, workers
+    )
     raw = np.frombuffer(scores, dtype=np.int64 if is_distance else np.float64)
     return (
         np.frombuffer(i, dtype=np.int64),

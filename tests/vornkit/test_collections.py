@@ -304,3 +304,15 @@ def test_empty_inputs_give_empty_results(fn, shape):
         assert vornkit.extract("ab", choices, scorer=s, limit=0) == []
         assert vornkit.extract("ab", queries[:0], scorer=s) == []
         assert vornkit.extract_one(None, ["ab"], scorer=s) is None
+
+
+@pytest.mark.parametrize("scorer", [vorn.levenshtein_similarity, vorn.levenshtein_distance,
+                                    vorn.jaro_winkler_similarity])
+def test_a_cutoff_equal_to_a_score_keeps_that_pair(scorer):
+    rng = random.Random(13)
+    texts = [t for t in random_texts(rng, 120, nulls=False) if len(t) < 70]
+    matrix = vornkit.cdist(texts, texts, scorer=scorer)
+    for cutoff in rng.sample(sorted(set(matrix.ravel().tolist())), 12):
+        i, j, _ = vornkit.threshold_join(texts, texts, scorer=scorer, score_cutoff=cutoff, workers=2)
+        keep = matrix <= cutoff if scorer is vorn.levenshtein_distance else matrix >= cutoff
+        assert list(zip(i.tolist(), j.tolist())) == list(zip(*map(np.ndarray.tolist, np.nonzero(keep))))
