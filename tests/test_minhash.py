@@ -132,18 +132,65 @@ def test_zero_shingle_size_is_a_value_error(call):
     assert str(info.value) == "window size must be non-zero"
 
 
-# 2**50 hashes pass the size checks and reach the allocator, whose failure
-# AddressSanitizer turns into an abort instead of std::bad_alloc.
-@pytest.mark.parametrize("m", [2**60, 2**61, 2**62, 2**64 - 1,
-                               pytest.param(2**50, marks=pytest.mark.skipif(
-                                   os.environ.get("VORN_SANITIZED") == "1",
-                                   reason="AddressSanitizer aborts on impossible allocations"))])
-def test_unallocatable_signature_is_a_memory_error(m):
-    with pytest.raises(MemoryError):
-        signature("abc", 3, m)
-    with pytest.raises(MemoryError):
+def refused(m):
+    return f"{m} hashes need more memory than this machine has"
+
+
+# Refused before anything is allocated; these sizes do not fit in any
+# address space, so even the core's own check refuses them.
+@pytest.mark.parametrize("m", [2**50, 2**60, 2**64 - 1])
+def test_signature_larger_than_memory_is_refused(m):
+    with pytest.raises(MemoryError, match=refused(m)):
+        signature("hello", 2, m)
+    with pytest.raises(MemoryError, match=refused(m)):
         similarity("abc", "abd", 3, m)
+    with pytest.raises(ValueError, match="window size must be non-zero"):
+        signature("hello", 0, m)
     assert signature("abc", 3, 2) == [107385297314013898, 2242858558886249666]
+
+
+# Sizes between what fits and what any address space holds, under an
+# address-space limit of 1 GiB, which then is the limit that counts (and
+# keeps a missing check from taking the machine's memory: it shows as a
+# MemoryError without the message). With overcommit, 2**31 hashes would be
+# granted and the process killed while the list of ints is built.
+LIMITED_CALLS = """
+import resource, sys
+limit = 1 << 30
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+import vorn
+def outcome(call):
+    try:
+        call()
+        return "ok"
+    except MemoryError as error:
+        return str(error)
+print(repr([
+    outcome(lambda: vorn.minhash_signature("hello", 2, 2**16)),
+    outcome(lambda: vorn.minhash_signature("hello", 2, 2**31)),
+    outcome(lambda: vorn.minhash_signature("hello", 2, limit // 64 + 1)),
+    outcome(lambda: vorn.minhash_signature("hello", 2, limit // 8 + 1)),
+    outcome(lambda: vorn.minhash_similarity("hello", "help", 2, 2**16)),
+    outcome(lambda: vorn.minhash_similarity("hello", "help", 2, limit // 16 + 1)),
+]))
+"""
+
+
+@pytest.mark.skipif(os.environ.get("VORN_SANITIZED") == "1", reason="AddressSanitizer needs a vast address space")
+def test_size_check_reads_the_process_limit():
+    import subprocess
+    import sys
+
+    run = subprocess.run([sys.executable, "-c", LIMITED_CALLS], capture_output=True, text=True, check=True)
+    limit = 1 << 30
+    assert eval(run.stdout) == [
+        "ok",
+        f"{refused(2**31)} ({limit} bytes)",
+        f"{refused(limit // 64 + 1)} ({limit} bytes)",
+        f"{refused(limit // 8 + 1)} ({limit} bytes)",
+        "ok",
+        f"{refused(limit // 16 + 1)} ({limit} bytes)",
+    ]
 
 
 @pytest.mark.parametrize(

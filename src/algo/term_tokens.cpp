@@ -1,9 +1,9 @@
 #include "algo/term_tokens.hpp"
 
 #include <array>
-#include <bit>
+#include <functional>
 
-#include "support/hash.hpp"
+#include "support/flat_hash_table.hpp"
 #include "text/lowercase.hpp"
 #include "text/whitespace.hpp"
 
@@ -54,40 +54,9 @@ void for_each_piece(std::string_view text, Emit&& emit) {
     }
 }
 
-// Open-addressing map from term to dense id, sized once for the number of
-// tokens so that it never grows and stays at most half full.
-class TermIds {
-public:
-    TermIds(std::size_t max_terms, std::pmr::memory_resource* memory)
-        : bits_(static_cast<int>(std::bit_width(max_terms | 1)) + 1), slots_(std::size_t{1} << bits_, memory),
-          keys_(memory) {
-        keys_.reserve(max_terms);
-    }
-
-    // Id of the term; a new term gets the next id.
-    std::size_t insert(std::string_view term) {
-        const std::uint64_t h = support::fnv1a(term);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ULL) >> (64 - bits_));; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
-            if (slot.id_plus_one == 0) {
-                slot = {h, keys_.size() + 1};
-                keys_.push_back(term);
-                return keys_.size() - 1;
-            }
-            if (slot.hash == h && keys_[slot.id_plus_one - 1] == term) return slot.id_plus_one - 1;
-        }
-    }
-
-private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::size_t id_plus_one = 0;  // 0: empty
-    };
-    int bits_;
-    std::pmr::vector<Slot> slots_;
-    std::pmr::vector<std::string_view> keys_;
-};
+// Term to dense id, sized once for the number of tokens.
+using TermIds = support::FlatHashMap<support::HashedBytes, std::size_t, support::HashedBytesHash, std::equal_to<>, 0,
+                                     std::pmr::polymorphic_allocator<std::byte>>;
 
 }  // namespace
 
@@ -119,20 +88,27 @@ TermTokens::TermTokens(std::string_view text, std::pmr::memory_resource* memory)
 TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b,
                        std::pmr::memory_resource* memory) {
     TermCounts counts(memory);
-    TermIds ids(a.size() + b.size(), memory);
+    TermIds ids(a.size() + b.size(), {}, {}, memory);
     counts.terms.reserve(a.size() + b.size());
     counts.ids_a.reserve(a.size());
     counts.distinct_b.reserve(b.size());
+    // Id of the term; a new term gets the next one.
+    auto id_of = [&](std::string_view term) {
+        auto [id, inserted] = ids.insert(support::HashedBytes(term));
+        if (inserted) {
+            *id = counts.terms.size();
+            counts.terms.push_back({{0, 0}});
+        }
+        return *id;
+    };
     for (std::string_view term : a) {
-        std::size_t id = ids.insert(term);
-        if (id == counts.terms.size()) counts.terms.push_back({{0, 0}});
+        const std::size_t id = id_of(term);
         ++counts.terms[id].count[0];
         counts.ids_a.push_back(id);
     }
     counts.distinct_a = counts.terms.size();
     for (std::string_view term : b) {
-        std::size_t id = ids.insert(term);
-        if (id == counts.terms.size()) counts.terms.push_back({{0, 0}});
+        const std::size_t id = id_of(term);
         if (counts.terms[id].count[1]++ == 0) counts.distinct_b.push_back(id);
     }
     return counts;

@@ -1,8 +1,5 @@
 #include "index/fingerprint_batch.hpp"
 
-#include <algorithm>
-
-#include "algo/minhash.hpp"
 #include "algo/simhash.hpp"
 
 namespace vorn::index {
@@ -10,11 +7,12 @@ namespace vorn::index {
 Expected<std::size_t, InvalidArgument> minhash_signature_rows(std::span<const std::string_view> texts,
                                                               std::size_t begin, std::size_t end,
                                                               std::uint64_t shingle_size, std::uint64_t num_hashes,
-                                                              std::span<std::uint64_t> out) {
+                                                              std::span<std::uint64_t> out,
+                                                              algo::MinHashScratch& scratch) {
     for (std::size_t i = begin; i < end; ++i) {
-        auto signature = algo::minhash_signature(texts[i], shingle_size, num_hashes);
-        if (!signature) return signature.error();
-        std::copy(signature->begin(), signature->end(), out.begin() + static_cast<std::ptrdiff_t>(i * num_hashes));
+        auto signed_text = algo::minhash_signature_into(texts[i], shingle_size,
+                                                        out.subspan(i * num_hashes, num_hashes), scratch);
+        if (!signed_text) return signed_text.error();
     }
     return end - begin;
 }

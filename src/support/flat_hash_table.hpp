@@ -201,6 +201,46 @@ public:
         }
     }
 
+    // Calls produce(insert) once, where insert(key) and insert(key, hash)
+    // do what insert and insert_hashed do. Meanwhile the table's shape is
+    // held in locals, which stores into slots cannot alias, so a tight loop
+    // of inserts runs from registers.
+    template <class Producer>
+    void fill(Producer&& produce) {
+        if (slots_ == nullptr) reset(0);  // a moved-from table
+        Slot* slots = slots_;
+        std::size_t mask = capacity_ - 1;
+        unsigned bits = bits_;
+        std::size_t used = used_;
+        std::size_t limit = capacity_ / 2;
+        const auto insert = [&](const Key& key, auto... given_hash) {
+            static_assert(sizeof...(given_hash) <= 1);
+            std::uint64_t hash;
+            if constexpr (sizeof...(given_hash) == 0) hash = hash_(key);
+            else hash = static_cast<std::uint64_t>((given_hash, ...));
+            if (FreeKey<Key>::is_free(key)) return insert_hashed(key, hash);
+            if (used == limit) {
+                used_ = used;
+                rehash(2 * capacity_);
+                slots = slots_;
+                mask = capacity_ - 1;
+                bits = bits_;
+                limit = capacity_ / 2;
+            }
+            for (std::size_t i = slot_index(hash, bits);; i = (i + 1) & mask) {
+                Slot& slot = slots[i];
+                if (FreeKey<Key>::is_free(key_of(slot))) {
+                    key_of(slot) = key;
+                    ++used;
+                    return result(slot, true);
+                }
+                if (equal_(key_of(slot), key)) return result(slot, false);
+            }
+        };
+        produce(insert);
+        used_ = used;
+    }
+
     template <class V = Value>
         requires(!std::is_void_v<V>)
     V& operator[](const Key& key) {

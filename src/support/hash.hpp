@@ -18,12 +18,23 @@ inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 
 // 64-bit FNV-1a over the bytes: h = (h ^ byte) * prime, wrapping. Its
 // values reach Python through MinHash and SimHash, so it is part of the
-// public contract.
+// public contract. Unrolled, since shingles are a few bytes long.
 inline constexpr std::uint64_t fnv1a(std::string_view bytes) noexcept {
     std::uint64_t h = kFnvOffsetBasis;
-    for (char c : bytes) {
-        h ^= static_cast<unsigned char>(c);
-        h *= kFnvPrime;
+    const auto step = [&h](char c) { h = (h ^ static_cast<unsigned char>(c)) * kFnvPrime; };
+    const char* p = bytes.data();
+    std::size_t n = bytes.size();
+    for (; n >= 4; p += 4, n -= 4) {
+        step(p[0]);
+        step(p[1]);
+        step(p[2]);
+        step(p[3]);
+    }
+    switch (n) {
+        case 3: step(p[n - 3]); [[fallthrough]];
+        case 2: step(p[n - 2]); [[fallthrough]];
+        case 1: step(p[n - 1]); break;
+        default: break;
     }
     return h;
 }

@@ -95,9 +95,11 @@ PyObject* minhash_signatures(PyObject*, PyObject* args) {
         }
         if (shingle_size == 0) return set_invalid_argument(vorn::kZeroWindow), nullptr;
         const auto rows = out.mutable_span<std::uint64_t>();
+        std::vector<vorn::algo::MinHashScratch> scratch(workers);
         if (!run_released(texts.size(), kTextsPerChunk, workers,
-                          [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext&) {
-                              (void)ix::minhash_signature_rows(texts, first, last, shingle_size, num_hashes, rows);
+                          [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext& context) {
+                              (void)ix::minhash_signature_rows(texts, first, last, shingle_size, num_hashes, rows,
+                                                               scratch[context.worker()]);
                           }))
             return nullptr;
         Py_RETURN_NONE;
