@@ -6,10 +6,10 @@ scores over the fields present in both records (an empty field says nothing,
 for or against). Pairs at or above the threshold are matches; with
 ``one_to_one`` the matches are taken best first, each record used at most once.
 
-Every pair of the two tables is scored on every field, unless blocking limits
-the pairs to those that agree exactly on one column. The field scores of a
-chunk of left rows are gathered from a matrix of (distinct left value x right
-row) scores, so a field with few distinct values costs little.
+Every pair of the two tables is scored on every field, a chunk of left rows
+against all right rows at a time; a field with few distinct left values is
+scored once per distinct value and gathered from that matrix. With blocking,
+only the pairs that agree exactly on one column are scored, pair by pair.
 """
 
 from __future__ import annotations
@@ -38,6 +38,7 @@ SCORERS: dict[str, Callable[..., float]] = {
 }
 AUTO = "auto"
 CHUNK_PAIRS = 1 << 21  # pairs combined at a time: about 16 MB per float64 buffer
+LARGE_BLOCK = 1 << 16  # pairs in a block worth scoring as a matrix
 SHARED_SCORES = 1 << 25  # float64 scores kept for fields with few distinct values: 256 MB
 
 # Codes, numbers and dates: no letters. Edits count there, not a shared prefix.
@@ -165,20 +166,20 @@ def link(
     block: tuple[list[str], list[str]] | None = None,
     one_to_one: bool = False,
     workers: int = -1,
-    progress: Callable[[int], None] | None = None,
+    progress: Callable[[float], None] | None = None,
 ) -> Matches:
     """Links the preprocessed field values of two tables (see the module's docstring).
 
-    ``progress`` is called with the number of (left row, field) scorings finished at each
-    step, out of rows x fields."""
+    ``progress`` is called with the fraction of the work done at each step."""
     columns = [_FieldColumns(field, left[field.name], right[field.name]) for field in fields]
-    n_left = len(columns[0].left)
-    n_right = len(columns[0].right)
-    found = [(np.empty(0, np.intp), np.empty(0, np.intp), np.empty(0))]
-    groups = _groups(n_left, n_right, block)
-    for rows, cols in groups:
-        found.append(_link_group(columns, rows, cols, threshold, workers, progress))
-    i, j, score = (np.concatenate(parts) for parts in zip(*found))
+    weight_sums = _WeightSums(columns)
+    report = progress or (lambda fraction: None)
+    if block is None:
+        rows, cols = np.arange(len(columns[0].left)), np.arange(len(columns[0].right))
+        i, j, score = _link_all(columns, weight_sums, rows, cols, threshold, workers, report)
+        compared = len(rows) * len(cols)
+    else:
+        i, j, score, compared = _link_blocks(columns, weight_sums, block, threshold, workers, report)
     if one_to_one:
         keep = best_first_one_to_one(i, j, score)
         i, j, score = i[keep], j[keep], score[keep]
@@ -191,42 +192,74 @@ def link(
         if present.any():
             values[present] = _pair_scores(column, i[present], j[present], workers)
         field_scores[column.field.name] = values
-    compared = sum(len(rows) * len(cols) for rows, cols in groups)
     return Matches(i.astype(np.int64), j.astype(np.int64), score, field_scores, compared)
 
 
 def _pair_scores(column: _FieldColumns, i: np.ndarray, j: np.ndarray, workers: int) -> np.ndarray:
     import vornkit
 
-    return vornkit.cpdist(
-        column.left[i].tolist(), column.right[j].tolist(), scorer=SCORERS[column.field.scorer], workers=workers
+    scores: np.ndarray = vornkit.cpdist(
+        column.left[i], column.right[j], scorer=SCORERS[column.field.scorer], workers=workers
     )
+    return scores
 
 
-def _groups(
-    n_left: int, n_right: int, block: tuple[list[str], list[str]] | None
-) -> list[tuple[np.ndarray, np.ndarray]]:
-    """(left rows, right rows) of each group of candidate pairs: everything, or each block."""
-    if block is None:
-        return [(np.arange(n_left), np.arange(n_right))]
-    by_value: dict[str, list[int]] = {}
+def _link_blocks(
+    columns: list[_FieldColumns],
+    weight_sums: _WeightSums,
+    block: tuple[list[str], list[str]],
+    threshold: float,
+    workers: int,
+    progress: Callable[[float], None],
+) -> tuple[np.ndarray, np.ndarray, np.ndarray, int]:
+    """The pairs that agree on the (present) blocking value: large blocks as a whole,
+    the pairs of small blocks gathered and scored pair by pair."""
+    right_rows: dict[str, list[int]] = {}
     for row, value in enumerate(block[1]):
         if value:
-            by_value.setdefault(value, []).append(row)
-    left_by_value: dict[str, list[int]] = {}
+            right_rows.setdefault(value, []).append(row)
+    left_rows: dict[str, list[int]] = {}
     for row, value in enumerate(block[0]):
-        if value and value in by_value:
-            left_by_value.setdefault(value, []).append(row)
-    return [(np.array(rows), np.array(by_value[value])) for value, rows in left_by_value.items()]
+        if value in right_rows:
+            left_rows.setdefault(value, []).append(row)
+    compared = sum(len(rows) * len(right_rows[value]) for value, rows in left_rows.items())
+    found = [(np.empty(0, np.intp), np.empty(0, np.intp), np.empty(0))]
+    pairs_i, pairs_j = [np.empty(0, np.intp)], [np.empty(0, np.intp)]
+    for value, rows in left_rows.items():
+        left, right = np.array(rows, np.intp), np.array(right_rows[value], np.intp)
+        if len(left) * len(right) >= LARGE_BLOCK:  # as without blocking, sharing distinct values
+            share = len(left) * len(right) / compared
+            part = _link_all(columns, weight_sums, left, right, threshold, workers, lambda f: progress(f * share))
+            found.append(part)
+        else:
+            pairs_i.append(np.repeat(left, len(right)))
+            pairs_j.append(np.tile(right, len(left)))
+    i, j = np.concatenate(pairs_i), np.concatenate(pairs_j)
+    for start in range(0, len(i), CHUNK_PAIRS):
+        chunk_i, chunk_j = i[start : start + CHUNK_PAIRS], j[start : start + CHUNK_PAIRS]
+        score = np.zeros(len(chunk_i))
+        for column in columns:
+            field = _pair_scores(column, chunk_i, chunk_j, workers)
+            field[~(column.left_present[chunk_i] & column.right_present[chunk_j])] = 0.0
+            field *= column.field.weight
+            score += field
+        with np.errstate(invalid="ignore", divide="ignore"):
+            score /= weight_sums.pairs(chunk_i, chunk_j)
+        keep = score >= threshold
+        found.append((chunk_i[keep], chunk_j[keep], score[keep]))
+        progress(len(chunk_i) / compared)
+    out_i, out_j, out_s = (np.concatenate(parts) for parts in zip(*found))
+    return out_i, out_j, out_s, compared
 
 
-def _link_group(
+def _link_all(
     columns: list[_FieldColumns],
+    weight_sums: _WeightSums,
     rows: np.ndarray,
     cols: np.ndarray,
     threshold: float,
     workers: int,
-    progress: Callable[[int], None] | None,
+    progress: Callable[[float], None],
 ) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     # Fields with the fewest distinct values get a shared matrix first, within the memory
     # budget; the scores are still added in field order, so that a pair's score does not
@@ -236,10 +269,9 @@ def _link_group(
     for k in sorted(range(len(columns)), key=lambda k: len(set(columns[k].left[rows].tolist()))):
         shared[k] = _FieldPlan(columns[k], rows, cols, budget, workers)
         budget -= shared[k].size
-        if progress is not None and shared[k].shared:
-            progress(len(rows))
+        if shared[k].shared:
+            progress(1 / len(columns))
     plans = [shared[k] for k in range(len(columns))]
-    weight_sums = _WeightSums(columns, rows, cols)
     step = max(1, CHUNK_PAIRS // max(1, len(cols)))
     total = np.empty((min(step, len(rows)), len(cols)))
     scratch = np.empty_like(total)
@@ -250,13 +282,12 @@ def _link_group(
         for k, plan in enumerate(plans):
             plan.add_to(acc, start, stop, scratch[: stop - start], first=k == 0)
         with np.errstate(invalid="ignore", divide="ignore"):
-            np.divide(acc, weight_sums.chunk(start, stop, scratch[: stop - start]), out=acc)
+            np.divide(acc, weight_sums.matrix(rows[start:stop], cols), out=acc)
         i, j = np.nonzero(acc >= threshold)  # NaN (no field present in both) never matches
         out_i.append(rows[start + i])
         out_j.append(cols[j])
         out_s.append(acc[i, j])
-        if progress is not None:
-            progress((stop - start) * sum(not plan.shared for plan in plans))
+        progress((stop - start) / len(rows) * sum(not plan.shared for plan in plans) / len(columns))
     return np.concatenate(out_i), np.concatenate(out_j), np.concatenate(out_s)
 
 
@@ -266,26 +297,39 @@ class _WeightSums:
 
     MAX_FIELDS = 16  # a 65 536-entry table; more fields are added up pass by pass
 
-    def __init__(self, columns: list[_FieldColumns], rows: np.ndarray, cols: np.ndarray) -> None:
+    def __init__(self, columns: list[_FieldColumns]) -> None:
         self.weights = [column.field.weight for column in columns]
-        self.left = [column.left_present[rows] for column in columns]
-        self.right = [column.right_present[cols] for column in columns]
-        if len(columns) <= self.MAX_FIELDS:
+        self.left = [column.left_present for column in columns]
+        self.right = [column.right_present for column in columns]
+        self.by_bits = len(columns) <= self.MAX_FIELDS
+        if self.by_bits:
             self.table = np.zeros(1 << len(columns))
             for k, weight in enumerate(self.weights):
                 self.table[1 << k : 2 << k] = self.table[: 1 << k] + weight
-            self.left_bits = np.zeros(len(rows), np.int32)
-            self.right_bits = np.zeros(len(cols), np.int32)
+            self.left_bits = np.zeros(len(self.left[0]), np.int32)
+            self.right_bits = np.zeros(len(self.right[0]), np.int32)
             for k, (left, right) in enumerate(zip(self.left, self.right)):
                 self.left_bits[left] |= 1 << k
                 self.right_bits[right] |= 1 << k
 
-    def chunk(self, start: int, stop: int, out: np.ndarray) -> np.ndarray:
-        if len(self.weights) <= self.MAX_FIELDS:
-            return self.table[np.bitwise_and.outer(self.left_bits[start:stop], self.right_bits)]
-        out.fill(0.0)
+    def matrix(self, rows: np.ndarray, cols: np.ndarray) -> np.ndarray:
+        """(len(rows), len(cols)): every left row against every right row."""
+        if self.by_bits:
+            sums: np.ndarray = self.table[np.bitwise_and.outer(self.left_bits[rows], self.right_bits[cols])]
+            return sums
+        out = np.zeros((len(rows), len(cols)))
         for weight, left, right in zip(self.weights, self.left, self.right):
-            out += np.multiply.outer(left[start:stop] * weight, right)
+            out += np.multiply.outer(left[rows] * weight, right[cols])
+        return out
+
+    def pairs(self, i: np.ndarray, j: np.ndarray) -> np.ndarray:
+        """(len(i),): left row i[k] against right row j[k]."""
+        if self.by_bits:
+            sums: np.ndarray = self.table[self.left_bits[i] & self.right_bits[j]]
+            return sums
+        out = np.zeros(len(i))
+        for weight, left, right in zip(self.weights, self.left, self.right):
+            out += (left[i] & right[j]) * weight
         return out
 
 

@@ -120,13 +120,25 @@ class _Progress:
                 self.enabled = False
 
     @contextmanager
-    def bar(self, total: int, unit: str, description: str) -> Iterator[Callable[[int], None]]:
+    def bar(self, total: float, unit: str, description: str) -> Iterator[Callable[[float], None]]:
         if not self.enabled:
             yield lambda n: None
             return
         from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
 
         with tqdm(total=total, unit=unit, desc=description, file=sys.stderr, leave=False) as bar:
+            yield bar.update
+
+    @contextmanager
+    def fraction_bar(self, description: str) -> Iterator[Callable[[float], None]]:
+        """A bar fed with fractions of the work done."""
+        if not self.enabled:
+            yield lambda fraction: None
+            return
+        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
+
+        layout = "{desc}: {percentage:3.0f}%|{bar}| [{elapsed}<{remaining}]"
+        with tqdm(total=1.0, desc=description, file=sys.stderr, leave=False, bar_format=layout) as bar:
             yield bar.update
 
 
@@ -278,7 +290,7 @@ def run_link(args: argparse.Namespace) -> int:
     if not any(field.weight for field in fields):
         raise UsageError("--weights: at least one field needs a weight above 0")
     started = time.perf_counter()
-    with progress.bar(len(tables[0]) * len(fields), "row-field", "scoring") as advance:
+    with progress.fraction_bar("scoring") as advance:
         matches = _linkage.link(
             values[0],
             values[1],

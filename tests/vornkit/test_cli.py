@@ -186,7 +186,7 @@ def test_link_matches_reference(tmp_path, monkeypatch, seed, formats, scorers, m
             assert row[f"{field}_score"] == scores.get(field)
 
 
-def test_link_defaults_block_and_one_to_one(tmp_path):
+def test_link_defaults_block_and_one_to_one(tmp_path, monkeypatch):
     rng = random.Random(7)
     left = write(tmp_path / "left.csv", people(rng, 40, "L"))
     right = write(tmp_path / "right.csv", people(rng, 40, "R"))
@@ -207,9 +207,13 @@ def test_link_defaults_block_and_one_to_one(tmp_path):
     expected = reference_link(lrows, rrows, fields, ["jaro_winkler", "jaro_winkler", "levenshtein"], weights, 0.5)
     assert {(a, b) for a, b, _ in everything} == set(expected)
 
-    # Blocking keeps exactly the pairs that agree on the (preprocessed, present) column.
+    # Blocking keeps exactly the pairs that agree on the (preprocessed, present) column, with the
+    # same scores, whether a block is scored as a matrix or pair by pair.
     street = {r["id"]: CLEAN.process(r["street"] or "") for r in lrows + rrows}
-    assert pairs("--block", "street") == [p for p in everything if street[p[0]] and street[p[0]] == street[p[1]]]
+    blocked = [p for p in everything if street[p[0]] and street[p[0]] == street[p[1]]]
+    for large_block in (1, 10**9):
+        monkeypatch.setattr(_linkage, "LARGE_BLOCK", large_block)
+        assert pairs("--block", "street") == blocked
 
     # One-to-one: pairs taken best first, each record once; raising the threshold only drops the tail.
     one = pairs("--one-to-one")
