@@ -116,13 +116,46 @@ bool link_band(std::span<const std::uint64_t> band_key_rows, std::size_t bands, 
     for (std::size_t i = 0; i < n; ++i)
         if (active.empty() || active[i]) docs.push_back({band_key_rows[i * bands + band], static_cast<std::int64_t>(i)});
     auto row = [&](std::int64_t i) { return signatures.subspan(static_cast<std::size_t>(i) * num_hashes, num_hashes); };
+    // The members seen so far, in lists of one set each: a new member is
+    // compared with the members of every other set until one agrees, and
+    // then joins (so a group of near-copies costs one comparison a member).
+    std::vector<std::vector<std::int64_t>> lists;
     return for_each_group(docs, should_stop, [&](std::span<const KeyedDocument> group) {
-        for (std::size_t a = 1; a < group.size(); ++a) {
-            for (std::size_t b = 0; b < a; ++b) {
-                if (sets.find(group[a].index) == sets.find(group[b].index)) continue;
-                if (algo::minhash_signature_similarity(row(group[a].index), row(group[b].index)) >= threshold)
-                    sets.unite(group[a].index, group[b].index);
+        lists.clear();
+        for (const KeyedDocument& doc : group) {
+            const std::int64_t x = doc.index;
+            for (const auto& list : lists) {
+                if (sets.find(list.front()) == sets.find(x)) continue;
+                for (std::int64_t y : list) {
+                    if (algo::minhash_signature_similarity(row(x), row(y)) >= threshold) {
+                        sets.unite(x, y);
+                        break;
+                    }
+                }
             }
+            // x joins the largest list now in its set; the other lists of
+            // that set are appended to it (smaller into larger).
+            const std::int64_t root = sets.find(x);
+            std::size_t target = lists.size();
+            for (std::size_t i = 0; i < lists.size(); ++i)
+                if (sets.find(lists[i].front()) == root && (target == lists.size() || lists[i].size() > lists[target].size()))
+                    target = i;
+            if (target == lists.size()) {
+                lists.push_back({x});
+                continue;
+            }
+            lists[target].push_back(x);
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < lists.size(); ++i) {
+                if (i != target && sets.find(lists[i].front()) == root) {
+                    lists[target].insert(lists[target].end(), lists[i].begin(), lists[i].end());
+                } else {
+                    if (i == target) target = kept;
+                    if (kept != i) lists[kept] = std::move(lists[i]);
+                    ++kept;
+                }
+            }
+            lists.resize(kept);
         }
     });
 }

@@ -5,6 +5,24 @@
 #include <cmath>
 
 namespace vorn::index {
+namespace {
+
+// Sorts values below 2^bits by least-significant-digit radix passes of 11
+// bits: a few linear passes where std::sort would compare n log n times.
+void radix_sort(std::vector<std::uint64_t>& values, unsigned bits) {
+    constexpr unsigned kDigit = 11;
+    constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
+    std::vector<std::uint64_t> buffer(values.size());
+    for (unsigned shift = 0; shift < bits; shift += kDigit) {
+        std::vector<std::size_t> start(kBuckets + 1, 0);
+        for (std::uint64_t v : values) ++start[((v >> shift) & (kBuckets - 1)) + 1];
+        for (std::size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+        for (std::uint64_t v : values) buffer[start[(v >> shift) & (kBuckets - 1)]++] = v;
+        values.swap(buffer);
+    }
+}
+
+}  // namespace
 
 Expected<std::size_t, KeyProblem> MinHashLsh::add(std::span<const std::int64_t> keys,
                                                   std::span<const std::uint64_t> signatures) {
@@ -53,17 +71,29 @@ std::vector<std::int64_t> MinHashLsh::query(std::span<const std::uint64_t> signa
 }
 
 KeyPairs key_pairs_of(std::vector<std::uint64_t>& slot_pairs, std::span<const std::int64_t> keys_by_slot) {
-    std::sort(slot_pairs.begin(), slot_pairs.end());
+    const auto slot_bits = pair_slot_bits(keys_by_slot.size());
+    const std::uint64_t low_slot = (std::uint64_t{1} << slot_bits) - 1;
+    radix_sort(slot_pairs, 2 * slot_bits);
     slot_pairs.erase(std::unique(slot_pairs.begin(), slot_pairs.end()), slot_pairs.end());
+    KeyPairs out;
+    if (std::is_sorted(keys_by_slot.begin(), keys_by_slot.end())) {
+        // Keys rise with slots (added in order): the slot order is the key order.
+        out.first.resize(slot_pairs.size());
+        out.second.resize(slot_pairs.size());
+        for (std::size_t i = 0; i < slot_pairs.size(); ++i) {
+            out.first[i] = keys_by_slot[slot_pairs[i] >> slot_bits];
+            out.second[i] = keys_by_slot[slot_pairs[i] & low_slot];
+        }
+        return out;
+    }
     std::vector<std::pair<std::int64_t, std::int64_t>> pairs(slot_pairs.size());
     for (std::size_t i = 0; i < slot_pairs.size(); ++i) {
-        std::int64_t a = keys_by_slot[slot_pairs[i] >> 32], b = keys_by_slot[slot_pairs[i] & 0xFFFFFFFFu];
+        std::int64_t a = keys_by_slot[slot_pairs[i] >> slot_bits], b = keys_by_slot[slot_pairs[i] & low_slot];
         pairs[i] = a < b ? std::pair{a, b} : std::pair{b, a};
     }
     slot_pairs.clear();
     slot_pairs.shrink_to_fit();
     std::sort(pairs.begin(), pairs.end());
-    KeyPairs out;
     out.first.resize(pairs.size());
     out.second.resize(pairs.size());
     for (std::size_t i = 0; i < pairs.size(); ++i) out.first[i] = pairs[i].first, out.second[i] = pairs[i].second;
@@ -73,6 +103,7 @@ KeyPairs key_pairs_of(std::vector<std::uint64_t>& slot_pairs, std::span<const st
 KeyPairs MinHashLsh::candidate_pairs() {
     std::vector<std::uint64_t> slot_pairs;
     std::vector<std::uint32_t> group;
+    const unsigned slot_bits = pair_slot_bits(documents_.slot_count());
     for (EntryTable& table : bands_) {
         table.consolidate();
         const auto entries = table.sorted();
@@ -84,7 +115,7 @@ KeyPairs MinHashLsh::candidate_pairs() {
                 if (documents_.alive(entries[i].slot)) group.push_back(entries[i].slot);
             for (std::size_t a = 0; a < group.size(); ++a)
                 for (std::size_t b = a + 1; b < group.size(); ++b)
-                    slot_pairs.push_back(std::uint64_t{group[a]} << 32 | group[b]);
+                    slot_pairs.push_back(std::uint64_t{group[a]} << slot_bits | group[b]);
             start = end;
         }
     }

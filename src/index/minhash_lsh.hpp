@@ -2,6 +2,8 @@
 // key of at least one band are candidates.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -62,8 +64,13 @@ private:
     std::shared_ptr<const MappedFile> mapping_;
 };
 
-// Sorts slot pairs (packed high << 32 | low), drops repeats and maps them to
-// key pairs in increasing order.
+// Bits of a slot in a packed pair of slots below `slots`.
+inline unsigned pair_slot_bits(std::size_t slots) noexcept {
+    return std::max(1u, static_cast<unsigned>(std::bit_width(slots)));
+}
+
+// Sorts slot pairs (packed low << pair_slot_bits | high), drops repeats and
+// maps them to key pairs in increasing order.
 KeyPairs key_pairs_of(std::vector<std::uint64_t>& slot_pairs, std::span<const std::int64_t> keys_by_slot);
 
 }  // namespace vorn::index

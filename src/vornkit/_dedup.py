@@ -10,6 +10,7 @@ release the interpreter lock and stop on Ctrl-C.
 
 from __future__ import annotations
 
+import importlib
 import operator
 import os
 import sys
@@ -20,8 +21,12 @@ from typing import Any, Literal, TypeAlias
 import numpy as np
 import numpy.typing as npt
 
-from vornkit import _native
+from vornkit import _native as _native_module
 from vornkit._collections import Texts
+
+# The extension's functions take checked, converted arguments; the typed
+# surface is this module's.
+_native: Any = _native_module
 
 Int64Array: TypeAlias = npt.NDArray[np.int64]
 UInt64Array: TypeAlias = npt.NDArray[np.uint64]
@@ -88,12 +93,12 @@ class _Progress:
         if not enabled:
             return
         try:
-            from tqdm.auto import tqdm
+            tqdm = importlib.import_module("tqdm.auto").tqdm
         except ImportError:
             self._plain = True
             self._show()
         else:
-            self._bar = tqdm(total=total, desc=description, unit="doc", file=sys.stderr)
+            self._bar = tqdm(total=total, desc=description, file=sys.stderr)
 
     def _show(self) -> None:
         percent = 100 * self._done // self._total if self._total else 100

@@ -337,3 +337,46 @@ def test_ctrl_c_stops_quickly_and_joins_every_thread(job, workers):
     timer.join()
     assert stopped - started < 0.3 + 0.5
     assert len(os.listdir("/proc/self/task")) == before
+
+
+# ---- types ----
+
+TYPED_USE = """
+import numpy as np
+import numpy.typing as npt
+import vornkit
+
+labels: npt.NDArray[np.int64] = vornkit.dedup(["a", "b"], method="simhash", workers=2)
+signatures: npt.NDArray[np.uint64] = vornkit.minhash_signatures(["a"], num_hashes=16)
+lsh = vornkit.MinHashLSH(0.7, 16, weights=(0.3, 0.7))
+lsh.add(np.arange(1), signatures)
+first, second = lsh.candidate_pairs()
+bands: int = lsh.bands
+index = vornkit.SimHashIndex(max_distance=2)
+i, j, distance = index.pairs()
+shape: tuple[int, int] = vornkit.lsh_params(0.5, 64)
+"""
+
+
+BAD_USE = """
+import vornkit
+vornkit.dedup(["a"], method="exact")
+x: str = vornkit.lsh_params(0.5, 8)
+vornkit.SimHashIndex().bands
+"""
+
+
+def test_types_check_strictly(tmp_path):
+    pytest.importorskip("mypy")
+    import subprocess
+    import sys
+
+    (tmp_path / "good.py").write_text(TYPED_USE)
+    (tmp_path / "bad.py").write_text(BAD_USE)
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "c"),
+         "good.py", "bad.py"],
+        capture_output=True, text=True, cwd=tmp_path,
+    )
+    errors = [line.split(":")[:2] for line in out.stdout.splitlines() if ": error:" in line]
+    assert errors == [["bad.py", "3"], ["bad.py", "4"], ["bad.py", "5"]], out.stdout
