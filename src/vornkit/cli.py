@@ -1,0 +1,483 @@
+"""The ``vornkit`` command line: near-duplicates, record linkage and fuzzy search.
+
+    vornkit dedup PATH... [--method minhash|simhash] [--threshold T] [--out FILE]
+    vornkit link LEFT RIGHT --on COL[,COL...] [--scorer NAME] [--weights W,...] [--out FILE]
+    vornkit search QUERY CHOICES-FILE [--scorer NAME] [--limit N]
+
+Exit status: 0 on success, 2 on bad input (one line on stderr, no output file
+left behind), 130 when interrupted.
+"""
+
+from __future__ import annotations
+
+import argparse
+import fnmatch
+import os
+import sys
+import time
+from collections.abc import Callable, Iterator, Sequence
+from contextlib import contextmanager
+from typing import Any, NoReturn
+
+import numpy as np
+
+import vorn
+from vornkit import _linkage
+from vornkit._tables import TableError, check_output, read_lines, read_table, table_format, write_table
+
+EXIT_USAGE = 2
+EXIT_INTERRUPTED = 130  # 128 + SIGINT, as shells report it
+LARGEST_SHOWN = 5
+
+
+class UsageError(Exception):
+    """Bad input, told to the user in one line."""
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse, but a usage error is one line (with a pointer to --help) and exit status 2."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message} (see {self.prog} --help)\n")
+
+
+# ------------------------------------------------------------ argument types
+
+
+def _threshold(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError(f"must be between 0 and 1, not {text}")
+    return value
+
+
+def _positive(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {text}")
+    return value
+
+
+def _workers(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value == 0 or value < -1:
+        raise argparse.ArgumentTypeError(f"must be a positive number or -1 (every core), not {text!r}")
+    return value
+
+
+def _names(text: str) -> list[str]:
+    names = [name.strip() for name in text.split(",")]
+    if not all(names):
+        raise argparse.ArgumentTypeError(f"empty name in {text!r}")
+    return names
+
+
+def _scorer_names(text: str) -> list[str]:
+    names = _names(text)
+    for name in names:
+        if name != _linkage.AUTO and name not in _linkage.SCORERS:
+            raise argparse.ArgumentTypeError(
+                f"unknown scorer {name!r} (choose from {', '.join([_linkage.AUTO, *_linkage.SCORERS])})"
+            )
+    return names
+
+
+def _weights(text: str) -> list[float] | None:
+    if text == _linkage.AUTO:
+        return None
+    try:
+        weights = [float(part) for part in text.split(",")]
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a list of numbers: {text!r}") from None
+    if any(not w >= 0.0 or w == float("inf") for w in weights) or not any(weights):
+        raise argparse.ArgumentTypeError(f"weights must be finite, not negative and not all zero: {text!r}")
+    return weights
+
+
+# ------------------------------------------------------------ progress
+
+
+class _Progress:
+    """A progress bar on stderr when it is a terminal (tqdm, if installed) and not --quiet."""
+
+    def __init__(self, quiet: bool) -> None:
+        self.enabled = not quiet and sys.stderr.isatty()
+        if self.enabled:
+            try:
+                import importlib
+
+                importlib.import_module("tqdm")
+            except ImportError:
+                self.enabled = False
+
+    @contextmanager
+    def bar(self, total: float, unit: str, description: str) -> Iterator[Callable[[float], None]]:
+        if not self.enabled:
+            yield lambda n: None
+            return
+        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
+
+        with tqdm(total=total, unit=unit, desc=description, file=sys.stderr, leave=False) as bar:
+            yield bar.update
+
+    @contextmanager
+    def fraction_bar(self, description: str) -> Iterator[Callable[[float], None]]:
+        """A bar fed with fractions of the work done."""
+        if not self.enabled:
+            yield lambda fraction: None
+            return
+        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
+
+        layout = "{desc}: {percentage:3.0f}%|{bar}| [{elapsed}<{remaining}]"
+        with tqdm(total=1.0, desc=description, file=sys.stderr, leave=False, bar_format=layout) as bar:
+            yield bar.update
+
+
+def _note(args: argparse.Namespace, message: str) -> None:
+    if not args.quiet:
+        print(message, file=sys.stderr)
+
+
+# ------------------------------------------------------------ dedup
+
+
+def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str], list[str]]:
+    """(ids, texts): the files under the paths, or one column of one table."""
+    if args.column is not None:
+        if len(args.paths) != 1:
+            raise UsageError("--column reads one table: give exactly one CSV, JSON Lines or Parquet file")
+        table = read_table(args.paths[0])
+        column = table.column(args.column)
+        ids = table.column(args.id) if args.id else [str(row) for row in range(len(column))]
+        return ["" if i is None else i for i in ids], [text or "" for text in column]
+    files: list[str] = []
+    for path in args.paths:
+        if os.path.isdir(path):
+            for directory, subdirectories, names in os.walk(path, onerror=_raise_walk_error):
+                subdirectories.sort()
+                files.extend(os.path.join(directory, name) for name in sorted(names) if _selected(args, name))
+        elif os.path.exists(path):
+            files.append(path)
+        else:
+            raise UsageError(f"no such file or directory: {path}")
+    texts: list[str] = []
+    undecodable = 0
+    with progress.bar(len(files), "files", "reading") as advance:
+        for path in files:
+            try:
+                with open(path, "rb") as file:
+                    data = file.read()
+            except OSError as error:
+                raise UsageError(f"cannot read {path}: {error.strerror or error}") from None
+            try:
+                texts.append(data.decode("utf-8"))
+            except UnicodeDecodeError:
+                undecodable += 1
+                texts.append(data.decode("utf-8", errors="replace"))
+            advance(1)
+    if undecodable:
+        _note(args, f"vornkit dedup: {undecodable} file(s) not UTF-8; undecodable bytes read as U+FFFD")
+    return files, texts
+
+
+def _raise_walk_error(error: OSError) -> None:
+    raise UsageError(f"cannot read {error.filename}: {error.strerror or error}")
+
+
+def _selected(args: argparse.Namespace, name: str) -> bool:
+    return args.glob is None or fnmatch.fnmatchcase(name, args.glob)
+
+
+def find_clusters(texts: list[str], args: argparse.Namespace, progress: _Progress) -> np.ndarray:
+    """Cluster labels (the smallest member's index) from vornkit's near-duplicate detection."""
+    import vornkit
+
+    options = {
+        name: value
+        for name, value in (
+            ("threshold", args.threshold),
+            ("shingle_size", args.shingle_size),
+            ("num_hashes", args.num_hashes),
+        )
+        if value is not None
+    }
+    labels = vornkit.dedup(texts, method=args.method, workers=args.workers, progress=progress.enabled, **options)
+    return np.asarray(labels, dtype=np.int64)
+
+
+def run_dedup(args: argparse.Namespace) -> int:
+    if args.method == "simhash" and args.num_hashes is not None:
+        raise UsageError("--num-hashes applies to --method minhash only")
+    check_output(args.out)
+    progress = _Progress(args.quiet)
+    ids, texts = _documents(args, progress)
+    labels = find_clusters(texts, args, progress) if texts else np.empty(0, np.int64)
+    _, inverse, counts = np.unique(labels, return_inverse=True, return_counts=True)
+    sizes = counts[inverse] if len(labels) else labels
+    write_table(args.out, {"id": ids, "cluster": labels.tolist(), "cluster_size": sizes.tolist()})
+    _note(args, _dedup_summary(ids, labels, counts))
+    return 0
+
+
+def _dedup_summary(ids: list[str], labels: np.ndarray, counts: np.ndarray) -> str:
+    shared = counts[counts > 1]
+    lines = [
+        f"{len(ids)} documents in {len(counts)} clusters; "
+        f"{len(shared)} clusters hold {int(shared.sum())} documents with near-duplicates"
+    ]
+    representatives, sizes = np.unique(labels, return_counts=True)
+    for k in np.lexsort((representatives, -sizes))[:LARGEST_SHOWN]:
+        if sizes[k] > 1:
+            lines.append(f"  {sizes[k]:6d} x {ids[representatives[k]]}")
+    return "\n".join(lines)
+
+
+# ------------------------------------------------------------ link
+
+
+def _per_field(values: list[Any] | None, count: int, option: str, default: Any) -> list[Any]:
+    if values is None:
+        return [default] * count
+    if len(values) == 1:
+        return values * count
+    if len(values) != count:
+        raise UsageError(f"{option} has {len(values)} values for {count} fields in --on")
+    return values
+
+
+def run_link(args: argparse.Namespace) -> int:
+    check_output(args.out)
+    progress = _Progress(args.quiet)
+    tables = [read_table(args.left), read_table(args.right)]
+    id_names = args.id or [None]
+    if len(id_names) > 2:
+        raise UsageError("--id takes one column name, or two (left,right)")
+    ids = []
+    for table, name in zip(tables, id_names * 2 if len(id_names) == 1 else id_names):
+        name = name or (table.names[0] if table.names else None)
+        if name is None:
+            raise UsageError(f"{table.path}: the table has no columns")
+        ids.append(table.column(name))
+    processor = None if args.no_preprocess else vorn.Preprocessor()
+    values = [{name: _linkage.preprocess(t.column(name), processor) for name in args.on} for t in tables]
+    block = None
+    if args.block is not None:
+        block = (
+            _linkage.preprocess(tables[0].column(args.block), processor),
+            _linkage.preprocess(tables[1].column(args.block), processor),
+        )
+    scorers = _per_field(args.scorer, len(args.on), "--scorer", _linkage.AUTO)
+    weights = _per_field(args.weights, len(args.on), "--weights", None)
+    fields = []
+    for name, scorer, weight in zip(args.on, scorers, weights):
+        left, right = values[0][name], values[1][name]
+        fields.append(
+            _linkage.Field(
+                name,
+                _linkage.auto_scorer(left, right) if scorer == _linkage.AUTO else scorer,
+                _linkage.auto_weight(left, right) if weight is None else weight,
+            )
+        )
+    if not any(field.weight for field in fields):
+        raise UsageError("--weights: at least one field needs a weight above 0")
+    started = time.perf_counter()
+    with progress.fraction_bar("scoring") as advance:
+        matches = _linkage.link(
+            values[0],
+            values[1],
+            fields,
+            args.threshold,
+            block=block,
+            one_to_one=args.one_to_one,
+            workers=args.workers,
+            progress=advance,
+        )
+    elapsed = time.perf_counter() - started
+    columns: dict[str, list[Any]] = {
+        "left_id": [ids[0][i] for i in matches.left.tolist()],
+        "right_id": [ids[1][j] for j in matches.right.tolist()],
+        "score": matches.score.tolist(),
+    }
+    for field in fields:
+        columns[f"{field.name}_score"] = [
+            None if s != s else s for s in matches.field_scores[field.name].tolist()
+        ]
+    write_table(args.out, columns)
+    blocking = f"blocked on {args.block}, " if block else ""
+    _note(
+        args,
+        f"{len(matches.left)} matched pairs of {len(tables[0])} x {len(tables[1])} rows "
+        f"({blocking}{matches.compared} pairs scored) in {elapsed:.2f} s\n"
+        f"fields (scorer, weight): " + ", ".join(f"{f.name} ({f.scorer}, {f.weight:.3g})" for f in fields),
+    )
+    return 0
+
+
+# ------------------------------------------------------------ search
+
+
+def best_matches(query: str, choices: list[str], args: argparse.Namespace) -> list[tuple[str, float, int]]:
+    """The top choices from vornkit's search, best first."""
+    import vornkit
+
+    processor = None if args.no_preprocess else vorn.Preprocessor()
+    return list(
+        vornkit.extract(
+            query,
+            choices,
+            scorer=_linkage.SCORERS[args.scorer],
+            processor=processor,
+            limit=args.limit,
+            score_cutoff=args.threshold,
+            workers=args.workers,
+        )
+    )
+
+
+def run_search(args: argparse.Namespace) -> int:
+    check_output(args.out)
+    if table_format(args.choices) is not None:
+        table = read_table(args.choices)
+        name = args.column or (table.names[0] if table.names else None)
+        if name is None:
+            raise UsageError(f"{table.path}: the table has no columns")
+        choices = [value or "" for value in table.column(name)]
+    else:
+        if args.column is not None:
+            raise UsageError(f"--column needs a table (CSV, JSON Lines or Parquet), not {args.choices}")
+        choices = read_lines(args.choices)
+    found = best_matches(args.query, choices, args) if choices else []
+    write_table(
+        args.out,
+        {
+            "index": [index for _, _, index in found],
+            "score": [score for _, score, _ in found],
+            "choice": [choice for choice, _, _ in found],
+        },
+    )
+    return 0
+
+
+# ------------------------------------------------------------ the parser
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog="vornkit",
+        description="Near-duplicates, record linkage and fuzzy search with vorn's exact similarity scores.",
+        epilog="Run 'vornkit COMMAND --help' for a command's options.",
+    )
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND", parser_class=_Parser)
+
+    def common(sub: argparse.ArgumentParser, out_help: str) -> None:
+        sub.add_argument("--out", metavar="FILE", help=out_help)
+        sub.add_argument(
+            "--workers", type=_workers, default=-1, metavar="N", help="threads to use; -1 (default) for every core"
+        )
+        sub.add_argument("-q", "--quiet", action="store_true", help="no progress bar and no summary on stderr")
+
+    out_formats = "(.csv, .tsv, .jsonl or .parquet, by its extension); default: CSV on stdout"
+
+    dedup = commands.add_parser(
+        "dedup",
+        help="cluster near-duplicate documents",
+        description="Clusters near-duplicate texts: the files under the paths (recursively), or one column "
+        "of a table. Writes one row per text (id, cluster, cluster_size); the cluster is the index of its "
+        "first text. A summary goes to stderr.",
+    )
+    dedup.add_argument("paths", nargs="+", metavar="PATH", help="files and directories, or one table with --column")
+    dedup.add_argument("--method", choices=("minhash", "simhash"), default="minhash", help="default: minhash")
+    dedup.add_argument("--threshold", type=_threshold, metavar="T", help="estimated similarity that links two texts")
+    dedup.add_argument("--shingle-size", type=_positive, metavar="K", help="characters per shingle")
+    dedup.add_argument("--num-hashes", type=_positive, metavar="M", help="MinHash signature length")
+    dedup.add_argument("--column", metavar="NAME", help="the text column of a CSV, JSON Lines or Parquet table")
+    dedup.add_argument("--id", metavar="NAME", help="with --column: the id column (default: the row number)")
+    dedup.add_argument("--glob", metavar="PATTERN", help="only files whose name matches, e.g. 'copyright' or '*.txt'")
+    common(dedup, f"where to write the clusters {out_formats}")
+    dedup.set_defaults(run=run_dedup)
+
+    link = commands.add_parser(
+        "link",
+        help="link the records of two tables",
+        description="Links the records of two tables field by field: each field is preprocessed (Unicode "
+        "NFC, whitespace, lowercase), scored with a vorn similarity, and a pair's score is the weighted mean "
+        "over the fields present in both records. Writes the pairs scoring at least the threshold, with "
+        "both rows' ids, the score and each field's score.",
+    )
+    link.add_argument("left", metavar="LEFT", help="a CSV, JSON Lines or Parquet table")
+    link.add_argument("right", metavar="RIGHT", help="a table with the same field columns")
+    link.add_argument("--on", type=_names, required=True, metavar="COL[,COL...]", help="the fields to compare")
+    link.add_argument(
+        "--scorer",
+        type=_scorer_names,
+        metavar="NAME[,NAME...]",
+        help="one for all fields or one per field, from: "
+        + ", ".join([_linkage.AUTO, *_linkage.SCORERS])
+        + "; auto (default): levenshtein for fields without letters (codes, numbers, dates), jaro_winkler otherwise",
+    )
+    link.add_argument(
+        "--weights",
+        type=_weights,
+        metavar="W[,W...]",
+        help="one per field, or 'auto' (default): log2(1/u), at least 1, where u is the chance that two "
+        "random records agree exactly on the field",
+    )
+    link.add_argument("--threshold", type=_threshold, default=0.7, metavar="T", help="default: 0.7")
+    link.add_argument(
+        "--one-to-one", action="store_true", help="keep each record in at most one pair, taking pairs best first"
+    )
+    link.add_argument("--block", metavar="COL", help="compare only pairs that agree exactly on this column")
+    link.add_argument(
+        "--id", type=_names, metavar="COL[,COL]", help="id column of both tables, or left,right (default: the first)"
+    )
+    link.add_argument("--no-preprocess", action="store_true", help="compare the values as they are")
+    common(link, f"where to write the pairs {out_formats}")
+    link.set_defaults(run=run_link)
+
+    search = commands.add_parser(
+        "search",
+        help="find the best matches of one string",
+        description="Finds the choices most similar to QUERY, best first: the lines of a text file, or one "
+        "column of a table. Writes index (0-based), score and choice.",
+    )
+    search.add_argument("query", metavar="QUERY")
+    search.add_argument("choices", metavar="CHOICES-FILE", help="a text file (one choice per line) or a table")
+    search.add_argument(
+        "--scorer",
+        choices=list(_linkage.SCORERS),
+        default="jaro_winkler",
+        metavar="NAME",
+        help="one of " + ", ".join(_linkage.SCORERS) + "; default: jaro_winkler",
+    )
+    search.add_argument("--limit", type=_positive, default=5, metavar="N", help="how many matches (default 5)")
+    search.add_argument("--threshold", type=_threshold, metavar="T", help="only matches scoring at least T")
+    search.add_argument("--column", metavar="NAME", help="the column of a table (default: the first)")
+    search.add_argument("--no-preprocess", action="store_true", help="compare the strings as they are")
+    common(search, f"where to write the matches {out_formats}")
+    search.set_defaults(run=run_search)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    try:
+        args = build_parser().parse_args(argv)
+        return int(args.run(args))
+    except (UsageError, TableError) as error:
+        print(f"vornkit {args.command}: error: {error}", file=sys.stderr)
+        return EXIT_USAGE
+    except KeyboardInterrupt:
+        print("vornkit: interrupted", file=sys.stderr)
+        return EXIT_INTERRUPTED
+    except BrokenPipeError:
+        # The reader of stdout went away (e.g. '| head'): not an error of ours.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
