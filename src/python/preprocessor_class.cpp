@@ -158,7 +158,7 @@ PyType_Slot preprocessor_slots[] = {
 
 PyType_Spec preprocessor_spec = {
     "builtins.Preprocessor",
-    sizeof(RecordObject<Record>),
+    sizeof(PreprocessorObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_IMMUTABLETYPE,
     preprocessor_slots,

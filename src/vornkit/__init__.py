@@ -5,7 +5,22 @@ Every score vornkit returns for a pair is bit for bit what the matching
 """
 
 from vornkit import _native
+from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
+from vornkit._dedup import (
+    MinHashLSH,
+    SimHashIndex,
+    connected_components,
+    dedup,
+    lsh_band_keys,
+    lsh_params,
+    minhash_signatures,
+    signature_agreement,
+    simhash_fingerprints,
+)
 
 __all__: list[str] = []
+__all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
+__all__ += ["minhash_signatures", "simhash_fingerprints", "MinHashLSH", "SimHashIndex", "connected_components"]
+__all__ += ["dedup", "lsh_params", "lsh_band_keys", "signature_agreement"]
 
 del _native

@@ -1,14 +1,43 @@
 // The method table of vornkit._native. Each entry points into the file of
 // its concern.
+#include "dedup_native.hpp"
 #include "native.hpp"
 
 namespace vornkit::native {
+
+// collection_functions.cpp
+PyObject* scorer_info(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* apply_processor(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* cdist(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* cpdist(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* topk(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* threshold_join(PyObject*, PyObject* const*, Py_ssize_t);
+
 namespace {
 
 PyObject* abi_version(PyObject*, PyObject*) { return PyLong_FromLong(1); }
 
+template <class Entry>
+PyCFunction as_function(Entry* entry) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(entry));
+}
+
 PyMethodDef method_table[] = {
     {"abi_version", abi_version, METH_NOARGS, "Version of the native interface."},
+    {"scorer_info", as_function(scorer_info), METH_FASTCALL,
+     "scorer_info(scorer, scorer_kwargs, /)\n--\n\n(vorn name, is_distance) of a scorer, checking its kwargs."},
+    {"apply_processor", as_function(apply_processor), METH_FASTCALL,
+     "apply_processor(strings, processor, workers, /)\n--\n\nStrings with every text processed once."},
+    {"cdist", as_function(cdist), METH_FASTCALL,
+     "cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers, /)\n--\n\nScores of every pair into out."},
+    {"cpdist", as_function(cpdist), METH_FASTCALL,
+     "cpdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers, /)\n--\n\nScores of aligned pairs into out."},
+    {"topk", as_function(topk), METH_FASTCALL,
+     "topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers, /)\n--\n\n"
+     "The k best choices of each query."},
+    {"threshold_join", as_function(threshold_join), METH_FASTCALL,
+     "threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers, /)\n--\n\n"
+     "Every pair within the cutoff, as three bytearrays."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -16,6 +45,11 @@ PyMethodDef method_table[] = {
 
 PyMethodDef* methods() { return method_table; }
 
-int exec_module(PyObject*) { return 0; }
+int exec_module(PyObject* module) {
+    PyTypeObject* type = strings_type();
+    if (type == nullptr) return -1;
+    if (add_dedup_functions(module) != 0) return -1;
+    return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
+}
 
 }  // namespace vornkit::native

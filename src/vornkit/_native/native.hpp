@@ -4,12 +4,121 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "collection/arrow_c_data.hpp"
+#include "collection/pair_scorer.hpp"
+#include "collection/parallel.hpp"
+#include "collection/string_column.hpp"
+#include "preprocess/preprocessor.hpp"
+#include "python/pyref.hpp"
+
 namespace vornkit::native {
+
+using vorn::py::PyRef;
+using vorn::collection::StringColumn;
 
 // The module's method table, null-terminated.
 PyMethodDef* methods();
 
 // Module execution step: adds types and constants.
 int exec_module(PyObject* module);
+
+// Runs a binding body; no C++ exception reaches the interpreter: an
+// allocation failure becomes MemoryError, anything else RuntimeError.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+        return nullptr;
+    }
+}
+
+// ---- strings.cpp: reading collections of strings ----
+
+// An Arrow array this extension owns; released (with the interpreter lock
+// held) when dropped.
+struct OwnedArrowArray {
+    ArrowArray array{};
+    OwnedArrowArray() = default;
+    OwnedArrowArray(const OwnedArrowArray&) = delete;
+    OwnedArrowArray& operator=(const OwnedArrowArray&) = delete;
+    ~OwnedArrowArray() {
+        if (array.release != nullptr) array.release(&array);
+    }
+};
+
+// A column of strings and everything that keeps its memory alive: the
+// Python str objects, the Arrow arrays, or owned copies (processed text).
+struct StringInput {
+    StringColumn column;
+    PyRef items;  // tuple of the original elements, for list-like inputs
+    std::vector<std::unique_ptr<OwnedArrowArray>> arrays;
+    std::vector<std::string> owned;
+    PyRef origin;  // for processed text: the Strings object it was made from
+};
+
+// Reads a collection of strings: a list, tuple or other iterable of str
+// (None, float NaN and pandas.NA are nulls), a 1-D NumPy array of str
+// (object, str_ or StringDType), a pandas Series, or anything with the Arrow
+// PyCapsule interface (__arrow_c_stream__ / __arrow_c_array__) holding
+// utf8, large_utf8 or string_view values. `name` is used in messages, e.g.
+// "TypeError: choices[3] must be str or None, not 'int'". Returns false with
+// an exception set.
+bool read_strings(PyObject* object, const char* name, StringInput& out);
+
+// The Python type vornkit._native.Strings: an immutable StringInput.
+// read_strings(obj, name) returns one; C++ code gets its column with
+// strings_input().
+PyTypeObject* strings_type();
+PyObject* new_strings_object(std::unique_ptr<StringInput> input);
+// The input of a Strings object, or nullptr with TypeError set.
+const StringInput* strings_input(PyObject* object);
+
+// ---- scorer_table.cpp: vorn's pairwise functions ----
+
+// The core scorer behind one of vorn's pairwise functions (identity with
+// the function objects of the imported vorn module), its size parameters
+// taken from `kwargs` (a dict or None). Returns false with TypeError for
+// any other callable or an unexpected or missing parameter, the conversion's
+// error for a bad value, ValueError for a window size of 0.
+bool convert_scorer(PyObject* scorer, PyObject* kwargs, vorn::collection::ScorerConfig& out);
+// The vorn function name of a scorer kind (for messages).
+const char* scorer_name(vorn::collection::ScorerKind kind);
+
+// ---- processor.cpp: vorn.Preprocessor objects ----
+
+// Copies the pipeline record of a vorn.Preprocessor instance (or of a
+// subclass instance); TypeError for anything else.
+bool convert_processor(PyObject* object, vorn::preprocess::Preprocessor& out);
+
+// A new StringInput holding the processed text of every string of `input`
+// (nulls stay null), computed once per string on up to `workers` threads
+// with the interpreter lock released. Returns nullptr with an exception set.
+std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::preprocess::Preprocessor& config,
+                                             std::size_t workers);
+
+// ---- run.cpp: running without the interpreter lock ----
+
+// Runs parallel_for with the interpreter lock released. The calling thread
+// takes the lock back about every 50 ms to check for signals (Ctrl-C); when
+// a handler raises, the run stops, every thread is joined and false is
+// returned with that exception set. Must be called with the lock held.
+// C++ exceptions from the body (std::bad_alloc) propagate after joining.
+bool run_released(std::size_t n_items, std::size_t chunk, std::size_t workers,
+                  const vorn::collection::ChunkBody& body);
+
+// Converts the `workers` argument: -1 for every core, or a positive count;
+// ValueError otherwise.
+bool convert_workers(PyObject* object, std::size_t& out);
 
 }  // namespace vornkit::native

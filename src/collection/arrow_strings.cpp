@@ -1,0 +1,151 @@
+// Arrow string layouts: offsets (int32 or int64) into one data buffer, or
+// 16-byte views holding short strings inline and longer ones as (buffer,
+// offset) into variadic data buffers.
+#include "collection/arrow_strings.hpp"
+
+#include <cstring>
+#include <string_view>
+
+namespace vorn::collection {
+
+Expected<ArrowStringLayout, ArrowReadError> arrow_string_layout(const ArrowSchema& schema) {
+    const std::string_view format = schema.format == nullptr ? "" : schema.format;
+    if (schema.dictionary == nullptr) {
+        if (format == "u") return ArrowStringLayout::utf8;
+        if (format == "U") return ArrowStringLayout::large_utf8;
+        if (format == "vu") return ArrowStringLayout::utf8_view;
+    }
+    std::string message = "expected an Arrow array of strings (utf8, large_utf8 or string_view), got format '";
+    message += format;
+    message += schema.dictionary != nullptr ? "' with a dictionary" : "'";
+    return ArrowReadError{std::move(message)};
+}
+
+bool is_valid_utf8(std::string_view bytes) noexcept {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char lead = s[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;  // no surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (n - i < length || s[i + 1] < low || s[i + 1] > high) return false;
+        for (std::size_t k = 2; k < length; ++k)
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+namespace {
+
+ArrowReadError bad_value(std::size_t index, const char* what) {
+    return ArrowReadError{"Arrow string at position " + std::to_string(index) + " " + what};
+}
+
+bool is_set(const void* bitmap, std::int64_t bit) noexcept {
+    return (static_cast<const std::uint8_t*>(bitmap)[bit / 8] >> (bit % 8) & 1) != 0;
+}
+
+template <class Offset>
+Expected<bool, ArrowReadError> append_offsets(const ArrowArray& array, StringColumn& column) {
+    if (array.n_buffers != 3) return ArrowReadError{"malformed Arrow string array: expected 3 buffers"};
+    const void* validity = array.null_count == 0 ? nullptr : array.buffers[0];
+    const auto* offsets = static_cast<const Offset*>(array.buffers[1]);
+    const char* data = static_cast<const char*>(array.buffers[2]);
+    if (array.length > 0 && offsets == nullptr) return ArrowReadError{"malformed Arrow string array: no offsets"};
+    for (std::int64_t k = 0; k < array.length; ++k) {
+        const std::size_t index = column.size();
+        const std::int64_t slot = array.offset + k;
+        if (validity != nullptr && !is_set(validity, slot)) {
+            column.push_null();
+            continue;
+        }
+        const Offset begin = offsets[slot], end = offsets[slot + 1];
+        if (begin < 0 || end < begin) return bad_value(index, "has invalid offsets");
+        if (end > begin && data == nullptr) return bad_value(index, "has no data buffer");
+        const std::string_view value(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin));
+        if (!is_valid_utf8(value)) return bad_value(index, "is not valid UTF-8");
+        column.push_back(value);
+    }
+    return true;
+}
+
+Expected<bool, ArrowReadError> append_views(const ArrowArray& array, StringColumn& column) {
+    // validity, views, the variadic data buffers, their sizes (int64 each)
+    if (array.n_buffers < 3) return ArrowReadError{"malformed Arrow string_view array: too few buffers"};
+    const std::int64_t n_data = array.n_buffers - 3;
+    const void* validity = array.null_count == 0 ? nullptr : array.buffers[0];
+    const auto* views = static_cast<const std::uint8_t*>(array.buffers[1]);
+    const auto* sizes = static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
+    if (array.length > 0 && views == nullptr) return ArrowReadError{"malformed Arrow string_view array: no views"};
+    for (std::int64_t k = 0; k < array.length; ++k) {
+        const std::size_t index = column.size();
+        const std::int64_t slot = array.offset + k;
+        if (validity != nullptr && !is_set(validity, slot)) {
+            column.push_null();
+            continue;
+        }
+        const std::uint8_t* view = views + 16 * slot;
+        std::int32_t length;
+        std::memcpy(&length, view, 4);
+        if (length < 0) return bad_value(index, "has a negative length");
+        std::string_view value;
+        if (length <= 12) {
+            value = std::string_view(reinterpret_cast<const char*>(view + 4), static_cast<std::size_t>(length));
+        } else {
+            std::int32_t buffer, offset;
+            std::memcpy(&buffer, view + 8, 4);
+            std::memcpy(&offset, view + 12, 4);
+            if (buffer < 0 || buffer >= n_data || offset < 0 || array.buffers[2 + buffer] == nullptr ||
+                (sizes != nullptr && std::int64_t{offset} + length > sizes[buffer]))
+                return bad_value(index, "points outside its data buffers");
+            value = std::string_view(static_cast<const char*>(array.buffers[2 + buffer]) + offset,
+                                     static_cast<std::size_t>(length));
+        }
+        if (!is_valid_utf8(value)) return bad_value(index, "is not valid UTF-8");
+        column.push_back(value);
+    }
+    return true;
+}
+
+}  // namespace
+
+Expected<bool, ArrowReadError> append_arrow_strings(ArrowStringLayout layout, const ArrowArray& array,
+                                                    StringColumn& column) {
+    if (array.length < 0 || array.offset < 0) return ArrowReadError{"malformed Arrow array: negative length"};
+    if (array.length > 0 && array.buffers == nullptr) return ArrowReadError{"malformed Arrow array: no buffers"};
+    switch (layout) {
+        case ArrowStringLayout::utf8: return append_offsets<std::int32_t>(array, column);
+        case ArrowStringLayout::large_utf8: return append_offsets<std::int64_t>(array, column);
+        case ArrowStringLayout::utf8_view: return append_views(array, column);
+    }
+    return true;
+}
+
+}  // namespace vorn::collection

@@ -1,0 +1,337 @@
+// Drivers: tiles of rows x columns are the chunks of the thread pool.
+// Scores of a tile go to a small buffer, get the cutoff applied and are
+// then stored, converted, into the output (cdist), offered to per-worker
+// top-k heaps (topk) or collected per tile (threshold_join).
+#include "collection/batch.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vorn::collection {
+namespace {
+
+// Target work per chunk, in pairs of short texts (about a millisecond).
+constexpr std::size_t kPairsPerChunk = 16384;
+
+template <class T>
+void convert_into(const double* values, std::size_t n, T* out) {
+    for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<T>(values[k]);
+}
+
+template <class T>
+void convert_into(const std::int64_t* values, std::size_t n, T* out) {
+    for (std::size_t k = 0; k < n; ++k) out[k] = static_cast<T>(values[k]);
+}
+
+// Stores n values at element `offset` of the output. Similarities go only
+// to floating outputs (the binding refuses integer ones).
+void store(const double* values, std::size_t n, Output out, std::size_t offset) {
+    if (out.type == OutputType::float32) return convert_into(values, n, static_cast<float*>(out.data) + offset);
+    convert_into(values, n, static_cast<double*>(out.data) + offset);
+}
+
+void store(const std::int64_t* values, std::size_t n, Output out, std::size_t offset) {
+    switch (out.type) {
+        case OutputType::float64: return convert_into(values, n, static_cast<double*>(out.data) + offset);
+        case OutputType::float32: return convert_into(values, n, static_cast<float*>(out.data) + offset);
+        case OutputType::int64: return convert_into(values, n, static_cast<std::int64_t*>(out.data) + offset);
+        case OutputType::int32: return convert_into(values, n, static_cast<std::int32_t*>(out.data) + offset);
+        case OutputType::int16: return convert_into(values, n, static_cast<std::int16_t*>(out.data) + offset);
+        case OutputType::int8: return convert_into(values, n, static_cast<std::int8_t*>(out.data) + offset);
+        case OutputType::uint64: return convert_into(values, n, static_cast<std::uint64_t*>(out.data) + offset);
+        case OutputType::uint32: return convert_into(values, n, static_cast<std::uint32_t*>(out.data) + offset);
+        case OutputType::uint16: return convert_into(values, n, static_cast<std::uint16_t*>(out.data) + offset);
+        case OutputType::uint8: return convert_into(values, n, static_cast<std::uint8_t*>(out.data) + offset);
+    }
+}
+
+void apply_cutoff(double* values, std::size_t n, const Cutoff& cutoff) {
+    if (!cutoff.similarity) return;
+    for (std::size_t k = 0; k < n; ++k)
+        if (values[k] < *cutoff.similarity) values[k] = 0.0;
+}
+
+void apply_cutoff(std::int64_t* values, std::size_t n, const Cutoff& cutoff) {
+    if (!cutoff.distance) return;
+    for (std::size_t k = 0; k < n; ++k)
+        if (values[k] > *cutoff.distance) values[k] = *cutoff.distance + 1;
+}
+
+// Whether a score takes part in a search: no null, within the cutoff.
+bool qualifies(double similarity, const Cutoff& cutoff) {
+    return !std::isnan(similarity) && (!cutoff.similarity || similarity >= *cutoff.similarity);
+}
+
+bool qualifies(std::int64_t distance, const Cutoff& cutoff) {
+    return distance >= 0 && (!cutoff.distance || distance <= *cutoff.distance);
+}
+
+// The tiling of an n_a x n_b matrix into chunks of about `pairs` pairs.
+struct Tiling {
+    std::size_t rows, cols;  // tile size
+    std::size_t row_tiles, col_tiles;
+
+    // Tiles of up to kTileRows queries: the kernels prepare a block of
+    // choices once for all the tile's queries.
+    static constexpr std::size_t kTileRows = 64;
+
+    Tiling(std::size_t n_a, std::size_t n_b, std::size_t pairs) {
+        rows = std::clamp<std::size_t>(std::min(n_a, kTileRows), 1, pairs);
+        cols = std::clamp<std::size_t>(pairs / rows, 1, std::max<std::size_t>(n_b, 1));
+        rows = std::clamp<std::size_t>(pairs / cols, 1, std::max<std::size_t>(n_a, 1));
+        row_tiles = (n_a + rows - 1) / rows;
+        col_tiles = (n_b + cols - 1) / cols;
+    }
+    std::size_t count() const { return row_tiles * col_tiles; }
+};
+
+struct Tile {
+    std::size_t r0, r1, c0, c1;
+};
+
+Tile tile_at(const Tiling& tiling, std::size_t t, std::size_t n_a, std::size_t n_b) {
+    const std::size_t rt = t / tiling.col_tiles, ct = t % tiling.col_tiles;
+    const std::size_t r0 = rt * tiling.rows, c0 = ct * tiling.cols;
+    return {r0, std::min(n_a, r0 + tiling.rows), c0, std::min(n_b, c0 + tiling.cols)};
+}
+
+std::int64_t max_distance(const Cutoff& cutoff) { return cutoff.distance.value_or(kUnbounded); }
+
+// Scores of a tile into `buffer` (row stride = tile width), cutoff applied.
+template <class Value>
+void score_tile(const PairScorer& scorer, const Tile& tile, std::vector<Value>& buffer, const Cutoff& cutoff,
+                const ChunkContext& context) {
+    const std::size_t width = tile.c1 - tile.c0;
+    buffer.resize((tile.r1 - tile.r0) * width);
+    if constexpr (std::is_same_v<Value, double>) {
+        scorer.similarity_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, context);
+    } else {
+        scorer.distance_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, max_distance(cutoff),
+                              context);
+    }
+    apply_cutoff(buffer.data(), buffer.size(), cutoff);
+}
+
+template <class Value>
+bool cdist_of(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, Output out, std::size_t n_a,
+              std::size_t n_b, std::size_t pairs) {
+    const Tiling tiling(n_a, n_b, pairs);
+    return run(tiling.count(), 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+        thread_local std::vector<Value> buffer;
+        for (std::size_t t = begin; t < end; ++t) {
+            const Tile tile = tile_at(tiling, t, n_a, n_b);
+            score_tile(scorer, tile, buffer, cutoff, context);
+            const std::size_t width = tile.c1 - tile.c0;
+            for (std::size_t i = tile.r0; i < tile.r1; ++i)
+                store(buffer.data() + (i - tile.r0) * width, width, out, i * n_b + tile.c0);
+        }
+    });
+}
+
+template <class Value>
+bool cpdist_of(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, Output out, std::size_t n,
+               std::size_t pairs) {
+    return run(n, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+        std::vector<Value> buffer(end - begin);
+        for (std::size_t i = begin; i < end && !context.stop_requested(); ++i) {
+            if constexpr (std::is_same_v<Value, double>) {
+                buffer[i - begin] = scorer.similarity(i, i);
+            } else {
+                buffer[i - begin] = scorer.distance(i, i, max_distance(cutoff));
+            }
+        }
+        apply_cutoff(buffer.data(), buffer.size(), cutoff);
+        store(buffer.data(), buffer.size(), out, begin);
+    });
+}
+
+// A search candidate; `better` orders by score (higher similarity, lower
+// distance) and then by lower index.
+struct Candidate {
+    double score;
+    std::int64_t index;
+};
+
+template <class Value>
+bool better(const Candidate& x, const Candidate& y) {
+    if (x.score != y.score) return std::is_same_v<Value, double> ? x.score > y.score : x.score < y.score;
+    return x.index < y.index;
+}
+
+template <class Value>
+bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
+             std::int64_t* indices, Output scores, std::size_t n_a, std::size_t n_b, std::size_t pairs) {
+    // One bounded heap per worker and query, its worst candidate on top.
+    std::vector<Candidate> heaps(workers * n_a * k);
+    std::vector<std::size_t> heap_sizes(workers * n_a, 0);
+    const Tiling tiling(n_a, n_b, pairs);
+    const bool completed = run(tiling.count(), 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+        thread_local std::vector<Value> buffer;
+        for (std::size_t t = begin; t < end; ++t) {
+            const Tile tile = tile_at(tiling, t, n_a, n_b);
+            score_tile(scorer, tile, buffer, Cutoff{}, context);
+            const std::size_t width = tile.c1 - tile.c0;
+            for (std::size_t i = tile.r0; i < tile.r1; ++i) {
+                const std::size_t slot = context.worker() * n_a + i;
+                Candidate* heap = heaps.data() + slot * k;
+                std::size_t& size = heap_sizes[slot];
+                for (std::size_t j = tile.c0; j < tile.c1; ++j) {
+                    const Value value = buffer[(i - tile.r0) * width + (j - tile.c0)];
+                    if (!qualifies(value, cutoff)) continue;
+                    const Candidate candidate{static_cast<double>(value), static_cast<std::int64_t>(j)};
+                    if (size < k) {
+                        heap[size++] = candidate;
+                        std::push_heap(heap, heap + size, better<Value>);
+                    } else if (better<Value>(candidate, heap[0])) {
+                        std::pop_heap(heap, heap + size, better<Value>);
+                        heap[size - 1] = candidate;
+                        std::push_heap(heap, heap + size, better<Value>);
+                    }
+                }
+            }
+        }
+    });
+    if (!completed) return false;
+    std::vector<Candidate> merged;
+    std::vector<Value> row_scores(k);
+    for (std::size_t i = 0; i < n_a; ++i) {
+        merged.clear();
+        for (std::size_t w = 0; w < workers; ++w) {
+            const std::size_t slot = w * n_a + i;
+            merged.insert(merged.end(), heaps.begin() + slot * k, heaps.begin() + slot * k + heap_sizes[slot]);
+        }
+        std::sort(merged.begin(), merged.end(), better<Value>);
+        for (std::size_t r = 0; r < k; ++r) {
+            const bool found = r < merged.size();
+            indices[i * k + r] = found ? merged[r].index : -1;
+            if constexpr (std::is_same_v<Value, double>) {
+                row_scores[r] = found ? merged[r].score : kNullSimilarity;
+            } else {
+                row_scores[r] = found ? static_cast<std::int64_t>(merged[r].score) : kNullDistance;
+            }
+        }
+        store(row_scores.data(), k, scores, i * k);
+    }
+    return true;
+}
+
+template <class Value>
+struct Match {
+    std::int64_t i, j;
+    Value score;
+};
+
+template <class Value>
+std::optional<JoinResult> join_of(const PairScorer& scorer, bool self_join, const Runner& run, const Cutoff& cutoff,
+                                  std::size_t n_a, std::size_t n_b, std::size_t pairs) {
+    // A self-join visits only tiles on or above the diagonal, so its tiles
+    // are square.
+    Tiling tiling(n_a, n_b, pairs);
+    std::vector<std::pair<std::size_t, std::size_t>> upper_tiles;
+    if (self_join) {
+        const auto side = static_cast<std::size_t>(std::max(16.0, std::sqrt(static_cast<double>(pairs))));
+        tiling = Tiling(n_a, n_b, side * side);
+        tiling.rows = tiling.cols = std::min(side, std::max<std::size_t>(n_b, 1));
+        tiling.row_tiles = tiling.col_tiles = (n_a + tiling.rows - 1) / tiling.rows;
+        for (std::size_t rt = 0; rt < tiling.row_tiles; ++rt)
+            for (std::size_t ct = rt; ct < tiling.col_tiles; ++ct) upper_tiles.emplace_back(rt, ct);
+    }
+    const std::size_t n_tiles = self_join ? upper_tiles.size() : tiling.count();
+    std::vector<std::vector<Match<Value>>> found(n_tiles);
+    const bool completed = run(n_tiles, 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+        thread_local std::vector<Value> buffer;
+        for (std::size_t t = begin; t < end; ++t) {
+            Tile tile;
+            if (self_join) {
+                const auto [rt, ct] = upper_tiles[t];
+                tile = {rt * tiling.rows, std::min(n_a, (rt + 1) * tiling.rows), ct * tiling.cols,
+                        std::min(n_b, (ct + 1) * tiling.cols)};
+            } else {
+                tile = tile_at(tiling, t, n_a, n_b);
+            }
+            score_tile(scorer, tile, buffer, Cutoff{}, context);
+            const std::size_t width = tile.c1 - tile.c0;
+            for (std::size_t i = tile.r0; i < tile.r1; ++i)
+                for (std::size_t j = self_join ? std::max(tile.c0, i + 1) : tile.c0; j < tile.c1; ++j) {
+                    const Value value = buffer[(i - tile.r0) * width + (j - tile.c0)];
+                    if (qualifies(value, cutoff))
+                        found[t].push_back({static_cast<std::int64_t>(i), static_cast<std::int64_t>(j), value});
+                }
+        }
+    });
+    if (!completed) return std::nullopt;
+    std::vector<Match<Value>> all;
+    std::size_t total = 0;
+    for (const auto& matches : found) total += matches.size();
+    all.reserve(total);
+    for (auto& matches : found) {
+        all.insert(all.end(), matches.begin(), matches.end());
+        std::vector<Match<Value>>().swap(matches);
+    }
+    auto by_position = [](const Match<Value>& x, const Match<Value>& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; };
+    if (!std::is_sorted(all.begin(), all.end(), by_position)) std::sort(all.begin(), all.end(), by_position);
+    JoinResult result;
+    result.i.reserve(total);
+    result.j.reserve(total);
+    for (const Match<Value>& match : all) {
+        result.i.push_back(match.i);
+        result.j.push_back(match.j);
+        if constexpr (std::is_same_v<Value, double>) {
+            result.similarity.push_back(match.score);
+        } else {
+            result.distance.push_back(match.score);
+        }
+    }
+    return result;
+}
+
+double mean_length(const StringColumn& column) {
+    if (column.empty()) return 0.0;
+    double total = 0.0;
+    for (std::string_view value : column.values()) total += static_cast<double>(value.size());
+    return total / static_cast<double>(column.size());
+}
+
+}  // namespace
+
+std::size_t pairs_per_chunk(const StringColumn& a, const StringColumn& b) noexcept {
+    const double la = mean_length(a), lb = mean_length(b);
+    const double cost = 1.0 + la * lb / 4096.0 + (la + lb) / 64.0;
+    return static_cast<std::size_t>(std::max(1.0, static_cast<double>(kPairsPerChunk) / cost));
+}
+
+bool cdist(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, Output out) {
+    const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
+    const std::size_t pairs = scorer.pairs_per_chunk();
+    if (is_distance(scorer.config().kind)) return cdist_of<std::int64_t>(scorer, run, cutoff, out, n_a, n_b, pairs);
+    return cdist_of<double>(scorer, run, cutoff, out, n_a, n_b, pairs);
+}
+
+bool cpdist(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, Output out) {
+    const std::size_t n = std::min(scorer.rows(), scorer.columns());
+    const std::size_t pairs = scorer.pairs_per_chunk();
+    if (is_distance(scorer.config().kind)) return cpdist_of<std::int64_t>(scorer, run, cutoff, out, n, pairs);
+    return cpdist_of<double>(scorer, run, cutoff, out, n, pairs);
+}
+
+bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
+          std::int64_t* indices, Output scores) {
+    const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
+    if (k == 0 || n_a == 0) return true;
+    workers = std::max<std::size_t>(workers, 1);
+    const std::size_t pairs = scorer.pairs_per_chunk();
+    if (is_distance(scorer.config().kind))
+        return topk_of<std::int64_t>(scorer, k, run, workers, cutoff, indices, scores, n_a, n_b, pairs);
+    return topk_of<double>(scorer, k, run, workers, cutoff, indices, scores, n_a, n_b, pairs);
+}
+
+std::optional<JoinResult> threshold_join(const PairScorer& scorer, bool self_join, const Runner& run,
+                                         const Cutoff& cutoff) {
+    const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
+    const std::size_t pairs = scorer.pairs_per_chunk();
+    if (is_distance(scorer.config().kind))
+        return join_of<std::int64_t>(scorer, self_join, run, cutoff, n_a, n_b, pairs);
+    return join_of<double>(scorer, self_join, run, cutoff, n_a, n_b, pairs);
+}
+
+}  // namespace vorn::collection

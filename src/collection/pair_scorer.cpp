@@ -1,0 +1,215 @@
+// Pair scores over two columns. Levenshtein and Jaro-Winkler go through
+// one block function each, which is where faster kernels plug in; the
+// other scorers run their function per pair, on signatures and
+// fingerprints computed once per string.
+#include "collection/pair_scorer.hpp"
+
+#include <algorithm>
+#include <new>
+#include <span>
+
+#include "algo/bm25.hpp"
+#include "algo/hamming.hpp"
+#include "algo/jaccard.hpp"
+#include "algo/jaro_winkler.hpp"
+#include "algo/levenshtein.hpp"
+#include "algo/minhash.hpp"
+#include "algo/simhash.hpp"
+#include "algo/tfidf.hpp"
+#include "collection/batch.hpp"
+#include "text/utf8.hpp"
+
+namespace vorn::collection {
+namespace {
+
+using Views = std::span<const std::string_view>;
+
+// Every block of Levenshtein distances of the collection layer is computed
+// here: each query's masks are built once and reused against every choice.
+// A distance above max_distance is reported as max_distance + 1.
+void levenshtein_block(Views queries, Views choices, std::int64_t* out, std::size_t stride,
+                       std::int64_t max_distance) {
+    const auto bound = static_cast<std::uint64_t>(max_distance);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const algo::CachedLevenshtein pattern(queries[i]);
+        for (std::size_t j = 0; j < choices.size(); ++j)
+            out[i * stride + j] = static_cast<std::int64_t>(pattern.distance(choices[j], bound));
+    }
+}
+
+// Every block of Jaro-Winkler similarities of the collection layer is
+// computed here, in the same way.
+void jaro_winkler_block(Views queries, Views choices, double* out, std::size_t stride) {
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const algo::CachedJaroWinkler pattern(queries[i]);
+        for (std::size_t j = 0; j < choices.size(); ++j) out[i * stride + j] = pattern.similarity(choices[j]);
+    }
+}
+
+// levenshtein_similarity from the distance: 1.0 for two empty texts,
+// otherwise 1.0 - d / m with m the larger character count.
+double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b) {
+    const std::size_t m = std::max(count_a, count_b);
+    if (m == 0) return 1.0;
+    return 1.0 - static_cast<double>(distance) / static_cast<double>(m);
+}
+
+// Hamming over texts of different lengths: the shorter one is padded with
+// a character that matches nothing, so every missing position counts as
+// one difference and the similarity divides by the longer length. Equal
+// lengths give exactly the values of the Hamming functions.
+std::int64_t padded_hamming_distance(std::string_view a, std::string_view b) {
+    if (auto d = algo::hamming_distance(a, b)) return static_cast<std::int64_t>(*d);
+    std::size_t pa = 0, pb = 0;
+    std::int64_t distance = 0;
+    while (pa < a.size() && pb < b.size()) distance += utf8::decode(a, pa) != utf8::decode(b, pb);
+    return distance + static_cast<std::int64_t>(utf8::count_chars(a.substr(pa)) + utf8::count_chars(b.substr(pb)));
+}
+
+double padded_hamming_similarity(std::string_view a, std::string_view b) {
+    if (auto s = algo::hamming_similarity(a, b)) return *s;
+    const std::size_t n = std::max(utf8::count_chars(a), utf8::count_chars(b));
+    return 1.0 - static_cast<double>(padded_hamming_distance(a, b)) / static_cast<double>(n);
+}
+
+bool uses_signatures(ScorerKind kind) {
+    return kind == ScorerKind::minhash_similarity || kind == ScorerKind::simhash_similarity;
+}
+
+}  // namespace
+
+Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config) {
+    const bool windowed = config.kind == ScorerKind::jaccard_similarity || uses_signatures(config.kind);
+    if (windowed && config.size == 0) return kZeroWindow;
+    return true;
+}
+
+PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b)
+    : config_(config), a_(a), b_(b), same_(&a == &b) {
+    if (!uses_signatures(config.kind)) return;
+    const std::size_t width = config.kind == ScorerKind::minhash_similarity ? config.num_hashes : 1;
+    const std::size_t n_b = same_ ? 0 : b.size();
+    if (width != 0 && std::max(a.size(), n_b) > std::numeric_limits<std::size_t>::max() / 8 / width)
+        throw std::bad_alloc();
+    signatures_a_.resize(a.size() * width);
+    signatures_b_.resize(n_b * width);
+    prepare_count_ = a.size() + n_b;
+}
+
+void PairScorer::prepare(std::size_t begin, std::size_t end) {
+    const bool minhash = config_.kind == ScorerKind::minhash_similarity;
+    const std::size_t width = minhash ? config_.num_hashes : 1;
+    for (std::size_t item = begin; item < end; ++item) {
+        const bool in_a = item < a_.size();
+        const StringColumn& column = in_a ? a_ : b_;
+        const std::size_t i = in_a ? item : item - a_.size();
+        if (column.is_null(i)) continue;
+        std::uint64_t* out = (in_a ? signatures_a_ : signatures_b_).data() + i * width;
+        if (minhash) {
+            auto signature = algo::minhash_signature(column[i], config_.size, config_.num_hashes);
+            std::copy(signature->begin(), signature->end(), out);  // size checked by check_scorer
+        } else {
+            *out = *algo::simhash_fingerprint(column[i], config_.size);
+        }
+    }
+}
+
+std::size_t PairScorer::pairs_per_chunk() const noexcept { return collection::pairs_per_chunk(a_, b_); }
+
+double PairScorer::fingerprint_similarity(std::size_t i, std::size_t j) const {
+    const auto& signatures_b = same_ ? signatures_a_ : signatures_b_;
+    if (config_.kind == ScorerKind::simhash_similarity)
+        return algo::simhash_fingerprint_similarity(signatures_a_[i], signatures_b[j]);
+    const std::size_t width = config_.num_hashes;
+    return algo::minhash_signature_similarity(std::span(signatures_a_).subspan(i * width, width),
+                                              std::span(signatures_b).subspan(j * width, width));
+}
+
+double PairScorer::similarity(std::size_t i, std::size_t j) const {
+    if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
+    const std::string_view a = a_[i], b = b_[j];
+    switch (config_.kind) {
+        case ScorerKind::levenshtein_similarity: return algo::levenshtein_similarity(a, b);
+        case ScorerKind::jaro_winkler_similarity: return algo::jaro_winkler_similarity(a, b);
+        case ScorerKind::hamming_similarity: return padded_hamming_similarity(a, b);
+        case ScorerKind::jaccard_similarity: {
+            auto s = algo::jaccard_similarity(a, b, config_.size);
+            return s ? *s : kNullSimilarity;  // size 0 is refused by check_scorer
+        }
+        case ScorerKind::jaccard_word_similarity: return algo::jaccard_word_similarity(a, b);
+        case ScorerKind::minhash_similarity:
+        case ScorerKind::simhash_similarity: return fingerprint_similarity(i, j);
+        case ScorerKind::bm25_similarity: return algo::bm25_similarity(a, b);
+        case ScorerKind::tfidf_similarity: return algo::tfidf_similarity(a, b);
+        case ScorerKind::levenshtein_distance:
+        case ScorerKind::hamming_distance: break;
+    }
+    return kNullSimilarity;
+}
+
+std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max_distance) const {
+    if (a_.is_null(i) || b_.is_null(j)) return kNullDistance;
+    const std::string_view a = a_[i], b = b_[j];
+    if (config_.kind == ScorerKind::hamming_distance)
+        return std::min(padded_hamming_distance(a, b), max_distance + 1);
+    if (max_distance >= kUnbounded) return static_cast<std::int64_t>(algo::levenshtein_distance(a, b));
+    return static_cast<std::int64_t>(
+        algo::CachedLevenshtein(a).distance(b, static_cast<std::uint64_t>(max_distance)));
+}
+
+namespace {
+
+// Marks the pairs with a null in a block of scores.
+template <class Value>
+void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t r0, std::size_t r1, std::size_t c0,
+                std::size_t c1, Value* out, std::size_t stride, Value null) {
+    if (!a.has_nulls() && !b.has_nulls()) return;
+    for (std::size_t i = r0; i < r1; ++i)
+        for (std::size_t j = c0; j < c1; ++j)
+            if (a.is_null(i) || b.is_null(j)) out[(i - r0) * stride + (j - c0)] = null;
+}
+
+}  // namespace
+
+void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
+                                  std::size_t stride, const ChunkContext& context) const {
+    const Views queries = Views(a_.values()).subspan(r0, r1 - r0);
+    const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
+    if (config_.kind == ScorerKind::jaro_winkler_similarity) {
+        jaro_winkler_block(queries, choices, out, stride);
+    } else if (config_.kind == ScorerKind::levenshtein_similarity) {
+        // Distances first (in the output's own memory), then each becomes
+        // its similarity in place.
+        static_assert(sizeof(double) == sizeof(std::int64_t));
+        auto* distances = reinterpret_cast<std::int64_t*>(out);
+        levenshtein_block(queries, choices, distances, stride, kUnbounded);
+        std::vector<std::size_t> counts_b(choices.size());
+        for (std::size_t j = 0; j < choices.size(); ++j) counts_b[j] = utf8::count_chars(choices[j]);
+        for (std::size_t i = 0; i < queries.size(); ++i) {
+            const std::size_t count_a = utf8::count_chars(queries[i]);
+            for (std::size_t j = 0; j < choices.size(); ++j) {
+                const std::int64_t d = distances[i * stride + j];
+                out[i * stride + j] = levenshtein_similarity_of(d, count_a, counts_b[j]);
+            }
+        }
+    } else {
+        for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i)
+            for (std::size_t j = c0; j < c1; ++j) out[(i - r0) * stride + (j - c0)] = similarity(i, j);
+        return;
+    }
+    fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullSimilarity);
+}
+
+void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::int64_t* out,
+                                std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const {
+    if (config_.kind == ScorerKind::levenshtein_distance) {
+        levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out,
+                          stride, max_distance);
+        fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);
+        return;
+    }
+    for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i)
+        for (std::size_t j = c0; j < c1; ++j) out[(i - r0) * stride + (j - c0)] = distance(i, j, max_distance);
+}
+
+}  // namespace vorn::collection

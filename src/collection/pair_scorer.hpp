@@ -1,0 +1,96 @@
+// Scores of pairs drawn from two string columns with one of the pairwise
+// algorithms, each exactly the value of the algorithm's own function.
+// Signatures and fingerprints are computed once per string, not per pair.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "collection/parallel.hpp"
+#include "collection/string_column.hpp"
+#include "error/vorn_error.hpp"
+
+namespace vorn::collection {
+
+enum class ScorerKind {
+    levenshtein_distance,
+    levenshtein_similarity,
+    jaro_winkler_similarity,
+    hamming_distance,
+    hamming_similarity,
+    jaccard_similarity,  // character n-grams, n = size
+    jaccard_word_similarity,
+    minhash_similarity,  // shingle size = size, num_hashes
+    simhash_similarity,  // shingle size = size
+    bm25_similarity,     // directional: the first text is the query
+    tfidf_similarity,
+};
+
+struct ScorerConfig {
+    ScorerKind kind = ScorerKind::levenshtein_distance;
+    std::uint64_t size = 0;
+    std::uint64_t num_hashes = 0;
+};
+
+// Distances are counts, lower is better; everything else is a similarity,
+// higher is better.
+constexpr bool is_distance(ScorerKind kind) noexcept {
+    return kind == ScorerKind::levenshtein_distance || kind == ScorerKind::hamming_distance;
+}
+
+// The score of a pair with a null: NaN as a similarity, -1 as a distance.
+inline constexpr double kNullSimilarity = std::numeric_limits<double>::quiet_NaN();
+inline constexpr std::int64_t kNullDistance = -1;
+
+// No bound on a distance.
+inline constexpr std::int64_t kUnbounded = std::numeric_limits<std::int64_t>::max() - 1;
+
+// Size 0 for the windowed scorers (n-grams, shingles) is refused before
+// any work starts.
+Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config);
+
+class PairScorer {
+public:
+    // `b` may be the same object as `a` (a self-join); both must outlive
+    // the scorer.
+    PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b);
+
+    const ScorerConfig& config() const noexcept { return config_; }
+    std::size_t rows() const noexcept { return a_.size(); }
+    std::size_t columns() const noexcept { return b_.size(); }
+    // Pairs per chunk of work for these texts (see batch.hpp).
+    std::size_t pairs_per_chunk() const noexcept;
+
+    // Per-string work (signatures, fingerprints) done before scoring, as
+    // items [0, prepare_count()) to be run in parallel; afterwards scoring
+    // only reads.
+    std::size_t prepare_count() const noexcept { return prepare_count_; }
+    void prepare(std::size_t begin, std::size_t end);
+
+    // Similarity of a[i] and b[j] (NaN with a null).
+    double similarity(std::size_t i, std::size_t j) const;
+    // Distance of a[i] and b[j] (-1 with a null); a distance above
+    // `max_distance` may be reported as max_distance + 1 instead.
+    std::int64_t distance(std::size_t i, std::size_t j, std::int64_t max_distance = kUnbounded) const;
+
+    // Rows [r0, r1) of a against columns [c0, c1) of b into
+    // out[(i - r0) * stride + (j - c0)], stopping between rows on request.
+    void similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
+                          std::size_t stride, const ChunkContext& context) const;
+    void distance_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::int64_t* out,
+                        std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const;
+
+private:
+    double fingerprint_similarity(std::size_t i, std::size_t j) const;
+
+    ScorerConfig config_;
+    const StringColumn& a_;
+    const StringColumn& b_;
+    bool same_ = false;
+    std::size_t prepare_count_ = 0;
+    std::vector<std::uint64_t> signatures_a_, signatures_b_;  // num_hashes per string, or one fingerprint
+};
+
+}  // namespace vorn::collection

@@ -1,0 +1,44 @@
+// A column of n UTF-8 strings, some of them null, as views into memory the
+// column does not own (a binding keeps that memory alive).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace vorn::collection {
+
+class StringColumn {
+public:
+    std::size_t size() const noexcept { return values_.size(); }
+    bool empty() const noexcept { return values_.empty(); }
+    bool has_nulls() const noexcept { return null_count_ != 0; }
+    std::size_t null_count() const noexcept { return null_count_; }
+
+    bool is_null(std::size_t i) const noexcept {
+        return i / 64 < null_bits_.size() && (null_bits_[i / 64] >> (i % 64) & 1) != 0;
+    }
+    // The empty view for a null.
+    std::string_view operator[](std::size_t i) const noexcept { return values_[i]; }
+    const std::vector<std::string_view>& values() const noexcept { return values_; }
+
+    void reserve(std::size_t n) { values_.reserve(n); }
+    void push_back(std::string_view value) { values_.push_back(value); }
+    void push_null() {
+        const std::size_t i = values_.size();
+        values_.emplace_back();
+        null_bits_.resize(i / 64 + 1, 0);
+        null_bits_[i / 64] |= std::uint64_t{1} << (i % 64);
+        ++null_count_;
+    }
+    // Replaces the value at i (not a null) with another view.
+    void set(std::size_t i, std::string_view value) noexcept { values_[i] = value; }
+
+private:
+    std::vector<std::string_view> values_;
+    std::vector<std::uint64_t> null_bits_;  // bit i set: i is null; may be shorter than needed when no null follows
+    std::size_t null_count_ = 0;
+};
+
+}  // namespace vorn::collection

@@ -1,0 +1,34 @@
+#include "index/fingerprint_batch.hpp"
+
+#include <algorithm>
+
+#include "algo/minhash.hpp"
+#include "algo/simhash.hpp"
+
+namespace vorn::index {
+
+Expected<std::size_t, InvalidArgument> minhash_signature_rows(std::span<const std::string_view> texts,
+                                                              std::size_t begin, std::size_t end,
+                                                              std::uint64_t shingle_size, std::uint64_t num_hashes,
+                                                              std::span<std::uint64_t> out) {
+    for (std::size_t i = begin; i < end; ++i) {
+        auto signature = algo::minhash_signature(texts[i], shingle_size, num_hashes);
+        if (!signature) return signature.error();
+        std::copy(signature->begin(), signature->end(), out.begin() + static_cast<std::ptrdiff_t>(i * num_hashes));
+    }
+    return end - begin;
+}
+
+Expected<std::size_t, InvalidArgument> simhash_fingerprint_rows(std::span<const std::string_view> texts,
+                                                                std::size_t begin, std::size_t end,
+                                                                std::uint64_t shingle_size,
+                                                                std::span<std::uint64_t> out) {
+    for (std::size_t i = begin; i < end; ++i) {
+        auto fingerprint = algo::simhash_fingerprint(texts[i], shingle_size);
+        if (!fingerprint) return fingerprint.error();
+        out[i] = *fingerprint;
+    }
+    return end - begin;
+}
+
+}  // namespace vorn::index

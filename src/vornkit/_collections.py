@@ -1,0 +1,261 @@
+"""Scoring and searching whole collections with vorn's pairwise functions.
+
+Rules shared by every function here:
+
+* ``scorer`` is one of vorn's pairwise functions (``vorn.levenshtein_distance``,
+  ``vorn.jaro_winkler_similarity``, ...); size parameters (``n``,
+  ``shingle_size``, ``num_hashes``) go in ``scorer_kwargs``. Every score is
+  bit for bit what that function returns for the pair.
+* ``processor`` (a ``vorn.Preprocessor``) is applied once per string.
+* Collections are lists, tuples or other iterables of ``str``, 1-D NumPy
+  arrays of strings (object, ``str_`` or ``StringDType``), pandas Series, and
+  Arrow string arrays or chunked arrays (PyArrow, Polars), which are read in
+  place through the Arrow PyCapsule interface.
+* Nulls: ``None``, float NaN, ``pandas.NA`` and Arrow nulls. A pair with a
+  null scores NaN (a distance: -1) and never appears in a search or join.
+* Hamming on texts of different lengths: the shorter text is padded with a
+  character that matches nothing, so each missing position is one
+  difference and the similarity is ``1 - distance / longer length``.
+* ``score_cutoff``: similarities below it become 0.0, distances above it
+  become ``score_cutoff + 1`` (and are computed only that far).
+* ``dtype``: float64 for similarities and int64 for distances by default;
+  float32, or for distances any integer type, on request, converted the way
+  NumPy's ``astype`` converts (so a null distance -1 wraps in unsigned types).
+* ``workers``: threads to use, -1 for every core. The interpreter lock is
+  released while scoring; Ctrl-C stops the work within about 0.1 s.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Iterable
+from typing import Any, Protocol, TypeAlias
+
+import numpy as np
+import numpy.typing as npt
+
+from vornkit import _native
+
+
+class ArrowArrayExportable(Protocol):
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
+
+
+class ArrowStreamExportable(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+
+Texts: TypeAlias = Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
+Scorer: TypeAlias = Callable[..., object]
+Score: TypeAlias = float | int
+
+_FLOAT_TYPES = (np.dtype(np.float64), np.dtype(np.float32))
+_INTEGER_TYPES = tuple(
+    np.dtype(t)
+    for t in (np.int64, np.int32, np.int16, np.int8, np.uint64, np.uint32, np.uint16, np.uint8)
+)
+
+
+def _strings(texts: object, name: str) -> Any:
+    if isinstance(texts, _native.Strings):
+        return texts
+    return _native.Strings(texts, name)
+
+
+def _prepared(texts: object, name: str, processor: object | None, workers: int) -> Any:
+    strings = _strings(texts, name)
+    if processor is not None:
+        strings = _native.apply_processor(strings, processor, workers)
+    return strings
+
+
+def _is_distance(scorer: Scorer, scorer_kwargs: dict[str, Any] | None) -> bool:
+    name, is_distance = _native.scorer_info(scorer, scorer_kwargs)
+    return bool(is_distance)
+
+
+def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any]:
+    if dtype is None:
+        return np.dtype(np.int64 if is_distance else np.float64)
+    wanted = np.dtype(dtype)
+    allowed = _FLOAT_TYPES + (_INTEGER_TYPES if is_distance else ())
+    if wanted not in allowed or not wanted.isnative:
+        kind = "distances" if is_distance else "similarities"
+        names = ", ".join(str(t) for t in allowed)
+        raise TypeError(f"dtype {wanted} cannot hold {kind}; use one of {names}")
+    return wanted
+
+
+def _pair(
+    queries: Texts, choices: Texts | None, processor: object | None, workers: int
+) -> tuple[Any, Any]:
+    a = _prepared(queries, "queries", processor, workers)
+    if choices is None or choices is queries:
+        return a, a
+    return a, _prepared(choices, "choices", processor, workers)
+
+
+def cdist(
+    queries: Texts,
+    choices: Texts,
+    *,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None = None,
+    processor: object | None = None,
+    score_cutoff: Score | None = None,
+    dtype: npt.DTypeLike | None = None,
+    workers: int = 1,
+) -> npt.NDArray[Any]:
+    """Scores of every query against every choice, shape (len(queries), len(choices))."""
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    a, b = _pair(queries, choices, processor, workers)
+    out = np.empty((len(a), len(b)), dtype=_score_dtype(is_distance, dtype))
+    _native.cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
+    return out
+
+
+def cpdist(
+    queries: Texts,
+    choices: Texts,
+    *,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None = None,
+    processor: object | None = None,
+    score_cutoff: Score | None = None,
+    dtype: npt.DTypeLike | None = None,
+    workers: int = 1,
+) -> npt.NDArray[Any]:
+    """Scores of queries[i] against choices[i], for collections of equal length."""
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    a, b = _pair(queries, choices, processor, workers)
+    out = np.empty(len(a), dtype=_score_dtype(is_distance, dtype))
+    _native.cpdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
+    return out
+
+
+def topk(
+    queries: Texts,
+    choices: Texts,
+    k: int,
+    *,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None = None,
+    processor: object | None = None,
+    score_cutoff: Score | None = None,
+    dtype: npt.DTypeLike | None = None,
+    workers: int = 1,
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[Any]]:
+    """The k best choices of each query: (indices int64[nq, k], scores[nq, k]).
+
+    Best first (highest similarity, lowest distance), ties to the lower
+    index. Rows with fewer than k qualifying choices are padded with index
+    -1 and score NaN (-1 for integer score types). Memory beyond the result
+    is a few candidates per worker and query, never the full matrix.
+    """
+    k = _count(k, "k")
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    a, b = _pair(queries, choices, processor, workers)
+    indices = np.empty((len(a), k), dtype=np.int64)
+    scores = np.empty((len(a), k), dtype=_score_dtype(is_distance, dtype))
+    _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers)
+    return indices, scores
+
+
+def extract(
+    query: str | None,
+    choices: Texts,
+    *,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None = None,
+    processor: object | None = None,
+    limit: int | None = 5,
+    score_cutoff: Score | None = None,
+    workers: int = 1,
+) -> list[tuple[Any, Score, int]]:
+    """The best choices for one query as (choice, score, index), best first.
+
+    ``limit=None`` returns every qualifying choice. A null query matches
+    nothing.
+    """
+    if query is not None and not isinstance(query, str):
+        raise TypeError(f"query must be str or None, not {type(query).__name__!r}")
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    b = _strings(choices, "choices")
+    k = len(b) if limit is None else min(_count(limit, "limit"), len(b))
+    if query is None or k == 0:
+        return []
+    a = _prepared([query], "query", processor, workers)
+    if processor is not None:
+        b = _native.apply_processor(b, processor, workers)
+    indices = np.empty((1, k), dtype=np.int64)
+    scores = np.empty((1, k), dtype=np.int64 if is_distance else np.float64)
+    _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers)
+    found = int(np.count_nonzero(indices[0] >= 0))
+    return [(b[int(j)], s, int(j)) for j, s in zip(indices[0, :found], scores[0, :found].tolist())]
+
+
+def extract_one(
+    query: str | None,
+    choices: Texts,
+    *,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None = None,
+    processor: object | None = None,
+    score_cutoff: Score | None = None,
+    workers: int = 1,
+) -> tuple[Any, Score, int] | None:
+    """The best choice for one query as (choice, score, index), or None."""
+    best = extract(
+        query,
+        choices,
+        scorer=scorer,
+        scorer_kwargs=scorer_kwargs,
+        processor=processor,
+        limit=1,
+        score_cutoff=score_cutoff,
+        workers=workers,
+    )
+    return best[0] if best else None
+
+
+def threshold_join(
+    queries: Texts,
+    choices: Texts | None = None,
+    *,
+    scorer: Scorer,
+    score_cutoff: Score,
+    scorer_kwargs: dict[str, Any] | None = None,
+    processor: object | None = None,
+    dtype: npt.DTypeLike | None = None,
+    workers: int = 1,
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64], npt.NDArray[Any]]:
+    """Every pair (i, j, score) at or beyond the cutoff, ordered by i, then j.
+
+    A similarity qualifies at or above ``score_cutoff``, a distance at or
+    below it. ``choices=None`` joins ``queries`` with itself, pairs i < j
+    only. Memory is proportional to the result, never to the matrix.
+    """
+    if score_cutoff is None:
+        raise TypeError("threshold_join() needs a score_cutoff")
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    score_dtype = _score_dtype(is_distance, dtype)
+    if choices is None:
+        a = _prepared(queries, "queries", processor, workers)
+        b = None
+    else:
+        a, b = _pair(queries, choices, processor, workers)
+    i, j, scores = _native.threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers)
+    raw = np.frombuffer(scores, dtype=np.int64 if is_distance else np.float64)
+    return (
+        np.frombuffer(i, dtype=np.int64),
+        np.frombuffer(j, dtype=np.int64),
+        raw.astype(score_dtype, copy=False),
+    )
+
+
+def _count(value: int, name: str) -> int:
+    import operator
+
+    count = operator.index(value)
+    if count < 0:
+        raise ValueError(f"{name} must not be negative")
+    return count

@@ -1,0 +1,389 @@
+// vornkit._native.MinHashIndex and SimHashIndex: the core indexes behind
+// vornkit.MinHashLSH and vornkit.SimHashIndex. Every method works with the
+// interpreter lock released and the index's own mutex held, so threads
+// may share an index.
+#include <exception>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "dedup_native.hpp"
+#include "index/minhash_lsh.hpp"
+#include "index/simhash_index.hpp"
+
+namespace vornkit::native {
+namespace {
+
+namespace ix = vorn::index;
+
+template <class Index>
+struct IndexObject {
+    PyObject_HEAD
+    Index* index;
+    std::mutex* mutex;
+};
+
+// Runs fn() on the index without the interpreter lock, under its mutex.
+template <class Index, class Fn>
+void locked(IndexObject<Index>* self, Fn&& fn) {
+    std::exception_ptr failure;
+    Py_BEGIN_ALLOW_THREADS
+    {
+        std::lock_guard guard(*self->mutex);
+        try {
+            fn(*self->index);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    Py_END_ALLOW_THREADS
+    if (failure) std::rethrow_exception(failure);
+}
+
+template <class T>
+PyObject* bytes_of(const std::vector<T>& values) {
+    return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
+                                         static_cast<Py_ssize_t>(values.size() * sizeof(T)));
+}
+
+PyObject* key_problem(const ix::KeyProblem& problem, std::span<const std::int64_t> keys) {
+    using Kind = ix::KeyProblem::Kind;
+    const long long key = problem.position < keys.size() ? keys[problem.position] : 0;
+    switch (problem.kind) {
+        case Kind::kRepeated:
+            return PyErr_Format(PyExc_ValueError, "key %lld appears more than once", key);
+        case Kind::kPresent:
+            return PyErr_Format(PyExc_ValueError, "key %lld is already in the index", key);
+        case Kind::kMissing: {
+            PyRef value(PyLong_FromLongLong(key));
+            if (value) PyErr_SetObject(PyExc_KeyError, value.get());
+            return nullptr;
+        }
+        case Kind::kTooMany:
+            break;
+    }
+    return PyErr_Format(PyExc_OverflowError, "an index holds fewer than 2**32 - 1 documents");
+}
+
+PyObject* file_problem(const ix::FileProblem& problem, PyObject* path) {
+    if (problem.os_error != 0) {
+        errno = problem.os_error;
+        return PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path);
+    }
+    return PyErr_Format(PyExc_ValueError, "%S: %s", path, std::string(problem.message).c_str());
+}
+
+// The path argument as a str (os.fspath), and its file-system bytes.
+bool convert_path(PyObject* object, PyRef& path, std::string& encoded) {
+    path = PyRef(PyOS_FSPath(object));
+    if (!path) return false;
+    PyObject* raw = nullptr;
+    if (!PyUnicode_FSConverter(path.get(), &raw)) return false;
+    PyRef bytes(raw);
+    encoded.assign(PyBytes_AS_STRING(raw), static_cast<std::size_t>(PyBytes_GET_SIZE(raw)));
+    return true;
+}
+
+template <class Index>
+void index_dealloc(PyObject* self) {
+    auto* object = reinterpret_cast<IndexObject<Index>*>(self);
+    delete object->index;
+    delete object->mutex;
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+template <class Index>
+PyObject* wrap(PyTypeObject* type, Index&& index) {
+    auto* object = reinterpret_cast<IndexObject<Index>*>(type->tp_alloc(type, 0));
+    if (object == nullptr) return nullptr;
+    object->index = new (std::nothrow) Index(std::move(index));
+    object->mutex = new (std::nothrow) std::mutex;
+    if (object->index == nullptr || object->mutex == nullptr) {
+        Py_DECREF(object);
+        return PyErr_NoMemory();
+    }
+    return reinterpret_cast<PyObject*>(object);
+}
+
+template <class Index>
+Py_ssize_t index_length(PyObject* self) {
+    std::size_t size = 0;
+    locked(reinterpret_cast<IndexObject<Index>*>(self), [&](Index& index) { size = index.size(); });
+    return static_cast<Py_ssize_t>(size);
+}
+
+template <class Index>
+PyObject* index_contains(PyObject* self, PyObject* key_object) {
+    const long long key = PyLong_AsLongLong(key_object);
+    if (key == -1 && PyErr_Occurred()) return nullptr;
+    bool found = false;
+    locked(reinterpret_cast<IndexObject<Index>*>(self), [&](Index& index) { found = index.contains(key); });
+    return PyBool_FromLong(found);
+}
+
+template <class Index>
+PyObject* index_remove(PyObject* self, PyObject* keys_object) {
+    return guarded([&]() -> PyObject* {
+        Buffer keys;
+        if (!keys.get(keys_object, false, 8, "keys")) return nullptr;
+        std::optional<ix::KeyProblem> problem;
+        locked(reinterpret_cast<IndexObject<Index>*>(self), [&](Index& index) {
+            auto removed = index.remove(keys.span<std::int64_t>());
+            if (!removed) problem = removed.error();
+        });
+        if (problem) return key_problem(*problem, keys.span<std::int64_t>());
+        Py_RETURN_NONE;
+    });
+}
+
+template <class Index>
+PyObject* index_add(PyObject* self, PyObject* args, std::size_t values_per_key) {
+    PyObject *keys_object, *values_object;
+    if (!PyArg_ParseTuple(args, "OO:add", &keys_object, &values_object)) return nullptr;
+    return guarded([&]() -> PyObject* {
+        Buffer keys, values;
+        if (!keys.get(keys_object, false, 8, "keys") || !values.get(values_object, false, 8, "values")) return nullptr;
+        if (static_cast<std::size_t>(values.view.len) != static_cast<std::size_t>(keys.view.len) * values_per_key) {
+            PyErr_SetString(PyExc_ValueError, "keys and values have mismatched sizes");
+            return nullptr;
+        }
+        std::optional<ix::KeyProblem> problem;
+        locked(reinterpret_cast<IndexObject<Index>*>(self), [&](Index& index) {
+            auto added = index.add(keys.span<std::int64_t>(), values.span<std::uint64_t>());
+            if (!added) problem = added.error();
+        });
+        if (problem) return key_problem(*problem, keys.span<std::int64_t>());
+        Py_RETURN_NONE;
+    });
+}
+
+template <class Index>
+PyObject* index_save(PyObject* self, PyObject* path_object) {
+    return guarded([&]() -> PyObject* {
+        PyRef path;
+        std::string encoded;
+        if (!convert_path(path_object, path, encoded)) return nullptr;
+        std::optional<ix::FileProblem> problem;
+        locked(reinterpret_cast<IndexObject<Index>*>(self), [&](Index& index) {
+            auto written = index.save(encoded);
+            if (!written) problem = written.error();
+        });
+        if (problem) return file_problem(*problem, path.get());
+        Py_RETURN_NONE;
+    });
+}
+
+template <class Index>
+PyObject* index_load(PyTypeObject* type, PyObject* path_object) {
+    return guarded([&]() -> PyObject* {
+        PyRef path;
+        std::string encoded;
+        if (!convert_path(path_object, path, encoded)) return nullptr;
+        std::optional<vorn::Expected<Index, ix::FileProblem>> loaded;
+        Py_BEGIN_ALLOW_THREADS
+        try {
+            loaded.emplace(Index::load(encoded));
+        } catch (const std::bad_alloc&) {
+        }
+        Py_END_ALLOW_THREADS
+        if (!loaded) return PyErr_NoMemory();
+        if (!*loaded) return file_problem(loaded->error(), path.get());
+        return wrap(type, std::move(**loaded));
+    });
+}
+
+// ---- MinHashIndex ----
+
+using LshObject = IndexObject<ix::MinHashLsh>;
+PyTypeObject* minhash_index_type = nullptr;
+PyTypeObject* simhash_index_type = nullptr;
+
+PyObject* lsh_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    double threshold, fp_weight, fn_weight;
+    unsigned long long num_hashes, bands, rows;
+    if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) {
+        PyErr_SetString(PyExc_TypeError, "MinHashIndex takes positional arguments only");
+        return nullptr;
+    }
+    if (!PyArg_ParseTuple(args, "dKKKdd:MinHashIndex", &threshold, &num_hashes, &bands, &rows, &fp_weight,
+                          &fn_weight))
+        return nullptr;
+    auto shape = ix::check_band_shape(bands, rows, num_hashes);
+    if (!shape) return set_invalid_argument(shape.error()), nullptr;
+    if (!(threshold >= 0.0 && threshold <= 1.0)) return set_invalid_argument({"threshold must be in [0, 1]"}), nullptr;
+    return guarded([&] { return wrap(type, ix::MinHashLsh({threshold, num_hashes, *shape, fp_weight, fn_weight})); });
+}
+
+PyObject* lsh_add(PyObject* self, PyObject* args) {
+    return index_add<ix::MinHashLsh>(self, args, reinterpret_cast<LshObject*>(self)->index->settings().num_hashes);
+}
+
+PyObject* lsh_query_many(PyObject* self, PyObject* signatures_object) {
+    return guarded([&]() -> PyObject* {
+        Buffer signatures;
+        if (!signatures.get(signatures_object, false, 8, "signatures")) return nullptr;
+        const std::size_t m = reinterpret_cast<LshObject*>(self)->index->settings().num_hashes;
+        const auto values = signatures.span<std::uint64_t>();
+        if (values.size() % m != 0) {
+            PyErr_SetString(PyExc_ValueError, "signatures have the wrong size");
+            return nullptr;
+        }
+        std::vector<std::int64_t> query_index, keys;
+        locked(reinterpret_cast<LshObject*>(self), [&](ix::MinHashLsh& index) {
+            for (std::size_t q = 0; q < values.size() / m; ++q) {
+                const auto found = index.query(values.subspan(q * m, m));
+                query_index.insert(query_index.end(), found.size(), static_cast<std::int64_t>(q));
+                keys.insert(keys.end(), found.begin(), found.end());
+            }
+        });
+        return Py_BuildValue("(NN)", bytes_of(query_index), bytes_of(keys));
+    });
+}
+
+PyObject* lsh_candidate_pairs(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        ix::KeyPairs pairs;
+        locked(reinterpret_cast<LshObject*>(self), [&](ix::MinHashLsh& index) { pairs = index.candidate_pairs(); });
+        return Py_BuildValue("(NN)", bytes_of(pairs.first), bytes_of(pairs.second));
+    });
+}
+
+PyObject* lsh_settings(PyObject* self, PyObject*) {
+    const ix::LshSettings& s = reinterpret_cast<LshObject*>(self)->index->settings();
+    return Py_BuildValue("(dKKKdd)", s.threshold, static_cast<unsigned long long>(s.num_hashes),
+                         static_cast<unsigned long long>(s.shape.bands), static_cast<unsigned long long>(s.shape.rows),
+                         s.fp_weight, s.fn_weight);
+}
+
+PyObject* lsh_keys(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        std::vector<std::int64_t> keys;
+        locked(reinterpret_cast<LshObject*>(self), [&](ix::MinHashLsh& index) {
+            const auto all = index.keys();
+            for (std::size_t slot = 0; slot < all.size(); ++slot)
+                if (index.alive(static_cast<std::uint32_t>(slot))) keys.push_back(all[slot]);
+        });
+        return bytes_of(keys);
+    });
+}
+
+PyObject* lsh_load(PyObject* cls, PyObject* path) {
+    return index_load<ix::MinHashLsh>(reinterpret_cast<PyTypeObject*>(cls), path);
+}
+
+PyMethodDef lsh_methods[] = {
+    {"add", lsh_add, METH_VARARGS, nullptr},
+    {"remove", index_remove<ix::MinHashLsh>, METH_O, nullptr},
+    {"contains", index_contains<ix::MinHashLsh>, METH_O, nullptr},
+    {"query_many", lsh_query_many, METH_O, nullptr},
+    {"candidate_pairs", lsh_candidate_pairs, METH_NOARGS, nullptr},
+    {"settings", lsh_settings, METH_NOARGS, nullptr},
+    {"keys", lsh_keys, METH_NOARGS, nullptr},
+    {"save", index_save<ix::MinHashLsh>, METH_O, nullptr},
+    {"load", lsh_load, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot lsh_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(lsh_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(index_dealloc<ix::MinHashLsh>)},
+    {Py_tp_methods, lsh_methods},
+    {Py_sq_length, reinterpret_cast<void*>(index_length<ix::MinHashLsh>)},
+    {0, nullptr},
+};
+
+PyType_Spec lsh_spec = {"vornkit._native.MinHashIndex", sizeof(LshObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, lsh_slots};
+
+// ---- SimHashIndex ----
+
+using SimObject = IndexObject<ix::SimHashIndex>;
+
+PyObject* sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    unsigned int max_distance;
+    if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
+        !PyArg_ParseTuple(args, "I:SimHashIndex", &max_distance)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "SimHashIndex takes positional arguments only");
+        return nullptr;
+    }
+    if (max_distance > ix::kMaxSimHashDistance)
+        return PyErr_Format(PyExc_ValueError, "max_distance must be in [0, %u]", ix::kMaxSimHashDistance);
+    return guarded([&] { return wrap(type, ix::SimHashIndex(max_distance)); });
+}
+
+PyObject* sim_add(PyObject* self, PyObject* args) { return index_add<ix::SimHashIndex>(self, args, 1); }
+
+PyObject* sim_query_many(PyObject* self, PyObject* fingerprints_object) {
+    return guarded([&]() -> PyObject* {
+        Buffer fingerprints;
+        if (!fingerprints.get(fingerprints_object, false, 8, "fingerprints")) return nullptr;
+        const auto values = fingerprints.span<std::uint64_t>();
+        std::vector<std::int64_t> query_index, keys;
+        std::vector<std::uint8_t> distances;
+        locked(reinterpret_cast<SimObject*>(self), [&](ix::SimHashIndex& index) {
+            for (std::size_t q = 0; q < values.size(); ++q) {
+                const auto found = index.query(values[q]);
+                query_index.insert(query_index.end(), found.keys.size(), static_cast<std::int64_t>(q));
+                keys.insert(keys.end(), found.keys.begin(), found.keys.end());
+                distances.insert(distances.end(), found.distances.begin(), found.distances.end());
+            }
+        });
+        return Py_BuildValue("(NNN)", bytes_of(query_index), bytes_of(keys), bytes_of(distances));
+    });
+}
+
+PyObject* sim_pairs(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        ix::KeyPairsWithDistance pairs;
+        locked(reinterpret_cast<SimObject*>(self), [&](ix::SimHashIndex& index) { pairs = index.pairs(); });
+        return Py_BuildValue("(NNN)", bytes_of(pairs.first), bytes_of(pairs.second), bytes_of(pairs.distances));
+    });
+}
+
+PyObject* sim_max_distance(PyObject* self, PyObject*) {
+    return PyLong_FromUnsignedLong(reinterpret_cast<SimObject*>(self)->index->max_distance());
+}
+
+PyObject* sim_load(PyObject* cls, PyObject* path) {
+    return index_load<ix::SimHashIndex>(reinterpret_cast<PyTypeObject*>(cls), path);
+}
+
+PyMethodDef sim_methods[] = {
+    {"add", sim_add, METH_VARARGS, nullptr},
+    {"remove", index_remove<ix::SimHashIndex>, METH_O, nullptr},
+    {"contains", index_contains<ix::SimHashIndex>, METH_O, nullptr},
+    {"query_many", sim_query_many, METH_O, nullptr},
+    {"pairs", sim_pairs, METH_NOARGS, nullptr},
+    {"max_distance", sim_max_distance, METH_NOARGS, nullptr},
+    {"save", index_save<ix::SimHashIndex>, METH_O, nullptr},
+    {"load", sim_load, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot sim_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(sim_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(index_dealloc<ix::SimHashIndex>)},
+    {Py_tp_methods, sim_methods},
+    {Py_sq_length, reinterpret_cast<void*>(index_length<ix::SimHashIndex>)},
+    {0, nullptr},
+};
+
+PyType_Spec sim_spec = {"vornkit._native.SimHashIndex", sizeof(SimObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, sim_slots};
+
+}  // namespace
+
+int add_index_types(PyObject* module) {
+    if (minhash_index_type == nullptr)
+        minhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&lsh_spec));
+    if (simhash_index_type == nullptr)
+        simhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&sim_spec));
+    if (minhash_index_type == nullptr || simhash_index_type == nullptr) return -1;
+    if (PyModule_AddObjectRef(module, "MinHashIndex", reinterpret_cast<PyObject*>(minhash_index_type)) != 0) return -1;
+    return PyModule_AddObjectRef(module, "SimHashIndex", reinterpret_cast<PyObject*>(simhash_index_type));
+}
+
+}  // namespace vornkit::native

@@ -1,0 +1,341 @@
+// Reading collections of strings. Python str elements are held by a tuple
+// made at the start (other threads may change a list while the lock is
+// released) and read as their cached UTF-8; Arrow arrays are moved out of
+// their capsules and read in place, without making Python strings.
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+#include "collection/arrow_strings.hpp"
+#include "native.hpp"
+
+namespace vornkit::native {
+namespace {
+
+namespace col = vorn::collection;
+
+bool is_null_marker(PyObject* item) {
+    if (item == Py_None) return true;
+    if (PyFloat_CheckExact(item)) return std::isnan(PyFloat_AS_DOUBLE(item));
+    // pandas.NA, without importing pandas.
+    const char* type_name = Py_TYPE(item)->tp_name;
+    return std::strcmp(type_name, "NAType") == 0 || std::strcmp(type_name, "pandas._libs.missing.NAType") == 0;
+}
+
+bool read_items(PyObject* sequence, const char* name, StringInput& out) {
+    PyRef items(PySequence_Tuple(sequence));
+    if (!items) return false;
+    const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
+    out.column.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* item = PyTuple_GET_ITEM(items.get(), i);
+        if (PyUnicode_Check(item)) {
+            Py_ssize_t size;
+            const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+            if (utf8 == nullptr) {
+                PyObject* error = PyErr_GetRaisedException();
+                PyObject* note = PyUnicode_FromFormat("while reading %s[%zd]", name, i);
+                if (note != nullptr) {
+                    PyObject* result = PyObject_CallMethod(error, "add_note", "O", note);
+                    Py_XDECREF(result);
+                    Py_DECREF(note);
+                }
+                PyErr_Clear();
+                PyErr_SetRaisedException(error);
+                return false;
+            }
+            out.column.push_back(std::string_view(utf8, static_cast<std::size_t>(size)));
+        } else if (is_null_marker(item)) {
+            out.column.push_null();
+        } else {
+            PyErr_Format(PyExc_TypeError, "%s[%zd] must be str or None, not '%.200s'", name, i, Py_TYPE(item)->tp_name);
+            return false;
+        }
+    }
+    out.items = std::move(items);
+    return true;
+}
+
+template <class Struct>
+Struct* capsule_pointer(PyObject* capsule, const char* capsule_name) {
+    return static_cast<Struct*>(PyCapsule_GetPointer(capsule, capsule_name));
+}
+
+bool raise_arrow_error(const col::ArrowReadError& error, const char* name) {
+    PyErr_Format(PyExc_TypeError, "%s: %s", name, error.message.c_str());
+    return false;
+}
+
+// Moves an array out of its capsule (leaving the capsule nothing to
+// release) and appends its strings.
+bool append_array(col::ArrowStringLayout layout, ArrowArray& source, const char* name, StringInput& out) {
+    auto owned = std::make_unique<OwnedArrowArray>();
+    owned->array = source;
+    source.release = nullptr;
+    OwnedArrowArray& held = *owned;
+    out.arrays.push_back(std::move(owned));
+    auto appended = col::append_arrow_strings(layout, held.array, out.column);
+    if (!appended) {
+        if (appended.error().message.find("UTF-8") != std::string::npos) {
+            PyErr_Format(PyExc_ValueError, "%s: %s", name, appended.error().message.c_str());
+            return false;
+        }
+        return raise_arrow_error(appended.error(), name);
+    }
+    return true;
+}
+
+bool read_arrow_array(PyObject* object, const char* name, StringInput& out) {
+    PyRef pair(PyObject_CallMethod(object, "__arrow_c_array__", nullptr));
+    if (!pair) return false;
+    if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
+        PyErr_Format(PyExc_TypeError, "%s: __arrow_c_array__ must return a pair of capsules", name);
+        return false;
+    }
+    auto* schema = capsule_pointer<ArrowSchema>(PyTuple_GET_ITEM(pair.get(), 0), "arrow_schema");
+    if (schema == nullptr) return false;
+    auto* array = capsule_pointer<ArrowArray>(PyTuple_GET_ITEM(pair.get(), 1), "arrow_array");
+    if (array == nullptr) return false;
+    auto layout = col::arrow_string_layout(*schema);
+    if (!layout) return raise_arrow_error(layout.error(), name);
+    return append_array(*layout, *array, name, out);
+}
+
+struct OwnedSchema {
+    ArrowSchema schema{};
+    ~OwnedSchema() {
+        if (schema.release != nullptr) schema.release(&schema);
+    }
+};
+
+struct OwnedStream {
+    ArrowArrayStream stream{};
+    ~OwnedStream() {
+        if (stream.release != nullptr) stream.release(&stream);
+    }
+};
+
+bool raise_stream_error(OwnedStream& owned, int code, const char* name) {
+    const char* message = owned.stream.get_last_error(&owned.stream);
+    PyErr_Format(PyExc_OSError, "%s: reading the Arrow stream failed (%s)", name,
+                 message != nullptr ? message : std::strerror(code));
+    return false;
+}
+
+bool read_arrow_stream(PyObject* object, const char* name, StringInput& out) {
+    PyRef capsule(PyObject_CallMethod(object, "__arrow_c_stream__", nullptr));
+    if (!capsule) return false;
+    auto* source = capsule_pointer<ArrowArrayStream>(capsule.get(), "arrow_array_stream");
+    if (source == nullptr) return false;
+    OwnedStream owned;
+    owned.stream = *source;
+    source->release = nullptr;
+    capsule = PyRef();
+    if (owned.stream.release == nullptr) {
+        PyErr_Format(PyExc_ValueError, "%s: the Arrow stream was already consumed", name);
+        return false;
+    }
+    OwnedSchema schema;
+    if (int code = owned.stream.get_schema(&owned.stream, &schema.schema); code != 0)
+        return raise_stream_error(owned, code, name);
+    auto layout = col::arrow_string_layout(schema.schema);
+    if (!layout) return raise_arrow_error(layout.error(), name);
+    for (;;) {
+        ArrowArray chunk{};
+        if (int code = owned.stream.get_next(&owned.stream, &chunk); code != 0)
+            return raise_stream_error(owned, code, name);
+        if (chunk.release == nullptr) return true;  // end of stream
+        if (!append_array(*layout, chunk, name, out)) return false;
+    }
+}
+
+// Errors other than a missing attribute stay set (callers check).
+bool has_attribute(PyObject* object, const char* attribute) {
+    PyRef value(PyObject_GetAttrString(object, attribute));
+    if (value) return true;
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+    return false;
+}
+
+// pandas: arrow-backed values go through Arrow; others through a NumPy
+// object array.
+bool read_pandas(PyObject* series, const char* name, StringInput& out) {
+    PyRef values(PyObject_GetAttrString(series, "array"));
+    if (!values) return false;
+    if (has_attribute(values.get(), "_pa_array")) {
+        PyRef chunked(PyObject_CallMethod(values.get(), "__arrow_array__", nullptr));
+        if (!chunked) return false;
+        return read_strings(chunked.get(), name, out);
+    }
+    PyRef objects(PyObject_CallMethod(series, "to_numpy", "s", "object"));
+    if (!objects) return false;
+    return read_strings(objects.get(), name, out);
+}
+
+// NumPy: one-dimensional arrays of str, read through tolist().
+bool read_numpy(PyObject* array, const char* name, StringInput& out) {
+    PyRef ndim(PyObject_GetAttrString(array, "ndim"));
+    if (!ndim) return false;
+    if (PyLong_AsLong(ndim.get()) != 1) {
+        if (PyErr_Occurred()) return false;
+        PyErr_Format(PyExc_ValueError, "%s must be one-dimensional", name);
+        return false;
+    }
+    PyRef dtype(PyObject_GetAttrString(array, "dtype"));
+    if (!dtype) return false;
+    PyRef kind(PyObject_GetAttrString(dtype.get(), "kind"));
+    if (!kind) return false;
+    const char* kind_text = PyUnicode_Check(kind.get()) ? PyUnicode_AsUTF8(kind.get()) : nullptr;
+    if (kind_text == nullptr || std::strchr("OUT", kind_text[0]) == nullptr || kind_text[0] == '\0') {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "%s must hold strings, not an array of dtype %R", name, dtype.get());
+        return false;
+    }
+    PyRef list(PyObject_CallMethod(array, "tolist", nullptr));
+    if (!list) return false;
+    return read_items(list.get(), name, out);
+}
+
+bool module_starts_with(PyObject* object, const char* prefix) {
+    PyRef module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* text = PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
+    if (text == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+bool read_strings(PyObject* object, const char* name, StringInput& out) {
+    if (PyList_Check(object) || PyTuple_Check(object)) return read_items(object, name, out);
+    if (PyUnicode_Check(object) || PyBytes_Check(object) || PyDict_Check(object) || PyAnySet_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "%s must be a sequence or array of str, not '%.200s'", name,
+                     Py_TYPE(object)->tp_name);
+        return false;
+    }
+    if (has_attribute(object, "__arrow_c_stream__")) return read_arrow_stream(object, name, out);
+    if (has_attribute(object, "__arrow_c_array__")) return read_arrow_array(object, name, out);
+    if (PyErr_Occurred()) return false;
+    if (module_starts_with(object, "pandas") && has_attribute(object, "array")) return read_pandas(object, name, out);
+    if (module_starts_with(object, "numpy") && has_attribute(object, "tolist")) return read_numpy(object, name, out);
+    if (PyErr_Occurred()) return false;
+    if (!PySequence_Check(object) && !PyIter_Check(object)) {
+        PyErr_Format(PyExc_TypeError, "%s must be a sequence or array of str, not '%.200s'", name,
+                     Py_TYPE(object)->tp_name);
+        return false;
+    }
+    return read_items(object, name, out);
+}
+
+// ---- the Strings type ----
+
+namespace {
+
+struct StringsObject {
+    PyObject_HEAD
+    StringInput* input;
+};
+
+PyTypeObject* strings_type_object = nullptr;  // created once, never released
+
+PyObject* strings_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"texts", "name", nullptr};
+    PyObject* texts;
+    const char* name = "texts";
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|s:Strings", const_cast<char**>(keywords), &texts, &name))
+        return nullptr;
+    return guarded([&]() -> PyObject* {
+        auto input = std::make_unique<StringInput>();
+        if (!read_strings(texts, name, *input)) return nullptr;
+        return new_strings_object(std::move(input));
+    });
+}
+
+void strings_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<StringsObject*>(self)->input;
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+Py_ssize_t strings_length(PyObject* self) {
+    return static_cast<Py_ssize_t>(reinterpret_cast<StringsObject*>(self)->input->column.size());
+}
+
+// The element at i: the original object for list-like inputs, a new str
+// (or None) for Arrow ones.
+PyObject* strings_item(PyObject* self, Py_ssize_t i) {
+    const StringInput& input = *reinterpret_cast<StringsObject*>(self)->input;
+    if (i < 0 || static_cast<std::size_t>(i) >= input.column.size()) {
+        PyErr_SetString(PyExc_IndexError, "Strings index out of range");
+        return nullptr;
+    }
+    if (input.origin) return strings_item(input.origin.get(), i);
+    if (input.items) return Py_NewRef(PyTuple_GET_ITEM(input.items.get(), i));
+    if (input.column.is_null(static_cast<std::size_t>(i))) Py_RETURN_NONE;
+    const std::string_view text = input.column[static_cast<std::size_t>(i)];
+    return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+}
+
+PyObject* strings_null_count(PyObject* self, void*) {
+    return PyLong_FromSize_t(reinterpret_cast<StringsObject*>(self)->input->column.null_count());
+}
+
+PyGetSetDef strings_getset[] = {
+    {"null_count", strings_null_count, nullptr, "Number of nulls.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot strings_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Strings(texts, name='texts')\n--\n\n"
+                                  "A collection of strings read once, for repeated use.")},
+    {Py_tp_new, reinterpret_cast<void*>(strings_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(strings_dealloc)},
+    {Py_sq_length, reinterpret_cast<void*>(strings_length)},
+    {Py_sq_item, reinterpret_cast<void*>(strings_item)},
+    {Py_tp_getset, strings_getset},
+    {0, nullptr},
+};
+
+PyType_Spec strings_spec = {
+    "vornkit._native.Strings",
+    sizeof(StringsObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    strings_slots,
+};
+
+}  // namespace
+
+PyTypeObject* strings_type() {
+    if (strings_type_object == nullptr)
+        strings_type_object = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&strings_spec));
+    return strings_type_object;
+}
+
+PyObject* new_strings_object(std::unique_ptr<StringInput> input) {
+    PyTypeObject* type = strings_type();
+    if (type == nullptr) return nullptr;
+    PyObject* object = type->tp_alloc(type, 0);
+    if (object == nullptr) return nullptr;
+    reinterpret_cast<StringsObject*>(object)->input = input.release();
+    return object;
+}
+
+const StringInput* strings_input(PyObject* object) {
+    PyTypeObject* type = strings_type();
+    if (type == nullptr) return nullptr;
+    if (!PyObject_TypeCheck(object, type)) {
+        PyErr_Format(PyExc_TypeError, "expected vornkit._native.Strings, not '%.200s'", Py_TYPE(object)->tp_name);
+        return nullptr;
+    }
+    return reinterpret_cast<StringsObject*>(object)->input;
+}
+
+}  // namespace vornkit::native

@@ -1,0 +1,306 @@
+"""vornkit's collection functions against the scalar vorn functions: every
+scorer, seeded random texts (ASCII, non-ASCII, empty, longer than one
+64-character block, nulls), every input kind."""
+
+import math
+import random
+
+import numpy as np
+import pytest
+
+import vorn
+import vornkit
+
+# scorer, scorer_kwargs, the vorn call for one pair
+SCORERS = [
+    (vorn.levenshtein_distance, None, vorn.levenshtein_distance),
+    (vorn.levenshtein_similarity, None, vorn.levenshtein_similarity),
+    (vorn.jaro_winkler_similarity, None, vorn.jaro_winkler_similarity),
+    (vorn.hamming_distance, None, vorn.hamming_distance),
+    (vorn.hamming_similarity, None, vorn.hamming_similarity),
+    (vorn.jaccard_similarity, {"n": 2}, lambda a, b: vorn.jaccard_similarity(a, b, 2)),
+    (vorn.jaccard_bigram_similarity, None, vorn.jaccard_bigram_similarity),
+    (vorn.jaccard_trigram_similarity, None, vorn.jaccard_trigram_similarity),
+    (vorn.jaccard_word_similarity, None, vorn.jaccard_word_similarity),
+    (vorn.minhash_similarity, {"shingle_size": 2, "num_hashes": 16}, lambda a, b: vorn.minhash_similarity(a, b, 2, 16)),
+    (vorn.minhash_similarity_default, None, vorn.minhash_similarity_default),
+    (vorn.simhash_similarity, {"shingle_size": 3}, lambda a, b: vorn.simhash_similarity(a, b, 3)),
+    (vorn.simhash_similarity_default, None, vorn.simhash_similarity_default),
+    (vorn.bm25_similarity, None, vorn.bm25_similarity),
+    (vorn.tfidf_similarity, None, vorn.tfidf_similarity),
+]
+SCORER_IDS = [s[0].__name__ for s in SCORERS]
+DISTANCES = {vorn.levenshtein_distance, vorn.hamming_distance}
+
+ALPHABETS = ["ab ", "abcdefgh ", "aé€𝄞 b", "ÄäÖöß .,"]
+
+
+def random_texts(rng, n, nulls=True):
+    texts = []
+    for _ in range(n):
+        if nulls and rng.random() < 0.1:
+            texts.append(None)
+            continue
+        alphabet = rng.choice(ALPHABETS)
+        length = rng.choice([0, 1, 3, 5, 8, 20, 63, 64, 65, 130])
+        texts.append("".join(rng.choice(alphabet) for _ in range(length)))
+    return texts
+
+
+def hamming_padded(a, b):
+    n = max(len(a), len(b))
+    return sum(x != y for x, y in zip(a, b)) + abs(len(a) - len(b)), n
+
+
+def reference(scorer, pair_fn, a, b):
+    """The score vornkit documents: vorn's, NaN/-1 with a null, Hamming padded."""
+    distance = scorer in DISTANCES
+    if a is None or b is None:
+        return -1 if distance else math.nan
+    if scorer in (vorn.hamming_distance, vorn.hamming_similarity) and len(a) != len(b):
+        d, n = hamming_padded(a, b)
+        return d if distance else 1.0 - d / n
+    return pair_fn(a, b)
+
+
+def same(x, y):
+    return (isinstance(x, float) and math.isnan(x) and math.isnan(y)) or x == y
+
+
+def reference_matrix(scorer, pair_fn, queries, choices):
+    return [[reference(scorer, pair_fn, q, c) for c in choices] for q in queries]
+
+
+@pytest.mark.parametrize("scorer,kwargs,pair_fn", SCORERS, ids=SCORER_IDS)
+@pytest.mark.parametrize("workers", [1, 2])
+def test_cdist_and_cpdist_are_vorn_bit_for_bit(scorer, kwargs, pair_fn, workers):
+    rng = random.Random(hash(scorer.__name__) % 1000 + workers)
+    queries, choices = random_texts(rng, 23), random_texts(rng, 31)
+    matrix = vornkit.cdist(queries, choices, scorer=scorer, scorer_kwargs=kwargs, workers=workers)
+    assert matrix.dtype == (np.int64 if scorer in DISTANCES else np.float64)
+    expected = reference_matrix(scorer, pair_fn, queries, choices)
+    got = matrix.tolist()
+    for i, row in enumerate(expected):
+        for j, value in enumerate(row):
+            assert same(value, got[i][j]), (queries[i], choices[j], value, got[i][j])
+    aligned = vornkit.cpdist(queries, choices[:23], scorer=scorer, scorer_kwargs=kwargs, workers=workers)
+    assert all(same(expected[i][i], v) for i, v in enumerate(aligned.tolist()))
+
+
+def pyarrow_kinds():
+    pa = pytest.importorskip("pyarrow")
+    return {
+        "pyarrow utf8": lambda t: pa.array(t, pa.string()),
+        "pyarrow large_utf8": lambda t: pa.array(t, pa.large_string()),
+        "pyarrow string_view": lambda t: pa.array(t, pa.string_view()),
+        "pyarrow sliced": lambda t: pa.array([None, "zz"] + t, pa.string()).slice(2),
+        "pyarrow chunked": lambda t: pa.chunked_array([pa.array(t[:3], pa.string()), pa.array(t[3:], pa.string())]),
+    }
+
+
+INPUT_KINDS = {
+    "list": list,
+    "tuple": tuple,
+    "generator": lambda t: (x for x in t),
+    "numpy object": lambda t: np.array(t, dtype=object),
+    "numpy StringDType": lambda t: np.array(t, dtype=np.dtypes.StringDType(na_object=None)),
+    "pandas object": lambda t: __import__("pandas").Series(t, dtype=object),
+    "pandas arrow": lambda t: __import__("pandas").Series(t, dtype="string[pyarrow]"),
+    "polars": lambda t: __import__("polars").Series(t, dtype=__import__("polars").String),
+    **{name: name for name in ["pyarrow utf8", "pyarrow large_utf8", "pyarrow string_view", "pyarrow sliced",
+                               "pyarrow chunked"]},
+}
+
+
+@pytest.mark.parametrize("kind", INPUT_KINDS)
+def test_every_input_kind_gives_the_list_result(kind):
+    make = INPUT_KINDS[kind]
+    if isinstance(make, str):
+        make = pyarrow_kinds()[make]
+    pytest.importorskip(kind.split()[0]) if kind.split()[0] in ("pandas", "polars") else None
+    rng = random.Random(7)
+    texts = random_texts(rng, 40)
+    texts[5] = None
+    choices = random_texts(rng, 9, nulls=False)
+    expected = vornkit.cdist(texts, choices, scorer=vorn.levenshtein_distance)
+    got = vornkit.cdist(make(texts), choices, scorer=vorn.levenshtein_distance)
+    np.testing.assert_array_equal(got, expected)
+    hits = vornkit.extract(choices[0], make(texts), scorer=vorn.jaro_winkler_similarity, limit=3)
+    assert [c for c, _, i in hits] == [texts[i] for _, _, i in hits]
+
+
+def test_numpy_fixed_width_str_and_polars_long_views():
+    pl = pytest.importorskip("polars")
+    texts = ["short", "a text longer than twelve bytes", "ünïcödé and more bytes"]
+    for data in (np.array(texts), pl.Series(texts)):
+        assert vornkit.cpdist(data, texts, scorer=vorn.levenshtein_distance).tolist() == [0, 0, 0]
+
+
+@pytest.mark.parametrize("scorer,kwargs,pair_fn", [SCORERS[i] for i in (0, 1, 2, 3, 13)],
+                         ids=[SCORER_IDS[i] for i in (0, 1, 2, 3, 13)])
+def test_topk_extract_and_join_agree_with_the_matrix(scorer, kwargs, pair_fn):
+    rng = random.Random(11)
+    alphabet_texts = [t for t in random_texts(rng, 60) if t is None or len(t) < 30]
+    queries, choices = alphabet_texts[:9], alphabet_texts[9:] + alphabet_texts[9:15]  # duplicates: ties
+    distance = scorer in DISTANCES
+    matrix = vornkit.cdist(queries, choices, scorer=scorer, scorer_kwargs=kwargs)
+    cut = 6 if distance else 0.3
+
+    def ranked(row, cutoff):
+        keep = [(v, j) for j, v in enumerate(row) if not math.isnan(v) and v >= 0]
+        keep = [(v, j) for v, j in keep if cutoff is None or (v <= cutoff if distance else v >= cutoff)]
+        return sorted(keep, key=lambda p: (p[0] if distance else -p[0], p[1]))
+
+    for cutoff in (None, cut):
+        for k in (1, 4, len(choices) + 2):
+            indices, scores = vornkit.topk(queries, choices, k, scorer=scorer, scorer_kwargs=kwargs,
+                                           score_cutoff=cutoff, workers=2)
+            for i, row in enumerate(matrix.tolist()):
+                best = ranked(row, cutoff)[:k]
+                pad = k - len(best)
+                assert indices[i].tolist() == [j for _, j in best] + [-1] * pad
+                expected = [v for v, _ in best] + [-1 if distance else math.nan] * pad
+                assert all(same(e, g) for e, g in zip(expected, scores[i].tolist()))
+        hits = vornkit.extract(queries[0] or "", choices, scorer=scorer, scorer_kwargs=kwargs, limit=None,
+                               score_cutoff=cutoff)
+        row0 = vornkit.cdist([queries[0] or ""], choices, scorer=scorer, scorer_kwargs=kwargs)[0].tolist()
+        assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in ranked(row0, cutoff)]
+        assert all(choices[j] is c for c, _, j in hits)
+
+        i, j, s = vornkit.threshold_join(queries, choices, scorer=scorer, scorer_kwargs=kwargs, score_cutoff=cut)
+        expected_pairs = [(a, b) for a, row in enumerate(matrix.tolist()) for b in sorted(j for _, j in ranked(row, cut))]
+        assert list(zip(i.tolist(), j.tolist())) == expected_pairs
+        assert s.tolist() == [matrix[a, b] for a, b in expected_pairs]
+
+    both = queries + choices
+    full = vornkit.cdist(both, both, scorer=scorer, scorer_kwargs=kwargs)
+    i, j, s = vornkit.threshold_join(both, scorer=scorer, scorer_kwargs=kwargs, score_cutoff=cut, workers=2)
+    expected_pairs = [(a, b) for a in range(len(both)) for b in range(a + 1, len(both))
+                      if ranked([full[a, b]], cut)]
+    assert list(zip(i.tolist(), j.tolist())) == expected_pairs
+    assert s.tolist() == [full[a, b] for a, b in expected_pairs]
+
+
+def test_self_join_spans_many_tiles():
+    rng = random.Random(3)
+    texts = ["".join(rng.choice("ab") for _ in range(6)) for _ in range(700)]
+    i, j, _ = vornkit.threshold_join(texts, scorer=vorn.levenshtein_distance, score_cutoff=0, workers=2)
+    expected = [(a, b) for a in range(700) for b in range(a + 1, 700) if texts[a] == texts[b]]
+    assert list(zip(i.tolist(), j.tolist())) == expected
+
+
+@pytest.mark.parametrize(
+    "scorer,cutoff,dtype,transform",
+    [
+        (vorn.levenshtein_distance, 3, None, lambda m: np.where(m > 3, 4, m)),
+        (vorn.levenshtein_distance, None, np.int8, lambda m: m.astype(np.int8)),
+        (vorn.levenshtein_distance, None, np.uint16, lambda m: m.astype(np.uint16)),
+        (vorn.hamming_distance, 2, np.float32, lambda m: np.where(m > 2, 3, m).astype(np.float32)),
+        (vorn.jaro_winkler_similarity, 0.7, None, lambda m: np.where(m < 0.7, 0.0, m)),
+        (vorn.levenshtein_similarity, 0.5, np.float32, lambda m: np.where(m < 0.5, 0.0, m).astype(np.float32)),
+    ],
+)
+def test_score_cutoff_and_dtype_convert_like_numpy(scorer, cutoff, dtype, transform):
+    rng = random.Random(5)
+    queries, choices = random_texts(rng, 20), random_texts(rng, 25)
+    plain = vornkit.cdist(queries, choices, scorer=scorer)
+    got = vornkit.cdist(queries, choices, scorer=scorer, score_cutoff=cutoff, dtype=dtype)
+    expected = transform(plain)
+    assert got.dtype == expected.dtype
+    np.testing.assert_array_equal(got, expected)
+
+
+def test_processor_runs_once_per_string_before_scoring():
+    processor = vorn.Preprocessor().with_remove_stopwords(True)
+    rng = random.Random(9)
+    queries = [t and t.upper() + " the" for t in random_texts(rng, 12)]
+    choices = [t and "  The " + t for t in random_texts(rng, 14)]
+    clean = lambda ts: [t if t is None else processor.process(t) for t in ts]  # noqa: E731
+    for fn in (vornkit.cdist, vornkit.cpdist):
+        b = choices[: len(queries)] if fn is vornkit.cpdist else choices
+        got = fn(queries, b, scorer=vorn.levenshtein_distance, processor=processor, workers=2)
+        np.testing.assert_array_equal(got, fn(clean(queries), clean(b), scorer=vorn.levenshtein_distance))
+    best = vornkit.extract_one("KITTEN", ["the kitten", "sitting"], scorer=vorn.levenshtein_distance,
+                               processor=processor)
+    assert best == ("the kitten", 0, 0)  # the original choice is returned
+
+
+@pytest.mark.parametrize(
+    "call,error,message",
+    [
+        (lambda: vornkit.cdist(["a", 3], ["b"], scorer=vorn.levenshtein_distance), TypeError,
+         r"queries\[1\] must be str or None, not 'int'"),
+        (lambda: vornkit.cdist(["a"], ("b", b"x"), scorer=vorn.levenshtein_distance), TypeError,
+         r"choices\[1\] must be str or None, not 'bytes'"),
+        (lambda: vornkit.cdist(["a"], "abc", scorer=vorn.levenshtein_distance), TypeError, "not 'str'"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=len), TypeError, "built-in function len"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.minhash_signature), TypeError, "minhash_signature"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity), TypeError, r"scorer_kwargs\['n'\]"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity, scorer_kwargs={"n": 2, "m": 1}),
+         TypeError, "unexpected scorer_kwargs entry 'm'"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity, scorer_kwargs={"n": -1}),
+         OverflowError, "negative"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.simhash_similarity, scorer_kwargs={"shingle_size": 0}),
+         ValueError, "window size must be non-zero"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaro_winkler_similarity, dtype=np.int32), TypeError,
+         "cannot hold similarities"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, score_cutoff=-1), ValueError,
+         "negative"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, workers=0), ValueError, "workers"),
+        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, processor="x"), TypeError,
+         "vorn.Preprocessor"),
+        (lambda: vornkit.cpdist(["a"], ["b", "c"], scorer=vorn.levenshtein_distance), ValueError, "equal length"),
+        (lambda: vornkit.cdist(["a"], np.zeros((2, 2), dtype=object), scorer=vorn.levenshtein_distance),
+         ValueError, "one-dimensional"),
+        (lambda: vornkit.cdist(["a"], np.arange(3), scorer=vorn.levenshtein_distance), TypeError, "dtype"),
+        (lambda: vornkit.cdist(["\ud800"], ["b"], scorer=vorn.levenshtein_distance), UnicodeEncodeError,
+         "surrogates"),
+        (lambda: vornkit.extract(3, ["b"], scorer=vorn.levenshtein_distance), TypeError, "query must be str"),
+        (lambda: vornkit.topk(["a"], ["b"], -1, scorer=vorn.levenshtein_distance), ValueError, "k must not"),
+    ],
+)
+def test_errors_name_the_culprit(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_arrow_errors_name_the_type_and_position():
+    pa = pytest.importorskip("pyarrow")
+    with pytest.raises(TypeError, match="format 'l'"):
+        vornkit.cdist(pa.array([1, 2]), ["a"], scorer=vorn.levenshtein_distance)
+    offsets = pa.py_buffer(np.array([0, 1, 3], dtype=np.int32))
+    bad = pa.Array.from_buffers(pa.string(), 2, [None, offsets, pa.py_buffer(b"a\xff\xfe")])
+    with pytest.raises(ValueError, match="position 1 is not valid UTF-8"):
+        vornkit.cdist(["a"], bad, scorer=vorn.levenshtein_distance)
+
+
+def test_arrow_arrays_are_released():
+    pa = pytest.importorskip("pyarrow")
+    base = pa.total_allocated_bytes()
+    data = pa.array(["x" * 100] * 10_000)
+    held = pa.total_allocated_bytes()
+    for _ in range(20):
+        vornkit.cdist(data, ["x"], scorer=vorn.levenshtein_distance)
+    del data
+    assert pa.total_allocated_bytes() == base < held
+
+
+@pytest.mark.parametrize("fn", ["cdist", "cpdist", "topk", "join", "extract"])
+@pytest.mark.parametrize("shape", [(0, 0), (0, 3), (3, 0)])
+def test_empty_inputs_give_empty_results(fn, shape):
+    queries, choices = ["ab"] * shape[0], ["abc"] * shape[1]
+    s = vorn.levenshtein_similarity
+    if fn == "cdist":
+        assert vornkit.cdist(queries, choices, scorer=s).shape == shape
+    elif fn == "cpdist":
+        assert vornkit.cpdist(queries, queries, scorer=s).shape == (shape[0],)
+    elif fn == "topk":
+        indices, scores = vornkit.topk(queries, choices, 2, scorer=s)
+        assert indices.shape == scores.shape == (shape[0], 2)
+        assert (indices == -1).all()
+    elif fn == "join":
+        assert all(len(a) == 0 for a in vornkit.threshold_join(queries, choices, scorer=s, score_cutoff=0.0))
+    else:
+        assert vornkit.extract("ab", choices, scorer=s, limit=0) == []
+        assert vornkit.extract("ab", queries[:0], scorer=s) == []
+        assert vornkit.extract_one(None, ["ab"], scorer=s) is None
