@@ -26,7 +26,9 @@ from pyspark.sql import Column, DataFrame
 from pyspark.sql import functions as F  # noqa: N812 (PySpark's own convention)
 from pyspark.sql.types import DoubleType, LongType
 
+import vorn
 import vornkit
+from vornkit import _native
 
 __all__ = ["minhash_dedup", "score"]
 
@@ -221,6 +223,21 @@ def minhash_dedup(
     )
 
 
+def _rebuilt_processor(state: tuple[Any, ...]) -> Any:
+    """A vorn.Preprocessor equal to the one whose processor_state this is."""
+    normalize, collapse, trim, lowercase, remove_stopwords, stopwords, max_length = state
+    return (
+        vorn.Preprocessor()
+        .with_normalize_unicode(normalize)
+        .with_collapse_whitespace(collapse)
+        .with_trim(trim)
+        .with_lowercase(lowercase)
+        .with_remove_stopwords(remove_stopwords)
+        .with_stopwords(stopwords)
+        .with_max_length(max_length)
+    )
+
+
 def score(
     col_a: Column | str,
     col_b: Column | str,
@@ -238,14 +255,13 @@ def score(
     a null text scores null.
     """
     kwargs = dict(scorer_kwargs or {})
-    is_distance = vornkit.is_distance_scorer(scorer)
     # Checked here, on the driver, rather than in the first task.
-    vornkit.cpdist([""], [""], scorer=scorer, scorer_kwargs=kwargs)
-    processor_state = None if processor is None else vornkit.processor_state(processor)
+    is_distance = bool(_native.scorer_info(scorer, kwargs)[1])
+    processor_state = None if processor is None else _native.processor_state(processor)
 
     def run(a: pa.Array, b: pa.Array) -> pa.Array:
         nulls = pc.or_(a.is_null(), b.is_null())
-        local_processor = None if processor_state is None else vornkit.processor_from_state(processor_state)
+        local_processor = None if processor_state is None else _rebuilt_processor(processor_state)
         values = vornkit.cpdist(
             pc.fill_null(a, ""),
             pc.fill_null(b, ""),

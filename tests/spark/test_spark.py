@@ -50,6 +50,21 @@ def clusters(labels):
     return {frozenset(g) for g in groups.values()}
 
 
+def expected_labels(texts, threshold, shingle_size=3, num_hashes=128, bands=None):
+    """Labels by the LSH index's candidates and the agreement rule; equal to
+    vornkit.dedup's when bands is its default."""
+    signatures = vornkit.minhash_signatures(texts, shingle_size, num_hashes)
+    lsh = vornkit.MinHashLSH(threshold, num_hashes, bands=bands)
+    lsh.add(np.arange(len(texts)), signatures)
+    i, j = lsh.candidate_pairs()
+    keep = vornkit.signature_agreement(signatures[i], signatures[j]) >= threshold
+    labels = vornkit.connected_components(i[keep], j[keep], len(texts))
+    if bands is None:
+        dedup = vornkit.dedup(texts, threshold=threshold, shingle_size=shingle_size, num_hashes=num_hashes)
+        assert list(labels) == list(dedup)
+    return labels
+
+
 def spark_labels(vks, spark, texts, ids, partitions, **kwargs):
     df = spark.createDataFrame(list(zip(ids, texts)), "doc_id long, body string").repartition(partitions)
     rows = vks.minhash_dedup(df, "body", id_col="doc_id", **kwargs).collect()
@@ -68,7 +83,7 @@ def spark_labels(vks, spark, texts, ids, partitions, **kwargs):
 )
 def test_minhash_dedup_equals_single_machine(spark, vks, seed, partitions, kwargs):
     texts = planted_corpus(seed)
-    expected = vornkit.dedup(texts, method="minhash", **{"shingle_size": 3, "num_hashes": 128, **kwargs})
+    expected = expected_labels(texts, **kwargs)
     assert len(clusters(expected)) < len(texts)  # the corpus has near-duplicates
     # Ids unrelated to positions: each component is its smallest id.
     rng = random.Random(seed)
