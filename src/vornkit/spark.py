@@ -108,9 +108,9 @@ def _components(edges: DataFrame) -> DataFrame:
     component being the smallest node of its connected component.
 
     Alternating large-star and small-star steps (Kiveris et al., "Connected
-    Components in MapReduce and Beyond", 2014) until the edge set stops
-    changing; each step is two shuffles, and the expected number of rounds
-    grows with the logarithm of the largest component. Nodes with no edge do
+    Components in MapReduce and Beyond", 2014) until the edges form
+    disjoint stars around each component's smallest node; each step is two shuffles, and the number of rounds grows with
+    the logarithm of the largest component's size. Nodes with no edge do
     not appear. Lineage is cut every round, so plans stay small.
     """
     # Every edge points from the larger node to the smaller one.
@@ -139,11 +139,14 @@ def _components(edges: DataFrame) -> DataFrame:
             .distinct()
             .localCheckpoint()
         )
-        changed = small.exceptAll(current).limit(1).count() + current.exceptAll(small).limit(1).count()
         current = small
-        if changed == 0:
-            # A fixed point is a set of stars: every node points at the
-            # smallest node of its component.
+        # Done when the edges form disjoint stars: each node has one edge,
+        # to a node that has none (the smallest of its component, since
+        # every edge points to a smaller node). One job checks both.
+        roots = current.select(F.col("src").alias("dst"))
+        branching = current.groupBy("src").count().where(F.col("count") > 1).select("src")
+        chained = current.join(roots, "dst", "left_semi").select("src")
+        if branching.union(chained).limit(1).count() == 0:
             return current.select(F.col("src").alias("node"), F.col("dst").alias("component"))
 
 
@@ -194,7 +197,18 @@ def minhash_dedup(
             "id long, signature binary, keys array<long>",
         ).localCheckpoint()
 
-        keyed = signed.select("id", F.posexplode("keys").alias("band", "key"))
+        # Documents with equal signatures are linked to the first of them
+        # (they agree everywhere and share every key); only that one takes
+        # part in the bands, so a bucket of many exact copies costs no
+        # quadratic number of pairs.
+        firsts = signed.groupBy("signature").agg(F.min("id").alias("first"))
+        copies = (
+            signed.join(firsts, "signature")
+            .where(F.col("id") != F.col("first"))
+            .select(F.col("id").alias("src"), F.col("first").alias("dst"))
+        )
+        representatives = signed.join(firsts.select(F.col("first").alias("id")), "id", "left_semi")
+        keyed = representatives.select("id", F.posexplode("keys").alias("band", "key"))
         candidates = (
             keyed.alias("a")
             .join(keyed.alias("b"), ["band", "key"])
@@ -209,7 +223,7 @@ def minhash_dedup(
         edges = with_signatures.select("i", "j", "sig_i", "sig_j").mapInArrow(
             _verified_edges(threshold, num_hashes), "src long, dst long"
         )
-        labels = _components(edges)
+        labels = _components(edges.union(copies))
     finally:
         if previous_batch is None:
             spark.conf.unset("spark.sql.execution.arrow.maxRecordsPerBatch")
