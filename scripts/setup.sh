@@ -3,7 +3,8 @@
 #   VORN_PYTHON=/path/to/python   interpreter to use (default: a 3.12+ found, 3.12 preferred)
 #   VORN_PYTHON_VERSION=3.13      accept only this minor version (from PATH or pyenv)
 #   VORN_VENV=dir                 environment directory (default: .venv)
-#   VORN_EXTRAS=test,bench        optional dependency groups to install
+#   VORN_EXTRAS=test,bench        optional dependency groups to install (spark also
+#                                 installs a Java runtime from apt when none is found)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -47,6 +48,20 @@ if ! pkg-config --exists icu-uc 2>/dev/null; then
         exit 1
     fi
 fi
+
+# PySpark runs on a Java runtime.
+case ",${VORN_EXTRAS:-}," in
+    *,spark,*)
+        if ! command -v java >/dev/null 2>&1; then
+            if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+                apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq openjdk-17-jre-headless >/dev/null
+            else
+                echo "error: Spark needs a Java runtime (Debian: apt-get install openjdk-17-jre-headless)" >&2
+                exit 1
+            fi
+        fi
+        ;;
+esac
 
 venv="${VORN_VENV:-.venv}"
 if [ ! -x "$venv/bin/python" ] || ! is_supported "$venv/bin/python"; then

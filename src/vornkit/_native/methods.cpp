@@ -12,6 +12,8 @@ PyObject* cdist(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* cpdist(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* topk(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* threshold_join(PyObject*, PyObject* const*, Py_ssize_t);
+// processor.cpp
+PyObject* processor_state(PyObject*, PyObject* const*, Py_ssize_t);
 
 namespace {
 
@@ -38,6 +40,8 @@ PyMethodDef method_table[] = {
     {"threshold_join", as_function(threshold_join), METH_FASTCALL,
      "threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers, /)\n--\n\n"
      "Every pair within the cutoff, as three bytearrays."},
+    {"processor_state", as_function(processor_state), METH_FASTCALL,
+     "processor_state(processor, /)\n--\n\nThe settings of a vorn.Preprocessor as a tuple."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -26,6 +26,34 @@ bool convert_processor(PyObject* object, vorn::preprocess::Preprocessor& out) {
     return true;
 }
 
+// processor_state(processor, /): the record as a tuple (normalize_unicode,
+// collapse_whitespace, trim, lowercase, remove_stopwords, stopwords,
+// max_length), stopwords being the custom list (empty for the default one).
+// The Preprocessor class cannot be pickled; this lets a job rebuild an equal
+// one elsewhere (on Spark executors) through its public builder methods.
+PyObject* processor_state(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 1) {
+        PyErr_Format(PyExc_TypeError, "processor_state() takes exactly one argument (%zd given)", nargs);
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        vorn::preprocess::Preprocessor config;
+        if (!convert_processor(args[0], config)) return nullptr;
+        PyRef stopwords(PyList_New(static_cast<Py_ssize_t>(config.stopwords.size())));
+        if (!stopwords) return nullptr;
+        for (std::size_t i = 0; i < config.stopwords.size(); ++i) {
+            PyObject* word = PyUnicode_FromStringAndSize(config.stopwords[i].data(),
+                                                         static_cast<Py_ssize_t>(config.stopwords[i].size()));
+            if (word == nullptr) return nullptr;
+            PyList_SET_ITEM(stopwords.get(), static_cast<Py_ssize_t>(i), word);
+        }
+        return Py_BuildValue("(OOOOOOK)", config.normalize_unicode ? Py_True : Py_False,
+                             config.collapse_whitespace ? Py_True : Py_False, config.trim ? Py_True : Py_False,
+                             config.lowercase ? Py_True : Py_False, config.remove_stopwords ? Py_True : Py_False,
+                             stopwords.get(), static_cast<unsigned long long>(config.max_length));
+    });
+}
+
 std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::preprocess::Preprocessor& config,
                                              std::size_t workers) {
     auto processed = std::make_unique<StringInput>();

@@ -1,0 +1,291 @@
+"""Near-duplicate detection and pairwise scores on Apache Spark.
+
+The work runs in Spark's own executors, over Arrow batches, with the same
+native kernels as the rest of vornkit, so a job gives the same answer on a
+cluster as on one machine:
+
+- :func:`minhash_dedup` links two documents when they share an LSH band key
+  and their MinHash signatures agree in at least ``threshold`` of their
+  positions (the rule of :func:`vornkit.dedup`), and labels each document with
+  the smallest id of its connected component;
+- :func:`score` is a column of the pairwise scores of two string columns.
+
+PySpark is an optional dependency (``pip install 'vorn[spark]'``); importing
+this module without it raises ImportError.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Callable, Iterator, Mapping
+from typing import Any
+
+import numpy as np
+import pyarrow as pa
+import pyarrow.compute as pc
+from pyspark.sql import Column, DataFrame
+from pyspark.sql import functions as F  # noqa: N812 (PySpark's own convention)
+from pyspark.sql.types import DoubleType, LongType
+
+import vorn
+import vornkit
+from vornkit import _native
+
+__all__ = ["minhash_dedup", "score"]
+
+# Rows per Arrow batch handed to the kernels: large enough to amortise the
+# call, small enough that a batch of signatures stays far below 2 GiB.
+_BATCH_ROWS = 4096
+
+
+def _signature_batches(
+    text_col: str, id_col: str, shingle_size: int, num_hashes: int, bands: int, rows: int
+) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+    """mapInArrow body: (id, text) batches to (id, signature, band keys)."""
+
+    def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        for batch in batches:
+            ids = batch.column(id_col)
+            texts = batch.column(text_col)
+            valid = texts.is_valid()
+            if valid.false_count:
+                # A document without text is never linked: it keeps no keys.
+                ids = ids.filter(valid)
+                texts = texts.filter(valid)
+            n = len(texts)
+            if n == 0:
+                continue
+            signatures = vornkit.minhash_signatures(texts, shingle_size, num_hashes)
+            keys = vornkit.lsh_band_keys(signatures, bands, rows).view(np.int64)
+            width = num_hashes * 8
+            offsets = pa.py_buffer((np.arange(n + 1, dtype=np.int64) * width).astype(np.int32))
+            signature_array = pa.Array.from_buffers(
+                pa.binary(), n, [None, offsets, pa.py_buffer(np.ascontiguousarray(signatures))]
+            )
+            key_lists = pa.ListArray.from_arrays(
+                pa.array(np.arange(n + 1, dtype=np.int32) * bands), pa.array(keys.reshape(-1))
+            )
+            yield pa.RecordBatch.from_arrays(
+                [ids.cast(pa.int64()), signature_array, key_lists], names=["id", "signature", "keys"]
+            )
+
+    return run
+
+
+def _verified_edges(threshold: float, num_hashes: int) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+    """mapInArrow body: candidate pairs with both signatures to the pairs whose
+    signatures agree in at least ``threshold`` of their positions."""
+
+    def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        for batch in batches:
+            n = batch.num_rows
+            if n == 0:
+                continue
+            a = _signature_matrix(batch.column("sig_i"), num_hashes)
+            b = _signature_matrix(batch.column("sig_j"), num_hashes)
+            keep = vornkit.signature_agreement(a, b) >= threshold
+            yield pa.RecordBatch.from_arrays(
+                [batch.column("i").filter(pa.array(keep)), batch.column("j").filter(pa.array(keep))],
+                names=["src", "dst"],
+            )
+
+    return run
+
+
+def _signature_matrix(column: pa.Array, num_hashes: int) -> np.ndarray:
+    """The uint64 (n, num_hashes) view of a binary column of signatures."""
+    column = column.combine_chunks() if isinstance(column, pa.ChunkedArray) else column
+    offsets = np.frombuffer(column.buffers()[1], dtype=np.int32, count=len(column) + 1, offset=column.offset * 4)
+    data = np.frombuffer(column.buffers()[2], dtype=np.uint8)
+    width = num_hashes * 8
+    if not np.array_equal(np.diff(offsets), np.full(len(column), width, dtype=np.int32)):
+        raise ValueError("signatures of unequal length")
+    start = int(offsets[0])
+    return data[start : start + len(column) * width].view(np.uint64).reshape(len(column), num_hashes)
+
+
+def _components(edges: DataFrame) -> DataFrame:
+    """(node, component) for every node of an undirected edge list (src, dst),
+    component being the smallest node of its connected component.
+
+    Alternating large-star and small-star steps (Kiveris et al., "Connected
+    Components in MapReduce and Beyond", 2014) until the edges form
+    disjoint stars around each component's smallest node; each step is two shuffles, and the number of rounds grows with
+    the logarithm of the largest component's size. Nodes with no edge do
+    not appear. Lineage is cut every round, so plans stay small.
+    """
+    # Every edge points from the larger node to the smaller one.
+    current = edges.select(F.greatest("src", "dst").alias("src"), F.least("src", "dst").alias("dst")).where(
+        F.col("src") != F.col("dst")
+    ).distinct().localCheckpoint()
+    while True:
+        # Large star: each node's larger neighbours attach to the node's
+        # smallest neighbour (or to the node itself).
+        both = current.union(current.select(F.col("dst").alias("src"), F.col("src").alias("dst")))
+        least = both.groupBy("src").agg(F.least(F.min("dst"), F.col("src")).alias("m"))
+        large = (
+            both.join(least, "src")
+            .where(F.col("dst") > F.col("src"))
+            .select(F.col("dst").alias("src"), F.col("m").alias("dst"))
+            .distinct()
+        )
+        # Small star: each node and its smaller neighbours attach to the
+        # smallest of them.
+        least = large.groupBy("src").agg(F.min("dst").alias("m"))
+        small = (
+            large.join(least, "src")
+            .select(F.col("dst").alias("src"), F.col("m").alias("dst"))
+            .union(least.select(F.col("src"), F.col("m").alias("dst")))
+            .where(F.col("src") != F.col("dst"))
+            .distinct()
+            .localCheckpoint()
+        )
+        current = small
+        # Done when the edges form disjoint stars: each node has one edge,
+        # to a node that has none (the smallest of its component, since
+        # every edge points to a smaller node). One job checks both.
+        roots = current.select(F.col("src").alias("dst"))
+        branching = current.groupBy("src").count().where(F.col("count") > 1).select("src")
+        chained = current.join(roots, "dst", "left_semi").select("src")
+        if branching.union(chained).limit(1).count() == 0:
+            return current.select(F.col("src").alias("node"), F.col("dst").alias("component"))
+
+
+def minhash_dedup(
+    df: DataFrame,
+    text_col: str,
+    *,
+    id_col: str,
+    threshold: float,
+    shingle_size: int = 3,
+    num_hashes: int = 128,
+    bands: int | None = None,
+) -> DataFrame:
+    """Clusters of near-duplicate documents: a DataFrame (id, component).
+
+    ``id_col`` holds unique integer ids; ``component`` is the smallest id of
+    the document's cluster (its own id when it has no near-duplicate).
+    Signatures and band keys are computed by the executors over Arrow
+    batches; candidate pairs come from grouping on (band, band key); a pair is
+    linked when its signatures agree in at least ``threshold`` of their
+    positions; components are found with large-star/small-star rounds in
+    Spark. Nothing but counts reaches the driver. With the same texts and
+    parameters the clusters are those of :func:`vornkit.dedup`, whatever the
+    partitioning.
+
+    ``bands`` (rows per band: ``num_hashes // bands``) defaults to the choice
+    of :func:`vornkit.lsh_params` for the threshold.
+    """
+    if not 0.0 <= threshold <= 1.0:
+        raise ValueError(f"threshold must be between 0 and 1, not {threshold!r}")
+    if bands is None:
+        bands, rows = vornkit.lsh_params(threshold, num_hashes)
+    else:
+        if not 1 <= bands <= num_hashes:
+            raise ValueError(f"bands must be between 1 and num_hashes ({num_hashes}), not {bands!r}")
+        rows = num_hashes // bands
+    for name in (text_col, id_col):
+        if name not in df.columns:
+            raise ValueError(f"no column {name!r} in the DataFrame")
+
+    spark = df.sparkSession
+    documents = df.select(F.col(id_col).cast("long").alias(id_col), F.col(text_col).cast("string").alias(text_col))
+    previous_batch = spark.conf.get("spark.sql.execution.arrow.maxRecordsPerBatch", None)
+    spark.conf.set("spark.sql.execution.arrow.maxRecordsPerBatch", str(_BATCH_ROWS))
+    try:
+        signed = documents.mapInArrow(
+            _signature_batches(text_col, id_col, shingle_size, num_hashes, bands, rows),
+            "id long, signature binary, keys array<long>",
+        ).localCheckpoint()
+
+        # Documents with equal signatures are linked to the first of them
+        # (they agree everywhere and share every key); only that one takes
+        # part in the bands, so a bucket of many exact copies costs no
+        # quadratic number of pairs.
+        firsts = signed.groupBy("signature").agg(F.min("id").alias("first"))
+        copies = (
+            signed.join(firsts, "signature")
+            .where(F.col("id") != F.col("first"))
+            .select(F.col("id").alias("src"), F.col("first").alias("dst"))
+        )
+        representatives = signed.join(firsts.select(F.col("first").alias("id")), "id", "left_semi")
+        keyed = representatives.select("id", F.posexplode("keys").alias("band", "key"))
+        candidates = (
+            keyed.alias("a")
+            .join(keyed.alias("b"), ["band", "key"])
+            .where(F.col("a.id") < F.col("b.id"))
+            .select(F.col("a.id").alias("i"), F.col("b.id").alias("j"))
+            .distinct()
+        )
+        signatures = signed.select("id", "signature")
+        with_signatures = candidates.join(
+            signatures.select(F.col("id").alias("i"), F.col("signature").alias("sig_i")), "i"
+        ).join(signatures.select(F.col("id").alias("j"), F.col("signature").alias("sig_j")), "j")
+        edges = with_signatures.select("i", "j", "sig_i", "sig_j").mapInArrow(
+            _verified_edges(threshold, num_hashes), "src long, dst long"
+        )
+        labels = _components(edges.union(copies))
+    finally:
+        if previous_batch is None:
+            spark.conf.unset("spark.sql.execution.arrow.maxRecordsPerBatch")
+        else:
+            spark.conf.set("spark.sql.execution.arrow.maxRecordsPerBatch", previous_batch)
+
+    return (
+        documents.select(F.col(id_col).alias("id"))
+        .join(labels, F.col("id") == F.col("node"), "left")
+        .select("id", F.coalesce("component", "id").alias("component"))
+    )
+
+
+def _rebuilt_processor(state: tuple[Any, ...]) -> Any:
+    """A vorn.Preprocessor equal to the one whose processor_state this is."""
+    normalize, collapse, trim, lowercase, remove_stopwords, stopwords, max_length = state
+    return (
+        vorn.Preprocessor()
+        .with_normalize_unicode(normalize)
+        .with_collapse_whitespace(collapse)
+        .with_trim(trim)
+        .with_lowercase(lowercase)
+        .with_remove_stopwords(remove_stopwords)
+        .with_stopwords(stopwords)
+        .with_max_length(max_length)
+    )
+
+
+def score(
+    col_a: Column | str,
+    col_b: Column | str,
+    *,
+    scorer: Callable[..., Any],
+    processor: Any = None,
+    scorer_kwargs: Mapping[str, Any] | None = None,
+) -> Column:
+    """A Column of ``scorer``'s scores of the pairs (col_a[i], col_b[i]).
+
+    The scorer is one of vorn's pairwise functions, as for
+    :func:`vornkit.cpdist`; ``processor`` (a ``vorn.Preprocessor``) is applied
+    to each text first. Scores are the very values of the vorn function: a
+    distance is a ``long`` column, a similarity a ``double`` one. A pair with
+    a null text scores null.
+    """
+    kwargs = dict(scorer_kwargs or {})
+    # Checked here, on the driver, rather than in the first task.
+    is_distance = bool(_native.scorer_info(scorer, kwargs)[1])
+    processor_state = None if processor is None else _native.processor_state(processor)
+
+    def run(a: pa.Array, b: pa.Array) -> pa.Array:
+        nulls = pc.or_(a.is_null(), b.is_null())
+        local_processor = None if processor_state is None else _rebuilt_processor(processor_state)
+        values = vornkit.cpdist(
+            pc.fill_null(a, ""),
+            pc.fill_null(b, ""),
+            scorer=scorer,
+            scorer_kwargs=kwargs,
+            processor=local_processor,
+            dtype=np.int64 if is_distance else np.float64,
+        )
+        mask = np.asarray(nulls.to_numpy(zero_copy_only=False), dtype=bool)
+        return pa.array(values, mask=mask, type=pa.int64() if is_distance else pa.float64())
+
+    udf = F.arrow_udf(run, LongType() if is_distance else DoubleType())
+    return udf(col_a, col_b)

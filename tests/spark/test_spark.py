@@ -1,0 +1,178 @@
+import math
+import random
+
+import numpy as np
+import pytest
+
+import vorn
+import vornkit
+
+WORDS = (
+    "license copyright software permission notice warranty merchantability fitness purpose liability "
+    "damages contract tort otherwise arising connection distribute modify sublicense sell copies persons "
+    "whom furnished subject following conditions included substantial portions provided without express "
+    "implied limited event authors holders claim action"
+).split()
+
+
+@pytest.fixture(scope="module")
+def vks(spark):
+    """The module under test, imported once PySpark is known to be there."""
+    import vornkit.spark
+
+    return vornkit.spark
+
+
+def planted_corpus(seed, families=40, singles=40):
+    """Texts of families of near-duplicates (a few words changed) and of
+    unrelated texts, shuffled; returns the texts."""
+    rng = random.Random(seed)
+    texts = []
+    for _ in range(families):
+        base = [rng.choice(WORDS) for _ in range(80)]
+        texts.append(" ".join(base))
+        for _ in range(rng.randint(1, 4)):
+            variant = list(base)
+            for _ in range(rng.randint(0, 2)):
+                variant[rng.randrange(len(variant))] = rng.choice(WORDS)
+            texts.append(" ".join(variant))
+    for _ in range(singles):
+        texts.append(" ".join(rng.choice(WORDS) for _ in range(80)))
+    rng.shuffle(texts)
+    return texts
+
+
+def clusters(labels):
+    """A partition as a set of frozensets of positions."""
+    groups = {}
+    for position, label in enumerate(labels):
+        groups.setdefault(label, set()).add(position)
+    return {frozenset(g) for g in groups.values()}
+
+
+def expected_labels(texts, threshold, shingle_size=3, num_hashes=128, bands=None):
+    """Labels by the LSH index's candidates and the agreement rule; equal to
+    vornkit.dedup's when bands is its default."""
+    signatures = vornkit.minhash_signatures(texts, shingle_size, num_hashes)
+    lsh = vornkit.MinHashLSH(threshold, num_hashes, bands=bands)
+    lsh.add(np.arange(len(texts)), signatures)
+    i, j = lsh.candidate_pairs()
+    keep = vornkit.signature_agreement(signatures[i], signatures[j]) >= threshold
+    labels = vornkit.connected_components(i[keep], j[keep], len(texts))
+    if bands is None:
+        dedup = vornkit.dedup(texts, threshold=threshold, shingle_size=shingle_size, num_hashes=num_hashes)
+        assert list(labels) == list(dedup)
+    return labels
+
+
+def spark_labels(vks, spark, texts, ids, partitions, **kwargs):
+    df = spark.createDataFrame(list(zip(ids, texts)), "doc_id long, body string").repartition(partitions)
+    rows = vks.minhash_dedup(df, "body", id_col="doc_id", **kwargs).collect()
+    component = {row["id"]: row["component"] for row in rows}
+    assert len(rows) == len(texts)
+    return [component[i] for i in ids]
+
+
+@pytest.mark.parametrize(
+    ("seed", "partitions", "kwargs"),
+    [
+        (1, 1, {"threshold": 0.8}),
+        (2, 5, {"threshold": 0.7, "shingle_size": 4, "num_hashes": 64}),
+        (3, 3, {"threshold": 0.9, "bands": 16}),
+    ],
+)
+def test_minhash_dedup_equals_single_machine(spark, vks, seed, partitions, kwargs):
+    texts = planted_corpus(seed)
+    expected = expected_labels(texts, **kwargs)
+    assert len(clusters(expected)) < len(texts)  # the corpus has near-duplicates
+    # Ids unrelated to positions: each component is its smallest id.
+    rng = random.Random(seed)
+    ids = rng.sample(range(10**12, 10**12 + 10**6), len(texts))
+    labels = spark_labels(vks, spark, texts, ids, partitions, **kwargs)
+    assert clusters(labels) == clusters(expected)
+    for group in clusters(labels):
+        assert {labels[p] for p in group} == {min(ids[p] for p in group)}
+
+
+def test_minhash_dedup_without_duplicates_and_with_nulls(spark, vks):
+    rng = random.Random(7)
+    texts = [" ".join(rng.choice(WORDS) for _ in range(40)) for _ in range(50)] + [None, None]
+    labels = spark_labels(vks, spark, texts, list(range(len(texts))), 3, threshold=0.8)
+    assert labels == list(range(len(texts)))
+    # Two identical texts and a null: the null stays alone.
+    labels = spark_labels(vks, spark, ["same text here", None, "same text here"], [5, 3, 9], 2, threshold=0.8)
+    assert labels == [5, 3, 5]
+
+
+def test_components_of_long_chains(spark, vks):
+    # A path 0-1-...-n in shuffled order and a star, in one edge list.
+    n = 40
+    rng = random.Random(3)
+    edges = [(i, i + 1) for i in range(n)] + [(1000, 1000 + k) for k in range(1, 30)] + [(7, 7)]
+    rng.shuffle(edges)
+    df = spark.createDataFrame(edges, "src long, dst long")
+    got = {row["node"]: row["component"] for row in vks._components(df).collect()}
+    expected = vornkit.connected_components(
+        np.array([e[0] for e in edges]), np.array([e[1] for e in edges]), 1030
+    )
+    assert got == {node: int(expected[node]) for node in got}
+    assert set(got) == set(range(1, n + 1)) | set(range(1001, 1030))
+
+
+@pytest.mark.parametrize(
+    ("scorer", "kwargs"),
+    [
+        (vorn.levenshtein_distance, {}),
+        (vorn.jaro_winkler_similarity, {}),
+        (vorn.jaccard_similarity, {"n": 2}),
+        (vorn.minhash_similarity, {"shingle_size": 2, "num_hashes": 16}),
+    ],
+)
+def test_score_equals_vorn(spark, vks, scorer, kwargs):
+    rng = random.Random(11)
+    alphabet = "abcdé ñ"
+    pairs = [
+        ("".join(rng.choice(alphabet) for _ in range(rng.randint(0, 12))), "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 12))))
+        for _ in range(300)
+    ] + [(None, "abc"), ("abc", None), (None, None)]
+    df = spark.createDataFrame(pairs, "a string, b string").repartition(3)
+    got = df.select("a", "b", vks.score("a", "b", scorer=scorer, scorer_kwargs=kwargs).alias("s")).collect()
+    for row in got:
+        if row["a"] is None or row["b"] is None:
+            assert row["s"] is None
+            continue
+        expected = scorer(row["a"], row["b"], **kwargs)
+        assert row["s"] == expected or (math.isnan(expected) and math.isnan(row["s"]))
+
+
+def test_score_with_processor(spark, vks):
+    processor = vorn.Preprocessor().with_remove_stopwords(True).with_stopwords(["the"])
+    df = spark.createDataFrame([("The  Cat", "cat"), ("the dog", "THE DOG ")], "a string, b string")
+    got = df.select(
+        vks.score("a", "b", scorer=vorn.levenshtein_similarity, processor=processor).alias("s")
+    ).collect()
+    assert [row["s"] for row in got] == [
+        vorn.levenshtein_similarity(processor.process(a), processor.process(b)) for a, b in [("The  Cat", "cat"), ("the dog", "THE DOG ")]
+    ]
+
+
+def test_bad_arguments(spark, vks):
+    df = spark.createDataFrame([(1, "x")], "id long, text string")
+    with pytest.raises(ValueError, match="threshold"):
+        vks.minhash_dedup(df, "text", id_col="id", threshold=1.5)
+    with pytest.raises(ValueError, match="no column 'body'"):
+        vks.minhash_dedup(df, "body", id_col="id", threshold=0.8)
+    with pytest.raises(TypeError):
+        vks.score("text", "text", scorer=len)
+
+
+def test_readme_example(spark, vks, capsys):
+    """The README's Spark example runs as written (in the tests' session)."""
+    from pathlib import Path
+
+    readme = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
+    section = readme[readme.index("## vornkit on Spark") :]
+    code = section[section.index("```python\n") + len("```python\n") :]
+    code = code[: code.index("```")]
+    exec(compile(code, "README.md", "exec"), {})
+    assert "[(1, 1), (2, 1), (3, 3)]" in capsys.readouterr().out
