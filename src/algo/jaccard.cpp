@@ -39,18 +39,22 @@ inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
 
 // Every window of n characters of a text of at least n characters.
 void insert_windows(SpanSet& set, std::string_view text, std::uint64_t n) {
-    std::size_t begin = 0, end = 0;
-    for (std::uint64_t k = 0; k < n; ++k) end = next_char(text, end);
-    for (;;) {
-        set.insert(support::HashedBytes(text.substr(begin, end - begin)));
-        if (end >= text.size()) break;
-        begin = next_char(text, begin);
-        end = next_char(text, end);
-    }
+    set.fill([&](auto&& insert) {
+        std::size_t begin = 0, end = 0;
+        for (std::uint64_t k = 0; k < n; ++k) end = next_char(text, end);
+        for (;;) {
+            insert(support::HashedBytes(text.substr(begin, end - begin)));
+            if (end >= text.size()) break;
+            begin = next_char(text, begin);
+            end = next_char(text, end);
+        }
+    });
 }
 
 void insert_words(SpanSet& set, std::string_view text) {
-    text::for_each_word(text, [&](std::string_view word) { set.insert(support::HashedBytes(word)); });
+    set.fill([&](auto&& insert) {
+        text::for_each_word(text, [&](std::string_view word) { insert(support::HashedBytes(word)); });
+    });
 }
 
 std::size_t count_words(std::string_view text) {
