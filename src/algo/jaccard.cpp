@@ -33,11 +33,15 @@ double ratio(const SpanSet& x, const SpanSet& y) noexcept {
 // Every window of n characters of a text of at least n characters, as
 // MinHash and SimHash walk them.
 void insert_windows(SpanSet& set, std::string_view text, std::uint64_t n) {
-    (void)char_shingles(text, n, [&](std::string_view window) { set.insert(support::HashedBytes(window)); });
+    set.fill([&](auto&& insert) {
+        (void)char_shingles(text, n, [&](std::string_view window) { insert(support::HashedBytes(window)); });
+    });
 }
 
 void insert_words(SpanSet& set, std::string_view text) {
-    text::for_each_word(text, [&](std::string_view word) { set.insert(support::HashedBytes(word)); });
+    set.fill([&](auto&& insert) {
+        text::for_each_word(text, [&](std::string_view word) { insert(support::HashedBytes(word)); });
+    });
 }
 
 std::size_t count_words(std::string_view text) {

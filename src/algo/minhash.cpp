@@ -24,14 +24,15 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
     std::string_view text, std::uint64_t shingle_size) {
     if (shingle_size == 0) return kZeroWindow;
     // A text of n bytes has at most n shingles, and one when it is empty.
+    // The set gets room for twice as many, so that nearly every shingle
+    // finds its slot, free or its own, at the first probe.
     const std::size_t most = text.size() + 1;
-    seen_.reset(most);
-    if (distinct_capacity_ < most) {
-        distinct_.reset();
-        distinct_ = std::make_unique_for_overwrite<std::uint64_t[]>(most);
-        distinct_capacity_ = most;
+    seen_.reset(2 * most);
+    if (distinct_.size() < most) {
+        distinct_.clear();
+        distinct_.resize(most);
     }
-    std::uint64_t* const out = distinct_.get();
+    std::uint64_t* const out = distinct_.data();
     std::size_t count = 0;
     Expected<std::uint64_t, InvalidArgument> shingles = std::uint64_t{0};
     seen_.fill([&](auto&& insert) {

@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
+#include <memory_resource>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,8 @@ namespace vorn::algo {
 // One per thread.
 class MinHashScratch {
 public:
-    MinHashScratch() = default;
+    explicit MinHashScratch(std::pmr::memory_resource* memory = std::pmr::new_delete_resource())
+        : seen_(0, {}, {}, memory), distinct_(memory) {}
 
     // The distinct FNV-1a values of the text's shingles, valid until the
     // next call; kZeroWindow when shingle_size is 0.
@@ -27,9 +29,10 @@ public:
                                                                                      std::uint64_t shingle_size);
 
 private:
-    support::FlatHashSet<std::uint64_t> seen_;
-    std::unique_ptr<std::uint64_t[]> distinct_;  // room for distinct_capacity_ hashes
-    std::size_t distinct_capacity_ = 0;
+    support::FlatHashSet<std::uint64_t, support::IntegerHash, std::equal_to<>, 0,
+                         std::pmr::polymorphic_allocator<std::byte>>
+        seen_;
+    std::pmr::vector<std::uint64_t> distinct_;
 };
 
 // Element i is the least (a_i * h + b_i mod 2^64) mod (2^61 - 1) over the

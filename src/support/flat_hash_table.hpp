@@ -195,12 +195,10 @@ public:
         const std::size_t mask = capacity_ - 1;
         for (std::size_t i = slot_index(hash, bits_);; i = (i + 1) & mask) {
             Slot& slot = slots[i];
-            if (FreeKey<Key>::is_free(key_of(slot))) {
-                key_of(slot) = key;
-                ++used_;
-                return result(slot, true);
+            if (const auto [stop, fresh] = place(slot, key); stop) {
+                used_ += fresh;
+                return result(slot, fresh);
             }
-            if (equal_(key_of(slot), key)) return result(slot, false);
         }
     }
 
@@ -232,12 +230,10 @@ public:
             }
             for (std::size_t i = slot_index(hash, bits);; i = (i + 1) & mask) {
                 Slot& slot = slots[i];
-                if (FreeKey<Key>::is_free(key_of(slot))) {
-                    key_of(slot) = key;
-                    ++used;
-                    return result(slot, true);
+                if (const auto [stop, fresh] = place(slot, key); stop) {
+                    used += fresh;
+                    return result(slot, fresh);
                 }
-                if (equal_(key_of(slot), key)) return result(slot, false);
             }
         };
         produce(insert);
@@ -298,6 +294,31 @@ private:
     static const Key& key_of(const Slot& slot) noexcept {
         if constexpr (kIsMap) return slot.key;
         else return slot;
+    }
+
+    // One probe step: whether the probe ends at this slot (it is free or
+    // holds the key) and whether the key is new there, having stored it.
+    // For integer keys the usual end, free or equal, is one branch, so that
+    // whether a key is new, which input makes unpredictable, is data rather
+    // than a jump (the key is stored even when present: the same value).
+    struct Placed {
+        bool stop, fresh;
+    };
+    Placed place(Slot& slot, const Key& key) const {
+        if constexpr (std::is_integral_v<Key> && std::is_same_v<Equal, std::equal_to<>>) {
+            // Free (0) or equal, tested at once: min(stored, stored ^ key)
+            // is 0 exactly then, which compilers keep as one branch.
+            using Bits = std::make_unsigned_t<Key>;
+            const auto stored = static_cast<Bits>(key_of(slot));
+            if (std::min<Bits>(stored, stored ^ static_cast<Bits>(key)) != 0) return {false, false};
+            key_of(slot) = key;
+            return {true, stored == 0};
+        } else {
+            const bool fresh = FreeKey<Key>::is_free(key_of(slot));
+            if (!(fresh || equal_(key_of(slot), key))) return {false, false};
+            if (fresh) key_of(slot) = key;
+            return {true, fresh};
+        }
     }
 
     static auto result(Slot& slot, bool inserted) noexcept {
