@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "support/flat_hash_table.hpp"
@@ -36,6 +37,34 @@ public:
     template <class CodePointRange>
     WordMasks(const CodePointRange& text, std::size_t non_ascii) {
         std::memset(ascii_, 0, sizeof ascii_);
+        fill(text, non_ascii);
+    }
+
+    // Masks read only with the characters of `reader` (one comparison):
+    // for a short reader only the entries the two texts touch are cleared,
+    // not all 128.
+    template <class CodePointRange>
+    WordMasks(const CodePointRange& text, std::size_t non_ascii, std::string_view reader) {
+        if (reader.size() > 128) {
+            std::memset(ascii_, 0, sizeof ascii_);
+        } else {
+            for (unsigned char byte : reader)
+                if (byte < 128) ascii_[byte] = 0;
+            for (char32_t c : text)
+                if (c < 128) ascii_[c] = 0;
+        }
+        fill(text, non_ascii);
+    }
+
+    std::uint64_t get(char32_t c) const noexcept {
+        if (c < 128) return ascii_[c];
+        const std::uint64_t* bits = others_.find(c);
+        return bits ? *bits : 0;
+    }
+
+private:
+    template <class CodePointRange>
+    void fill(const CodePointRange& text, std::size_t non_ascii) {
         std::uint64_t bit = 1;
         for (char32_t c : text) {
             if (c < 128) {
@@ -48,13 +77,6 @@ public:
         }
     }
 
-    std::uint64_t get(char32_t c) const noexcept {
-        if (c < 128) return ascii_[c];
-        const std::uint64_t* bits = others_.find(c);
-        return bits ? *bits : 0;
-    }
-
-private:
     std::uint64_t ascii_[128];
     // The masks of the characters beyond ASCII; key 0 (ASCII, never
     // stored) is the free key.

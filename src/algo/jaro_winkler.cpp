@@ -122,17 +122,19 @@ Matching match_blocks(const BlockMasks& masks, std::size_t nb, const CodePointRa
 
 }  // namespace
 
-CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern) : CachedJaroWinkler(pattern, utf8::is_ascii(pattern)) {}
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern)
+    : CachedJaroWinkler(pattern, utf8::is_ascii(pattern), nullptr) {}
 
-CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii)
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with)
     : length_(ascii ? pattern.size() : utf8::count_chars(pattern)), prefix_{} {
     const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
         std::size_t k = 0;
         for (auto it = code_points.begin(); k < std::min(kMaxPrefix, length_); ++it) prefix_[k++] = *it;
         if (length_ == 0) return;
-        if (length_ <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
-        else masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
+        if (length_ > kWordBits) masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
+        else if (only_with) masks_.emplace<WordMasks>(code_points, non_ascii, *only_with);
+        else masks_.emplace<WordMasks>(code_points, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
     else build(text::CodePoints(pattern));
@@ -166,7 +168,7 @@ double CachedJaroWinkler::similarity(std::string_view other) const {
 
 double jaro_winkler_similarity(std::string_view a, std::string_view b) {
     if (a == b) return 1.0;
-    const CachedJaroWinkler pattern(b, utf8::is_ascii(b));
+    const CachedJaroWinkler pattern(b, utf8::is_ascii(b), &a);
     return pattern.similarity_to(a, utf8::is_ascii(a));
 }
 

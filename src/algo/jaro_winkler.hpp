@@ -26,7 +26,8 @@ public:
 
 private:
     friend double jaro_winkler_similarity(std::string_view a, std::string_view b);
-    CachedJaroWinkler(std::string_view pattern, bool ascii);
+    // With `only_with`, the masks serve the comparison with that text only.
+    CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with);
     double similarity_to(std::string_view other, bool other_ascii) const;
 
     std::size_t length_;      // in characters
