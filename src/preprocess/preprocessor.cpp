@@ -1,6 +1,9 @@
 #include "preprocess/preprocessor.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 #include <optional>
 
 #include "text/lowercase.hpp"
@@ -75,13 +78,21 @@ void StopwordSet::insert_all(std::span<const Word> words) {
     for (const Word& word : words) total += word.size();
     bytes_.reserve(total);  // the set's keys point into bytes_, which must not move
     set_.reserve(words.size());
+    // Inserted in the order of their slots (support::slot_index keeps the
+    // order of hash * kGoldenRatio64 for any table size), so that filling a
+    // large table walks its memory once instead of jumping at random.
+    std::vector<std::pair<std::uint64_t, support::HashedBytes>> keys;
+    keys.reserve(words.size());
     for (const Word& word : words) {
         // An empty entry never equals a word.
         if (word.empty()) continue;
         const std::size_t offset = bytes_.size();
         bytes_.append(word);
-        set_.insert(support::HashedBytes(std::string_view(bytes_).substr(offset)));
+        const support::HashedBytes key(std::string_view(bytes_).substr(offset));
+        keys.emplace_back(key.hash() * support::kGoldenRatio64, key);
     }
+    std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [order, key] : keys) set_.insert_hashed(key, key.hash());
 }
 
 StopwordSet::StopwordSet(std::span<const std::string> words) { insert_all(words); }
