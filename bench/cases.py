@@ -169,6 +169,8 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
              same_value=tuple(edit)),
         Case("Levenshtein distance", "documents 4 kB", documents, vorn.levenshtein_distance,
              {k: v for k, v in edit.items() if k != "jellyfish"}, same_value=tuple(edit), target=("rapidfuzz", 1.2)),
+        Case("Levenshtein distance", "documents 1-4 kB", inputs.long_pairs, vorn.levenshtein_distance,
+             {k: v for k, v in edit.items() if k != "jellyfish"}, same_value=tuple(edit), target=("rapidfuzz", 0.9)),
         Case("Levenshtein distance", "mixed script", inputs.mixed_pairs, vorn.levenshtein_distance, edit,
              same_value=tuple(k for k in edit if k not in ("editdistance",))),
         Case("Jaro-Winkler", "words 5-20", words, vorn.jaro_winkler_similarity, jaro_winkler,
@@ -215,6 +217,9 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
     cases.append(Case("MinHash 3-shingles x128", "documents 4 kB", [(d, 3, 128) for d, in one_document],
                       vorn.minhash_signature, {k: (lambda t, _s, _n, f=f: f(t)) for k, f in minhash_peer(peers).items()},
                       target=("datasketch", 0.02)))
+    cases.append(Case("MinHash 3-shingles x128", "excerpts 1 kB", [(d, 3, 128) for d in inputs.excerpts],
+                      vorn.minhash_signature, {k: (lambda t, _s, _n, f=f: f(t)) for k, f in minhash_peer(peers).items()},
+                      target=("datasketch", 0.01)))
     if "simhash" in peers:
         simhash = {"simhash": peers["simhash"].Simhash}
     else:
@@ -223,9 +228,13 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
                       simhash, target=("simhash", 0.02)))
     cases.append(Case("TF-IDF cosine", "sentences ~100", sentences, vorn.tfidf_similarity, tfidf_peer(peers),
                       target=("scikit-learn", 0.005)))
+    cases.append(Case("TF-IDF cosine", "2 x 100 words", inputs.hundred_word_pairs, vorn.tfidf_similarity,
+                      tfidf_peer(peers), target=("scikit-learn", 0.004)))
     cases.append(Case("TF-IDF cosine", "documents 4 kB", documents, vorn.tfidf_similarity, tfidf_peer(peers)))
     cases.append(Case("BM25", "sentences ~100", sentences, vorn.bm25_similarity, bm25_peer(peers),
                       target=("rank_bm25", 0.01)))
+    cases.append(Case("BM25", "2 x 100 words", inputs.hundred_word_pairs, vorn.bm25_similarity, bm25_peer(peers),
+                      target=("rank_bm25", 0.007)))
     cases.append(Case("BM25", "documents 4 kB", documents, vorn.bm25_similarity, bm25_peer(peers)))
     cases.append(Case("clean_text", "ASCII sentences", ascii_sentences, vorn.clean_text,
                       {"Python expression": python_clean_text}, same_value=("Python expression",),

@@ -33,6 +33,11 @@ class Inputs:
     documents: list[str]
     mixed_sentences: list[str]
     corpus: str
+    # 1 kB excerpts; pairs of 100 words drawn from the corpus vocabulary;
+    # pairs of passages of 1, 2, 3 and 4 kB.
+    excerpts: list[str]
+    hundred_word_pairs: list[tuple[str, str]]
+    long_pairs: list[tuple[str, str]]
 
     def sweep_pair(self, length: int) -> tuple[str, str]:
         """Two different passages of the corpus, each `length` characters."""
@@ -99,6 +104,15 @@ def load(directory: Path = DEFAULT_TEXT_DIR, *, count: int = 200, seed: int = 20
         documents = chunks(corpus, 4000)[:4]
     document_pairs = list(zip(documents[0::2], documents[1::2]))
 
+    excerpts = [d for t in texts for d in chunks(t, 1000)][: max(4, count // 10)]
+    vocabulary = sorted(set(re.findall(r"[^\W\d_]+", corpus)))
+    hundred_word_pairs = [
+        (" ".join(rng.choices(vocabulary, k=100)), " ".join(rng.choices(vocabulary, k=100)))
+        for _ in range(max(2, count // 10))
+    ]
+    long_pairs = [pair for size in (1000, 2000, 3000, 4000)
+                  for pair in zip(chunks(corpus, size)[0:6:2], chunks(corpus, size)[1:6:2])]
+
     mixed_sentences = MIXED_SCRIPT_FILE.read_text(encoding="utf-8").splitlines()
     mixed_pairs = [(a, b) for a in mixed_sentences for b in mixed_sentences if a < b][:count]
 
@@ -113,4 +127,7 @@ def load(directory: Path = DEFAULT_TEXT_DIR, *, count: int = 200, seed: int = 20
         documents=documents,
         mixed_sentences=mixed_sentences,
         corpus=corpus,
+        excerpts=excerpts,
+        hundred_word_pairs=hundred_word_pairs,
+        long_pairs=long_pairs,
     )

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "algo/minhash.hpp"
+#include "algo/minhash_kernels.hpp"
 #include "algo/simhash.hpp"
 #include "fuzz_input.hpp"
 
@@ -35,19 +36,58 @@ std::vector<std::string> shingles(const std::u32string& cps, std::uint64_t k) {
     return out;
 }
 
-std::vector<std::uint64_t> reference_signature(const std::u32string& cps, std::uint64_t k, std::uint64_t m) {
-    const auto all = shingles(cps, k);
-    const std::set<std::string> distinct(all.begin(), all.end());
+// The permutations written out with their parameters.
+std::vector<std::uint64_t> reference_minima(const std::vector<std::uint64_t>& hashes, std::uint64_t m) {
     std::vector<std::uint64_t> sig(m, std::numeric_limits<std::uint64_t>::max());
     for (std::uint64_t i = 0; i < m; ++i) {
         const std::uint64_t b = (i + 1) * 0x9E3779B97F4A7C15ULL + 0x1234;
         const std::uint64_t a = (b + 0x9999) | 1;
-        for (const std::string& s : distinct) {
-            const std::uint64_t v = (a * fnv(s) + b) % kMersenne61;
+        for (std::uint64_t h : hashes) {
+            const std::uint64_t v = (a * h + b) % kMersenne61;
             if (v < sig[i]) sig[i] = v;
         }
     }
     return sig;
+}
+
+std::vector<std::uint64_t> reference_signature(const std::u32string& cps, std::uint64_t k, std::uint64_t m) {
+    const auto all = shingles(cps, k);
+    const std::set<std::string> distinct(all.begin(), all.end());
+    std::vector<std::uint64_t> hashes;
+    for (const std::string& s : distinct) hashes.push_back(fnv(s));
+    return reference_minima(hashes, m);
+}
+
+// A hash whose permutation `lane` gives q * 2^61 + (M - j): a value whose
+// low 61 bits are within a few units of M, where the reduction wraps.
+std::uint64_t hash_near_modulus(std::uint64_t lane, std::uint64_t q, std::uint64_t j) {
+    const std::uint64_t b = (lane + 1) * 0x9E3779B97F4A7C15ULL + 0x1234;
+    const std::uint64_t a = (b + 0x9999) | 1;
+    std::uint64_t inverse = a;  // Newton's iteration for a^-1 mod 2^64 (a is odd)
+    for (int round = 0; round < 6; ++round) inverse *= 2 - a * inverse;
+    return inverse * ((q << 61) + (kMersenne61 - j) - b);
+}
+
+// Every kernel this processor runs, on hashes taken straight from the input
+// (extremes and values at the wrap of the reduction included), against the
+// written-out permutations.
+void check_kernels(vorn::fuzz::FuzzInput& input, std::uint64_t m) {
+    using namespace vorn::algo::minhash;
+    std::vector<std::uint64_t> hashes(input.byte() % 24);
+    for (std::uint64_t& h : hashes) {
+        const std::uint8_t kind = input.byte();
+        if (kind < 16) h = kind;
+        else if (kind < 32) h = std::numeric_limits<std::uint64_t>::max() - (kind - 16);
+        else if (kind < 96 && m > 0) h = hash_near_modulus(input.u16() % m, kind % 8, input.byte() % 12);
+        else h = input.u64();
+    }
+    const auto expected = reference_minima(hashes, m);
+    for (Kernel kernel : {Kernel::Portable, Kernel::Avx2, Kernel::Avx512}) {
+        if (!supported(kernel)) continue;
+        std::vector<std::uint64_t> sig(m, std::numeric_limits<std::uint64_t>::max());
+        lower(kernel, hashes, sig);
+        FUZZ_CHECK(sig == expected);
+    }
 }
 
 std::uint64_t reference_fingerprint(const std::u32string& cps, std::uint64_t k) {
@@ -73,15 +113,20 @@ void check_minhash(const std::string& a, const std::string& b, const std::u32str
     const auto sa = vorn::algo::minhash_signature(a, k, m);
     const auto sb = vorn::algo::minhash_signature(b, k, m);
     const auto similarity = vorn::algo::minhash_similarity(a, b, k, m);
+    static vorn::algo::MinHashScratch scratch;  // kept from one input to the next
+    std::vector<std::uint64_t> into(m, 7);
+    const auto distinct = vorn::algo::minhash_signature_into(b, k, into, scratch);
     if (k == 0) {
         FUZZ_CHECK(!sa.has_value() && !sb.has_value() && !similarity.has_value());
         FUZZ_CHECK(sa.error().message == vorn::kZeroWindow.message);
         FUZZ_CHECK(similarity.error().message == vorn::kZeroWindow.message);
+        FUZZ_CHECK(!distinct.has_value() && std::count(into.begin(), into.end(), 7) == static_cast<long>(m));
         return;
     }
     FUZZ_CHECK(sa.has_value() && sb.has_value() && similarity.has_value());
     FUZZ_CHECK(*sa == reference_signature(ca, k, m));
     FUZZ_CHECK(*sb == reference_signature(cb, k, m));
+    FUZZ_CHECK(distinct.has_value() && *distinct >= 1 && into == *sb);
     for (std::uint64_t v : *sa) FUZZ_CHECK(v < kMersenne61);
 
     std::uint64_t equal = 0;
@@ -142,5 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string b = vorn::fuzz::encode(cb);
     check_minhash(a, b, ca, cb, k, m, m_short);
     check_simhash(a, b, ca, cb, k);
+    check_kernels(input, m);
     return 0;
 }

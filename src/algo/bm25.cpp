@@ -28,12 +28,14 @@ public:
         const double norm[2] = {length_norm(0), length_norm(1)};
 
         // One addend per distinct query term and document, then the sums
-        // in query order.
+        // in query order. Counts are small, so each document's saturation
+        // of the common counts is computed once.
+        SaturationCache cache[2] = {SaturationCache(norm[0]), SaturationCache(norm[1])};
         std::pmr::vector<std::pair<double, double>> addend(counts_.distinct_a, counts_.terms.get_allocator());
         for (std::size_t id = 0; id < counts_.distinct_a; ++id) {
             const TermCounts::Term& term = counts_.terms[id];
             const double weight = term.count[1] != 0 ? idf_both : idf_one;
-            addend[id] = {weight * saturated(term.count[0], norm[0]), weight * saturated(term.count[1], norm[1])};
+            addend[id] = {weight * cache[0].get(term.count[0]), weight * cache[1].get(term.count[1])};
         }
         double own = 0.0, other = 0.0;
         for (std::size_t id : counts_.ids_a) {
@@ -56,6 +58,26 @@ private:
         return (f * (kK1 + 1.0)) / (f + length_norm);
     }
 
+    // saturated(count, length_norm), remembered for counts below 16.
+    class SaturationCache {
+    public:
+        explicit SaturationCache(double length_norm) : length_norm_(length_norm) {}
+        double get(std::uint64_t count) {
+            if (count >= kSize) return saturated(count, length_norm_);
+            if (!(known_ >> count & 1)) {
+                values_[count] = saturated(count, length_norm_);
+                known_ |= 1u << count;
+            }
+            return values_[count];
+        }
+
+    private:
+        static constexpr std::uint64_t kSize = 16;
+        double length_norm_;
+        std::uint32_t known_ = 0;
+        double values_[kSize];
+    };
+
     static constexpr double kK1 = 1.2;
     static constexpr double kB = 0.75;
     static constexpr double kNumDocs = 2.0;
@@ -69,9 +91,8 @@ private:
 
 double bm25_similarity(std::string_view query, std::string_view document) {
     ScoringArena arena;
-    TermTokens tokens_a(query, arena.get()), tokens_b(document, arena.get());
-    const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms(), arena.get());
-    const Bm25Index index(counts, tokens_a.terms().size(), tokens_b.terms().size());
+    const TermCounts counts = count_terms(query, document, arena.get());
+    const Bm25Index index(counts, counts.tokens[0], counts.tokens[1]);
 
     const auto [own, raw] = index.scores();
     double best = 0.0;

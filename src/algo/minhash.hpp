@@ -2,23 +2,50 @@
 // fraction of equal positions of two signatures.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "error/vorn_error.hpp"
+#include "support/flat_hash_table.hpp"
 
 namespace vorn::algo {
 
+// Working memory of minhash_signature_into, kept from one text to the next:
+// once it has served the longest text, signing another allocates nothing.
+// One per thread.
+class MinHashScratch {
+public:
+    MinHashScratch() = default;
+
+    // The distinct FNV-1a values of the text's shingles, valid until the
+    // next call; kZeroWindow when shingle_size is 0.
+    Expected<std::span<const std::uint64_t>, InvalidArgument> distinct_shingle_hashes(std::string_view text,
+                                                                                     std::uint64_t shingle_size);
+
+private:
+    support::FlatHashSet<std::uint64_t> seen_;
+    std::unique_ptr<std::uint64_t[]> distinct_;  // room for distinct_capacity_ hashes
+    std::size_t distinct_capacity_ = 0;
+};
+
 // Element i is the least (a_i * h + b_i mod 2^64) mod (2^61 - 1) over the
 // FNV-1a hashes h of the distinct shingles of size k. kZeroWindow when k
-// is 0 (checked before anything is allocated); throws std::length_error
-// when the signature's byte size does not fit in memory at all and
-// std::bad_alloc when it cannot be allocated.
+// is 0 (checked before anything is allocated); std::bad_alloc, before
+// anything is allocated, when the signature is larger than the memory this
+// process can have (support::fits_in_memory).
 Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::string_view text,
                                                                        std::uint64_t shingle_size,
                                                                        std::uint64_t num_hashes);
+
+// The batch entry point: the signature of `text` with out.size() hashes,
+// written into `out`, exactly as minhash_signature computes it. Returns the
+// number of distinct shingles, or kZeroWindow with `out` untouched.
+Expected<std::size_t, InvalidArgument> minhash_signature_into(std::string_view text, std::uint64_t shingle_size,
+                                                             std::span<std::uint64_t> out, MinHashScratch& scratch);
 
 // Equal positions among the first min(len a, len b) divided by that count;
 // NaN when it is 0.

@@ -1,5 +1,4 @@
-// Character shingles and the 64-bit FNV-1a hash, shared by MinHash and
-// SimHash.
+// Character shingles, shared by MinHash and SimHash.
 //
 // A shingle is k consecutive Unicode scalar values of the text, handed out
 // as a view of the text's own UTF-8 bytes: nothing is copied or stored, so
@@ -14,19 +13,6 @@
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
-
-inline constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
-inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
-
-// 64-bit FNV-1a over the bytes: h = (h ^ byte) * prime, wrapping.
-inline constexpr std::uint64_t fnv1a(std::string_view bytes) noexcept {
-    std::uint64_t h = kFnvOffsetBasis;
-    for (char c : bytes) {
-        h ^= static_cast<unsigned char>(c);
-        h *= kFnvPrime;
-    }
-    return h;
-}
 
 namespace detail {
 

@@ -4,44 +4,22 @@
 // Terms are cut at White_Space and at the 32 ASCII punctuation characters,
 // then lowercased piece by piece (full mapping, Final_Sigma within the
 // piece). A term is a view of the input when lowercasing leaves it as it
-// is, and of an owned buffer of lowercased copies otherwise.
+// is, and of a lowercased copy in the caller's memory otherwise.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory_resource>
-#include <span>
-#include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorn::algo {
 
-class TermTokens {
-public:
-    // The views may point into `text`, which must outlive this object.
-    // Working memory comes from `memory`, which must outlive it too.
-    explicit TermTokens(std::string_view text,
-                        std::pmr::memory_resource* memory = std::pmr::get_default_resource());
-
-    TermTokens(const TermTokens&) = delete;
-    TermTokens& operator=(const TermTokens&) = delete;
-
-    // The terms in text order, repeats kept; none is empty.
-    std::span<const std::string_view> terms() const noexcept { return terms_; }
-
-private:
-    std::string lowered_;
-    std::pmr::vector<std::string_view> terms_;
-};
-
-inline TermTokens term_tokens(std::string_view text) { return TermTokens(text); }
-
-// Occurrence counts of every distinct term of two token sequences. Terms
-// get dense ids in order of first occurrence, over a and then b, so the
-// terms of a are exactly the ids below distinct_a, in a's own order; every
-// sum over terms runs in such a fixed order, which makes scores the same
-// in every process.
+// Occurrence counts of every distinct term of two texts. Terms get dense
+// ids in order of first occurrence, over a and then b, so the terms of a
+// are exactly the ids below distinct_a, in a's own order; every sum over
+// terms runs in such a fixed order, which makes scores the same in every
+// process.
 struct TermCounts {
     struct Term {
         std::uint64_t count[2];  // occurrences in a, in b
@@ -51,10 +29,12 @@ struct TermCounts {
     std::pmr::vector<std::size_t> ids_a;       // id of each token of a, in order
     std::pmr::vector<std::size_t> distinct_b;  // ids of b's terms, in b's order of first occurrence
     std::size_t distinct_a = 0;
+    std::uint64_t tokens[2] = {0, 0};  // tokens of a, of b
 };
 
-TermCounts count_terms(std::span<const std::string_view> a, std::span<const std::string_view> b,
-                       std::pmr::memory_resource* memory = std::pmr::get_default_resource());
+// The terms of a and b, counted as they are cut; all working memory, the
+// lowercased copies included, comes from `memory`.
+TermCounts count_terms(std::string_view a, std::string_view b, std::pmr::memory_resource* memory);
 
 // Working memory for scoring two short texts without a trip to the heap;
 // longer texts spill over to it.
@@ -63,7 +43,7 @@ public:
     std::pmr::memory_resource* get() noexcept { return &resource_; }
 
 private:
-    alignas(std::max_align_t) std::byte buffer_[8192];
+    alignas(std::max_align_t) std::byte buffer_[32768];
     std::pmr::monotonic_buffer_resource resource_{buffer_, sizeof buffer_};
 };
 

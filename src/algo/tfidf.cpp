@@ -10,8 +10,7 @@ namespace vorn::algo {
 
 double tfidf_similarity(std::string_view a, std::string_view b) {
     ScoringArena arena;
-    TermTokens tokens_a(a, arena.get()), tokens_b(b, arena.get());
-    const TermCounts counts = count_terms(tokens_a.terms(), tokens_b.terms(), arena.get());
+    const TermCounts counts = count_terms(a, b, arena.get());
 
     // df is 1 or 2, so there are two idf values.
     const double idf_one = std::log(3.0 / (1.0 + 1.0)) + 1.0;
@@ -22,8 +21,8 @@ double tfidf_similarity(std::string_view a, std::string_view b) {
         return tf * (in_both ? idf_both : idf_one);
     };
 
-    const double length_a = static_cast<double>(tokens_a.terms().size());
-    const double length_b = static_cast<double>(tokens_b.terms().size());
+    const double length_a = static_cast<double>(counts.tokens[0]);
+    const double length_b = static_cast<double>(counts.tokens[1]);
     std::pmr::vector<double> weights_a(counts.distinct_a, counts.terms.get_allocator());
     double sum_a = 0.0;
     for (std::size_t id = 0; id < counts.distinct_a; ++id) {

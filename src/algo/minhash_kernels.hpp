@@ -1,0 +1,32 @@
+// The MinHash permutation loop: for every shingle hash h and permutation i,
+// sig[i] = min(sig[i], ((a_i * h + b_i) mod 2^64) mod (2^61 - 1)), in a
+// portable form and in AVX2 and AVX-512 forms chosen at run time. Every
+// kernel gives the same signature bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "support/hash.hpp"
+
+namespace vorn::algo::minhash {
+
+// Parameters of permutation i.
+inline constexpr std::uint64_t permutation_b(std::uint64_t i) noexcept {
+    return (i + 1) * support::kGoldenRatio64 + 0x1234;
+}
+inline constexpr std::uint64_t permutation_a(std::uint64_t i) noexcept { return (permutation_b(i) + 0x9999) | 1; }
+
+enum class Kernel { Portable, Avx2, Avx512 };
+
+// Whether this processor (and this build) can run the kernel.
+bool supported(Kernel kernel) noexcept;
+
+// The fastest supported kernel.
+Kernel best_kernel() noexcept;
+
+// Lowers sig[i], for i below sig.size(), by permutation i of every hash.
+// The kernel must be supported.
+void lower(Kernel kernel, std::span<const std::uint64_t> hashes, std::span<std::uint64_t> sig) noexcept;
+
+}  // namespace vorn::algo::minhash
