@@ -6,6 +6,7 @@ apart and unrelated ones; then the values fixed by the contract."""
 import math
 import os
 import random
+import re
 import string
 import subprocess
 import sys
@@ -122,6 +123,17 @@ def test_word_functions_against_reference(max_words):
             assert vorn.tfidf_similarity(x, y) == ref.tfidf_similarity(x, y), (x, y)
             assert vorn.bm25_similarity(x, y) == ref.bm25_similarity(x, y), (x, y)
             assert vorn.jaccard_word_similarity(x, y) == ref.jaccard_word_similarity(x, y), (x, y)
+
+
+# The tokeniser classifies 64 bytes at a time: separators of several bytes,
+# capitals and non-ASCII letters straddling a block boundary.
+@pytest.mark.parametrize("middle", ["\u3000", "\u00a0", "\u2028", "É", "Σ", " Cat ", "--", "ΟΔΟΣ"])
+def test_terms_across_blocks(middle):
+    for offset in [*range(58, 66), *range(122, 130)]:
+        for text in ("x" * offset + middle + "yz", "ab " * (offset // 3) + "q" * (offset % 3) + middle + "Yz"):
+            for other in ("x yz Cat", "ab ΟΔΟΣ é σ"):
+                assert vorn.tfidf_similarity(text, other) == ref.tfidf_similarity(text, other), (offset, text)
+                assert vorn.bm25_similarity(other, text) == ref.bm25_similarity(other, text), (offset, text)
 
 
 DETERMINISM_CODE = """
@@ -273,6 +285,13 @@ def test_configured_pipelines(build, text, expected):
     assert build(vorn.Preprocessor()).process(text) == expected
 
 
+MEMORY = "{memory}"  # in a message: the machine's memory, whatever it is
+
+
+def refused(m):
+    return f"{m} hashes need more memory than this machine has"
+
+
 @pytest.mark.parametrize(
     "call, error, message",
     [
@@ -284,15 +303,49 @@ def test_configured_pipelines(build, text, expected):
         (lambda: vorn.minhash_similarity("", "abc", 0, 128), ValueError, "window size must be non-zero"),
         (lambda: vorn.simhash_fingerprint("", 0), ValueError, "window size must be non-zero"),
         (lambda: vorn.simhash_similarity("a", "b", 0), ValueError, "window size must be non-zero"),
-        *[(lambda m=m: vorn.minhash_signature("abc", 3, m), MemoryError, None) for m in (2**60, 2**64 - 1)],
-        (lambda: vorn.minhash_similarity("abc", "abd", 3, 2**61), MemoryError, None),
+        # refused before anything is allocated: no address space holds these
+        *[(lambda m=m: vorn.minhash_signature("hello", 2, m), MemoryError, f"{refused(m)} ({MEMORY} bytes)")
+          for m in (2**50, 2**64 - 1)],
+        (lambda: vorn.minhash_similarity("abc", "abd", 3, 2**60), MemoryError, f"{refused(2**60)} ({MEMORY} bytes)"),
     ],
 )
 def test_value_errors(call, error, message):
     with pytest.raises(error) as info:
         call()
     assert type(info.value) is error and not getattr(info.value, "__notes__", None)
-    assert message is None or str(info.value) == message
+    if message is not None:
+        assert re.fullmatch(re.escape(message).replace(re.escape(MEMORY), r"\d+"), str(info.value)), str(info.value)
+
+
+# Sizes between what fits and what any address space holds, under an
+# address-space limit of 1 GiB, which then is the limit that counts (and
+# keeps a missing check from taking the machine's memory: it shows as a
+# MemoryError without the message). With overcommit, 2**31 hashes would be
+# granted and the process killed while the list of ints is built.
+LIMITED_CALLS = """
+import resource
+limit = 1 << 30
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+import vorn
+def outcome(call):
+    try:
+        call()
+        return "ok"
+    except MemoryError as error:
+        return str(error)
+print(repr([outcome(lambda: vorn.minhash_signature("hello", 2, m)) for m in {sizes}]
+           + [outcome(lambda: vorn.minhash_similarity("hello", "help", 2, m)) for m in {pair_sizes}]))
+"""
+
+
+@pytest.mark.skipif(os.environ.get("VORN_SANITIZED") == "1", reason="AddressSanitizer needs a vast address space")
+def test_size_check_reads_the_process_limit():
+    limit = 1 << 30
+    sizes, pair_sizes = [2**16, 2**31, limit // 64 + 1, limit // 8 + 1], [2**16, limit // 16 + 1]
+    code = LIMITED_CALLS.format(sizes=sizes, pair_sizes=pair_sizes)
+    run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    expected = ["ok" if m == 2**16 else f"{refused(m)} ({limit} bytes)" for m in sizes + pair_sizes]
+    assert eval(run.stdout) == expected
 
 
 # The tokeniser classifies 64 bytes at a time: separators of several bytes,
