@@ -4,25 +4,22 @@
 // the earliest still unmatched equal character of b inside its window.
 // With one bit per position of b, "equal, unmatched and inside the window"
 // is an AND of three masks and "earliest" is the lowest set bit, so every
-// character of a costs O(1) for texts of up to 64 characters and
-// O(window / 64) beyond. Short texts need no heap memory at all.
+// character of a costs O(1) when b has at most 64 characters and
+// O(window / 64) beyond. Whether the k-th matched characters of a and b
+// differ is read from the masks too, so b's characters are never stored.
 #include "algo/jaro_winkler.hpp"
 
 #include <algorithm>
 #include <bit>
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <vector>
 
-#include "algo/block_masks.hpp"
+#include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
 namespace {
 
-constexpr std::size_t kWordBits = 64;
 constexpr std::size_t kMaxPrefix = 4;
 constexpr double kPrefixScale = 0.1;
 
@@ -44,191 +41,133 @@ inline std::size_t match_window(std::size_t na, std::size_t nb) noexcept {
     return half == 0 ? 0 : half - 1;
 }
 
-// Positions of each character of a text of at most 64 characters, one bit
-// per position. Only entries of characters that occur in one of the two
-// texts are written or read, so nothing is cleared wholesale.
-template <class Char>
-class ShortMasks {
-public:
-    ShortMasks(const Char* a, std::size_t na, const Char* b, std::size_t nb) noexcept {
-        for (std::size_t i = 0; i < na; ++i)
-            if (a[i] < 128) ascii_[a[i]] = 0;
-        for (std::size_t j = 0; j < nb; ++j)
-            if (b[j] < 128) ascii_[b[j]] = 0;
-        for (std::size_t j = 0; j < nb; ++j) {
-            const std::uint64_t bit = std::uint64_t{1} << j;
-            if (b[j] < 128) ascii_[b[j]] |= bit;
-            else *extended_slot(b[j]) |= bit;
-        }
-    }
-
-    std::uint64_t get(Char c) const noexcept {
-        if (c < 128) return ascii_[c];
-        if constexpr (sizeof(Char) > 1) {
-            if (!any_extended_) return 0;
-            for (std::uint32_t i = slot_start(c);; i = (i + 1) & 127) {
-                if (keys_[i] == c) return values_[i];
-                if (keys_[i] == 0) return 0;
-            }
-        }
-        return 0;
-    }
-
-private:
-    static std::uint32_t slot_start(char32_t c) noexcept {
-        return (static_cast<std::uint32_t>(c) * 0x9E3779B1u) >> 25;
-    }
-
-    // At most 64 keys in 128 slots; key 0 (ASCII, never stored) marks a free slot.
-    std::uint64_t* extended_slot(char32_t c) noexcept {
-        if (!any_extended_) {
-            std::memset(keys_, 0, sizeof keys_);
-            any_extended_ = true;
-        }
-        for (std::uint32_t i = slot_start(c);; i = (i + 1) & 127) {
-            if (keys_[i] == c) return &values_[i];
-            if (keys_[i] == 0) {
-                keys_[i] = c;
-                values_[i] = 0;
-                return &values_[i];
-            }
-        }
-    }
-
-    std::uint64_t ascii_[128];
-    char32_t keys_[128];
-    std::uint64_t values_[128];
-    bool any_extended_ = false;
-};
-
-// Both texts have at most 64 characters.
-template <class Char>
-Matching match_short(const Char* a, std::size_t na, const Char* b, std::size_t nb) noexcept {
-    const ShortMasks<Char> masks(a, na, b, nb);
+// b has at most 64 characters, so at most 64 characters match.
+template <class CodePointRange>
+Matching match_word(const WordMasks& masks, std::size_t nb, const CodePointRange& a, std::size_t na) noexcept {
     const std::size_t window = match_window(na, nb);
     const std::size_t end = std::min(na, nb + window);  // later windows are empty
-    std::uint64_t flags_a = 0, flags_b = 0;
-    Matching result;
-    for (std::size_t i = 0; i < end; ++i) {
+    std::uint64_t flags_b = 0;
+    std::uint64_t matched[kWordBits + 1];  // the masks of a's matched characters, in order
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (char32_t c : a) {
+        if (i == end) break;
         const std::size_t lo = i > window ? i - window : 0;
         const std::size_t hi = std::min(nb, i + window + 1);
-        const std::uint64_t candidates = masks.get(a[i]) & ~flags_b & low_bits(hi) & ~low_bits(lo);
-        const bool found = candidates != 0;
+        const std::uint64_t mask = masks.get(c);
+        const std::uint64_t candidates = mask & ~flags_b & low_bits(hi) & ~low_bits(lo);
         flags_b |= lowest_bit(candidates);
-        flags_a |= static_cast<std::uint64_t>(found) << i;
-        result.matches += found;
+        matched[count] = mask;
+        count += candidates != 0;
+        ++i;
     }
     // The k-th matched character of a pairs with the k-th matched one of b.
     std::size_t mismatched = 0;
-    for (; flags_a != 0; flags_a &= flags_a - 1, flags_b &= flags_b - 1)
-        mismatched += a[std::countr_zero(flags_a)] != b[std::countr_zero(flags_b)];
-    result.transpositions = mismatched / 2;
-    return result;
+    for (std::size_t k = 0; k < count; ++k, flags_b &= flags_b - 1)
+        mismatched += ((matched[k] >> std::countr_zero(flags_b)) & 1) == 0;
+    return {count, mismatched / 2};
 }
 
-// Either text is longer than 64 characters.
-template <class Char>
-Matching match_blocks(const Char* a, std::size_t na, const Char* b, std::size_t nb) {
-    std::size_t next_b = 0;
-    const BlockMasks<Char> masks(nb, [&] { return b[next_b++]; });
+// b has more than 64 characters.
+template <class CodePointRange>
+Matching match_blocks(const BlockMasks& masks, std::size_t nb, const CodePointRange& a, std::size_t na) {
     const std::size_t window = match_window(na, nb);
     const std::size_t end = std::min(na, nb + window);
-    std::vector<std::uint64_t> flags_a((na + kWordBits - 1) / kWordBits, 0);
     std::vector<std::uint64_t> flags_b(masks.words(), 0);
+    std::vector<BlockMasks::Row> matched;  // the rows of a's matched characters, in order
+    matched.reserve(std::min(end, nb));
     // Each character of a takes the first free occurrence at or after the
     // window's start, and the start only moves right, so the taken
     // occurrences of a character always form a run from the start. Every
-    // character therefore keeps the word where its search last succeeded
-    // and resumes there: no word is scanned twice for the same character.
+    // character therefore keeps the block where its search last succeeded
+    // and resumes there: no block is scanned twice for the same character.
     std::vector<std::size_t> resume(masks.row_count(), 0);
-    Matching result;
-    for (std::size_t i = 0; i < end; ++i) {
-        const auto row = masks.find(a[i]);
+    std::size_t i = 0;
+    for (char32_t c : a) {
+        if (i == end) break;
+        const BlockMasks::Row row = masks.find(c);
         const std::size_t lo = i > window ? i - window : 0;
         const std::size_t hi = std::min(nb, i + window + 1);
+        ++i;
+        if (row.id == BlockMasks::kAbsentId) continue;
         const std::size_t first = lo / kWordBits, last = (hi - 1) / kWordBits;
-        for (std::size_t w = std::max(first, resume[row.id]); w <= last; ++w) {
-            std::uint64_t candidates = row.bits[w] & ~flags_b[w];
+        const auto take = [&](std::size_t w, std::uint64_t bits) {
+            std::uint64_t candidates = bits & ~flags_b[w];
             if (w == first) candidates &= ~low_bits(lo % kWordBits);
             if (w == last) candidates &= low_bits(hi - w * kWordBits);
-            if (candidates != 0) {
-                flags_b[w] |= lowest_bit(candidates);
-                flags_a[i / kWordBits] |= std::uint64_t{1} << (i % kWordBits);
-                ++result.matches;
-                resume[row.id] = w;
-                break;
-            }
+            if (candidates == 0) return false;
+            flags_b[w] |= lowest_bit(candidates);
+            matched.push_back(row);
+            resume[row.id] = w;
+            return true;
+        };
+        const std::size_t start = std::max(first, resume[row.id]);
+        if (row.dense) {
+            for (std::size_t w = start; w <= last; ++w)
+                if (take(w, row.dense[w])) break;
+        } else {
+            for (auto* p = BlockMasks::first_at_or_after(row, start); p != row.sparse_end && p->block <= last; ++p)
+                if (take(p->block, p->bits)) break;
         }
     }
-    if (result.matches == 0) return result;
     std::size_t mismatched = 0, wb = 0;
     std::uint64_t bits_b = flags_b[0];
-    for (std::size_t wa = 0; wa < flags_a.size(); ++wa) {
-        for (std::uint64_t bits_a = flags_a[wa]; bits_a != 0; bits_a &= bits_a - 1) {
-            while (bits_b == 0) bits_b = flags_b[++wb];  // as many b flags as a flags
-            const std::size_t i = wa * kWordBits + std::countr_zero(bits_a);
-            const std::size_t j = wb * kWordBits + std::countr_zero(bits_b);
-            mismatched += a[i] != b[j];
-            bits_b &= bits_b - 1;
-        }
+    for (const BlockMasks::Row& row : matched) {
+        while (bits_b == 0) bits_b = flags_b[++wb];  // as many b flags as matches
+        mismatched += !BlockMasks::has(row, wb * kWordBits + std::countr_zero(bits_b));
+        bits_b &= bits_b - 1;
     }
-    result.transpositions = mismatched / 2;
-    return result;
+    return {matched.size(), mismatched / 2};
 }
-
-template <class Char>
-double similarity(const Char* a, std::size_t na, const Char* b, std::size_t nb) {
-    if (na == 0 || nb == 0) return 0.0;
-    const Matching found = std::max(na, nb) <= kWordBits ? match_short(a, na, b, nb) : match_blocks(a, na, b, nb);
-    // Equal first characters always match, so no match also means no prefix.
-    if (found.matches == 0) return 0.0;
-    const double m = static_cast<double>(found.matches);
-    const double t = static_cast<double>(found.transpositions);
-    const double jaro = ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
-    const std::size_t limit = std::min({kMaxPrefix, na, nb});
-    std::size_t prefix = 0;
-    while (prefix < limit && a[prefix] == b[prefix]) ++prefix;
-    return (1.0 - jaro) * (static_cast<double>(prefix) * kPrefixScale) + jaro;
-}
-
-// The scalar values of a text, on the stack for up to 64 characters.
-class Decoded {
-public:
-    explicit Decoded(std::string_view text) {
-        const std::size_t count = utf8::count_chars(text);
-        char32_t* out = inline_;
-        if (count > kInline) {
-            heap_ = std::make_unique_for_overwrite<char32_t[]>(count);
-            out = heap_.get();
-        }
-        // Stops at `count` even on malformed input, whose decoding may yield
-        // a different number of values than there are lead bytes.
-        std::size_t pos = 0;
-        while (pos < text.size() && size_ < count) out[size_++] = utf8::decode(text, pos);
-        data_ = out;
-    }
-
-    const char32_t* data() const noexcept { return data_; }
-    std::size_t size() const noexcept { return size_; }
-
-private:
-    static constexpr std::size_t kInline = kWordBits;
-    char32_t inline_[kInline];
-    std::unique_ptr<char32_t[]> heap_;
-    const char32_t* data_ = nullptr;
-    std::size_t size_ = 0;
-};
 
 }  // namespace
 
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern) : CachedJaroWinkler(pattern, utf8::is_ascii(pattern)) {}
+
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii)
+    : length_(ascii ? pattern.size() : utf8::count_chars(pattern)), prefix_{} {
+    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
+    const auto build = [&](const auto& code_points) {
+        std::size_t k = 0;
+        for (auto it = code_points.begin(); k < std::min(kMaxPrefix, length_); ++it) prefix_[k++] = *it;
+        if (length_ == 0) return;
+        if (length_ <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
+        else masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
+    };
+    if (ascii) build(text::AsciiCodePoints(pattern));
+    else build(text::CodePoints(pattern));
+}
+
+// The pattern is b and `other` is a of the free function.
+double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii) const {
+    const std::size_t na = other_ascii ? other.size() : utf8::count_chars(other);
+    const std::size_t nb = length_;
+    if (na == 0 || nb == 0) return na == nb ? 1.0 : 0.0;
+    const auto run = [&](const auto& a) {
+        const Matching found = nb <= kWordBits ? match_word(*std::get_if<WordMasks>(&masks_), nb, a, na)
+                                               : match_blocks(*std::get_if<BlockMasks>(&masks_), nb, a, na);
+        // Equal first characters always match, so no match also means no prefix.
+        if (found.matches == 0) return 0.0;
+        const double m = static_cast<double>(found.matches);
+        const double t = static_cast<double>(found.transpositions);
+        const double jaro =
+            ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
+        const std::size_t limit = std::min({kMaxPrefix, na, nb});
+        std::size_t prefix = 0;
+        for (auto it = a.begin(); prefix < limit && *it == prefix_[prefix]; ++it) ++prefix;
+        return (1.0 - jaro) * (static_cast<double>(prefix) * kPrefixScale) + jaro;
+    };
+    return other_ascii ? run(text::AsciiCodePoints(other)) : run(text::CodePoints(other));
+}
+
+double CachedJaroWinkler::similarity(std::string_view other) const {
+    return similarity_to(other, utf8::is_ascii(other));
+}
+
 double jaro_winkler_similarity(std::string_view a, std::string_view b) {
     if (a == b) return 1.0;
-    if (utf8::is_ascii(a) && utf8::is_ascii(b)) {
-        return similarity(reinterpret_cast<const unsigned char*>(a.data()), a.size(),
-                          reinterpret_cast<const unsigned char*>(b.data()), b.size());
-    }
-    const Decoded da(a), db(b);
-    return similarity(da.data(), da.size(), db.data(), db.size());
+    const CachedJaroWinkler pattern(b, utf8::is_ascii(b));
+    return pattern.similarity_to(a, utf8::is_ascii(a));
 }
 
 }  // namespace vorn::algo

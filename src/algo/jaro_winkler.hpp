@@ -2,7 +2,11 @@
 // the characters of two texts, raised by a bonus for a common prefix.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
+#include <variant>
+
+#include "algo/char_masks.hpp"
 
 namespace vorn::algo {
 
@@ -10,5 +14,24 @@ namespace vorn::algo {
 // Otherwise jaro + (1 - jaro) * (0.1 * prefix), with prefix the common
 // prefix length in characters, at most 4, and no threshold on jaro.
 double jaro_winkler_similarity(std::string_view a, std::string_view b);
+
+// One text's character masks, built once and compared with many others
+// (cached pattern). similarity(other) equals jaro_winkler_similarity of the
+// pair in either order.
+class CachedJaroWinkler {
+public:
+    explicit CachedJaroWinkler(std::string_view pattern);
+
+    double similarity(std::string_view other) const;
+
+private:
+    friend double jaro_winkler_similarity(std::string_view a, std::string_view b);
+    CachedJaroWinkler(std::string_view pattern, bool ascii);
+    double similarity_to(std::string_view other, bool other_ascii) const;
+
+    std::size_t length_;      // in characters
+    char32_t prefix_[4];      // the pattern's first characters
+    std::variant<std::monostate, WordMasks, BlockMasks> masks_;  // empty for an empty pattern
+};
 
 }  // namespace vorn::algo

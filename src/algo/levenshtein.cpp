@@ -1,102 +1,28 @@
 // Bit-parallel edit distance (Myers 1999, in Hyyro's 2003 formulation).
 //
-// The shorter text is the pattern: one bit per pattern character in a
-// 64-bit word, or a row of words for longer patterns, so memory is
-// proportional to the shorter text. The longer text is streamed once.
+// One text is the pattern: one bit per pattern character in a 64-bit word,
+// or a row of words for longer patterns (char_masks.hpp). The other text is
+// streamed once. The free functions take the shorter text as the pattern,
+// so memory is proportional to it.
 #include "algo/levenshtein.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
-#include "algo/block_masks.hpp"
+#include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
 namespace {
 
-constexpr std::size_t kWordBits = 64;
-
-inline std::uint32_t hash_code_point(char32_t cp) noexcept {
-    return static_cast<std::uint32_t>(cp) * 0x9E3779B1u;
-}
-
-// Reads a text one scalar value at a time; bytes directly when pure ASCII.
-class AsciiReader {
-public:
-    explicit AsciiReader(std::string_view text) : text_(text) {}
-    bool done() const noexcept { return pos_ == text_.size(); }
-    char32_t next() noexcept { return static_cast<unsigned char>(text_[pos_++]); }
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
-
-class Utf8Reader {
-public:
-    explicit Utf8Reader(std::string_view text) : text_(text) {}
-    bool done() const noexcept { return pos_ == text_.size(); }
-    char32_t next() noexcept { return utf8::decode(text_, pos_); }
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
-
-// Match masks of a pattern of at most 64 characters, on the stack.
-class SingleWordMasks {
-public:
-    template <class Reader>
-    explicit SingleWordMasks(Reader pattern) {
-        std::memset(ascii_, 0, sizeof ascii_);
-        std::uint64_t bit = 1;
-        while (!pattern.done()) {
-            char32_t cp = pattern.next();
-            if (cp < 128) ascii_[cp] |= bit;
-            else *slot(cp) |= bit;
-            bit <<= 1;
-        }
-    }
-
-    std::uint64_t get(char32_t cp) const noexcept {
-        if (cp < 128) return ascii_[cp];
-        if (!any_extended_) return 0;
-        for (std::uint32_t i = hash_code_point(cp) >> 25;; i = (i + 1) & 127) {
-            if (keys_[i] == cp) return values_[i];
-            if (keys_[i] == 0) return 0;
-        }
-    }
-
-private:
-    // At most 64 distinct keys in 128 slots; key 0 (ASCII) marks a free slot.
-    std::uint64_t* slot(char32_t cp) noexcept {
-        if (!any_extended_) std::memset(keys_, 0, sizeof keys_);  // only texts beyond ASCII need it
-        any_extended_ = true;
-        for (std::uint32_t i = hash_code_point(cp) >> 25;; i = (i + 1) & 127) {
-            if (keys_[i] == cp) return &values_[i];
-            if (keys_[i] == 0) {
-                keys_[i] = cp;
-                values_[i] = 0;
-                return &values_[i];
-            }
-        }
-    }
-
-    std::uint64_t ascii_[128];
-    char32_t keys_[128];
-    std::uint64_t values_[128];
-    bool any_extended_ = false;
-};
-
-template <class Reader>
-std::uint64_t distance_single_word(const SingleWordMasks& masks, std::size_t m, Reader text) {
+template <class CodePointRange>
+std::uint64_t distance_single_word(const WordMasks& masks, std::size_t m, const CodePointRange& text) {
     const std::uint64_t last = std::uint64_t{1} << (m - 1);
     std::uint64_t vp = m == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
     std::uint64_t vn = 0;
     std::uint64_t score = m;
-    while (!text.done()) {
-        const std::uint64_t x = masks.get(text.next()) | vn;
+    for (char32_t c : text) {
+        const std::uint64_t x = masks.get(c) | vn;
         const std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x;
         std::uint64_t hp = vn | ~(d0 | vp);
         std::uint64_t hn = vp & d0;
@@ -137,80 +63,16 @@ inline void advance_block(BlockVectors& block, std::uint64_t eq, std::uint64_t& 
     block.vn = hp & d0;
 }
 
-// Only cells that can lie on an alignment no dearer than the best bound
-// known so far are computed (Ukkonen's band). For a cell in column j and
-// row i, on diagonal k = j - i, such an alignment costs at least
-// |k| + |n - m - k|, so the rows of column j that matter are
-//   j - (bound + n - m) / 2  ..  j + (bound - n + m) / 2.
-// Blocks above the band are no longer advanced and feed their lower
-// neighbour a +1 delta; blocks entering the band start from +1 deltas.
-// Both overestimate cells outside the band, never those inside it, so the
-// distance comes out exact. The bound starts at n and shrinks with the
-// cost of finishing from the band's last row. A wider band than needed
-// only costs time.
-template <class Reader>
-std::uint64_t distance_blocks(const BlockMasks<char32_t>& masks, std::size_t m, std::size_t n, Reader text) {
-    const std::size_t words = masks.words();
-    const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
-    const auto rows_through = [m](std::size_t w) { return std::min(m, (w + 1) * kWordBits); };
-    const auto block_of_row = [m](std::int64_t row) {
-        return static_cast<std::size_t>(std::clamp<std::int64_t>(row, 1, static_cast<std::int64_t>(m)) - 1) /
-               kWordBits;
-    };
-    const std::int64_t excess = static_cast<std::int64_t>(n - m);
-
-    std::vector<BlockVectors> blocks(words);
-    std::vector<std::uint64_t> scores(words);  // distance at each block's last row, current column
-    for (std::size_t w = 0; w < words; ++w) scores[w] = rows_through(w);
-
-    // The band is recomputed every kBandStep columns, wide enough for all
-    // of them, which keeps its bookkeeping off the per-column path.
-    constexpr std::size_t kBandStep = 16;
-    std::int64_t bound = static_cast<std::int64_t>(n);
-    std::size_t first = 0;
-    std::size_t last = block_of_row(static_cast<std::int64_t>(kBandStep) + (bound - excess) / 2);
-    for (std::size_t j = 1; !text.done(); ++j) {
-        const std::uint64_t* eq = masks.get(text.next());
-        std::uint64_t hp_carry = 1;
-        std::uint64_t hn_carry = 0;
-        // The pattern's last row may sit anywhere in the final word, so that
-        // block alone reads its carry from another bit.
-        const std::size_t full_end = last + 1 == words ? last : last + 1;
-        for (std::size_t w = first; w < full_end; ++w) {
-            advance_block(blocks[w], eq[w], hp_carry, hn_carry, 63);
-            scores[w] = scores[w] + hp_carry - hn_carry;
-        }
-        if (full_end == last) {
-            advance_block(blocks[last], eq[last], hp_carry, hn_carry, last_bit);
-            scores[last] = scores[last] + hp_carry - hn_carry;
-        }
-        if (j % kBandStep != 0) continue;
-
-        const std::uint64_t finish = std::max(m - rows_through(last), n - j);
-        bound = std::min(bound, static_cast<std::int64_t>(scores[last] + finish));
-        const std::int64_t next = static_cast<std::int64_t>(j) + 1;
-        const std::int64_t next_step_end = static_cast<std::int64_t>(j + kBandStep);
-        const std::size_t new_last = block_of_row(next_step_end + (bound - excess) / 2);
-        for (; last < new_last; ++last) {
-            blocks[last + 1] = BlockVectors{};
-            scores[last + 1] = scores[last] + (rows_through(last + 1) - rows_through(last));
-        }
-        last = new_last;
-        first = std::min(std::max(first, block_of_row(next - (bound + excess) / 2)), last);
-    }
-    return scores[words - 1];
-}
-
 // Patterns of 65 to 128 characters: both blocks stay in registers and
 // every column is computed in full, cheaper at this size than the band's
-// bookkeeping.
-template <class Reader>
-std::uint64_t distance_two_words(const BlockMasks<char32_t>& masks, std::size_t m, Reader text) {
+// bookkeeping. Every row of so short a pattern is dense.
+template <class CodePointRange>
+std::uint64_t distance_two_words(const BlockMasks& masks, std::size_t m, const CodePointRange& text) {
     const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
     BlockVectors low, high;
     std::uint64_t score = m;
-    while (!text.done()) {
-        const std::uint64_t* eq = masks.get(text.next());
+    for (char32_t c : text) {
+        const std::uint64_t* eq = masks.dense_row(c);
         std::uint64_t hp_carry = 1;
         std::uint64_t hn_carry = 0;
         advance_block(low, eq[0], hp_carry, hn_carry, 63);
@@ -220,17 +82,171 @@ std::uint64_t distance_two_words(const BlockMasks<char32_t>& masks, std::size_t 
     return score;
 }
 
-template <class PatternReader, class TextReader>
-std::uint64_t distance_bit_parallel(std::string_view pattern, std::size_t m, std::string_view text, std::size_t n) {
-    if (m <= kWordBits) {
-        SingleWordMasks masks{PatternReader(pattern)};
-        return distance_single_word(masks, m, TextReader(text));
+// A character's mask words for every block: its dense row, or its sparse
+// blocks spread into a zeroed scratch row (and cleared again by release).
+class EqWords {
+public:
+    explicit EqWords(std::size_t words) : scratch_(words, 0) {}
+
+    const std::uint64_t* load(const BlockMasks::Row& row) noexcept {
+        release();
+        if (row.dense) return row.dense;
+        for (const auto* p = row.sparse_begin; p != row.sparse_end; ++p) scratch_[p->block] = p->bits;
+        spread_ = row;
+        return scratch_.data();
     }
-    PatternReader reader(pattern);
-    BlockMasks<char32_t> masks(m, [&] { return reader.next(); });
-    if (m <= 2 * kWordBits) return distance_two_words(masks, m, TextReader(text));
-    return distance_blocks(masks, m, n, TextReader(text));
+
+    void release() noexcept {
+        for (const auto* p = spread_.sparse_begin; p != spread_.sparse_end; ++p) scratch_[p->block] = 0;
+        spread_ = {};
+    }
+
+private:
+    std::vector<std::uint64_t> scratch_;
+    BlockMasks::Row spread_{};
+};
+
+// Only cells that can lie on an alignment no dearer than the best bound
+// known so far are computed (Ukkonen's band). For a cell in column j and
+// row i, on diagonal k = j - i, such an alignment costs at least
+// |k| + |n - m - k|, so the rows of column j that matter are
+//   j - (bound + n - m) / 2  ..  j + (bound - n + m) / 2.
+// Blocks above the band are no longer advanced and feed their lower
+// neighbour a +1 delta; blocks entering the band start from +1 deltas.
+// Both overestimate cells outside the band, never those inside it, so the
+// distance comes out exact whenever it is at most the bound. The bound
+// starts at the caller's (at most max(m, n)) and shrinks with the cost of
+// finishing from the band's last row. A wider band than needed only costs
+// time.
+//
+// Columns are taken in pairs: block w of column j is independent of block
+// w - 1 of column j + 1, so the two carry chains interleave and the
+// processor runs them side by side.
+template <class CodePointRange>
+std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_t n, const CodePointRange& text,
+                              std::uint64_t initial_bound) {
+    const std::size_t words = masks.words();
+    const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
+    const auto high_bit = [&](std::size_t w) { return w + 1 == words ? last_bit : 63u; };
+    const auto rows_through = [m](std::size_t w) { return std::min(m, (w + 1) * kWordBits); };
+    const auto block_of_row = [m](std::int64_t row) {
+        return static_cast<std::size_t>(std::clamp<std::int64_t>(row, 1, static_cast<std::int64_t>(m)) - 1) /
+               kWordBits;
+    };
+    const std::int64_t excess = static_cast<std::int64_t>(n) - static_cast<std::int64_t>(m);
+
+    std::vector<BlockVectors> blocks(words);
+    EqWords eq_first(words), eq_second(words);
+    const auto step = [&](std::size_t w, const std::uint64_t* eq, std::uint64_t& hp, std::uint64_t& hn,
+                          unsigned high) { advance_block(blocks[w], eq[w], hp, hn, high); };
+
+    // The band is recomputed every kBandStep columns (an even number, so
+    // no pair of columns straddles it), wide enough for all of them, which
+    // keeps its bookkeeping off the per-column path.
+    constexpr std::size_t kBandStep = 16;
+    std::int64_t bound = static_cast<std::int64_t>(initial_bound);
+    std::size_t first = 0;
+    std::size_t last = block_of_row(static_cast<std::int64_t>(kBandStep) + (bound - excess) / 2);
+    std::uint64_t score = rows_through(last);  // distance at the last row of block `last`, current column
+    auto it = text.begin();
+    for (std::size_t j = 0; j < n;) {
+        const std::uint64_t* eq1 = eq_first.load(masks.find(*it));
+        ++it;
+        std::uint64_t hp1 = 1, hn1 = 0;
+        if (j + 1 == n) {  // the last column of an odd count, alone
+            for (std::size_t w = first; w <= last; ++w) step(w, eq1, hp1, hn1, high_bit(w));
+            score = score + hp1 - hn1;
+            ++j;
+        } else {
+            const std::uint64_t* eq2 = eq_second.load(masks.find(*it));
+            ++it;
+            std::uint64_t hp2 = 1, hn2 = 0;
+            if (first == last) {
+                step(first, eq1, hp1, hn1, high_bit(first));
+                step(first, eq2, hp2, hn2, high_bit(first));
+            } else {
+                step(first, eq1, hp1, hn1, 63);
+                for (std::size_t w = first + 1; w < last; ++w) {
+                    step(w, eq1, hp1, hn1, 63);
+                    step(w - 1, eq2, hp2, hn2, 63);
+                }
+                step(last, eq1, hp1, hn1, high_bit(last));
+                step(last - 1, eq2, hp2, hn2, 63);
+                step(last, eq2, hp2, hn2, high_bit(last));
+            }
+            score = score + hp1 - hn1 + hp2 - hn2;
+            j += 2;
+        }
+        if (j % kBandStep != 0 || j == n) continue;
+
+        const std::uint64_t finish = std::max(m - rows_through(last), n - j);
+        bound = std::min(bound, static_cast<std::int64_t>(score + finish));
+        const std::int64_t next = static_cast<std::int64_t>(j) + 1;
+        const std::int64_t next_step_end = static_cast<std::int64_t>(j + kBandStep);
+        // The band's lower edge only moves down (keeping a block it could
+        // drop costs only time), and new blocks start from +1 deltas.
+        const std::size_t new_last = std::max(last, block_of_row(next_step_end + (bound - excess) / 2));
+        std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                  blocks.begin() + static_cast<std::ptrdiff_t>(new_last + 1), BlockVectors{});
+        score += rows_through(new_last) - rows_through(last);
+        last = new_last;
+        first = std::min(std::max(first, block_of_row(next - (bound + excess) / 2)), last);
+    }
+    // The last row always lies in the band by the end; were it not, +1
+    // deltas below the band would give an upper bound.
+    return score + (rows_through(words - 1) - rows_through(last));
 }
+
+}  // namespace
+
+CachedLevenshtein::CachedLevenshtein(std::string_view pattern)
+    : CachedLevenshtein(pattern, utf8::count_chars(pattern), utf8::is_ascii(pattern)) {}
+
+CachedLevenshtein::CachedLevenshtein(std::string_view pattern, std::size_t length, bool ascii) : length_(length) {
+    if (length == 0) return;
+    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
+    const auto build = [&](const auto& code_points) {
+        if (length <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
+        else masks_.emplace<BlockMasks>(code_points, length, non_ascii);
+    };
+    if (ascii) build(text::AsciiCodePoints(pattern));
+    else build(text::CodePoints(pattern));
+}
+
+std::uint64_t CachedLevenshtein::distance_to(std::string_view other, std::size_t n, bool other_ascii,
+                                             std::uint64_t max_distance) const {
+    const std::size_t m = length_;
+    const std::uint64_t gap = m > n ? m - n : n - m;
+    if (gap > max_distance) return max_distance + 1;  // never below the length difference
+    if (m == 0 || n == 0) return gap;
+    const auto run = [&](const auto& text) -> std::uint64_t {
+        if (m <= kWordBits) return distance_single_word(*std::get_if<WordMasks>(&masks_), m, text);
+        const auto& masks = *std::get_if<BlockMasks>(&masks_);
+        if (m <= 2 * kWordBits) return distance_two_words(masks, m, text);
+        const std::uint64_t bound = std::min<std::uint64_t>(std::max(m, n), max_distance);
+        return distance_blocks(masks, m, n, text, bound);
+    };
+    const std::uint64_t d = other_ascii ? run(text::AsciiCodePoints(other)) : run(text::CodePoints(other));
+    return std::min(d, max_distance + 1);
+}
+
+std::uint64_t CachedLevenshtein::distance(std::string_view other, std::uint64_t max_distance) const {
+    // The cap keeps max_distance + 1 from wrapping; no distance reaches it.
+    max_distance = std::min<std::uint64_t>(max_distance, UINT64_MAX - 1);
+    return distance_to(other, utf8::count_chars(other), utf8::is_ascii(other), max_distance);
+}
+
+std::uint64_t CachedLevenshtein::distance(std::string_view other) const { return distance(other, UINT64_MAX - 1); }
+
+double CachedLevenshtein::similarity(std::string_view other) const {
+    const std::size_t n = utf8::count_chars(other);
+    const std::size_t m = std::max(length_, n);
+    if (m == 0) return 1.0;
+    const double d = static_cast<double>(distance_to(other, n, utf8::is_ascii(other), UINT64_MAX - 1));
+    return 1.0 - d / static_cast<double>(m);
+}
+
+namespace {
 
 inline bool continuation_at(std::string_view s, std::size_t i) noexcept {
     return i < s.size() && utf8::is_continuation(static_cast<unsigned char>(s[i]));
@@ -260,14 +276,9 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
         std::swap(a, b);
         std::swap(count_a, count_b);
     }
-    if (count_a == 0) return count_b;
-
-    const bool pattern_ascii = count_a == a.size();
-    const bool text_ascii = count_b == b.size();
-    if (pattern_ascii && text_ascii) return distance_bit_parallel<AsciiReader, AsciiReader>(a, count_a, b, count_b);
-    if (pattern_ascii) return distance_bit_parallel<AsciiReader, Utf8Reader>(a, count_a, b, count_b);
-    if (text_ascii) return distance_bit_parallel<Utf8Reader, AsciiReader>(a, count_a, b, count_b);
-    return distance_bit_parallel<Utf8Reader, Utf8Reader>(a, count_a, b, count_b);
+    // The shorter text is the pattern.
+    const CachedLevenshtein pattern(a, count_a, count_a == a.size());
+    return pattern.distance_to(b, count_b, count_b == b.size(), UINT64_MAX - 1);
 }
 
 double levenshtein_similarity(std::string_view a, std::string_view b) {

@@ -22,6 +22,7 @@
 #endif
 
 #include "algo/shingles.hpp"
+#include "support/hash.hpp"
 
 namespace vorn::algo {
 namespace {
@@ -168,7 +169,7 @@ Expected<std::vector<std::uint64_t>, InvalidArgument> distinct_shingle_hashes(st
     HashSet seen;
     std::vector<std::uint64_t> distinct;
     auto shingles = char_shingles(text, shingle_size, [&](std::string_view shingle) {
-        const std::uint64_t h = fnv1a(shingle);
+        const std::uint64_t h = support::fnv1a(shingle);
         if (seen.insert(h)) distinct.push_back(h);
     });
     if (!shingles) return shingles.error();

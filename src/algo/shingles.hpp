@@ -1,5 +1,4 @@
-// Character shingles and the 64-bit FNV-1a hash, shared by MinHash and
-// SimHash.
+// Character shingles, shared by MinHash and SimHash.
 //
 // A shingle is k consecutive Unicode scalar values of the text, handed out
 // as a view of the text's own UTF-8 bytes: nothing is copied or stored, so
@@ -14,30 +13,6 @@
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
-
-inline constexpr std::uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ULL;
-inline constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
-
-// 64-bit FNV-1a over the bytes: h = (h ^ byte) * prime, wrapping.
-inline constexpr std::uint64_t fnv1a(std::string_view bytes) noexcept {
-    std::uint64_t h = kFnvOffsetBasis;
-    for (char c : bytes) {
-        h ^= static_cast<unsigned char>(c);
-        h *= kFnvPrime;
-    }
-    return h;
-}
-
-namespace detail {
-
-// Start of the character after the one that starts at pos.
-inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
-    ++pos;
-    while (pos < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
-    return pos;
-}
-
-}  // namespace detail
 
 // Calls emit(shingle) for every window of k characters, in text order and
 // keeping repeats; a text of fewer than k characters (the empty text
@@ -63,7 +38,7 @@ Expected<std::uint64_t, InvalidArgument> char_shingles(std::string_view text, st
     std::size_t end = 0;
     std::uint64_t chars = 0;
     while (end < size && chars < k) {
-        end = detail::next_char(text, end);
+        end = utf8::next_char(text, end);
         ++chars;
     }
     if (chars < k) {
@@ -74,8 +49,8 @@ Expected<std::uint64_t, InvalidArgument> char_shingles(std::string_view text, st
     std::uint64_t count = 1;
     emit(text.substr(0, end));
     while (end < size) {
-        start = detail::next_char(text, start);
-        end = detail::next_char(text, end);
+        start = utf8::next_char(text, start);
+        end = utf8::next_char(text, end);
         emit(text.substr(start, end - start));
         ++count;
     }

@@ -14,6 +14,7 @@
 #include <cstddef>
 
 #include "algo/shingles.hpp"
+#include "support/hash.hpp"
 
 namespace vorn::algo {
 namespace {
@@ -65,7 +66,7 @@ private:
 
 Expected<std::uint64_t, InvalidArgument> simhash_fingerprint(std::string_view text, std::uint64_t shingle_size) {
     BitVote vote;
-    auto shingles = char_shingles(text, shingle_size, [&](std::string_view shingle) { vote.add(fnv1a(shingle)); });
+    auto shingles = char_shingles(text, shingle_size, [&](std::string_view shingle) { vote.add(support::fnv1a(shingle)); });
     if (!shingles) return shingles.error();
     return vote.majority(*shingles);
 }

@@ -3,7 +3,7 @@
 #include <array>
 #include <bit>
 
-#include "algo/shingles.hpp"
+#include "support/hash.hpp"
 #include "text/lowercase.hpp"
 #include "text/whitespace.hpp"
 
@@ -66,7 +66,7 @@ public:
 
     // Id of the term; a new term gets the next id.
     std::size_t insert(std::string_view term) {
-        const std::uint64_t h = fnv1a(term);
+        const std::uint64_t h = support::fnv1a(term);
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = static_cast<std::size_t>((h * 0x9E3779B97F4A7C15ULL) >> (64 - bits_));; i = (i + 1) & mask) {
             Slot& slot = slots_[i];

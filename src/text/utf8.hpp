@@ -22,6 +22,14 @@ inline std::size_t count_chars(std::string_view text) noexcept {
     return count;
 }
 
+// Number of scalar values beyond ASCII: the lead bytes of multi-byte
+// sequences.
+inline std::size_t count_non_ascii(std::string_view text) noexcept {
+    std::size_t count = 0;
+    for (unsigned char byte : text) count += byte >= 0xC0;
+    return count;
+}
+
 // True when every byte is below 0x80. Word-at-a-time for long texts.
 inline bool is_ascii(std::string_view text) noexcept {
     const char* p = text.data();
@@ -45,21 +53,27 @@ inline constexpr std::size_t sequence_length(unsigned char lead) noexcept {
     return 4;
 }
 
-// Decodes the scalar value starting at text[pos] and advances pos past it.
-// Truncated sequences decode from the bytes that are there.
+// Start of the character after the one that starts at pos: the next byte
+// that is not a continuation byte. Characters are delimited exactly as
+// count_chars counts them, on any bytes.
+inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
+    ++pos;
+    while (pos < text.size() && is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
+    return pos;
+}
+
+// Decodes the scalar value starting at text[pos] and advances pos to the
+// next character (next_char). Malformed sequences decode from the bytes
+// that are there.
 inline char32_t decode(std::string_view text, std::size_t& pos) noexcept {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    unsigned char lead = s[pos];
-    if (lead < 0x80) {
-        ++pos;
-        return lead;
-    }
-    std::size_t len = sequence_length(lead);
-    if (pos + len > text.size()) len = text.size() - pos;
-    char32_t cp = len == 2 ? (lead & 0x1F) : len == 3 ? (lead & 0x0F) : (lead & 0x07);
-    if (len == 1) cp = lead;
-    for (std::size_t i = 1; i < len; ++i) cp = (cp << 6) | (s[pos + i] & 0x3F);
-    pos += len;
+    const std::size_t size = text.size();
+    const unsigned char lead = s[pos++];
+    if (lead < 0x80) return lead;
+    char32_t cp = lead < 0xC0 ? lead : lead < 0xE0 ? (lead & 0x1F) : lead < 0xF0 ? (lead & 0x0F) : (lead & 0x07);
+    // Reads the continuation bytes there are, the sequence's own and any
+    // stray ones after it.
+    while (pos < size && is_continuation(s[pos])) cp = (cp << 6) | (s[pos++] & 0x3F);
     return cp;
 }
 

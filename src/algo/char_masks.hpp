@@ -1,0 +1,220 @@
+// The character masks of a text for the bit-parallel algorithms: bit j of
+// the mask of c is set when character j of the text is c.
+//
+// WordMasks holds a text of at most 64 characters in one word per
+// character, on the stack. BlockMasks holds a text of any length in 64-bit
+// blocks. ASCII characters have dense rows in a direct table (two words per
+// character of the text). A character beyond ASCII gets a dense row of
+// every block only when it occurs often enough to pay for it (at least
+// words / kDenseShare times); rarer ones keep just their non-zero blocks,
+// as (block, bits) pairs. Memory therefore stays a small multiple of the
+// text's length whatever its alphabet, and common alphabets, whose
+// characters repeat, keep the dense rows the inner loops want.
+//
+// Both classes keep small tables inside themselves, so they stay where they
+// are made (no copy, no move).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "support/flat_hash_table.hpp"
+
+namespace vorn::algo {
+
+inline constexpr std::size_t kWordBits = 64;
+
+// Masks of a text of at most 64 characters.
+class WordMasks {
+public:
+    // `text` is a code-point range of at most 64 characters, of which
+    // about `non_ascii` lie beyond ASCII (this sizes a table).
+    template <class CodePointRange>
+    WordMasks(const CodePointRange& text, std::size_t non_ascii) {
+        std::memset(ascii_, 0, sizeof ascii_);
+        std::uint64_t bit = 1;
+        for (char32_t c : text) {
+            if (c < 128) {
+                ascii_[c] |= bit;
+            } else {
+                if (others_.empty()) others_.reset(non_ascii);  // only texts beyond ASCII need the room
+                others_[c] |= bit;
+            }
+            bit <<= 1;
+        }
+    }
+
+    std::uint64_t get(char32_t c) const noexcept {
+        if (c < 128) return ascii_[c];
+        const std::uint64_t* bits = others_.find(c);
+        return bits ? *bits : 0;
+    }
+
+private:
+    std::uint64_t ascii_[128];
+    // The masks of the characters beyond ASCII; key 0 (ASCII, never
+    // stored) is the free key.
+    support::FlatHashMap<char32_t, std::uint64_t, support::IntegerHash, std::equal_to<>, 2 * kWordBits> others_;
+};
+
+// Masks of a text of any length, in blocks of 64 characters.
+class BlockMasks {
+public:
+    // A non-zero block of a sparse row.
+    struct BlockBits {
+        std::size_t block;
+        std::uint64_t bits;
+    };
+
+    // A character's row: dense (`dense[w]` for every block w) or sparse
+    // (the non-zero blocks in increasing order). `id` numbers the rows
+    // below row_count(): ASCII characters are 0..127, 128 stands for every
+    // character that does not occur, the others follow.
+    struct Row {
+        const std::uint64_t* dense;  // null for a sparse row
+        const BlockBits* sparse_begin;
+        const BlockBits* sparse_end;
+        std::size_t id;
+    };
+
+    static constexpr std::size_t kAbsentId = 128;
+    // A character beyond ASCII gets a dense row when it occurs at least
+    // words / kDenseShare times, so dense rows cost at most kDenseShare
+    // words per character of the text.
+    static constexpr std::size_t kDenseShare = 4;
+
+    // `text` is a code-point range of `length` characters, of which about
+    // `non_ascii` lie beyond ASCII (this sizes a table).
+    template <class CodePointRange>
+    BlockMasks(const CodePointRange& text, std::size_t length, std::size_t non_ascii)
+        : words_((length + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0), dense_(words_, 0) {
+        // In a text of at most kDenseShare blocks every row is dense and is
+        // made on the character's first occurrence; longer texts note the
+        // other characters first and place their rows once counted.
+        const bool all_dense = words_ <= kDenseShare;
+        std::vector<Occurrence> others;
+        std::size_t j = 0;
+        for (char32_t c : text) {
+            const std::size_t block = j / kWordBits;
+            const std::uint64_t bit = std::uint64_t{1} << (j % kWordBits);
+            ++j;
+            if (c < 128) {
+                ascii_[c * words_ + block] |= bit;
+            } else if (all_dense) {
+                if (rows_.empty()) rows_.reset(non_ascii);
+                const auto [row, inserted] = rows_.insert(c);
+                if (inserted) {
+                    *row = {static_cast<std::uint32_t>(chars_.size()), CharRow::kDense, dense_.size()};
+                    chars_.push_back(c);
+                    dense_.resize(dense_.size() + words_, 0);
+                }
+                dense_[row->start + block] |= bit;
+            } else {
+                others.push_back({j - 1, c});
+            }
+        }
+        if (!others.empty()) place_rows(others);
+    }
+
+    std::size_t words() const noexcept { return words_; }
+    std::size_t row_count() const noexcept { return 129 + chars_.size(); }
+
+    Row find(char32_t c) const noexcept {
+        if (c < 128) return {&ascii_[c * words_], nullptr, nullptr, c};
+        const CharRow* row = rows_.find(c);
+        if (row == nullptr) return {dense_.data(), nullptr, nullptr, kAbsentId};
+        const std::size_t id = 129 + std::size_t{row->number};
+        if (row->dense()) return {&dense_[row->start], nullptr, nullptr, id};
+        const BlockBits* begin = sparse_.data() + row->start;
+        return {nullptr, begin, begin + row->pairs, id};
+    }
+
+    // Whether the row has bit j (character j of the text is the row's).
+    static bool has(const Row& row, std::size_t j) noexcept {
+        const std::uint64_t bit = std::uint64_t{1} << (j % kWordBits);
+        if (row.dense) return (row.dense[j / kWordBits] & bit) != 0;
+        const BlockBits* at = first_at_or_after(row, j / kWordBits);
+        return at != row.sparse_end && at->block == j / kWordBits && (at->bits & bit) != 0;
+    }
+
+    // The first non-zero block of a sparse row at or after `block`.
+    static const BlockBits* first_at_or_after(const Row& row, std::size_t block) noexcept {
+        return std::lower_bound(row.sparse_begin, row.sparse_end, block,
+                                [](const BlockBits& x, std::size_t b) { return x.block < b; });
+    }
+
+    // Every row of a text of at most kDenseShare blocks is dense.
+    const std::uint64_t* dense_row(char32_t c) const noexcept { return find(c).dense; }
+
+private:
+    struct Occurrence {
+        std::size_t position;
+        char32_t c;
+    };
+
+    // Where a character's row is: at dense_[start] (pairs == kDense), or
+    // its `pairs` non-zero blocks from sparse_[start].
+    struct CharRow {
+        static constexpr std::uint32_t kDense = ~std::uint32_t{0};
+        std::uint32_t number;  // its id is 129 + number
+        std::uint32_t pairs;
+        std::size_t start;
+        bool dense() const noexcept { return pairs == kDense; }
+    };
+
+    // Counts the characters beyond ASCII, then places their rows: dense
+    // ones after the zero row, sparse ones with room for one pair per
+    // occurrence.
+    void place_rows(const std::vector<Occurrence>& others) {
+        rows_.reset(std::max(others.size() / 2, std::size_t{1}));  // most characters repeat; it grows if not
+        for (const Occurrence& at : others) {
+            const auto [row, inserted] = rows_.insert(at.c);
+            if (inserted) {
+                *row = {static_cast<std::uint32_t>(chars_.size()), 0, 0};
+                chars_.push_back(at.c);
+            }
+            ++row->start;  // the count, for now
+        }
+        std::size_t dense_rows = 1, sparse_pairs = 0;
+        for (char32_t c : chars_) {
+            CharRow& row = *rows_.find(c);
+            const std::size_t count = row.start;
+            if (count * kDenseShare >= words_) {
+                row.pairs = CharRow::kDense;
+                row.start = dense_rows++ * words_;
+            } else {
+                row.start = sparse_pairs;
+                sparse_pairs += count;
+            }
+        }
+        dense_.resize(dense_rows * words_, 0);
+        sparse_.resize(sparse_pairs);
+        for (const Occurrence& at : others) {
+            CharRow& row = *rows_.find(at.c);
+            const std::size_t block = at.position / kWordBits;
+            const std::uint64_t bit = std::uint64_t{1} << (at.position % kWordBits);
+            if (row.dense()) {
+                dense_[row.start + block] |= bit;
+                continue;
+            }
+            BlockBits* pairs = sparse_.data() + row.start;
+            if (row.pairs > 0 && pairs[row.pairs - 1].block == block) pairs[row.pairs - 1].bits |= bit;
+            else pairs[row.pairs++] = {block, bit};
+        }
+    }
+
+    std::size_t words_;
+    std::vector<std::uint64_t> ascii_;
+    std::vector<std::uint64_t> dense_;  // the zero row, then the dense rows
+    std::vector<BlockBits> sparse_;
+    // The rows of the characters beyond ASCII, inline until there are
+    // any; key 0 (ASCII, never stored) is the free key.
+    support::FlatHashMap<char32_t, CharRow, support::IntegerHash, std::equal_to<>, 16> rows_;
+    std::vector<char32_t> chars_;  // by number
+};
+
+}  // namespace vorn::algo
