@@ -90,7 +90,8 @@ struct Tile {
 };
 
 Tile tile_at(const Tiling& tiling, std::size_t t, std::size_t n_a, std::size_t n_b) {
-    const std::size_t rt = t / tiling.col_tiles, ct = t % tiling.col_tiles;
+    // Column-major: a worker's consecutive tiles share their choices.
+    const std::size_t rt = t % tiling.row_tiles, ct = t / tiling.row_tiles;
     const std::size_t r0 = rt * tiling.rows, c0 = ct * tiling.cols;
     return {r0, std::min(n_a, r0 + tiling.rows), c0, std::min(n_b, c0 + tiling.cols)};
 }

@@ -92,6 +92,7 @@ private:
     const StringColumn& a_;
     const StringColumn& b_;
     bool same_ = false;
+    std::uint64_t id_;  // unique per scorer object
     std::size_t prepare_count_ = 0;
     std::vector<std::uint64_t> signatures_a_, signatures_b_;  // num_hashes per string, or one fingerprint
 };

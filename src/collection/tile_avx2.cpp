@@ -6,14 +6,17 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <span>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include <immintrin.h>
 
-#include "algo/block_masks.hpp"
+#include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
 
 #pragma GCC push_options

@@ -6,9 +6,12 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <span>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 // GCC 12's AVX-512 headers seed results with a deliberately undefined
@@ -18,7 +21,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 
-#include "algo/block_masks.hpp"
+#include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
 
 #pragma GCC push_options

@@ -1,6 +1,7 @@
-// Tile dispatch: decodes both blocks once, hands the pairs whose choice
-// fits a lane to the packed kernel of the chosen instruction set, and
-// scores the other pairs one by one through the core functions.
+// Tile dispatch: decodes both blocks once (with the core's code-point
+// walk), hands the pairs whose choice fits a lane to the packed kernel of
+// the chosen instruction set, and scores the other pairs through the core's
+// cached scorers, one query's masks for all its pairs.
 #include "collection/tile_kernels.hpp"
 
 #include <algorithm>
@@ -8,14 +9,20 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <deque>
 #include <memory>
+#include <ranges>
 #include <span>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
-#include "algo/block_masks.hpp"
+#include "algo/char_masks.hpp"
 #include "algo/jaro_winkler.hpp"
 #include "algo/levenshtein.hpp"
 #include "collection/tile_texts.hpp"
+#include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
 // The portable kernels: one 64-bit lane per plain machine word.
@@ -50,16 +57,11 @@ struct PortableLanes {
     static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
 };
 
-// Appends the scalar values of text when it is well-formed in the sense
-// the core relies on: every lead byte followed by exactly as many
-// continuation bytes as it announces, no stray continuation byte. The core
-// decodes such a text to one value per counted character, as here.
-bool append_well_formed(std::string_view text, std::vector<char32_t>& out) {
-    if (utf8::is_ascii(text)) {
-        out.insert(out.end(), reinterpret_cast<const unsigned char*>(text.data()),
-                   reinterpret_cast<const unsigned char*>(text.data()) + text.size());
-        return true;
-    }
+}  // namespace
+
+namespace {
+
+bool is_well_formed(std::string_view text) noexcept {
     for (std::size_t pos = 0; pos < text.size();) {
         const auto lead = static_cast<unsigned char>(text[pos]);
         if (utf8::is_continuation(lead)) return false;
@@ -67,7 +69,7 @@ bool append_well_formed(std::string_view text, std::vector<char32_t>& out) {
         if (length > text.size() - pos) return false;
         for (std::size_t k = 1; k < length; ++k)
             if (!utf8::is_continuation(static_cast<unsigned char>(text[pos + k]))) return false;
-        out.push_back(utf8::decode(text, pos));
+        pos += length;
     }
     return true;
 }
@@ -80,9 +82,15 @@ DecodedTexts decode_texts(std::span<const std::string_view> texts) {
     decoded.well_formed.reserve(texts.size());
     decoded.start.push_back(0);
     for (const std::string_view text : texts) {
-        const bool ok = append_well_formed(text, decoded.chars);
-        if (!ok) decoded.chars.resize(decoded.start.back());
-        decoded.well_formed.push_back(ok);
+        const bool ascii = utf8::is_ascii(text);
+        const bool well_formed = ascii || is_well_formed(text);
+        if (ascii) {
+            const text::AsciiCodePoints chars(text);
+            decoded.chars.insert(decoded.chars.end(), chars.begin(), chars.end());
+        } else if (well_formed) {
+            for (const char32_t c : text::CodePoints(text)) decoded.chars.push_back(c);
+        }
+        decoded.well_formed.push_back(well_formed);
         decoded.start.push_back(decoded.chars.size());
     }
     return decoded;
@@ -129,16 +137,48 @@ Split split(const DecodedTexts& texts, bool by_length, Fits fits) {
     return result;
 }
 
+// Scores every pair the packed kernel does not take: through the core's
+// cached scorer of each query (`Cached`), its masks built once for all its
+// pairs, or through the pairwise function `pair` when either text is not
+// well-formed.
+template <class Cached, class Out, class Score, class Pair>
+void score_loose_pairs(std::span<const std::string_view> queries, const DecodedTexts& decoded_queries,
+                       const Split& query_split, std::span<const std::string_view> choices,
+                       const DecodedTexts& decoded_choices, const Split& choice_split, Out* out,
+                       std::size_t row_stride, Score score, Pair pair) {
+    const auto score_row = [&](std::uint32_t q, const auto& choice_ids) {
+        Out* row = out + q * row_stride;
+        if (!decoded_queries.well_formed[q]) {
+            for (const std::size_t c : choice_ids) row[c] = pair(queries[q], choices[c]);
+            return;
+        }
+        const Cached cached(queries[q]);
+        for (const std::size_t c : choice_ids)
+            row[c] = decoded_choices.well_formed[c] ? score(cached, choices[c]) : pair(queries[q], choices[c]);
+    };
+    const auto all_choices = std::views::iota(std::size_t{0}, choices.size());
+    for (const std::uint32_t q : query_split.loose) score_row(q, all_choices);
+    if (choice_split.loose.empty()) return;
+    for (const std::uint32_t q : query_split.packed) score_row(q, choice_split.loose);
+}
+
 bool fits_lane(std::size_t length) noexcept { return length >= 1 && length <= tile_detail::kMaxPackedChars; }
 
-// Scores through `pair(q, c)` every pair the packed kernel does not take.
-template <class Out, class Pair>
-void score_loose_pairs(const Split& queries, const Split& choices, std::size_t n_choices, Out* out,
-                       std::size_t row_stride, Pair pair) {
-    for (const std::uint32_t q : queries.loose)
-        for (std::size_t c = 0; c < n_choices; ++c) out[q * row_stride + c] = pair(q, c);
-    for (const std::uint32_t q : queries.packed)
-        for (const std::uint32_t c : choices.loose) out[q * row_stride + c] = pair(q, c);
+// Scores every pair the packed kernel does not take, through the core's
+// cached scorer of each query (`Cached`), its masks built once per query.
+template <class Cached, class Out, class Score>
+void score_loose_pairs(std::span<const std::string_view> queries, const Split& query_split,
+                       std::span<const std::string_view> choices, const Split& choice_split, Out* out,
+                       std::size_t row_stride, Score score) {
+    for (const std::uint32_t q : query_split.loose) {
+        const Cached cached(queries[q]);
+        for (std::size_t c = 0; c < choices.size(); ++c) out[q * row_stride + c] = score(cached, choices[c]);
+    }
+    if (choice_split.loose.empty()) return;
+    for (const std::uint32_t q : query_split.packed) {
+        const Cached cached(queries[q]);
+        for (const std::uint32_t c : choice_split.loose) out[q * row_stride + c] = score(cached, choices[c]);
+    }
 }
 
 }  // namespace
@@ -173,6 +213,7 @@ TileIsa best_tile_isa() noexcept {
 
 struct TileChoices::Packed {
     std::vector<std::string_view> texts;
+    DecodedTexts decoded;  // lengths and well-formedness (the characters are in `lanes`)
     Split split;
     std::unique_ptr<tile_detail::PackedChoices> lanes;  // null when no choice fits a lane
 };
@@ -183,21 +224,24 @@ TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices)
     : packed_(std::make_unique<Packed>()) {
     if (!tile_isa_supported(isa)) isa = best_tile_isa();
     packed_->texts.assign(choices.begin(), choices.end());
-    const DecodedTexts decoded = tile_detail::decode_texts(choices);
+    packed_->decoded = tile_detail::decode_texts(choices);
+    const DecodedTexts& decoded = packed_->decoded;
     packed_->split = split(decoded, true, fits_lane);
     const std::span<const std::uint32_t> ids = packed_->split.packed;
-    if (ids.empty()) return;
-    switch (isa) {
-        case TileIsa::avx512:
-            packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids);
-            break;
-        case TileIsa::avx2:
-            packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids);
-            break;
-        case TileIsa::portable:
-            packed_->lanes = tile_detail::pack_choices_portable(decoded, ids);
-            break;
+    if (!ids.empty()) {
+        switch (isa) {
+            case TileIsa::avx512:
+                packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids);
+                break;
+            case TileIsa::avx2:
+                packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids);
+                break;
+            case TileIsa::portable:
+                packed_->lanes = tile_detail::pack_choices_portable(decoded, ids);
+                break;
+        }
     }
+    packed_->decoded.chars = {};  // kept only in the lanes' masks
 }
 
 TileChoices::TileChoices(TileChoices&&) noexcept = default;
@@ -215,10 +259,13 @@ void levenshtein_tile(std::span<const std::string_view> queries, const TileChoic
     if (packed.lanes && !query_split.packed.empty())
         packed.lanes->levenshtein(decoded, query_split.packed, out, row_stride, max_distance);
     const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
-    score_loose_pairs(query_split, packed.split, packed.texts.size(), out, row_stride, [&](std::size_t q, std::size_t c) {
-        const std::uint64_t d = algo::levenshtein_distance(queries[q], packed.texts[c]);
-        return d <= max_distance ? d : beyond;
-    });
+    score_loose_pairs<algo::CachedLevenshtein>(
+        queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
+        [&](const algo::CachedLevenshtein& query, std::string_view choice) { return query.distance(choice, max_distance); },
+        [&](std::string_view query, std::string_view choice) {
+            const std::uint64_t d = algo::levenshtein_distance(query, choice);
+            return d <= max_distance ? d : beyond;
+        });
 }
 
 void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoices& choices, double* out,
@@ -229,9 +276,10 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoi
     const Split query_split = split(decoded, false, fits_lane);
     if (packed.lanes && !query_split.packed.empty())
         packed.lanes->jaro_winkler(decoded, query_split.packed, out, row_stride);
-    score_loose_pairs(query_split, packed.split, packed.texts.size(), out, row_stride, [&](std::size_t q, std::size_t c) {
-        return algo::jaro_winkler_similarity(queries[q], packed.texts[c]);
-    });
+    score_loose_pairs<algo::CachedJaroWinkler>(
+        queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
+        [](const algo::CachedJaroWinkler& query, std::string_view choice) { return query.similarity(choice); },
+        algo::jaro_winkler_similarity);
 }
 
 void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries,

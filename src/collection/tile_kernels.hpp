@@ -5,8 +5,9 @@
 // Choices of 1 to 64 characters are packed several to a SIMD register
 // (lanes of 8, 16, 32 or 64 bits, the narrowest that holds each) and every
 // query is streamed once over all lanes; the instruction set (AVX-512,
-// AVX2, or portable 64-bit words) is chosen once at run time. Longer texts
-// and malformed UTF-8 go pair by pair through the core.
+// AVX2, or portable 64-bit words) is chosen once at run time. Pairs with a
+// longer choice (or, for Jaro-Winkler, a longer query) go through the
+// core's cached scorers, one query's masks reused for all its pairs.
 //
 // Preparing the choices' masks costs about as much as streaming a few
 // dozen queries over them: a driver that splits the queries (across threads

@@ -21,12 +21,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <span>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
-#include "algo/block_masks.hpp"
+#include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
 
 namespace vorn::collection::tile_detail {
@@ -40,18 +41,28 @@ struct LaneGroup {
     using V = typename Ops::V;
 
     LaneGroup(const DecodedTexts& choices, std::span<const std::uint32_t> ids)
-        : used(ids.size()), masks(Ops::kRegisterBits, [&, lane = std::size_t{0}, pos = std::size_t{0}]() mutable {
-              // Padding characters (NUL) may match the query: for Levenshtein
-              // the bits above a lane's length never reach the bits below,
-              // and Jaro counts them as taken from the start.
-              char32_t c = 0;
-              if (lane < ids.size()) {
-                  const std::size_t begin = choices.start[ids[lane]];
-                  if (begin + pos < choices.start[ids[lane] + 1]) c = choices.chars[begin + pos];
-              }
-              if (++pos == W) pos = 0, ++lane;
-              return c;
-          }) {
+        : LaneGroup(choices, ids, PackedText(choices, ids)) {}
+
+    // The characters of a group as one text of kRegisterBits characters:
+    // lane k's choice from position k * W on, padded with NUL. Padding may
+    // match the query: for Levenshtein the bits above a lane's length never
+    // reach the bits below, and Jaro counts them as taken from the start.
+    struct PackedText {
+        std::array<char32_t, Ops::kRegisterBits> chars{};
+        std::size_t non_ascii = 0;
+
+        PackedText(const DecodedTexts& choices, std::span<const std::uint32_t> ids) noexcept {
+            for (std::size_t k = 0; k < ids.size(); ++k) {
+                const char32_t* begin = choices.chars.data() + choices.start[ids[k]];
+                const char32_t* end = choices.chars.data() + choices.start[ids[k] + 1];
+                std::copy(begin, end, chars.begin() + k * W);
+                non_ascii += static_cast<std::size_t>(std::count_if(begin, end, [](char32_t c) { return c >= 128; }));
+            }
+        }
+    };
+
+    LaneGroup(const DecodedTexts& choices, std::span<const std::uint32_t> ids, const PackedText& text)
+        : used(ids.size()), masks(text.chars, Ops::kRegisterBits, text.non_ascii) {
         for (std::size_t k = 0; k < used; ++k) {
             choice[k] = ids[k];
             length[k] = choices.start[ids[k] + 1] - choices.start[ids[k]];
@@ -71,6 +82,16 @@ struct LaneGroup {
 
     // The bits below each lane's length.
     V length_mask() const noexcept { return Ops::load(length_words); }
+
+    // The mask of c over all lanes. Rows of ASCII characters and frequent
+    // others are dense; a rare character's may be kept sparse.
+    V mask_of(char32_t c) const noexcept {
+        const algo::BlockMasks::Row row = masks.find(c);
+        if (row.dense != nullptr) return Ops::load(row.dense);
+        std::uint64_t words[kWords] = {};
+        for (const auto* at = row.sparse_begin; at != row.sparse_end; ++at) words[at->block] = at->bits;
+        return Ops::load(words);
+    }
 
     // Bits 0 .. k - 1, saturating at a whole word.
     static constexpr std::uint64_t low_bits(std::size_t k) noexcept {
@@ -101,7 +122,7 @@ struct LaneGroup {
     std::size_t used;  // lanes from `used` on are empty
     std::array<std::uint32_t, kLanes> choice{};
     std::array<std::size_t, kLanes> length{};
-    algo::BlockMasks<char32_t> masks;
+    algo::BlockMasks masks;
     // Plain words: groups live in a vector, whose memory need not be
     // aligned for a whole register.
     std::uint64_t length_words[kWords] = {};
@@ -121,7 +142,7 @@ std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> levenshtein_lanes(const L
     const V one = Ops::lane_one();
     V vp = ones, vn = Ops::zero();
     for (std::size_t i = 0; i < n; ++i) {
-        const V x = Ops::or_(Ops::load(group.masks.get(text[i])), vn);
+        const V x = Ops::or_(group.mask_of(text[i]), vn);
         const V d0 = Ops::or_(Ops::xor_(Ops::add(Ops::and_(x, vp), vp), vp), x);
         const V hp = Ops::or_(vn, Ops::andnot(Ops::or_(d0, vp), ones));
         const V hn = Ops::and_(vp, d0);
@@ -190,7 +211,7 @@ void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotie
 
     V eq[kMaxPackedChars], won[kMaxPackedChars];
     for (std::size_t i = 0; i < n; ++i) {
-        eq[i] = Ops::load(group.masks.get(text[i]));
+        eq[i] = group.mask_of(text[i]);
         const V candidates = Ops::and_(Ops::andnot(Ops::or_(taken, below), eq[i]), high);
         won[i] = Ops::and_(candidates, Ops::sub(zero, candidates));
         taken = Ops::or_(taken, won[i]);
@@ -238,12 +259,11 @@ void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotie
 // it. Choices come sorted by length, so the widths, narrowest first, split
 // them into contiguous runs.
 template <class Ops>
-std::vector<LaneGroup<Ops>> groups_of_width(const DecodedTexts& choices, std::span<const std::uint32_t> ids,
+std::deque<LaneGroup<Ops>> groups_of_width(const DecodedTexts& choices, std::span<const std::uint32_t> ids,
                                             std::size_t& next) {
     std::size_t end = next;
     while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= Ops::kLaneBits) ++end;
-    std::vector<LaneGroup<Ops>> groups;
-    groups.reserve((end - next + Ops::kLanes - 1) / Ops::kLanes);
+    std::deque<LaneGroup<Ops>> groups;  // masks stay where they are made
     for (; next < end; next += groups.back().used)
         groups.emplace_back(choices, ids.subspan(next, std::min(Ops::kLanes, end - next)));
     return groups;
@@ -297,7 +317,7 @@ public:
     }
 
 private:
-    using Groups = std::tuple<std::vector<LaneGroup<Ops<Widths>>>...>;
+    using Groups = std::tuple<std::deque<LaneGroup<Ops<Widths>>>...>;
 
     static Groups build(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
         std::size_t next = 0;
@@ -318,7 +338,7 @@ private:
     }
 
     template <class Group, class Score>
-    static void each(const std::vector<Group>& groups, std::span<const std::uint32_t> block, Score& score) {
+    static void each(const std::deque<Group>& groups, std::span<const std::uint32_t> block, Score& score) {
         for (const Group& group : groups) score(group, block);
     }
 

@@ -10,9 +10,12 @@
 
 namespace vorn::collection::tile_detail {
 
-// Texts decoded to scalar values, back to back: text i is
-// chars[start[i] .. start[i + 1]). A text that is not well-formed UTF-8
-// (the core reads those differently) is marked and keeps no characters.
+// Texts decoded to scalar values as the core walks them, back to back:
+// text i is chars[start[i] .. start[i + 1]). A text that is not
+// well-formed (every lead byte followed by exactly the continuation bytes
+// it announces, no stray continuation byte) keeps no characters: the core
+// may read pieces of it byte by byte, so only its pairwise functions give
+// its scores.
 struct DecodedTexts {
     std::vector<char32_t> chars;
     std::vector<std::size_t> start;
@@ -21,13 +24,13 @@ struct DecodedTexts {
 
 DecodedTexts decode_texts(std::span<const std::string_view> texts);
 
-// Choices that fit a lane have 1 to kMaxPackedChars characters.
+// Texts that fit a lane have 1 to kMaxPackedChars characters.
 inline constexpr std::size_t kMaxPackedChars = 64;
 
-// The choices that fit a lane (well-formed, 1 to kMaxPackedChars
-// characters), packed into the lane groups of one instruction set, scored
-// against queries: every listed query (well-formed; for Jaro-Winkler also
-// fitting a lane) against every packed choice, into out[q * row_stride + c].
+// The choices that fit a lane, packed into the lane groups of one
+// instruction set, scored against queries: every listed query (for
+// Jaro-Winkler, fitting a lane) against every packed choice, into
+// out[q * row_stride + c].
 class PackedChoices {
 public:
     virtual ~PackedChoices();

@@ -93,6 +93,26 @@ def _pair(
     return a, _prepared(choices, "choices", processor, workers)
 
 
+def _scores(
+    native: Callable[..., None],
+    matrix: bool,
+    queries: Texts,
+    choices: Texts,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None,
+    processor: object | None,
+    score_cutoff: Score | None,
+    dtype: npt.DTypeLike | None,
+    workers: int,
+) -> npt.NDArray[Any]:
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    a, b = _pair(queries, choices, processor, workers)
+    shape = (len(a), len(b)) if matrix else (len(a),)
+    out = np.empty(shape, dtype=_score_dtype(is_distance, dtype))
+    native(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
+    return out
+
+
 def cdist(
     queries: Texts,
     choices: Texts,
@@ -105,11 +125,8 @@ def cdist(
     workers: int = 1,
 ) -> npt.NDArray[Any]:
     """Scores of every query against every choice, shape (len(queries), len(choices))."""
-    is_distance = _is_distance(scorer, scorer_kwargs)
-    a, b = _pair(queries, choices, processor, workers)
-    out = np.empty((len(a), len(b)), dtype=_score_dtype(is_distance, dtype))
-    _native.cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
-    return out
+    return _scores(_native.cdist, True, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype,
+                   workers)
 
 
 def cpdist(
@@ -124,11 +141,8 @@ def cpdist(
     workers: int = 1,
 ) -> npt.NDArray[Any]:
     """Scores of queries[i] against choices[i], for collections of equal length."""
-    is_distance = _is_distance(scorer, scorer_kwargs)
-    a, b = _pair(queries, choices, processor, workers)
-    out = np.empty(len(a), dtype=_score_dtype(is_distance, dtype))
-    _native.cpdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
-    return out
+    return _scores(_native.cpdist, False, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype,
+                   workers)
 
 
 def topk(
