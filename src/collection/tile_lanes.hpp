@@ -132,17 +132,20 @@ struct LaneGroup {
     std::uint64_t own_window_counter_words[kWords] = {};
 };
 
-// Levenshtein distance of text against every lane, as n + delta[k]: the
-// last column's vertical deltas give D[m][n] = n + (+1 deltas) - (-1 deltas).
+// Levenshtein distances of two texts against every lane, as n + delta[k]:
+// the last column's vertical deltas give D[m][n] = n + (+1 deltas) - (-1
+// deltas). Two texts at once give the processor two independent chains of
+// dependent steps to interleave.
+// The vertical deltas of one text's current column (an aggregate: made
+// with {Ops::ones(), Ops::zero()}, the column before the first character).
 template <class Ops>
-std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> levenshtein_lanes(const LaneGroup<Ops>& group,
-                                                                           const char32_t* text, std::size_t n) {
+struct LevenshteinColumn {
     using V = typename Ops::V;
-    const V ones = Ops::ones();
-    const V one = Ops::lane_one();
-    V vp = ones, vn = Ops::zero();
-    for (std::size_t i = 0; i < n; ++i) {
-        const V x = Ops::or_(group.mask_of(text[i]), vn);
+    V vp, vn;
+
+    // Advances by one text character whose mask is eq.
+    void step(V eq, V ones, V one) noexcept {
+        const V x = Ops::or_(eq, vn);
         const V d0 = Ops::or_(Ops::xor_(Ops::add(Ops::and_(x, vp), vp), vp), x);
         const V hp = Ops::or_(vn, Ops::andnot(Ops::or_(d0, vp), ones));
         const V hn = Ops::and_(vp, d0);
@@ -151,9 +154,27 @@ std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> levenshtein_lanes(const L
         vp = Ops::or_(hn_shifted, Ops::andnot(Ops::or_(d0, hp_shifted), ones));
         vn = Ops::and_(hp_shifted, d0);
     }
-    const V length_mask = group.length_mask();
-    return LaneGroup<Ops>::lanes(
-        Ops::sub(Ops::popcount(Ops::and_(vp, length_mask)), Ops::popcount(Ops::and_(vn, length_mask))));
+
+    std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> deltas(const LaneGroup<Ops>& group) const noexcept {
+        const V length_mask = group.length_mask();
+        return LaneGroup<Ops>::lanes(
+            Ops::sub(Ops::popcount(Ops::and_(vp, length_mask)), Ops::popcount(Ops::and_(vn, length_mask))));
+    }
+};
+
+template <class Ops>
+void levenshtein_lanes(const LaneGroup<Ops>& group, const char32_t* a, std::size_t na, const char32_t* b,
+                       std::size_t nb, LevenshteinColumn<Ops>& column_a, LevenshteinColumn<Ops>& column_b) {
+    using V = typename Ops::V;
+    const V ones = Ops::ones();
+    const V one = Ops::lane_one();
+    const std::size_t both = std::min(na, nb);
+    for (std::size_t i = 0; i < both; ++i) {
+        column_a.step(group.mask_of(a[i]), ones, one);
+        column_b.step(group.mask_of(b[i]), ones, one);
+    }
+    for (std::size_t i = both; i < na; ++i) column_a.step(group.mask_of(a[i]), ones, one);
+    for (std::size_t i = both; i < nb; ++i) column_b.step(group.mask_of(b[i]), ones, one);
 }
 
 // The quotients of the final formula, each computed once the way the core
@@ -284,20 +305,37 @@ public:
         for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
             // Lanes are sorted by length; |n - m| bounds each lane's distance.
             const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
+            // The queries not ruled out by length, scored two at a time.
+            std::uint32_t scored[kQueryBlock];
+            std::size_t count = 0;
             for (const std::uint32_t q : block) {
-                const std::size_t begin = queries.start[q], n = queries.start[q + 1] - begin;
-                std::uint64_t* row = out + q * row_stride;
+                const std::size_t n = queries.start[q + 1] - queries.start[q];
                 const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
                                         (n > longest && n - longest > max_distance);
-                if (all_beyond) {
-                    for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
+                if (!all_beyond) {
+                    scored[count++] = q;
                     continue;
                 }
-                const auto delta = levenshtein_lanes(group, queries.chars.data() + begin, n);
+                std::uint64_t* row = out + q * row_stride;
+                for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
+            }
+            const auto write = [&](std::uint32_t q, const LevenshteinColumn<O>& column) {
+                const std::size_t n = queries.start[q + 1] - queries.start[q];
+                const auto delta = column.deltas(group);
+                std::uint64_t* row = out + q * row_stride;
                 for (std::size_t k = 0; k < group.used; ++k) {
                     const std::uint64_t distance = n + static_cast<std::uint64_t>(static_cast<std::int64_t>(delta[k]));
                     row[group.choice[k]] = distance <= max_distance ? distance : beyond;
                 }
+            };
+            for (std::size_t i = 0; i < count; i += 2) {
+                const std::uint32_t a = scored[i], b = scored[i + 1 < count ? i + 1 : i];
+                LevenshteinColumn<O> column_a{O::ones(), O::zero()}, column_b{O::ones(), O::zero()};
+                const std::size_t nb = i + 1 < count ? queries.start[b + 1] - queries.start[b] : 0;
+                levenshtein_lanes(group, queries.chars.data() + queries.start[a], queries.start[a + 1] - queries.start[a],
+                                  queries.chars.data() + queries.start[b], nb, column_a, column_b);
+                write(a, column_a);
+                if (i + 1 < count) write(b, column_b);
             }
         });
     }
@@ -317,6 +355,7 @@ public:
     }
 
 private:
+    static constexpr std::size_t kQueryBlock = 16;
     using Groups = std::tuple<std::deque<LaneGroup<Ops<Widths>>>...>;
 
     static Groups build(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
@@ -330,7 +369,6 @@ private:
     // (in cache and in the TLB) while all groups pass over them.
     template <class Score>
     void for_each_group(std::span<const std::uint32_t> query_ids, Score score) const {
-        constexpr std::size_t kQueryBlock = 16;
         for (std::size_t first = 0; first < query_ids.size(); first += kQueryBlock) {
             const auto block = query_ids.subspan(first, std::min(kQueryBlock, query_ids.size() - first));
             std::apply([&](const auto&... lists) { (..., each(lists, block, score)); }, groups_);
