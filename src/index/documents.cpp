@@ -29,21 +29,28 @@ std::int64_t Documents::slot_of(std::int64_t key) const noexcept {
 }
 
 Expected<std::uint32_t, KeyProblem> Documents::append(std::span<const std::int64_t> keys) {
-    if (const std::size_t at = first_repeat(keys); at < keys.size()) return KeyProblem{KeyProblem::Kind::kRepeated, at};
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        if (slot_of(keys[i]) >= 0) return KeyProblem{KeyProblem::Kind::kPresent, i};
     const std::size_t first = slot_count();
     // The last slot number is kept free as the table's "dropped" marker.
     if (keys.size() >= EntryTable::kDropped - first) return KeyProblem{KeyProblem::Kind::kTooMany, 0};
+    std::vector<Entry> entries(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        entries[i] = {static_cast<std::uint64_t>(keys[i]), static_cast<std::uint32_t>(first + i)};
+    sort_entries(entries);
+    // In a run of equal keys every slot after the first repeats the key.
+    std::size_t repeat = keys.size();
+    for (std::size_t i = 1; i < entries.size(); ++i)
+        if (entries[i].key == entries[i - 1].key) repeat = std::min<std::size_t>(repeat, entries[i].slot - first);
+    if (repeat < keys.size()) return KeyProblem{KeyProblem::Kind::kRepeated, repeat};
+    if (live_ > 0) {
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (slot_of(keys[i]) >= 0) return KeyProblem{KeyProblem::Kind::kPresent, i};
+    }
 
     std::vector<std::int64_t>& owned = keys_.owned();
     owned.insert(owned.end(), keys.begin(), keys.end());
     keys_.sync();
     alive_.resize(owned.size(), 1);
     live_ += keys.size();
-    std::vector<Entry> entries(keys.size());
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        entries[i] = {static_cast<std::uint64_t>(keys[i]), static_cast<std::uint32_t>(first + i)};
     by_key_.insert(std::move(entries));
     return static_cast<std::uint32_t>(first);
 }

@@ -31,6 +31,36 @@ inline bool operator<(const Entry& a, const Entry& b) noexcept {
     return a.key != b.key ? a.key < b.key : a.slot < b.slot;
 }
 
+// Stable sort of values by key(value) < 2^bits: least-significant-digit
+// radix passes of 11 bits, a few linear passes where std::sort would compare
+// n log n times. Equal keys keep their order.
+template <class T, class Key>
+void radix_sort(std::vector<T>& values, unsigned bits, Key key) {
+    constexpr unsigned kDigit = 11;
+    constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
+    std::vector<T> buffer(values.size());
+    std::vector<std::size_t> start(kBuckets + 1);
+    for (unsigned shift = 0; shift < bits; shift += kDigit) {
+        std::fill(start.begin(), start.end(), 0);
+        for (const T& v : values) ++start[((key(v) >> shift) & (kBuckets - 1)) + 1];
+        if (start[1 + ((key(values.front()) >> shift) & (kBuckets - 1))] == values.size()) continue;  // one digit
+        for (std::size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
+        for (const T& v : values) buffer[start[(key(v) >> shift) & (kBuckets - 1)]++] = v;
+        values.swap(buffer);
+    }
+}
+
+// Sorts entries by (key, slot).
+inline void sort_entries(std::vector<Entry>& entries) {
+    if (std::is_sorted(entries.begin(), entries.end())) return;
+    const bool slots_rise = std::is_sorted(entries.begin(), entries.end(),
+                                           [](const Entry& a, const Entry& b) { return a.slot < b.slot; });
+    if (entries.size() > 256 && slots_rise)
+        radix_sort(entries, 64, [](const Entry& e) { return e.key; });
+    else
+        std::sort(entries.begin(), entries.end());
+}
+
 // An array that is either a view (of a mapped file) or owned.
 template <class T>
 class Column {
@@ -72,7 +102,7 @@ class EntryTable {
 public:
     // Adds entries (any order).
     void insert(std::vector<Entry> entries) {
-        std::sort(entries.begin(), entries.end());
+        sort_entries(entries);
         std::vector<Entry> merged(tail_.size() + entries.size());
         std::merge(tail_.begin(), tail_.end(), entries.begin(), entries.end(), merged.begin());
         tail_.swap(merged);

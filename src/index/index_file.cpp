@@ -78,7 +78,7 @@ std::uint64_t checksum(std::span<const std::byte> bytes) noexcept {
     // is a bijection of the lane, so a changed byte changes the result.
     for (int lane = 0; n >= 8; p += 8, n -= 8, ++lane) lanes[lane] = std::rotl((lanes[lane] ^ load_u64(p)) * kPrime, 29);
     std::uint64_t last = 0;
-    std::memcpy(&last, p, n);
+    if (n > 0) std::memcpy(&last, p, n);  // p may be null for an empty span
     std::uint64_t h = (bytes.size() * kGolden) ^ last;
     for (std::uint64_t lane : lanes) h = std::rotl((h ^ lane) * kPrime, 31) + kGolden;
     return h;

@@ -1,6 +1,8 @@
 #include "index/lsh.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "support/hash.hpp"
 
@@ -13,29 +15,12 @@ using support::kGoldenRatio64;
 // decides between two shapes.
 constexpr int kSimpsonIntervals = 512;
 
-template <class F>
-double simpson(F f, double lo, double hi) noexcept {
-    if (!(hi > lo)) return 0.0;
-    const double step = (hi - lo) / kSimpsonIntervals;
-    double sum = f(lo) + f(hi);
-    for (int i = 1; i < kSimpsonIntervals; ++i) sum += (i % 2 == 1 ? 4.0 : 2.0) * f(lo + i * step);
-    return sum * step / 3.0;
+double simpson_weight(int k) noexcept {
+    if (k == 0 || k == kSimpsonIntervals) return 1.0;
+    return k % 2 == 1 ? 4.0 : 2.0;
 }
 
 }  // namespace
-
-double candidate_probability(double s, std::uint64_t bands, std::uint64_t rows) noexcept {
-    return 1.0 - std::pow(1.0 - std::pow(s, static_cast<double>(rows)), static_cast<double>(bands));
-}
-
-double band_shape_error(double threshold, std::uint64_t bands, std::uint64_t rows, double fp_weight,
-                        double fn_weight) noexcept {
-    const double false_positive =
-        simpson([&](double s) { return candidate_probability(s, bands, rows); }, 0.0, threshold);
-    const double false_negative =
-        simpson([&](double s) { return 1.0 - candidate_probability(s, bands, rows); }, threshold, 1.0);
-    return fp_weight * false_positive + fn_weight * false_negative;
-}
 
 Expected<BandShape, InvalidArgument> choose_band_shape(double threshold, std::uint64_t num_hashes, double fp_weight,
                                                        double fn_weight) {
@@ -44,13 +29,39 @@ Expected<BandShape, InvalidArgument> choose_band_shape(double threshold, std::ui
     if (!(std::isfinite(fp_weight) && std::isfinite(fn_weight) && fp_weight >= 0.0 && fn_weight >= 0.0) ||
         fp_weight + fn_weight == 0.0)
         return InvalidArgument{"weights must be finite, non-negative and not both zero"};
+    if (num_hashes > kMaxShapeHashes) return InvalidArgument{"num_hashes is too large to choose bands for"};
+    const std::size_t m = static_cast<std::size_t>(num_hashes);
+    // P(s) = 1 - (1 - s^r)^b on the Simpson grids of [0, t] and [t, 1]:
+    // for each r, (1 - s^r)^b is built up one b at a time, so a shape costs
+    // one multiplication per grid point.
+    const double fp_step = threshold / kSimpsonIntervals, fn_step = (1.0 - threshold) / kSimpsonIntervals;
+    constexpr int kPoints = kSimpsonIntervals + 1;
+    std::vector<double> fp_power(kPoints, 1.0), fn_power(kPoints, 1.0), fp_miss(kPoints), fn_miss(kPoints);
+    std::vector<std::vector<double>> error(m + 1);  // error[r][b - 1]
+    for (std::size_t rows = 1; rows <= m; ++rows) {
+        for (int k = 0; k < kPoints; ++k) {
+            fp_power[k] *= k * fp_step;  // s^rows
+            fn_power[k] *= threshold + k * fn_step;
+            fp_miss[k] = fn_miss[k] = 1.0;  // (1 - s^rows)^bands
+        }
+        for (std::size_t bands = 1; bands <= m / rows; ++bands) {
+            double false_positive = 0.0, false_negative = 0.0;
+            for (int k = 0; k < kPoints; ++k) {
+                fp_miss[k] *= 1.0 - fp_power[k];
+                fn_miss[k] *= 1.0 - fn_power[k];
+                false_positive += simpson_weight(k) * (1.0 - fp_miss[k]);
+                false_negative += simpson_weight(k) * fn_miss[k];
+            }
+            error[rows].push_back(fp_weight * (false_positive * fp_step / 3.0) +
+                                  fn_weight * (false_negative * fn_step / 3.0));
+        }
+    }
     BandShape best{1, 1};
     double best_error = INFINITY;
-    for (std::uint64_t bands = 1; bands <= num_hashes; ++bands) {
-        for (std::uint64_t rows = 1; rows <= num_hashes / bands; ++rows) {
-            const double error = band_shape_error(threshold, bands, rows, fp_weight, fn_weight);
-            if (error < best_error) {
-                best_error = error;
+    for (std::size_t bands = 1; bands <= m; ++bands) {
+        for (std::size_t rows = 1; rows <= m / bands; ++rows) {
+            if (error[rows][bands - 1] < best_error) {
+                best_error = error[rows][bands - 1];
                 best = {bands, rows};
             }
         }

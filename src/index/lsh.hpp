@@ -15,17 +15,16 @@ struct BandShape {
     std::uint64_t rows;
 };
 
-// Probability that two signatures of Jaccard similarity s share at least
-// one of b bands of r rows: 1 - (1 - s^r)^b.
-double candidate_probability(double s, std::uint64_t bands, std::uint64_t rows) noexcept;
+// Largest num_hashes choose_band_shape searches (its cost grows as
+// num_hashes log num_hashes).
+inline constexpr std::uint64_t kMaxShapeHashes = 1 << 16;
 
-// Weighted error of a shape:
+// Two signatures of Jaccard similarity s share at least one of b bands of
+// r rows with probability P(s) = 1 - (1 - s^r)^b. The weighted error of a
+// shape is
 //   fp_weight * integral over [0, t] of P(s) ds
-//   + fn_weight * integral over [t, 1] of (1 - P(s)) ds
-// by the composite Simpson rule.
-double band_shape_error(double threshold, std::uint64_t bands, std::uint64_t rows, double fp_weight,
-                        double fn_weight) noexcept;
-
+//   + fn_weight * integral over [t, 1] of (1 - P(s)) ds,
+// both by the composite Simpson rule on 512 intervals.
 // The shape with b * r <= num_hashes of least weighted error; ties keep the
 // first in the order b = 1, 2, ... and, for each b, r = 1, 2, ...
 // Rejects a threshold outside [0, 1], num_hashes of 0 and weights that are

@@ -5,24 +5,6 @@
 #include <cmath>
 
 namespace vorn::index {
-namespace {
-
-// Sorts values below 2^bits by least-significant-digit radix passes of 11
-// bits: a few linear passes where std::sort would compare n log n times.
-void radix_sort(std::vector<std::uint64_t>& values, unsigned bits) {
-    constexpr unsigned kDigit = 11;
-    constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
-    std::vector<std::uint64_t> buffer(values.size());
-    for (unsigned shift = 0; shift < bits; shift += kDigit) {
-        std::vector<std::size_t> start(kBuckets + 1, 0);
-        for (std::uint64_t v : values) ++start[((v >> shift) & (kBuckets - 1)) + 1];
-        for (std::size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
-        for (std::uint64_t v : values) buffer[start[(v >> shift) & (kBuckets - 1)]++] = v;
-        values.swap(buffer);
-    }
-}
-
-}  // namespace
 
 Expected<std::size_t, KeyProblem> MinHashLsh::add(std::span<const std::int64_t> keys,
                                                   std::span<const std::uint64_t> signatures) {
@@ -73,7 +55,7 @@ std::vector<std::int64_t> MinHashLsh::query(std::span<const std::uint64_t> signa
 KeyPairs key_pairs_of(std::vector<std::uint64_t>& slot_pairs, std::span<const std::int64_t> keys_by_slot) {
     const auto slot_bits = pair_slot_bits(keys_by_slot.size());
     const std::uint64_t low_slot = (std::uint64_t{1} << slot_bits) - 1;
-    radix_sort(slot_pairs, 2 * slot_bits);
+    if (!slot_pairs.empty()) radix_sort(slot_pairs, 2 * slot_bits, [](std::uint64_t v) { return v; });
     slot_pairs.erase(std::unique(slot_pairs.begin(), slot_pairs.end()), slot_pairs.end());
     KeyPairs out;
     if (std::is_sorted(keys_by_slot.begin(), keys_by_slot.end())) {

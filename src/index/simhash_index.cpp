@@ -23,6 +23,10 @@ std::uint64_t SimHashIndex::table_key(std::uint64_t fingerprint, unsigned block)
     return std::rotl(fingerprint, static_cast<int>(rotation_[block]));
 }
 
+std::uint64_t SimHashIndex::fingerprint_of(std::uint64_t key, unsigned block) const noexcept {
+    return std::rotr(key, static_cast<int>(rotation_[block]));
+}
+
 unsigned SimHashIndex::first_equal_block(std::uint64_t difference) const noexcept {
     unsigned block = 0;
     while (block < blocks_ && (difference & block_mask_[block]) != 0) ++block;
@@ -61,24 +65,40 @@ Expected<std::size_t, KeyProblem> SimHashIndex::remove(std::span<const std::int6
     return removed;
 }
 
-KeyMatches SimHashIndex::query(std::uint64_t fingerprint) const {
-    std::vector<std::pair<std::int64_t, std::uint8_t>> found;
+void SimHashIndex::find(std::uint64_t fingerprint, std::vector<std::pair<std::int64_t, std::uint8_t>>& found) const {
     for (unsigned block = 0; block < blocks_; ++block) {
         const std::uint64_t lo = table_key(fingerprint, block) & ~low_mask_[block];
+        // The entry's key is the rotated fingerprint itself: no lookup
+        // until a candidate is within reach.
         tables_[block].for_each_in(lo, lo | low_mask_[block], [&](const Entry& e) {
-            const std::uint64_t difference = fingerprints_[e.slot] ^ fingerprint;
+            const std::uint64_t difference = fingerprint_of(e.key, block) ^ fingerprint;
             const auto distance = static_cast<unsigned>(std::popcount(difference));
-            if (distance <= max_distance_ && documents_.alive(e.slot) && first_equal_block(difference) == block)
+            if (distance <= max_distance_ && first_equal_block(difference) == block && documents_.alive(e.slot))
                 found.emplace_back(documents_.key(e.slot), static_cast<std::uint8_t>(distance));
         });
     }
     std::sort(found.begin(), found.end());
+}
+
+KeyMatches SimHashIndex::query(std::uint64_t fingerprint) const {
+    std::vector<std::int64_t> query_index;
     KeyMatches out;
-    for (const auto& [key, distance] : found) {
-        out.keys.push_back(key);
-        out.distances.push_back(distance);
-    }
+    query_many({&fingerprint, 1}, query_index, out);
     return out;
+}
+
+void SimHashIndex::query_many(std::span<const std::uint64_t> fingerprints, std::vector<std::int64_t>& query_index,
+                              KeyMatches& out) const {
+    std::vector<std::pair<std::int64_t, std::uint8_t>> found;
+    for (std::size_t q = 0; q < fingerprints.size(); ++q) {
+        found.clear();
+        find(fingerprints[q], found);
+        for (const auto& [key, distance] : found) {
+            query_index.push_back(static_cast<std::int64_t>(q));
+            out.keys.push_back(key);
+            out.distances.push_back(distance);
+        }
+    }
 }
 
 KeyPairsWithDistance SimHashIndex::pairs() {
@@ -103,7 +123,7 @@ KeyPairsWithDistance SimHashIndex::pairs() {
                 if (!documents_.alive(slot_a)) continue;
                 for (std::size_t b = a + 1; b < end; ++b) {
                     const std::uint32_t slot_b = entries[b].slot;
-                    const std::uint64_t difference = fingerprints_[slot_a] ^ fingerprints_[slot_b];
+                    const std::uint64_t difference = fingerprint_of(entries[a].key ^ entries[b].key, block);
                     const auto distance = static_cast<unsigned>(std::popcount(difference));
                     if (distance > max_distance_ || !documents_.alive(slot_b) || first_equal_block(difference) != block)
                         continue;

@@ -49,6 +49,9 @@ public:
 
     // Documents within max_distance bits, by ascending key.
     KeyMatches query(std::uint64_t fingerprint) const;
+    // Appends the matches of each fingerprint, by query, then key.
+    void query_many(std::span<const std::uint64_t> fingerprints, std::vector<std::int64_t>& query_index,
+                    KeyMatches& out) const;
     // Every pair within max_distance bits, once, first < second, ascending.
     KeyPairsWithDistance pairs();
 
@@ -57,6 +60,9 @@ public:
 
 private:
     std::uint64_t table_key(std::uint64_t fingerprint, unsigned block) const noexcept;
+    std::uint64_t fingerprint_of(std::uint64_t key, unsigned block) const noexcept;
+    // Matches of one fingerprint, unsorted, into `found`.
+    void find(std::uint64_t fingerprint, std::vector<std::pair<std::int64_t, std::uint8_t>>& found) const;
     // First block on which two fingerprints agree (the table that reports them).
     unsigned first_equal_block(std::uint64_t difference) const noexcept;
     void compact();

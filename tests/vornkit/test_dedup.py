@@ -380,3 +380,18 @@ def test_types_check_strictly(tmp_path):
     )
     errors = [line.split(":")[:2] for line in out.stdout.splitlines() if ": error:" in line]
     assert errors == [["bad.py", "3"], ["bad.py", "4"], ["bad.py", "5"]], out.stdout
+
+
+def test_benchmark_smoke_run():
+    # bench/dedup.py runs end to end at tiny sizes, whichever peers are
+    # installed; nothing about time is asserted.
+    import subprocess
+    import sys
+    from pathlib import Path
+
+    bench = Path(__file__).resolve().parents[2] / "bench" / "dedup.py"
+    if not bench.exists():
+        pytest.skip("benchmark not in this tree")
+    done = subprocess.run([sys.executable, str(bench), "--smoke"], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert "| dedup, 500 documents" in done.stdout

@@ -72,14 +72,17 @@ bool text_range(const StringInput& input, Py_ssize_t begin, Py_ssize_t end,
     return true;
 }
 
-// (strings, begin, end, shingle_size, num_hashes, workers, out): rows of
-// texts [begin, end) into out, which holds exactly those rows.
-PyObject* minhash_signatures(PyObject*, PyObject* args) {
+// (simhash, strings, begin, end, shingle_size, num_hashes, workers, out):
+// MinHash signature rows (num_hashes each) or SimHash fingerprints (one
+// each, num_hashes ignored) of texts [begin, end), into out, which holds
+// exactly those rows.
+PyObject* fingerprint_rows(PyObject*, PyObject* args) {
     PyObject *strings, *out_object, *workers_object;
+    int simhash;
     Py_ssize_t begin, end;
     unsigned long long shingle_size, num_hashes;
-    if (!PyArg_ParseTuple(args, "OnnKKOO:minhash_signatures", &strings, &begin, &end, &shingle_size, &num_hashes,
-                          &workers_object, &out_object))
+    if (!PyArg_ParseTuple(args, "pOnnKKOO:fingerprint_rows", &simhash, &strings, &begin, &end, &shingle_size,
+                          &num_hashes, &workers_object, &out_object))
         return nullptr;
     return guarded([&]() -> PyObject* {
         const StringInput* input = strings_input(strings);
@@ -89,50 +92,22 @@ PyObject* minhash_signatures(PyObject*, PyObject* args) {
         if (input == nullptr || !text_range(*input, begin, end, texts) || !convert_workers(workers_object, workers) ||
             !out.get(out_object, true, 8, "out"))
             return nullptr;
-        if (static_cast<std::size_t>(out.view.len) / 8 != texts.size() * num_hashes) {
+        const std::size_t per_text = simhash ? 1 : num_hashes;
+        if (static_cast<std::size_t>(out.view.len) / 8 != texts.size() * per_text) {
             PyErr_SetString(PyExc_ValueError, "out has the wrong size");
             return nullptr;
         }
         if (shingle_size == 0) return set_invalid_argument(vorn::kZeroWindow), nullptr;
         const auto rows = out.mutable_span<std::uint64_t>();
-        std::vector<vorn::algo::MinHashScratch> scratch(workers);
-        if (!run_released(texts.size(), kTextsPerChunk, workers,
-                          [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext& context) {
-                              (void)ix::minhash_signature_rows(texts, first, last, shingle_size, num_hashes, rows,
-                                                               scratch[context.worker()]);
-                          }))
-            return nullptr;
-        Py_RETURN_NONE;
-    });
-}
-
-// (strings, begin, end, shingle_size, workers, out), as above.
-PyObject* simhash_fingerprints(PyObject*, PyObject* args) {
-    PyObject *strings, *out_object, *workers_object;
-    Py_ssize_t begin, end;
-    unsigned long long shingle_size;
-    if (!PyArg_ParseTuple(args, "OnnKOO:simhash_fingerprints", &strings, &begin, &end, &shingle_size,
-                          &workers_object, &out_object))
-        return nullptr;
-    return guarded([&]() -> PyObject* {
-        const StringInput* input = strings_input(strings);
-        std::span<const std::string_view> texts;
-        std::size_t workers;
-        Buffer out;
-        if (input == nullptr || !text_range(*input, begin, end, texts) || !convert_workers(workers_object, workers) ||
-            !out.get(out_object, true, 8, "out"))
-            return nullptr;
-        if (static_cast<std::size_t>(out.view.len) / 8 != texts.size()) {
-            PyErr_SetString(PyExc_ValueError, "out has the wrong size");
-            return nullptr;
-        }
-        if (shingle_size == 0) return set_invalid_argument(vorn::kZeroWindow), nullptr;
-        const auto values = out.mutable_span<std::uint64_t>();
-        if (!run_released(texts.size(), kTextsPerChunk * 4, workers,
-                          [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext&) {
-                              (void)ix::simhash_fingerprint_rows(texts, first, last, shingle_size, values);
-                          }))
-            return nullptr;
+        std::vector<vorn::algo::MinHashScratch> scratch(simhash ? 0 : workers);
+        auto body = [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext& context) {
+            if (simhash)
+                (void)ix::simhash_fingerprint_rows(texts, first, last, shingle_size, rows);
+            else
+                (void)ix::minhash_signature_rows(texts, first, last, shingle_size, num_hashes, rows,
+                                                 scratch[context.worker()]);
+        };
+        if (!run_released(texts.size(), simhash ? 4 * kTextsPerChunk : kTextsPerChunk, workers, body)) return nullptr;
         Py_RETURN_NONE;
     });
 }
@@ -145,14 +120,6 @@ PyObject* lsh_params(PyObject*, PyObject* args) {
     if (!shape) return set_invalid_argument(shape.error()), nullptr;
     return Py_BuildValue("(KK)", static_cast<unsigned long long>(shape->bands),
                          static_cast<unsigned long long>(shape->rows));
-}
-
-PyObject* band_shape_error(PyObject*, PyObject* args) {
-    double threshold, fp_weight, fn_weight;
-    unsigned long long bands, rows;
-    if (!PyArg_ParseTuple(args, "dKKdd:band_shape_error", &threshold, &bands, &rows, &fp_weight, &fn_weight))
-        return nullptr;
-    return PyFloat_FromDouble(ix::band_shape_error(threshold, bands, rows, fp_weight, fn_weight));
 }
 
 PyObject* lsh_band_keys(PyObject*, PyObject* args) {
@@ -325,10 +292,8 @@ PyObject* component_labels(PyObject*, PyObject* args) {
 }
 
 PyMethodDef dedup_method_table[] = {
-    {"minhash_signatures", minhash_signatures, METH_VARARGS, nullptr},
-    {"simhash_fingerprints", simhash_fingerprints, METH_VARARGS, nullptr},
+    {"fingerprint_rows", fingerprint_rows, METH_VARARGS, nullptr},
     {"lsh_params", lsh_params, METH_VARARGS, nullptr},
-    {"band_shape_error", band_shape_error, METH_VARARGS, nullptr},
     {"lsh_band_keys", lsh_band_keys, METH_VARARGS, nullptr},
     {"signature_agreement", signature_agreement, METH_VARARGS, nullptr},
     {"connected_components", connected_components, METH_VARARGS, nullptr},

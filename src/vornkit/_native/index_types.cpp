@@ -321,17 +321,11 @@ PyObject* sim_query_many(PyObject* self, PyObject* fingerprints_object) {
         Buffer fingerprints;
         if (!fingerprints.get(fingerprints_object, false, 8, "fingerprints")) return nullptr;
         const auto values = fingerprints.span<std::uint64_t>();
-        std::vector<std::int64_t> query_index, keys;
-        std::vector<std::uint8_t> distances;
-        locked(reinterpret_cast<SimObject*>(self), [&](ix::SimHashIndex& index) {
-            for (std::size_t q = 0; q < values.size(); ++q) {
-                const auto found = index.query(values[q]);
-                query_index.insert(query_index.end(), found.keys.size(), static_cast<std::int64_t>(q));
-                keys.insert(keys.end(), found.keys.begin(), found.keys.end());
-                distances.insert(distances.end(), found.distances.begin(), found.distances.end());
-            }
-        });
-        return Py_BuildValue("(NNN)", bytes_of(query_index), bytes_of(keys), bytes_of(distances));
+        std::vector<std::int64_t> query_index;
+        ix::KeyMatches found;
+        locked(reinterpret_cast<SimObject*>(self),
+               [&](ix::SimHashIndex& index) { index.query_many(values, query_index, found); });
+        return Py_BuildValue("(NNN)", bytes_of(query_index), bytes_of(found.keys), bytes_of(found.distances));
     });
 }
 
