@@ -210,7 +210,7 @@ def draw(thresholds: list[float], curve: list[Quality], path: Path) -> None:
         title="vornkit link, FEBRL 4a x 4b, every field, no blocking",
     )
     axes.grid(alpha=0.3)
-    axes.legend(loc="lower center")
+    axes.legend(loc="lower right", bbox_to_anchor=(0.88, 0.02))  # clear of the curves
     figure.tight_layout()
     figure.savefig(path)
     plt.close(figure)

@@ -44,24 +44,23 @@ class _Parser(argparse.ArgumentParser):
 # ------------------------------------------------------------ argument types
 
 
-def _threshold(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not 0.0 <= value <= 1.0:
-        raise argparse.ArgumentTypeError(f"must be between 0 and 1, not {text}")
-    return value
+def _bounded(kind: type[float] | type[int], low: float, high: float, wording: str) -> Callable[[str], Any]:
+    """An argument type: a number of ``kind`` in [low, high] (NaN is not)."""
+
+    def parse(text: str) -> float | int:
+        try:
+            value = kind(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not {'a whole number' if kind is int else 'a number'}: {text!r}") from None
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"must be {wording}, not {text}")
+        return value
+
+    return parse
 
 
-def _positive(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {text}")
-    return value
+_threshold = _bounded(float, 0.0, 1.0, "between 0 and 1")
+_positive = _bounded(int, 1, float("inf"), "at least 1")
 
 
 def _workers(text: str) -> int:

@@ -228,6 +228,16 @@ def test_link_defaults_block_and_one_to_one(tmp_path, monkeypatch):
     assert sorted(higher) == sorted(p for p in one if p[2] >= 0.8)
 
 
+@pytest.mark.parametrize("empty", ["left", "right"])
+def test_link_empty_table(tmp_path, capsys, empty):
+    (tmp_path / "empty.csv").write_text("id,name\n", encoding="utf-8")
+    write(tmp_path / "full.csv", [{"id": "1", "name": "anna"}])
+    tables = ["empty.csv", "full.csv"] if empty == "left" else ["full.csv", "empty.csv"]
+    assert cli.main(["link", *(str(tmp_path / t) for t in tables), "--on", "name", "--block", "name", "-q"]) == 0
+    assert cli.main(["link", *(str(tmp_path / t) for t in tables), "--on", "name", "-q"]) == 0
+    assert capsys.readouterr().out.splitlines() == ["left_id,right_id,score,name_score"] * 2
+
+
 @pytest.mark.parametrize(
     ("left", "right", "expected"),
     [(["a", "b", "b", ""], ["a", "b", "c"], math.log2(9 / 3)), (["x"] * 4, ["x"] * 2, 1.0), ([""], ["a"], 1.0)],
@@ -333,11 +343,16 @@ def test_ctrl_c_stops_a_long_link(tmp_path):
     command = [sys.executable, "-m", "vornkit", "link", table, table, "--on", "name", "--scorer", "levenshtein",
                "--out", tmp_path / "pairs.csv"]  # fmt: skip
     process = subprocess.Popen(list(map(str, command)), stderr=subprocess.PIPE, text=True)
-    time.sleep(3)
-    assert process.poll() is None, "the job ended before it could be interrupted"
-    started = time.monotonic()
-    process.send_signal(signal.SIGINT)
-    _, stderr = process.communicate(timeout=30)
+    try:
+        time.sleep(3)
+        assert process.poll() is None, "the job ended before it could be interrupted"
+        started = time.monotonic()
+        process.send_signal(signal.SIGINT)
+        _, stderr = process.communicate(timeout=30)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
     assert process.returncode == 130
     assert time.monotonic() - started < 5
     assert stderr.strip() == "vornkit: interrupted"
