@@ -25,6 +25,7 @@ import pyarrow.compute as pc
 from pyspark.sql import Column, DataFrame
 from pyspark.sql import functions as F  # noqa: N812 (PySpark's own convention)
 from pyspark.sql.types import DoubleType, LongType
+from pyspark.sql.window import Window
 
 import vorn
 import vornkit
@@ -195,19 +196,17 @@ def minhash_dedup(
         signed = documents.mapInArrow(
             _signature_batches(text_col, id_col, shingle_size, num_hashes, bands, rows),
             "id long, signature binary, keys array<long>",
-        ).localCheckpoint()
+        )
 
         # Documents with equal signatures are linked to the first of them
         # (they agree everywhere and share every key); only that one takes
         # part in the bands, so a bucket of many exact copies costs no
-        # quadratic number of pairs.
-        firsts = signed.groupBy("signature").agg(F.min("id").alias("first"))
-        copies = (
-            signed.join(firsts, "signature")
-            .where(F.col("id") != F.col("first"))
-            .select(F.col("id").alias("src"), F.col("first").alias("dst"))
+        # quadratic number of pairs. One shuffle of the signatures.
+        grouped = signed.withColumn("first", F.min("id").over(Window.partitionBy("signature"))).localCheckpoint()
+        copies = grouped.where(F.col("id") != F.col("first")).select(
+            F.col("id").alias("src"), F.col("first").alias("dst")
         )
-        representatives = signed.join(firsts.select(F.col("first").alias("id")), "id", "left_semi")
+        representatives = grouped.where(F.col("id") == F.col("first"))
         keyed = representatives.select("id", F.posexplode("keys").alias("band", "key"))
         candidates = (
             keyed.alias("a")
@@ -216,7 +215,7 @@ def minhash_dedup(
             .select(F.col("a.id").alias("i"), F.col("b.id").alias("j"))
             .distinct()
         )
-        signatures = signed.select("id", "signature")
+        signatures = representatives.select("id", "signature")
         with_signatures = candidates.join(
             signatures.select(F.col("id").alias("i"), F.col("signature").alias("sig_i")), "i"
         ).join(signatures.select(F.col("id").alias("j"), F.col("signature").alias("sig_j")), "j")
