@@ -1,7 +1,6 @@
 // The Python class Preprocessor: an immutable text pipeline configuration.
 #pragma once
 
-#include "preprocess/preprocessor.hpp"
 #include "python/heap_type.hpp"
 #include "python/pyref.hpp"
 
@@ -24,6 +23,6 @@ PyObject* preprocessor_type();
 
 // Instance layout: one pipeline record. vornkit's extension, built from the
 // same sources, reads the record of a Preprocessor through it.
-using PreprocessorObject = RecordObject<preprocess::Preprocessor>;
+using PreprocessorObject = RecordObject<PreprocessorRecord>;
 
 }  // namespace vorn::py

@@ -157,10 +157,10 @@ PyObject* apply_processor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         const StringInput* input = strings_input(args[0]);
         if (input == nullptr) return nullptr;
-        vorn::preprocess::Preprocessor config;
+        vorn::py::PreprocessorRecord processor;
         std::size_t workers;
-        if (!convert_processor(args[1], config) || !convert_workers(args[2], workers)) return nullptr;
-        auto processed = process_strings(*input, config, workers);
+        if (!convert_processor(args[1], processor) || !convert_workers(args[2], workers)) return nullptr;
+        auto processed = process_strings(*input, processor, workers);
         if (!processed) return nullptr;
         processed->origin = PyRef::borrow(args[0]);
         return new_strings_object(std::move(processed));

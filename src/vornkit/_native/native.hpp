@@ -16,6 +16,7 @@
 #include "collection/parallel.hpp"
 #include "collection/string_column.hpp"
 #include "preprocess/preprocessor.hpp"
+#include "python/preprocessor_class.hpp"
 #include "python/pyref.hpp"
 
 namespace vornkit::native {
@@ -102,12 +103,12 @@ const char* scorer_name(vorn::collection::ScorerKind kind);
 
 // Copies the pipeline record of a vorn.Preprocessor instance (or of a
 // subclass instance); TypeError for anything else.
-bool convert_processor(PyObject* object, vorn::preprocess::Preprocessor& out);
+bool convert_processor(PyObject* object, vorn::py::PreprocessorRecord& out);
 
 // A new StringInput holding the processed text of every string of `input`
 // (nulls stay null), computed once per string on up to `workers` threads
 // with the interpreter lock released. Returns nullptr with an exception set.
-std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::preprocess::Preprocessor& config,
+std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::py::PreprocessorRecord& processor,
                                              std::size_t workers);
 
 // ---- run.cpp: running without the interpreter lock ----

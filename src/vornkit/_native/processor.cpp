@@ -2,13 +2,18 @@
 // layout after checking that the object's type is vorn's class, and each
 // string is processed once, in parallel, with the interpreter lock released.
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <string>
 
 #include "native.hpp"
 #include "python/preprocessor_class.hpp"
+#include "text/icu_chunks.hpp"
 
 namespace vornkit::native {
 
-bool convert_processor(PyObject* object, vorn::preprocess::Preprocessor& out) {
+bool convert_processor(PyObject* object, vorn::py::PreprocessorRecord& out) {
     PyRef vorn_module(PyImport_ImportModule("vorn"));
     if (!vorn_module) return false;
     PyRef type(PyObject_GetAttrString(vorn_module.get(), "Preprocessor"));
@@ -22,7 +27,7 @@ bool convert_processor(PyObject* object, vorn::preprocess::Preprocessor& out) {
         PyErr_Format(PyExc_TypeError, "processor must be a vorn.Preprocessor or None, not %R", object);
         return false;
     }
-    out = vorn::py::record_of<vorn::preprocess::Preprocessor>(object);
+    out = vorn::py::record_of<vorn::py::PreprocessorRecord>(object);
     return true;
 }
 
@@ -37,8 +42,9 @@ PyObject* processor_state(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         return nullptr;
     }
     return guarded([&]() -> PyObject* {
-        vorn::preprocess::Preprocessor config;
-        if (!convert_processor(args[0], config)) return nullptr;
+        vorn::py::PreprocessorRecord record;
+        if (!convert_processor(args[0], record)) return nullptr;
+        const vorn::preprocess::Preprocessor& config = record.config;
         PyRef stopwords(PyList_New(static_cast<Py_ssize_t>(config.stopwords.size())));
         if (!stopwords) return nullptr;
         for (std::size_t i = 0; i < config.stopwords.size(); ++i) {
@@ -54,19 +60,44 @@ PyObject* processor_state(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
-std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::preprocess::Preprocessor& config,
+std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::py::PreprocessorRecord& processor,
                                              std::size_t workers) {
     auto processed = std::make_unique<StringInput>();
     const StringColumn& column = input.column;
     const std::size_t n = column.size();
     processed->owned.resize(n);
+    // The first text that fails (ICU out of memory, or a run ICU cannot
+    // take) stops the work and is raised as vorn raises it.
+    std::mutex failure_lock;
+    std::optional<vorn::text::UnicodeFailure> failure;
+    std::atomic<bool> failed{false};
     // Items are short; chunks of a few hundred keep thread hand-offs rare.
     const bool completed = run_released(n, 256, workers, [&](std::size_t begin, std::size_t end,
                                                             const vorn::collection::ChunkContext& context) {
-        for (std::size_t i = begin; i < end && !context.stop_requested(); ++i)
-            if (!column.is_null(i)) processed->owned[i] = vorn::preprocess::process(config, column[i]);
+        for (std::size_t i = begin; i < end && !context.stop_requested() && !failed.load(std::memory_order_relaxed);
+             ++i) {
+            if (column.is_null(i)) continue;
+            auto text = vorn::preprocess::process(processor.config, column[i], processor.custom_stopwords.get());
+            if (text) {
+                processed->owned[i] = std::move(*text);
+                continue;
+            }
+            std::lock_guard guard(failure_lock);
+            if (!failure) failure = text.error();
+            failed.store(true, std::memory_order_relaxed);
+        }
     });
     if (!completed) return nullptr;
+    if (failure) {
+        if (failure->out_of_memory) {
+            // The wording of vorn's own functions for the same failure.
+            PyErr_Format(PyExc_MemoryError, "out of memory during %s", vorn::text::step_name(failure->step).data());
+        } else {
+            const std::string message = "Preprocessing error: " + vorn::text::describe(*failure);
+            PyErr_SetString(PyExc_ValueError, message.c_str());
+        }
+        return nullptr;
+    }
     processed->column.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         if (column.is_null(i)) {
