@@ -19,9 +19,9 @@ namespace {
 
 using vorn::collection::TileIsa;
 
-constexpr std::size_t kMaxChars = 140;
+constexpr std::size_t kMaxChars = 100;
 constexpr std::size_t kMaxQueries = 4;
-constexpr std::size_t kMaxChoices = 80;
+constexpr std::size_t kMaxChoices = 48;
 
 std::vector<std::string> make_block(vorn::fuzz::FuzzInput& input, const std::u32string& base, std::size_t count) {
     std::vector<std::string> texts;

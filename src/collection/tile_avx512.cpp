@@ -18,14 +18,21 @@
 // register, which its own flow analysis then reports.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
 
+// Every function from here to the end is compiled for the instruction set.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx512f,avx512bw,avx512dq,popcnt"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512dq,popcnt")
+#endif
 #include "collection/tile_lanes.hpp"
 
 namespace vorn::collection::tile_detail {
@@ -112,5 +119,9 @@ std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, 
 
 }  // namespace vorn::collection::tile_detail
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #pragma GCC diagnostic pop

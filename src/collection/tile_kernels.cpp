@@ -12,7 +12,6 @@
 #include <cstring>
 #include <deque>
 #include <memory>
-#include <ranges>
 #include <span>
 #include <tuple>
 #include <type_traits>
@@ -146,18 +145,21 @@ void score_loose_pairs(std::span<const std::string_view> queries, const DecodedT
                        const Split& query_split, std::span<const std::string_view> choices,
                        const DecodedTexts& decoded_choices, const Split& choice_split, Out* out,
                        std::size_t row_stride, Score score, Pair pair) {
-    const auto score_row = [&](std::uint32_t q, const auto& choice_ids) {
+    const auto score_row = [&](std::uint32_t q, std::span<const std::uint32_t> choice_ids) {
         Out* row = out + q * row_stride;
         if (!decoded_queries.well_formed[q]) {
-            for (const std::size_t c : choice_ids) row[c] = pair(queries[q], choices[c]);
+            for (const std::uint32_t c : choice_ids) row[c] = pair(queries[q], choices[c]);
             return;
         }
         const Cached cached(queries[q]);
-        for (const std::size_t c : choice_ids)
+        for (const std::uint32_t c : choice_ids)
             row[c] = decoded_choices.well_formed[c] ? score(cached, choices[c]) : pair(queries[q], choices[c]);
     };
-    const auto all_choices = std::views::iota(std::size_t{0}, choices.size());
-    for (const std::uint32_t q : query_split.loose) score_row(q, all_choices);
+    if (!query_split.loose.empty()) {
+        std::vector<std::uint32_t> all_choices(choices.size());
+        for (std::uint32_t c = 0; c < all_choices.size(); ++c) all_choices[c] = c;
+        for (const std::uint32_t q : query_split.loose) score_row(q, all_choices);
+    }
     if (choice_split.loose.empty()) return;
     for (const std::uint32_t q : query_split.packed) score_row(q, choice_split.loose);
 }

@@ -10,7 +10,8 @@
 // streamed once over all of them.
 //
 // Include this after every standard header it needs and inside the
-// instruction set's `#pragma GCC target` region: its contents have
+// instruction set's target region (`#pragma GCC target`, or clang's
+// `#pragma clang attribute` with a target attribute): its contents have
 // internal linkage, so each instruction set compiles its own copy for its
 // own target and no out-of-line copy can leak into a plainer one.
 #pragma once
