@@ -2,7 +2,6 @@
 // implementations over code points, plus their metric properties.
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,12 +107,18 @@ void check_jaro_winkler(const std::string& a, const std::string& b, const std::u
 
 void check_hamming(const std::string& a, const std::string& b, const std::u32string& ca,
                    const std::u32string& cb) {
-    const std::optional<std::uint64_t> d = vorn::algo::hamming_distance(a, b);
-    const std::optional<double> s = vorn::algo::hamming_similarity(a, b);
+    const auto d = vorn::algo::hamming_distance(a, b);
+    const auto s = vorn::algo::hamming_similarity(a, b);
     FUZZ_CHECK(d.has_value() == (ca.size() == cb.size()));
     FUZZ_CHECK(s.has_value() == d.has_value());
-    FUZZ_CHECK(vorn::algo::hamming_distance(b, a) == d);
-    if (!d) return;
+    const auto swapped = vorn::algo::hamming_distance(b, a);
+    FUZZ_CHECK(swapped.has_value() == d.has_value());
+    if (!d) {
+        FUZZ_CHECK(d.error().message == vorn::kUnequalLength.message);
+        FUZZ_CHECK(s.error().message == vorn::kUnequalLength.message);
+        return;
+    }
+    FUZZ_CHECK(*swapped == *d);
     std::uint64_t expected = 0;
     for (std::size_t i = 0; i < ca.size(); ++i) expected += ca[i] != cb[i];
     FUZZ_CHECK(*d == expected);
@@ -121,8 +126,22 @@ void check_hamming(const std::string& a, const std::string& b, const std::u32str
         ca.empty() ? 1.0 : 1.0 - static_cast<double>(expected) / static_cast<double>(ca.size());
     FUZZ_CHECK(same_bits(*s, expected_s));
     FUZZ_CHECK(in_unit_range(*s));
-    FUZZ_CHECK(vorn::algo::hamming_distance(a, a) == std::optional<std::uint64_t>(0));
-    FUZZ_CHECK(vorn::algo::hamming_similarity(a, a) == std::optional<double>(1.0));
+    FUZZ_CHECK(*vorn::algo::hamming_distance(a, a) == 0);
+    FUZZ_CHECK(*vorn::algo::hamming_similarity(a, a) == 1.0);
+}
+
+// The cached-pattern scorers give the free functions' values, with the
+// pattern on either side, and a bounded distance is exact up to its bound.
+void check_cached(const std::string& a, const std::string& b, std::uint64_t max_distance) {
+    const std::uint64_t d = vorn::algo::levenshtein_distance(a, b);
+    const vorn::algo::CachedLevenshtein lev_a(a), lev_b(b);
+    FUZZ_CHECK(lev_a.distance(b) == d);
+    FUZZ_CHECK(lev_b.distance(a) == d);
+    FUZZ_CHECK(lev_a.distance(b, max_distance) == std::min(d, max_distance + 1));
+    FUZZ_CHECK(same_bits(lev_a.similarity(b), vorn::algo::levenshtein_similarity(a, b)));
+    const double jw = vorn::algo::jaro_winkler_similarity(a, b);
+    FUZZ_CHECK(same_bits(vorn::algo::CachedJaroWinkler(a).similarity(b), jw));
+    FUZZ_CHECK(same_bits(vorn::algo::CachedJaroWinkler(b).similarity(a), jw));
 }
 
 }  // namespace
@@ -137,5 +156,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_levenshtein(a, b, ca, cb);
     check_jaro_winkler(a, b, ca, cb);
     check_hamming(a, b, ca, cb);
+    check_cached(a, b, input.byte());
     return 0;
 }

@@ -78,7 +78,7 @@ std::optional<double> direct_score(const Algorithm& algorithm, std::string_view 
     switch (algorithm.kind) {
         case Kind::Levenshtein: return vorn::algo::levenshtein_similarity(a, b);
         case Kind::JaroWinkler: return vorn::algo::jaro_winkler_similarity(a, b);
-        case Kind::Hamming: return vorn::algo::hamming_similarity(a, b);
+        case Kind::Hamming: return value(vorn::algo::hamming_similarity(a, b));
         case Kind::Jaccard: return value(vorn::algo::jaccard_similarity(a, b, algorithm.first));
         case Kind::JaccardBigram: return value(vorn::algo::jaccard_similarity(a, b, 2));
         case Kind::JaccardTrigram: return value(vorn::algo::jaccard_similarity(a, b, 3));

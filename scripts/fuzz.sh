@@ -55,7 +55,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=R
     -DVORN_FUZZ=ON -DVORN_PYTHON_MODULE=OFF >/dev/null
 cmake --build "$build"
 
-targets="${VORN_FUZZ_TARGETS:-fuzz_edit fuzz_jaccard fuzz_fingerprint fuzz_corpus fuzz_preprocess fuzz_router}"
+targets="${VORN_FUZZ_TARGETS:-fuzz_edit fuzz_jaccard fuzz_fingerprint fuzz_corpus fuzz_preprocess fuzz_router fuzz_tiles}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

@@ -10,6 +10,9 @@ build=build/sanitize
 cmake -S . -B "$build" -DVORN_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPython_EXECUTABLE="$python" >/dev/null
 cmake --build "$build" --parallel
+# vornkit: its Python files beside its instrumented extension.
+mkdir -p "$build/vornkit"
+cp src/vornkit/*.py src/vornkit/*.pyi src/vornkit/py.typed "$build"/_native.*.so "$build/vornkit/"
 
 # The interpreter itself is not instrumented, so the runtimes are preloaded.
 # Python's own allocator is bypassed so that ASan sees every allocation;

@@ -10,110 +10,39 @@
 // as (block, bits) pairs. Memory therefore stays a small multiple of the
 // text's length whatever its alphabet, and common alphabets, whose
 // characters repeat, keep the dense rows the inner loops want.
+//
+// Both classes keep small tables inside themselves, so they stay where they
+// are made (no copy, no move).
 #pragma once
 
 #include <algorithm>
-#include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
+#include <functional>
 #include <vector>
+
+#include "support/flat_hash_table.hpp"
 
 namespace vorn::algo {
 
 inline constexpr std::size_t kWordBits = 64;
 
-namespace detail {
-
-// Maps the characters beyond ASCII of one text to dense numbers 0, 1, ...
-// in order of first occurrence. Open addressing in a power-of-two table of
-// at least twice as many slots as characters can be added; key 0 (ASCII,
-// never stored) marks a free slot. With InlineSlots > 0 the table lives
-// inside the object and holds at most InlineSlots / 2 characters.
-template <std::size_t InlineSlots>
-class CharNumbers {
-public:
-    static constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
-
-    // Empty: finds nothing until prepare().
-    CharNumbers() noexcept = default;
-
-    void prepare(std::size_t max_keys) {
-        std::size_t capacity = 16;
-        while (capacity < 2 * max_keys) capacity <<= 1;
-        if constexpr (InlineSlots == 0) {
-            keys_.assign(capacity, 0);
-            numbers_.resize(capacity);
-        } else {
-            capacity = InlineSlots;
-            std::fill_n(keys_.data(), capacity, char32_t{0});
-        }
-        shift_ = static_cast<unsigned>(64 - std::countr_zero(capacity));
-        mask_ = capacity - 1;
-        size_ = 0;
-        prepared_ = true;
-    }
-
-    bool empty() const noexcept { return size_ == 0; }
-
-    // The number of c (c >= 128), adding it when new; needs prepare().
-    std::uint32_t add(char32_t c) noexcept {
-        for (std::size_t i = slot(c);; i = (i + 1) & mask_) {
-            if (keys_[i] == c) return numbers_[i];
-            if (keys_[i] == 0) {
-                keys_[i] = c;
-                numbers_[i] = size_;
-                return size_++;
-            }
-        }
-    }
-
-    std::uint32_t find(char32_t c) const noexcept {
-        if (size_ == 0) return kAbsent;
-        for (std::size_t i = slot(c);; i = (i + 1) & mask_) {
-            if (keys_[i] == c) return numbers_[i];
-            if (keys_[i] == 0) return kAbsent;
-        }
-    }
-
-    bool prepared() const noexcept { return prepared_; }
-
-private:
-    std::size_t slot(char32_t c) const noexcept {
-        return static_cast<std::size_t>((static_cast<std::uint64_t>(c) * 0x9E3779B97F4A7C15ULL) >> shift_);
-    }
-
-    using Keys = std::conditional_t<InlineSlots == 0, std::vector<char32_t>, std::array<char32_t, InlineSlots>>;
-    using Numbers =
-        std::conditional_t<InlineSlots == 0, std::vector<std::uint32_t>, std::array<std::uint32_t, InlineSlots>>;
-    Keys keys_;
-    Numbers numbers_;
-    unsigned shift_ = 0;
-    std::size_t mask_ = 0;
-    std::uint32_t size_ = 0;
-    bool prepared_ = false;
-};
-
-}  // namespace detail
-
 // Masks of a text of at most 64 characters.
 class WordMasks {
 public:
-    // `text` is a code-point range of at most 64 characters.
+    // `text` is a code-point range of at most 64 characters, of which
+    // about `non_ascii` lie beyond ASCII (this sizes a table).
     template <class CodePointRange>
-    explicit WordMasks(const CodePointRange& text) {
+    WordMasks(const CodePointRange& text, std::size_t non_ascii) {
         std::memset(ascii_, 0, sizeof ascii_);
         std::uint64_t bit = 1;
         for (char32_t c : text) {
             if (c < 128) {
                 ascii_[c] |= bit;
             } else {
-                if (!others_.prepared()) others_.prepare(kWordBits);  // only texts beyond ASCII need it
-                const std::uint32_t number = others_.add(c);
-                if (number == used_) other_bits_[used_++] = 0;
-                other_bits_[number] |= bit;
+                if (others_.empty()) others_.reset(non_ascii);  // only texts beyond ASCII need the room
+                others_[c] |= bit;
             }
             bit <<= 1;
         }
@@ -121,15 +50,15 @@ public:
 
     std::uint64_t get(char32_t c) const noexcept {
         if (c < 128) return ascii_[c];
-        const std::uint32_t number = others_.find(c);
-        return number == others_.kAbsent ? 0 : other_bits_[number];
+        const std::uint64_t* bits = others_.find(c);
+        return bits ? *bits : 0;
     }
 
 private:
     std::uint64_t ascii_[128];
-    std::uint64_t other_bits_[kWordBits];
-    std::uint32_t used_ = 0;
-    detail::CharNumbers<2 * kWordBits> others_;
+    // The masks of the characters beyond ASCII; key 0 (ASCII, never
+    // stored) is the free key.
+    support::FlatHashMap<char32_t, std::uint64_t, support::IntegerHash, std::equal_to<>, 2 * kWordBits> others_;
 };
 
 // Masks of a text of any length, in blocks of 64 characters.
@@ -158,34 +87,16 @@ public:
     // words per character of the text.
     static constexpr std::size_t kDenseShare = 4;
 
-    // `text` is a code-point range of `length` characters; it is walked
-    // twice.
+    // `text` is a code-point range of `length` characters, of which about
+    // `non_ascii` lie beyond ASCII (this sizes a table).
     template <class CodePointRange>
-    BlockMasks(const CodePointRange& text, std::size_t length)
-        : words_((length + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0) {
-        // Count each character beyond ASCII.
-        std::vector<std::size_t> counts;
-        for (char32_t c : text) {
-            if (c < 128) continue;
-            if (!others_.prepared()) others_.prepare(length);
-            const std::uint32_t number = others_.add(c);
-            if (number == counts.size()) counts.push_back(0);
-            ++counts[number];
-        }
-        // Place the rows: dense ones after the zero row, sparse ones as
-        // ranges with room for one pair per occurrence.
-        rows_.resize(counts.size());
-        std::size_t dense_rows = 1, sparse_pairs = 0;
-        for (std::size_t k = 0; k < counts.size(); ++k) {
-            if (counts[k] * kDenseShare >= words_) {
-                rows_[k] = {true, dense_rows++ * words_, 0};
-            } else {
-                rows_[k] = {false, sparse_pairs, 0};
-                sparse_pairs += counts[k];
-            }
-        }
-        dense_.assign(dense_rows * words_, 0);
-        sparse_.resize(sparse_pairs);
+    BlockMasks(const CodePointRange& text, std::size_t length, std::size_t non_ascii)
+        : words_((length + kWordBits - 1) / kWordBits), ascii_(128 * words_, 0), dense_(words_, 0) {
+        // In a text of at most kDenseShare blocks every row is dense and is
+        // made on the character's first occurrence; longer texts note the
+        // other characters first and place their rows once counted.
+        const bool all_dense = words_ <= kDenseShare;
+        std::vector<Occurrence> others;
         std::size_t j = 0;
         for (char32_t c : text) {
             const std::size_t block = j / kWordBits;
@@ -193,30 +104,33 @@ public:
             ++j;
             if (c < 128) {
                 ascii_[c * words_ + block] |= bit;
-                continue;
-            }
-            RowPlace& place = rows_[others_.find(c)];
-            if (place.dense) {
-                dense_[place.start + block] |= bit;
-            } else if (place.used > 0 && sparse_[place.start + place.used - 1].block == block) {
-                sparse_[place.start + place.used - 1].bits |= bit;
+            } else if (all_dense) {
+                if (rows_.empty()) rows_.reset(non_ascii);
+                const auto [row, inserted] = rows_.insert(c);
+                if (inserted) {
+                    *row = {static_cast<std::uint32_t>(chars_.size()), CharRow::kDense, dense_.size()};
+                    chars_.push_back(c);
+                    dense_.resize(dense_.size() + words_, 0);
+                }
+                dense_[row->start + block] |= bit;
             } else {
-                sparse_[place.start + place.used++] = {block, bit};
+                others.push_back({j - 1, c});
             }
         }
+        if (!others.empty()) place_rows(others);
     }
 
     std::size_t words() const noexcept { return words_; }
-    std::size_t row_count() const noexcept { return 129 + rows_.size(); }
+    std::size_t row_count() const noexcept { return 129 + chars_.size(); }
 
     Row find(char32_t c) const noexcept {
         if (c < 128) return {&ascii_[c * words_], nullptr, nullptr, c};
-        const std::uint32_t number = others_.find(c);
-        if (number == others_.kAbsent) return {dense_.data(), nullptr, nullptr, kAbsentId};
-        const RowPlace& place = rows_[number];
-        if (place.dense) return {&dense_[place.start], nullptr, nullptr, 129 + std::size_t{number}};
-        const BlockBits* begin = &sparse_[place.start];
-        return {nullptr, begin, begin + place.used, 129 + std::size_t{number}};
+        const CharRow* row = rows_.find(c);
+        if (row == nullptr) return {dense_.data(), nullptr, nullptr, kAbsentId};
+        const std::size_t id = 129 + std::size_t{row->number};
+        if (row->dense()) return {&dense_[row->start], nullptr, nullptr, id};
+        const BlockBits* begin = sparse_.data() + row->start;
+        return {nullptr, begin, begin + row->pairs, id};
     }
 
     // Whether the row has bit j (character j of the text is the row's).
@@ -237,18 +151,70 @@ public:
     const std::uint64_t* dense_row(char32_t c) const noexcept { return find(c).dense; }
 
 private:
-    struct RowPlace {
-        bool dense;
-        std::size_t start;  // in dense_ (a whole row) or sparse_ (the first pair)
-        std::size_t used;   // pairs in use, for a sparse row
+    struct Occurrence {
+        std::size_t position;
+        char32_t c;
     };
+
+    // Where a character's row is: at dense_[start] (pairs == kDense), or
+    // its `pairs` non-zero blocks from sparse_[start].
+    struct CharRow {
+        static constexpr std::uint32_t kDense = ~std::uint32_t{0};
+        std::uint32_t number;  // its id is 129 + number
+        std::uint32_t pairs;
+        std::size_t start;
+        bool dense() const noexcept { return pairs == kDense; }
+    };
+
+    // Counts the characters beyond ASCII, then places their rows: dense
+    // ones after the zero row, sparse ones with room for one pair per
+    // occurrence.
+    void place_rows(const std::vector<Occurrence>& others) {
+        rows_.reset(std::max(others.size() / 2, std::size_t{1}));  // most characters repeat; it grows if not
+        for (const Occurrence& at : others) {
+            const auto [row, inserted] = rows_.insert(at.c);
+            if (inserted) {
+                *row = {static_cast<std::uint32_t>(chars_.size()), 0, 0};
+                chars_.push_back(at.c);
+            }
+            ++row->start;  // the count, for now
+        }
+        std::size_t dense_rows = 1, sparse_pairs = 0;
+        for (char32_t c : chars_) {
+            CharRow& row = *rows_.find(c);
+            const std::size_t count = row.start;
+            if (count * kDenseShare >= words_) {
+                row.pairs = CharRow::kDense;
+                row.start = dense_rows++ * words_;
+            } else {
+                row.start = sparse_pairs;
+                sparse_pairs += count;
+            }
+        }
+        dense_.resize(dense_rows * words_, 0);
+        sparse_.resize(sparse_pairs);
+        for (const Occurrence& at : others) {
+            CharRow& row = *rows_.find(at.c);
+            const std::size_t block = at.position / kWordBits;
+            const std::uint64_t bit = std::uint64_t{1} << (at.position % kWordBits);
+            if (row.dense()) {
+                dense_[row.start + block] |= bit;
+                continue;
+            }
+            BlockBits* pairs = sparse_.data() + row.start;
+            if (row.pairs > 0 && pairs[row.pairs - 1].block == block) pairs[row.pairs - 1].bits |= bit;
+            else pairs[row.pairs++] = {block, bit};
+        }
+    }
 
     std::size_t words_;
     std::vector<std::uint64_t> ascii_;
-    detail::CharNumbers<0> others_;
-    std::vector<RowPlace> rows_;       // by character number
     std::vector<std::uint64_t> dense_;  // the zero row, then the dense rows
     std::vector<BlockBits> sparse_;
+    // The rows of the characters beyond ASCII, inline until there are
+    // any; key 0 (ASCII, never stored) is the free key.
+    support::FlatHashMap<char32_t, CharRow, support::IntegerHash, std::equal_to<>, 16> rows_;
+    std::vector<char32_t> chars_;  // by number
 };
 
 }  // namespace vorn::algo

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::algo {
@@ -13,32 +14,32 @@ struct Comparison {
     std::size_t length;  // in characters
 };
 
-std::optional<Comparison> compare(std::string_view a, std::string_view b) {
-    const std::size_t count_a = utf8::count_chars(a);
-    const std::size_t count_b = utf8::count_chars(b);
-    if (count_a != count_b) return std::nullopt;
+Expected<Comparison, InvalidArgument> compare(std::string_view a, std::string_view b) {
+    const std::size_t length = utf8::count_chars(a);
+    if (utf8::count_chars(b) != length) return kUnequalLength;
     std::uint64_t distance = 0;
-    if (count_a == a.size() && count_b == b.size()) {
+    if (length == a.size() && length == b.size()) {
         // Pure ASCII: characters are bytes.
         for (std::size_t i = 0; i < a.size(); ++i) distance += a[i] != b[i];
-        return Comparison{distance, count_a};
+        return Comparison{distance, length};
     }
-    std::size_t pa = 0, pb = 0;
-    while (pa < a.size() && pb < b.size()) distance += utf8::decode(a, pa) != utf8::decode(b, pb);
-    return Comparison{distance, count_a};
+    const text::CodePoints other(b);
+    auto it = other.begin();
+    for (char32_t c : text::CodePoints(a)) distance += c != *it++;
+    return Comparison{distance, length};
 }
 
 }  // namespace
 
-std::optional<std::uint64_t> hamming_distance(std::string_view a, std::string_view b) {
+Expected<std::uint64_t, InvalidArgument> hamming_distance(std::string_view a, std::string_view b) {
     const auto found = compare(a, b);
-    if (!found) return std::nullopt;
+    if (!found) return found.error();
     return found->distance;
 }
 
-std::optional<double> hamming_similarity(std::string_view a, std::string_view b) {
+Expected<double, InvalidArgument> hamming_similarity(std::string_view a, std::string_view b) {
     const auto found = compare(a, b);
-    if (!found) return std::nullopt;
+    if (!found) return found.error();
     if (found->length == 0) return 1.0;
     return 1.0 - static_cast<double>(found->distance) / static_cast<double>(found->length);
 }

@@ -4,17 +4,18 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
+
+#include "error/vorn_error.hpp"
 
 namespace vorn::algo {
 
-// Number of positions whose characters differ; no value when the
+// Number of positions whose characters differ; kUnequalLength when the
 // character counts differ.
-std::optional<std::uint64_t> hamming_distance(std::string_view a, std::string_view b);
+Expected<std::uint64_t, InvalidArgument> hamming_distance(std::string_view a, std::string_view b);
 
 // 1.0 for two empty texts, otherwise 1.0 - d / n with n the common
-// character count; no value when the character counts differ.
-std::optional<double> hamming_similarity(std::string_view a, std::string_view b);
+// character count; kUnequalLength when the character counts differ.
+Expected<double, InvalidArgument> hamming_similarity(std::string_view a, std::string_view b);
 
 }  // namespace vorn::algo

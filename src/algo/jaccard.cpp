@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "algo/shingles.hpp"
 #include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
@@ -152,25 +153,11 @@ double ratio(const SpanSet& x, const SpanSet& y) noexcept {
     return static_cast<double>(common) / static_cast<double>(united);
 }
 
-// Start of the character after the one at pos: the next lead byte, which
-// is how characters are counted, so it stays consistent on any bytes.
-inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
-    ++pos;
-    while (pos < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
-    return pos;
-}
-
-// Every window of n characters of a text of at least n characters.
+// Every window of n characters of a text of at least n characters, as
+// MinHash and SimHash walk them.
 void insert_windows(SpanSet& set, std::string_view text, std::uint64_t n) {
     set.fill([&](auto&& insert) {
-        std::size_t begin = 0, end = 0;
-        for (std::uint64_t k = 0; k < n; ++k) end = next_char(text, end);
-        for (;;) {
-            insert(text.data() + begin, end - begin);
-            if (end >= text.size()) break;
-            begin = next_char(text, begin);
-            end = next_char(text, end);
-        }
+        (void)char_shingles(text, n, [&](std::string_view window) { insert(window.data(), window.size()); });
     });
 }
 

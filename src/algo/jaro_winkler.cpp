@@ -124,15 +124,15 @@ Matching match_blocks(const BlockMasks& masks, std::size_t nb, const CodePointRa
 
 CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern) : CachedJaroWinkler(pattern, utf8::is_ascii(pattern)) {}
 
-CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii) : length_(0), prefix_{} {
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii)
+    : length_(ascii ? pattern.size() : utf8::count_chars(pattern)), prefix_{} {
+    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
-        for (char32_t c : code_points) {
-            if (length_ < kMaxPrefix) prefix_[length_] = c;
-            ++length_;
-        }
+        std::size_t k = 0;
+        for (auto it = code_points.begin(); k < std::min(kMaxPrefix, length_); ++it) prefix_[k++] = *it;
         if (length_ == 0) return;
-        if (length_ <= kWordBits) masks_.emplace<WordMasks>(code_points);
-        else masks_.emplace<BlockMasks>(code_points, length_);
+        if (length_ <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
+        else masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
     else build(text::CodePoints(pattern));
@@ -144,8 +144,8 @@ double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii
     const std::size_t nb = length_;
     if (na == 0 || nb == 0) return na == nb ? 1.0 : 0.0;
     const auto run = [&](const auto& a) {
-        const Matching found = nb <= kWordBits ? match_word(std::get<WordMasks>(masks_), nb, a, na)
-                                               : match_blocks(std::get<BlockMasks>(masks_), nb, a, na);
+        const Matching found = nb <= kWordBits ? match_word(*std::get_if<WordMasks>(&masks_), nb, a, na)
+                                               : match_blocks(*std::get_if<BlockMasks>(&masks_), nb, a, na);
         // Equal first characters always match, so no match also means no prefix.
         if (found.matches == 0) return 0.0;
         const double m = static_cast<double>(found.matches);

@@ -136,15 +136,9 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
     const std::int64_t excess = static_cast<std::int64_t>(n) - static_cast<std::int64_t>(m);
 
     std::vector<BlockVectors> blocks(words);
-    std::vector<std::uint64_t> scores(words);  // distance at each block's last row, current column
-    for (std::size_t w = 0; w < words; ++w) scores[w] = rows_through(w);
     EqWords eq_first(words), eq_second(words);
-
     const auto step = [&](std::size_t w, const std::uint64_t* eq, std::uint64_t& hp, std::uint64_t& hn,
-                          unsigned high) {
-        advance_block(blocks[w], eq[w], hp, hn, high);
-        scores[w] = scores[w] + hp - hn;
-    };
+                          unsigned high) { advance_block(blocks[w], eq[w], hp, hn, high); };
 
     // The band is recomputed every kBandStep columns (an even number, so
     // no pair of columns straddles it), wide enough for all of them, which
@@ -153,6 +147,7 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
     std::int64_t bound = static_cast<std::int64_t>(initial_bound);
     std::size_t first = 0;
     std::size_t last = block_of_row(static_cast<std::int64_t>(kBandStep) + (bound - excess) / 2);
+    std::uint64_t score = rows_through(last);  // distance at the last row of block `last`, current column
     auto it = text.begin();
     for (std::size_t j = 0; j < n;) {
         const std::uint64_t* eq1 = eq_first.load(masks.find(*it));
@@ -160,6 +155,7 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
         std::uint64_t hp1 = 1, hn1 = 0;
         if (j + 1 == n) {  // the last column of an odd count, alone
             for (std::size_t w = first; w <= last; ++w) step(w, eq1, hp1, hn1, high_bit(w));
+            score = score + hp1 - hn1;
             ++j;
         } else {
             const std::uint64_t* eq2 = eq_second.load(masks.find(*it));
@@ -178,23 +174,27 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
                 step(last - 1, eq2, hp2, hn2, 63);
                 step(last, eq2, hp2, hn2, high_bit(last));
             }
+            score = score + hp1 - hn1 + hp2 - hn2;
             j += 2;
         }
         if (j % kBandStep != 0 || j == n) continue;
 
         const std::uint64_t finish = std::max(m - rows_through(last), n - j);
-        bound = std::min(bound, static_cast<std::int64_t>(scores[last] + finish));
+        bound = std::min(bound, static_cast<std::int64_t>(score + finish));
         const std::int64_t next = static_cast<std::int64_t>(j) + 1;
         const std::int64_t next_step_end = static_cast<std::int64_t>(j + kBandStep);
-        const std::size_t new_last = block_of_row(next_step_end + (bound - excess) / 2);
-        for (; last < new_last; ++last) {
-            blocks[last + 1] = BlockVectors{};
-            scores[last + 1] = scores[last] + (rows_through(last + 1) - rows_through(last));
-        }
+        // The band's lower edge only moves down (keeping a block it could
+        // drop costs only time), and new blocks start from +1 deltas.
+        const std::size_t new_last = std::max(last, block_of_row(next_step_end + (bound - excess) / 2));
+        std::fill(blocks.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                  blocks.begin() + static_cast<std::ptrdiff_t>(new_last + 1), BlockVectors{});
+        score += rows_through(new_last) - rows_through(last);
         last = new_last;
         first = std::min(std::max(first, block_of_row(next - (bound + excess) / 2)), last);
     }
-    return scores[words - 1];
+    // The last row always lies in the band by the end; were it not, +1
+    // deltas below the band would give an upper bound.
+    return score + (rows_through(words - 1) - rows_through(last));
 }
 
 }  // namespace
@@ -204,9 +204,10 @@ CachedLevenshtein::CachedLevenshtein(std::string_view pattern)
 
 CachedLevenshtein::CachedLevenshtein(std::string_view pattern, std::size_t length, bool ascii) : length_(length) {
     if (length == 0) return;
+    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
-        if (length <= kWordBits) masks_.emplace<WordMasks>(code_points);
-        else masks_.emplace<BlockMasks>(code_points, length);
+        if (length <= kWordBits) masks_.emplace<WordMasks>(code_points, non_ascii);
+        else masks_.emplace<BlockMasks>(code_points, length, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
     else build(text::CodePoints(pattern));
@@ -219,8 +220,8 @@ std::uint64_t CachedLevenshtein::distance_to(std::string_view other, std::size_t
     if (gap > max_distance) return max_distance + 1;  // never below the length difference
     if (m == 0 || n == 0) return gap;
     const auto run = [&](const auto& text) -> std::uint64_t {
-        if (m <= kWordBits) return distance_single_word(std::get<WordMasks>(masks_), m, text);
-        const auto& masks = std::get<BlockMasks>(masks_);
+        if (m <= kWordBits) return distance_single_word(*std::get_if<WordMasks>(&masks_), m, text);
+        const auto& masks = *std::get_if<BlockMasks>(&masks_);
         if (m <= 2 * kWordBits) return distance_two_words(masks, m, text);
         const std::uint64_t bound = std::min<std::uint64_t>(std::max(m, n), max_distance);
         return distance_blocks(masks, m, n, text, bound);

@@ -14,17 +14,6 @@
 
 namespace vorn::algo {
 
-namespace detail {
-
-// Start of the character after the one that starts at pos.
-inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
-    ++pos;
-    while (pos < text.size() && utf8::is_continuation(static_cast<unsigned char>(text[pos]))) ++pos;
-    return pos;
-}
-
-}  // namespace detail
-
 // Calls emit(shingle) for every window of k characters, in text order and
 // keeping repeats; a text of fewer than k characters (the empty text
 // included) is a single shingle, the whole text. Returns the number of
@@ -49,7 +38,7 @@ Expected<std::uint64_t, InvalidArgument> char_shingles(std::string_view text, st
     std::size_t end = 0;
     std::uint64_t chars = 0;
     while (end < size && chars < k) {
-        end = detail::next_char(text, end);
+        end = utf8::next_char(text, end);
         ++chars;
     }
     if (chars < k) {
@@ -60,8 +49,8 @@ Expected<std::uint64_t, InvalidArgument> char_shingles(std::string_view text, st
     std::uint64_t count = 1;
     emit(text.substr(0, end));
     while (end < size) {
-        start = detail::next_char(text, start);
-        end = detail::next_char(text, end);
+        start = utf8::next_char(text, start);
+        end = utf8::next_char(text, end);
         emit(text.substr(start, end - start));
         ++count;
     }

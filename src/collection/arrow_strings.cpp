@@ -72,13 +72,11 @@ bool is_set(const void* bitmap, std::int64_t bit) noexcept {
     return (static_cast<const std::uint8_t*>(bitmap)[bit / 8] >> (bit % 8) & 1) != 0;
 }
 
-template <class Offset>
-Expected<bool, ArrowReadError> append_offsets(const ArrowArray& array, StringColumn& column) {
-    if (array.n_buffers != 3) return ArrowReadError{"malformed Arrow string array: expected 3 buffers"};
+// Appends every slot of the array: a null where the validity bitmap says
+// so, otherwise the value read(slot, index) gives, checked to be UTF-8.
+template <class ReadValue>
+Expected<bool, ArrowReadError> append_values(const ArrowArray& array, StringColumn& column, ReadValue&& read) {
     const void* validity = array.null_count == 0 ? nullptr : array.buffers[0];
-    const auto* offsets = static_cast<const Offset*>(array.buffers[1]);
-    const char* data = static_cast<const char*>(array.buffers[2]);
-    if (array.length > 0 && offsets == nullptr) return ArrowReadError{"malformed Arrow string array: no offsets"};
     for (std::int64_t k = 0; k < array.length; ++k) {
         const std::size_t index = column.size();
         const std::int64_t slot = array.offset + k;
@@ -86,52 +84,52 @@ Expected<bool, ArrowReadError> append_offsets(const ArrowArray& array, StringCol
             column.push_null();
             continue;
         }
+        Expected<std::string_view, ArrowReadError> value = read(slot, index);
+        if (!value) return std::move(value).error();
+        if (!is_valid_utf8(*value)) return bad_value(index, "is not valid UTF-8");
+        column.push_back(*value);
+    }
+    return true;
+}
+
+template <class Offset>
+Expected<bool, ArrowReadError> append_offsets(const ArrowArray& array, StringColumn& column) {
+    if (array.n_buffers != 3) return ArrowReadError{"malformed Arrow string array: expected 3 buffers"};
+    const auto* offsets = static_cast<const Offset*>(array.buffers[1]);
+    const char* data = static_cast<const char*>(array.buffers[2]);
+    if (array.length > 0 && offsets == nullptr) return ArrowReadError{"malformed Arrow string array: no offsets"};
+    return append_values(array, column, [&](std::int64_t slot, std::size_t index)
+                                            -> Expected<std::string_view, ArrowReadError> {
         const Offset begin = offsets[slot], end = offsets[slot + 1];
         if (begin < 0 || end < begin) return bad_value(index, "has invalid offsets");
         if (end > begin && data == nullptr) return bad_value(index, "has no data buffer");
-        const std::string_view value(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin));
-        if (!is_valid_utf8(value)) return bad_value(index, "is not valid UTF-8");
-        column.push_back(value);
-    }
-    return true;
+        return std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin));
+    });
 }
 
 Expected<bool, ArrowReadError> append_views(const ArrowArray& array, StringColumn& column) {
     // validity, views, the variadic data buffers, their sizes (int64 each)
     if (array.n_buffers < 3) return ArrowReadError{"malformed Arrow string_view array: too few buffers"};
     const std::int64_t n_data = array.n_buffers - 3;
-    const void* validity = array.null_count == 0 ? nullptr : array.buffers[0];
     const auto* views = static_cast<const std::uint8_t*>(array.buffers[1]);
     const auto* sizes = static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
     if (array.length > 0 && views == nullptr) return ArrowReadError{"malformed Arrow string_view array: no views"};
-    for (std::int64_t k = 0; k < array.length; ++k) {
-        const std::size_t index = column.size();
-        const std::int64_t slot = array.offset + k;
-        if (validity != nullptr && !is_set(validity, slot)) {
-            column.push_null();
-            continue;
-        }
+    return append_values(array, column, [&](std::int64_t slot, std::size_t index)
+                                            -> Expected<std::string_view, ArrowReadError> {
         const std::uint8_t* view = views + 16 * slot;
         std::int32_t length;
         std::memcpy(&length, view, 4);
         if (length < 0) return bad_value(index, "has a negative length");
-        std::string_view value;
-        if (length <= 12) {
-            value = std::string_view(reinterpret_cast<const char*>(view + 4), static_cast<std::size_t>(length));
-        } else {
-            std::int32_t buffer, offset;
-            std::memcpy(&buffer, view + 8, 4);
-            std::memcpy(&offset, view + 12, 4);
-            if (buffer < 0 || buffer >= n_data || offset < 0 || array.buffers[2 + buffer] == nullptr ||
-                (sizes != nullptr && std::int64_t{offset} + length > sizes[buffer]))
-                return bad_value(index, "points outside its data buffers");
-            value = std::string_view(static_cast<const char*>(array.buffers[2 + buffer]) + offset,
-                                     static_cast<std::size_t>(length));
-        }
-        if (!is_valid_utf8(value)) return bad_value(index, "is not valid UTF-8");
-        column.push_back(value);
-    }
-    return true;
+        if (length <= 12) return std::string_view(reinterpret_cast<const char*>(view + 4), static_cast<std::size_t>(length));
+        std::int32_t buffer, offset;
+        std::memcpy(&buffer, view + 8, 4);
+        std::memcpy(&offset, view + 12, 4);
+        if (buffer < 0 || buffer >= n_data || offset < 0 || array.buffers[2 + buffer] == nullptr ||
+            (sizes != nullptr && std::int64_t{offset} + length > sizes[buffer]))
+            return bad_value(index, "points outside its data buffers");
+        return std::string_view(static_cast<const char*>(array.buffers[2 + buffer]) + offset,
+                                static_cast<std::size_t>(length));
+    });
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ struct Tile {
 };
 
 Tile tile_at(const Tiling& tiling, std::size_t t, std::size_t n_a, std::size_t n_b) {
-    const std::size_t rt = t / tiling.col_tiles, ct = t % tiling.col_tiles;
+    // Column-major: a worker's consecutive tiles share their choices.
+    const std::size_t rt = t % tiling.row_tiles, ct = t / tiling.row_tiles;
     const std::size_t r0 = rt * tiling.rows, c0 = ct * tiling.cols;
     return {r0, std::min(n_a, r0 + tiling.rows), c0, std::min(n_b, c0 + tiling.cols)};
 }
@@ -104,7 +105,7 @@ void score_tile(const PairScorer& scorer, const Tile& tile, std::vector<Value>& 
     const std::size_t width = tile.c1 - tile.c0;
     buffer.resize((tile.r1 - tile.r0) * width);
     if constexpr (std::is_same_v<Value, double>) {
-        scorer.similarity_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, context);
+        scorer.similarity_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, cutoff.similarity, context);
     } else {
         scorer.distance_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, max_distance(cutoff),
                               context);
@@ -169,7 +170,7 @@ bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::si
         thread_local std::vector<Value> buffer;
         for (std::size_t t = begin; t < end; ++t) {
             const Tile tile = tile_at(tiling, t, n_a, n_b);
-            score_tile(scorer, tile, buffer, Cutoff{}, context);
+            score_tile(scorer, tile, buffer, cutoff, context);
             const std::size_t width = tile.c1 - tile.c0;
             for (std::size_t i = tile.r0; i < tile.r1; ++i) {
                 const std::size_t slot = context.worker() * n_a + i;
@@ -249,7 +250,7 @@ std::optional<JoinResult> join_of(const PairScorer& scorer, bool self_join, cons
             } else {
                 tile = tile_at(tiling, t, n_a, n_b);
             }
-            score_tile(scorer, tile, buffer, Cutoff{}, context);
+            score_tile(scorer, tile, buffer, cutoff, context);
             const std::size_t width = tile.c1 - tile.c0;
             for (std::size_t i = tile.r0; i < tile.r1; ++i)
                 for (std::size_t j = self_join ? std::max(tile.c0, i + 1) : tile.c0; j < tile.c1; ++j) {

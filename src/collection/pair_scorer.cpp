@@ -5,6 +5,7 @@
 #include "collection/pair_scorer.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <span>
 
@@ -17,6 +18,7 @@
 #include "algo/simhash.hpp"
 #include "algo/tfidf.hpp"
 #include "collection/batch.hpp"
+#include "collection/tile_kernels.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::collection {
@@ -24,26 +26,79 @@ namespace {
 
 using Views = std::span<const std::string_view>;
 
-// Every block of Levenshtein distances of the collection layer is computed
-// here: each query's masks are built once and reused against every choice.
-// A distance above max_distance is reported as max_distance + 1.
-void levenshtein_block(Views queries, Views choices, std::int64_t* out, std::size_t stride,
-                       std::int64_t max_distance) {
-    const auto bound = static_cast<std::uint64_t>(max_distance);
+// Queries up to this many characters are streamed through the SIMD tile
+// kernels; a longer one has its masks built once and reused against every
+// choice (cached pattern).
+constexpr std::size_t kTileCharacters = 64;
+
+// Calls tile(begin, end) for each run of short queries and cached(i) for
+// each long one.
+template <class Tile, class Cached>
+void split_by_length(Views queries, Tile&& tile, Cached&& cached) {
+    std::size_t run = 0;
     for (std::size_t i = 0; i < queries.size(); ++i) {
-        const algo::CachedLevenshtein pattern(queries[i]);
-        for (std::size_t j = 0; j < choices.size(); ++j)
-            out[i * stride + j] = static_cast<std::int64_t>(pattern.distance(choices[j], bound));
+        if (utf8::count_chars(queries[i]) <= kTileCharacters) continue;
+        if (run < i) tile(run, i);
+        cached(i);
+        run = i + 1;
     }
+    if (run < queries.size()) tile(run, queries.size());
+}
+
+// The choices of the last block this thread scored, prepared for the tile
+// kernels: consecutive tiles of a column share them.
+const TileChoices& prepared_choices(Views choices, std::uint64_t owner) {
+    struct Cache {
+        std::uint64_t owner = 0;
+        const std::string_view* data = nullptr;
+        std::size_t size = 0;
+        std::optional<TileChoices> prepared;
+    };
+    thread_local Cache cache;
+    if (!cache.prepared || cache.owner != owner || cache.data != choices.data() || cache.size != choices.size()) {
+        cache.prepared.reset();
+        cache.prepared.emplace(choices);
+        cache.owner = owner;
+        cache.data = choices.data();
+        cache.size = choices.size();
+    }
+    return *cache.prepared;
+}
+
+// Every block of Levenshtein distances of the collection layer is computed
+// here; a distance above max_distance is reported as max_distance + 1.
+void levenshtein_block(Views queries, Views choices, std::int64_t* out, std::size_t stride,
+                       std::int64_t max_distance, std::uint64_t owner) {
+    // Distances are small and non-negative: the kernels' unsigned results
+    // are stored in place.
+    auto* unsigned_out = reinterpret_cast<std::uint64_t*>(out);
+    const auto bound = static_cast<std::uint64_t>(max_distance);
+    split_by_length(
+        queries,
+        [&](std::size_t begin, std::size_t end) {
+            levenshtein_tile(queries.subspan(begin, end - begin), prepared_choices(choices, owner),
+                             unsigned_out + begin * stride, stride, bound);
+        },
+        [&](std::size_t i) {
+            const algo::CachedLevenshtein pattern(queries[i]);
+            for (std::size_t j = 0; j < choices.size(); ++j)
+                unsigned_out[i * stride + j] = pattern.distance(choices[j], bound);
+        });
 }
 
 // Every block of Jaro-Winkler similarities of the collection layer is
-// computed here, in the same way.
-void jaro_winkler_block(Views queries, Views choices, double* out, std::size_t stride) {
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-        const algo::CachedJaroWinkler pattern(queries[i]);
-        for (std::size_t j = 0; j < choices.size(); ++j) out[i * stride + j] = pattern.similarity(choices[j]);
-    }
+// computed here.
+void jaro_winkler_block(Views queries, Views choices, double* out, std::size_t stride, std::uint64_t owner) {
+    split_by_length(
+        queries,
+        [&](std::size_t begin, std::size_t end) {
+            jaro_winkler_tile(queries.subspan(begin, end - begin), prepared_choices(choices, owner),
+                              out + begin * stride, stride);
+        },
+        [&](std::size_t i) {
+            const algo::CachedJaroWinkler pattern(queries[i]);
+            for (std::size_t j = 0; j < choices.size(); ++j) out[i * stride + j] = pattern.similarity(choices[j]);
+        });
 }
 
 // levenshtein_similarity from the distance: 1.0 for two empty texts,
@@ -72,6 +127,20 @@ double padded_hamming_similarity(std::string_view a, std::string_view b) {
     return 1.0 - static_cast<double>(padded_hamming_distance(a, b)) / static_cast<double>(n);
 }
 
+// A distance bound for a similarity cutoff c over texts of at most m
+// characters: any distance beyond it gives 1 - d / m < c - 1 / m, below
+// the cutoff whatever the rounding (the + 1 is that margin). No bound for
+// c <= 0.
+std::int64_t distance_bound(double cutoff, std::size_t m) {
+    if (!(cutoff > 0.0)) return kUnbounded;
+    const double allowed = (1.0 - cutoff) * static_cast<double>(m);
+    if (!(allowed < static_cast<double>(m))) return kUnbounded;
+    return static_cast<std::int64_t>(allowed) + 1;
+}
+
+// Tells the scorers apart in the per-thread cache of prepared choices.
+std::atomic<std::uint64_t> next_scorer_id{0};
+
 bool uses_signatures(ScorerKind kind) {
     return kind == ScorerKind::minhash_similarity || kind == ScorerKind::simhash_similarity;
 }
@@ -85,7 +154,7 @@ Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config) {
 }
 
 PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b)
-    : config_(config), a_(a), b_(b), same_(&a == &b) {
+    : config_(config), a_(a), b_(b), same_(&a == &b), id_(next_scorer_id.fetch_add(1) + 1) {
     if (!uses_signatures(config.kind)) return;
     const std::size_t width = config.kind == ScorerKind::minhash_similarity ? config.num_hashes : 1;
     const std::size_t n_b = same_ ? 0 : b.size();
@@ -172,24 +241,29 @@ void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t r0, st
 }  // namespace
 
 void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
-                                  std::size_t stride, const ChunkContext& context) const {
+                                  std::size_t stride, std::optional<double> cutoff, const ChunkContext& context) const {
     const Views queries = Views(a_.values()).subspan(r0, r1 - r0);
     const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
     if (config_.kind == ScorerKind::jaro_winkler_similarity) {
-        jaro_winkler_block(queries, choices, out, stride);
+        jaro_winkler_block(queries, choices, out, stride, id_);
     } else if (config_.kind == ScorerKind::levenshtein_similarity) {
         // Distances first (in the output's own memory), then each becomes
-        // its similarity in place.
+        // its similarity in place. Under a cutoff each distance is bounded:
+        // beyond its bound the similarity is below the cutoff.
         static_assert(sizeof(double) == sizeof(std::int64_t));
         auto* distances = reinterpret_cast<std::int64_t*>(out);
-        levenshtein_block(queries, choices, distances, stride, kUnbounded);
-        std::vector<std::size_t> counts_b(choices.size());
-        for (std::size_t j = 0; j < choices.size(); ++j) counts_b[j] = utf8::count_chars(choices[j]);
+        std::vector<std::size_t> counts_a(queries.size()), counts_b(choices.size());
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < queries.size(); ++i) longest = std::max(longest, counts_a[i] = utf8::count_chars(queries[i]));
+        for (std::size_t j = 0; j < choices.size(); ++j) longest = std::max(longest, counts_b[j] = utf8::count_chars(choices[j]));
+        const std::int64_t bound = cutoff ? distance_bound(*cutoff, longest) : kUnbounded;
+        levenshtein_block(queries, choices, distances, stride, bound, id_);
         for (std::size_t i = 0; i < queries.size(); ++i) {
-            const std::size_t count_a = utf8::count_chars(queries[i]);
             for (std::size_t j = 0; j < choices.size(); ++j) {
                 const std::int64_t d = distances[i * stride + j];
-                out[i * stride + j] = levenshtein_similarity_of(d, count_a, counts_b[j]);
+                const std::size_t m = std::max(counts_a[i], counts_b[j]);
+                const std::int64_t pair_bound = cutoff ? distance_bound(*cutoff, m) : kUnbounded;
+                out[i * stride + j] = d > pair_bound ? 0.0 : levenshtein_similarity_of(d, counts_a[i], counts_b[j]);
             }
         }
     } else {
@@ -204,7 +278,7 @@ void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, 
                                 std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const {
     if (config_.kind == ScorerKind::levenshtein_distance) {
         levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out,
-                          stride, max_distance);
+                          stride, max_distance, id_);
         fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);
         return;
     }

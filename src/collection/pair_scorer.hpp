@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "collection/parallel.hpp"
@@ -77,8 +78,10 @@ public:
 
     // Rows [r0, r1) of a against columns [c0, c1) of b into
     // out[(i - r0) * stride + (j - c0)], stopping between rows on request.
+    // With a cutoff, a similarity below it may be reported as any value
+    // below it (the work stops early).
     void similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
-                          std::size_t stride, const ChunkContext& context) const;
+                          std::size_t stride, std::optional<double> cutoff, const ChunkContext& context) const;
     void distance_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::int64_t* out,
                         std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const;
 
@@ -89,6 +92,7 @@ private:
     const StringColumn& a_;
     const StringColumn& b_;
     bool same_ = false;
+    std::uint64_t id_;  // unique per scorer object
     std::size_t prepare_count_ = 0;
     std::vector<std::uint64_t> signatures_a_, signatures_b_;  // num_hashes per string, or one fingerprint
 };

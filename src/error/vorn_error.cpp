@@ -1,16 +1,19 @@
 #include "error/vorn_error.hpp"
 
 namespace vorn {
+namespace {
 
+// Fixed by the public contract, "Router configuration error" included.
 std::string_view display_prefix(VornError::Kind kind) noexcept {
     switch (kind) {
         case VornError::Kind::AlgorithmError: return "Algorithm error: ";
         case VornError::Kind::PreprocessingError: return "Preprocessing error: ";
         case VornError::Kind::RouterConfigError: return "Router configuration error: ";
-        case VornError::Kind::BatchError: return "Batch processing error: ";
     }
     return {};
 }
+
+}  // namespace
 
 std::string VornError::display() const {
     std::string text(display_prefix(kind_));

@@ -1,7 +1,7 @@
 // The library's error values. Library operations return a value or an
-// error; nothing is thrown through the library's own layers (allocation
-// failure, std::bad_alloc, is the one exception and is caught at the
-// Python boundary).
+// error (Expected); nothing is thrown through the library's own layers
+// except std::bad_alloc when memory runs out, which the Python boundary
+// turns into MemoryError.
 #pragma once
 
 #include <string>
@@ -14,22 +14,21 @@ namespace vorn {
 // The router's error type: a kind plus an owned message.
 class VornError {
 public:
-    enum class Kind { AlgorithmError, PreprocessingError, RouterConfigError, BatchError };
+    enum class Kind { AlgorithmError, PreprocessingError, RouterConfigError };
 
     VornError(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
 
     Kind kind() const noexcept { return kind_; }
     const std::string& message() const noexcept { return message_; }
 
-    // Kind prefix immediately followed by the message.
+    // Kind prefix immediately followed by the message, e.g. "Algorithm
+    // error: ..." (the prefixes are part of the public contract).
     std::string display() const;
 
 private:
     Kind kind_;
     std::string message_;
 };
-
-std::string_view display_prefix(VornError::Kind kind) noexcept;
 
 // A free function's rejection of an argument value that input can reach
 // (for example a window size of 0). Raised as ValueError with exactly this
@@ -38,7 +37,12 @@ struct InvalidArgument {
     std::string_view message;
 };
 
+// The texts are fixed by the public contract: "window size" although the
+// parameters are called n and shingle_size.
 inline constexpr InvalidArgument kZeroWindow{"window size must be non-zero"};
+// Hamming on texts of different character counts. The router reports the
+// same condition in its own words (router/algorithm.cpp); both are fixed.
+inline constexpr InvalidArgument kUnequalLength{"Strings must have equal length"};
 
 // A value or an error; a minimal stand-in for C++23 std::expected.
 template <class T, class E>

@@ -1,6 +1,4 @@
 // Bindings of the edit-distance functions.
-#include <optional>
-
 #include "algo/hamming.hpp"
 #include "algo/jaro_winkler.hpp"
 #include "algo/levenshtein.hpp"
@@ -15,23 +13,6 @@ constexpr Signature<2> kLevenshteinSimilarity{"levenshtein_similarity()", {"a", 
 constexpr Signature<2> kJaroWinklerSimilarity{"jaro_winkler_similarity()", {"a", "b"}};
 constexpr Signature<2> kHammingSimilarity{"hamming_similarity()", {"a", "b"}};
 constexpr Signature<2> kHammingDistance{"hamming_distance()", {"a", "b"}};
-
-// Texts of different character counts: a ValueError of the binding itself.
-constexpr InvalidArgument kUnequalLength{"Strings must have equal length"};
-
-template <class T>
-Expected<T, InvalidArgument> require_equal_length(std::optional<T> outcome) {
-    if (!outcome) return kUnequalLength;
-    return *outcome;
-}
-
-Expected<double, InvalidArgument> checked_hamming_similarity(std::string_view a, std::string_view b) {
-    return require_equal_length(algo::hamming_similarity(a, b));
-}
-
-Expected<std::uint64_t, InvalidArgument> checked_hamming_distance(std::string_view a, std::string_view b) {
-    return require_equal_length(algo::hamming_distance(a, b));
-}
 
 }  // namespace
 
@@ -48,11 +29,11 @@ PyObject* jaro_winkler_similarity(PyObject* m, PyObject* const* args, Py_ssize_t
 }
 
 PyObject* hamming_similarity(PyObject* m, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
-    return fastcall<kHammingSimilarity, checked_hamming_similarity>(m, args, n, kw);
+    return fastcall<kHammingSimilarity, algo::hamming_similarity>(m, args, n, kw);
 }
 
 PyObject* hamming_distance(PyObject* m, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
-    return fastcall<kHammingDistance, checked_hamming_distance>(m, args, n, kw);
+    return fastcall<kHammingDistance, algo::hamming_distance>(m, args, n, kw);
 }
 
 }  // namespace vorn::py

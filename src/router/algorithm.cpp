@@ -78,10 +78,9 @@ Outcome run_algorithm(const Algorithm& algorithm, std::string_view a, std::strin
         case Kind::Levenshtein: return scored(algo::levenshtein_similarity(a, b), algorithm);
         case Kind::JaroWinkler: return scored(algo::jaro_winkler_similarity(a, b), algorithm);
         case Kind::Hamming: {
-            std::optional<double> score = algo::hamming_similarity(a, b);
-            if (!score) {
-                return VornError(VornError::Kind::AlgorithmError, "Hamming requires equal-length strings");
-            }
+            const auto score = algo::hamming_similarity(a, b);
+            // Not the free functions' wording: the router's message is fixed by the public contract.
+            if (!score) return VornError(VornError::Kind::AlgorithmError, "Hamming requires equal-length strings");
             return scored(*score, algorithm);
         }
         case Kind::Jaccard: return scored(algo::jaccard_similarity(a, b, algorithm.first), algorithm);

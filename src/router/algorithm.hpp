@@ -29,12 +29,6 @@ struct Algorithm {
     Kind kind;
     std::uint64_t first = 0;
     std::uint64_t second = 0;
-
-    static constexpr Algorithm jaccard(std::uint64_t n) { return {Kind::Jaccard, n, 0}; }
-    static constexpr Algorithm minhash(std::uint64_t shingle_size, std::uint64_t num_hashes) {
-        return {Kind::MinHash, shingle_size, num_hashes};
-    }
-    static constexpr Algorithm simhash(std::uint64_t shingle_size) { return {Kind::SimHash, shingle_size, 0}; }
 };
 
 // Exactly ten names select an algorithm; matching is byte for byte. The

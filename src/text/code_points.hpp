@@ -27,12 +27,22 @@ public:
         using reference = char32_t;
 
         iterator() = default;
-        iterator(std::string_view text, std::size_t pos) noexcept : text_(text), next_(pos) { ++*this; }
+        iterator(const unsigned char* at, const unsigned char* end) noexcept : next_(at), end_(end) { ++*this; }
 
         char32_t operator*() const noexcept { return value_; }
+        // Decodes the character at next_ (utf8::decode on pointers).
         iterator& operator++() noexcept {
-            pos_ = next_;
-            if (next_ < text_.size()) value_ = utf8::decode(text_, next_);
+            at_ = next_;
+            if (next_ == end_) return *this;
+            const unsigned char lead = *next_++;
+            if (lead < 0x80) {
+                value_ = lead;
+                return *this;
+            }
+            char32_t cp = lead < 0xE0 ? (lead & 0x1F) : lead < 0xF0 ? (lead & 0x0F) : (lead & 0x07);
+            if (lead < 0xC0) cp = lead;
+            while (next_ != end_ && utf8::is_continuation(*next_)) cp = (cp << 6) | (*next_++ & 0x3F);
+            value_ = cp;
             return *this;
         }
         iterator operator++(int) noexcept {
@@ -40,23 +50,23 @@ public:
             ++*this;
             return before;
         }
-        // Byte offset of the current character in the text.
-        std::size_t offset() const noexcept { return pos_; }
-        friend bool operator==(const iterator& x, const iterator& y) noexcept { return x.pos_ == y.pos_; }
+        friend bool operator==(const iterator& x, const iterator& y) noexcept { return x.at_ == y.at_; }
 
     private:
-        std::string_view text_;
-        std::size_t pos_ = 0;
-        std::size_t next_ = 0;
+        const unsigned char* at_ = nullptr;  // the current character
+        const unsigned char* next_ = nullptr;
+        const unsigned char* end_ = nullptr;
         char32_t value_ = 0;
     };
 
     explicit CodePoints(std::string_view text) noexcept : text_(text) {}
 
-    iterator begin() const noexcept { return iterator(text_, utf8::ceil_boundary(text_, 0)); }
-    iterator end() const noexcept { return iterator(text_, text_.size()); }
+    iterator begin() const noexcept { return {bytes() + utf8::ceil_boundary(text_, 0), bytes() + text_.size()}; }
+    iterator end() const noexcept { return {bytes() + text_.size(), bytes() + text_.size()}; }
 
 private:
+    const unsigned char* bytes() const noexcept { return reinterpret_cast<const unsigned char*>(text_.data()); }
+
     std::string_view text_;
 };
 

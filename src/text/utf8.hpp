@@ -22,6 +22,14 @@ inline std::size_t count_chars(std::string_view text) noexcept {
     return count;
 }
 
+// Number of scalar values beyond ASCII: the lead bytes of multi-byte
+// sequences.
+inline std::size_t count_non_ascii(std::string_view text) noexcept {
+    std::size_t count = 0;
+    for (unsigned char byte : text) count += byte >= 0xC0;
+    return count;
+}
+
 // True when every byte is below 0x80. Word-at-a-time for long texts.
 inline bool is_ascii(std::string_view text) noexcept {
     const char* p = text.data();
@@ -59,11 +67,13 @@ inline std::size_t next_char(std::string_view text, std::size_t pos) noexcept {
 // that are there.
 inline char32_t decode(std::string_view text, std::size_t& pos) noexcept {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     const unsigned char lead = s[pos++];
     if (lead < 0x80) return lead;
-    const std::size_t len = sequence_length(lead);
-    char32_t cp = len == 1 ? lead : len == 2 ? (lead & 0x1F) : len == 3 ? (lead & 0x0F) : (lead & 0x07);
-    while (pos < text.size() && is_continuation(s[pos])) cp = (cp << 6) | (s[pos++] & 0x3F);
+    char32_t cp = lead < 0xC0 ? lead : lead < 0xE0 ? (lead & 0x1F) : lead < 0xF0 ? (lead & 0x0F) : (lead & 0x07);
+    // Reads the continuation bytes there are, the sequence's own and any
+    // stray ones after it.
+    while (pos < size && is_continuation(s[pos])) cp = (cp << 6) | (s[pos++] & 0x3F);
     return cp;
 }
 

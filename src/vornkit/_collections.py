@@ -55,13 +55,13 @@ _INTEGER_TYPES = tuple(
 )
 
 
-def _strings(texts: object, name: str) -> Any:
+def _strings(texts: object, name: str) -> _native.Strings:
     if isinstance(texts, _native.Strings):
         return texts
     return _native.Strings(texts, name)
 
 
-def _prepared(texts: object, name: str, processor: object | None, workers: int) -> Any:
+def _prepared(texts: object, name: str, processor: object | None, workers: int) -> _native.Strings:
     strings = _strings(texts, name)
     if processor is not None:
         strings = _native.apply_processor(strings, processor, workers)
@@ -69,8 +69,7 @@ def _prepared(texts: object, name: str, processor: object | None, workers: int) 
 
 
 def _is_distance(scorer: Scorer, scorer_kwargs: dict[str, Any] | None) -> bool:
-    name, is_distance = _native.scorer_info(scorer, scorer_kwargs)
-    return bool(is_distance)
+    return _native.scorer_info(scorer, scorer_kwargs)[1]
 
 
 def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any]:
@@ -87,11 +86,31 @@ def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any
 
 def _pair(
     queries: Texts, choices: Texts | None, processor: object | None, workers: int
-) -> tuple[Any, Any]:
+) -> tuple[_native.Strings, _native.Strings]:
     a = _prepared(queries, "queries", processor, workers)
     if choices is None or choices is queries:
         return a, a
     return a, _prepared(choices, "choices", processor, workers)
+
+
+def _scores(
+    native: Callable[..., None],
+    matrix: bool,
+    queries: Texts,
+    choices: Texts,
+    scorer: Scorer,
+    scorer_kwargs: dict[str, Any] | None,
+    processor: object | None,
+    score_cutoff: Score | None,
+    dtype: npt.DTypeLike | None,
+    workers: int,
+) -> npt.NDArray[Any]:
+    is_distance = _is_distance(scorer, scorer_kwargs)
+    a, b = _pair(queries, choices, processor, workers)
+    shape = (len(a), len(b)) if matrix else (len(a),)
+    out = np.empty(shape, dtype=_score_dtype(is_distance, dtype))
+    native(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
+    return out
 
 
 def cdist(
@@ -106,11 +125,8 @@ def cdist(
     workers: int = 1,
 ) -> npt.NDArray[Any]:
     """Scores of every query against every choice, shape (len(queries), len(choices))."""
-    is_distance = _is_distance(scorer, scorer_kwargs)
-    a, b = _pair(queries, choices, processor, workers)
-    out = np.empty((len(a), len(b)), dtype=_score_dtype(is_distance, dtype))
-    _native.cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
-    return out
+    return _scores(_native.cdist, True, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype,
+                   workers)
 
 
 def cpdist(
@@ -125,11 +141,8 @@ def cpdist(
     workers: int = 1,
 ) -> npt.NDArray[Any]:
     """Scores of queries[i] against choices[i], for collections of equal length."""
-    is_distance = _is_distance(scorer, scorer_kwargs)
-    a, b = _pair(queries, choices, processor, workers)
-    out = np.empty(len(a), dtype=_score_dtype(is_distance, dtype))
-    _native.cpdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
-    return out
+    return _scores(_native.cpdist, False, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype,
+                   workers)
 
 
 def topk(
@@ -238,12 +251,10 @@ def threshold_join(
         raise TypeError("threshold_join() needs a score_cutoff")
     is_distance = _is_distance(scorer, scorer_kwargs)
     score_dtype = _score_dtype(is_distance, dtype)
-    if choices is None:
-        a = _prepared(queries, "queries", processor, workers)
-        b = None
-    else:
-        a, b = _pair(queries, choices, processor, workers)
-    i, j, scores = _native.threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers)
+    a, b = _pair(queries, choices, processor, workers)
+    i, j, scores = _native.threshold_join(
+        a, None if choices is None else b, scorer, scorer_kwargs, score_cutoff, workers
+    )
     raw = np.frombuffer(scores, dtype=np.int64 if is_distance else np.float64)
     return (
         np.frombuffer(i, dtype=np.int64),

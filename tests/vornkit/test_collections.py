@@ -304,3 +304,36 @@ def test_empty_inputs_give_empty_results(fn, shape):
         assert vornkit.extract("ab", choices, scorer=s, limit=0) == []
         assert vornkit.extract("ab", queries[:0], scorer=s) == []
         assert vornkit.extract_one(None, ["ab"], scorer=s) is None
+
+
+@pytest.mark.parametrize("scorer", [vorn.levenshtein_similarity, vorn.levenshtein_distance,
+                                    vorn.jaro_winkler_similarity])
+def test_a_cutoff_equal_to_a_score_keeps_that_pair(scorer):
+    rng = random.Random(13)
+    texts = [t for t in random_texts(rng, 120, nulls=False) if len(t) < 70]
+    matrix = vornkit.cdist(texts, texts, scorer=scorer)
+    for cutoff in rng.sample(sorted(set(matrix.ravel().tolist())), 12):
+        i, j, _ = vornkit.threshold_join(texts, texts, scorer=scorer, score_cutoff=cutoff, workers=2)
+        keep = matrix <= cutoff if scorer is vorn.levenshtein_distance else matrix >= cutoff
+        assert list(zip(i.tolist(), j.tolist())) == list(zip(*map(np.ndarray.tolist, np.nonzero(keep))))
+
+
+def leak_cases():
+    pa = pytest.importorskip("pyarrow")
+    texts, arrow = ["kitten", None, "sitting é"], pa.chunked_array([["a", None], ["bcd"]])
+    lev, jw = vorn.levenshtein_distance, vorn.jaro_winkler_similarity
+    return {
+        "cdist": (vornkit.cdist, (texts, arrow), {"scorer": lev, "processor": vorn.Preprocessor()}),
+        "topk": (vornkit.topk, (arrow, texts, 2), {"scorer": jw}),
+        "extract": (vornkit.extract, ("kitten", texts), {"scorer": vorn.minhash_similarity_default}),
+        "join": (vornkit.threshold_join, (texts,), {"scorer": jw, "score_cutoff": 0.1}),
+        "bad element": (vornkit.cdist, (texts, ["a", 1]), {"scorer": lev}),
+        "bad scorer": (vornkit.cpdist, (arrow, texts), {"scorer": len}),
+        "bad kwargs": (vornkit.cdist, (arrow, texts), {"scorer": vorn.jaccard_similarity, "scorer_kwargs": {"n": -1}}),
+    }
+
+
+@pytest.mark.parametrize("case", ["cdist", "topk", "extract", "join", "bad element", "bad scorer", "bad kwargs"])
+def test_no_reference_or_memory_leaks(no_leak, case):
+    fn, args, kwargs = leak_cases()[case]
+    no_leak(fn, *args, calls=2000, expect=(TypeError, OverflowError), **kwargs)

@@ -26,6 +26,9 @@ using vorn::collection::StringColumn;
 // The module's method table, null-terminated.
 PyMethodDef* methods();
 
+// Test-only entries of the tile kernels (tile_testing.cpp).
+extern PyMethodDef tile_testing_methods[];
+
 // Module execution step: adds types and constants.
 int exec_module(PyObject* module);
 

@@ -1,0 +1,116 @@
+// The tile kernels on AVX-512 (F, BW, DQ): 512-bit registers of 64, 32, 16
+// or 8 lanes. Only this file is compiled for AVX-512; the dispatcher calls
+// it on processors that have it.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <span>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+// GCC 12's AVX-512 headers seed results with a deliberately undefined
+// register, which its own flow analysis then reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+
+#include "algo/char_masks.hpp"
+#include "collection/tile_texts.hpp"
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512bw,avx512dq,popcnt")
+#include "collection/tile_lanes.hpp"
+
+namespace vorn::collection::tile_detail {
+namespace {
+
+template <std::size_t W>
+struct Avx512Lanes {
+    using V = __m512i;
+    static constexpr std::size_t kRegisterBits = 512;
+    static constexpr std::size_t kLaneBits = W;
+    static constexpr std::size_t kLanes = kRegisterBits / W;
+
+    static V load(const std::uint64_t* p) noexcept { return _mm512_loadu_si512(p); }
+    static void store(std::uint64_t* p, V v) noexcept { _mm512_storeu_si512(p, v); }
+    static V zero() noexcept { return _mm512_setzero_si512(); }
+    static V ones() noexcept { return _mm512_set1_epi64(-1); }
+    static V and_(V a, V b) noexcept { return _mm512_and_si512(a, b); }
+    static V or_(V a, V b) noexcept { return _mm512_or_si512(a, b); }
+    static V xor_(V a, V b) noexcept { return _mm512_xor_si512(a, b); }
+    static V andnot(V a, V b) noexcept { return _mm512_andnot_si512(a, b); }  // ~a & b
+
+    static V lane_one() noexcept {
+        if constexpr (W == 8) return _mm512_set1_epi8(1);
+        else if constexpr (W == 16) return _mm512_set1_epi16(1);
+        else if constexpr (W == 32) return _mm512_set1_epi32(1);
+        else return _mm512_set1_epi64(1);
+    }
+    // Every lane set to the low W bits of value.
+    static V broadcast(std::uint64_t value) noexcept {
+        if constexpr (W == 8) return _mm512_set1_epi8(static_cast<char>(value));
+        else if constexpr (W == 16) return _mm512_set1_epi16(static_cast<short>(value));
+        else if constexpr (W == 32) return _mm512_set1_epi32(static_cast<int>(value));
+        else return _mm512_set1_epi64(static_cast<long long>(value));
+    }
+    static V add(V a, V b) noexcept {
+        if constexpr (W == 8) return _mm512_add_epi8(a, b);
+        else if constexpr (W == 16) return _mm512_add_epi16(a, b);
+        else if constexpr (W == 32) return _mm512_add_epi32(a, b);
+        else return _mm512_add_epi64(a, b);
+    }
+    static V sub(V a, V b) noexcept {
+        if constexpr (W == 8) return _mm512_sub_epi8(a, b);
+        else if constexpr (W == 16) return _mm512_sub_epi16(a, b);
+        else if constexpr (W == 32) return _mm512_sub_epi32(a, b);
+        else return _mm512_sub_epi64(a, b);
+    }
+    // All ones in the lanes that are zero.
+    static V eq_zero(V a) noexcept {
+        const V z = zero();
+        if constexpr (W == 8) return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, z));
+        else if constexpr (W == 16) return _mm512_movm_epi16(_mm512_cmpeq_epi16_mask(a, z));
+        else if constexpr (W == 32) return _mm512_movm_epi32(_mm512_cmpeq_epi32_mask(a, z));
+        else return _mm512_movm_epi64(_mm512_cmpeq_epi64_mask(a, z));
+    }
+    // All ones in the lanes that are positive as signed numbers.
+    static V gt_zero(V a) noexcept {
+        const V z = zero();
+        if constexpr (W == 8) return _mm512_movm_epi8(_mm512_cmpgt_epi8_mask(a, z));
+        else if constexpr (W == 16) return _mm512_movm_epi16(_mm512_cmpgt_epi16_mask(a, z));
+        else if constexpr (W == 32) return _mm512_movm_epi32(_mm512_cmpgt_epi32_mask(a, z));
+        else return _mm512_movm_epi64(_mm512_cmpgt_epi64_mask(a, z));
+    }
+    // The number of set bits of each lane.
+    static V popcount(V x) noexcept {
+        const V table = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
+        const V nibble = _mm512_set1_epi8(0x0F);
+        const V bytes = _mm512_add_epi8(_mm512_shuffle_epi8(table, _mm512_and_si512(x, nibble)),
+                                        _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble)));
+        if constexpr (W == 8) return bytes;
+        else if constexpr (W == 64) return _mm512_sad_epu8(bytes, zero());
+        else {
+            const V halves = _mm512_and_si512(_mm512_add_epi16(bytes, _mm512_srli_epi16(bytes, 8)), _mm512_set1_epi16(0xFF));
+            if constexpr (W == 16) return halves;
+            else return _mm512_and_si512(_mm512_add_epi32(halves, _mm512_srli_epi32(halves, 16)), _mm512_set1_epi32(0xFFFF));
+        }
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+    return std::make_unique<LanePackedChoices<Avx512Lanes, 8, 16, 32, 64>>(choices, ids);
+}
+
+}  // namespace vorn::collection::tile_detail
+
+#pragma GCC pop_options
+#pragma GCC diagnostic pop

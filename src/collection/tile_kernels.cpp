@@ -1,0 +1,308 @@
+// Tile dispatch: decodes both blocks once (with the core's code-point
+// walk), hands the pairs whose choice fits a lane to the packed kernel of
+// the chosen instruction set, and scores the other pairs through the core's
+// cached scorers, one query's masks for all its pairs.
+#include "collection/tile_kernels.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <ranges>
+#include <span>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "algo/char_masks.hpp"
+#include "algo/jaro_winkler.hpp"
+#include "algo/levenshtein.hpp"
+#include "collection/tile_texts.hpp"
+#include "text/code_points.hpp"
+#include "text/utf8.hpp"
+
+// The portable kernels: one 64-bit lane per plain machine word.
+#include "collection/tile_lanes.hpp"
+
+namespace vorn::collection {
+namespace tile_detail {
+namespace {
+
+template <std::size_t W>
+struct PortableLanes {
+    static_assert(W == 64);
+    using V = std::uint64_t;
+    static constexpr std::size_t kRegisterBits = 64;
+    static constexpr std::size_t kLaneBits = 64;
+    static constexpr std::size_t kLanes = 1;
+
+    static V load(const std::uint64_t* p) noexcept { return *p; }
+    static void store(std::uint64_t* p, V v) noexcept { *p = v; }
+    static V zero() noexcept { return 0; }
+    static V ones() noexcept { return ~V{0}; }
+    static V lane_one() noexcept { return 1; }
+    static V broadcast(std::uint64_t value) noexcept { return value; }
+    static V and_(V a, V b) noexcept { return a & b; }
+    static V or_(V a, V b) noexcept { return a | b; }
+    static V xor_(V a, V b) noexcept { return a ^ b; }
+    static V andnot(V a, V b) noexcept { return ~a & b; }
+    static V add(V a, V b) noexcept { return a + b; }
+    static V sub(V a, V b) noexcept { return a - b; }
+    static V eq_zero(V a) noexcept { return a == 0 ? ~V{0} : 0; }
+    static V gt_zero(V a) noexcept { return static_cast<std::int64_t>(a) > 0 ? ~V{0} : 0; }
+    static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
+};
+
+}  // namespace
+
+namespace {
+
+bool is_well_formed(std::string_view text) noexcept {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[pos]);
+        if (utf8::is_continuation(lead)) return false;
+        const std::size_t length = utf8::sequence_length(lead);
+        if (length > text.size() - pos) return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if (!utf8::is_continuation(static_cast<unsigned char>(text[pos + k]))) return false;
+        pos += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+DecodedTexts decode_texts(std::span<const std::string_view> texts) {
+    DecodedTexts decoded;
+    decoded.start.reserve(texts.size() + 1);
+    decoded.well_formed.reserve(texts.size());
+    decoded.start.push_back(0);
+    for (const std::string_view text : texts) {
+        const bool ascii = utf8::is_ascii(text);
+        const bool well_formed = ascii || is_well_formed(text);
+        if (ascii) {
+            const text::AsciiCodePoints chars(text);
+            decoded.chars.insert(decoded.chars.end(), chars.begin(), chars.end());
+        } else if (well_formed) {
+            for (const char32_t c : text::CodePoints(text)) decoded.chars.push_back(c);
+        }
+        decoded.well_formed.push_back(well_formed);
+        decoded.start.push_back(decoded.chars.size());
+    }
+    return decoded;
+}
+
+PackedChoices::~PackedChoices() = default;
+
+std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+    return std::make_unique<LanePackedChoices<PortableLanes, 64>>(choices, ids);
+}
+
+}  // namespace tile_detail
+
+namespace {
+
+using tile_detail::DecodedTexts;
+
+std::size_t length_of(const DecodedTexts& texts, std::size_t i) noexcept {
+    return texts.start[i + 1] - texts.start[i];
+}
+
+// Splits a block into the texts the packed kernels take and the others.
+// With `by_length`, the packed texts (1 to kMaxPackedChars characters) come
+// ordered by length, ties in block order (a counting sort).
+struct Split {
+    std::vector<std::uint32_t> packed, loose;
+};
+
+template <class Fits>
+Split split(const DecodedTexts& texts, bool by_length, Fits fits) {
+    Split result;
+    std::array<std::size_t, tile_detail::kMaxPackedChars + 2> first{};
+    for (std::uint32_t i = 0; i + 1 < texts.start.size(); ++i) {
+        const bool packed = texts.well_formed[i] && fits(length_of(texts, i));
+        (packed ? result.packed : result.loose).push_back(i);
+        if (packed && by_length) ++first[length_of(texts, i) + 1];
+    }
+    if (by_length) {
+        for (std::size_t length = 1; length < first.size(); ++length) first[length] += first[length - 1];
+        std::vector<std::uint32_t> sorted(result.packed.size());
+        for (const std::uint32_t i : result.packed) sorted[first[length_of(texts, i)]++] = i;
+        result.packed = std::move(sorted);
+    }
+    return result;
+}
+
+// Scores every pair the packed kernel does not take: through the core's
+// cached scorer of each query (`Cached`), its masks built once for all its
+// pairs, or through the pairwise function `pair` when either text is not
+// well-formed.
+template <class Cached, class Out, class Score, class Pair>
+void score_loose_pairs(std::span<const std::string_view> queries, const DecodedTexts& decoded_queries,
+                       const Split& query_split, std::span<const std::string_view> choices,
+                       const DecodedTexts& decoded_choices, const Split& choice_split, Out* out,
+                       std::size_t row_stride, Score score, Pair pair) {
+    const auto score_row = [&](std::uint32_t q, const auto& choice_ids) {
+        Out* row = out + q * row_stride;
+        if (!decoded_queries.well_formed[q]) {
+            for (const std::size_t c : choice_ids) row[c] = pair(queries[q], choices[c]);
+            return;
+        }
+        const Cached cached(queries[q]);
+        for (const std::size_t c : choice_ids)
+            row[c] = decoded_choices.well_formed[c] ? score(cached, choices[c]) : pair(queries[q], choices[c]);
+    };
+    const auto all_choices = std::views::iota(std::size_t{0}, choices.size());
+    for (const std::uint32_t q : query_split.loose) score_row(q, all_choices);
+    if (choice_split.loose.empty()) return;
+    for (const std::uint32_t q : query_split.packed) score_row(q, choice_split.loose);
+}
+
+bool fits_lane(std::size_t length) noexcept { return length >= 1 && length <= tile_detail::kMaxPackedChars; }
+
+// Scores every pair the packed kernel does not take, through the core's
+// cached scorer of each query (`Cached`), its masks built once per query.
+template <class Cached, class Out, class Score>
+void score_loose_pairs(std::span<const std::string_view> queries, const Split& query_split,
+                       std::span<const std::string_view> choices, const Split& choice_split, Out* out,
+                       std::size_t row_stride, Score score) {
+    for (const std::uint32_t q : query_split.loose) {
+        const Cached cached(queries[q]);
+        for (std::size_t c = 0; c < choices.size(); ++c) out[q * row_stride + c] = score(cached, choices[c]);
+    }
+    if (choice_split.loose.empty()) return;
+    for (const std::uint32_t q : query_split.packed) {
+        const Cached cached(queries[q]);
+        for (const std::uint32_t c : choice_split.loose) out[q * row_stride + c] = score(cached, choices[c]);
+    }
+}
+
+}  // namespace
+
+bool tile_isa_supported(TileIsa isa) noexcept {
+    switch (isa) {
+        case TileIsa::portable:
+            return true;
+        case TileIsa::avx2:
+#if defined(__x86_64__) || defined(__i386__)
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+#else
+            return false;
+#endif
+        case TileIsa::avx512:
+#if defined(__x86_64__) || defined(__i386__)
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("popcnt");
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+TileIsa best_tile_isa() noexcept {
+    static const TileIsa best = tile_isa_supported(TileIsa::avx512) ? TileIsa::avx512
+                                : tile_isa_supported(TileIsa::avx2) ? TileIsa::avx2
+                                                                    : TileIsa::portable;
+    return best;
+}
+
+struct TileChoices::Packed {
+    std::vector<std::string_view> texts;
+    DecodedTexts decoded;  // lengths and well-formedness (the characters are in `lanes`)
+    Split split;
+    std::unique_ptr<tile_detail::PackedChoices> lanes;  // null when no choice fits a lane
+};
+
+TileChoices::TileChoices(std::span<const std::string_view> choices) : TileChoices(best_tile_isa(), choices) {}
+
+TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices)
+    : packed_(std::make_unique<Packed>()) {
+    if (!tile_isa_supported(isa)) isa = best_tile_isa();
+    packed_->texts.assign(choices.begin(), choices.end());
+    packed_->decoded = tile_detail::decode_texts(choices);
+    const DecodedTexts& decoded = packed_->decoded;
+    packed_->split = split(decoded, true, fits_lane);
+    const std::span<const std::uint32_t> ids = packed_->split.packed;
+    if (!ids.empty()) {
+        switch (isa) {
+            case TileIsa::avx512:
+                packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids);
+                break;
+            case TileIsa::avx2:
+                packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids);
+                break;
+            case TileIsa::portable:
+                packed_->lanes = tile_detail::pack_choices_portable(decoded, ids);
+                break;
+        }
+    }
+    packed_->decoded.chars = {};  // kept only in the lanes' masks
+}
+
+TileChoices::TileChoices(TileChoices&&) noexcept = default;
+TileChoices& TileChoices::operator=(TileChoices&&) noexcept = default;
+TileChoices::~TileChoices() = default;
+
+std::size_t TileChoices::size() const noexcept { return packed_->texts.size(); }
+
+void levenshtein_tile(std::span<const std::string_view> queries, const TileChoices& choices, std::uint64_t* out,
+                      std::size_t row_stride, std::uint64_t max_distance) {
+    const TileChoices::Packed& packed = *choices.packed_;
+    if (queries.empty() || packed.texts.empty()) return;
+    const DecodedTexts decoded = tile_detail::decode_texts(queries);
+    const Split query_split = split(decoded, false, [](std::size_t) { return true; });
+    if (packed.lanes && !query_split.packed.empty())
+        packed.lanes->levenshtein(decoded, query_split.packed, out, row_stride, max_distance);
+    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+    score_loose_pairs<algo::CachedLevenshtein>(
+        queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
+        [&](const algo::CachedLevenshtein& query, std::string_view choice) { return query.distance(choice, max_distance); },
+        [&](std::string_view query, std::string_view choice) {
+            const std::uint64_t d = algo::levenshtein_distance(query, choice);
+            return d <= max_distance ? d : beyond;
+        });
+}
+
+void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoices& choices, double* out,
+                       std::size_t row_stride) {
+    const TileChoices::Packed& packed = *choices.packed_;
+    if (queries.empty() || packed.texts.empty()) return;
+    const DecodedTexts decoded = tile_detail::decode_texts(queries);
+    const Split query_split = split(decoded, false, fits_lane);
+    if (packed.lanes && !query_split.packed.empty())
+        packed.lanes->jaro_winkler(decoded, query_split.packed, out, row_stride);
+    score_loose_pairs<algo::CachedJaroWinkler>(
+        queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
+        [](const algo::CachedJaroWinkler& query, std::string_view choice) { return query.similarity(choice); },
+        algo::jaro_winkler_similarity);
+}
+
+void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries,
+                      std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
+                      std::uint64_t max_distance) {
+    if (queries.empty() || choices.empty()) return;
+    levenshtein_tile(queries, TileChoices(isa, choices), out, row_stride, max_distance);
+}
+
+void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
+                       std::span<const std::string_view> choices, double* out, std::size_t row_stride) {
+    if (queries.empty() || choices.empty()) return;
+    jaro_winkler_tile(queries, TileChoices(isa, choices), out, row_stride);
+}
+
+void levenshtein_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+                      std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) {
+    levenshtein_tile(best_tile_isa(), queries, choices, out, row_stride, max_distance);
+}
+
+void jaro_winkler_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+                       double* out, std::size_t row_stride) {
+    jaro_winkler_tile(best_tile_isa(), queries, choices, out, row_stride);
+}
+
+}  // namespace vorn::collection

@@ -1,0 +1,81 @@
+// Scores of a block of queries against a block of choices, written into a
+// caller's strided matrix: out[q * row_stride + c] for query q, choice c.
+//
+// Every entry equals the pairwise core function on (queries[q], choices[c]).
+// Choices of 1 to 64 characters are packed several to a SIMD register
+// (lanes of 8, 16, 32 or 64 bits, the narrowest that holds each) and every
+// query is streamed once over all lanes; the instruction set (AVX-512,
+// AVX2, or portable 64-bit words) is chosen once at run time. Pairs with a
+// longer choice (or, for Jaro-Winkler, a longer query) go through the
+// core's cached scorers, one query's masks reused for all its pairs.
+//
+// Preparing the choices' masks costs about as much as streaming a few
+// dozen queries over them: a driver that splits the queries (across threads
+// or into blocks) prepares each block of choices once as TileChoices and
+// scores every query block against it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace vorn::collection {
+
+enum class TileIsa { portable, avx2, avx512 };
+
+// The widest instruction set this processor runs.
+TileIsa best_tile_isa() noexcept;
+
+// False when the processor cannot run `isa`.
+bool tile_isa_supported(TileIsa isa) noexcept;
+
+// A block of choices prepared for the tile kernels: decoded, and the ones
+// that fit a lane packed into groups with their character masks. It keeps
+// the views, not the texts: they must outlive it. Read-only once built, so
+// any number of threads may score against it at once.
+class TileChoices {
+public:
+    explicit TileChoices(std::span<const std::string_view> choices);
+    TileChoices(TileIsa isa, std::span<const std::string_view> choices);
+    TileChoices(TileChoices&&) noexcept;
+    TileChoices& operator=(TileChoices&&) noexcept;
+    ~TileChoices();
+
+    std::size_t size() const noexcept;
+
+    struct Packed;
+
+private:
+    friend void levenshtein_tile(std::span<const std::string_view>, const TileChoices&, std::uint64_t*,
+                                 std::size_t, std::uint64_t);
+    friend void jaro_winkler_tile(std::span<const std::string_view>, const TileChoices&, double*, std::size_t);
+    std::unique_ptr<Packed> packed_;
+};
+
+// Each query against each prepared choice, into out[q * row_stride + c].
+void levenshtein_tile(std::span<const std::string_view> queries, const TileChoices& choices, std::uint64_t* out,
+                      std::size_t row_stride, std::uint64_t max_distance);
+void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoices& choices, double* out,
+                       std::size_t row_stride);
+
+// The same, preparing the choices for this one call.
+// Levenshtein distance of each pair; a distance above max_distance is
+// reported as max_distance + 1 (saturating), and bounds the work.
+void levenshtein_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+                      std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance);
+
+// Jaro-Winkler similarity of each pair.
+void jaro_winkler_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+                       double* out, std::size_t row_stride);
+
+// The same on a given instruction set (tests compare every set the
+// machine runs); one the processor lacks is replaced by best_tile_isa().
+void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries,
+                      std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
+                      std::uint64_t max_distance);
+void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
+                       std::span<const std::string_view> choices, double* out, std::size_t row_stride);
+
+}  // namespace vorn::collection

@@ -1,0 +1,349 @@
+// The packed-lane tile kernels, written once over an instruction set's lane
+// operations `Ops<W>` (W: lane width in bits; see tile_avx2.cpp,
+// tile_avx512.cpp and the portable set in tile_kernels.cpp).
+//
+// A group packs up to Ops::kLanes choices of at most W characters into one
+// register: choice k owns bits [k * W, k * W + len_k) of every character's
+// mask; the bits above its length are padding. Lane arithmetic (add,
+// subtract, shift by one as x + x) never carries from one lane into the
+// next, so each lane runs its own bit-parallel algorithm while a query is
+// streamed once over all of them.
+//
+// Include this after every standard header it needs and inside the
+// instruction set's `#pragma GCC target` region: its contents have
+// internal linkage, so each instruction set compiles its own copy for its
+// own target and no out-of-line copy can leak into a plainer one.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <span>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include "algo/char_masks.hpp"
+#include "collection/tile_texts.hpp"
+
+namespace vorn::collection::tile_detail {
+namespace {
+
+template <class Ops>
+struct LaneGroup {
+    static constexpr std::size_t W = Ops::kLaneBits;
+    static constexpr std::size_t kLanes = Ops::kLanes;
+    static constexpr std::size_t kWords = Ops::kRegisterBits / 64;
+    using V = typename Ops::V;
+
+    LaneGroup(const DecodedTexts& choices, std::span<const std::uint32_t> ids)
+        : LaneGroup(choices, ids, PackedText(choices, ids)) {}
+
+    // The characters of a group as one text of kRegisterBits characters:
+    // lane k's choice from position k * W on, padded with NUL. Padding may
+    // match the query: for Levenshtein the bits above a lane's length never
+    // reach the bits below, and Jaro counts them as taken from the start.
+    struct PackedText {
+        std::array<char32_t, Ops::kRegisterBits> chars{};
+        std::size_t non_ascii = 0;
+
+        PackedText(const DecodedTexts& choices, std::span<const std::uint32_t> ids) noexcept {
+            for (std::size_t k = 0; k < ids.size(); ++k) {
+                const char32_t* begin = choices.chars.data() + choices.start[ids[k]];
+                const char32_t* end = choices.chars.data() + choices.start[ids[k] + 1];
+                std::copy(begin, end, chars.begin() + k * W);
+                non_ascii += static_cast<std::size_t>(std::count_if(begin, end, [](char32_t c) { return c >= 128; }));
+            }
+        }
+    };
+
+    LaneGroup(const DecodedTexts& choices, std::span<const std::uint32_t> ids, const PackedText& text)
+        : used(ids.size()), masks(text.chars, Ops::kRegisterBits, text.non_ascii) {
+        for (std::size_t k = 0; k < used; ++k) {
+            choice[k] = ids[k];
+            length[k] = choices.start[ids[k] + 1] - choices.start[ids[k]];
+            set_lane(length_words, k, low_bits(length[k]));
+            set_lane(length_lane_words, k, length[k]);
+            set_lane(own_window_high_words, k, window_high(length[k]));
+            set_lane(own_window_counter_words, k, window_counter(length[k]));
+        }
+    }
+
+    // The Jaro match window for a longer text of `longest` characters, as
+    // the initial upper edge of the window (the bits below window + 1) and
+    // the counter i - window at i = 0.
+    static std::size_t match_window(std::size_t longest) noexcept { return longest / 2 == 0 ? 0 : longest / 2 - 1; }
+    static std::uint64_t window_high(std::size_t longest) noexcept { return low_bits(match_window(longest) + 1); }
+    static std::uint64_t window_counter(std::size_t longest) noexcept { return std::uint64_t{0} - match_window(longest); }
+
+    // The bits below each lane's length.
+    V length_mask() const noexcept { return Ops::load(length_words); }
+
+    // The mask of c over all lanes. Rows of ASCII characters and frequent
+    // others are dense; a rare character's may be kept sparse.
+    V mask_of(char32_t c) const noexcept {
+        const algo::BlockMasks::Row row = masks.find(c);
+        if (row.dense != nullptr) return Ops::load(row.dense);
+        std::uint64_t words[kWords] = {};
+        for (const auto* at = row.sparse_begin; at != row.sparse_end; ++at) words[at->block] = at->bits;
+        return Ops::load(words);
+    }
+
+    // Bits 0 .. k - 1, saturating at a whole word.
+    static constexpr std::uint64_t low_bits(std::size_t k) noexcept {
+        return k >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1;
+    }
+
+    static std::uint64_t lane_of(const std::uint64_t* words, std::size_t k) noexcept {
+        const std::uint64_t word = words[k * W / 64] >> (k * W % 64);
+        if constexpr (W == 64) return word;
+        else return word & low_bits(W);
+    }
+
+    static void set_lane(std::uint64_t* words, std::size_t k, std::uint64_t value) noexcept {
+        words[k * W / 64] |= (value & low_bits(W)) << (k * W % 64);
+    }
+
+    // A register as an array of its lanes.
+    using Lane = std::conditional_t<W == 8, std::int8_t,
+                                    std::conditional_t<W == 16, std::int16_t,
+                                                       std::conditional_t<W == 32, std::int32_t, std::int64_t>>>;
+    static std::array<Lane, kLanes> lanes(V v) noexcept {
+        std::array<Lane, kLanes> out;
+        static_assert(sizeof out == sizeof v);
+        std::memcpy(out.data(), &v, sizeof v);
+        return out;
+    }
+
+    std::size_t used;  // lanes from `used` on are empty
+    std::array<std::uint32_t, kLanes> choice{};
+    std::array<std::size_t, kLanes> length{};
+    algo::BlockMasks masks;
+    // Plain words: groups live in a vector, whose memory need not be
+    // aligned for a whole register.
+    std::uint64_t length_words[kWords] = {};
+    std::uint64_t length_lane_words[kWords] = {};  // each lane's length
+    // The window of each lane's own length, right when it is the longer text.
+    std::uint64_t own_window_high_words[kWords] = {};
+    std::uint64_t own_window_counter_words[kWords] = {};
+};
+
+// Levenshtein distance of text against every lane, as n + delta[k]: the
+// last column's vertical deltas give D[m][n] = n + (+1 deltas) - (-1 deltas).
+template <class Ops>
+std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> levenshtein_lanes(const LaneGroup<Ops>& group,
+                                                                           const char32_t* text, std::size_t n) {
+    using V = typename Ops::V;
+    const V ones = Ops::ones();
+    const V one = Ops::lane_one();
+    V vp = ones, vn = Ops::zero();
+    for (std::size_t i = 0; i < n; ++i) {
+        const V x = Ops::or_(group.mask_of(text[i]), vn);
+        const V d0 = Ops::or_(Ops::xor_(Ops::add(Ops::and_(x, vp), vp), vp), x);
+        const V hp = Ops::or_(vn, Ops::andnot(Ops::or_(d0, vp), ones));
+        const V hn = Ops::and_(vp, d0);
+        const V hp_shifted = Ops::or_(Ops::add(hp, hp), one);
+        const V hn_shifted = Ops::add(hn, hn);
+        vp = Ops::or_(hn_shifted, Ops::andnot(Ops::or_(d0, hp_shifted), ones));
+        vn = Ops::and_(hp_shifted, d0);
+    }
+    const V length_mask = group.length_mask();
+    return LaneGroup<Ops>::lanes(
+        Ops::sub(Ops::popcount(Ops::and_(vp, length_mask)), Ops::popcount(Ops::and_(vn, length_mask))));
+}
+
+// The quotients of the final formula, each computed once the way the core
+// computes it per pair (integers converted to double, then divided), so a
+// lookup gives the very same double.
+struct JaroQuotients {
+    double ratio[kMaxPackedChars + 1][kMaxPackedChars + 1];  // [a][b] = a / b
+    double prefix_bonus[5];                                  // [l] = l * 0.1
+
+    JaroQuotients() noexcept {
+        for (std::size_t a = 0; a <= kMaxPackedChars; ++a)
+            for (std::size_t b = 0; b <= kMaxPackedChars; ++b)
+                ratio[a][b] = static_cast<double>(a) / static_cast<double>(b);
+        for (std::size_t l = 0; l < 5; ++l) prefix_bonus[l] = static_cast<double>(l) * 0.1;
+    }
+};
+
+const JaroQuotients& jaro_quotients() {
+    static const JaroQuotients quotients;
+    return quotients;
+}
+
+// The greedy Jaro matching of text (the first text, A) against every lane
+// (B), then the transposition walk, both over all lanes at once:
+//   1. the candidates for A[i] are the lane's positions equal to A[i], not
+//      yet taken and inside [i - window, i + window]; the lowest wins;
+//   2. the k-th matched A[i] pairs with the k-th taken position of B: they
+//      differ when that position's bit is clear in A[i]'s mask.
+// Then the core's final formula from the matches m, the halved
+// transpositions t and the common prefix l (at most 4), in its order of
+// operations: ((m / na + m / nb) + (m - t) / m) / 3.0, then
+// (1 - jaro) * (l * 0.1) + jaro; 0.0 without matches. text has 1 to
+// kMaxPackedChars characters.
+template <class Ops>
+void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotients, const char32_t* text,
+                        std::size_t n, double* scores) {
+    using V = typename Ops::V;
+    using Group = LaneGroup<Ops>;
+    const V ones = Ops::ones();
+    const V zero = Ops::zero();
+    const V one = Ops::lane_one();
+
+    // Per lane: the window's upper edge (the bits below i + window + 1) and
+    // a counter i - window that turns positive once the lower edge moves.
+    // The window follows the longer text: the lane's own where it is longer
+    // than the query, the query's elsewhere.
+    const V lane_longer = Ops::gt_zero(Ops::sub(Ops::load(group.length_lane_words), Ops::broadcast(n)));
+    const auto pick = [&](const std::uint64_t* own, std::uint64_t query) {
+        return Ops::or_(Ops::and_(lane_longer, Ops::load(own)), Ops::andnot(lane_longer, Ops::broadcast(query)));
+    };
+    V high = pick(group.own_window_high_words, Group::window_high(n));
+    V counter = pick(group.own_window_counter_words, Group::window_counter(n));
+    V below = zero;                                     // the bits below i - window
+    V taken = Ops::andnot(group.length_mask(), ones);     // padding counts as taken
+
+    V eq[kMaxPackedChars], won[kMaxPackedChars];
+    for (std::size_t i = 0; i < n; ++i) {
+        eq[i] = group.mask_of(text[i]);
+        const V candidates = Ops::and_(Ops::andnot(Ops::or_(taken, below), eq[i]), high);
+        won[i] = Ops::and_(candidates, Ops::sub(zero, candidates));
+        taken = Ops::or_(taken, won[i]);
+        high = Ops::or_(Ops::add(high, high), one);
+        counter = Ops::add(counter, one);
+        below = Ops::sub(Ops::add(below, below), Ops::gt_zero(counter));
+    }
+
+    V left = Ops::and_(taken, group.length_mask());
+    V mismatches = zero;
+    for (std::size_t i = 0; i < n; ++i) {
+        const V unmatched = Ops::eq_zero(won[i]);
+        const V next = Ops::and_(left, Ops::sub(zero, left));
+        const V differs = Ops::andnot(unmatched, Ops::eq_zero(Ops::and_(eq[i], next)));
+        mismatches = Ops::sub(mismatches, differs);
+        left = Ops::xor_(left, Ops::andnot(unmatched, next));
+    }
+    // Bit j of a lane: A[j] equals the lane's character j, for j < 4.
+    V prefix = zero;
+    V bit = one;
+    for (std::size_t j = 0; j < std::min<std::size_t>(n, 4); ++j, bit = Ops::add(bit, bit))
+        prefix = Ops::or_(prefix, Ops::and_(eq[j], bit));
+
+    const V length_mask = group.length_mask();
+    const auto matches = Group::lanes(Ops::popcount(Ops::and_(taken, length_mask)));
+    const auto mismatched = Group::lanes(mismatches);
+    const auto prefixes = Group::lanes(Ops::and_(prefix, length_mask));
+    // Lanes side by side, so that the divisions and the rest vectorise.
+    double sums[Group::kLanes], bonuses[Group::kLanes];
+    for (std::size_t k = 0; k < Group::kLanes; ++k) {
+        const auto m = static_cast<std::size_t>(matches[k]);
+        const auto t = static_cast<std::size_t>(mismatched[k]) / 2;
+        sums[k] = (quotients.ratio[m][n] + quotients.ratio[m][group.length[k]]) + quotients.ratio[m - t][m];
+        bonuses[k] = quotients.prefix_bonus[std::countr_one(static_cast<unsigned>(prefixes[k]) & 0xF)];
+    }
+    for (std::size_t k = 0; k < Group::kLanes; ++k) {
+        const double jaro = sums[k] / 3.0;
+        scores[k] = (1.0 - jaro) * bonuses[k] + jaro;
+    }
+    for (std::size_t k = 0; k < Group::kLanes; ++k)
+        if (matches[k] == 0) scores[k] = 0.0;
+}
+
+// The groups of one lane width: the run of choices from `next` on that fit
+// it. Choices come sorted by length, so the widths, narrowest first, split
+// them into contiguous runs.
+template <class Ops>
+std::deque<LaneGroup<Ops>> groups_of_width(const DecodedTexts& choices, std::span<const std::uint32_t> ids,
+                                            std::size_t& next) {
+    std::size_t end = next;
+    while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= Ops::kLaneBits) ++end;
+    std::deque<LaneGroup<Ops>> groups;  // masks stay where they are made
+    for (; next < end; next += groups.back().used)
+        groups.emplace_back(choices, ids.subspan(next, std::min(Ops::kLanes, end - next)));
+    return groups;
+}
+
+// The choices of a tile packed into the lane groups of one instruction set,
+// built once, read-only afterwards (any number of threads may score
+// queries against them at once).
+template <template <std::size_t> class Ops, std::size_t... Widths>
+class LanePackedChoices final : public PackedChoices {
+public:
+    LanePackedChoices(const DecodedTexts& choices, std::span<const std::uint32_t> ids)
+        : groups_(build(choices, ids)) {}
+
+    void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
+                     std::size_t row_stride, std::uint64_t max_distance) const override {
+        const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+        for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
+            // Lanes are sorted by length; |n - m| bounds each lane's distance.
+            const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
+            for (const std::uint32_t q : block) {
+                const std::size_t begin = queries.start[q], n = queries.start[q + 1] - begin;
+                std::uint64_t* row = out + q * row_stride;
+                const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
+                                        (n > longest && n - longest > max_distance);
+                if (all_beyond) {
+                    for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = beyond;
+                    continue;
+                }
+                const auto delta = levenshtein_lanes(group, queries.chars.data() + begin, n);
+                for (std::size_t k = 0; k < group.used; ++k) {
+                    const std::uint64_t distance = n + static_cast<std::uint64_t>(static_cast<std::int64_t>(delta[k]));
+                    row[group.choice[k]] = distance <= max_distance ? distance : beyond;
+                }
+            }
+        });
+    }
+
+    void jaro_winkler(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, double* out,
+                      std::size_t row_stride) const override {
+        const JaroQuotients& quotients = jaro_quotients();
+        for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
+            double scores[O::kLanes];
+            for (const std::uint32_t q : block) {
+                const std::size_t begin = queries.start[q], n = queries.start[q + 1] - begin;
+                double* row = out + q * row_stride;
+                jaro_winkler_lanes(group, quotients, queries.chars.data() + begin, n, scores);
+                for (std::size_t k = 0; k < group.used; ++k) row[group.choice[k]] = scores[k];
+            }
+        });
+    }
+
+private:
+    using Groups = std::tuple<std::deque<LaneGroup<Ops<Widths>>>...>;
+
+    static Groups build(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
+        std::size_t next = 0;
+        // Braced initialisers run in order, so each width takes its run.
+        return Groups{groups_of_width<Ops<Widths>>(choices, ids, next)...};
+    }
+
+    // Calls score(group, block) for every group and block of queries. The
+    // queries go in blocks so that the output rows being written stay few
+    // (in cache and in the TLB) while all groups pass over them.
+    template <class Score>
+    void for_each_group(std::span<const std::uint32_t> query_ids, Score score) const {
+        constexpr std::size_t kQueryBlock = 16;
+        for (std::size_t first = 0; first < query_ids.size(); first += kQueryBlock) {
+            const auto block = query_ids.subspan(first, std::min(kQueryBlock, query_ids.size() - first));
+            std::apply([&](const auto&... lists) { (..., each(lists, block, score)); }, groups_);
+        }
+    }
+
+    template <class Group, class Score>
+    static void each(const std::deque<Group>& groups, std::span<const std::uint32_t> block, Score& score) {
+        for (const Group& group : groups) score(group, block);
+    }
+
+    Groups groups_;
+};
+
+}  // namespace
+}  // namespace vorn::collection::tile_detail

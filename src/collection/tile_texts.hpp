@@ -1,0 +1,48 @@
+// What the tile dispatcher hands the packed kernels of each instruction set.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace vorn::collection::tile_detail {
+
+// Texts decoded to scalar values as the core walks them, back to back:
+// text i is chars[start[i] .. start[i + 1]). A text that is not
+// well-formed (every lead byte followed by exactly the continuation bytes
+// it announces, no stray continuation byte) keeps no characters: the core
+// may read pieces of it byte by byte, so only its pairwise functions give
+// its scores.
+struct DecodedTexts {
+    std::vector<char32_t> chars;
+    std::vector<std::size_t> start;
+    std::vector<unsigned char> well_formed;
+};
+
+DecodedTexts decode_texts(std::span<const std::string_view> texts);
+
+// Texts that fit a lane have 1 to kMaxPackedChars characters.
+inline constexpr std::size_t kMaxPackedChars = 64;
+
+// The choices that fit a lane, packed into the lane groups of one
+// instruction set, scored against queries: every listed query (for
+// Jaro-Winkler, fitting a lane) against every packed choice, into
+// out[q * row_stride + c].
+class PackedChoices {
+public:
+    virtual ~PackedChoices();
+    virtual void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids,
+                             std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) const = 0;
+    virtual void jaro_winkler(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, double* out,
+                              std::size_t row_stride) const = 0;
+};
+
+// One per instruction set; `ids` are sorted by length.
+std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
+std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
+std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
+
+}  // namespace vorn::collection::tile_detail

@@ -1,0 +1,58 @@
+"""vornkit is typed: the package passes mypy --strict, and so does code that
+uses the collection functions as documented, while misuse is caught."""
+
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+pytest.importorskip("mypy")
+
+GOOD = """
+    import numpy as np
+    import numpy.typing as npt
+    import vorn
+    import vornkit
+
+    names = ["kitten", "sitting", None]
+    matrix: npt.NDArray[np.float64] = vornkit.cdist(names, ("x",), scorer=vorn.jaro_winkler_similarity)
+    aligned = vornkit.cpdist(np.array(["a"]), ["b"], scorer=vorn.levenshtein_distance, dtype=np.int32, workers=-1)
+    indices, scores = vornkit.topk(names, names, 2, scorer=vorn.levenshtein_similarity, score_cutoff=0.5)
+    first: int = int(indices[0, 0])
+    hits = vornkit.extract("kitten", names, scorer=vorn.jaccard_similarity, scorer_kwargs={"n": 2}, limit=None)
+    for choice, score, index in hits:
+        position: int = index
+    best = vornkit.extract_one("kitten", names, scorer=vorn.levenshtein_distance, processor=vorn.Preprocessor())
+    i, j, s = vornkit.threshold_join(names, scorer=vorn.levenshtein_distance, score_cutoff=2)
+"""
+
+BAD = """
+    import vorn
+    import vornkit
+
+    vornkit.cdist(["a"], ["b"], vorn.levenshtein_distance)
+    vornkit.threshold_join(["a"], scorer=vorn.levenshtein_distance)
+    vornkit.extract(["a"], ["b"], scorer=vorn.levenshtein_distance)
+    x: str = vornkit.extract_one("a", ["b"], scorer=vorn.levenshtein_distance)
+"""
+
+
+def mypy(tmp_path, *arguments):
+    return subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
+         *arguments],
+        capture_output=True, text=True, cwd=tmp_path,
+    )
+
+
+def test_the_package_is_strict_clean(tmp_path):
+    result = mypy(tmp_path, "-p", "vornkit")
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+@pytest.mark.parametrize("source,errors", [(GOOD, 0), (BAD, 4)])
+def test_uses_check_and_misuses_are_caught(tmp_path, source, errors):
+    (tmp_path / "example.py").write_text(textwrap.dedent(source))
+    result = mypy(tmp_path, "example.py")
+    assert result.stdout.count(": error:") == errors, result.stdout
