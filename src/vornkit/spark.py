@@ -20,12 +20,12 @@ from collections.abc import Callable, Iterator, Mapping
 from typing import Any
 
 import numpy as np
-import pyarrow as pa
-import pyarrow.compute as pc
-from pyspark.sql import Column, DataFrame
-from pyspark.sql import functions as F  # noqa: N812 (PySpark's own convention)
-from pyspark.sql.types import DoubleType, LongType
-from pyspark.sql.window import Window
+import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+import pyarrow.compute as pc  # type: ignore[import-untyped,unused-ignore]
+from pyspark.sql import Column, DataFrame  # type: ignore[import-not-found,unused-ignore]
+from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
+from pyspark.sql.types import DoubleType, LongType  # type: ignore[import-not-found,unused-ignore]
+from pyspark.sql.window import Window  # type: ignore[import-not-found,unused-ignore]
 
 import vorn
 import vornkit
@@ -286,5 +286,6 @@ def score(
         mask = np.asarray(nulls.to_numpy(zero_copy_only=False), dtype=bool)
         return pa.array(values, mask=mask, type=pa.int64() if is_distance else pa.float64())
 
-    udf = F.arrow_udf(run, LongType() if is_distance else DoubleType())
-    return udf(col_a, col_b)
+    udf = F.arrow_udf(run, LongType() if is_distance else DoubleType())  # type: ignore[attr-defined,unused-ignore]
+    column: Column = udf(col_a, col_b)
+    return column
