@@ -346,14 +346,3 @@ def test_size_check_reads_the_process_limit():
     run = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     expected = ["ok" if m == 2**16 else f"{refused(m)} ({limit} bytes)" for m in sizes + pair_sizes]
     assert eval(run.stdout) == expected
-
-
-# The tokeniser classifies 64 bytes at a time: separators of several bytes,
-# capitals and non-ASCII letters straddling a block boundary.
-@pytest.mark.parametrize("middle", ["\u3000", "\u00a0", "\u2028", "É", "Σ", " Cat ", "--", "ΟΔΟΣ"])
-def test_pieces_across_blocks(middle):
-    for offset in [*range(58, 66), *range(122, 130)]:
-        for text in ("x" * offset + middle + "yz", "ab " * (offset // 3) + "q" * (offset % 3) + middle + "Yz"):
-            for other in ("x yz Cat", "ab ΟΔΟΣ é σ"):
-                assert vorn.tfidf_similarity(text, other) == ref.tfidf_similarity(text, other), (offset, text)
-                assert vorn.bm25_similarity(other, text) == ref.bm25_similarity(other, text), (offset, text)
