@@ -7,8 +7,9 @@ Both sides score the same queries x choices names on one thread: rapidfuzz's
 cdist with Levenshtein.normalized_similarity and JaroWinkler.similarity
 (workers=1), the kernels on each instruction set this processor runs, as one
 tile and as tiles of 64 queries (what a driver that splits the queries
-does), and as 64-query blocks against choices prepared once. The kernel's Levenshtein returns distances; turning them into
-normalised similarities is the driver's share. Prints pairs per second and
+does), and as 64-query blocks against choices prepared once. The kernel's
+Levenshtein returns distances; turning them into normalised similarities is
+the driver's share. Prints pairs per second and
 the ratio kernel / rapidfuzz, best of a few interleaved rounds in
 processor time, and checks the results.
 """

@@ -229,7 +229,7 @@ def _link_blocks(
         left, right = np.array(rows, np.intp), np.array(right_rows[value], np.intp)
         if len(left) * len(right) >= LARGE_BLOCK:  # as without blocking, sharing distinct values
             share = len(left) * len(right) / compared
-            part = _link_all(columns, weight_sums, left, right, threshold, workers, lambda f: progress(f * share))
+            part = _link_all(columns, weight_sums, left, right, threshold, workers, lambda f, share=share: progress(f * share))
             found.append(part)
         else:
             pairs_i.append(np.repeat(left, len(right)))

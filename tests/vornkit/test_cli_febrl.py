@@ -38,7 +38,9 @@ def test_febrl_quality(tmp_path, options, precision, recall, f1):
     assert cli.main(["link", str(left), str(right), "--on", FIELDS, *options, "--out", str(out), "-q"]) == 0
     with open(out, newline="", encoding="utf-8") as f:
         pairs = [(row["left_id"], row["right_id"]) for row in csv.DictReader(f)]
-    entity = lambda record_id: record_id.split("-")[1]  # rec-<entity>-org, rec-<entity>-dup-<k>
+    def entity(record_id):
+        return record_id.split("-")[1]  # rec-<entity>-org, rec-<entity>-dup-<k>
+
     correct = sum(entity(a) == entity(b) for a, b in pairs)
     p, r = correct / len(pairs), correct / 5000
     assert p >= precision and r >= recall and 2 * p * r / (p + r) >= f1, (p, r)
