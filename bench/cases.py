@@ -15,7 +15,6 @@ from dataclasses import dataclass, field
 from typing import Any
 
 import vorn
-
 from inputs import SWEEP_LENGTHS, Inputs
 
 PEER_MODULES = (
@@ -94,8 +93,14 @@ def stopword_case(label: str, stopwords: list[str]) -> Case:
     def python_filter(text: str) -> str:
         return " ".join(w for w in python_clean_text(text).split() if w not in kept)
 
-    return Case("Preprocessor stopwords", f"{label}, text of 10 000 words", [(text,)], preprocessor.process,
-                {"Python expression": python_filter}, same_value=("Python expression",))
+    return Case(
+        "Preprocessor stopwords",
+        f"{label}, text of 10 000 words",
+        [(text,)],
+        preprocessor.process,
+        {"Python expression": python_filter},
+        same_value=("Python expression",),
+    )
 
 
 TOKEN = re.compile(r"\w+")
@@ -180,88 +185,227 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
     edit = edit_peers(peers)
     jaro_winkler = jaro_winkler_peers(peers)
     cases = [
-        Case("call overhead", "('', '')", [("", "")] * 100, vorn.levenshtein_distance,
-             {"operator.is_": operator.is_}, target=("operator.is_", 1.5)),
-        Case("Levenshtein distance", "words 5-20", words, vorn.levenshtein_distance, edit,
-             same_value=tuple(edit), target=("rapidfuzz", 1.0)),
-        Case("Levenshtein distance", "sentences ~100", sentences, vorn.levenshtein_distance, edit,
-             same_value=tuple(edit)),
-        Case("Levenshtein distance", "documents 4 kB", documents, vorn.levenshtein_distance,
-             {k: v for k, v in edit.items() if k != "jellyfish"}, same_value=tuple(edit), target=("rapidfuzz", 1.2)),
-        Case("Levenshtein distance", "documents 1-4 kB", inputs.long_pairs, vorn.levenshtein_distance,
-             {k: v for k, v in edit.items() if k != "jellyfish"}, same_value=tuple(edit), target=("rapidfuzz", 0.9)),
-        Case("Levenshtein distance", "mixed script", inputs.mixed_pairs, vorn.levenshtein_distance, edit,
-             same_value=tuple(k for k in edit if k not in ("editdistance",))),
-        Case("Jaro-Winkler", "words 5-20", words, vorn.jaro_winkler_similarity, jaro_winkler,
-             target=("rapidfuzz", 1.0)),
+        Case(
+            "call overhead",
+            "('', '')",
+            [("", "")] * 100,
+            vorn.levenshtein_distance,
+            {"operator.is_": operator.is_},
+            target=("operator.is_", 1.5),
+        ),
+        Case(
+            "Levenshtein distance",
+            "words 5-20",
+            words,
+            vorn.levenshtein_distance,
+            edit,
+            same_value=tuple(edit),
+            target=("rapidfuzz", 1.0),
+        ),
+        Case(
+            "Levenshtein distance", "sentences ~100", sentences, vorn.levenshtein_distance, edit, same_value=tuple(edit)
+        ),
+        Case(
+            "Levenshtein distance",
+            "documents 4 kB",
+            documents,
+            vorn.levenshtein_distance,
+            {k: v for k, v in edit.items() if k != "jellyfish"},
+            same_value=tuple(edit),
+            target=("rapidfuzz", 1.2),
+        ),
+        Case(
+            "Levenshtein distance",
+            "documents 1-4 kB",
+            inputs.long_pairs,
+            vorn.levenshtein_distance,
+            {k: v for k, v in edit.items() if k != "jellyfish"},
+            same_value=tuple(edit),
+            target=("rapidfuzz", 0.9),
+        ),
+        Case(
+            "Levenshtein distance",
+            "mixed script",
+            inputs.mixed_pairs,
+            vorn.levenshtein_distance,
+            edit,
+            same_value=tuple(k for k in edit if k not in ("editdistance",)),
+        ),
+        Case(
+            "Jaro-Winkler", "words 5-20", words, vorn.jaro_winkler_similarity, jaro_winkler, target=("rapidfuzz", 1.0)
+        ),
         Case("Jaro-Winkler", "sentences ~100", sentences, vorn.jaro_winkler_similarity, jaro_winkler),
         Case("Jaro-Winkler", "mixed script", inputs.mixed_pairs, vorn.jaro_winkler_similarity, jaro_winkler),
     ]
     if "rapidfuzz" in peers:
         from rapidfuzz.distance import Hamming, Jaro, Levenshtein
 
-        cases.append(Case("Levenshtein similarity", "words 5-20", words, vorn.levenshtein_similarity,
-                          {"rapidfuzz": Levenshtein.normalized_similarity}))
+        cases.append(
+            Case(
+                "Levenshtein similarity",
+                "words 5-20",
+                words,
+                vorn.levenshtein_similarity,
+                {"rapidfuzz": Levenshtein.normalized_similarity},
+            )
+        )
         # Without a common first character the Winkler boost is zero, so
         # the result is plain Jaro similarity.
         no_prefix = [(a, b) for a, b in words + sentences if a[:1] != b[:1]]
-        cases.append(Case("Jaro (no common prefix)", "words + sentences", no_prefix,
-                          vorn.jaro_winkler_similarity, {"rapidfuzz Jaro": Jaro.similarity},
-                          same_value=("rapidfuzz Jaro",)))
+        cases.append(
+            Case(
+                "Jaro (no common prefix)",
+                "words + sentences",
+                no_prefix,
+                vorn.jaro_winkler_similarity,
+                {"rapidfuzz Jaro": Jaro.similarity},
+                same_value=("rapidfuzz Jaro",),
+            )
+        )
         hamming = {"rapidfuzz": Hamming.distance}
     else:
         hamming = {}
     if "jellyfish" in peers:
         hamming["jellyfish"] = peers["jellyfish"].hamming_distance
-    cases.append(Case("Hamming distance", "equal-length words", inputs.equal_length_pairs,
-                      vorn.hamming_distance, hamming, same_value=tuple(hamming)))
+    cases.append(
+        Case(
+            "Hamming distance",
+            "equal-length words",
+            inputs.equal_length_pairs,
+            vorn.hamming_distance,
+            hamming,
+            same_value=tuple(hamming),
+        )
+    )
 
     for n, vorn_jaccard in ((2, vorn.jaccard_bigram_similarity), (3, vorn.jaccard_trigram_similarity)):
         jaccard: dict[str, Callable[[str, str], float]] = {
-            "Python sets": lambda a, b, n=n: python_jaccard(ngram_set(a, n), ngram_set(b, n))}
+            "Python sets": lambda a, b, n=n: python_jaccard(ngram_set(a, n), ngram_set(b, n))
+        }
         if "textdistance" in peers:
             jaccard["textdistance"] = peers["textdistance"].Jaccard(qval=n).similarity
-        cases.append(Case(f"Jaccard {n}-grams", "sentences ~100", sentences, vorn_jaccard, jaccard,
-                          same_value=("Python sets",)))
+        cases.append(
+            Case(f"Jaccard {n}-grams", "sentences ~100", sentences, vorn_jaccard, jaccard, same_value=("Python sets",))
+        )
     word_jaccard: dict[str, Callable[[str, str], float]] = {
-        "Python sets": lambda a, b: python_jaccard(set(a.split()), set(b.split()))}
+        "Python sets": lambda a, b: python_jaccard(set(a.split()), set(b.split()))
+    }
     if "textdistance" in peers:
         word_jaccard["textdistance"] = peers["textdistance"].Jaccard(qval=None).similarity
-    cases.append(Case("Jaccard words", "sentences ~100", sentences, vorn.jaccard_word_similarity, word_jaccard,
-                      same_value=("Python sets",)))
+    cases.append(
+        Case(
+            "Jaccard words",
+            "sentences ~100",
+            sentences,
+            vorn.jaccard_word_similarity,
+            word_jaccard,
+            same_value=("Python sets",),
+        )
+    )
 
     one_document = [(d,) for d in inputs.documents]
     ascii_sentences = [(s,) for s in inputs.sentences if s.isascii()]
     ascii_documents = [(d,) for d in inputs.documents if d.isascii()]
-    cases.append(Case("MinHash 3-shingles x128", "documents 4 kB", [(d, 3, 128) for d, in one_document],
-                      vorn.minhash_signature, {k: (lambda t, _s, _n, f=f: f(t)) for k, f in minhash_peer(peers).items()},
-                      target=("datasketch", 0.02)))
-    cases.append(Case("MinHash 3-shingles x128", "excerpts 1 kB", [(d, 3, 128) for d in inputs.excerpts],
-                      vorn.minhash_signature, {k: (lambda t, _s, _n, f=f: f(t)) for k, f in minhash_peer(peers).items()},
-                      target=("datasketch", 0.01)))
+    cases.append(
+        Case(
+            "MinHash 3-shingles x128",
+            "documents 4 kB",
+            [(d, 3, 128) for (d,) in one_document],
+            vorn.minhash_signature,
+            {k: (lambda t, _s, _n, f=f: f(t)) for k, f in minhash_peer(peers).items()},
+            target=("datasketch", 0.02),
+        )
+    )
+    cases.append(
+        Case(
+            "MinHash 3-shingles x128",
+            "excerpts 1 kB",
+            [(d, 3, 128) for d in inputs.excerpts],
+            vorn.minhash_signature,
+            {k: (lambda t, _s, _n, f=f: f(t)) for k, f in minhash_peer(peers).items()},
+            target=("datasketch", 0.01),
+        )
+    )
     if "simhash" in peers:
         simhash = {"simhash": peers["simhash"].Simhash}
     else:
         simhash = {}
-    cases.append(Case("SimHash fingerprint", "documents 4 kB", one_document, vorn.simhash_fingerprint_default,
-                      simhash, target=("simhash", 0.02)))
-    cases.append(Case("TF-IDF cosine", "sentences ~100", sentences, vorn.tfidf_similarity, tfidf_peer(peers),
-                      target=("scikit-learn", 0.005)))
-    cases.append(Case("TF-IDF cosine", "2 x 100 words", inputs.hundred_word_pairs, vorn.tfidf_similarity,
-                      tfidf_peer(peers), target=("scikit-learn", 0.004)))
+    cases.append(
+        Case(
+            "SimHash fingerprint",
+            "documents 4 kB",
+            one_document,
+            vorn.simhash_fingerprint_default,
+            simhash,
+            target=("simhash", 0.02),
+        )
+    )
+    cases.append(
+        Case(
+            "TF-IDF cosine",
+            "sentences ~100",
+            sentences,
+            vorn.tfidf_similarity,
+            tfidf_peer(peers),
+            target=("scikit-learn", 0.005),
+        )
+    )
+    cases.append(
+        Case(
+            "TF-IDF cosine",
+            "2 x 100 words",
+            inputs.hundred_word_pairs,
+            vorn.tfidf_similarity,
+            tfidf_peer(peers),
+            target=("scikit-learn", 0.004),
+        )
+    )
     cases.append(Case("TF-IDF cosine", "documents 4 kB", documents, vorn.tfidf_similarity, tfidf_peer(peers)))
-    cases.append(Case("BM25", "sentences ~100", sentences, vorn.bm25_similarity, bm25_peer(peers),
-                      target=("rank_bm25", 0.01)))
-    cases.append(Case("BM25", "2 x 100 words", inputs.hundred_word_pairs, vorn.bm25_similarity, bm25_peer(peers),
-                      target=("rank_bm25", 0.007)))
+    cases.append(
+        Case("BM25", "sentences ~100", sentences, vorn.bm25_similarity, bm25_peer(peers), target=("rank_bm25", 0.01))
+    )
+    cases.append(
+        Case(
+            "BM25",
+            "2 x 100 words",
+            inputs.hundred_word_pairs,
+            vorn.bm25_similarity,
+            bm25_peer(peers),
+            target=("rank_bm25", 0.007),
+        )
+    )
     cases.append(Case("BM25", "documents 4 kB", documents, vorn.bm25_similarity, bm25_peer(peers)))
-    cases.append(Case("clean_text", "ASCII sentences", ascii_sentences, vorn.clean_text,
-                      {"Python expression": python_clean_text}, same_value=("Python expression",),
-                      target=("Python expression", 1.0)))
-    cases.append(Case("clean_text", "ASCII documents 4 kB", ascii_documents, vorn.clean_text,
-                      {"Python expression": python_clean_text}, same_value=("Python expression",)))
-    cases.append(Case("clean_text", "mixed script", [(s,) for s in inputs.mixed_sentences], vorn.clean_text,
-                      {"Python expression": python_clean_text}, same_value=("Python expression",)))
+    cases.append(
+        Case(
+            "clean_text",
+            "ASCII sentences",
+            ascii_sentences,
+            vorn.clean_text,
+            {"Python expression": python_clean_text},
+            same_value=("Python expression",),
+            target=("Python expression", 1.0),
+        )
+    )
+    cases.append(
+        Case(
+            "clean_text",
+            "ASCII documents 4 kB",
+            ascii_documents,
+            vorn.clean_text,
+            {"Python expression": python_clean_text},
+            same_value=("Python expression",),
+        )
+    )
+    cases.append(
+        Case(
+            "clean_text",
+            "mixed script",
+            [(s,) for s in inputs.mixed_sentences],
+            vorn.clean_text,
+            {"Python expression": python_clean_text},
+            same_value=("Python expression",),
+        )
+    )
     for label, stopwords in stopword_lists().items():
         cases.append(stopword_case(label, stopwords))
 
@@ -270,8 +414,25 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
 
         for length in SWEEP_LENGTHS:
             pair = [inputs.sweep_pair(length)]
-            cases.append(Case("sweep Levenshtein", f"{length} chars", pair, vorn.levenshtein_distance,
-                              {"rapidfuzz": Levenshtein.distance}, same_value=("rapidfuzz",), sweep_length=length))
-            cases.append(Case("sweep Jaro-Winkler", f"{length} chars", pair, vorn.jaro_winkler_similarity,
-                              {"rapidfuzz": JaroWinkler.similarity}, sweep_length=length))
+            cases.append(
+                Case(
+                    "sweep Levenshtein",
+                    f"{length} chars",
+                    pair,
+                    vorn.levenshtein_distance,
+                    {"rapidfuzz": Levenshtein.distance},
+                    same_value=("rapidfuzz",),
+                    sweep_length=length,
+                )
+            )
+            cases.append(
+                Case(
+                    "sweep Jaro-Winkler",
+                    f"{length} chars",
+                    pair,
+                    vorn.jaro_winkler_similarity,
+                    {"rapidfuzz": JaroWinkler.similarity},
+                    sweep_length=length,
+                )
+            )
     return cases

@@ -24,8 +24,8 @@ from pathlib import Path
 from typing import Any
 
 import numpy as np
-
 import vorn
+
 import vornkit
 
 HERE = Path(__file__).resolve().parent
@@ -132,8 +132,11 @@ def cdist_workloads(scale: float, workers: int) -> list[Workload]:
             runs["rapidfuzz.process.cdist"] = lambda fn=fn: rapidfuzz.process.cdist(
                 queries, choices, scorer=fn, dtype=np.float64, workers=workers
             )
-        out.append(Workload(f"cdist {scorer.__name__} {n}x{n} workers={workers}", n * n, runs,
-                            "vornkit >= 1.5x rapidfuzz pairs/s"))
+        out.append(
+            Workload(
+                f"cdist {scorer.__name__} {n}x{n} workers={workers}", n * n, runs, "vornkit >= 1.5x rapidfuzz pairs/s"
+            )
+        )
     return out
 
 
@@ -184,8 +187,9 @@ def extract_workload(scale: float) -> Workload:
     query = choices[nc // 2][:-1] + "q"
     runs: dict[str, Callable[[], Any]] = {
         "vornkit.extract": lambda: vornkit.extract(query, choices, scorer=vorn.levenshtein_similarity, workers=-1),
-        "vornkit.extract_one": lambda: vornkit.extract_one(query, choices, scorer=vorn.levenshtein_similarity,
-                                                           workers=-1),
+        "vornkit.extract_one": lambda: vornkit.extract_one(
+            query, choices, scorer=vorn.levenshtein_similarity, workers=-1
+        ),
     }
     if rapidfuzz:
         scorer = rapidfuzz.distance.Levenshtein.normalized_similarity
@@ -204,8 +208,12 @@ def join_workload(scale: float) -> Workload:
             texts, scorer=vorn.levenshtein_similarity, score_cutoff=0.9, workers=-1
         ),
     }
-    return Workload(f"threshold_join {len(texts)} names >= 0.9 (dense float32: {dense_gb:.0f} GB)",
-                    len(texts) * (len(texts) - 1) / 2, runs, "peak memory < 1 GB")
+    return Workload(
+        f"threshold_join {len(texts)} names >= 0.9 (dense float32: {dense_gb:.0f} GB)",
+        len(texts) * (len(texts) - 1) / 2,
+        runs,
+        "peak memory < 1 GB",
+    )
 
 
 def report(workloads: list[Workload], scaling: tuple[float, float, float, float] | None, mode: str) -> list[str]:
@@ -215,9 +223,21 @@ def report(workloads: list[Workload], scaling: tuple[float, float, float, float]
         f"Mode {mode}; {os.cpu_count()} cores; Python {sys.version.split()[0]}; "
         + ", ".join(f"{m.__name__} {getattr(m, '__version__', '?')}" for m in (rapidfuzz, pa, pl, pds, pld) if m),
         "",
-        "Missing peers: " + (", ".join(name for name, m in [("rapidfuzz", rapidfuzz), ("pyarrow", pa),
-                                                            ("polars", pl), ("polars_ds", pds),
-                                                            ("polars-distance", pld)] if m is None) or "none"),
+        "Missing peers: "
+        + (
+            ", ".join(
+                name
+                for name, m in [
+                    ("rapidfuzz", rapidfuzz),
+                    ("pyarrow", pa),
+                    ("polars", pl),
+                    ("polars_ds", pds),
+                    ("polars-distance", pld),
+                ]
+                if m is None
+            )
+            or "none"
+        ),
         "",
         "| workload | contender | seconds | processor s | pairs/s | extra peak MB | this ÷ vornkit time | target |",
         "|---|---|---:|---:|---:|---:|---:|---|",
@@ -232,9 +252,12 @@ def report(workloads: list[Workload], scaling: tuple[float, float, float, float]
                 f"{row.extra_mb:.0f} | {speed:.2f} | {workload.target if row is ours else ''} |"
             )
     if scaling:
-        lines += ["", f"workers=2 against workers=1 (cdist levenshtein_similarity): {scaling[0] / scaling[1]:.2f}x "
-                      f"wall-clock (target >= 1.8x); processor time {scaling[3] / scaling[2]:.2f}x of the one-worker "
-                      "run (1.0 means no work is added by splitting)"]
+        lines += [
+            "",
+            f"workers=2 against workers=1 (cdist levenshtein_similarity): {scaling[0] / scaling[1]:.2f}x "
+            f"wall-clock (target >= 1.8x); processor time {scaling[3] / scaling[2]:.2f}x of the one-worker "
+            "run (1.0 means no work is added by splitting)",
+        ]
     return lines
 
 
@@ -270,8 +293,12 @@ def main(argv: list[str] | None = None) -> int:
     one = [w for w in workloads if "levenshtein_similarity" in w.name and "workers=1" in w.name]
     every = [w for w in workloads if "levenshtein_similarity" in w.name and "workers=-1" in w.name]
     if one and every and (os.cpu_count() or 1) >= 2:
-        scaling = (one[0].rows[0].seconds, every[0].rows[0].seconds, one[0].rows[0].cpu_seconds,
-                   every[0].rows[0].cpu_seconds)
+        scaling = (
+            one[0].rows[0].seconds,
+            every[0].rows[0].seconds,
+            one[0].rows[0].cpu_seconds,
+            every[0].rows[0].cpu_seconds,
+        )
     lines = report(workloads, scaling, mode)
     args.output.mkdir(parents=True, exist_ok=True)
     (args.output / "collection_results.md").write_text("\n".join(lines) + "\n", encoding="utf-8")

@@ -28,19 +28,40 @@ from pathlib import Path
 from typing import Any
 
 import numpy as np
-
 import vorn
+
 import vornkit
 
 HERE = Path(__file__).parent
 SOURCES = [Path("/usr/share/common-licenses"), *sorted(Path("/usr/share/doc").glob("*/copyright"))]
 SIZES = {
-    "full": {"signatures": 10_000, "peer_signatures": 1_000, "lsh": 100_000, "recall": 1_500,
-             "simhash": 1_000_000, "peer_simhash": 20_000, "dedup": 1_000_000},
-    "quick": {"signatures": 2_000, "peer_signatures": 300, "lsh": 20_000, "recall": 600,
-              "simhash": 200_000, "peer_simhash": 5_000, "dedup": 100_000},
-    "smoke": {"signatures": 50, "peer_signatures": 20, "lsh": 200, "recall": 60,
-              "simhash": 1_000, "peer_simhash": 100, "dedup": 500},
+    "full": {
+        "signatures": 10_000,
+        "peer_signatures": 1_000,
+        "lsh": 100_000,
+        "recall": 1_500,
+        "simhash": 1_000_000,
+        "peer_simhash": 20_000,
+        "dedup": 1_000_000,
+    },
+    "quick": {
+        "signatures": 2_000,
+        "peer_signatures": 300,
+        "lsh": 20_000,
+        "recall": 600,
+        "simhash": 200_000,
+        "peer_simhash": 5_000,
+        "dedup": 100_000,
+    },
+    "smoke": {
+        "signatures": 50,
+        "peer_signatures": 20,
+        "lsh": 200,
+        "recall": 60,
+        "simhash": 1_000,
+        "peer_simhash": 100,
+        "dedup": 500,
+    },
 }
 BANDS, ROWS = 9, 13  # lsh_params(0.8, 128)
 
@@ -118,13 +139,18 @@ def timed(fn: Callable[[], Any], repeat: int = 1) -> tuple[float, Any]:
 
 class Table:
     def __init__(self) -> None:
-        self.lines = ["| workload | implementation | CPU time | per item | ratio (peer ÷ vornkit) | target |",
-                      "|---|---|---:|---:|---:|---|"]
+        self.lines = [
+            "| workload | implementation | CPU time | per item | ratio (peer ÷ vornkit) | target |",
+            "|---|---|---:|---:|---:|---|",
+        ]
 
-    def row(self, workload: str, name: str, seconds: float, items: int, ratio: float | None = None,
-            target: str = "") -> None:
+    def row(
+        self, workload: str, name: str, seconds: float, items: int, ratio: float | None = None, target: str = ""
+    ) -> None:
         shown = "" if ratio is None else f"{ratio:.3g}×"
-        self.lines.append(f"| {workload} | {name} | {seconds:.3g} s | {seconds / items * 1e6:.3g} µs | {shown} | {target} |")
+        self.lines.append(
+            f"| {workload} | {name} | {seconds:.3g} s | {seconds / items * 1e6:.3g} µs | {shown} | {target} |"
+        )
         print(self.lines[-1], flush=True)
 
     def note(self, text: str) -> None:
@@ -147,8 +173,14 @@ def bench_signatures(table: Table, docs: list[str], peer_count: int) -> None:
     if (datasketch := peer("datasketch")) is not None:
         encoded = [[s.encode() for s in shingles] for shingles in sets]
         t, _ = timed(lambda: datasketch.MinHash.bulk(encoded, num_perm=128))
-        table.row(workload, f"datasketch MinHash.bulk ({peer_count} docs)", t, peer_count,
-                  (t / peer_count) / (t1 / n), "≥ 100× (workers=1)")
+        table.row(
+            workload,
+            f"datasketch MinHash.bulk ({peer_count} docs)",
+            t,
+            peer_count,
+            (t / peer_count) / (t1 / n),
+            "≥ 100× (workers=1)",
+        )
     else:
         table.note("datasketch not installed")
     if (rensa := peer("rensa")) is not None:
@@ -228,8 +260,10 @@ def bench_recall(table: Table, docs: list[str]) -> None:
             theirs.insert(key, sketch)
             sketches.append(sketch)
         pairs = {(min(a, b), max(a, b)) for a, s in enumerate(sketches) for b in theirs.query(s) if a != b}
-        table.note(f"{workload}: datasketch {len(truth & pairs) / max(len(truth), 1):.4f}, {len(pairs)} candidates "
-                   "(target: vornkit at least as high)")
+        table.note(
+            f"{workload}: datasketch {len(truth & pairs) / max(len(truth), 1):.4f}, {len(pairs)} candidates "
+            "(target: vornkit at least as high)"
+        )
 
 
 def bench_simhash(table: Table, n: int, peer_count: int) -> None:
@@ -254,13 +288,20 @@ def bench_simhash(table: Table, n: int, peer_count: int) -> None:
     wall_query = (time.perf_counter() - wall) / 3
     workload = f"SimHashIndex, {n} fingerprints, distance ≤ 3"
     table.row(workload, f"vornkit build (wall {wall_build:.2f} s)", t_build, n, None, "≤ 1 s")
-    table.row(workload, f"vornkit {n} queries, {len(query_index)} matches (wall {wall_query:.2f} s)", t_query, n,
-              None, "≤ 3 s")
+    table.row(
+        workload,
+        f"vornkit {n} queries, {len(query_index)} matches (wall {wall_query:.2f} s)",
+        t_query,
+        n,
+        None,
+        "≤ 3 s",
+    )
     if (simhash := peer("simhash")) is not None:
         objects = [(str(k), simhash.Simhash(int(v))) for k, v in zip(keys[:peer_count], values[:peer_count])]
         t, peer_index = timed(lambda: simhash.SimhashIndex(objects, k=3))
-        table.row(workload, f"simhash SimhashIndex build ({peer_count})", t, peer_count,
-                  (t / peer_count) / (t_build / n))
+        table.row(
+            workload, f"simhash SimhashIndex build ({peer_count})", t, peer_count, (t / peer_count) / (t_build / n)
+        )
         t, _ = timed(lambda: [peer_index.get_near_dups(s) for _, s in objects])
         table.row(workload, f"simhash get_near_dups ({peer_count})", t, peer_count, (t / peer_count) / (t_query / n))
     else:
@@ -281,11 +322,14 @@ def memory_child(n: int) -> None:
 
 
 def lsh_memory(table: Table, n: int) -> None:
-    out = subprocess.run([sys.executable, __file__, "--memory-child", str(n)], capture_output=True, text=True,
-                         check=True)
+    out = subprocess.run(
+        [sys.executable, __file__, "--memory-child", str(n)], capture_output=True, text=True, check=True
+    )
     figures = json.loads(out.stdout.strip().splitlines()[-1])
-    table.note(f"MinHashLSH resident memory per indexed document (b={BANDS}, {n} documents): "
-               f"{figures['bytes'] / n:.0f} bytes (documented: {12 * BANDS + 21} plus growth slack)")
+    table.note(
+        f"MinHashLSH resident memory per indexed document (b={BANDS}, {n} documents): "
+        f"{figures['bytes'] / n:.0f} bytes (documented: {12 * BANDS + 21} plus growth slack)"
+    )
 
 
 def rss() -> int:
@@ -301,19 +345,38 @@ def dedup_child(n: int) -> None:
     labels = vornkit.dedup(docs, threshold=0.8, workers=2)
     seconds, cpu = time.perf_counter() - start, time.process_time() - cpu_start
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    print(json.dumps({"seconds": seconds, "cpu": cpu, "peak": peak, "before": before, "documents": n,
-                      "clusters": int(len(np.unique(labels))), "mean_length": sum(map(len, docs)) / n}))
+    print(
+        json.dumps(
+            {
+                "seconds": seconds,
+                "cpu": cpu,
+                "peak": peak,
+                "before": before,
+                "documents": n,
+                "clusters": int(len(np.unique(labels))),
+                "mean_length": sum(map(len, docs)) / n,
+            }
+        )
+    )
 
 
 def bench_dedup(table: Table, n: int) -> None:
-    out = subprocess.run([sys.executable, __file__, "--dedup-child", str(n)], capture_output=True, text=True,
-                         check=True)
+    out = subprocess.run(
+        [sys.executable, __file__, "--dedup-child", str(n)], capture_output=True, text=True, check=True
+    )
     figures = json.loads(out.stdout.strip().splitlines()[-1])
-    table.row(f"dedup, {n} documents of ~{figures['mean_length']:.0f} characters, workers=2 "
-              f"({figures['clusters']} clusters)", f"vornkit (CPU time of both threads: {figures['cpu']:.1f} s)",
-              figures["seconds"], n, None, "< 2 min")
-    table.note(f"dedup peak memory: {figures['peak'] / 2**30:.2f} GiB, of which the documents themselves "
-               f"{figures['before'] / 2**30:.2f} GiB (target < 3 GB)")
+    table.row(
+        f"dedup, {n} documents of ~{figures['mean_length']:.0f} characters, workers=2 ({figures['clusters']} clusters)",
+        f"vornkit (CPU time of both threads: {figures['cpu']:.1f} s)",
+        figures["seconds"],
+        n,
+        None,
+        "< 2 min",
+    )
+    table.note(
+        f"dedup peak memory: {figures['peak'] / 2**30:.2f} GiB, of which the documents themselves "
+        f"{figures['before'] / 2**30:.2f} GiB (target < 3 GB)"
+    )
 
 
 def main() -> None:

@@ -110,8 +110,11 @@ def load(directory: Path = DEFAULT_TEXT_DIR, *, count: int = 200, seed: int = 20
         (" ".join(rng.choices(vocabulary, k=100)), " ".join(rng.choices(vocabulary, k=100)))
         for _ in range(max(2, count // 10))
     ]
-    long_pairs = [pair for size in (1000, 2000, 3000, 4000)
-                  for pair in zip(chunks(corpus, size)[0:6:2], chunks(corpus, size)[1:6:2])]
+    long_pairs = [
+        pair
+        for size in (1000, 2000, 3000, 4000)
+        for pair in zip(chunks(corpus, size)[0:6:2], chunks(corpus, size)[1:6:2])
+    ]
 
     mixed_sentences = MIXED_SCRIPT_FILE.read_text(encoding="utf-8").splitlines()
     mixed_pairs = [(a, b) for a in mixed_sentences for b in mixed_sentences if a < b][:count]

@@ -129,8 +129,10 @@ def target_table(cases: list[Case]) -> list[str]:
             lines.append(f"| {case.family} | {case.input} | {peer} | ≤ {limit:g} | peer missing | – |")
             continue
         measured = ratio(case, peer)
-        lines.append(f"| {case.family} | {case.input} | {peer} | ≤ {limit:g} | {measured:.3g} | "
-                     f"{'yes' if measured <= limit else 'no'} |")
+        lines.append(
+            f"| {case.family} | {case.input} | {peer} | ≤ {limit:g} | {measured:.3g} | "
+            f"{'yes' if measured <= limit else 'no'} |"
+        )
     return lines
 
 
@@ -192,8 +194,9 @@ def write_chart(cases: list[Case], path: Path) -> bool:
             continue
         lengths = [c.sweep_length for c in points]
         sweep.plot(lengths, [c.timings["vorn"] for c in points], "o-", color=colour, label=f"vorn {family[6:]}")
-        sweep.plot(lengths, [c.timings["rapidfuzz"] for c in points], "s--", color=colour,
-                   label=f"rapidfuzz {family[6:]}")
+        sweep.plot(
+            lengths, [c.timings["rapidfuzz"] for c in points], "s--", color=colour, label=f"rapidfuzz {family[6:]}"
+        )
     if sweep.lines:
         sweep.set_xscale("log")
         sweep.set_yscale("log")
@@ -232,8 +235,11 @@ def main(argv: list[str] | None = None) -> int:
 
     peers = Peers()
     inputs = load(options.texts, count=mode.count)
-    cases = [c for c in build_cases(inputs, peers, sweep=mode.sweep)
-             if c.args and (options.only is None or options.only.lower() in c.family.lower())]
+    cases = [
+        c
+        for c in build_cases(inputs, peers, sweep=mode.sweep)
+        if c.args and (options.only is None or options.only.lower() in c.family.lower())
+    ]
     print(f"vorn {vorn_version()} on {machine_description()}")
     print(f"inputs from {inputs.source}; peers: {peer_versions(peers)}")
     if peers.missing:
@@ -242,8 +248,10 @@ def main(argv: list[str] | None = None) -> int:
     problems = [p for case in cases for p in disagreements(case)]
     for case in cases:
         measure(case, mode)
-        print(f"  {case.family:<26} {case.input:<22} vorn {format_time(case.timings['vorn']):>9}  "
-              + "  ".join(f"{p} {ratio(case, p):.3g}" for p in case.peers))
+        print(
+            f"  {case.family:<26} {case.input:<22} vorn {format_time(case.timings['vorn']):>9}  "
+            + "  ".join(f"{p} {ratio(case, p):.3g}" for p in case.peers)
+        )
 
     header = [
         f"Measured {datetime.date.today().isoformat()} on {machine_description()}; "
@@ -251,8 +259,20 @@ def main(argv: list[str] | None = None) -> int:
         f"Peers: {peer_versions(peers)}." + (f" Not installed: {', '.join(peers.missing)}." if peers.missing else ""),
     ]
     targets = target_table(cases)
-    report = ["# vorn benchmark results", "", *header, "", "## Targets", "", *targets, "",
-              "## All measurements", "", *timing_table(cases), ""]
+    report = [
+        "# vorn benchmark results",
+        "",
+        *header,
+        "",
+        "## Targets",
+        "",
+        *targets,
+        "",
+        "## All measurements",
+        "",
+        *timing_table(cases),
+        "",
+    ]
     if problems:
         report += ["## Disagreements", "", *(f"- {p}" for p in problems), ""]
     options.output.mkdir(parents=True, exist_ok=True)
@@ -260,7 +280,10 @@ def main(argv: list[str] | None = None) -> int:
     print()
     print("\n".join(targets))
     charted = write_chart(cases, options.output / "results.png")
-    print(f"\nwrote {options.output / 'results.md'}" + (" and results.png" if charted else " (matplotlib missing: no chart)"))
+    print(
+        f"\nwrote {options.output / 'results.md'}"
+        + (" and results.png" if charted else " (matplotlib missing: no chart)")
+    )
     if options.readme:
         update_readme(options.readme, [*header, "", *targets])
     if problems:

@@ -17,9 +17,7 @@ from pathlib import Path
 
 import numpy as np
 import pyarrow as pa
-
 import vorn
-import vornkit
 
 
 def documents(count, seed=5):

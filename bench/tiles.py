@@ -28,9 +28,9 @@ from rapidfuzz.distance import JaroWinkler, Levenshtein
 
 sys.path.insert(0, str(Path(__file__).parent))
 
+import vorn  # noqa: E402
 from inputs import DEFAULT_TEXT_DIR, misspell, read_texts  # noqa: E402
 
-import vorn  # noqa: E402
 from vornkit import _native  # noqa: E402
 
 ACCENTS = str.maketrans("aeiou", "áéíöü")
@@ -82,7 +82,9 @@ def main() -> None:
     queries, choices = names(args.queries, 1), names(args.choices, 2)
     pairs = len(queries) * len(choices)
     lengths = sorted(len(t) for t in queries + choices)
-    print(f"{len(queries)} x {len(choices)} names, lengths {lengths[0]}..{lengths[-1]}, median {lengths[len(lengths) // 2]}")
+    print(
+        f"{len(queries)} x {len(choices)} names, lengths {lengths[0]}..{lengths[-1]}, median {lengths[len(lengths) // 2]}"
+    )
 
     distances = np.empty((len(queries), len(choices)), dtype=np.uint64)
     similarities = np.empty((len(queries), len(choices)))
@@ -103,7 +105,11 @@ def main() -> None:
     print(f"{'scorer':<14}{'kernel':<22}{'pairs/s':>14}{'rapidfuzz pairs/s':>20}{'ratio':>8}")
     for scorer, (peer, kernel, out, kwargs) in rows.items():
         for isa in _native._tile_isas():
-            shapes = ((f"{isa}, one tile", len(queries)), (f"{isa}, 64-row tiles", 64), (f"{isa}, prepared, 64", "prepared"))
+            shapes = (
+                (f"{isa}, one tile", len(queries)),
+                (f"{isa}, 64-row tiles", 64),
+                (f"{isa}, prepared, 64", "prepared"),
+            )
             for label, rows_per_tile in shapes:
                 run = tiled(kernel, queries, choices, out, rows_per_tile, isa=isa, **kwargs)
                 # Interleaved, so that the other load on the machine hits both alike.

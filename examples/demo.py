@@ -58,9 +58,7 @@ def run(command: list[object], out: Path, shorten: tuple[str, str] = ("", "")) -
     started, before = time.perf_counter(), resource.getrusage(resource.RUSAGE_CHILDREN)
     done = subprocess.run([sys.executable, "-m", "vornkit", *map(str, command)], stderr=subprocess.PIPE, text=True)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
-    elapsed = Timing(
-        time.perf_counter() - started, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
-    )
+    elapsed = Timing(time.perf_counter() - started, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
     for line in done.stderr.splitlines():
         print(f"  | {line}")
     if done.returncode != 0:

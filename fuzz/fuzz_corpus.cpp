@@ -24,8 +24,8 @@ using vorn::fuzz::same_bits;
 constexpr std::size_t kMaxChars = 600;
 
 bool is_separator(char32_t cp) {
-    const bool punctuation = (cp >= 0x21 && cp <= 0x2F) || (cp >= 0x3A && cp <= 0x40) ||
-                             (cp >= 0x5B && cp <= 0x60) || (cp >= 0x7B && cp <= 0x7E);
+    const bool punctuation = (cp >= 0x21 && cp <= 0x2F) || (cp >= 0x3A && cp <= 0x40) || (cp >= 0x5B && cp <= 0x60) ||
+                             (cp >= 0x7B && cp <= 0x7E);
     return punctuation || vorn::fuzz::is_white_space(cp);
 }
 

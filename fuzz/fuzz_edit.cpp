@@ -76,8 +76,7 @@ double reference_jaro_winkler(const std::u32string& a, const std::u32string& b) 
     return (1.0 - jaro) * (static_cast<double>(prefix) * 0.1) + jaro;
 }
 
-void check_levenshtein(const std::string& a, const std::string& b, const std::u32string& ca,
-                       const std::u32string& cb) {
+void check_levenshtein(const std::string& a, const std::string& b, const std::u32string& ca, const std::u32string& cb) {
     const std::uint64_t d = vorn::algo::levenshtein_distance(a, b);
     FUZZ_CHECK(d == reference_levenshtein(ca, cb));
     FUZZ_CHECK(d == vorn::algo::levenshtein_distance(b, a));
@@ -105,8 +104,7 @@ void check_jaro_winkler(const std::string& a, const std::string& b, const std::u
     FUZZ_CHECK(vorn::algo::jaro_winkler_similarity(a, a) == 1.0);
 }
 
-void check_hamming(const std::string& a, const std::string& b, const std::u32string& ca,
-                   const std::u32string& cb) {
+void check_hamming(const std::string& a, const std::string& b, const std::u32string& ca, const std::u32string& cb) {
     const auto d = vorn::algo::hamming_distance(a, b);
     const auto s = vorn::algo::hamming_similarity(a, b);
     FUZZ_CHECK(d.has_value() == (ca.size() == cb.size()));
@@ -122,8 +120,7 @@ void check_hamming(const std::string& a, const std::string& b, const std::u32str
     std::uint64_t expected = 0;
     for (std::size_t i = 0; i < ca.size(); ++i) expected += ca[i] != cb[i];
     FUZZ_CHECK(*d == expected);
-    const double expected_s =
-        ca.empty() ? 1.0 : 1.0 - static_cast<double>(expected) / static_cast<double>(ca.size());
+    const double expected_s = ca.empty() ? 1.0 : 1.0 - static_cast<double>(expected) / static_cast<double>(ca.size());
     FUZZ_CHECK(same_bits(*s, expected_s));
     FUZZ_CHECK(in_unit_range(*s));
     FUZZ_CHECK(*vorn::algo::hamming_distance(a, a) == 0);

@@ -108,8 +108,8 @@ std::uint64_t shingle_size(vorn::fuzz::FuzzInput& input) {
     return std::numeric_limits<std::uint64_t>::max() - input.byte();
 }
 
-void check_minhash(const std::string& a, const std::string& b, const std::u32string& ca,
-                   const std::u32string& cb, std::uint64_t k, std::uint64_t m, std::uint64_t m_short) {
+void check_minhash(const std::string& a, const std::string& b, const std::u32string& ca, const std::u32string& cb,
+                   std::uint64_t k, std::uint64_t m, std::uint64_t m_short) {
     const auto sa = vorn::algo::minhash_signature(a, k, m);
     const auto sb = vorn::algo::minhash_signature(b, k, m);
     const auto similarity = vorn::algo::minhash_similarity(a, b, k, m);
@@ -153,8 +153,8 @@ void check_minhash(const std::string& a, const std::string& b, const std::u32str
                          static_cast<double>(equal_prefix) / static_cast<double>(m_short)));
 }
 
-void check_simhash(const std::string& a, const std::string& b, const std::u32string& ca,
-                   const std::u32string& cb, std::uint64_t k) {
+void check_simhash(const std::string& a, const std::string& b, const std::u32string& ca, const std::u32string& cb,
+                   std::uint64_t k) {
     const auto fa = vorn::algo::simhash_fingerprint(a, k);
     const auto fb = vorn::algo::simhash_fingerprint(b, k);
     const auto similarity = vorn::algo::simhash_similarity(a, b, k);

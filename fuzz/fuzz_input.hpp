@@ -26,8 +26,7 @@ namespace vorn::fuzz {
     std::abort();
 }
 
-#define FUZZ_CHECK(condition) \
-    ((condition) ? static_cast<void>(0) : ::vorn::fuzz::fail(__FILE__, __LINE__, #condition))
+#define FUZZ_CHECK(condition) ((condition) ? static_cast<void>(0) : ::vorn::fuzz::fail(__FILE__, __LINE__, #condition))
 
 inline bool in_unit_range(double x) { return x >= 0.0 && x <= 1.0; }
 
@@ -91,11 +90,10 @@ inline std::string encode(std::u32string_view cps) {
 // marks and composable pairs, the final-sigma and dotted-I cases, emoji with
 // a joiner, look-alikes that are not whitespace, ASCII punctuation.
 inline constexpr char32_t kMixedAlphabet[48] = {
-    U'a', U'b', U'c', U'd', U'e', U'A', U'B', U'E', U's', U'1',
-    U' ', U' ', U'\t', U'\n', 0x00A0, 0x3000, 0x2003, 0x0085, 0x2028, 0x1680,
-    0x00E9, 0x00C9, 0x0301, 0x0327, 0x212B, 0x00C5, 0x03A3, 0x03C3, 0x03B1, 0x0130,
-    0x00DF, 0x1E9E, 0x4E2D, 0x6587, 0xAC00, 0x1100, 0x1161, 0x11A8, 0x1F600, 0x1F468,
-    0x200D, 0x200B, 0x001F, 0xFB01, U'.', U',', U'\'', U'-',
+    U'a',   U'b',   U'c',    U'd',    U'e',   U'A',   U'B',   U'E',   U's',   U'1',   U' ',   U' ',
+    U'\t',  U'\n',  0x00A0,  0x3000,  0x2003, 0x0085, 0x2028, 0x1680, 0x00E9, 0x00C9, 0x0301, 0x0327,
+    0x212B, 0x00C5, 0x03A3,  0x03C3,  0x03B1, 0x0130, 0x00DF, 0x1E9E, 0x4E2D, 0x6587, 0xAC00, 0x1100,
+    0x1161, 0x11A8, 0x1F600, 0x1F468, 0x200D, 0x200B, 0x001F, 0xFB01, U'.',   U',',   U'\'',  U'-',
 };
 
 class FuzzInput {
@@ -224,11 +222,21 @@ private:
 // own table so that the targets check it rather than reuse it.
 inline bool is_white_space(char32_t cp) {
     switch (cp) {
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
-        case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return cp >= 0x2000 && cp <= 0x200A;
+        case 0x09:
+        case 0x0A:
+        case 0x0B:
+        case 0x0C:
+        case 0x0D:
+        case 0x20:
+        case 0x85:
+        case 0xA0:
+        case 0x1680:
+        case 0x2028:
+        case 0x2029:
+        case 0x202F:
+        case 0x205F:
+        case 0x3000: return true;
+        default: return cp >= 0x2000 && cp <= 0x200A;
     }
 }
 

@@ -39,14 +39,14 @@ std::set<std::u32string> words(const std::u32string& cps) {
 
 std::uint64_t window_size(vorn::fuzz::FuzzInput& input) {
     const std::uint8_t kind = input.byte();
-    if (kind < 160) return kind % 6;                     // 0 and the usual small windows
-    if (kind < 220) return input.byte() % 64 + 6;        // around the text lengths
-    if (kind < 240) return input.u16();                  // longer than any text
+    if (kind < 160) return kind % 6;               // 0 and the usual small windows
+    if (kind < 220) return input.byte() % 64 + 6;  // around the text lengths
+    if (kind < 240) return input.u16();            // longer than any text
     return std::numeric_limits<std::uint64_t>::max() - input.byte();
 }
 
-void check_ngrams(const std::string& a, const std::string& b, const std::u32string& ca,
-                  const std::u32string& cb, std::uint64_t n) {
+void check_ngrams(const std::string& a, const std::string& b, const std::u32string& ca, const std::u32string& cb,
+                  std::uint64_t n) {
     const auto result = vorn::algo::jaccard_similarity(a, b, n);
     const auto swapped = vorn::algo::jaccard_similarity(b, a, n);
     const auto self = vorn::algo::jaccard_similarity(a, a, n);
@@ -66,8 +66,7 @@ void check_ngrams(const std::string& a, const std::string& b, const std::u32stri
     if (a != b && (ca.size() < n || cb.size() < n)) FUZZ_CHECK(*result == 0.0);
 }
 
-void check_words(const std::string& a, const std::string& b, const std::u32string& ca,
-                 const std::u32string& cb) {
+void check_words(const std::string& a, const std::string& b, const std::u32string& ca, const std::u32string& cb) {
     const double s = vorn::algo::jaccard_word_similarity(a, b);
     const auto wa = words(ca), wb = words(cb);
     const double expected = wa.empty() && wb.empty() ? 1.0 : jaccard_of(wa, wb);

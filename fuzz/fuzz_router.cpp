@@ -32,15 +32,15 @@ using namespace std::string_view_literals;
 constexpr std::size_t kMaxChars = 700;
 
 constexpr std::string_view kAlgorithmNames[] = {
-    "levenshtein", "jaro_winkler", "hamming", "jaccard_bigram", "jaccard_trigram",
-    "jaccard_word", "minhash_default", "simhash_default", "bm25", "tfidf",
+    "levenshtein",  "jaro_winkler",    "hamming",         "jaccard_bigram", "jaccard_trigram",
+    "jaccard_word", "minhash_default", "simhash_default", "bm25",           "tfidf",
 };
 constexpr std::string_view kIntentNames[] = {"names", "typos", "codes", "documents", "dedup", "deduplication", "auto"};
 constexpr std::string_view kOperatorNames[] = {"gt", "greater_than", "lt", "less_than", "between"};
 // Near misses that must be rejected.
 constexpr std::string_view kRejectedNames[] = {
-    "", "Levenshtein", " bm25", "bm25 ", "jaccard", "minhash", "simhash", "jaro", "levenshtein_similarity",
-    "GT", ">", "gt ", "Typos", "auto ", "dedup\0"sv, "between\n",
+    "",   "Levenshtein", " bm25", "bm25 ", "jaccard", "minhash",   "simhash",   "jaro", "levenshtein_similarity",
+    "GT", ">",           "gt ",   "Typos", "auto ",   "dedup\0"sv, "between\n",
 };
 
 template <std::size_t N>
@@ -102,8 +102,10 @@ std::string_view expected_name(Kind kind) {
         case Kind::JaccardBigram: return "jaccard_bigram";
         case Kind::JaccardTrigram: return "jaccard_trigram";
         case Kind::JaccardWord: return "jaccard_word";
-        case Kind::MinHash: case Kind::MinHashDefault: return "minhash";
-        case Kind::SimHash: case Kind::SimHashDefault: return "simhash";
+        case Kind::MinHash:
+        case Kind::MinHashDefault: return "minhash";
+        case Kind::SimHash:
+        case Kind::SimHashDefault: return "simhash";
         case Kind::Bm25: return "bm25";
         case Kind::TfIdf: return "tfidf";
     }
@@ -231,9 +233,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string algo_name = pick_name(input, kAlgorithmNames);
     const auto parsed = parse_algo(algo_name);
     FUZZ_CHECK(parsed.has_value() == listed(kAlgorithmNames, algo_name));
-    if (parsed) FUZZ_CHECK(report_name(*parsed) == (algo_name == "minhash_default"   ? "minhash"
-                                                    : algo_name == "simhash_default" ? "simhash"
-                                                                                     : algo_name));
+    if (parsed)
+        FUZZ_CHECK(report_name(*parsed) == (algo_name == "minhash_default"   ? "minhash"
+                                            : algo_name == "simhash_default" ? "simhash"
+                                                                             : algo_name));
     const std::string intent_name = pick_name(input, kIntentNames);
     const auto intent = parse_intent(intent_name);
     FUZZ_CHECK(intent.has_value() == listed(kIntentNames, intent_name));

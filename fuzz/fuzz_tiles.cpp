@@ -34,8 +34,8 @@ std::vector<std::string> make_block(vorn::fuzz::FuzzInput& input, const std::u32
     return texts;
 }
 
-void check_tiles(TileIsa isa, const std::vector<std::string_view>& queries, const std::vector<std::string_view>& choices,
-                 std::uint64_t max_distance) {
+void check_tiles(TileIsa isa, const std::vector<std::string_view>& queries,
+                 const std::vector<std::string_view>& choices, std::uint64_t max_distance) {
     const std::size_t stride = choices.size() + 1;  // a gap column that must stay untouched
     constexpr std::uint64_t kUntouched = 0xDEADBEEF;
     std::vector<std::uint64_t> distances(queries.size() * stride, kUntouched);

@@ -9,8 +9,10 @@ SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
 
 
 class _MallocInfo(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_size_t) for name in
-                "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split()
+    ]
 
 
 _libc = ctypes.CDLL(None)

@@ -235,8 +235,9 @@ actually basically probably maybe perhaps quite rather pretty almost nearly hard
 still""".split()
 
 
-def preprocess(text, normalize=True, lowercase=True, collapse=True, trim=True, remove=False, stopwords=(),
-               max_length=0):
+def preprocess(
+    text, normalize=True, lowercase=True, collapse=True, trim=True, remove=False, stopwords=(), max_length=0
+):
     if normalize:
         text = unicodedata.normalize("NFC", text)
     if lowercase:
@@ -261,11 +262,28 @@ def preprocess(text, normalize=True, lowercase=True, collapse=True, trim=True, r
 FLOW = vorn.VornFlow().tier_1("levenshtein", "gt", 0.9, "lt", 0.1)
 PREPROCESSOR = vorn.Preprocessor()
 REGISTRATION_ORDER = [
-    "levenshtein_distance", "levenshtein_similarity", "jaro_winkler_similarity", "hamming_similarity",
-    "hamming_distance", "jaccard_similarity", "jaccard_bigram_similarity", "jaccard_trigram_similarity",
-    "jaccard_word_similarity", "minhash_signature", "minhash_similarity", "minhash_similarity_default",
-    "simhash_fingerprint", "simhash_fingerprint_default", "simhash_similarity", "simhash_similarity_default",
-    "bm25_similarity", "tfidf_similarity", "Preprocessor", "clean_text", "clean_text_stopwords", "VornFlow",
+    "levenshtein_distance",
+    "levenshtein_similarity",
+    "jaro_winkler_similarity",
+    "hamming_similarity",
+    "hamming_distance",
+    "jaccard_similarity",
+    "jaccard_bigram_similarity",
+    "jaccard_trigram_similarity",
+    "jaccard_word_similarity",
+    "minhash_signature",
+    "minhash_similarity",
+    "minhash_similarity_default",
+    "simhash_fingerprint",
+    "simhash_fingerprint_default",
+    "simhash_similarity",
+    "simhash_similarity_default",
+    "bm25_similarity",
+    "tfidf_similarity",
+    "Preprocessor",
+    "clean_text",
+    "clean_text_stopwords",
+    "VornFlow",
 ]
 TEXT = {"a": "abc", "b": "abd"}
 CALLS = {
@@ -290,8 +308,10 @@ CALLS = {
     "Preprocessor.with_collapse_whitespace": (PREPROCESSOR.with_collapse_whitespace, {"v": False}),
     "Preprocessor.process": (PREPROCESSOR.process, {"text": " A "}),
     "VornFlow.preprocess": (FLOW.preprocess, {"enable": True}),
-    "VornFlow.tier_1": (FLOW.tier_1, {"algo": "levenshtein", "match_op": "gt", "match_val": 0.9,
-                                      "mismatch_op": "lt", "mismatch_val": 0.1}),
+    "VornFlow.tier_1": (
+        FLOW.tier_1,
+        {"algo": "levenshtein", "match_op": "gt", "match_val": 0.9, "mismatch_op": "lt", "mismatch_val": 0.1},
+    ),
     "VornFlow.tier_2": (FLOW.tier_2, {"algo": "levenshtein", "op": "between", "val1": 0.1, "val2": 0.9}),
     "VornFlow.compare_with_intent": (FLOW.compare_with_intent, {"intent": "names", **TEXT}),
     "VornFlow.compare": (FLOW.compare, TEXT),

@@ -13,7 +13,6 @@ import sys
 
 import pytest
 import reference as ref
-
 import vorn
 
 PAIR_FUNCTIONS = {
@@ -106,8 +105,27 @@ def test_many_shingles_against_reference(length):
     assert vorn.minhash_similarity_default(text, text[::-1]) == ref.minhash_similarity(text, text[::-1], 3, 128)
 
 
-WORDS = ["cat", "Cat", "CAT", "the", "ΟΔΟΣ", "σοφία", "École", "straße", "İstanbul", "don’t", "route66", "a",
-         "x\u200by", "ΑΣ", "Σ", "ὈΔΥΣΣΕΎΣ", "日本", "😀", *ref.NOT_WHITE_SPACE]
+WORDS = [
+    "cat",
+    "Cat",
+    "CAT",
+    "the",
+    "ΟΔΟΣ",
+    "σοφία",
+    "École",
+    "straße",
+    "İstanbul",
+    "don’t",
+    "route66",
+    "a",
+    "x\u200by",
+    "ΑΣ",
+    "Σ",
+    "ὈΔΥΣΣΕΎΣ",
+    "日本",
+    "😀",
+    *ref.NOT_WHITE_SPACE,
+]
 SEPARATORS = [*ref.WHITE_SPACE, *ref.PUNCTUATION, " ", ", ", "...", " - ", "\r\n"]
 
 
@@ -149,8 +167,13 @@ print([vorn.tfidf_similarity(a, b).hex() for a, b in pairs])
 def test_same_bits_in_every_process():
     code = DETERMINISM_CODE.format(tests=os.path.dirname(__file__))
     outputs = {
-        subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
-                       env={**os.environ, "PYTHONHASHSEED": seed}).stdout
+        subprocess.run(
+            [sys.executable, "-c", code],
+            capture_output=True,
+            text=True,
+            check=True,
+            env={**os.environ, "PYTHONHASHSEED": seed},
+        ).stdout
         for seed in ("0", "1", "4242")
     }
     assert len(outputs) == 1
@@ -177,10 +200,16 @@ TEXT_ALPHABET = (
 
 @pytest.mark.parametrize("config", CONFIGS, ids=str)
 def test_preprocessor_against_reference(config):
-    p = (vorn.Preprocessor().with_normalize_unicode(config.get("normalize", True))
-         .with_lowercase(config.get("lowercase", True)).with_collapse_whitespace(config.get("collapse", True))
-         .with_trim(config.get("trim", True)).with_remove_stopwords(config.get("remove", False))
-         .with_stopwords(list(config.get("stopwords", ()))).with_max_length(config.get("max_length", 0)))
+    p = (
+        vorn.Preprocessor()
+        .with_normalize_unicode(config.get("normalize", True))
+        .with_lowercase(config.get("lowercase", True))
+        .with_collapse_whitespace(config.get("collapse", True))
+        .with_trim(config.get("trim", True))
+        .with_remove_stopwords(config.get("remove", False))
+        .with_stopwords(list(config.get("stopwords", ())))
+        .with_max_length(config.get("max_length", 0))
+    )
     rng = random.Random("preprocess")
     vocabulary = ref.DEFAULT_STOPWORDS[:30] + ["ab", "é", "σ", "Σ", "ΣΑΣ"]
     vocabulary += ["".join(rng.choice(TEXT_ALPHABET) for _ in range(rng.randint(0, 6))) for _ in range(500)]
@@ -295,17 +324,21 @@ def refused(m):
 @pytest.mark.parametrize(
     "call, error, message",
     [
-        *[(lambda f=f, a=a, b=b: f(a, b), ValueError, "Strings must have equal length")
-          for f in (vorn.hamming_distance, vorn.hamming_similarity)
-          for a, b in [("abc", "abcd"), ("", "a"), ("é", "ab"), ("日", "abc"), ("😀", "éé")]],  # equal bytes
+        *[
+            (lambda f=f, a=a, b=b: f(a, b), ValueError, "Strings must have equal length")
+            for f in (vorn.hamming_distance, vorn.hamming_similarity)
+            for a, b in [("abc", "abcd"), ("", "a"), ("é", "ab"), ("日", "abc"), ("😀", "éé")]
+        ],  # equal bytes
         (lambda: vorn.jaccard_similarity("", "a", 0), ValueError, "window size must be non-zero"),
         (lambda: vorn.minhash_signature("abc", 0, 2**62), ValueError, "window size must be non-zero"),  # checked first
         (lambda: vorn.minhash_similarity("", "abc", 0, 128), ValueError, "window size must be non-zero"),
         (lambda: vorn.simhash_fingerprint("", 0), ValueError, "window size must be non-zero"),
         (lambda: vorn.simhash_similarity("a", "b", 0), ValueError, "window size must be non-zero"),
         # refused before anything is allocated: no address space holds these
-        *[(lambda m=m: vorn.minhash_signature("hello", 2, m), MemoryError, f"{refused(m)} ({MEMORY} bytes)")
-          for m in (2**50, 2**64 - 1)],
+        *[
+            (lambda m=m: vorn.minhash_signature("hello", 2, m), MemoryError, f"{refused(m)} ({MEMORY} bytes)")
+            for m in (2**50, 2**64 - 1)
+        ],
         (lambda: vorn.minhash_similarity("abc", "abd", 3, 2**60), MemoryError, f"{refused(2**60)} ({MEMORY} bytes)"),
     ],
 )

@@ -15,7 +15,9 @@ BENCH = Path(__file__).resolve().parent.parent / "bench" / "run.py"
 def test_smoke_run_writes_the_report(tmp_path):
     completed = subprocess.run(
         [sys.executable, str(BENCH), "--smoke", "--output", str(tmp_path)],
-        capture_output=True, text=True, timeout=300,
+        capture_output=True,
+        text=True,
+        timeout=300,
     )
     assert completed.returncode == 0, completed.stdout + completed.stderr
     report = (tmp_path / "results.md").read_text(encoding="utf-8")

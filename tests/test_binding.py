@@ -9,10 +9,8 @@ import sys
 import textwrap
 
 import pytest
-
-from reference import CALLS, FLOW, PREPROCESSOR, REGISTRATION_ORDER
-
 import vorn
+from reference import CALLS, FLOW, PREPROCESSOR, REGISTRATION_ORDER
 from vorn import Preprocessor, VornFlow
 
 
@@ -40,22 +38,38 @@ def test_signature_and_keywords(name):
     "fn, args, kwargs, message",
     [
         (vorn.levenshtein_distance, ("a",), {}, "levenshtein_distance() missing 1 required positional argument: 'b'"),
-        (vorn.levenshtein_similarity, (), {},
-         "levenshtein_similarity() missing 2 required positional arguments: 'a' and 'b'"),
+        (
+            vorn.levenshtein_similarity,
+            (),
+            {},
+            "levenshtein_similarity() missing 2 required positional arguments: 'a' and 'b'",
+        ),
         (vorn.tfidf_similarity, (), {"b": "x"}, "tfidf_similarity() missing 1 required positional argument: 'a'"),
         (vorn.bm25_similarity, ("a", "b", "c"), {}, "bm25_similarity() takes 2 positional arguments but 3 were given"),
         (vorn.levenshtein_distance, ("a",), {"a": "b"}, "levenshtein_distance() got multiple values for argument 'a'"),
         (vorn.clean_text, (), {"s": "x"}, "clean_text() got an unexpected keyword argument 's'"),
         # keyword errors come in the order given, before missing arguments
-        (vorn.levenshtein_distance, (), {"a": "x", "zz": 1},
-         "levenshtein_distance() got an unexpected keyword argument 'zz'"),
+        (
+            vorn.levenshtein_distance,
+            (),
+            {"a": "x", "zz": 1},
+            "levenshtein_distance() got an unexpected keyword argument 'zz'",
+        ),
         (Preprocessor, (True,), {}, "Preprocessor() takes 0 positional arguments but 1 was given"),
         (VornFlow, (), {"x": 1}, "VornFlow() got an unexpected keyword argument 'x'"),
         (PREPROCESSOR.with_trim, (), {}, "Preprocessor.with_trim() missing 1 required positional argument: 'v'"),
-        (FLOW.tier_2, ("levenshtein", "gt"), {},
-         "VornFlow.tier_2() missing 2 required positional arguments: 'val1' and 'val2'"),
-        (FLOW.compare_with_intent, ("a", "b", "c", "d"), {},
-         "VornFlow.compare_with_intent() takes 3 positional arguments but 4 were given"),
+        (
+            FLOW.tier_2,
+            ("levenshtein", "gt"),
+            {},
+            "VornFlow.tier_2() missing 2 required positional arguments: 'val1' and 'val2'",
+        ),
+        (
+            FLOW.compare_with_intent,
+            ("a", "b", "c", "d"),
+            {},
+            "VornFlow.compare_with_intent() takes 3 positional arguments but 4 were given",
+        ),
         (FLOW.compare, ("a",), {"a": "b"}, "VornFlow.compare() got multiple values for argument 'a'"),
     ],
 )
@@ -109,13 +123,17 @@ STR_ERRORS = [
     ("ok\udcffok", UnicodeEncodeError, None),
 ]
 SIZE_ERRORS = [
-    (-1, OverflowError, None), (2**64, OverflowError, None), (2.0, TypeError, None), ("3", TypeError, None),
+    (-1, OverflowError, None),
+    (2**64, OverflowError, None),
+    (2.0, TypeError, None),
+    ("3", TypeError, None),
     (Misbehaving(ZeroDivisionError("boom")), ZeroDivisionError, "boom"),
     (Misbehaving("3"), TypeError, None),  # __index__ returning a non-int
     (Misbehaving(-3), OverflowError, None),
 ]
 FLOAT_ERRORS = [
-    ("0.5", TypeError, None), (None, TypeError, None),
+    ("0.5", TypeError, None),
+    (None, TypeError, None),
     (Misbehaving(ValueError("no")), ValueError, "no"),
     (Misbehaving("0.5"), TypeError, None),  # __float__ returning a non-float
 ]
@@ -123,7 +141,9 @@ BOOL_ERRORS = [(1, TypeError, None), ("yes", TypeError, None), (None, TypeError,
 WORDS_ERRORS = [
     ("the", TypeError, "Can't extract `str` to `Vec`"),
     (Text("the"), TypeError, "Can't extract `str` to `Vec`"),
-    ({"the"}, TypeError, None), ({"the": 1}, TypeError, None), (iter(["the"]), TypeError, None),
+    ({"the"}, TypeError, None),
+    ({"the": 1}, TypeError, None),
+    (iter(["the"]), TypeError, None),
     (None, TypeError, None),
     (["the", 1], TypeError, "'int' object is not an instance of 'str'"),
     (["\ud800"], UnicodeEncodeError, None),
@@ -172,8 +192,10 @@ def test_str_subclasses_nul_characters_and_number_likes_are_accepted(name):
         return result.process(" The A\0B ") if isinstance(result, Preprocessor) else result
 
     plain = outcome(**kwargs)
-    lookalikes = {k: Text(v) if isinstance(v, str) else Misbehaving(v) if type(v) in (int, float) else v
-                  for k, v in kwargs.items()}
+    lookalikes = {
+        k: Text(v) if isinstance(v, str) else Misbehaving(v) if type(v) in (int, float) else v
+        for k, v in kwargs.items()
+    }
     assert outcome(**lookalikes) == plain
     sizes = {k: True for k, v in kwargs.items() if type(v) is int}  # a bool is an int
     if sizes:
@@ -190,11 +212,25 @@ def test_stopwords_from_any_sequence(words):
     assert PREPROCESSOR.with_remove_stopwords(True).with_stopwords(words).process("the cat and dog") == "the and"
 
 
-@pytest.mark.parametrize("cls, members", [
-    (Preprocessor, ["with_trim", "with_lowercase", "with_stopwords", "with_max_length", "with_remove_stopwords",
-                    "with_normalize_unicode", "with_collapse_whitespace", "process"]),
-    (VornFlow, ["preprocess", "tier_1", "tier_2", "compare_with_intent", "compare"]),
-])
+@pytest.mark.parametrize(
+    "cls, members",
+    [
+        (
+            Preprocessor,
+            [
+                "with_trim",
+                "with_lowercase",
+                "with_stopwords",
+                "with_max_length",
+                "with_remove_stopwords",
+                "with_normalize_unicode",
+                "with_collapse_whitespace",
+                "process",
+            ],
+        ),
+        (VornFlow, ["preprocess", "tier_1", "tier_2", "compare_with_intent", "compare"]),
+    ],
+)
 def test_class_surface(cls, members):
     assert (cls.__module__, cls.__qualname__, cls.__text_signature__) == ("builtins", cls.__name__, "()")
     assert [name for name in vars(cls) if not name.startswith("__")] == members
@@ -230,14 +266,18 @@ def run_python(code, *options):
 
 
 def test_import_in_a_second_module_object_and_without_warnings():
-    result = run_python("""
+    result = run_python(
+        """
         import importlib.util, vorn
         spec = importlib.util.find_spec("vorn")
         other = importlib.util.module_from_spec(spec)
         spec.loader.exec_module(other)
         assert other is not vorn and other.__all__ == vorn.__all__
         print(other.levenshtein_distance("ab", "b"))
-        """, "-W", "error")
+        """,
+        "-W",
+        "error",
+    )
     assert (result.returncode, result.stdout) == (0, "1\n"), result.stderr
 
 
@@ -248,9 +288,11 @@ def test_subinterpreter_import_is_refused_cleanly():
     if sys.version_info >= (3, 13):
         runner = f"import _interpreters\ni = _interpreters.create()\n_interpreters.run_string(i, {code!r})"
     else:
-        runner = (f"import _testcapi\n_testcapi.run_in_subinterp_with_config({code!r}, use_main_obmalloc=False, "
-                  "allow_fork=False, allow_exec=False, allow_threads=True, allow_daemon_threads=False, "
-                  "check_multi_interp_extensions=True, gil=2)")
+        runner = (
+            f"import _testcapi\n_testcapi.run_in_subinterp_with_config({code!r}, use_main_obmalloc=False, "
+            "allow_fork=False, allow_exec=False, allow_threads=True, allow_daemon_threads=False, "
+            "check_multi_interp_extensions=True, gil=2)"
+        )
     result = run_python(runner)
     if "ModuleNotFoundError: No module named '_" in result.stderr:
         pytest.skip("sub-interpreter test helpers unavailable")

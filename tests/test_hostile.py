@@ -7,7 +7,6 @@ import sys
 import textwrap
 
 import pytest
-
 import vorn
 
 FLOW = vorn.VornFlow().tier_1("levenshtein", "gt", 0.9, "lt", 0.1)
@@ -15,20 +14,23 @@ MEGABYTE_A = ("The quick brown fox jumps over the lazy dog. Ünïcödé 漢字 �
 MEGABYTE_B = MEGABYTE_A.replace("lazy", "busy")
 
 
-@pytest.mark.parametrize("fn, args, check", [
-    (vorn.hamming_distance, (MEGABYTE_A, MEGABYTE_B), lambda r: r == 3 * MEGABYTE_A.count("lazy")),
-    (vorn.jaro_winkler_similarity, (MEGABYTE_A, MEGABYTE_B), lambda r: 0.8 < r < 1.0),
-    (vorn.jaccard_bigram_similarity, (MEGABYTE_A, MEGABYTE_B), lambda r: 0.8 < r < 1.0),
-    (vorn.jaccard_trigram_similarity, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
-    (vorn.jaccard_word_similarity, (MEGABYTE_A, MEGABYTE_B), lambda r: 0.8 < r < 1.0),
-    (vorn.minhash_similarity_default, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
-    (vorn.simhash_similarity_default, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
-    (vorn.tfidf_similarity, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
-    (vorn.bm25_similarity, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
-    (vorn.clean_text, (MEGABYTE_A,), lambda r: r == " ".join(MEGABYTE_A.lower().split())),
-    (vorn.clean_text_stopwords, (MEGABYTE_A,), lambda r: r.startswith("quick brown fox jumps lazy dog.")),
-    (FLOW.compare_with_intent, ("auto", MEGABYTE_A, MEGABYTE_B), lambda r: r["algorithm"] == "simhash"),
-])
+@pytest.mark.parametrize(
+    "fn, args, check",
+    [
+        (vorn.hamming_distance, (MEGABYTE_A, MEGABYTE_B), lambda r: r == 3 * MEGABYTE_A.count("lazy")),
+        (vorn.jaro_winkler_similarity, (MEGABYTE_A, MEGABYTE_B), lambda r: 0.8 < r < 1.0),
+        (vorn.jaccard_bigram_similarity, (MEGABYTE_A, MEGABYTE_B), lambda r: 0.8 < r < 1.0),
+        (vorn.jaccard_trigram_similarity, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
+        (vorn.jaccard_word_similarity, (MEGABYTE_A, MEGABYTE_B), lambda r: 0.8 < r < 1.0),
+        (vorn.minhash_similarity_default, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
+        (vorn.simhash_similarity_default, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
+        (vorn.tfidf_similarity, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
+        (vorn.bm25_similarity, (MEGABYTE_A, MEGABYTE_A), lambda r: r == 1.0),
+        (vorn.clean_text, (MEGABYTE_A,), lambda r: r == " ".join(MEGABYTE_A.lower().split())),
+        (vorn.clean_text_stopwords, (MEGABYTE_A,), lambda r: r.startswith("quick brown fox jumps lazy dog.")),
+        (FLOW.compare_with_intent, ("auto", MEGABYTE_A, MEGABYTE_B), lambda r: r["algorithm"] == "simhash"),
+    ],
+)
 def test_megabyte_texts(fn, args, check):
     assert check(fn(*args))
 
@@ -62,10 +64,13 @@ def peak_memory_growth(code):
     return result, float(growth)
 
 
-@pytest.mark.parametrize("code, expected", [
-    ("vorn.levenshtein_distance(a, b)", "15000"),  # 'fox' -> 'cat' in each of 5000 runs
-    ("vorn.jaro_winkler_similarity(a, b)", None),
-])
+@pytest.mark.parametrize(
+    "code, expected",
+    [
+        ("vorn.levenshtein_distance(a, b)", "15000"),  # 'fox' -> 'cat' in each of 5000 runs
+        ("vorn.jaro_winkler_similarity(a, b)", None),
+    ],
+)
 def test_hundred_thousand_characters_in_little_memory(code, expected):
     result, growth = peak_memory_growth(code)
     if expected is not None:

@@ -3,9 +3,8 @@ neither the arguments' reference counts, nor the Python objects alive, nor
 the C heap may grow over many calls (see the no_leak fixture)."""
 
 import pytest
-from reference import CALLS, FLOW, PREPROCESSOR
-
 import vorn
+from reference import CALLS, FLOW, PREPROCESSOR
 
 SURROGATE = "a\ud800b"
 
@@ -65,10 +64,16 @@ CASES = [
     pytest.param(FLOW.tier_1, ("soundex", "gt", 0.9, "lt", 0.2), {}, ValueError, id="tier_1-algorithm"),
     pytest.param(FLOW.tier_1, ("levenshtein", "between", 0.9, "lt", 0.2), {}, ValueError, id="tier_1-op"),
     pytest.param(FLOW.tier_2, ("tfidf", "within", 0.2, 0.8), {}, ValueError, id="tier_2-op"),
-    pytest.param(FLOW.preprocess(True).tier_2("jaccard_word", "between", 0.0, 1.0).compare, ("A b", "c"), {}, None,
-                 id="compare-two-tiers"),
-    pytest.param(FLOW.tier_2("hamming", "gt", 0.0, 0.0).compare, ("flaw", "flaws"), {}, ValueError,
-                 id="compare-hamming-lengths"),
+    pytest.param(
+        FLOW.preprocess(True).tier_2("jaccard_word", "between", 0.0, 1.0).compare,
+        ("A b", "c"),
+        {},
+        None,
+        id="compare-two-tiers",
+    ),
+    pytest.param(
+        FLOW.tier_2("hamming", "gt", 0.0, 0.0).compare, ("flaw", "flaws"), {}, ValueError, id="compare-hamming-lengths"
+    ),
     pytest.param(FLOW.compare_with_intent, ("auto", "x" * 600, "y" * 600), {}, None, id="intent-auto-long"),
     pytest.param(FLOW.compare_with_intent, ("fuzzy", "Jon", "John"), {}, ValueError, id="intent-unknown"),
     pytest.param(FLOW.compare_with_intent, ("codes", "Jon", "John"), {}, ValueError, id="intent-codes-lengths"),

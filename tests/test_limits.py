@@ -11,7 +11,6 @@ import textwrap
 from pathlib import Path
 
 import pytest
-
 import vorn
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -34,13 +33,24 @@ def test_icu_steps_in_chunks_of_a_few_bytes(tmp_path):
     # Plain tools and a plain program, also when the suite runs with the
     # sanitizer runtimes preloaded.
     env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
-    icu = subprocess.run([pkg_config, "--cflags", "--libs", "icu-uc"], capture_output=True, text=True, check=True,
-                         env=env)
+    icu = subprocess.run(
+        [pkg_config, "--cflags", "--libs", "icu-uc"], capture_output=True, text=True, check=True, env=env
+    )
     program = tmp_path / "icu_chunks_test"
     subprocess.run(
-        [compiler, "-std=c++20", "-O0", f"-I{ROOT / 'src'}", str(ROOT / "tests/core/icu_chunks_test.cpp"),
-         *(str(ROOT / source) for source in CORE_SOURCES), *icu.stdout.split(), "-o", str(program)],
-        check=True, env=env,
+        [
+            compiler,
+            "-std=c++20",
+            "-O0",
+            f"-I{ROOT / 'src'}",
+            str(ROOT / "tests/core/icu_chunks_test.cpp"),
+            *(str(ROOT / source) for source in CORE_SOURCES),
+            *icu.stdout.split(),
+            "-o",
+            str(program),
+        ],
+        check=True,
+        env=env,
     )
     run = subprocess.run([str(program)], capture_output=True, text=True, env=env)
     assert run.returncode == 0, run.stdout
@@ -153,4 +163,3 @@ def test_import_in_a_subinterpreter_is_refused(tmp_path, module, kind):
     assert outcome.startswith("ImportError: ") and "subinterpreters" in outcome
     # The main interpreter is unaffected.
     assert vorn.clean_text(" A ") == "a"
-

@@ -9,7 +9,6 @@ import sys
 import textwrap
 
 import pytest
-
 import vorn
 
 rapidfuzz = pytest.importorskip("rapidfuzz")
@@ -106,11 +105,14 @@ def peak_memory_growth(call):
     return result, float(growth)
 
 
-@pytest.mark.parametrize("call, expected", [
-    ("vorn.jaro_winkler_similarity('x', a)", "0.0"),
-    ("vorn.jaro_winkler_similarity(b, a)", None),
-    ("vorn.levenshtein_distance(a, b)", None),
-])
+@pytest.mark.parametrize(
+    "call, expected",
+    [
+        ("vorn.jaro_winkler_similarity('x', a)", "0.0"),
+        ("vorn.jaro_winkler_similarity(b, a)", None),
+        ("vorn.levenshtein_distance(a, b)", None),
+    ],
+)
 def test_mask_memory_does_not_grow_with_the_alphabet(call, expected):
     # One dense row per distinct character would take 20 000 x 313 words
     # (50 MB); the texts themselves are 60 kB each.

@@ -7,7 +7,6 @@ import random
 
 import pytest
 import reference as ref
-
 import vorn
 
 rapidfuzz = pytest.importorskip("rapidfuzz")

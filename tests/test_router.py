@@ -5,7 +5,6 @@ rule, each checked against the scalar functions."""
 import math
 
 import pytest
-
 import vorn
 from vorn import VornFlow
 
@@ -119,8 +118,12 @@ def test_tier2_operators(op, val1, val2, decides):
 )
 @pytest.mark.parametrize(
     "a, b",
-    [("the quick brown fox", "the quick brown cat"), ("Straße nach Köln", "strasse nach koeln"), ("", ""),
-     ("apple banana", "apple cherry date elderberry apple")],
+    [
+        ("the quick brown fox", "the quick brown cat"),
+        ("Straße nach Köln", "strasse nach koeln"),
+        ("", ""),
+        ("apple banana", "apple cherry date elderberry apple"),
+    ],
 )
 def test_every_named_algorithm_scores_like_its_function(algo, name, function, a, b):
     if algo == "hamming" and len(a) != len(b):
@@ -140,12 +143,18 @@ UNKNOWN_OPERATORS = ["between", "GT", ">", "gt ", "", "greater"]
     "call, message",
     [(lambda n=n: VornFlow().tier_1(n, "gt", 0.9, "lt", 0.1), f"unknown algorithm: {n}") for n in UNKNOWN_ALGORITHMS]
     + [(lambda n=n: VornFlow().tier_2(n, "between", 0.1, 0.9), f"unknown algorithm: {n}") for n in UNKNOWN_ALGORITHMS]
-    + [(lambda o=o: VornFlow().tier_1("levenshtein", o, 0.9, "lt", 0.1), f"unknown threshold op: {o}")
-       for o in UNKNOWN_OPERATORS]
-    + [(lambda o=o: VornFlow().tier_1("levenshtein", "gt", 0.9, o, 0.1), f"unknown threshold op: {o}")
-       for o in UNKNOWN_OPERATORS]
-    + [(lambda i=i: VornFlow().compare_with_intent(i, "a", "b"), f"unknown intent: {i}")
-       for i in ["Typos", "auto ", "", "dedupe", "AUTO"]]
+    + [
+        (lambda o=o: VornFlow().tier_1("levenshtein", o, 0.9, "lt", 0.1), f"unknown threshold op: {o}")
+        for o in UNKNOWN_OPERATORS
+    ]
+    + [
+        (lambda o=o: VornFlow().tier_1("levenshtein", "gt", 0.9, o, 0.1), f"unknown threshold op: {o}")
+        for o in UNKNOWN_OPERATORS
+    ]
+    + [
+        (lambda i=i: VornFlow().compare_with_intent(i, "a", "b"), f"unknown intent: {i}")
+        for i in ["Typos", "auto ", "", "dedupe", "AUTO"]
+    ]
     + [
         # validation in parameter order
         (lambda: VornFlow().tier_1("nope", "bad", 0.9, "worse", 0.1), "unknown algorithm: nope"),
@@ -176,7 +185,10 @@ def test_configurations_are_immutable():
     with pytest.raises(ValueError):  # a failed call leaves the receiver as it was
         strict.tier_2("hamming", "nope", 0.0, 1.0)
     assert [f.compare("abcd", "abxd") for f in (LEV, strict, relaxed)] == [
-        result(0.75, 1, "levenshtein"), result(0.75, 2, "hamming"), result(0.75, 1, "levenshtein")]
+        result(0.75, 1, "levenshtein"),
+        result(0.75, 2, "hamming"),
+        result(0.75, 1, "levenshtein"),
+    ]
     scores = [f.compare("Hello", "hello")["score"] for f in (LEV, preprocessed, preprocessed.preprocess(False))]
     assert scores == [0.8, 1.0, 0.8]
 

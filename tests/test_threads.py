@@ -5,14 +5,17 @@ import random
 import threading
 
 import reference as ref
-
 import vorn
 
 THREADS = 8
 ROUNDS = 30
 PREPROCESSOR = vorn.Preprocessor().with_stopwords(["a", "é"]).with_remove_stopwords(True).with_max_length(60)
-FLOW = (vorn.VornFlow().preprocess(True).tier_1("jaro_winkler", "gt", 0.95, "lt", 0.2)
-        .tier_2("jaccard_bigram", "between", 0.3, 1.0))
+FLOW = (
+    vorn.VornFlow()
+    .preprocess(True)
+    .tier_1("jaro_winkler", "gt", 0.95, "lt", 0.2)
+    .tier_2("jaccard_bigram", "between", 0.3, 1.0)
+)
 
 
 def workload():

@@ -42,7 +42,16 @@ def run_mypy(tmp_path, source):
     path = tmp_path / "example.py"
     path.write_text(textwrap.dedent(source))
     return subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache"), str(path)],
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            str(path),
+        ],
         capture_output=True,
         text=True,
         cwd=tmp_path,

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstdint>
-#include <utility>
 #include <memory_resource>
+#include <utility>
 #include <vector>
 
 #include "algo/term_tokens.hpp"
@@ -15,7 +15,8 @@ namespace {
 class Bm25Index {
 public:
     Bm25Index(const TermCounts& counts, std::uint64_t length_a, std::uint64_t length_b)
-        : counts_(counts), doc_lengths_{length_a, length_b},
+        : counts_(counts),
+          doc_lengths_{length_a, length_b},
           avg_doc_len_(static_cast<double>(length_a + length_b) * 0.5) {}
 
     // Raw scores of the query (the tokens of document 0, in order, once per

@@ -152,8 +152,7 @@ double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii
         if (found.matches == 0) return 0.0;
         const double m = static_cast<double>(found.matches);
         const double t = static_cast<double>(found.transpositions);
-        const double jaro =
-            ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
+        const double jaro = ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
         const std::size_t limit = std::min({kMaxPrefix, na, nb});
         std::size_t prefix = 0;
         for (auto it = a.begin(); prefix < limit && *it == prefix_[prefix]; ++it) ++prefix;

@@ -30,8 +30,8 @@ private:
     CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with);
     double similarity_to(std::string_view other, bool other_ascii) const;
 
-    std::size_t length_;      // in characters
-    char32_t prefix_[4];      // the pattern's first characters
+    std::size_t length_;                                         // in characters
+    char32_t prefix_[4];                                         // the pattern's first characters
     std::variant<std::monostate, WordMasks, BlockMasks> masks_;  // empty for an empty pattern
 };
 

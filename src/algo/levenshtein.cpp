@@ -45,8 +45,8 @@ struct BlockVectors {
 // Advances one block by one text character. The horizontal delta entering
 // at the block's top comes in as the carry bits (+1: hp_carry, -1:
 // hn_carry); the delta leaving at row bit `high` goes out the same way.
-inline void advance_block(BlockVectors& block, std::uint64_t eq, std::uint64_t& hp_carry,
-                          std::uint64_t& hn_carry, unsigned high) noexcept {
+inline void advance_block(BlockVectors& block, std::uint64_t eq, std::uint64_t& hp_carry, std::uint64_t& hn_carry,
+                          unsigned high) noexcept {
     const std::uint64_t vp = block.vp;
     const std::uint64_t vn = block.vn;
     const std::uint64_t x = eq | hn_carry;
@@ -130,15 +130,15 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
     const auto high_bit = [&](std::size_t w) { return w + 1 == words ? last_bit : 63u; };
     const auto rows_through = [m](std::size_t w) { return std::min(m, (w + 1) * kWordBits); };
     const auto block_of_row = [m](std::int64_t row) {
-        return static_cast<std::size_t>(std::clamp<std::int64_t>(row, 1, static_cast<std::int64_t>(m)) - 1) /
-               kWordBits;
+        return static_cast<std::size_t>(std::clamp<std::int64_t>(row, 1, static_cast<std::int64_t>(m)) - 1) / kWordBits;
     };
     const std::int64_t excess = static_cast<std::int64_t>(n) - static_cast<std::int64_t>(m);
 
     std::vector<BlockVectors> blocks(words);
     EqWords eq_first(words), eq_second(words);
-    const auto step = [&](std::size_t w, const std::uint64_t* eq, std::uint64_t& hp, std::uint64_t& hn,
-                          unsigned high) { advance_block(blocks[w], eq[w], hp, hn, high); };
+    const auto step = [&](std::size_t w, const std::uint64_t* eq, std::uint64_t& hp, std::uint64_t& hn, unsigned high) {
+        advance_block(blocks[w], eq[w], hp, hn, high);
+    };
 
     // The band is recomputed every kBandStep columns (an even number, so
     // no pair of columns straddles it), wide enough for all of them, which
@@ -259,7 +259,8 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
 
     // Common prefix and suffix never change the distance; cut them at
     // character boundaries so that both remainders stay valid UTF-8.
-    std::size_t prefix = std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first - a.begin();
+    std::size_t prefix =
+        std::mismatch(a.begin(), a.begin() + std::min(a.size(), b.size()), b.begin()).first - a.begin();
     while (prefix > 0 && (continuation_at(a, prefix) || continuation_at(b, prefix))) --prefix;
     a.remove_prefix(prefix);
     b.remove_prefix(prefix);

@@ -60,15 +60,15 @@ Expected<std::size_t, InvalidArgument> lower_signature(std::string_view text, st
 }  // namespace
 
 Expected<std::size_t, InvalidArgument> minhash_signature_into(std::string_view text, std::uint64_t shingle_size,
-                                                             std::span<std::uint64_t> out, MinHashScratch& scratch) {
+                                                              std::span<std::uint64_t> out, MinHashScratch& scratch) {
     if (shingle_size == 0) return kZeroWindow;
     std::fill(out.begin(), out.end(), std::numeric_limits<std::uint64_t>::max());
     return lower_signature(text, shingle_size, out, scratch);
 }
 
 Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::string_view text,
-                                                                       std::uint64_t shingle_size,
-                                                                       std::uint64_t num_hashes) {
+                                                                        std::uint64_t shingle_size,
+                                                                        std::uint64_t num_hashes) {
     if (shingle_size == 0) return kZeroWindow;
     // Checked before anything is allocated: with overcommit, a signature
     // larger than memory would be granted and then fault the process to
@@ -90,8 +90,8 @@ double minhash_signature_similarity(std::span<const std::uint64_t> a, std::span<
     return static_cast<double>(matches) / static_cast<double>(len);
 }
 
-Expected<double, InvalidArgument> minhash_similarity(std::string_view a, std::string_view b,
-                                                     std::uint64_t shingle_size, std::uint64_t num_hashes) {
+Expected<double, InvalidArgument> minhash_similarity(std::string_view a, std::string_view b, std::uint64_t shingle_size,
+                                                     std::uint64_t num_hashes) {
     auto sig_a = minhash_signature(a, shingle_size, num_hashes);
     if (!sig_a) return sig_a.error();
     auto sig_b = minhash_signature(b, shingle_size, num_hashes);

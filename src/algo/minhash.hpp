@@ -26,7 +26,7 @@ public:
     // The distinct FNV-1a values of the text's shingles, valid until the
     // next call; kZeroWindow when shingle_size is 0.
     Expected<std::span<const std::uint64_t>, InvalidArgument> distinct_shingle_hashes(std::string_view text,
-                                                                                     std::uint64_t shingle_size);
+                                                                                      std::uint64_t shingle_size);
 
 private:
     support::FlatHashSet<std::uint64_t, support::IntegerHash, std::equal_to<>, 0,
@@ -41,21 +41,21 @@ private:
 // anything is allocated, when the signature is larger than the memory this
 // process can have (support::fits_in_memory).
 Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::string_view text,
-                                                                       std::uint64_t shingle_size,
-                                                                       std::uint64_t num_hashes);
+                                                                        std::uint64_t shingle_size,
+                                                                        std::uint64_t num_hashes);
 
 // The batch entry point: the signature of `text` with out.size() hashes,
 // written into `out`, exactly as minhash_signature computes it. Returns the
 // number of distinct shingles, or kZeroWindow with `out` untouched.
 Expected<std::size_t, InvalidArgument> minhash_signature_into(std::string_view text, std::uint64_t shingle_size,
-                                                             std::span<std::uint64_t> out, MinHashScratch& scratch);
+                                                              std::span<std::uint64_t> out, MinHashScratch& scratch);
 
 // Equal positions among the first min(len a, len b) divided by that count;
 // NaN when it is 0.
 double minhash_signature_similarity(std::span<const std::uint64_t> a, std::span<const std::uint64_t> b) noexcept;
 
 // Signature of a, then of b, then their similarity.
-Expected<double, InvalidArgument> minhash_similarity(std::string_view a, std::string_view b,
-                                                     std::uint64_t shingle_size, std::uint64_t num_hashes);
+Expected<double, InvalidArgument> minhash_similarity(std::string_view a, std::string_view b, std::uint64_t shingle_size,
+                                                     std::uint64_t num_hashes);
 
 }  // namespace vorn::algo

@@ -87,10 +87,10 @@ __attribute__((target("avx2"))) void lower_group_avx2(std::span<const std::uint6
         const std::uint64_t step = step_of(h);
         const std::uint64_t base = even_base(first, step, offset_of(h));
         // Permutations first .. first + 3.
-        __m256i value = _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(base)),
-                                         _mm256_set_epi64x(static_cast<long long>(3 * step),
-                                                           static_cast<long long>(2 * step + h),
-                                                           static_cast<long long>(step), static_cast<long long>(h)));
+        __m256i value =
+            _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(base)),
+                             _mm256_set_epi64x(static_cast<long long>(3 * step), static_cast<long long>(2 * step + h),
+                                               static_cast<long long>(step), static_cast<long long>(h)));
         const __m256i four_steps = _mm256_set1_epi64x(static_cast<long long>(4 * step));
         for (std::size_t v = 0; v < Vectors; ++v) {
             __m256i reduced = _mm256_add_epi64(_mm256_and_si256(value, modulus), _mm256_srli_epi64(value, 61));
@@ -171,7 +171,8 @@ template <std::size_t Lanes, std::size_t Vectors, class Group>
 std::size_t lower_groups(std::span<const std::uint64_t> hashes, std::span<std::uint64_t> sig, std::size_t done,
                          Group group) noexcept {
     constexpr std::size_t kWidth = Lanes * Vectors;
-    for (; done + kWidth <= sig.size(); done += kWidth) group.template operator()<Vectors>(hashes, done, sig.data() + done);
+    for (; done + kWidth <= sig.size(); done += kWidth)
+        group.template operator()<Vectors>(hashes, done, sig.data() + done);
     if constexpr (Vectors > 1) return lower_groups<Lanes, Vectors / 2>(hashes, sig, done, group);
     return done;
 }

@@ -43,8 +43,7 @@ public:
     std::uint64_t majority(std::uint64_t total) noexcept {
         flush();
         std::uint64_t result = 0;
-        for (unsigned bit = 0; bit < 64; ++bit)
-            result |= static_cast<std::uint64_t>(2 * ones_[bit] > total) << bit;
+        for (unsigned bit = 0; bit < 64; ++bit) result |= static_cast<std::uint64_t>(2 * ones_[bit] > total) << bit;
         return result;
     }
 
@@ -66,7 +65,8 @@ private:
 
 Expected<std::uint64_t, InvalidArgument> simhash_fingerprint(std::string_view text, std::uint64_t shingle_size) {
     BitVote vote;
-    auto shingles = char_shingles(text, shingle_size, [&](std::string_view shingle) { vote.add(support::fnv1a(shingle)); });
+    auto shingles =
+        char_shingles(text, shingle_size, [&](std::string_view shingle) { vote.add(support::fnv1a(shingle)); });
     if (!shingles) return shingles.error();
     return vote.majority(*shingles);
 }

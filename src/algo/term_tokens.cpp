@@ -71,8 +71,8 @@ BlockMasks vector_block_masks(const unsigned char* p) noexcept {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * chunk));
         const __m128i alphanumeric =
             _mm_or_si128(in_range(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z'), in_range(v, '0', '9'));
-        const __m128i separator = _mm_or_si128(_mm_andnot_si128(alphanumeric, in_range(v, 0x20, 0x7E)),
-                                               in_range(v, 0x09, 0x0D));
+        const __m128i separator =
+            _mm_or_si128(_mm_andnot_si128(alphanumeric, in_range(v, 0x20, 0x7E)), in_range(v, 0x09, 0x0D));
         const unsigned shift = 16 * chunk;
         masks.separator |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(separator))) << shift;
         masks.capital |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(in_range(v, 'A', 'Z'))))
@@ -92,9 +92,9 @@ template <class Emit>
 void for_each_piece(std::string_view text, Emit&& emit) {
     const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
-    std::size_t open = size;     // start of a piece that runs into the next block; size: none
+    std::size_t open = size;  // start of a piece that runs into the next block; size: none
     std::uint8_t open_classes = 0;
-    std::size_t spill = 0;       // bytes of whitespace that run into the next block
+    std::size_t spill = 0;  // bytes of whitespace that run into the next block
     for (std::size_t block = 0; block < size; block += 64) {
         const std::size_t n = std::min<std::size_t>(64, size - block);
 #if defined(__SSE2__)

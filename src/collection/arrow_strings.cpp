@@ -98,13 +98,13 @@ Expected<bool, ArrowReadError> append_offsets(const ArrowArray& array, StringCol
     const auto* offsets = static_cast<const Offset*>(array.buffers[1]);
     const char* data = static_cast<const char*>(array.buffers[2]);
     if (array.length > 0 && offsets == nullptr) return ArrowReadError{"malformed Arrow string array: no offsets"};
-    return append_values(array, column, [&](std::int64_t slot, std::size_t index)
-                                            -> Expected<std::string_view, ArrowReadError> {
-        const Offset begin = offsets[slot], end = offsets[slot + 1];
-        if (begin < 0 || end < begin) return bad_value(index, "has invalid offsets");
-        if (end > begin && data == nullptr) return bad_value(index, "has no data buffer");
-        return std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin));
-    });
+    return append_values(
+        array, column, [&](std::int64_t slot, std::size_t index) -> Expected<std::string_view, ArrowReadError> {
+            const Offset begin = offsets[slot], end = offsets[slot + 1];
+            if (begin < 0 || end < begin) return bad_value(index, "has invalid offsets");
+            if (end > begin && data == nullptr) return bad_value(index, "has no data buffer");
+            return std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin));
+        });
 }
 
 Expected<bool, ArrowReadError> append_views(const ArrowArray& array, StringColumn& column) {
@@ -114,22 +114,23 @@ Expected<bool, ArrowReadError> append_views(const ArrowArray& array, StringColum
     const auto* views = static_cast<const std::uint8_t*>(array.buffers[1]);
     const auto* sizes = static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
     if (array.length > 0 && views == nullptr) return ArrowReadError{"malformed Arrow string_view array: no views"};
-    return append_values(array, column, [&](std::int64_t slot, std::size_t index)
-                                            -> Expected<std::string_view, ArrowReadError> {
-        const std::uint8_t* view = views + 16 * slot;
-        std::int32_t length;
-        std::memcpy(&length, view, 4);
-        if (length < 0) return bad_value(index, "has a negative length");
-        if (length <= 12) return std::string_view(reinterpret_cast<const char*>(view + 4), static_cast<std::size_t>(length));
-        std::int32_t buffer, offset;
-        std::memcpy(&buffer, view + 8, 4);
-        std::memcpy(&offset, view + 12, 4);
-        if (buffer < 0 || buffer >= n_data || offset < 0 || array.buffers[2 + buffer] == nullptr ||
-            (sizes != nullptr && std::int64_t{offset} + length > sizes[buffer]))
-            return bad_value(index, "points outside its data buffers");
-        return std::string_view(static_cast<const char*>(array.buffers[2 + buffer]) + offset,
-                                static_cast<std::size_t>(length));
-    });
+    return append_values(
+        array, column, [&](std::int64_t slot, std::size_t index) -> Expected<std::string_view, ArrowReadError> {
+            const std::uint8_t* view = views + 16 * slot;
+            std::int32_t length;
+            std::memcpy(&length, view, 4);
+            if (length < 0) return bad_value(index, "has a negative length");
+            if (length <= 12)
+                return std::string_view(reinterpret_cast<const char*>(view + 4), static_cast<std::size_t>(length));
+            std::int32_t buffer, offset;
+            std::memcpy(&buffer, view + 8, 4);
+            std::memcpy(&offset, view + 12, 4);
+            if (buffer < 0 || buffer >= n_data || offset < 0 || array.buffers[2 + buffer] == nullptr ||
+                (sizes != nullptr && std::int64_t{offset} + length > sizes[buffer]))
+                return bad_value(index, "points outside its data buffers");
+            return std::string_view(static_cast<const char*>(array.buffers[2 + buffer]) + offset,
+                                    static_cast<std::size_t>(length));
+        });
 }
 
 }  // namespace

@@ -107,8 +107,7 @@ void score_tile(const PairScorer& scorer, const Tile& tile, std::vector<Value>& 
     if constexpr (std::is_same_v<Value, double>) {
         scorer.similarity_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, cutoff.similarity, context);
     } else {
-        scorer.distance_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, max_distance(cutoff),
-                              context);
+        scorer.distance_block(tile.r0, tile.r1, tile.c0, tile.c1, buffer.data(), width, max_distance(cutoff), context);
     }
     apply_cutoff(buffer.data(), buffer.size(), cutoff);
 }

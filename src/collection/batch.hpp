@@ -55,7 +55,7 @@ bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_
 // by i and then j; with `self_join` (a and b the same column) only i < j.
 struct JoinResult {
     std::vector<std::int64_t> i, j;
-    std::vector<double> similarity;   // similarity scorers
+    std::vector<double> similarity;      // similarity scorers
     std::vector<std::int64_t> distance;  // distance scorers
 };
 std::optional<JoinResult> threshold_join(const PairScorer& scorer, bool self_join, const Runner& run,

@@ -67,8 +67,8 @@ const TileChoices& prepared_choices(Views choices, std::uint64_t owner) {
 
 // Every block of Levenshtein distances of the collection layer is computed
 // here; a distance above max_distance is reported as max_distance + 1.
-void levenshtein_block(Views queries, Views choices, std::int64_t* out, std::size_t stride,
-                       std::int64_t max_distance, std::uint64_t owner) {
+void levenshtein_block(Views queries, Views choices, std::int64_t* out, std::size_t stride, std::int64_t max_distance,
+                       std::uint64_t owner) {
     // Distances are small and non-negative: the kernels' unsigned results
     // are stored in place.
     auto* unsigned_out = reinterpret_cast<std::uint64_t*>(out);
@@ -219,11 +219,9 @@ double PairScorer::similarity(std::size_t i, std::size_t j) const {
 std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max_distance) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullDistance;
     const std::string_view a = a_[i], b = b_[j];
-    if (config_.kind == ScorerKind::hamming_distance)
-        return std::min(padded_hamming_distance(a, b), max_distance + 1);
+    if (config_.kind == ScorerKind::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
     if (max_distance >= kUnbounded) return static_cast<std::int64_t>(algo::levenshtein_distance(a, b));
-    return static_cast<std::int64_t>(
-        algo::CachedLevenshtein(a).distance(b, static_cast<std::uint64_t>(max_distance)));
+    return static_cast<std::int64_t>(algo::CachedLevenshtein(a).distance(b, static_cast<std::uint64_t>(max_distance)));
 }
 
 namespace {
@@ -254,8 +252,10 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
         auto* distances = reinterpret_cast<std::int64_t*>(out);
         std::vector<std::size_t> counts_a(queries.size()), counts_b(choices.size());
         std::size_t longest = 0;
-        for (std::size_t i = 0; i < queries.size(); ++i) longest = std::max(longest, counts_a[i] = utf8::count_chars(queries[i]));
-        for (std::size_t j = 0; j < choices.size(); ++j) longest = std::max(longest, counts_b[j] = utf8::count_chars(choices[j]));
+        for (std::size_t i = 0; i < queries.size(); ++i)
+            longest = std::max(longest, counts_a[i] = utf8::count_chars(queries[i]));
+        for (std::size_t j = 0; j < choices.size(); ++j)
+            longest = std::max(longest, counts_b[j] = utf8::count_chars(choices[j]));
         const std::int64_t bound = cutoff ? distance_bound(*cutoff, longest) : kUnbounded;
         levenshtein_block(queries, choices, distances, stride, bound, id_);
         for (std::size_t i = 0; i < queries.size(); ++i) {
@@ -277,8 +277,8 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
 void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::int64_t* out,
                                 std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const {
     if (config_.kind == ScorerKind::levenshtein_distance) {
-        levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out,
-                          stride, max_distance, id_);
+        levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out, stride,
+                          max_distance, id_);
         fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);
         return;
     }

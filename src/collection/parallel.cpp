@@ -26,8 +26,8 @@ struct SharedRun {
     std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable finished;
-    std::size_t running = 0;          // guarded by mutex
-    std::exception_ptr failure;       // first failure, guarded by mutex
+    std::size_t running = 0;     // guarded by mutex
+    std::exception_ptr failure;  // first failure, guarded by mutex
 };
 
 void work(SharedRun& run, std::size_t worker, std::size_t n_items, std::size_t chunk, std::size_t n_chunks,

@@ -97,9 +97,12 @@ struct Avx2Lanes {
         if constexpr (W == 8) return bytes;
         else if constexpr (W == 64) return _mm256_sad_epu8(bytes, zero());
         else {
-            const V halves = _mm256_and_si256(_mm256_add_epi16(bytes, _mm256_srli_epi16(bytes, 8)), _mm256_set1_epi16(0xFF));
+            const V halves =
+                _mm256_and_si256(_mm256_add_epi16(bytes, _mm256_srli_epi16(bytes, 8)), _mm256_set1_epi16(0xFF));
             if constexpr (W == 16) return halves;
-            else return _mm256_and_si256(_mm256_add_epi32(halves, _mm256_srli_epi32(halves, 16)), _mm256_set1_epi32(0xFFFF));
+            else
+                return _mm256_and_si256(_mm256_add_epi32(halves, _mm256_srli_epi32(halves, 16)),
+                                        _mm256_set1_epi32(0xFFFF));
         }
     }
 };

@@ -104,9 +104,12 @@ struct Avx512Lanes {
         if constexpr (W == 8) return bytes;
         else if constexpr (W == 64) return _mm512_sad_epu8(bytes, zero());
         else {
-            const V halves = _mm512_and_si512(_mm512_add_epi16(bytes, _mm512_srli_epi16(bytes, 8)), _mm512_set1_epi16(0xFF));
+            const V halves =
+                _mm512_and_si512(_mm512_add_epi16(bytes, _mm512_srli_epi16(bytes, 8)), _mm512_set1_epi16(0xFF));
             if constexpr (W == 16) return halves;
-            else return _mm512_and_si512(_mm512_add_epi32(halves, _mm512_srli_epi32(halves, 16)), _mm512_set1_epi32(0xFFFF));
+            else
+                return _mm512_and_si512(_mm512_add_epi32(halves, _mm512_srli_epi32(halves, 16)),
+                                        _mm512_set1_epi32(0xFFFF));
         }
     }
 };

@@ -107,9 +107,7 @@ namespace {
 
 using tile_detail::DecodedTexts;
 
-std::size_t length_of(const DecodedTexts& texts, std::size_t i) noexcept {
-    return texts.start[i + 1] - texts.start[i];
-}
+std::size_t length_of(const DecodedTexts& texts, std::size_t i) noexcept { return texts.start[i + 1] - texts.start[i]; }
 
 // Splits a block into the texts the packed kernels take and the others.
 // With `by_length`, the packed texts (1 to kMaxPackedChars characters) come
@@ -143,8 +141,8 @@ Split split(const DecodedTexts& texts, bool by_length, Fits fits) {
 template <class Cached, class Out, class Score, class Pair>
 void score_loose_pairs(std::span<const std::string_view> queries, const DecodedTexts& decoded_queries,
                        const Split& query_split, std::span<const std::string_view> choices,
-                       const DecodedTexts& decoded_choices, const Split& choice_split, Out* out,
-                       std::size_t row_stride, Score score, Pair pair) {
+                       const DecodedTexts& decoded_choices, const Split& choice_split, Out* out, std::size_t row_stride,
+                       Score score, Pair pair) {
     const auto score_row = [&](std::uint32_t q, std::span<const std::uint32_t> choice_ids) {
         Out* row = out + q * row_stride;
         if (!decoded_queries.well_formed[q]) {
@@ -187,8 +185,7 @@ void score_loose_pairs(std::span<const std::string_view> queries, const Split& q
 
 bool tile_isa_supported(TileIsa isa) noexcept {
     switch (isa) {
-        case TileIsa::portable:
-            return true;
+        case TileIsa::portable: return true;
         case TileIsa::avx2:
 #if defined(__x86_64__) || defined(__i386__)
             return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
@@ -222,8 +219,7 @@ struct TileChoices::Packed {
 
 TileChoices::TileChoices(std::span<const std::string_view> choices) : TileChoices(best_tile_isa(), choices) {}
 
-TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices)
-    : packed_(std::make_unique<Packed>()) {
+TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices) : packed_(std::make_unique<Packed>()) {
     if (!tile_isa_supported(isa)) isa = best_tile_isa();
     packed_->texts.assign(choices.begin(), choices.end());
     packed_->decoded = tile_detail::decode_texts(choices);
@@ -232,15 +228,9 @@ TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices)
     const std::span<const std::uint32_t> ids = packed_->split.packed;
     if (!ids.empty()) {
         switch (isa) {
-            case TileIsa::avx512:
-                packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids);
-                break;
-            case TileIsa::avx2:
-                packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids);
-                break;
-            case TileIsa::portable:
-                packed_->lanes = tile_detail::pack_choices_portable(decoded, ids);
-                break;
+            case TileIsa::avx512: packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids); break;
+            case TileIsa::avx2: packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids); break;
+            case TileIsa::portable: packed_->lanes = tile_detail::pack_choices_portable(decoded, ids); break;
         }
     }
     packed_->decoded.chars = {};  // kept only in the lanes' masks
@@ -263,7 +253,9 @@ void levenshtein_tile(std::span<const std::string_view> queries, const TileChoic
     const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
     score_loose_pairs<algo::CachedLevenshtein>(
         queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
-        [&](const algo::CachedLevenshtein& query, std::string_view choice) { return query.distance(choice, max_distance); },
+        [&](const algo::CachedLevenshtein& query, std::string_view choice) {
+            return query.distance(choice, max_distance);
+        },
         [&](std::string_view query, std::string_view choice) {
             const std::uint64_t d = algo::levenshtein_distance(query, choice);
             return d <= max_distance ? d : beyond;
@@ -284,9 +276,8 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoi
         algo::jaro_winkler_similarity);
 }
 
-void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries,
-                      std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
-                      std::uint64_t max_distance) {
+void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+                      std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) {
     if (queries.empty() || choices.empty()) return;
     levenshtein_tile(queries, TileChoices(isa, choices), out, row_stride, max_distance);
 }

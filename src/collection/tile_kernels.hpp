@@ -48,8 +48,8 @@ public:
     struct Packed;
 
 private:
-    friend void levenshtein_tile(std::span<const std::string_view>, const TileChoices&, std::uint64_t*,
-                                 std::size_t, std::uint64_t);
+    friend void levenshtein_tile(std::span<const std::string_view>, const TileChoices&, std::uint64_t*, std::size_t,
+                                 std::uint64_t);
     friend void jaro_winkler_tile(std::span<const std::string_view>, const TileChoices&, double*, std::size_t);
     std::unique_ptr<Packed> packed_;
 };
@@ -72,9 +72,8 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, std::span<cons
 
 // The same on a given instruction set (tests compare every set the
 // machine runs); one the processor lacks is replaced by best_tile_isa().
-void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries,
-                      std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
-                      std::uint64_t max_distance);
+void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+                      std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance);
 void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride);
 

@@ -79,7 +79,9 @@ struct LaneGroup {
     // the counter i - window at i = 0.
     static std::size_t match_window(std::size_t longest) noexcept { return longest / 2 == 0 ? 0 : longest / 2 - 1; }
     static std::uint64_t window_high(std::size_t longest) noexcept { return low_bits(match_window(longest) + 1); }
-    static std::uint64_t window_counter(std::size_t longest) noexcept { return std::uint64_t{0} - match_window(longest); }
+    static std::uint64_t window_counter(std::size_t longest) noexcept {
+        return std::uint64_t{0} - match_window(longest);
+    }
 
     // The bits below each lane's length.
     V length_mask() const noexcept { return Ops::load(length_words); }
@@ -110,9 +112,9 @@ struct LaneGroup {
     }
 
     // A register as an array of its lanes.
-    using Lane = std::conditional_t<W == 8, std::int8_t,
-                                    std::conditional_t<W == 16, std::int16_t,
-                                                       std::conditional_t<W == 32, std::int32_t, std::int64_t>>>;
+    using Lane = std::conditional_t<
+        W == 8, std::int8_t,
+        std::conditional_t<W == 16, std::int16_t, std::conditional_t<W == 32, std::int32_t, std::int64_t>>>;
     static std::array<Lane, kLanes> lanes(V v) noexcept {
         std::array<Lane, kLanes> out;
         static_assert(sizeof out == sizeof v);
@@ -228,8 +230,8 @@ void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotie
     };
     V high = pick(group.own_window_high_words, Group::window_high(n));
     V counter = pick(group.own_window_counter_words, Group::window_counter(n));
-    V below = zero;                                     // the bits below i - window
-    V taken = Ops::andnot(group.length_mask(), ones);     // padding counts as taken
+    V below = zero;                                    // the bits below i - window
+    V taken = Ops::andnot(group.length_mask(), ones);  // padding counts as taken
 
     V eq[kMaxPackedChars], won[kMaxPackedChars];
     for (std::size_t i = 0; i < n; ++i) {
@@ -282,7 +284,7 @@ void jaro_winkler_lanes(const LaneGroup<Ops>& group, const JaroQuotients& quotie
 // them into contiguous runs.
 template <class Ops>
 std::deque<LaneGroup<Ops>> groups_of_width(const DecodedTexts& choices, std::span<const std::uint32_t> ids,
-                                            std::size_t& next) {
+                                           std::size_t& next) {
     std::size_t end = next;
     while (end < ids.size() && choices.start[ids[end] + 1] - choices.start[ids[end]] <= Ops::kLaneBits) ++end;
     std::deque<LaneGroup<Ops>> groups;  // masks stay where they are made
@@ -297,8 +299,7 @@ std::deque<LaneGroup<Ops>> groups_of_width(const DecodedTexts& choices, std::spa
 template <template <std::size_t> class Ops, std::size_t... Widths>
 class LanePackedChoices final : public PackedChoices {
 public:
-    LanePackedChoices(const DecodedTexts& choices, std::span<const std::uint32_t> ids)
-        : groups_(build(choices, ids)) {}
+    LanePackedChoices(const DecodedTexts& choices, std::span<const std::uint32_t> ids) : groups_(build(choices, ids)) {}
 
     void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
                      std::size_t row_stride, std::uint64_t max_distance) const override {
@@ -311,8 +312,8 @@ public:
             std::size_t count = 0;
             for (const std::uint32_t q : block) {
                 const std::size_t n = queries.start[q + 1] - queries.start[q];
-                const bool all_beyond = (n < shortest && shortest - n > max_distance) ||
-                                        (n > longest && n - longest > max_distance);
+                const bool all_beyond =
+                    (n < shortest && shortest - n > max_distance) || (n > longest && n - longest > max_distance);
                 if (!all_beyond) {
                     scored[count++] = q;
                     continue;
@@ -333,8 +334,9 @@ public:
                 const std::uint32_t a = scored[i], b = scored[i + 1 < count ? i + 1 : i];
                 LevenshteinColumn<O> column_a{O::ones(), O::zero()}, column_b{O::ones(), O::zero()};
                 const std::size_t nb = i + 1 < count ? queries.start[b + 1] - queries.start[b] : 0;
-                levenshtein_lanes(group, queries.chars.data() + queries.start[a], queries.start[a + 1] - queries.start[a],
-                                  queries.chars.data() + queries.start[b], nb, column_a, column_b);
+                levenshtein_lanes(group, queries.chars.data() + queries.start[a],
+                                  queries.start[a + 1] - queries.start[a], queries.chars.data() + queries.start[b], nb,
+                                  column_a, column_b);
                 write(a, column_a);
                 if (i + 1 < count) write(b, column_b);
             }

@@ -34,8 +34,8 @@ inline constexpr std::size_t kMaxPackedChars = 64;
 class PackedChoices {
 public:
     virtual ~PackedChoices();
-    virtual void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids,
-                             std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) const = 0;
+    virtual void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
+                             std::size_t row_stride, std::uint64_t max_distance) const = 0;
     virtual void jaro_winkler(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, double* out,
                               std::size_t row_stride) const = 0;
 };

@@ -61,10 +61,8 @@ bool DisjointSets::unite(std::int64_t a, std::int64_t b) noexcept {
     a = find(a);
     b = find(b);
     if (a == b) return false;
-    if (a < b)
-        parent_[b] = a;
-    else
-        parent_[a] = b;
+    if (a < b) parent_[b] = a;
+    else parent_[a] = b;
     return true;
 }
 
@@ -86,8 +84,8 @@ Expected<std::size_t, InvalidArgument> connected_components(std::span<const std:
     return labels.size();
 }
 
-bool link_identical_signatures(std::span<const std::uint64_t> signatures, std::size_t num_hashes,
-                               DisjointSets& sets, const StopCheck& should_stop) {
+bool link_identical_signatures(std::span<const std::uint64_t> signatures, std::size_t num_hashes, DisjointSets& sets,
+                               const StopCheck& should_stop) {
     const std::size_t n = num_hashes == 0 ? signatures.size() : signatures.size() / num_hashes;
     std::vector<KeyedDocument> docs(n);
     for (std::size_t i = 0; i < n; ++i)
@@ -108,13 +106,14 @@ bool link_identical_signatures(std::span<const std::uint64_t> signatures, std::s
 }
 
 bool link_band(std::span<const std::uint64_t> band_key_rows, std::size_t bands, std::size_t band,
-               std::span<const std::uint8_t> active, std::span<const std::uint64_t> signatures,
-               std::size_t num_hashes, double threshold, DisjointSets& sets, const StopCheck& should_stop) {
+               std::span<const std::uint8_t> active, std::span<const std::uint64_t> signatures, std::size_t num_hashes,
+               double threshold, DisjointSets& sets, const StopCheck& should_stop) {
     const std::size_t n = bands == 0 ? 0 : band_key_rows.size() / bands;
     std::vector<KeyedDocument> docs;
     docs.reserve(n);
     for (std::size_t i = 0; i < n; ++i)
-        if (active.empty() || active[i]) docs.push_back({band_key_rows[i * bands + band], static_cast<std::int64_t>(i)});
+        if (active.empty() || active[i])
+            docs.push_back({band_key_rows[i * bands + band], static_cast<std::int64_t>(i)});
     auto row = [&](std::int64_t i) { return signatures.subspan(static_cast<std::size_t>(i) * num_hashes, num_hashes); };
     // The members seen so far, in lists of one set each: a new member is
     // compared with the members of every other set until one agrees, and
@@ -138,7 +137,8 @@ bool link_band(std::span<const std::uint64_t> band_key_rows, std::size_t bands, 
             const std::int64_t root = sets.find(x);
             std::size_t target = lists.size();
             for (std::size_t i = 0; i < lists.size(); ++i)
-                if (sets.find(lists[i].front()) == root && (target == lists.size() || lists[i].size() > lists[target].size()))
+                if (sets.find(lists[i].front()) == root &&
+                    (target == lists.size() || lists[i].size() > lists[target].size()))
                     target = i;
             if (target == lists.size()) {
                 lists.push_back({x});

@@ -45,8 +45,8 @@ using StopCheck = std::function<bool()>;
 
 // Unites documents whose whole signatures are equal (num_hashes values
 // each, row by row). Returns false when should_stop said so.
-bool link_identical_signatures(std::span<const std::uint64_t> signatures, std::size_t num_hashes,
-                               DisjointSets& sets, const StopCheck& should_stop);
+bool link_identical_signatures(std::span<const std::uint64_t> signatures, std::size_t num_hashes, DisjointSets& sets,
+                               const StopCheck& should_stop);
 
 // Within every group of documents sharing the key of band `band`
 // (keys row by row, `bands` per document), unites each pair whose
@@ -54,8 +54,8 @@ bool link_identical_signatures(std::span<const std::uint64_t> signatures, std::s
 // `threshold`. Documents with active[i] == 0 are left out: they duplicate
 // a representative exactly. Pairs already in one set are not compared.
 bool link_band(std::span<const std::uint64_t> band_key_rows, std::size_t bands, std::size_t band,
-               std::span<const std::uint8_t> active, std::span<const std::uint64_t> signatures,
-               std::size_t num_hashes, double threshold, DisjointSets& sets, const StopCheck& should_stop);
+               std::span<const std::uint8_t> active, std::span<const std::uint64_t> signatures, std::size_t num_hashes,
+               double threshold, DisjointSets& sets, const StopCheck& should_stop);
 
 // Largest Hamming distance d with 1 - d / 64 (the scalar simhash
 // similarity) at least threshold (64 at most); -1 when not even 0 does.

@@ -50,7 +50,6 @@ public:
     std::int64_t slot_of(std::int64_t key) const noexcept;
 
 private:
-
     Column<std::int64_t> keys_;
     std::vector<std::uint8_t> alive_;
     std::size_t live_ = 0;

@@ -53,12 +53,10 @@ void radix_sort(std::vector<T>& values, unsigned bits, Key key) {
 // Sorts entries by (key, slot).
 inline void sort_entries(std::vector<Entry>& entries) {
     if (std::is_sorted(entries.begin(), entries.end())) return;
-    const bool slots_rise = std::is_sorted(entries.begin(), entries.end(),
-                                           [](const Entry& a, const Entry& b) { return a.slot < b.slot; });
-    if (entries.size() > 256 && slots_rise)
-        radix_sort(entries, 64, [](const Entry& e) { return e.key; });
-    else
-        std::sort(entries.begin(), entries.end());
+    const bool slots_rise =
+        std::is_sorted(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.slot < b.slot; });
+    if (entries.size() > 256 && slots_rise) radix_sort(entries, 64, [](const Entry& e) { return e.key; });
+    else std::sort(entries.begin(), entries.end());
 }
 
 // An array that is either a view (of a mapped file) or owned.
@@ -106,8 +104,8 @@ public:
         std::vector<Entry> merged(tail_.size() + entries.size());
         std::merge(tail_.begin(), tail_.end(), entries.begin(), entries.end(), merged.begin());
         tail_.swap(merged);
-        const auto limit = std::max<std::size_t>(
-            1024, static_cast<std::size_t>(4 * std::sqrt(static_cast<double>(base_.size()))));
+        const auto limit =
+            std::max<std::size_t>(1024, static_cast<std::size_t>(4 * std::sqrt(static_cast<double>(base_.size()))));
         if (tail_.size() > limit) consolidate();
     }
 

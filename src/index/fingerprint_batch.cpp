@@ -10,8 +10,8 @@ Expected<std::size_t, InvalidArgument> minhash_signature_rows(std::span<const st
                                                               std::span<std::uint64_t> out,
                                                               algo::MinHashScratch& scratch) {
     for (std::size_t i = begin; i < end; ++i) {
-        auto signed_text = algo::minhash_signature_into(texts[i], shingle_size,
-                                                        out.subspan(i * num_hashes, num_hashes), scratch);
+        auto signed_text =
+            algo::minhash_signature_into(texts[i], shingle_size, out.subspan(i * num_hashes, num_hashes), scratch);
         if (!signed_text) return signed_text.error();
     }
     return end - begin;

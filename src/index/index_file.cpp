@@ -73,10 +73,12 @@ std::uint64_t checksum(std::span<const std::byte> bytes) noexcept {
     const std::byte* p = bytes.data();
     std::size_t n = bytes.size();
     for (; n >= 32; p += 32, n -= 32)
-        for (int lane = 0; lane < 4; ++lane) lanes[lane] = std::rotl((lanes[lane] ^ load_u64(p + 8 * lane)) * kPrime, 29);
+        for (int lane = 0; lane < 4; ++lane)
+            lanes[lane] = std::rotl((lanes[lane] ^ load_u64(p + 8 * lane)) * kPrime, 29);
     // Whole words left, then the last bytes padded with zeros; each step
     // is a bijection of the lane, so a changed byte changes the result.
-    for (int lane = 0; n >= 8; p += 8, n -= 8, ++lane) lanes[lane] = std::rotl((lanes[lane] ^ load_u64(p)) * kPrime, 29);
+    for (int lane = 0; n >= 8; p += 8, n -= 8, ++lane)
+        lanes[lane] = std::rotl((lanes[lane] ^ load_u64(p)) * kPrime, 29);
     std::uint64_t last = 0;
     if (n > 0) std::memcpy(&last, p, n);  // p may be null for an empty span
     std::uint64_t h = (bytes.size() * kGolden) ^ last;

@@ -116,9 +116,14 @@ Expected<std::size_t, FileProblem> MinHashLsh::save(const std::string& path) {
         sections.push_back(std::as_bytes(table.sorted()));
     }
     IndexHeader header{IndexKind::kMinHashLsh, documents_.live_count(), {}};
-    header.params = {std::bit_cast<std::uint64_t>(settings_.threshold), settings_.num_hashes, settings_.shape.bands,
-                     settings_.shape.rows, std::bit_cast<std::uint64_t>(settings_.fp_weight),
-                     std::bit_cast<std::uint64_t>(settings_.fn_weight), 0, 0};
+    header.params = {std::bit_cast<std::uint64_t>(settings_.threshold),
+                     settings_.num_hashes,
+                     settings_.shape.bands,
+                     settings_.shape.rows,
+                     std::bit_cast<std::uint64_t>(settings_.fp_weight),
+                     std::bit_cast<std::uint64_t>(settings_.fn_weight),
+                     0,
+                     0};
     return write_index_file(path, header, sections);
 }
 
@@ -128,8 +133,8 @@ Expected<MinHashLsh, FileProblem> MinHashLsh::load(const std::string& path) {
     const auto& p = file->header.params;
     const std::uint64_t bands = p[2];
     if (file->sections.size() != 1 + bands) return kMalformed;
-    const LshSettings settings{std::bit_cast<double>(p[0]), p[1], {p[2], p[3]}, std::bit_cast<double>(p[4]),
-                               std::bit_cast<double>(p[5])};
+    const LshSettings settings{
+        std::bit_cast<double>(p[0]), p[1], {p[2], p[3]}, std::bit_cast<double>(p[4]), std::bit_cast<double>(p[5])};
     if (!(settings.threshold >= 0.0 && settings.threshold <= 1.0) || !check_band_shape(p[2], p[3], p[1]) ||
         !(std::isfinite(settings.fp_weight) && std::isfinite(settings.fn_weight)) || p[6] != 0 || p[7] != 0)
         return kMalformed;

@@ -41,7 +41,8 @@ public:
     std::size_t size() const noexcept { return documents_.live_count(); }
 
     // Signatures row by row, num_hashes values each, one per key.
-    Expected<std::size_t, KeyProblem> add(std::span<const std::int64_t> keys, std::span<const std::uint64_t> signatures);
+    Expected<std::size_t, KeyProblem> add(std::span<const std::int64_t> keys,
+                                          std::span<const std::uint64_t> signatures);
     Expected<std::size_t, KeyProblem> remove(std::span<const std::int64_t> keys);
     bool contains(std::int64_t key) const;
 

@@ -105,9 +105,7 @@ KeyPairsWithDistance SimHashIndex::pairs() {
     struct Found {
         std::int64_t first, second;
         std::uint8_t distance;
-        bool operator<(const Found& o) const noexcept {
-            return first != o.first ? first < o.first : second < o.second;
-        }
+        bool operator<(const Found& o) const noexcept { return first != o.first ? first < o.first : second < o.second; }
     };
     std::vector<Found> found;
     for (unsigned block = 0; block < blocks_; ++block) {

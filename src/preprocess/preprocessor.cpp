@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
-#include <optional>
 
 #include "text/lowercase.hpp"
 #include "text/normalize.hpp"

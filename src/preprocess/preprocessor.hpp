@@ -40,9 +40,7 @@ public:
     StopwordSet(const StopwordSet&) = delete;
     StopwordSet& operator=(const StopwordSet&) = delete;
 
-    bool contains(std::string_view word) const noexcept {
-        return set_.contains(support::HashedBytes(word));
-    }
+    bool contains(std::string_view word) const noexcept { return set_.contains(support::HashedBytes(word)); }
 
 private:
     template <class Word>

@@ -14,8 +14,8 @@ bool set_too_many_positional(const char* full_name, std::size_t n, Py_ssize_t gi
 }
 
 // Binds one keyword argument, or sets TypeError.
-bool bind_keyword(const char* full_name, const char* const* params, std::size_t n, PyObject* name,
-                  PyObject* value, PyObject** slots) {
+bool bind_keyword(const char* full_name, const char* const* params, std::size_t n, PyObject* name, PyObject* value,
+                  PyObject** slots) {
     for (std::size_t i = 0; i < n; ++i) {
         if (PyUnicode_CompareWithASCIIString(name, params[i]) != 0) continue;
         if (slots[i] != nullptr) {
@@ -77,15 +77,14 @@ bool bind_vectorcall(const char* full_name, const char* const* params, std::size
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
-            if (!bind_keyword(full_name, params, n, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots))
-                return false;
+            if (!bind_keyword(full_name, params, n, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots)) return false;
         }
     }
     return check_all_filled(full_name, params, n, slots);
 }
 
-bool bind_tuple_dict(const char* full_name, const char* const* params, std::size_t n, PyObject* args,
-                     PyObject* kwargs, PyObject** slots) {
+bool bind_tuple_dict(const char* full_name, const char* const* params, std::size_t n, PyObject* args, PyObject* kwargs,
+                     PyObject** slots) {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     if (static_cast<std::size_t>(nargs) > n) return set_too_many_positional(full_name, n, nargs);
     for (std::size_t i = 0; i < n; ++i)

@@ -29,10 +29,10 @@ struct Signature {
 };
 
 // Fills slots[0..n) with borrowed references, or sets TypeError.
-bool bind_vectorcall(const char* full_name, const char* const* params, std::size_t n,
-                     PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, PyObject** slots);
-bool bind_tuple_dict(const char* full_name, const char* const* params, std::size_t n,
-                     PyObject* args, PyObject* kwargs, PyObject** slots);
+bool bind_vectorcall(const char* full_name, const char* const* params, std::size_t n, PyObject* const* args,
+                     Py_ssize_t nargsf, PyObject* kwnames, PyObject** slots);
+bool bind_tuple_dict(const char* full_name, const char* const* params, std::size_t n, PyObject* args, PyObject* kwargs,
+                     PyObject** slots);
 
 // Conversions of one argument; on failure the conversion's own exception
 // is set. Further overloads for other parameter types live next to the
@@ -49,8 +49,8 @@ inline bool convert(PyObject* object, std::string_view& out) {
     }
     return convert_str(object, out);
 }
-bool convert(PyObject* object, std::uint64_t& out);     // __index__, 0 ..= 2**64 - 1
-bool convert(PyObject* object, bool& out);              // exactly True/False (or numpy.bool)
+bool convert(PyObject* object, std::uint64_t& out);  // __index__, 0 ..= 2**64 - 1
+bool convert(PyObject* object, bool& out);           // exactly True/False (or numpy.bool)
 bool convert(PyObject* object, double& out);
 
 // Adds the note "while processing '{name}'" to the current exception.
@@ -74,8 +74,7 @@ bool convert_all(const Signature<N>& sig, PyObject* const* slots, std::index_seq
 
 // Vectorcall arguments (functions and methods).
 template <std::size_t N, class... Out>
-bool parse_args(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                Out&... out) {
+bool parse_args(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Out&... out) {
     static_assert(sizeof...(Out) == N, "one output per parameter");
     // The common call passes every argument by position: the argument
     // vector is then the parameter list and needs no binding.
@@ -143,8 +142,7 @@ template <const auto& Sig, auto Fn>
 PyObject* fastcall(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
     return guarded([&]() -> PyObject* {
         typename detail::FunctionTraits<decltype(Fn)>::Args values;
-        bool bound = std::apply(
-            [&](auto&... out) { return parse_args(Sig, args, nargsf, kwnames, out...); }, values);
+        bool bound = std::apply([&](auto&... out) { return parse_args(Sig, args, nargsf, kwnames, out...); }, values);
         if (!bound) return nullptr;
         return to_python(std::apply(Fn, values));
     });

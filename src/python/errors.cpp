@@ -32,9 +32,7 @@ PyObject* raise_value_error(std::string_view message) {
 
 PyObject* to_py_err(const VornError& error) { return raise_value_error(error.display()); }
 
-PyObject* raise_invalid_argument(const InvalidArgument& rejection) {
-    return raise_value_error(rejection.message);
-}
+PyObject* raise_invalid_argument(const InvalidArgument& rejection) { return raise_value_error(rejection.message); }
 
 PyObject* raise_unicode_failure(const text::UnicodeFailure& failure) {
     if (failure.out_of_memory) {

@@ -19,8 +19,7 @@ PyTypeObject* create_builtin_type(PyType_Spec& type_spec);
 // Instance layout of a class that holds one record.
 template <class Record>
 struct RecordObject {
-    PyObject_HEAD
-    Record record;
+    PyObject_HEAD Record record;
 };
 
 template <class Record>

@@ -10,17 +10,15 @@ namespace vorn::py {
 namespace {
 
 struct Registration {
-    PyMethodDef function;          // used when type_object is null
-    PyObject* (*type_object)();    // new reference to a class's type object
+    PyMethodDef function;        // used when type_object is null
+    PyObject* (*type_object)();  // new reference to a class's type object
 };
 
 Registration function(const char* name, FastcallFunction entry, const char* doc) {
     return {fastcall_method(name, entry, doc), nullptr};
 }
 
-Registration type(const char* name, PyObject* (*type_object)()) {
-    return {{name, nullptr, 0, nullptr}, type_object};
-}
+Registration type(const char* name, PyObject* (*type_object)()) { return {{name, nullptr, 0, nullptr}, type_object}; }
 
 // Registration order is the order of __all__. The method records must
 // outlive the function objects made from them, hence static storage.
@@ -51,7 +49,7 @@ Registration registrations[] = {
 
 // Appends the name to __all__ (created on first use) and sets the attribute.
 int add_public(PyObject* module, const char* name, PyObject* object) {
-    PyObject* namespace_dict = PyModule_GetDict(module);  // borrowed
+    PyObject* namespace_dict = PyModule_GetDict(module);              // borrowed
     PyObject* all = PyDict_GetItemString(namespace_dict, "__all__");  // borrowed
     if (all == nullptr) {
         PyRef created(PyList_New(0));
@@ -64,9 +62,8 @@ int add_public(PyObject* module, const char* name, PyObject* object) {
 }
 
 int register_one(PyObject* module, PyObject* module_name, Registration& entry) {
-    PyRef object(entry.type_object != nullptr
-                     ? entry.type_object()
-                     : PyCMethod_New(&entry.function, module, module_name, nullptr));
+    PyRef object(entry.type_object != nullptr ? entry.type_object()
+                                              : PyCMethod_New(&entry.function, module, module_name, nullptr));
     if (!object) return -1;
     return add_public(module, entry.function.ml_name, object.get());
 }

@@ -127,8 +127,8 @@ void store_stopwords(Record& record, StopwordList list) {
     record.config.stopwords = std::move(list.words);
     record.custom_stopwords.reset();
     if (!record.config.stopwords.empty())
-        record.custom_stopwords = std::make_shared<const preprocess::StopwordSet>(
-            std::span<const std::string>(record.config.stopwords));
+        record.custom_stopwords =
+            std::make_shared<const preprocess::StopwordSet>(std::span<const std::string>(record.config.stopwords));
 }
 
 PyObject* preprocessor_process(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
@@ -141,20 +141,14 @@ PyObject* preprocessor_process(PyObject* self, PyObject* const* args, Py_ssize_t
 }
 
 PyMethodDef preprocessor_methods[] = {
-    fastcall_method("with_trim",
-                    builder<kWithTrim, bool, store_flag<&Config::trim>>,
-                    "with_trim($self, v)\n--\n\n"),
-    fastcall_method("with_lowercase",
-                    builder<kWithLowercase, bool, store_flag<&Config::lowercase>>,
+    fastcall_method("with_trim", builder<kWithTrim, bool, store_flag<&Config::trim>>, "with_trim($self, v)\n--\n\n"),
+    fastcall_method("with_lowercase", builder<kWithLowercase, bool, store_flag<&Config::lowercase>>,
                     "with_lowercase($self, v)\n--\n\n"),
-    fastcall_method("with_stopwords",
-                    builder<kWithStopwords, StopwordList, store_stopwords>,
+    fastcall_method("with_stopwords", builder<kWithStopwords, StopwordList, store_stopwords>,
                     "with_stopwords($self, words)\n--\n\n"),
-    fastcall_method("with_max_length",
-                    builder<kWithMaxLength, std::uint64_t, store_max_length>,
+    fastcall_method("with_max_length", builder<kWithMaxLength, std::uint64_t, store_max_length>,
                     "with_max_length($self, max)\n--\n\n"),
-    fastcall_method("with_remove_stopwords",
-                    builder<kWithRemoveStopwords, bool, store_flag<&Config::remove_stopwords>>,
+    fastcall_method("with_remove_stopwords", builder<kWithRemoveStopwords, bool, store_flag<&Config::remove_stopwords>>,
                     "with_remove_stopwords($self, v)\n--\n\n"),
     fastcall_method("with_normalize_unicode",
                     builder<kWithNormalizeUnicode, bool, store_flag<&Config::normalize_unicode>>,

@@ -57,8 +57,7 @@ std::optional<router::Threshold> parse_threshold_or_raise(std::string_view op, d
     return threshold;
 }
 
-std::optional<router::Threshold> parse_tier2_threshold_or_raise(std::string_view op, double value1,
-                                                                double value2) {
+std::optional<router::Threshold> parse_tier2_threshold_or_raise(std::string_view op, double value1, double value2) {
     auto threshold = router::parse_tier2_threshold(op, value1, value2);
     if (!threshold) raise_unknown_name("unknown threshold op: ", op);
     return threshold;
@@ -136,8 +135,7 @@ const PyVornFlow& config_of(PyObject* self) { return record_of<PyVornFlow>(self)
 
 constexpr Signature<0> kConstructor{"VornFlow()", {}};
 constexpr Signature<1> kPreprocess{"VornFlow.preprocess()", {"enable"}};
-constexpr Signature<5> kTier1{"VornFlow.tier_1()",
-                              {"algo", "match_op", "match_val", "mismatch_op", "mismatch_val"}};
+constexpr Signature<5> kTier1{"VornFlow.tier_1()", {"algo", "match_op", "match_val", "mismatch_op", "mismatch_val"}};
 constexpr Signature<4> kTier2{"VornFlow.tier_2()", {"algo", "op", "val1", "val2"}};
 constexpr Signature<3> kCompareWithIntent{"VornFlow.compare_with_intent()", {"intent", "a", "b"}};
 constexpr Signature<2> kCompare{"VornFlow.compare()", {"a", "b"}};
@@ -171,8 +169,8 @@ PyObject* flow_tier_1(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
             !parse_threshold_or_raise(mismatch_op, mismatch_val))
             return nullptr;
         PyVornFlow config = config_of(self);
-        config.tier1 = Tier1Settings{std::string(algo), std::string(match_op), match_val,
-                                     std::string(mismatch_op), mismatch_val};
+        config.tier1 =
+            Tier1Settings{std::string(algo), std::string(match_op), match_val, std::string(mismatch_op), mismatch_val};
         return wrap(std::move(config));
     });
 }
@@ -189,8 +187,7 @@ PyObject* flow_tier_2(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
     });
 }
 
-PyObject* flow_compare_with_intent(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                                   PyObject* kwnames) {
+PyObject* flow_compare_with_intent(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         std::string_view intent_name, a, b;
         if (!parse_args(kCompareWithIntent, args, nargsf, kwnames, intent_name, a, b)) return nullptr;

@@ -87,8 +87,7 @@ Outcome run_algorithm(const Algorithm& algorithm, std::string_view a, std::strin
         case Kind::JaccardBigram: return scored(algo::jaccard_similarity(a, b, 2), algorithm);
         case Kind::JaccardTrigram: return scored(algo::jaccard_similarity(a, b, 3), algorithm);
         case Kind::JaccardWord: return scored(algo::jaccard_word_similarity(a, b), algorithm);
-        case Kind::MinHash:
-            return scored(algo::minhash_similarity(a, b, algorithm.first, algorithm.second), algorithm);
+        case Kind::MinHash: return scored(algo::minhash_similarity(a, b, algorithm.first, algorithm.second), algorithm);
         case Kind::MinHashDefault:
             return scored(algo::minhash_similarity(a, b, kMinHashDefaultShingle, kMinHashDefaultHashes), algorithm);
         case Kind::SimHash: return scored(algo::simhash_similarity(a, b, algorithm.first), algorithm);

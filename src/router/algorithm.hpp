@@ -14,13 +14,13 @@ struct Algorithm {
         Levenshtein,
         JaroWinkler,
         Hamming,
-        Jaccard,         // n in `first`
+        Jaccard,  // n in `first`
         JaccardBigram,
         JaccardTrigram,
         JaccardWord,
-        MinHash,         // shingle size in `first`, number of hashes in `second`
+        MinHash,  // shingle size in `first`, number of hashes in `second`
         MinHashDefault,
-        SimHash,         // shingle size in `first`
+        SimHash,  // shingle size in `first`
         SimHashDefault,
         Bm25,
         TfIdf,
@@ -47,7 +47,6 @@ struct AlgorithmScore {
 // Scores a against b (in that order; BM25 takes a as the query). Fails only
 // for Hamming on texts of different character counts, and for a
 // parametrised variant carrying a zero size.
-Expected<AlgorithmScore, VornError> run_algorithm(const Algorithm& algorithm, std::string_view a,
-                                                  std::string_view b);
+Expected<AlgorithmScore, VornError> run_algorithm(const Algorithm& algorithm, std::string_view a, std::string_view b);
 
 }  // namespace vorn::router

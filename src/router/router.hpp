@@ -24,7 +24,7 @@ struct VornFlow {
     std::optional<Tier2> tier2;
     std::optional<preprocess::Preprocessor> preprocessor;  // applied to both texts first
     FallbackFn fallback;                                   // empty: none
-    bool auto_route = false;  // compare hands every pair to the "auto" intent
+    bool auto_route = false;                               // compare hands every pair to the "auto" intent
 };
 
 struct ComparisonResult {
@@ -50,7 +50,7 @@ Expected<ComparisonResult, VornError> compare(const VornFlow& router, std::strin
 
 // Runs the intent's algorithm once on the prepared texts; only the
 // router's preprocessor is consulted.
-Expected<ComparisonResult, VornError> compare_with_intent(const VornFlow& router, Intent intent,
-                                                          std::string_view a, std::string_view b);
+Expected<ComparisonResult, VornError> compare_with_intent(const VornFlow& router, Intent intent, std::string_view a,
+                                                          std::string_view b);
 
 }  // namespace vorn::router

@@ -35,10 +35,8 @@ namespace vorn::support {
 // Hash of integral keys: the value itself, which slot_index spreads.
 struct IntegerHash {
     template <class T>
-        requires std::is_integral_v<T> || std::is_enum_v<T>
-    constexpr std::uint64_t operator()(T key) const noexcept {
-        return static_cast<std::uint64_t>(key);
-    }
+    requires std::is_integral_v<T> || std::is_enum_v<T>
+    constexpr std::uint64_t operator()(T key) const noexcept { return static_cast<std::uint64_t>(key); }
 };
 
 // Which keys mark a free slot. Specialise it for a cheaper test; keys that
@@ -116,8 +114,7 @@ public:
     static_assert(InlineSlots == 0 || (std::has_single_bit(InlineSlots) && InlineSlots >= kMinCapacity));
 
     // Room for `expected` keys without growing.
-    explicit FlatHashTable(std::size_t expected = 0, Hash hash = {}, Equal equal = {},
-                           const Allocator& allocator = {})
+    explicit FlatHashTable(std::size_t expected = 0, Hash hash = {}, Equal equal = {}, const Allocator& allocator = {})
         : heap_(SlotAllocator(allocator)), hash_(std::move(hash)), equal_(std::move(equal)) {
         reset(expected);
     }
@@ -126,14 +123,11 @@ public:
     FlatHashTable& operator=(const FlatHashTable&) = delete;
 
     // Tables with an inline buffer stay where they are made.
-    FlatHashTable(FlatHashTable&& other) noexcept
-        requires(InlineSlots == 0)
+    FlatHashTable(FlatHashTable&& other) noexcept requires(InlineSlots == 0)
         : heap_(std::move(other.heap_)), hash_(std::move(other.hash_)), equal_(std::move(other.equal_)) {
         take_shape(other);
     }
-    FlatHashTable& operator=(FlatHashTable&& other) noexcept
-        requires(InlineSlots == 0)
-    {
+    FlatHashTable& operator=(FlatHashTable&& other) noexcept requires(InlineSlots == 0) {
         if (this != &other) {
             heap_ = std::move(other.heap_);
             hash_ = std::move(other.hash_);
@@ -241,24 +235,17 @@ public:
     }
 
     template <class V = Value>
-        requires(!std::is_void_v<V>)
-    V& operator[](const Key& key) {
-        return *insert(key).first;
-    }
+    requires(!std::is_void_v<V>) V& operator[](const Key& key) { return *insert(key).first; }
 
     bool contains(const Key& key) const { return find_slot(key, hash_(key)) != nullptr; }
     bool contains_hashed(const Key& key, std::uint64_t hash) const { return find_slot(key, hash) != nullptr; }
 
     // The key's value, or nullptr.
-    const Value* find(const Key& key) const
-        requires kIsMap
-    {
+    const Value* find(const Key& key) const requires kIsMap {
         const Slot* slot = find_slot(key, hash_(key));
         return slot ? &slot->value : nullptr;
     }
-    Value* find(const Key& key)
-        requires kIsMap
-    {
+    Value* find(const Key& key) requires kIsMap {
         const Slot* slot = find_slot(key, hash_(key));
         return slot ? &const_cast<Slot*>(slot)->value : nullptr;
     }
@@ -278,8 +265,7 @@ public:
 
 private:
     using SlotAllocator = typename std::allocator_traits<Allocator>::template rebind_alloc<Slot>;
-    using InlineBuffer =
-        std::conditional_t<InlineSlots == 0, detail::NoInlineSlots, std::array<Slot, InlineSlots + 1>>;
+    using InlineBuffer = std::conditional_t<InlineSlots == 0, detail::NoInlineSlots, std::array<Slot, InlineSlots + 1>>;
 
     // Slots for `expected` keys: a power of two at least twice as large.
     static std::size_t slots_for(std::size_t expected) {
@@ -405,8 +391,8 @@ template <class Key, class Hash = IntegerHash, class Equal = std::equal_to<>, st
           class Allocator = std::allocator<std::byte>>
 using FlatHashSet = FlatHashTable<Key, void, Hash, Equal, InlineSlots, Allocator>;
 
-template <class Key, class Value, class Hash = IntegerHash, class Equal = std::equal_to<>,
-          std::size_t InlineSlots = 0, class Allocator = std::allocator<std::byte>>
+template <class Key, class Value, class Hash = IntegerHash, class Equal = std::equal_to<>, std::size_t InlineSlots = 0,
+          class Allocator = std::allocator<std::byte>>
 using FlatHashMap = FlatHashTable<Key, Value, Hash, Equal, InlineSlots, Allocator>;
 
 }  // namespace vorn::support

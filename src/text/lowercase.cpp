@@ -25,8 +25,8 @@ Expected<std::size_t, UnicodeFailure> append_chunk(std::string_view chunk, std::
     const std::size_t before = out.size();
     AppendSink sink(out);
     UErrorCode status = U_ZERO_ERROR;
-    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(chunk.data(), static_cast<int32_t>(chunk.size())), sink,
-                              nullptr, status);
+    icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(chunk.data(), static_cast<int32_t>(chunk.size())), sink, nullptr,
+                              status);
     if (sink.out_of_memory()) status = U_MEMORY_ALLOCATION_ERROR;
     if (U_FAILURE(status)) return icu_failure(UnicodeStep::Lowercasing, status);
     return out.size() - before;
@@ -54,8 +54,7 @@ bool is_safe_lowercase_cut(std::string_view text, std::size_t pos) noexcept {
     return true;
 }
 
-Expected<std::size_t, UnicodeFailure> append_lowercase(std::string_view text, std::string& out,
-                                                       ChunkLimits limits) {
+Expected<std::size_t, UnicodeFailure> append_lowercase(std::string_view text, std::string& out, ChunkLimits limits) {
     if (utf8::is_ascii(text)) {
         append_ascii_lowercase(text, out);
         return text.size();

@@ -11,9 +11,7 @@
 
 namespace vorn::utf8 {
 
-inline constexpr bool is_continuation(unsigned char byte) noexcept {
-    return (byte & 0xC0) == 0x80;
-}
+inline constexpr bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
 
 // Number of scalar values: the bytes that are not continuation bytes.
 inline std::size_t count_chars(std::string_view text) noexcept {
@@ -79,8 +77,7 @@ inline char32_t decode(std::string_view text, std::size_t& pos) noexcept {
 
 // Largest character boundary at or below `limit` (limit <= text.size()).
 inline std::size_t floor_boundary(std::string_view text, std::size_t limit) noexcept {
-    while (limit > 0 && limit < text.size() && is_continuation(static_cast<unsigned char>(text[limit])))
-        --limit;
+    while (limit > 0 && limit < text.size() && is_continuation(static_cast<unsigned char>(text[limit]))) --limit;
     return limit;
 }
 

@@ -50,8 +50,7 @@ Score: TypeAlias = float | int
 
 _FLOAT_TYPES = (np.dtype(np.float64), np.dtype(np.float32))
 _INTEGER_TYPES = tuple(
-    np.dtype(t)
-    for t in (np.int64, np.int32, np.int16, np.int8, np.uint64, np.uint32, np.uint16, np.uint8)
+    np.dtype(t) for t in (np.int64, np.int32, np.int16, np.int8, np.uint64, np.uint32, np.uint16, np.uint8)
 )
 
 
@@ -125,8 +124,9 @@ def cdist(
     workers: int = 1,
 ) -> npt.NDArray[Any]:
     """Scores of every query against every choice, shape (len(queries), len(choices))."""
-    return _scores(_native.cdist, True, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype,
-                   workers)
+    return _scores(
+        _native.cdist, True, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype, workers
+    )
 
 
 def cpdist(
@@ -141,8 +141,9 @@ def cpdist(
     workers: int = 1,
 ) -> npt.NDArray[Any]:
     """Scores of queries[i] against choices[i], for collections of equal length."""
-    return _scores(_native.cpdist, False, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype,
-                   workers)
+    return _scores(
+        _native.cpdist, False, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype, workers
+    )
 
 
 def topk(

@@ -20,7 +20,6 @@ from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 
 import numpy as np
-
 import vorn
 
 # Scorer names are those of vorn's own router (VornFlow), each a similarity in [0, 1].
@@ -229,7 +228,9 @@ def _link_blocks(
         left, right = np.array(rows, np.intp), np.array(right_rows[value], np.intp)
         if len(left) * len(right) >= LARGE_BLOCK:  # as without blocking, sharing distinct values
             share = len(left) * len(right) / compared
-            part = _link_all(columns, weight_sums, left, right, threshold, workers, lambda f, share=share: progress(f * share))
+            part = _link_all(
+                columns, weight_sums, left, right, threshold, workers, lambda f, share=share: progress(f * share)
+            )
             found.append(part)
         else:
             pairs_i.append(np.repeat(left, len(right)))

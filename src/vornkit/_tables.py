@@ -120,9 +120,7 @@ def _read_csv(path: str, file: IO[str]) -> Table:
             if len(row) != len(header):
                 if not row:
                     continue
-                raise TableError(
-                    f"{path} line {reader.line_num}: {len(row)} fields, the header has {len(header)}"
-                )
+                raise TableError(f"{path} line {reader.line_num}: {len(row)} fields, the header has {len(header)}")
             for values, value in zip(columns, row):
                 values.append(value)
     except csv.Error as error:

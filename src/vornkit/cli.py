@@ -20,8 +20,8 @@ from contextlib import contextmanager
 from typing import Any, NoReturn
 
 import numpy as np
-
 import vorn
+
 from vornkit import _linkage
 from vornkit._tables import TableError, check_output, read_lines, read_table, table_format, write_table
 
@@ -51,7 +51,9 @@ def _bounded(kind: type[float] | type[int], low: float, high: float, wording: st
         try:
             value = kind(text)
         except ValueError:
-            raise argparse.ArgumentTypeError(f"not {'a whole number' if kind is int else 'a number'}: {text!r}") from None
+            raise argparse.ArgumentTypeError(
+                f"not {'a whole number' if kind is int else 'a number'}: {text!r}"
+            ) from None
         if not low <= value <= high:
             raise argparse.ArgumentTypeError(f"must be {wording}, not {text}")
         return value
@@ -307,9 +309,7 @@ def run_link(args: argparse.Namespace) -> int:
         "score": matches.score.tolist(),
     }
     for field in fields:
-        columns[f"{field.name}_score"] = [
-            None if s != s else s for s in matches.field_scores[field.name].tolist()
-        ]
+        columns[f"{field.name}_score"] = [None if s != s else s for s in matches.field_scores[field.name].tolist()]
     write_table(args.out, columns)
     blocking = f"blocked on {args.block}, " if block else ""
     _note(

@@ -22,12 +22,12 @@ from typing import Any
 import numpy as np
 import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
 import pyarrow.compute as pc  # type: ignore[import-untyped,unused-ignore]
+import vorn
 from pyspark.sql import Column, DataFrame  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
 from pyspark.sql.types import DoubleType, LongType  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql.window import Window  # type: ignore[import-not-found,unused-ignore]
 
-import vorn
 import vornkit
 from vornkit import _native
 
@@ -72,7 +72,9 @@ def _signature_batches(
     return run
 
 
-def _verified_edges(threshold: float, num_hashes: int) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+def _verified_edges(
+    threshold: float, num_hashes: int
+) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: candidate pairs with both signatures to the pairs whose
     signatures agree in at least ``threshold`` of their positions."""
 
@@ -115,9 +117,12 @@ def _components(edges: DataFrame) -> DataFrame:
     not appear. Lineage is cut every round, so plans stay small.
     """
     # Every edge points from the larger node to the smaller one.
-    current = edges.select(F.greatest("src", "dst").alias("src"), F.least("src", "dst").alias("dst")).where(
-        F.col("src") != F.col("dst")
-    ).distinct().localCheckpoint()
+    current = (
+        edges.select(F.greatest("src", "dst").alias("src"), F.least("src", "dst").alias("dst"))
+        .where(F.col("src") != F.col("dst"))
+        .distinct()
+        .localCheckpoint()
+    )
     while True:
         # Large star: each node's larger neighbours attach to the node's
         # smallest neighbour (or to the node itself).

@@ -31,8 +31,8 @@ void fail(const char* what, const std::string& text, ChunkLimits limits) {
 // (U+0130), NFC compositions (e + U+0301, Hangul L V T) and a compatibility
 // ligature that NFC keeps.
 const std::vector<std::string_view> kAlphabet = {
-    "\u03A3", "\u03C3", "A", "a", "\u00C9", "'", "\u0301", "\u0345", " ", "\u00A0", "1",
-    "\u0130", "e", "\u1100", "\u1161", "\u11A8", "\uAC00", "\uFB01", "\u023A", ".",
+    "\u03A3", "\u03C3", "A", "a",      "\u00C9", "'",      "\u0301", "\u0345", " ",      "\u00A0",
+    "1",      "\u0130", "e", "\u1100", "\u1161", "\u11A8", "\uAC00", "\uFB01", "\u023A", ".",
 };
 
 std::string random_text(std::mt19937& rng, std::size_t chars) {
@@ -52,7 +52,8 @@ void check(const std::string& text, ChunkLimits limits) {
     std::string whole_lower, chunked_lower;
     const auto lower_ok = vorn::text::append_lowercase(text, whole_lower);
     const auto lower = vorn::text::append_lowercase(text, chunked_lower, limits);
-    if (lower ? !(same(lower, lower_ok) && chunked_lower == whole_lower) : cut_anywhere) fail("lowercase", text, limits);
+    if (lower ? !(same(lower, lower_ok) && chunked_lower == whole_lower) : cut_anywhere)
+        fail("lowercase", text, limits);
 
     std::string whole_nfc, chunked_nfc;
     const auto nfc_ok = vorn::text::normalize_nfc(text, whole_nfc);

@@ -3,8 +3,8 @@ import random
 
 import numpy as np
 import pytest
-
 import vorn
+
 import vornkit
 
 WORDS = (
@@ -112,9 +112,7 @@ def test_components_of_long_chains(spark, vks):
     rng.shuffle(edges)
     df = spark.createDataFrame(edges, "src long, dst long")
     got = {row["node"]: row["component"] for row in vks._components(df).collect()}
-    expected = vornkit.connected_components(
-        np.array([e[0] for e in edges]), np.array([e[1] for e in edges]), 1030
-    )
+    expected = vornkit.connected_components(np.array([e[0] for e in edges]), np.array([e[1] for e in edges]), 1030)
     assert got == {node: int(expected[node]) for node in got}
     assert set(got) == set(range(1, n + 1)) | set(range(1001, 1030))
 
@@ -132,7 +130,10 @@ def test_score_equals_vorn(spark, vks, scorer, kwargs):
     rng = random.Random(11)
     alphabet = "abcdé ñ"
     pairs = [
-        ("".join(rng.choice(alphabet) for _ in range(rng.randint(0, 12))), "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 12))))
+        (
+            "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 12))),
+            "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 12))),
+        )
         for _ in range(300)
     ] + [(None, "abc"), ("abc", None), (None, None)]
     df = spark.createDataFrame(pairs, "a string, b string").repartition(3)
@@ -148,11 +149,10 @@ def test_score_equals_vorn(spark, vks, scorer, kwargs):
 def test_score_with_processor(spark, vks):
     processor = vorn.Preprocessor().with_remove_stopwords(True).with_stopwords(["the"])
     df = spark.createDataFrame([("The  Cat", "cat"), ("the dog", "THE DOG ")], "a string, b string")
-    got = df.select(
-        vks.score("a", "b", scorer=vorn.levenshtein_similarity, processor=processor).alias("s")
-    ).collect()
+    got = df.select(vks.score("a", "b", scorer=vorn.levenshtein_similarity, processor=processor).alias("s")).collect()
     assert [row["s"] for row in got] == [
-        vorn.levenshtein_similarity(processor.process(a), processor.process(b)) for a, b in [("The  Cat", "cat"), ("the dog", "THE DOG ")]
+        vorn.levenshtein_similarity(processor.process(a), processor.process(b))
+        for a, b in [("The  Cat", "cat"), ("the dog", "THE DOG ")]
     ]
 
 

@@ -14,8 +14,8 @@ import time
 from pathlib import Path
 
 import pytest
-
 import vorn
+
 from vornkit import _linkage, cli
 
 pa = pytest.importorskip("pyarrow")

@@ -38,6 +38,7 @@ def test_febrl_quality(tmp_path, options, precision, recall, f1):
     assert cli.main(["link", str(left), str(right), "--on", FIELDS, *options, "--out", str(out), "-q"]) == 0
     with open(out, newline="", encoding="utf-8") as f:
         pairs = [(row["left_id"], row["right_id"]) for row in csv.DictReader(f)]
+
     def entity(record_id):
         return record_id.split("-")[1]  # rec-<entity>-org, rec-<entity>-dup-<k>
 

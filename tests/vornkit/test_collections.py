@@ -7,8 +7,8 @@ import random
 
 import numpy as np
 import pytest
-
 import vorn
+
 import vornkit
 
 # scorer, scorer_kwargs, the vorn call for one pair
@@ -107,8 +107,10 @@ INPUT_KINDS = {
     "pandas object": lambda t: __import__("pandas").Series(t, dtype=object),
     "pandas arrow": lambda t: __import__("pandas").Series(t, dtype="string[pyarrow]"),
     "polars": lambda t: __import__("polars").Series(t, dtype=__import__("polars").String),
-    **{name: name for name in ["pyarrow utf8", "pyarrow large_utf8", "pyarrow string_view", "pyarrow sliced",
-                               "pyarrow chunked"]},
+    **{
+        name: name
+        for name in ["pyarrow utf8", "pyarrow large_utf8", "pyarrow string_view", "pyarrow sliced", "pyarrow chunked"]
+    },
 }
 
 
@@ -136,8 +138,9 @@ def test_numpy_fixed_width_str_and_polars_long_views():
         assert vornkit.cpdist(data, texts, scorer=vorn.levenshtein_distance).tolist() == [0, 0, 0]
 
 
-@pytest.mark.parametrize("scorer,kwargs,pair_fn", [SCORERS[i] for i in (0, 1, 2, 3, 13)],
-                         ids=[SCORER_IDS[i] for i in (0, 1, 2, 3, 13)])
+@pytest.mark.parametrize(
+    "scorer,kwargs,pair_fn", [SCORERS[i] for i in (0, 1, 2, 3, 13)], ids=[SCORER_IDS[i] for i in (0, 1, 2, 3, 13)]
+)
 def test_topk_extract_and_join_agree_with_the_matrix(scorer, kwargs, pair_fn):
     rng = random.Random(11)
     alphabet_texts = [t for t in random_texts(rng, 60) if t is None or len(t) < 30]
@@ -153,30 +156,33 @@ def test_topk_extract_and_join_agree_with_the_matrix(scorer, kwargs, pair_fn):
 
     for cutoff in (None, cut):
         for k in (1, 4, len(choices) + 2):
-            indices, scores = vornkit.topk(queries, choices, k, scorer=scorer, scorer_kwargs=kwargs,
-                                           score_cutoff=cutoff, workers=2)
+            indices, scores = vornkit.topk(
+                queries, choices, k, scorer=scorer, scorer_kwargs=kwargs, score_cutoff=cutoff, workers=2
+            )
             for i, row in enumerate(matrix.tolist()):
                 best = ranked(row, cutoff)[:k]
                 pad = k - len(best)
                 assert indices[i].tolist() == [j for _, j in best] + [-1] * pad
                 expected = [v for v, _ in best] + [-1 if distance else math.nan] * pad
                 assert all(same(e, g) for e, g in zip(expected, scores[i].tolist()))
-        hits = vornkit.extract(queries[0] or "", choices, scorer=scorer, scorer_kwargs=kwargs, limit=None,
-                               score_cutoff=cutoff)
+        hits = vornkit.extract(
+            queries[0] or "", choices, scorer=scorer, scorer_kwargs=kwargs, limit=None, score_cutoff=cutoff
+        )
         row0 = vornkit.cdist([queries[0] or ""], choices, scorer=scorer, scorer_kwargs=kwargs)[0].tolist()
         assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in ranked(row0, cutoff)]
         assert all(choices[j] is c for c, _, j in hits)
 
         i, j, s = vornkit.threshold_join(queries, choices, scorer=scorer, scorer_kwargs=kwargs, score_cutoff=cut)
-        expected_pairs = [(a, b) for a, row in enumerate(matrix.tolist()) for b in sorted(j for _, j in ranked(row, cut))]
+        expected_pairs = [
+            (a, b) for a, row in enumerate(matrix.tolist()) for b in sorted(j for _, j in ranked(row, cut))
+        ]
         assert list(zip(i.tolist(), j.tolist())) == expected_pairs
         assert s.tolist() == [matrix[a, b] for a, b in expected_pairs]
 
     both = queries + choices
     full = vornkit.cdist(both, both, scorer=scorer, scorer_kwargs=kwargs)
     i, j, s = vornkit.threshold_join(both, scorer=scorer, scorer_kwargs=kwargs, score_cutoff=cut, workers=2)
-    expected_pairs = [(a, b) for a in range(len(both)) for b in range(a + 1, len(both))
-                      if ranked([full[a, b]], cut)]
+    expected_pairs = [(a, b) for a in range(len(both)) for b in range(a + 1, len(both)) if ranked([full[a, b]], cut)]
     assert list(zip(i.tolist(), j.tolist())) == expected_pairs
     assert s.tolist() == [full[a, b] for a, b in expected_pairs]
 
@@ -220,41 +226,68 @@ def test_processor_runs_once_per_string_before_scoring():
         b = choices[: len(queries)] if fn is vornkit.cpdist else choices
         got = fn(queries, b, scorer=vorn.levenshtein_distance, processor=processor, workers=2)
         np.testing.assert_array_equal(got, fn(clean(queries), clean(b), scorer=vorn.levenshtein_distance))
-    best = vornkit.extract_one("KITTEN", ["the kitten", "sitting"], scorer=vorn.levenshtein_distance,
-                               processor=processor)
+    best = vornkit.extract_one(
+        "KITTEN", ["the kitten", "sitting"], scorer=vorn.levenshtein_distance, processor=processor
+    )
     assert best == ("the kitten", 0, 0)  # the original choice is returned
 
 
 @pytest.mark.parametrize(
     "call,error,message",
     [
-        (lambda: vornkit.cdist(["a", 3], ["b"], scorer=vorn.levenshtein_distance), TypeError,
-         r"queries\[1\] must be str or None, not 'int'"),
-        (lambda: vornkit.cdist(["a"], ("b", b"x"), scorer=vorn.levenshtein_distance), TypeError,
-         r"choices\[1\] must be str or None, not 'bytes'"),
+        (
+            lambda: vornkit.cdist(["a", 3], ["b"], scorer=vorn.levenshtein_distance),
+            TypeError,
+            r"queries\[1\] must be str or None, not 'int'",
+        ),
+        (
+            lambda: vornkit.cdist(["a"], ("b", b"x"), scorer=vorn.levenshtein_distance),
+            TypeError,
+            r"choices\[1\] must be str or None, not 'bytes'",
+        ),
         (lambda: vornkit.cdist(["a"], "abc", scorer=vorn.levenshtein_distance), TypeError, "not 'str'"),
         (lambda: vornkit.cdist(["a"], ["b"], scorer=len), TypeError, "built-in function len"),
         (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.minhash_signature), TypeError, "minhash_signature"),
         (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity), TypeError, r"scorer_kwargs\['n'\]"),
-        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity, scorer_kwargs={"n": 2, "m": 1}),
-         TypeError, "unexpected scorer_kwargs entry 'm'"),
-        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity, scorer_kwargs={"n": -1}),
-         OverflowError, "negative"),
-        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.simhash_similarity, scorer_kwargs={"shingle_size": 0}),
-         ValueError, "window size must be non-zero"),
-        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaro_winkler_similarity, dtype=np.int32), TypeError,
-         "cannot hold similarities"),
-        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, score_cutoff=-1), ValueError,
-         "negative"),
+        (
+            lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity, scorer_kwargs={"n": 2, "m": 1}),
+            TypeError,
+            "unexpected scorer_kwargs entry 'm'",
+        ),
+        (
+            lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaccard_similarity, scorer_kwargs={"n": -1}),
+            OverflowError,
+            "negative",
+        ),
+        (
+            lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.simhash_similarity, scorer_kwargs={"shingle_size": 0}),
+            ValueError,
+            "window size must be non-zero",
+        ),
+        (
+            lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.jaro_winkler_similarity, dtype=np.int32),
+            TypeError,
+            "cannot hold similarities",
+        ),
+        (
+            lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, score_cutoff=-1),
+            ValueError,
+            "negative",
+        ),
         (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, workers=0), ValueError, "workers"),
-        (lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, processor="x"), TypeError,
-         "vorn.Preprocessor"),
+        (
+            lambda: vornkit.cdist(["a"], ["b"], scorer=vorn.levenshtein_distance, processor="x"),
+            TypeError,
+            "vorn.Preprocessor",
+        ),
         (lambda: vornkit.cpdist(["a"], ["b", "c"], scorer=vorn.levenshtein_distance), ValueError, "equal length"),
-        (lambda: vornkit.cdist(["a"], np.zeros((2, 2), dtype=object), scorer=vorn.levenshtein_distance),
-         ValueError, "one-dimensional"),
+        (
+            lambda: vornkit.cdist(["a"], np.zeros((2, 2), dtype=object), scorer=vorn.levenshtein_distance),
+            ValueError,
+            "one-dimensional",
+        ),
         (lambda: vornkit.cdist(["a"], np.arange(3), scorer=vorn.levenshtein_distance), TypeError, "dtype"),
-        (lambda: vornkit.cdist(["\ud800"], ["b"], scorer=vorn.levenshtein_distance), UnicodeEncodeError,
-         "surrogates"),
+        (lambda: vornkit.cdist(["\ud800"], ["b"], scorer=vorn.levenshtein_distance), UnicodeEncodeError, "surrogates"),
         (lambda: vornkit.extract(3, ["b"], scorer=vorn.levenshtein_distance), TypeError, "query must be str"),
         (lambda: vornkit.topk(["a"], ["b"], -1, scorer=vorn.levenshtein_distance), ValueError, "k must not"),
     ],
@@ -306,8 +339,9 @@ def test_empty_inputs_give_empty_results(fn, shape):
         assert vornkit.extract_one(None, ["ab"], scorer=s) is None
 
 
-@pytest.mark.parametrize("scorer", [vorn.levenshtein_similarity, vorn.levenshtein_distance,
-                                    vorn.jaro_winkler_similarity])
+@pytest.mark.parametrize(
+    "scorer", [vorn.levenshtein_similarity, vorn.levenshtein_distance, vorn.jaro_winkler_similarity]
+)
 def test_a_cutoff_equal_to_a_score_keeps_that_pair(scorer):
     rng = random.Random(13)
     texts = [t for t in random_texts(rng, 120, nulls=False) if len(t) < 70]

@@ -10,8 +10,8 @@ import time
 
 import numpy as np
 import pytest
-
 import vorn
+
 import vornkit
 
 
@@ -29,10 +29,16 @@ LONG_JOBS = {
     "cpdist": lambda w: vornkit.cpdist(LONG * 50, LONG[::-1] * 50, scorer=vorn.levenshtein_similarity, workers=w),
     "topk": lambda w: vornkit.topk(LONG, LONG, 3, scorer=vorn.jaro_winkler_similarity, workers=w),
     "extract": lambda w: vornkit.extract(LONG[0], LONG * 100, scorer=vorn.levenshtein_distance, workers=w),
-    "threshold_join": lambda w: vornkit.threshold_join(NAMES, scorer=vorn.levenshtein_similarity,
-                                                       score_cutoff=0.9, workers=w),
-    "processor": lambda w: vornkit.cdist(LONG * 2000, [], scorer=vorn.levenshtein_distance,
-                                         processor=vorn.Preprocessor().with_remove_stopwords(True), workers=w),
+    "threshold_join": lambda w: vornkit.threshold_join(
+        NAMES, scorer=vorn.levenshtein_similarity, score_cutoff=0.9, workers=w
+    ),
+    "processor": lambda w: vornkit.cdist(
+        LONG * 2000,
+        [],
+        scorer=vorn.levenshtein_distance,
+        processor=vorn.Preprocessor().with_remove_stopwords(True),
+        workers=w,
+    ),
 }
 
 

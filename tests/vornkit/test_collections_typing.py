@@ -40,9 +40,19 @@ BAD = """
 
 def mypy(tmp_path, *arguments):
     return subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache"),
-         *arguments],
-        capture_output=True, text=True, cwd=tmp_path,
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            *arguments,
+        ],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
     )
 
 

@@ -11,8 +11,8 @@ import time
 
 import numpy as np
 import pytest
-
 import vorn
+
 import vornkit
 
 rng = random.Random(17)
@@ -263,7 +263,9 @@ def reference_simhash_dedup(texts, threshold, shingle_size):
 
 
 # 0.75 with 8 hashes is met exactly by many pairs.
-@pytest.mark.parametrize("threshold, shingle_size, num_hashes", [(0.8, 3, 128), (0.5, 2, 64), (0.95, 5, 32), (0.75, 3, 8)])
+@pytest.mark.parametrize(
+    "threshold, shingle_size, num_hashes", [(0.8, 3, 128), (0.5, 2, 64), (0.95, 5, 32), (0.75, 3, 8)]
+)
 def test_minhash_dedup_is_the_reference(threshold, shingle_size, num_hashes):
     texts = planted_corpus(threshold)
     expected = reference_minhash_dedup(texts, threshold, shingle_size, num_hashes)
@@ -374,9 +376,20 @@ def test_types_check_strictly(tmp_path):
     (tmp_path / "good.py").write_text(TYPED_USE)
     (tmp_path / "bad.py").write_text(BAD_USE)
     out = subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--cache-dir", str(tmp_path / "c"),
-         "good.py", "bad.py"],
-        capture_output=True, text=True, cwd=tmp_path,
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--no-incremental",
+            "--cache-dir",
+            str(tmp_path / "c"),
+            "good.py",
+            "bad.py",
+        ],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
     )
     errors = [line.split(":")[:2] for line in out.stdout.splitlines() if ": error:" in line]
     assert errors == [["bad.py", "3"], ["bad.py", "4"], ["bad.py", "5"]], out.stdout

@@ -7,11 +7,10 @@ import struct
 
 import numpy as np
 import pytest
-
 import vorn
-import vornkit
-
 from test_dedup import WORDS, edited, planted_corpus
+
+import vornkit
 
 U64 = (1 << 64) - 1
 
@@ -87,8 +86,9 @@ def test_lsh_survives_mass_removal_and_reuse_of_keys():
     lsh.remove(np.arange(1, 4001, 2))
     lsh.add(np.arange(0, 100, 2), signatures[1:100:2])
     fresh = vornkit.MinHashLSH(0.5, 32)
-    fresh.add(np.r_[np.arange(4001, 5000, 2), np.arange(0, 100, 2)],
-              np.r_[signatures[4001:5000:2], signatures[1:100:2]])
+    fresh.add(
+        np.r_[np.arange(4001, 5000, 2), np.arange(0, 100, 2)], np.r_[signatures[4001:5000:2], signatures[1:100:2]]
+    )
     assert as_pairs(*lsh.candidate_pairs()) == as_pairs(*fresh.candidate_pairs())
 
 

@@ -8,8 +8,8 @@ import random
 
 import numpy as np
 import pytest
-
 import vorn
+
 from vornkit import _native
 
 ISAS = ["portable", "avx2", "avx512"]

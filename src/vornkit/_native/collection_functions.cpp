@@ -126,10 +126,9 @@ struct Job {
     // The scorer over a and b with its per-string work done.
     std::unique_ptr<col::PairScorer> prepared_scorer() const {
         auto scorer = std::make_unique<col::PairScorer>(config, a->column, b->column);
-        const bool completed = runner()(scorer->prepare_count(), 64,
-                                        [&](std::size_t begin, std::size_t end, const col::ChunkContext&) {
-                                            scorer->prepare(begin, end);
-                                        });
+        const bool completed = runner()(
+            scorer->prepare_count(), 64,
+            [&](std::size_t begin, std::size_t end, const col::ChunkContext&) { scorer->prepare(begin, end); });
         if (!completed) return nullptr;
         return scorer;
     }
@@ -241,7 +240,7 @@ PyObject* threshold_join(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         if (!j) return nullptr;
         std::vector<std::int64_t>().swap(result->j);
         PyRef scores(col::is_distance(job.config.kind) ? to_bytearray(result->distance)
-                                                        : to_bytearray(result->similarity));
+                                                       : to_bytearray(result->similarity));
         if (!scores) return nullptr;
         return PyTuple_Pack(3, i.get(), j.get(), scores.get());
     });

@@ -53,8 +53,7 @@ namespace {
 constexpr std::size_t kTextsPerChunk = 64;
 
 // Texts [begin, end) of a Strings object, checked against the column.
-bool text_range(const StringInput& input, Py_ssize_t begin, Py_ssize_t end,
-                std::span<const std::string_view>& texts) {
+bool text_range(const StringInput& input, Py_ssize_t begin, Py_ssize_t end, std::span<const std::string_view>& texts) {
     const auto& all = input.column.values();
     if (begin < 0 || end < begin || static_cast<std::size_t>(end) > all.size()) {
         PyErr_SetString(PyExc_IndexError, "text range out of bounds");
@@ -101,8 +100,7 @@ PyObject* fingerprint_rows(PyObject*, PyObject* args) {
         const auto rows = out.mutable_span<std::uint64_t>();
         std::vector<vorn::algo::MinHashScratch> scratch(simhash ? 0 : workers);
         auto body = [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext& context) {
-            if (simhash)
-                (void)ix::simhash_fingerprint_rows(texts, first, last, shingle_size, rows);
+            if (simhash) (void)ix::simhash_fingerprint_rows(texts, first, last, shingle_size, rows);
             else
                 (void)ix::minhash_signature_rows(texts, first, last, shingle_size, num_hashes, rows,
                                                  scratch[context.worker()]);
@@ -139,11 +137,10 @@ PyObject* lsh_band_keys(PyObject*, PyObject* args) {
             PyErr_SetString(PyExc_ValueError, "signatures or out have the wrong size");
             return nullptr;
         }
-        Py_BEGIN_ALLOW_THREADS
-        ix::band_keys({static_cast<const std::uint64_t*>(signatures.view.buf), n * num_hashes}, num_hashes, *shape,
-                      {static_cast<std::uint64_t*>(out.view.buf), n * bands});
-        Py_END_ALLOW_THREADS
-        Py_RETURN_NONE;
+        Py_BEGIN_ALLOW_THREADS ix::band_keys({static_cast<const std::uint64_t*>(signatures.view.buf), n * num_hashes},
+                                             num_hashes, *shape,
+                                             {static_cast<std::uint64_t*>(out.view.buf), n * bands});
+        Py_END_ALLOW_THREADS Py_RETURN_NONE;
     });
 }
 
@@ -164,12 +161,10 @@ PyObject* signature_agreement(PyObject*, PyObject* args) {
         const auto* pa = static_cast<const std::uint64_t*>(a.view.buf);
         const auto* pb = static_cast<const std::uint64_t*>(b.view.buf);
         auto* agreement = static_cast<double*>(out.view.buf);
-        Py_BEGIN_ALLOW_THREADS
-        for (std::size_t i = 0; i < n; ++i)
-            agreement[i] = vorn::algo::minhash_signature_similarity({pa + i * num_hashes, num_hashes},
-                                                                    {pb + i * num_hashes, num_hashes});
-        Py_END_ALLOW_THREADS
-        Py_RETURN_NONE;
+        Py_BEGIN_ALLOW_THREADS for (std::size_t i = 0; i < n; ++i) agreement[i] =
+            vorn::algo::minhash_signature_similarity({pa + i * num_hashes, num_hashes},
+                                                     {pb + i * num_hashes, num_hashes});
+        Py_END_ALLOW_THREADS Py_RETURN_NONE;
     });
 }
 
@@ -205,8 +200,7 @@ bool get_parent(PyObject* object, Buffer& parent) {
 PyObject* link_identical(PyObject*, PyObject* args) {
     PyObject *signatures_object, *parent_object;
     unsigned long long num_hashes;
-    if (!PyArg_ParseTuple(args, "OKO:link_identical", &signatures_object, &num_hashes, &parent_object))
-        return nullptr;
+    if (!PyArg_ParseTuple(args, "OKO:link_identical", &signatures_object, &num_hashes, &parent_object)) return nullptr;
     return guarded([&]() -> PyObject* {
         Buffer signatures, parent;
         if (!signatures.get(signatures_object, false, 8, "signatures") || !get_parent(parent_object, parent))
@@ -228,8 +222,8 @@ PyObject* link_band(PyObject*, PyObject* args) {
     PyObject *keys_object, *active_object, *signatures_object, *parent_object;
     unsigned long long bands, band, num_hashes;
     double threshold;
-    if (!PyArg_ParseTuple(args, "OKKOOKdO:link_band", &keys_object, &bands, &band, &active_object,
-                          &signatures_object, &num_hashes, &threshold, &parent_object))
+    if (!PyArg_ParseTuple(args, "OKKOOKdO:link_band", &keys_object, &bands, &band, &active_object, &signatures_object,
+                          &num_hashes, &threshold, &parent_object))
         return nullptr;
     return guarded([&]() -> PyObject* {
         Buffer keys, active, signatures, parent;
@@ -256,8 +250,7 @@ PyObject* link_band(PyObject*, PyObject* args) {
 PyObject* link_simhash(PyObject*, PyObject* args) {
     PyObject *fingerprints_object, *parent_object;
     double threshold;
-    if (!PyArg_ParseTuple(args, "OdO:link_simhash", &fingerprints_object, &threshold, &parent_object))
-        return nullptr;
+    if (!PyArg_ParseTuple(args, "OdO:link_simhash", &fingerprints_object, &threshold, &parent_object)) return nullptr;
     return guarded([&]() -> PyObject* {
         Buffer fingerprints, parent;
         if (!fingerprints.get(fingerprints_object, false, 8, "fingerprints") || !get_parent(parent_object, parent))

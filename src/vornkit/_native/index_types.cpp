@@ -19,8 +19,7 @@ namespace ix = vorn::index;
 
 template <class Index>
 struct IndexObject {
-    PyObject_HEAD
-    Index* index;
+    PyObject_HEAD Index* index;
     std::mutex* mutex;
 };
 
@@ -28,8 +27,7 @@ struct IndexObject {
 template <class Index, class Fn>
 void locked(IndexObject<Index>* self, Fn&& fn) {
     std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS
-    {
+    Py_BEGIN_ALLOW_THREADS {
         std::lock_guard guard(*self->mutex);
         try {
             fn(*self->index);
@@ -37,8 +35,7 @@ void locked(IndexObject<Index>* self, Fn&& fn) {
             failure = std::current_exception();
         }
     }
-    Py_END_ALLOW_THREADS
-    if (failure) std::rethrow_exception(failure);
+    Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
 }
 
 template <class T>
@@ -51,17 +48,14 @@ PyObject* key_problem(const ix::KeyProblem& problem, std::span<const std::int64_
     using Kind = ix::KeyProblem::Kind;
     const long long key = problem.position < keys.size() ? keys[problem.position] : 0;
     switch (problem.kind) {
-        case Kind::kRepeated:
-            return PyErr_Format(PyExc_ValueError, "key %lld appears more than once", key);
-        case Kind::kPresent:
-            return PyErr_Format(PyExc_ValueError, "key %lld is already in the index", key);
+        case Kind::kRepeated: return PyErr_Format(PyExc_ValueError, "key %lld appears more than once", key);
+        case Kind::kPresent: return PyErr_Format(PyExc_ValueError, "key %lld is already in the index", key);
         case Kind::kMissing: {
             PyRef value(PyLong_FromLongLong(key));
             if (value) PyErr_SetObject(PyExc_KeyError, value.get());
             return nullptr;
         }
-        case Kind::kTooMany:
-            break;
+        case Kind::kTooMany: break;
     }
     return PyErr_Format(PyExc_OverflowError, "an index holds fewer than 2**32 - 1 documents");
 }
@@ -183,13 +177,9 @@ PyObject* index_load(PyTypeObject* type, PyObject* path_object) {
         std::string encoded;
         if (!convert_path(path_object, path, encoded)) return nullptr;
         std::optional<vorn::Expected<Index, ix::FileProblem>> loaded;
-        Py_BEGIN_ALLOW_THREADS
-        try {
-            loaded.emplace(Index::load(encoded));
-        } catch (const std::bad_alloc&) {
+        Py_BEGIN_ALLOW_THREADS try { loaded.emplace(Index::load(encoded)); } catch (const std::bad_alloc&) {
         }
-        Py_END_ALLOW_THREADS
-        if (!loaded) return PyErr_NoMemory();
+        Py_END_ALLOW_THREADS if (!loaded) return PyErr_NoMemory();
         if (!*loaded) return file_problem(loaded->error(), path.get());
         return wrap(type, std::move(**loaded));
     });
@@ -208,8 +198,7 @@ PyObject* lsh_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         PyErr_SetString(PyExc_TypeError, "MinHashIndex takes positional arguments only");
         return nullptr;
     }
-    if (!PyArg_ParseTuple(args, "dKKKdd:MinHashIndex", &threshold, &num_hashes, &bands, &rows, &fp_weight,
-                          &fn_weight))
+    if (!PyArg_ParseTuple(args, "dKKKdd:MinHashIndex", &threshold, &num_hashes, &bands, &rows, &fp_weight, &fn_weight))
         return nullptr;
     auto shape = ix::check_band_shape(bands, rows, num_hashes);
     if (!shape) return set_invalid_argument(shape.error()), nullptr;
@@ -371,10 +360,8 @@ PyType_Spec sim_spec = {"vornkit._native.SimHashIndex", sizeof(SimObject), 0,
 }  // namespace
 
 int add_index_types(PyObject* module) {
-    if (minhash_index_type == nullptr)
-        minhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&lsh_spec));
-    if (simhash_index_type == nullptr)
-        simhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&sim_spec));
+    if (minhash_index_type == nullptr) minhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&lsh_spec));
+    if (simhash_index_type == nullptr) simhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&sim_spec));
     if (minhash_index_type == nullptr || simhash_index_type == nullptr) return -1;
     if (PyModule_AddObjectRef(module, "MinHashIndex", reinterpret_cast<PyObject*>(minhash_index_type)) != 0) return -1;
     return PyModule_AddObjectRef(module, "SimHashIndex", reinterpret_cast<PyObject*>(simhash_index_type));

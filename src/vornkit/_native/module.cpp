@@ -18,7 +18,7 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "vornkit._native",  // m_name
     "Collection kernels and indexes of vornkit.",
-    0,                  // m_size
+    0,  // m_size
     methods(),
     slots,
     nullptr,

@@ -21,8 +21,8 @@
 
 namespace vornkit::native {
 
-using vorn::py::PyRef;
 using vorn::collection::StringColumn;
+using vorn::py::PyRef;
 
 // The module's method table, null-terminated.
 PyMethodDef* methods();
@@ -118,8 +118,7 @@ std::unique_ptr<StringInput> process_strings(const StringInput& input, const vor
 // a handler raises, the run stops, every thread is joined and false is
 // returned with that exception set. Must be called with the lock held.
 // C++ exceptions from the body (std::bad_alloc) propagate after joining.
-bool run_released(std::size_t n_items, std::size_t chunk, std::size_t workers,
-                  const vorn::collection::ChunkBody& body);
+bool run_released(std::size_t n_items, std::size_t chunk, std::size_t workers, const vorn::collection::ChunkBody& body);
 
 // Converts the `workers` argument: -1 for every core, or a positive count;
 // ValueError otherwise.

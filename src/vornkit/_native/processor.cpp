@@ -72,21 +72,21 @@ std::unique_ptr<StringInput> process_strings(const StringInput& input, const vor
     std::optional<vorn::text::UnicodeFailure> failure;
     std::atomic<bool> failed{false};
     // Items are short; chunks of a few hundred keep thread hand-offs rare.
-    const bool completed = run_released(n, 256, workers, [&](std::size_t begin, std::size_t end,
-                                                            const vorn::collection::ChunkContext& context) {
-        for (std::size_t i = begin; i < end && !context.stop_requested() && !failed.load(std::memory_order_relaxed);
-             ++i) {
-            if (column.is_null(i)) continue;
-            auto text = vorn::preprocess::process(processor.config, column[i], processor.custom_stopwords.get());
-            if (text) {
-                processed->owned[i] = std::move(*text);
-                continue;
+    const bool completed = run_released(
+        n, 256, workers, [&](std::size_t begin, std::size_t end, const vorn::collection::ChunkContext& context) {
+            for (std::size_t i = begin; i < end && !context.stop_requested() && !failed.load(std::memory_order_relaxed);
+                 ++i) {
+                if (column.is_null(i)) continue;
+                auto text = vorn::preprocess::process(processor.config, column[i], processor.custom_stopwords.get());
+                if (text) {
+                    processed->owned[i] = std::move(*text);
+                    continue;
+                }
+                std::lock_guard guard(failure_lock);
+                if (!failure) failure = text.error();
+                failed.store(true, std::memory_order_relaxed);
             }
-            std::lock_guard guard(failure_lock);
-            if (!failure) failure = text.error();
-            failed.store(true, std::memory_order_relaxed);
-        }
-    });
+        });
     if (!completed) return nullptr;
     if (failure) {
         if (failure->out_of_memory) {

@@ -238,8 +238,7 @@ bool read_strings(PyObject* object, const char* name, StringInput& out) {
 namespace {
 
 struct StringsObject {
-    PyObject_HEAD
-    StringInput* input;
+    PyObject_HEAD StringInput* input;
 };
 
 PyTypeObject* strings_type_object = nullptr;  // created once, never released
@@ -304,11 +303,7 @@ PyType_Slot strings_slots[] = {
 };
 
 PyType_Spec strings_spec = {
-    "vornkit._native.Strings",
-    sizeof(StringsObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-    strings_slots,
+    "vornkit._native.Strings", sizeof(StringsObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, strings_slots,
 };
 
 }  // namespace

@@ -97,13 +97,13 @@ PyObject* run_tile(PyObject* query_list, PyObject* choice_list, PyObject* isa_na
         if (PyObject_GetBuffer(out_object, &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | PyBUF_WRITABLE) != 0)
             return nullptr;
         const bool fits = view.ndim == 2 && view.itemsize == sizeof(T) && view.format != nullptr &&
-                          std::strlen(view.format) == 1 && std::strchr(formats, view.format[0]) != nullptr && view.shape[0] == rows &&
-                          view.shape[1] == columns;
+                          std::strlen(view.format) == 1 && std::strchr(formats, view.format[0]) != nullptr &&
+                          view.shape[0] == rows && view.shape[1] == columns;
         if (fits) score(static_cast<T*>(view.buf));
         PyBuffer_Release(&view);
         if (!fits) {
-            PyErr_Format(PyExc_ValueError, "out must be a C-contiguous '%c' array of shape (%zd, %zd)",
-                         formats[0], rows, columns);
+            PyErr_Format(PyExc_ValueError, "out must be a C-contiguous '%c' array of shape (%zd, %zd)", formats[0],
+                         rows, columns);
             return nullptr;
         }
         Py_RETURN_NONE;
@@ -146,9 +146,9 @@ PyObject* tile_levenshtein(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOK|OOn", const_cast<char**>(keywords), &queries, &choices,
                                      &max_distance, &isa, &out, &block))
         return nullptr;
-    return run_tile<std::uint64_t>(queries, choices, isa, out, block, "QL", [&](auto q, const auto& c, auto* o, auto s) {
-        vorn::collection::levenshtein_tile(q, c, o, s, max_distance);
-    });
+    return run_tile<std::uint64_t>(
+        queries, choices, isa, out, block, "QL",
+        [&](auto q, const auto& c, auto* o, auto s) { vorn::collection::levenshtein_tile(q, c, o, s, max_distance); });
 }
 
 PyObject* tile_jaro_winkler(PyObject*, PyObject* args, PyObject* kwargs) {
