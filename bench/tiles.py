@@ -83,7 +83,8 @@ def main() -> None:
     pairs = len(queries) * len(choices)
     lengths = sorted(len(t) for t in queries + choices)
     print(
-        f"{len(queries)} x {len(choices)} names, lengths {lengths[0]}..{lengths[-1]}, median {lengths[len(lengths) // 2]}"
+        f"{len(queries)} x {len(choices)} names, lengths {lengths[0]}..{lengths[-1]}, "
+        f"median {lengths[len(lengths) // 2]}"
     )
 
     distances = np.empty((len(queries), len(choices)), dtype=np.uint64)
