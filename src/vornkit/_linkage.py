@@ -228,9 +228,7 @@ def _link_blocks(
         left, right = np.array(rows, np.intp), np.array(right_rows[value], np.intp)
         if len(left) * len(right) >= LARGE_BLOCK:  # as without blocking, sharing distinct values
             share = len(left) * len(right) / compared
-            part = _link_all(
-                columns, weight_sums, left, right, threshold, workers, lambda f, share=share: progress(f * share)
-            )
+            part = _link_all(columns, weight_sums, left, right, threshold, workers, _scaled(progress, share))
             found.append(part)
         else:
             pairs_i.append(np.repeat(left, len(right)))
@@ -251,6 +249,11 @@ def _link_blocks(
         progress(len(chunk_i) / compared)
     out_i, out_j, out_s = (np.concatenate(parts) for parts in zip(*found))
     return out_i, out_j, out_s, compared
+
+
+def _scaled(progress: Callable[[float], None], share: float) -> Callable[[float], None]:
+    """A progress callback for a part worth ``share`` of the whole."""
+    return lambda fraction: progress(fraction * share)
 
 
 def _link_all(
