@@ -167,8 +167,12 @@ double CachedJaroWinkler::similarity(std::string_view other) const {
 
 double jaro_winkler_similarity(std::string_view a, std::string_view b) {
     if (a == b) return 1.0;
-    const CachedJaroWinkler pattern(b, utf8::is_ascii(b), &a);
-    return pattern.similarity_to(a, utf8::is_ascii(a));
+    // Clearing only the table entries that a uses relies on a's characters
+    // being read the same way twice, which holds for ASCII text only: on
+    // malformed UTF-8 the walks may differ and leave entries uncleared.
+    const bool a_ascii = utf8::is_ascii(a);
+    const CachedJaroWinkler pattern(b, utf8::is_ascii(b), a_ascii ? &a : nullptr);
+    return pattern.similarity_to(a, a_ascii);
 }
 
 }  // namespace vorn::algo

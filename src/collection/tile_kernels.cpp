@@ -164,23 +164,6 @@ void score_loose_pairs(std::span<const std::string_view> queries, const DecodedT
 
 bool fits_lane(std::size_t length) noexcept { return length >= 1 && length <= tile_detail::kMaxPackedChars; }
 
-// Scores every pair the packed kernel does not take, through the core's
-// cached scorer of each query (`Cached`), its masks built once per query.
-template <class Cached, class Out, class Score>
-void score_loose_pairs(std::span<const std::string_view> queries, const Split& query_split,
-                       std::span<const std::string_view> choices, const Split& choice_split, Out* out,
-                       std::size_t row_stride, Score score) {
-    for (const std::uint32_t q : query_split.loose) {
-        const Cached cached(queries[q]);
-        for (std::size_t c = 0; c < choices.size(); ++c) out[q * row_stride + c] = score(cached, choices[c]);
-    }
-    if (choice_split.loose.empty()) return;
-    for (const std::uint32_t q : query_split.packed) {
-        const Cached cached(queries[q]);
-        for (const std::uint32_t c : choice_split.loose) out[q * row_stride + c] = score(cached, choices[c]);
-    }
-}
-
 }  // namespace
 
 bool tile_isa_supported(TileIsa isa) noexcept {
