@@ -4,6 +4,7 @@ import sys
 import sysconfig
 import textwrap
 
+import harness
 import pytest
 
 STUBS = pathlib.Path(sysconfig.get_paths()["purelib"]) / "vorn-stubs" / "__init__.pyi"
@@ -39,23 +40,8 @@ BAD = """
 
 
 def run_mypy(tmp_path, source):
-    path = tmp_path / "example.py"
-    path.write_text(textwrap.dedent(source))
-    return subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--no-incremental",
-            "--cache-dir",
-            str(tmp_path / "cache"),
-            str(path),
-        ],
-        capture_output=True,
-        text=True,
-        cwd=tmp_path,
-    )
+    (tmp_path / "example.py").write_text(textwrap.dedent(source))
+    return harness.run_mypy(tmp_path, "example.py")
 
 
 def test_mypy_accepts_correct_use(tmp_path):

@@ -1,10 +1,9 @@
 """vornkit is typed: the package passes mypy --strict, and so does code that
 uses the collection functions as documented, while misuse is caught."""
 
-import subprocess
-import sys
 import textwrap
 
+import harness
 import pytest
 
 pytest.importorskip("mypy")
@@ -38,31 +37,13 @@ BAD = """
 """
 
 
-def mypy(tmp_path, *arguments):
-    return subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--no-incremental",
-            "--cache-dir",
-            str(tmp_path / "cache"),
-            *arguments,
-        ],
-        capture_output=True,
-        text=True,
-        cwd=tmp_path,
-    )
-
-
 def test_the_package_is_strict_clean(tmp_path):
-    result = mypy(tmp_path, "-p", "vornkit")
+    result = harness.run_mypy(tmp_path, "-p", "vornkit")
     assert result.returncode == 0, result.stdout + result.stderr
 
 
 @pytest.mark.parametrize("source,errors", [(GOOD, 0), (BAD, 4)])
 def test_uses_check_and_misuses_are_caught(tmp_path, source, errors):
     (tmp_path / "example.py").write_text(textwrap.dedent(source))
-    result = mypy(tmp_path, "example.py")
+    result = harness.run_mypy(tmp_path, "example.py")
     assert result.stdout.count(": error:") == errors, result.stdout

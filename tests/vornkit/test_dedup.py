@@ -1,14 +1,12 @@
 """Batch fingerprints, the LSH helpers, components and dedup, each checked
 against vorn's scalar functions or a plain Python reference."""
 
-import _thread
 import itertools
 import math
-import os
 import random
-import threading
 import time
 
+import harness
 import numpy as np
 import pytest
 import vorn
@@ -328,17 +326,7 @@ LONG_JOBS = {
 @pytest.mark.parametrize("workers", [1, 2])
 @pytest.mark.parametrize("job", LONG_JOBS)
 def test_ctrl_c_stops_quickly_and_joins_every_thread(job, workers):
-    before = len(os.listdir("/proc/self/task"))
-    timer = threading.Timer(0.3, _thread.interrupt_main)
-    started = time.monotonic()
-    timer.start()
-    with pytest.raises(KeyboardInterrupt):
-        LONG_JOBS[job](workers)
-        time.sleep(5)  # finished early: the interrupt still arrives here, and the test fails on time
-    stopped = time.monotonic()
-    timer.join()
-    assert stopped - started < 0.3 + 0.5
-    assert len(os.listdir("/proc/self/task")) == before
+    harness.assert_interrupted_quickly(lambda: LONG_JOBS[job](workers))
 
 
 # ---- types ----
@@ -370,27 +358,10 @@ vornkit.SimHashIndex().bands
 
 def test_types_check_strictly(tmp_path):
     pytest.importorskip("mypy")
-    import subprocess
-    import sys
 
     (tmp_path / "good.py").write_text(TYPED_USE)
     (tmp_path / "bad.py").write_text(BAD_USE)
-    out = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "mypy",
-            "--strict",
-            "--no-incremental",
-            "--cache-dir",
-            str(tmp_path / "c"),
-            "good.py",
-            "bad.py",
-        ],
-        capture_output=True,
-        text=True,
-        cwd=tmp_path,
-    )
+    out = harness.run_mypy(tmp_path, "good.py", "bad.py")
     errors = [line.split(":")[:2] for line in out.stdout.splitlines() if ": error:" in line]
     assert errors == [["bad.py", "3"], ["bad.py", "4"], ["bad.py", "5"]], out.stdout
 
