@@ -316,3 +316,45 @@ CALLS = {
     "VornFlow.compare_with_intent": (FLOW.compare_with_intent, {"intent": "names", **TEXT}),
     "VornFlow.compare": (FLOW.compare, TEXT),
 }
+
+
+# ---- corpora of near-duplicates ----
+
+_rng = random.Random(17)
+DOCUMENT_WORDS = [
+    "".join(_rng.choice("abcdefghijklmnopqrstuvwxyzé") for _ in range(_rng.randint(2, 9))) for _ in range(300)
+]
+
+
+def document(r, words=60):
+    """A text of random words of a fixed vocabulary."""
+    return " ".join(r.choice(DOCUMENT_WORDS) for _ in range(words))
+
+
+def near_copy(r, text, edits):
+    """text with `edits` character substitutions, deletions and insertions."""
+    chars = list(text)
+    for _ in range(edits):
+        p = r.randrange(len(chars))
+        op = r.random()
+        if op < 0.4:
+            chars[p] = r.choice("xyzñ ")
+        elif op < 0.7:
+            del chars[p]
+        else:
+            chars.insert(p, r.choice("qwö"))
+    return "".join(chars)
+
+
+def planted_corpus(seed, originals=40, copies=3, max_edits=12):
+    """Documents with up to `copies` near copies each, a few short texts and
+    an exact copy, shuffled."""
+    r = random.Random(seed)
+    texts = []
+    for _ in range(originals):
+        base = document(r)
+        texts.append(base)
+        texts.extend(near_copy(r, base, r.randint(0, max_edits)) for _ in range(r.randint(0, copies)))
+    texts += ["", "a", "ab", texts[0]]  # short texts, and an exact copy
+    r.shuffle(texts)
+    return texts

@@ -3,16 +3,10 @@ import random
 
 import numpy as np
 import pytest
+import reference as ref
 import vorn
 
 import vornkit
-
-WORDS = (
-    "license copyright software permission notice warranty merchantability fitness purpose liability "
-    "damages contract tort otherwise arising connection distribute modify sublicense sell copies persons "
-    "whom furnished subject following conditions included substantial portions provided without express "
-    "implied limited event authors holders claim action"
-).split()
 
 
 @pytest.fixture(scope="module")
@@ -21,25 +15,6 @@ def vks(spark):
     import vornkit.spark
 
     return vornkit.spark
-
-
-def planted_corpus(seed, families=40, singles=40):
-    """Texts of families of near-duplicates (a few words changed) and of
-    unrelated texts, shuffled; returns the texts."""
-    rng = random.Random(seed)
-    texts = []
-    for _ in range(families):
-        base = [rng.choice(WORDS) for _ in range(80)]
-        texts.append(" ".join(base))
-        for _ in range(rng.randint(1, 4)):
-            variant = list(base)
-            for _ in range(rng.randint(0, 2)):
-                variant[rng.randrange(len(variant))] = rng.choice(WORDS)
-            texts.append(" ".join(variant))
-    for _ in range(singles):
-        texts.append(" ".join(rng.choice(WORDS) for _ in range(80)))
-    rng.shuffle(texts)
-    return texts
 
 
 def clusters(labels):
@@ -82,7 +57,7 @@ def spark_labels(vks, spark, texts, ids, partitions, **kwargs):
     ],
 )
 def test_minhash_dedup_equals_single_machine(spark, vks, seed, partitions, kwargs):
-    texts = planted_corpus(seed)
+    texts = ref.planted_corpus(seed)
     expected = expected_labels(texts, **kwargs)
     assert len(clusters(expected)) < len(texts)  # the corpus has near-duplicates
     # Ids unrelated to positions: each component is its smallest id.
@@ -96,7 +71,7 @@ def test_minhash_dedup_equals_single_machine(spark, vks, seed, partitions, kwarg
 
 def test_minhash_dedup_without_duplicates_and_with_nulls(spark, vks):
     rng = random.Random(7)
-    texts = [" ".join(rng.choice(WORDS) for _ in range(40)) for _ in range(50)] + [None, None]
+    texts = [ref.document(rng, 40) for _ in range(50)] + [None, None]
     labels = spark_labels(vks, spark, texts, list(range(len(texts))), 3, threshold=0.8)
     assert labels == list(range(len(texts)))
     # Two identical texts and a null: the null stays alone.

@@ -9,45 +9,12 @@ import time
 import harness
 import numpy as np
 import pytest
+import reference as ref
 import vorn
 
 import vornkit
 
-rng = random.Random(17)
-WORDS = ["".join(rng.choice("abcdefghijklmnopqrstuvwxyzé") for _ in range(rng.randint(2, 9))) for _ in range(300)]
-
-
-def document(r, words=60):
-    return " ".join(r.choice(WORDS) for _ in range(words))
-
-
-def edited(r, text, edits):
-    chars = list(text)
-    for _ in range(edits):
-        p = r.randrange(len(chars))
-        op = r.random()
-        if op < 0.4:
-            chars[p] = r.choice("xyzñ ")
-        elif op < 0.7:
-            del chars[p]
-        else:
-            chars.insert(p, r.choice("qwö"))
-    return "".join(chars)
-
-
-def planted_corpus(seed, originals=40, copies=3, max_edits=12):
-    r = random.Random(seed)
-    texts = []
-    for _ in range(originals):
-        base = document(r)
-        texts.append(base)
-        texts.extend(edited(r, base, r.randint(0, max_edits)) for _ in range(r.randint(0, copies)))
-    texts += ["", "a", "ab", texts[0]]  # short texts, and an exact copy
-    r.shuffle(texts)
-    return texts
-
-
-TEXTS = planted_corpus(1)
+TEXTS = ref.planted_corpus(1)
 
 
 def as_input(kind, texts):
@@ -265,7 +232,7 @@ def reference_simhash_dedup(texts, threshold, shingle_size):
     "threshold, shingle_size, num_hashes", [(0.8, 3, 128), (0.5, 2, 64), (0.95, 5, 32), (0.75, 3, 8)]
 )
 def test_minhash_dedup_is_the_reference(threshold, shingle_size, num_hashes):
-    texts = planted_corpus(threshold)
+    texts = ref.planted_corpus(threshold)
     expected = reference_minhash_dedup(texts, threshold, shingle_size, num_hashes)
     got = vornkit.dedup(texts, threshold=threshold, shingle_size=shingle_size, num_hashes=num_hashes)
     assert got.dtype == np.int64 and got.tolist() == expected
@@ -274,13 +241,13 @@ def test_minhash_dedup_is_the_reference(threshold, shingle_size, num_hashes):
 
 @pytest.mark.parametrize("threshold, shingle_size", [(1 - 3 / 64, 4), (0.9, 3), (0.8, 4), (0.0, 4), (1.0, 2)])
 def test_simhash_dedup_is_the_reference(threshold, shingle_size):
-    texts = planted_corpus(7, originals=25)
+    texts = ref.planted_corpus(7, originals=25)
     got = vornkit.dedup(texts, method="simhash", threshold=threshold, shingle_size=shingle_size)
     assert got.tolist() == reference_simhash_dedup(texts, threshold, shingle_size)
 
 
 def test_dedup_is_the_same_with_any_workers_and_input():
-    texts = planted_corpus(3, originals=300)
+    texts = ref.planted_corpus(3, originals=300)
     for method in ("minhash", "simhash"):
         runs = [
             vornkit.dedup(as_input(kind, texts), method=method, workers=workers)
@@ -314,7 +281,7 @@ def test_progress_bar_goes_to_stderr(capsys):
 
 # ---- interrupts ----
 
-LONG = [document(random.Random(i), 400) for i in range(40)] * 2000
+LONG = [ref.document(random.Random(i), 400) for i in range(40)] * 2000
 
 LONG_JOBS = {
     "minhash_signatures": lambda w: vornkit.minhash_signatures(LONG, num_hashes=512, workers=w),
@@ -364,18 +331,3 @@ def test_types_check_strictly(tmp_path):
     out = harness.run_mypy(tmp_path, "good.py", "bad.py")
     errors = [line.split(":")[:2] for line in out.stdout.splitlines() if ": error:" in line]
     assert errors == [["bad.py", "3"], ["bad.py", "4"], ["bad.py", "5"]], out.stdout
-
-
-def test_benchmark_smoke_run():
-    # bench/dedup.py runs end to end at tiny sizes, whichever peers are
-    # installed; nothing about time is asserted.
-    import subprocess
-    import sys
-    from pathlib import Path
-
-    bench = Path(__file__).resolve().parents[2] / "bench" / "dedup.py"
-    if not bench.exists():
-        pytest.skip("benchmark not in this tree")
-    done = subprocess.run([sys.executable, str(bench), "--smoke"], capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stdout + done.stderr
-    assert "| dedup, 500 documents" in done.stdout

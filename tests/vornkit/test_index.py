@@ -7,8 +7,8 @@ import struct
 
 import numpy as np
 import pytest
+import reference as ref
 import vorn
-from test_dedup import WORDS, edited, planted_corpus
 
 import vornkit
 
@@ -28,7 +28,7 @@ def lsh_reference(signatures, keys, bands, rows):
 
 
 def filled_lsh(seed=2, threshold=0.6, num_hashes=64):
-    texts = planted_corpus(seed)
+    texts = ref.planted_corpus(seed)
     signatures = vornkit.minhash_signatures(texts, 3, num_hashes)
     keys = np.array(random.Random(seed).sample(range(-(10**12), 10**12), len(texts)), dtype=np.int64)
     lsh = vornkit.MinHashLSH(threshold, num_hashes)
@@ -114,18 +114,14 @@ def test_lsh_refusals_change_nothing(action, error, message):
     assert as_pairs(*lsh.candidate_pairs()) == before and len(lsh) == len(keys)
 
 
-def shingle_set(text, k=3):
-    return {text[p : p + k] for p in range(len(text) - k + 1)} if len(text) >= k else {text}
-
-
 def test_lsh_recall_on_planted_near_duplicates():
     # Pairs of exact Jaccard >= 0.8 are found about as often as the
     # S-curve of the band shape predicts.
     r = random.Random(11)
     texts, pairs = [], []
     for _ in range(300):
-        base = " ".join(r.choice(WORDS) for _ in range(150))
-        copy = edited(r, base, r.randint(0, 12))
+        base = ref.document(r, 150)
+        copy = ref.near_copy(r, base, r.randint(0, 12))
         pairs.append((len(texts), len(texts) + 1))
         texts += [base, copy]
     lsh = vornkit.MinHashLSH(0.8, 128)
@@ -133,7 +129,7 @@ def test_lsh_recall_on_planted_near_duplicates():
     found = set(as_pairs(*lsh.candidate_pairs()))
     similar = []
     for a, b in pairs:
-        sa, sb = shingle_set(texts[a]), shingle_set(texts[b])
+        sa, sb = set(ref.shingles(texts[a], 3)), set(ref.shingles(texts[b], 3))
         s = len(sa & sb) / len(sa | sb)
         if s >= 0.8:
             similar.append(((a, b), s))
