@@ -1,5 +1,5 @@
 """vornkit is typed: the package passes mypy --strict, and so does code that
-uses the collection functions as documented, while misuse is caught."""
+uses its functions and indexes as documented, while misuse is caught."""
 
 import textwrap
 
@@ -24,6 +24,14 @@ GOOD = """
         position: int = index
     best = vornkit.extract_one("kitten", names, scorer=vorn.levenshtein_distance, processor=vorn.Preprocessor())
     i, j, s = vornkit.threshold_join(names, scorer=vorn.levenshtein_distance, score_cutoff=2)
+    labels: npt.NDArray[np.int64] = vornkit.dedup(["a", "b"], method="simhash", workers=2)
+    signatures: npt.NDArray[np.uint64] = vornkit.minhash_signatures(["a"], num_hashes=16)
+    lsh = vornkit.MinHashLSH(0.7, 16, weights=(0.3, 0.7))
+    lsh.add(np.arange(1), signatures)
+    pair_i, pair_j = lsh.candidate_pairs()
+    bands: int = lsh.bands
+    pi, pj, distance = vornkit.SimHashIndex(max_distance=2).pairs()
+    shape: tuple[int, int] = vornkit.lsh_params(0.5, 64)
 """
 
 BAD = """
@@ -34,6 +42,9 @@ BAD = """
     vornkit.threshold_join(["a"], scorer=vorn.levenshtein_distance)
     vornkit.extract(["a"], ["b"], scorer=vorn.levenshtein_distance)
     x: str = vornkit.extract_one("a", ["b"], scorer=vorn.levenshtein_distance)
+    vornkit.dedup(["a"], method="exact")
+    y: str = vornkit.lsh_params(0.5, 8)
+    vornkit.SimHashIndex().bands
 """
 
 
@@ -42,7 +53,7 @@ def test_the_package_is_strict_clean(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
-@pytest.mark.parametrize("source,errors", [(GOOD, 0), (BAD, 4)])
+@pytest.mark.parametrize("source,errors", [(GOOD, 0), (BAD, 7)])
 def test_uses_check_and_misuses_are_caught(tmp_path, source, errors):
     (tmp_path / "example.py").write_text(textwrap.dedent(source))
     result = harness.run_mypy(tmp_path, "example.py")
