@@ -47,17 +47,25 @@ def test_deeply_repetitive_text_is_one_shingle(fn):
     assert vorn.jaccard_similarity("a" * 10**6, "aaaa", 3) == 1.0
 
 
-def peak_memory_growth(code):
-    """Peak resident memory growth in MB while `code` runs, in a fresh
-    interpreter so that nothing else in the process counts."""
+# Texts of 100 000 characters of a small alphabet, and of 20 000 distinct
+# characters (a) with its shuffled copy (b): one dense mask row per
+# distinct character would take 20 000 x 313 words (50 MB) there.
+LONG_TEXTS = 'a = ("the quick brown fox " * 6000)[:100_000]; b = ("the quick brown cat " * 6000)[:100_000]'
+WIDE_TEXTS = (
+    "chars = [chr(0x4E00 + i) for i in range(20_000)]; a = ''.join(chars);"
+    " random.Random(1).shuffle(chars); b = ''.join(chars)"
+)
+
+
+def peak_memory_growth(setup, code):
+    """Result and peak resident memory growth in MB while `code` runs after
+    `setup`, in a fresh interpreter so that nothing else in the process counts."""
     script = textwrap.dedent(f"""
-        import resource, vorn
-        a = ("the quick brown fox " * 6000)[:100_000]
-        b = ("the quick brown cat " * 6000)[:100_000]
+        import random, resource, vorn
+        {setup}
         before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
         result = {code}
-        after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-        print(result, (after - before) / 1024)
+        print(result, (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) / 1024)
     """)
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
     result, growth = out.split()
@@ -65,14 +73,17 @@ def peak_memory_growth(code):
 
 
 @pytest.mark.parametrize(
-    "code, expected",
+    "setup, code, expected, limit",
     [
-        ("vorn.levenshtein_distance(a, b)", "15000"),  # 'fox' -> 'cat' in each of 5000 runs
-        ("vorn.jaro_winkler_similarity(a, b)", None),
+        (LONG_TEXTS, "vorn.levenshtein_distance(a, b)", "15000", 50),  # 'fox' -> 'cat' in each of 5000 runs
+        (LONG_TEXTS, "vorn.jaro_winkler_similarity(a, b)", None, 50),
+        (WIDE_TEXTS, "vorn.jaro_winkler_similarity('x', a)", "0.0", 16),
+        (WIDE_TEXTS, "vorn.jaro_winkler_similarity(b, a)", None, 16),
+        (WIDE_TEXTS, "vorn.levenshtein_distance(a, b)", None, 16),
     ],
 )
-def test_hundred_thousand_characters_in_little_memory(code, expected):
-    result, growth = peak_memory_growth(code)
+def test_long_and_wide_texts_in_little_memory(setup, code, expected, limit):
+    result, growth = peak_memory_growth(setup, code)
     if expected is not None:
         assert result == expected
-    assert growth < 50
+    assert growth < limit
