@@ -5,6 +5,7 @@ import _thread
 import os
 import subprocess
 import sys
+import textwrap
 import threading
 import time
 
@@ -28,6 +29,12 @@ def run_mypy(directory, *arguments):
         text=True,
         cwd=directory,
     )
+
+
+def run_mypy_on(directory, source):
+    """mypy --strict on `source` (dedented), written to example.py in `directory`."""
+    (directory / "example.py").write_text(textwrap.dedent(source))
+    return run_mypy(directory, "example.py")
 
 
 def thread_count():

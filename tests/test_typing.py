@@ -2,7 +2,6 @@ import pathlib
 import subprocess
 import sys
 import sysconfig
-import textwrap
 
 import harness
 import pytest
@@ -39,19 +38,14 @@ BAD = """
 """
 
 
-def run_mypy(tmp_path, source):
-    (tmp_path / "example.py").write_text(textwrap.dedent(source))
-    return harness.run_mypy(tmp_path, "example.py")
-
-
 def test_mypy_accepts_correct_use(tmp_path):
-    out = run_mypy(tmp_path, GOOD)
+    out = harness.run_mypy_on(tmp_path, GOOD)
     assert out.returncode == 0, out.stdout + out.stderr
     assert "TypedDict(vorn.ComparisonResult, {'score': float" in out.stdout.replace('"', "")
 
 
 def test_mypy_rejects_wrong_use(tmp_path):
-    out = run_mypy(tmp_path, BAD)
+    out = harness.run_mypy_on(tmp_path, BAD)
     assert out.returncode == 1, out.stdout + out.stderr
     for line in (4, 5, 6, 7):
         assert f"example.py:{line}: error" in out.stdout, out.stdout

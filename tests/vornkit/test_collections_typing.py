@@ -1,8 +1,6 @@
 """vornkit is typed: the package passes mypy --strict, and so does code that
 uses its functions and indexes as documented, while misuse is caught."""
 
-import textwrap
-
 import harness
 import pytest
 
@@ -55,6 +53,5 @@ def test_the_package_is_strict_clean(tmp_path):
 
 @pytest.mark.parametrize("source,errors", [(GOOD, 0), (BAD, 7)])
 def test_uses_check_and_misuses_are_caught(tmp_path, source, errors):
-    (tmp_path / "example.py").write_text(textwrap.dedent(source))
-    result = harness.run_mypy(tmp_path, "example.py")
+    result = harness.run_mypy_on(tmp_path, source)
     assert result.stdout.count(": error:") == errors, result.stdout
