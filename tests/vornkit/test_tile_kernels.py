@@ -8,6 +8,7 @@ import random
 
 import numpy as np
 import pytest
+import reference as ref
 import vorn
 
 from vornkit import _native
@@ -34,18 +35,7 @@ def block(rng, alphabet, count, base):
         if kind < 0.5:
             texts.append("".join(rng.choices(alphabet, k=rng.choice(LENGTHS))))
         elif kind < 0.9:
-            chars = list(base)
-            for _ in range(rng.randrange(4)):
-                at = rng.randrange(len(chars) + 1)
-                op = rng.randrange(3)
-                if op == 0:
-                    chars.insert(at, rng.choice(alphabet))
-                elif at < len(chars):
-                    if op == 1:
-                        del chars[at]
-                    else:
-                        chars[at] = rng.choice(alphabet)
-            texts.append("".join(chars))
+            texts.append(ref.edited(rng, alphabet, base, rng.randrange(4)))
         else:
             texts.append(base)
     return texts
