@@ -133,7 +133,9 @@ EOF
 step "install into a fresh environment"
 "$python" -m venv "$work/fresh"
 fresh_python="$PWD/$work/fresh/bin/python"
+# The wheel itself comes from here alone; its dependencies (NumPy) from the index.
 "$fresh_python" -m pip install -q --no-index --no-deps "$wheel"
+"$fresh_python" -m pip install -q --disable-pip-version-check "$wheel"
 
 # Runs inside the fresh environment, from outside the source tree, in
 # isolated mode. Arguments: the digest of the reference Unicode results, then
