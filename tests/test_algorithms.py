@@ -105,6 +105,16 @@ def test_many_shingles_against_reference(length):
     assert vorn.minhash_similarity_default(text, text[::-1]) == ref.minhash_similarity(text, text[::-1], 3, 128)
 
 
+@pytest.mark.parametrize("k", range(1, 10))
+def test_minhash_ascii_windows_against_reference(k):
+    # ASCII shingles of up to 8 bytes are deduplicated as packed words read 8 bytes at
+    # a time, the last few from a copy of the text's end; all-NUL windows pack to 0.
+    rng = random.Random(f"ascii-windows-{k}")
+    for length in sorted({max(0, k - 1), k, k + 1, 7, 8, 9, 15, 16, 17, 23, 64, 300}):
+        text = "".join(rng.choice("\0\0\0ab\x7f") for _ in range(length))
+        assert vorn.minhash_signature(text, k, 9) == ref.minhash_signature(text, k, 9), (text, k)
+
+
 WORDS = [
     "cat",
     "Cat",

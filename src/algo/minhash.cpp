@@ -7,9 +7,17 @@
 // is the same as deduplicating the shingles themselves, and the order of
 // the values does not matter. The set is sized from the text's length, so
 // filling it never rehashes.
+//
+// Shingles of ASCII text are its windows of k bytes. Up to 8 bytes a window
+// fits a uint64 that slides along the text a byte at a time, so the set
+// deduplicates the packed windows themselves (distinct windows are distinct
+// shingles), and FNV-1a runs once per distinct window, afterwards, as a
+// loop of independent multiplies rather than on the way into the set.
 #include "algo/minhash.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -17,8 +25,60 @@
 #include "algo/shingles.hpp"
 #include "support/hash.hpp"
 #include "support/memory.hpp"
+#include "text/utf8.hpp"
 
 namespace vorn::algo {
+namespace {
+
+// The 8 bytes at p as a word whose byte j is p[j].
+inline std::uint64_t load_bytes(const unsigned char* p) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+// The distinct windows of Width bytes (Width at most text.size()), hashed,
+// into `out`; returns how many. Window i is read whole from the text rather
+// than shifted in from window i - 1, so windows do not wait on each other;
+// the last few, whose 8-byte read would pass the end, come from a copy.
+template <unsigned Width, class Set>
+std::size_t distinct_packed_windows(std::string_view text, Set& seen, std::uint64_t* out) {
+    static_assert(Width >= 1 && Width <= 8);
+    constexpr std::uint64_t kMask = Width == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * Width)) - 1;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t windows = text.size() - Width + 1;
+    const std::size_t direct = std::min(windows, text.size() >= 8 ? text.size() - 7 : 0);
+    unsigned char tail[16] = {};
+    std::memcpy(tail, bytes + direct, text.size() - direct);
+    std::size_t count = 0;
+    seen.fill([&](auto&& insert) {
+        const auto add = [&](std::uint64_t window) {
+            out[count] = window;  // kept when new, overwritten otherwise
+            count += insert(window);
+        };
+        for (std::size_t i = 0; i < direct; ++i) add(load_bytes(bytes + i) & kMask);
+        for (std::size_t i = direct; i < windows; ++i) add(load_bytes(tail + (i - direct)) & kMask);
+    });
+    for (std::size_t i = 0; i < count; ++i) out[i] = support::fnv1a_packed(out[i], Width);
+    return count;
+}
+
+template <class Set>
+std::size_t distinct_packed_windows(std::string_view text, unsigned width, Set& seen, std::uint64_t* out) {
+    switch (width) {
+        case 1: return distinct_packed_windows<1>(text, seen, out);
+        case 2: return distinct_packed_windows<2>(text, seen, out);
+        case 3: return distinct_packed_windows<3>(text, seen, out);
+        case 4: return distinct_packed_windows<4>(text, seen, out);
+        case 5: return distinct_packed_windows<5>(text, seen, out);
+        case 6: return distinct_packed_windows<6>(text, seen, out);
+        case 7: return distinct_packed_windows<8>(text, seen, out);
+        default: return distinct_packed_windows<8>(text, seen, out);
+    }
+}
+
+}  // namespace
 
 Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distinct_shingle_hashes(
     std::string_view text, std::uint64_t shingle_size) {
@@ -33,6 +93,10 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
         distinct_.resize(most);
     }
     std::uint64_t* const out = distinct_.data();
+    if (shingle_size <= 8 && shingle_size <= text.size() && utf8::is_ascii(text)) {
+        const std::size_t count = distinct_packed_windows(text, static_cast<unsigned>(shingle_size), seen_, out);
+        return std::span<const std::uint64_t>(out, count);
+    }
     std::size_t count = 0;
     Expected<std::uint64_t, InvalidArgument> shingles = std::uint64_t{0};
     seen_.fill([&](auto&& insert) {

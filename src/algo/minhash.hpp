@@ -23,8 +23,9 @@ public:
     explicit MinHashScratch(std::pmr::memory_resource* memory = std::pmr::new_delete_resource())
         : seen_(0, {}, {}, memory), distinct_(memory) {}
 
-    // The distinct FNV-1a values of the text's shingles, valid until the
-    // next call; kZeroWindow when shingle_size is 0.
+    // The FNV-1a values of the text's distinct shingles, each at least once
+    // (two shingles with one hash may give it twice), valid until the next
+    // call; kZeroWindow when shingle_size is 0.
     Expected<std::span<const std::uint64_t>, InvalidArgument> distinct_shingle_hashes(std::string_view text,
                                                                                       std::uint64_t shingle_size);
 
@@ -46,7 +47,8 @@ Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::str
 
 // The batch entry point: the signature of `text` with out.size() hashes,
 // written into `out`, exactly as minhash_signature computes it. Returns the
-// number of distinct shingles, or kZeroWindow with `out` untouched.
+// number of shingle hashes it took (at least 1: the distinct shingles, give
+// or take hash collisions), or kZeroWindow with `out` untouched.
 Expected<std::size_t, InvalidArgument> minhash_signature_into(std::string_view text, std::uint64_t shingle_size,
                                                               std::span<std::uint64_t> out, MinHashScratch& scratch);
 

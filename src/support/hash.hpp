@@ -39,6 +39,14 @@ inline constexpr std::uint64_t fnv1a(std::string_view bytes) noexcept {
     return h;
 }
 
+// fnv1a of the `width` bytes (1 to 8) packed into `window`, byte j in bits
+// 8j to 8j + 7: the same value as fnv1a on the bytes themselves.
+inline constexpr std::uint64_t fnv1a_packed(std::uint64_t window, unsigned width) noexcept {
+    std::uint64_t h = kFnvOffsetBasis;
+    for (unsigned shift = 0; shift != 8 * width; shift += 8) h = (h ^ ((window >> shift) & 0xFF)) * kFnvPrime;
+    return h;
+}
+
 // Slot of a hash in a table of 2^bits slots, 1 <= bits <= 64: the top bits
 // of the hash times the golden ratio (Fibonacci hashing), so keys that
 // differ only in their low bits or only in their high bits spread alike.
