@@ -73,7 +73,7 @@ std::size_t distinct_packed_windows(std::string_view text, unsigned width, Set& 
         case 4: return distinct_packed_windows<4>(text, seen, out);
         case 5: return distinct_packed_windows<5>(text, seen, out);
         case 6: return distinct_packed_windows<6>(text, seen, out);
-        case 7: return distinct_packed_windows<8>(text, seen, out);
+        case 7: return distinct_packed_windows<7>(text, seen, out);
         default: return distinct_packed_windows<8>(text, seen, out);
     }
 }
