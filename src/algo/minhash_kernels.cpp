@@ -124,20 +124,23 @@ __attribute__((target("avx512f,avx512dq"))) bool lower_group_avx512(std::span<co
     constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m512i modulus = _mm512_set1_epi64(static_cast<long long>(kMersenne61));
     const __m512i shift = _mm512_set1_epi64(static_cast<long long>(kShift));
-    const __m512i lane_index = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
     __m512i minimum[Vectors];
     for (std::size_t v = 0; v < Vectors; ++v) {
         // All ones (untouched) stays all ones; anything else is below M.
         const __m512i start = _mm512_loadu_si512(sig + 8 * v);
         minimum[v] = _mm512_mask_add_epi64(start, _mm512_cmpneq_epi64_mask(start, _mm512_set1_epi64(-1)), start, shift);
     }
+    // The first vector's permutations are a_j h + b_j (b_j with the shift
+    // added), one multiply per hash; each next vector adds 8K.
+    alignas(64) std::uint64_t a_lanes[8], b_lanes[8];
+    for (std::size_t lane = 0; lane < 8; ++lane) {
+        a_lanes[lane] = permutation_a(first + lane);
+        b_lanes[lane] = permutation_b(first + lane) + kShift;
+    }
+    const __m512i a = _mm512_load_si512(a_lanes), b = _mm512_load_si512(b_lanes);
     for (const std::uint64_t h : hashes) {
         const std::uint64_t step = step_of(h);
-        const std::uint64_t base = even_base(first, step, offset_of(h)) + kShift;
-        // Permutation first + j is base + j * step, plus h for even j.
-        const __m512i steps = _mm512_mullo_epi64(_mm512_set1_epi64(static_cast<long long>(step)), lane_index);
-        __m512i value = _mm512_add_epi64(_mm512_set1_epi64(static_cast<long long>(base)), steps);
-        value = _mm512_mask_add_epi64(value, 0x55, value, _mm512_set1_epi64(static_cast<long long>(h)));
+        __m512i value = _mm512_add_epi64(_mm512_mullo_epi64(a, _mm512_set1_epi64(static_cast<long long>(h))), b);
         const __m512i eight_steps = _mm512_set1_epi64(static_cast<long long>(8 * step));
         for (std::size_t v = 0; v < Vectors; ++v) {
             __m512i reduced = _mm512_add_epi64(_mm512_and_si512(value, modulus), _mm512_srli_epi64(value, 61));
