@@ -70,7 +70,7 @@ std::uint64_t hash_near_modulus(std::uint64_t lane, std::uint64_t q, std::uint64
 
 // Every kernel this processor runs, on hashes taken straight from the input
 // (extremes and values at the wrap of the reduction included), against the
-// written-out permutations.
+// written-out permutations; and the same values hashed as byte windows.
 void check_kernels(vorn::fuzz::FuzzInput& input, std::uint64_t m) {
     using namespace vorn::algo::minhash;
     std::vector<std::uint64_t> hashes(input.byte() % 24);
@@ -82,11 +82,24 @@ void check_kernels(vorn::fuzz::FuzzInput& input, std::uint64_t m) {
         else h = input.u64();
     }
     const auto expected = reference_minima(hashes, m);
+    // The same values as windows of 1 to 8 bytes, byte j in bits 8j on.
+    const unsigned width = 1 + input.byte() % 8;
+    std::vector<std::uint64_t> hashed_windows;
+    for (std::uint64_t h : hashes) {
+        std::string bytes;
+        for (unsigned j = 0; j < width; ++j) bytes.push_back(static_cast<char>(h >> (8 * j)));
+        hashed_windows.push_back(fnv(bytes));
+    }
     for (Kernel kernel : {Kernel::Portable, Kernel::Avx2, Kernel::Avx512}) {
         if (!supported(kernel)) continue;
         std::vector<std::uint64_t> sig(m, std::numeric_limits<std::uint64_t>::max());
         lower(kernel, hashes, sig);
         FUZZ_CHECK(sig == expected);
+        std::vector<std::uint64_t> windows = hashes;
+        for (std::uint64_t& window : windows)
+            if (width < 8) window &= (std::uint64_t{1} << (8 * width)) - 1;
+        hash_windows(kernel, windows, width);
+        FUZZ_CHECK(windows == hashed_windows);
     }
 }
 

@@ -60,7 +60,7 @@ std::size_t distinct_packed_windows(std::string_view text, Set& seen, std::uint6
         for (std::size_t i = 0; i < direct; ++i) add(load_bytes(bytes + i) & kMask);
         for (std::size_t i = direct; i < windows; ++i) add(load_bytes(tail + (i - direct)) & kMask);
     });
-    for (std::size_t i = 0; i < count; ++i) out[i] = support::fnv1a_packed(out[i], Width);
+    minhash::hash_windows(minhash::best_kernel(), std::span<std::uint64_t>(out, count), Width);
     return count;
 }
 

@@ -164,6 +164,24 @@ void lower_group_avx512(std::span<const std::uint64_t> hashes, std::uint64_t fir
     if (!lower_group_avx512<Vectors, false>(hashes, first, sig)) lower_group_avx512<Vectors, true>(hashes, first, sig);
 }
 
+// FNV-1a of eight windows at a time; returns how many windows it hashed.
+__attribute__((target("avx512f,avx512dq"))) std::size_t hash_windows_avx512(std::span<std::uint64_t> windows,
+                                                                            unsigned width) noexcept {
+    const __m512i prime = _mm512_set1_epi64(static_cast<long long>(support::kFnvPrime));
+    const __m512i byte_mask = _mm512_set1_epi64(0xFF);
+    std::size_t done = 0;
+    for (; done + 8 <= windows.size(); done += 8) {
+        const __m512i window = _mm512_loadu_si512(windows.data() + done);
+        __m512i h = _mm512_set1_epi64(static_cast<long long>(support::kFnvOffsetBasis));
+        for (unsigned shift = 0; shift != 8 * width; shift += 8) {
+            const __m512i byte = _mm512_and_si512(_mm512_srli_epi64(window, shift), byte_mask);
+            h = _mm512_mullo_epi64(_mm512_xor_si512(h, byte), prime);
+        }
+        _mm512_storeu_si512(windows.data() + done, h);
+    }
+    return done;
+}
+
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -226,6 +244,16 @@ void lower(Kernel kernel, std::span<const std::uint64_t> hashes, std::span<std::
     (void)kernel;
 #endif
     lower_portable(hashes, done, sig.subspan(done));
+}
+
+void hash_windows(Kernel kernel, std::span<std::uint64_t> windows, unsigned width) noexcept {
+    std::size_t done = 0;
+#ifdef VORN_MINHASH_X86
+    if (kernel == Kernel::Avx512) done = hash_windows_avx512(windows, width);
+#else
+    (void)kernel;
+#endif
+    for (std::uint64_t& window : windows.subspan(done)) window = support::fnv1a_packed(window, width);
 }
 
 }  // namespace vorn::algo::minhash

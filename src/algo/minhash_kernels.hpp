@@ -29,4 +29,9 @@ Kernel best_kernel() noexcept;
 // The kernel must be supported.
 void lower(Kernel kernel, std::span<const std::uint64_t> hashes, std::span<std::uint64_t> sig) noexcept;
 
+// Replaces every window of `width` bytes (1 to 8, packed as for
+// support::fnv1a_packed) by its FNV-1a hash. The kernel must be supported;
+// AVX2 has no 64-bit multiply and hashes as the portable kernel does.
+void hash_windows(Kernel kernel, std::span<std::uint64_t> windows, unsigned width) noexcept;
+
 }  // namespace vorn::algo::minhash
