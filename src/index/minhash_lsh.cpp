@@ -11,15 +11,23 @@ Expected<std::size_t, KeyProblem> MinHashLsh::add(std::span<const std::int64_t> 
                                                   std::span<const std::uint64_t> signatures) {
     auto first = documents_.append(keys);
     if (!first) return first.error();
-    const std::size_t bands = settings_.shape.bands;
-    std::vector<std::uint64_t> band_key_rows(keys.size() * bands);
-    band_keys(signatures, settings_.num_hashes, settings_.shape, band_key_rows);
-    for (std::size_t band = 0; band < bands; ++band) {
-        std::vector<Entry> entries(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            entries[i] = {band_key_rows[i * bands + band], static_cast<std::uint32_t>(*first + i)};
-        bands_[band].insert(std::move(entries));
+    const std::size_t bands = settings_.shape.bands, num_hashes = settings_.num_hashes;
+    std::vector<std::vector<Entry>> entries(bands, std::vector<Entry>(keys.size()));
+    // The keys of a block of signatures are spread over the bands while
+    // they are still in cache.
+    constexpr std::size_t kBlock = 1024;
+    std::vector<std::uint64_t> block_keys(std::min(kBlock, keys.size()) * bands);
+    for (std::size_t begin = 0; begin < keys.size(); begin += kBlock) {
+        const std::size_t count = std::min(kBlock, keys.size() - begin);
+        band_keys(signatures.subspan(begin * num_hashes, count * num_hashes), num_hashes, settings_.shape,
+                  std::span(block_keys).first(count * bands));
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto slot = static_cast<std::uint32_t>(*first + begin + i);
+            for (std::size_t band = 0; band < bands; ++band)
+                entries[band][begin + i] = {block_keys[i * bands + band], slot};
+        }
     }
+    for (std::size_t band = 0; band < bands; ++band) bands_[band].insert(std::move(entries[band]));
     return keys.size();
 }
 
