@@ -38,7 +38,10 @@ inline bool operator<(const Entry& a, const Entry& b) noexcept {
 // sorted by insertion, or by std::sort when keys crowd into it.
 inline void sort_entries(std::vector<Entry>& entries) {
     if (std::is_sorted(entries.begin(), entries.end())) return;
-    if (entries.size() <= 256) return std::sort(entries.begin(), entries.end());
+    if (entries.size() <= 256) {
+        std::sort(entries.begin(), entries.end());
+        return;
+    }
     const auto [lowest, highest] = std::minmax_element(entries.begin(), entries.end(),
                                                        [](const Entry& a, const Entry& b) { return a.key < b.key; });
     const std::uint64_t lo = lowest->key;
@@ -47,12 +50,12 @@ inline void sort_entries(std::vector<Entry>& entries) {
     const unsigned shift = spread > digit_bits ? spread - digit_bits : 0;
     // Keys differ from lo below bit `spread` only, so buckets are < 2^digit_bits.
     auto bucket = [&](const Entry& e) { return static_cast<std::size_t>((e.key - lo) >> shift); };
-    std::vector<std::uint32_t> start((std::size_t{1} << digit_bits) + 1);
+    std::vector<std::size_t> start((std::size_t{1} << digit_bits) + 1);
     for (const Entry& e : entries) ++start[bucket(e) + 1];
     for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
     std::vector<Entry> sorted(entries.size());
     {
-        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
         for (const Entry& e : entries) sorted[next[bucket(e)]++] = e;
     }
     constexpr std::size_t kInsertionLimit = 32;
