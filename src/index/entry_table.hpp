@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -31,32 +32,48 @@ inline bool operator<(const Entry& a, const Entry& b) noexcept {
     return a.key != b.key ? a.key < b.key : a.slot < b.slot;
 }
 
-// Stable sort of values by key(value) < 2^bits: least-significant-digit
-// radix passes of 11 bits, a few linear passes where std::sort would compare
-// n log n times. Equal keys keep their order.
-template <class T, class Key>
-void radix_sort(std::vector<T>& values, unsigned bits, Key key) {
-    constexpr unsigned kDigit = 11;
-    constexpr std::size_t kBuckets = std::size_t{1} << kDigit;
-    std::vector<T> buffer(values.size());
-    std::vector<std::size_t> start(kBuckets + 1);
-    for (unsigned shift = 0; shift < bits; shift += kDigit) {
-        std::fill(start.begin(), start.end(), 0);
-        for (const T& v : values) ++start[((key(v) >> shift) & (kBuckets - 1)) + 1];
-        if (start[1 + ((key(values.front()) >> shift) & (kBuckets - 1))] == values.size()) continue;  // one digit
-        for (std::size_t b = 0; b < kBuckets; ++b) start[b + 1] += start[b];
-        for (const T& v : values) buffer[start[(key(v) >> shift) & (kBuckets - 1)]++] = v;
-        values.swap(buffer);
-    }
-}
-
-// Sorts entries by (key, slot).
+// Sorts entries by (key, slot). One counting pass scatters them into about
+// as many buckets as entries by the leading bits in which their keys differ
+// (keys are hashes or document keys, spread out), then each bucket is
+// sorted by insertion, or by std::sort when keys crowd into it.
 inline void sort_entries(std::vector<Entry>& entries) {
     if (std::is_sorted(entries.begin(), entries.end())) return;
-    const bool slots_rise =
-        std::is_sorted(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.slot < b.slot; });
-    if (entries.size() > 256 && slots_rise) radix_sort(entries, 64, [](const Entry& e) { return e.key; });
-    else std::sort(entries.begin(), entries.end());
+    if (entries.size() <= 256) {
+        std::sort(entries.begin(), entries.end());
+        return;
+    }
+    const auto [lowest, highest] = std::minmax_element(entries.begin(), entries.end(),
+                                                       [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    const std::uint64_t lo = lowest->key;
+    const unsigned digit_bits = std::min(16u, static_cast<unsigned>(std::bit_width(entries.size())));
+    const unsigned spread = static_cast<unsigned>(std::bit_width(lo ^ highest->key));
+    const unsigned shift = spread > digit_bits ? spread - digit_bits : 0;
+    // Keys differ from lo below bit `spread` only, so buckets are < 2^digit_bits.
+    auto bucket = [&](const Entry& e) { return static_cast<std::size_t>((e.key - lo) >> shift); };
+    std::vector<std::size_t> start((std::size_t{1} << digit_bits) + 1);
+    for (const Entry& e : entries) ++start[bucket(e) + 1];
+    for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+    std::vector<Entry> sorted(entries.size());
+    {
+        std::vector<std::size_t> next(start.begin(), start.end() - 1);
+        for (const Entry& e : entries) sorted[next[bucket(e)]++] = e;
+    }
+    constexpr std::size_t kInsertionLimit = 32;
+    for (std::size_t b = 0; b + 1 < start.size(); ++b) {
+        Entry* first = sorted.data() + start[b];
+        Entry* last = sorted.data() + start[b + 1];
+        if (last - first > static_cast<std::ptrdiff_t>(kInsertionLimit)) {
+            std::sort(first, last);
+            continue;
+        }
+        for (Entry* i = first + 1; i < last; ++i) {
+            const Entry e = *i;
+            Entry* j = i;
+            for (; j > first && e < j[-1]; --j) *j = j[-1];
+            *j = e;
+        }
+    }
+    entries.swap(sorted);
 }
 
 // An array that is either a view (of a mapped file) or owned.
@@ -101,9 +118,13 @@ public:
     // Adds entries (any order).
     void insert(std::vector<Entry> entries) {
         sort_entries(entries);
-        std::vector<Entry> merged(tail_.size() + entries.size());
-        std::merge(tail_.begin(), tail_.end(), entries.begin(), entries.end(), merged.begin());
-        tail_.swap(merged);
+        if (tail_.empty()) {
+            tail_.swap(entries);
+        } else {
+            std::vector<Entry> merged(tail_.size() + entries.size());
+            std::merge(tail_.begin(), tail_.end(), entries.begin(), entries.end(), merged.begin());
+            tail_.swap(merged);
+        }
         const auto limit =
             std::max<std::size_t>(1024, static_cast<std::size_t>(4 * std::sqrt(static_cast<double>(base_.size()))));
         if (tail_.size() > limit) consolidate();
@@ -119,9 +140,13 @@ public:
     // Merges the tail into the base, so that sorted() is everything.
     void consolidate() {
         if (tail_.empty()) return;
-        std::vector<Entry> merged(base_.size() + tail_.size());
-        std::merge(base_.view().begin(), base_.view().end(), tail_.begin(), tail_.end(), merged.begin());
-        base_.replace(std::move(merged));
+        if (base_.size() == 0) {
+            base_.replace(std::move(tail_));
+        } else {
+            std::vector<Entry> merged(base_.size() + tail_.size());
+            std::merge(base_.view().begin(), base_.view().end(), tail_.begin(), tail_.end(), merged.begin());
+            base_.replace(std::move(merged));
+        }
         tail_.clear();
         tail_.shrink_to_fit();
     }

@@ -86,12 +86,26 @@ std::uint64_t band_key(std::span<const std::uint64_t> band_values, std::uint64_t
 void band_keys(std::span<const std::uint64_t> signatures, std::size_t num_hashes, BandShape shape,
                std::span<std::uint64_t> keys) noexcept {
     const std::size_t n = num_hashes == 0 ? 0 : signatures.size() / num_hashes;
-    const std::size_t bands = shape.bands, rows = shape.rows;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto signature = signatures.subspan(i * num_hashes, num_hashes);
-        for (std::size_t band = 0; band < bands; ++band)
-            keys[i * bands + band] = band_key(signature.subspan(band * rows, rows), band);
+    const std::size_t bands = shape.bands, rows = shape.rows, count = n * bands;
+    // The band_key of key c (band c % bands of signature c / bands) for
+    // kLanes keys in lockstep: their chains of multiplications are
+    // independent, so they overlap in the pipeline.
+    constexpr std::size_t kLanes = 8;
+    auto values_of = [&](std::size_t c) { return signatures.data() + c / bands * num_hashes + c % bands * rows; };
+    std::size_t c = 0;
+    for (; c + kLanes <= count; c += kLanes) {
+        const std::uint64_t* values[kLanes];
+        std::uint64_t h[kLanes];
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            values[lane] = values_of(c + lane);
+            h[lane] = support::detail::mix(((c + lane) % bands + 1) * kGoldenRatio64);
+        }
+        for (std::size_t row = 0; row < rows; ++row)
+            for (std::size_t lane = 0; lane < kLanes; ++lane)
+                h[lane] = support::detail::mix(h[lane] ^ values[lane][row]) + kGoldenRatio64;
+        for (std::size_t lane = 0; lane < kLanes; ++lane) keys[c + lane] = h[lane];
     }
+    for (; c < count; ++c) keys[c] = band_key({values_of(c), rows}, c % bands);
 }
 
 }  // namespace vorn::index

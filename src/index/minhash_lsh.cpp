@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 namespace vorn::index {
 
@@ -10,15 +11,23 @@ Expected<std::size_t, KeyProblem> MinHashLsh::add(std::span<const std::int64_t> 
                                                   std::span<const std::uint64_t> signatures) {
     auto first = documents_.append(keys);
     if (!first) return first.error();
-    const std::size_t bands = settings_.shape.bands;
-    std::vector<std::uint64_t> band_key_rows(keys.size() * bands);
-    band_keys(signatures, settings_.num_hashes, settings_.shape, band_key_rows);
-    for (std::size_t band = 0; band < bands; ++band) {
-        std::vector<Entry> entries(keys.size());
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            entries[i] = {band_key_rows[i * bands + band], static_cast<std::uint32_t>(*first + i)};
-        bands_[band].insert(std::move(entries));
+    const std::size_t bands = settings_.shape.bands, num_hashes = settings_.num_hashes;
+    std::vector<std::vector<Entry>> entries(bands, std::vector<Entry>(keys.size()));
+    // The keys of a block of signatures are spread over the bands while
+    // they are still in cache.
+    constexpr std::size_t kBlock = 1024;
+    std::vector<std::uint64_t> block_keys(std::min(kBlock, keys.size()) * bands);
+    for (std::size_t begin = 0; begin < keys.size(); begin += kBlock) {
+        const std::size_t count = std::min(kBlock, keys.size() - begin);
+        band_keys(signatures.subspan(begin * num_hashes, count * num_hashes), num_hashes, settings_.shape,
+                  std::span(block_keys).first(count * bands));
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto slot = static_cast<std::uint32_t>(*first + begin + i);
+            for (std::size_t band = 0; band < bands; ++band)
+                entries[band][begin + i] = {block_keys[i * bands + band], slot};
+        }
     }
+    for (std::size_t band = 0; band < bands; ++band) bands_[band].insert(std::move(entries[band]));
     return keys.size();
 }
 
@@ -52,56 +61,124 @@ std::vector<std::int64_t> MinHashLsh::query(std::span<const std::uint64_t> signa
     return keys;
 }
 
-KeyPairs key_pairs_of(std::vector<std::uint64_t>& slot_pairs, std::span<const std::int64_t> keys_by_slot) {
-    const auto slot_bits = pair_slot_bits(keys_by_slot.size());
-    const std::uint64_t low_slot = (std::uint64_t{1} << slot_bits) - 1;
-    if (!slot_pairs.empty()) radix_sort(slot_pairs, 2 * slot_bits, [](std::uint64_t v) { return v; });
-    slot_pairs.erase(std::unique(slot_pairs.begin(), slot_pairs.end()), slot_pairs.end());
-    KeyPairs out;
+void write_key_pairs(const SlotPairs& pairs, std::span<const std::int64_t> keys_by_slot, std::span<std::int64_t> first,
+                     std::span<std::int64_t> second) {
+    const std::size_t slots = pairs.offsets.empty() ? 0 : pairs.offsets.size() - 1;
     if (std::is_sorted(keys_by_slot.begin(), keys_by_slot.end())) {
         // Keys rise with slots (added in order): the slot order is the key order.
-        out.first.resize(slot_pairs.size());
-        out.second.resize(slot_pairs.size());
-        for (std::size_t i = 0; i < slot_pairs.size(); ++i) {
-            out.first[i] = keys_by_slot[slot_pairs[i] >> slot_bits];
-            out.second[i] = keys_by_slot[slot_pairs[i] & low_slot];
+        for (std::size_t a = 0; a < slots; ++a) {
+            for (std::size_t k = pairs.offsets[a]; k < pairs.offsets[a + 1]; ++k) {
+                first[k] = keys_by_slot[a];
+                second[k] = keys_by_slot[pairs.seconds[k]];
+            }
         }
-        return out;
+        return;
     }
-    std::vector<std::pair<std::int64_t, std::int64_t>> pairs(slot_pairs.size());
-    for (std::size_t i = 0; i < slot_pairs.size(); ++i) {
-        std::int64_t a = keys_by_slot[slot_pairs[i] >> slot_bits], b = keys_by_slot[slot_pairs[i] & low_slot];
-        pairs[i] = a < b ? std::pair{a, b} : std::pair{b, a};
+    std::vector<std::pair<std::int64_t, std::int64_t>> key_pairs(pairs.size());
+    for (std::size_t a = 0; a < slots; ++a) {
+        for (std::size_t k = pairs.offsets[a]; k < pairs.offsets[a + 1]; ++k) {
+            const std::int64_t x = keys_by_slot[a], y = keys_by_slot[pairs.seconds[k]];
+            key_pairs[k] = x < y ? std::pair{x, y} : std::pair{y, x};
+        }
     }
-    slot_pairs.clear();
-    slot_pairs.shrink_to_fit();
-    std::sort(pairs.begin(), pairs.end());
-    out.first.resize(pairs.size());
-    out.second.resize(pairs.size());
-    for (std::size_t i = 0; i < pairs.size(); ++i) out.first[i] = pairs[i].first, out.second[i] = pairs[i].second;
-    return out;
+    std::sort(key_pairs.begin(), key_pairs.end());
+    for (std::size_t k = 0; k < key_pairs.size(); ++k) first[k] = key_pairs[k].first, second[k] = key_pairs[k].second;
 }
 
-KeyPairs MinHashLsh::candidate_pairs() {
-    std::vector<std::uint64_t> slot_pairs;
-    std::vector<std::uint32_t> group;
-    const unsigned slot_bits = pair_slot_bits(documents_.slot_count());
+namespace {
+
+// Sorts values made of ascending runs starting at run_starts (the first at
+// 0) by merging neighbouring runs, log2(runs) passes.
+void merge_runs(std::span<std::uint32_t> values, std::vector<std::size_t>& run_starts,
+                std::vector<std::uint32_t>& scratch) {
+    scratch.resize(values.size());
+    run_starts.push_back(values.size());
+    while (run_starts.size() > 2) {
+        std::size_t merged = 0;
+        for (std::size_t r = 0; r + 1 < run_starts.size(); r += 2) {
+            const std::size_t begin = run_starts[r], middle = run_starts[r + 1];
+            const std::size_t end = r + 2 < run_starts.size() ? run_starts[r + 2] : middle;
+            std::merge(values.begin() + begin, values.begin() + middle, values.begin() + middle, values.begin() + end,
+                       scratch.begin() + begin);
+            run_starts[merged++] = begin;
+        }
+        run_starts[merged++] = values.size();
+        run_starts.resize(merged);
+        std::copy(scratch.begin(), scratch.begin() + values.size(), values.begin());
+    }
+}
+
+}  // namespace
+
+SlotPairs MinHashLsh::candidate_slot_pairs() {
+    // The buckets of two or more live documents, their slots ascending:
+    // members[bucket_end[g - 1] .. bucket_end[g]).
+    std::vector<std::uint32_t> members;
+    std::vector<std::size_t> bucket_end{0};
     for (EntryTable& table : bands_) {
         table.consolidate();
         const auto entries = table.sorted();
         for (std::size_t start = 0; start < entries.size();) {
             std::size_t end = start + 1;
             while (end < entries.size() && entries[end].key == entries[start].key) ++end;
-            group.clear();
             for (std::size_t i = start; i < end; ++i)
-                if (documents_.alive(entries[i].slot)) group.push_back(entries[i].slot);
-            for (std::size_t a = 0; a < group.size(); ++a)
-                for (std::size_t b = a + 1; b < group.size(); ++b)
-                    slot_pairs.push_back(std::uint64_t{group[a]} << slot_bits | group[b]);
+                if (documents_.alive(entries[i].slot)) members.push_back(entries[i].slot);
+            if (members.size() - bucket_end.back() >= 2) bucket_end.push_back(members.size());
+            else members.resize(bucket_end.back());
             start = end;
         }
     }
-    return key_pairs_of(slot_pairs, documents_.keys());
+    // Every slot's partners after it in each of its buckets, grouped by slot
+    // (a counting sort): a pair found in several bands is there as often.
+    const std::size_t slots = documents_.slot_count();
+    SlotPairs out;
+    out.offsets.assign(slots + 1, 0);
+    for (std::size_t g = 1; g < bucket_end.size(); ++g)
+        for (std::size_t i = bucket_end[g - 1]; i < bucket_end[g]; ++i)
+            out.offsets[members[i] + 1] += bucket_end[g] - i - 1;
+    for (std::size_t a = 0; a < slots; ++a) out.offsets[a + 1] += out.offsets[a];
+    std::vector<std::size_t> cursor(out.offsets.begin(), out.offsets.end() - 1);
+    out.seconds.resize(out.offsets[slots]);
+    for (std::size_t g = 1; g < bucket_end.size(); ++g) {
+        for (std::size_t i = bucket_end[g - 1]; i < bucket_end[g]; ++i) {
+            std::uint32_t* to = out.seconds.data() + cursor[members[i]];
+            to = std::copy(members.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                           members.begin() + static_cast<std::ptrdiff_t>(bucket_end[g]), to);
+            cursor[members[i]] = static_cast<std::size_t>(to - out.seconds.data());
+        }
+    }
+    // Each slot's partners once, ascending, compacted in place. Its
+    // partners are ascending runs, one per band, and stay so when repeats
+    // are dropped; the runs are then merged.
+    std::vector<std::uint32_t> seen_by(slots, std::numeric_limits<std::uint32_t>::max()), scratch;
+    std::vector<std::size_t> run_starts;
+    std::size_t kept = 0;
+    for (std::size_t a = 0; a < slots; ++a) {
+        const std::size_t begin = out.offsets[a], end = out.offsets[a + 1], first_kept = kept;
+        out.offsets[a] = kept;
+        run_starts.assign(1, 0);
+        for (std::size_t k = begin; k < end; ++k) {
+            const std::uint32_t b = out.seconds[k];
+            if (seen_by[b] == a) continue;
+            seen_by[b] = static_cast<std::uint32_t>(a);
+            if (kept > first_kept && out.seconds[kept - 1] > b) run_starts.push_back(kept - first_kept);
+            out.seconds[kept++] = b;
+        }
+        if (run_starts.size() > 1)
+            merge_runs({out.seconds.data() + first_kept, kept - first_kept}, run_starts, scratch);
+    }
+    out.offsets[slots] = kept;
+    out.seconds.resize(kept);
+    return out;
+}
+
+KeyPairs MinHashLsh::candidate_pairs() {
+    const SlotPairs pairs = candidate_slot_pairs();
+    KeyPairs out;
+    out.first.resize(pairs.size());
+    out.second.resize(pairs.size());
+    write_key_pairs(pairs, documents_.keys(), out.first, out.second);
+    return out;
 }
 
 Expected<std::size_t, FileProblem> MinHashLsh::save(const std::string& path) {

@@ -32,6 +32,19 @@ struct KeyPairs {
     std::vector<std::int64_t> second;
 };
 
+// Pairs of slots a < b, grouped by a: the partners of slot a are
+// seconds[offsets[a] .. offsets[a + 1]), ascending, each once.
+struct SlotPairs {
+    std::vector<std::size_t> offsets;
+    std::vector<std::uint32_t> seconds;
+    std::size_t size() const noexcept { return seconds.size(); }
+};
+
+// Writes slot pairs as key pairs (first < second) in increasing order;
+// first and second hold pairs.size() values each.
+void write_key_pairs(const SlotPairs& pairs, std::span<const std::int64_t> keys_by_slot, std::span<std::int64_t> first,
+                     std::span<std::int64_t> second);
+
 class MinHashLsh {
 public:
     // The shape must fit num_hashes (check_band_shape).
@@ -50,6 +63,7 @@ public:
     std::vector<std::int64_t> query(std::span<const std::uint64_t> signature) const;
     // Every pair of documents sharing a band key, once each.
     KeyPairs candidate_pairs();
+    SlotPairs candidate_slot_pairs();
     std::span<const std::int64_t> keys() const noexcept { return documents_.keys(); }  // by slot, live or not
     bool alive(std::uint32_t slot) const noexcept { return documents_.alive(slot); }
 
@@ -64,14 +78,5 @@ private:
     std::vector<EntryTable> bands_;
     std::shared_ptr<const MappedFile> mapping_;
 };
-
-// Bits of a slot in a packed pair of slots below `slots`.
-inline unsigned pair_slot_bits(std::size_t slots) noexcept {
-    return std::max(1u, static_cast<unsigned>(std::bit_width(slots)));
-}
-
-// Sorts slot pairs (packed low << pair_slot_bits | high), drops repeats and
-// maps them to key pairs in increasing order.
-KeyPairs key_pairs_of(std::vector<std::uint64_t>& slot_pairs, std::span<const std::int64_t> keys_by_slot);
 
 }  // namespace vorn::index

@@ -154,6 +154,32 @@ def test_band_keys_group_exactly_the_equal_bands():
     assert len(set(vornkit.lsh_band_keys(constant, 4, 2)[0].tolist())) == 4
 
 
+def band_key_reference(values, band):
+    """The band key, step by step: a mix of the band number, then of each value."""
+    m64, golden, c = (1 << 64) - 1, 0x9E3779B97F4A7C15, 0xD6E8FEB86659FD93
+
+    def mix(x):
+        x ^= x >> 32
+        x = x * c & m64
+        x ^= x >> 32
+        x = x * c & m64
+        return x ^ (x >> 32)
+
+    h = mix((band + 1) * golden & m64)
+    for value in values:
+        h = (mix(h ^ value) + golden) & m64
+    return h
+
+
+# n * bands around the 8 keys hashed side by side: none, a remainder, whole groups.
+@pytest.mark.parametrize("n, bands, rows, num_hashes", [(1, 1, 1, 1), (3, 3, 2, 7), (2, 4, 1, 4), (5, 9, 13, 128)])
+def test_band_keys_are_fixed_values(n, bands, rows, num_hashes):
+    sig = np.random.default_rng(n).integers(0, 2**64, size=(n, num_hashes), dtype=np.uint64)
+    keys = vornkit.lsh_band_keys(sig, bands, rows)
+    expected = [[band_key_reference(row[k * rows : (k + 1) * rows], k) for k in range(bands)] for row in sig.tolist()]
+    assert keys.tolist() == expected
+
+
 def test_agreement_is_vorns_minhash_similarity():
     sig = vornkit.minhash_signatures(TEXTS, 3, 128)
     a, b = sig[:-1], sig[1:]

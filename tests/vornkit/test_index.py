@@ -58,6 +58,32 @@ def test_lsh_candidates_are_the_pairs_sharing_a_band(threshold, num_hashes):
         assert found[query_index == q].tolist() == lsh.query(signatures[5 * q]).tolist()
 
 
+@pytest.mark.parametrize("key_order", ["ascending", "shuffled", "crowded"])
+@pytest.mark.parametrize("seed", [1, 2])
+def test_lsh_pairs_found_in_many_bands_are_merged_once(seed, key_order):
+    # Values from a tiny alphabet put each document in large buckets of
+    # different partners in every band, so its partners come in many
+    # interleaved runs; a third of the documents is then removed.
+    r = np.random.default_rng(seed)
+    n, bands, rows = 700, 11, 2
+    signatures = r.integers(0, 4, size=(n, bands * rows + 3), dtype=np.uint64)
+    keys = {
+        "ascending": np.arange(n) * 5 - 2000,
+        # Keys sharing their leading bits, some far away: crowded buckets
+        # when the key table is sorted.
+        "crowded": r.permutation(np.r_[np.arange(n - 50) + (1 << 40), -r.integers(1, 1 << 62, 50)]),
+        "shuffled": r.permutation(n) - 300,
+    }[key_order].astype(np.int64)
+    lsh = vornkit.MinHashLSH(num_hashes=bands * rows + 3, bands=(bands, rows))
+    lsh.add(keys[:500], signatures[:500])
+    lsh.add(keys[500:], signatures[500:])
+    gone = r.choice(n, n // 3, replace=False)
+    lsh.remove(keys[gone])
+    kept = np.setdiff1d(np.arange(n), gone)
+    assert as_pairs(*lsh.candidate_pairs()) == sorted(lsh_reference(signatures[kept], keys[kept].tolist(), bands, rows))
+    assert all(int(k) in lsh for k in keys[kept]) and not any(int(k) in lsh for k in keys[gone])
+
+
 def test_lsh_add_in_pieces_and_remove_match_a_fresh_index():
     lsh, keys, signatures = filled_lsh()
     r = random.Random(5)

@@ -23,19 +23,24 @@ struct IndexObject {
     std::mutex* mutex;
 };
 
+// Runs fn() without the interpreter lock; an exception it throws is
+// rethrown once the lock is back.
+template <class Fn>
+void released(Fn&& fn) {
+    std::exception_ptr failure;
+    Py_BEGIN_ALLOW_THREADS try { fn(); } catch (...) {
+        failure = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
+}
+
 // Runs fn() on the index without the interpreter lock, under its mutex.
 template <class Index, class Fn>
 void locked(IndexObject<Index>* self, Fn&& fn) {
-    std::exception_ptr failure;
-    Py_BEGIN_ALLOW_THREADS {
+    released([&] {
         std::lock_guard guard(*self->mutex);
-        try {
-            fn(*self->index);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }
-    Py_END_ALLOW_THREADS if (failure) std::rethrow_exception(failure);
+        fn(*self->index);
+    });
 }
 
 template <class T>
@@ -234,9 +239,24 @@ PyObject* lsh_query_many(PyObject* self, PyObject* signatures_object) {
 
 PyObject* lsh_candidate_pairs(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
-        ix::KeyPairs pairs;
-        locked(reinterpret_cast<LshObject*>(self), [&](ix::MinHashLsh& index) { pairs = index.candidate_pairs(); });
-        return Py_BuildValue("(NN)", bytes_of(pairs.first), bytes_of(pairs.second));
+        ix::SlotPairs pairs;
+        std::vector<std::int64_t> keys_by_slot;
+        locked(reinterpret_cast<LshObject*>(self), [&](ix::MinHashLsh& index) {
+            pairs = index.candidate_slot_pairs();
+            keys_by_slot.assign(index.keys().begin(), index.keys().end());
+        });
+        // The key pairs are written straight into the arrays returned,
+        // once their size is known, from copies that outlive the lock.
+        const auto bytes = static_cast<Py_ssize_t>(pairs.size() * sizeof(std::int64_t));
+        PyRef first(PyByteArray_FromStringAndSize(nullptr, bytes)),
+            second(PyByteArray_FromStringAndSize(nullptr, bytes));
+        if (!first || !second) return nullptr;
+        released([&] {
+            ix::write_key_pairs(pairs, keys_by_slot,
+                                {reinterpret_cast<std::int64_t*>(PyByteArray_AS_STRING(first.get())), pairs.size()},
+                                {reinterpret_cast<std::int64_t*>(PyByteArray_AS_STRING(second.get())), pairs.size()});
+        });
+        return Py_BuildValue("(OO)", first.get(), second.get());
     });
 }
 
