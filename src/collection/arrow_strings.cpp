@@ -3,8 +3,11 @@
 // offset) into variadic data buffers.
 #include "collection/arrow_strings.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
+
+#include "text/utf8.hpp"
 
 namespace vorn::collection {
 
@@ -92,12 +95,48 @@ Expected<bool, ArrowReadError> append_values(const ArrowArray& array, StringColu
     return true;
 }
 
+// The strings of an offsets array lie back to back in its data buffer:
+// each is valid UTF-8 when the whole stretch is and none starts or ends
+// inside a character, which one pass over the stretch and one over the
+// offsets tell. False (nothing appended) when that does not hold; the
+// caller then reads string by string and reports the first bad one.
+template <class Offset>
+bool append_stretch(const ArrowArray& array, const Offset* offsets, const char* data, StringColumn& column) {
+    const void* validity = array.null_count == 0 ? nullptr : array.buffers[0];
+    const std::int64_t first = array.offset, last = array.offset + array.length;
+    const Offset stretch_begin = offsets[first], stretch_end = offsets[last];
+    if (stretch_begin < 0 || stretch_end < stretch_begin || (stretch_end > stretch_begin && data == nullptr))
+        return false;
+    const auto starts_inside = [&](Offset at) {
+        return at < stretch_end && utf8::is_continuation(static_cast<unsigned char>(data[at]));
+    };
+    for (std::int64_t slot = first; slot < last; ++slot) {
+        const Offset begin = offsets[slot], end = offsets[slot + 1];
+        if (end < begin || end > stretch_end) return false;
+        if (begin == end || (validity != nullptr && !is_set(validity, slot))) continue;
+        if (starts_inside(begin) || starts_inside(end)) return false;
+    }
+    if (!is_valid_utf8(std::string_view(stretch_end > stretch_begin ? data + stretch_begin : "",
+                                        static_cast<std::size_t>(stretch_end - stretch_begin))))
+        return false;
+    for (std::int64_t slot = first; slot < last; ++slot) {
+        if (validity != nullptr && !is_set(validity, slot)) {
+            column.push_null();
+            continue;
+        }
+        const Offset begin = offsets[slot], end = offsets[slot + 1];
+        column.push_back(std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin)));
+    }
+    return true;
+}
+
 template <class Offset>
 Expected<bool, ArrowReadError> append_offsets(const ArrowArray& array, StringColumn& column) {
     if (array.n_buffers != 3) return ArrowReadError{"malformed Arrow string array: expected 3 buffers"};
     const auto* offsets = static_cast<const Offset*>(array.buffers[1]);
     const char* data = static_cast<const char*>(array.buffers[2]);
     if (array.length > 0 && offsets == nullptr) return ArrowReadError{"malformed Arrow string array: no offsets"};
+    if (array.length > 0 && append_stretch(array, offsets, data, column)) return true;
     return append_values(
         array, column, [&](std::int64_t slot, std::size_t index) -> Expected<std::string_view, ArrowReadError> {
             const Offset begin = offsets[slot], end = offsets[slot + 1];
@@ -139,6 +178,8 @@ Expected<bool, ArrowReadError> append_arrow_strings(ArrowStringLayout layout, co
                                                     StringColumn& column) {
     if (array.length < 0 || array.offset < 0) return ArrowReadError{"malformed Arrow array: negative length"};
     if (array.length > 0 && array.buffers == nullptr) return ArrowReadError{"malformed Arrow array: no buffers"};
+    // Room for this array, growing geometrically over a stream's chunks.
+    column.reserve(std::max(column.size() + static_cast<std::size_t>(array.length), column.size() / 2 * 3));
     switch (layout) {
         case ArrowStringLayout::utf8: return append_offsets<std::int32_t>(array, column);
         case ArrowStringLayout::large_utf8: return append_offsets<std::int64_t>(array, column);

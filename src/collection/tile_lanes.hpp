@@ -9,7 +9,10 @@
 // next, so each lane runs its own bit-parallel algorithm while a query is
 // streamed once over all of them.
 //
-// Include this after every standard header it needs and inside the
+// The pairwise kernel at the end scores aligned pairs one at a time in a
+// plain word, with the instruction set's compare building the masks.
+//
+// Include this after every standard and project header it needs and inside the
 // instruction set's target region (`#pragma GCC target`, or clang's
 // `#pragma clang attribute` with a target attribute): its contents have
 // internal linkage, so each instruction set compiles its own copy for its
@@ -24,15 +27,46 @@
 #include <cstring>
 #include <deque>
 #include <span>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
 #include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
+#include "text/code_points.hpp"
+#include "text/utf8.hpp"
 
 namespace vorn::collection::tile_detail {
 namespace {
+
+// Plain 64-bit words as one lane: the portable kernels, and the scalar
+// steps of the pairwise kernel on every instruction set.
+template <std::size_t W>
+struct PortableLanes {
+    static_assert(W == 64);
+    using V = std::uint64_t;
+    static constexpr std::size_t kRegisterBits = 64;
+    static constexpr std::size_t kLaneBits = 64;
+    static constexpr std::size_t kLanes = 1;
+
+    static V load(const std::uint64_t* p) noexcept { return *p; }
+    static void store(std::uint64_t* p, V v) noexcept { *p = v; }
+    static V zero() noexcept { return 0; }
+    static V ones() noexcept { return ~V{0}; }
+    static V lane_one() noexcept { return 1; }
+    static V broadcast(std::uint64_t value) noexcept { return value; }
+    static V and_(V a, V b) noexcept { return a & b; }
+    static V or_(V a, V b) noexcept { return a | b; }
+    static V xor_(V a, V b) noexcept { return a ^ b; }
+    static V andnot(V a, V b) noexcept { return ~a & b; }
+    static V add(V a, V b) noexcept { return a + b; }
+    static V sub(V a, V b) noexcept { return a - b; }
+    static V eq_zero(V a) noexcept { return a == 0 ? ~V{0} : 0; }
+    static V gt_zero(V a) noexcept { return static_cast<std::int64_t>(a) > 0 ? ~V{0} : 0; }
+    static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
+};
+
 
 template <class Ops>
 struct LaneGroup {
@@ -385,6 +419,62 @@ private:
 
     Groups groups_;
 };
+
+// ---- Aligned pairs ----
+// One pair at a time: the shorter text, of 1 to 64 characters, is a
+// single-word pattern whose mask for each character of the other text is
+// made by comparing that character with all of the pattern's at once
+// (`Pattern::match`, the instruction set's compare) instead of a table
+// filled and cleared for every pair. A pattern's bits above its length may
+// match (padding); they never reach the bits below.
+
+template <class Pattern, class Text>
+std::uint64_t single_word_distance(const Pattern& pattern, std::size_t m, const Text& text, std::size_t n) noexcept {
+    using Word = PortableLanes<64>;
+    LevenshteinColumn<Word> column{Word::ones(), Word::zero()};
+    for (const char32_t c : text) column.step(pattern.match(c), Word::ones(), Word::lane_one());
+    const std::uint64_t length_mask = m == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
+    return n + static_cast<std::uint64_t>(std::popcount(column.vp & length_mask)) -
+           static_cast<std::uint64_t>(std::popcount(column.vn & length_mask));
+}
+
+// `BytePattern(text)` takes an ASCII text of 1 to 64 bytes,
+// `CodePointPattern(chars, m)` m characters zero-padded to 64; a pair
+// whose shorter text is longer goes to the core.
+template <class BytePattern, class CodePointPattern>
+std::uint64_t pair_distance(std::string_view a, std::string_view b, std::uint64_t max_distance) {
+    const auto bounded = [max_distance](std::uint64_t d) {
+        return d <= max_distance ? d : max_distance + (max_distance != UINT64_MAX);
+    };
+    if (utf8::is_ascii(a) && utf8::is_ascii(b)) {
+        if (a.size() > b.size()) std::swap(a, b);
+        if (a.empty() || b.size() - a.size() > max_distance) return bounded(b.size() - a.size());
+        if (a.size() <= kMaxPackedChars)
+            return bounded(single_word_distance(BytePattern(a), a.size(), text::AsciiCodePoints(b), b.size()));
+    } else {
+        // Any bytes: the distance is over the code points the core's walk
+        // yields, and cutting common ends (as the core does) never changes it.
+        std::size_t m = utf8::count_chars(a), n = utf8::count_chars(b);
+        if (m > n) {
+            std::swap(a, b);
+            std::swap(m, n);
+        }
+        if (m == 0 || n - m > max_distance) return bounded(n - m);
+        if (m <= kMaxPackedChars) {
+            char32_t chars[kMaxPackedChars] = {};
+            std::copy_n(text::CodePoints(a).begin(), m, chars);
+            return bounded(single_word_distance(CodePointPattern(chars, m), m, text::CodePoints(b), n));
+        }
+    }
+    return core_pair_distance(a, b, max_distance);
+}
+
+template <class BytePattern, class CodePointPattern>
+void levenshtein_pairs_with(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                            std::uint64_t* out, std::uint64_t max_distance) {
+    for (std::size_t i = 0; i < a.size(); ++i)
+        out[i] = pair_distance<BytePattern, CodePointPattern>(a[i], b[i], max_distance);
+}
 
 }  // namespace
 }  // namespace vorn::collection::tile_detail
