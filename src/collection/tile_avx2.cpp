@@ -150,7 +150,7 @@ struct Avx2CodePointPattern {
 
 void levenshtein_pairs_avx2(std::span<const std::string_view> a, std::span<const std::string_view> b,
                             std::uint64_t* out, std::uint64_t max_distance) {
-    levenshtein_pairs_with<Avx2BytePattern, Avx2CodePointPattern>(a, b, out, max_distance);
+    levenshtein_pairs_with<Avx2Lanes<64>, Avx2BytePattern, Avx2CodePointPattern>(a, b, out, max_distance);
 }
 
 std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {

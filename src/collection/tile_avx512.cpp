@@ -148,7 +148,7 @@ struct Avx512CodePointPattern {
 
 void levenshtein_pairs_avx512(std::span<const std::string_view> a, std::span<const std::string_view> b,
                               std::uint64_t* out, std::uint64_t max_distance) {
-    levenshtein_pairs_with<Avx512BytePattern, Avx512CodePointPattern>(a, b, out, max_distance);
+    levenshtein_pairs_with<Avx512Lanes<64>, Avx512BytePattern, Avx512CodePointPattern>(a, b, out, max_distance);
 }
 
 std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {

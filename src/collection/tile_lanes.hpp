@@ -9,8 +9,8 @@
 // next, so each lane runs its own bit-parallel algorithm while a query is
 // streamed once over all of them.
 //
-// The pairwise kernel at the end scores aligned pairs one at a time in a
-// plain word, with the instruction set's compare building the masks.
+// The kernel of aligned pairs at the end runs each pair in a plain word,
+// with the instruction set's compare building the masks.
 //
 // Include this after every standard and project header it needs and inside the
 // instruction set's target region (`#pragma GCC target`, or clang's
@@ -421,59 +421,122 @@ private:
 };
 
 // ---- Aligned pairs ----
-// One pair at a time: the shorter text, of 1 to 64 characters, is a
-// single-word pattern whose mask for each character of the other text is
-// made by comparing that character with all of the pattern's at once
-// (`Pattern::match`, the instruction set's compare) instead of a table
-// filled and cleared for every pair. A pattern's bits above its length may
-// match (padding); they never reach the bits below.
+// Short unrelated pairs gain nothing from prepared masks. The shorter text
+// of a pair, of 1 to 64 characters, is a single-word pattern whose mask for
+// each character of the other text comes from comparing that character
+// with all of the pattern's at once (`Pattern::match`, the instruction
+// set's compare), not from a table filled and cleared for every pair. A
+// pattern's bits above its length may match (padding); they never reach
+// the bits below. Each of Ops<64>'s lanes then runs one pair.
 
-template <class Pattern, class Text>
-std::uint64_t single_word_distance(const Pattern& pattern, std::size_t m, const Text& text, std::size_t n) noexcept {
-    using Word = PortableLanes<64>;
-    LevenshteinColumn<Word> column{Word::ones(), Word::zero()};
-    for (const char32_t c : text) column.step(pattern.match(c), Word::ones(), Word::lane_one());
-    const std::uint64_t length_mask = m == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
-    return n + static_cast<std::uint64_t>(std::popcount(column.vp & length_mask)) -
-           static_cast<std::uint64_t>(std::popcount(column.vn & length_mask));
-}
+// The longest text streamed over a pattern this way.
+inline constexpr std::size_t kMaxStreamedChars = 256;
 
-// `BytePattern(text)` takes an ASCII text of 1 to 64 bytes,
-// `CodePointPattern(chars, m)` m characters zero-padded to 64; a pair
-// whose shorter text is longer goes to the core.
+// A pair ready for a lane (its masks made), or already scored.
+struct WordPair {
+    bool scored;
+    std::uint64_t distance;  // when scored
+    std::size_t m, n;        // pattern and text characters, when not
+};
+
+// Writes the masks of the pair's text to eq[j * stride]. `BytePattern(text)`
+// takes an ASCII text of 1 to 64 bytes, `CodePointPattern(chars, m)` m
+// characters zero-padded to 64. Any bytes are fine: the distance is over
+// the code points the core's walk yields. Pairs with a longer shorter
+// text, or a text longer than kMaxStreamedChars, go to the core.
 template <class BytePattern, class CodePointPattern>
-std::uint64_t pair_distance(std::string_view a, std::string_view b, std::uint64_t max_distance) {
-    const auto bounded = [max_distance](std::uint64_t d) {
-        return d <= max_distance ? d : max_distance + (max_distance != UINT64_MAX);
-    };
+WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t max_distance, std::uint64_t* eq,
+                           std::size_t stride) {
+    const auto scored = [](std::uint64_t distance) { return WordPair{true, distance, 0, 0}; };
     if (utf8::is_ascii(a) && utf8::is_ascii(b)) {
         if (a.size() > b.size()) std::swap(a, b);
-        if (a.empty() || b.size() - a.size() > max_distance) return bounded(b.size() - a.size());
-        if (a.size() <= kMaxPackedChars)
-            return bounded(single_word_distance(BytePattern(a), a.size(), text::AsciiCodePoints(b), b.size()));
+        if (a.empty() || b.size() - a.size() > max_distance) return scored(b.size() - a.size());
+        if (a.size() <= algo::kWordBits && b.size() <= kMaxStreamedChars) {
+            const BytePattern pattern(a);
+            for (std::size_t j = 0; j < b.size(); ++j)
+                eq[j * stride] = pattern.match(static_cast<unsigned char>(b[j]));
+            return {false, 0, a.size(), b.size()};
+        }
     } else {
-        // Any bytes: the distance is over the code points the core's walk
-        // yields, and cutting common ends (as the core does) never changes it.
         std::size_t m = utf8::count_chars(a), n = utf8::count_chars(b);
         if (m > n) {
             std::swap(a, b);
             std::swap(m, n);
         }
-        if (m == 0 || n - m > max_distance) return bounded(n - m);
-        if (m <= kMaxPackedChars) {
-            char32_t chars[kMaxPackedChars] = {};
+        if (m == 0 || n - m > max_distance) return scored(n - m);
+        if (m <= algo::kWordBits && n <= kMaxStreamedChars) {
+            char32_t chars[algo::kWordBits] = {};
             std::copy_n(text::CodePoints(a).begin(), m, chars);
-            return bounded(single_word_distance(CodePointPattern(chars, m), m, text::CodePoints(b), n));
+            const CodePointPattern pattern(chars, m);
+            std::size_t j = 0;
+            for (const char32_t c : text::CodePoints(b)) eq[j++ * stride] = pattern.match(c);
+            return {false, 0, m, n};
         }
     }
-    return core_pair_distance(a, b, max_distance);
+    return scored(core_pair_distance(a, b, max_distance));
 }
 
-template <class BytePattern, class CodePointPattern>
+// The distances of `count` (at most Ops::kLanes) prepared pairs, pair k's
+// masks at eq[j * kLanes + k]. Every lane runs to the longest text and
+// keeps its vertical deltas at its own last character (D[m][n] is n plus
+// the deltas of the last column); masks past a lane's text are ignored.
+template <class Ops>
+void word_lane_distances(const std::uint64_t* eq, const WordPair* pairs, std::size_t count,
+                         std::uint64_t* distances) noexcept {
+    using V = typename Ops::V;
+    constexpr std::size_t kLanes = Ops::kLanes;
+    std::uint64_t end_words[kLanes] = {};
+    std::size_t longest = 0;
+    for (std::size_t k = 0; k < count; ++k) longest = std::max(longest, end_words[k] = pairs[k].n);
+    const V ends = Ops::load(end_words), ones = Ops::ones(), one = Ops::lane_one();
+    LevenshteinColumn<Ops> column{ones, Ops::zero()}, last = column;
+    V position = Ops::zero();  // characters streamed
+    for (std::size_t j = 0; j < longest; ++j) {
+        column.step(Ops::load(eq + j * kLanes), ones, one);
+        position = Ops::add(position, one);
+        const V ending = Ops::eq_zero(Ops::sub(ends, position));
+        last.vp = Ops::or_(Ops::and_(ending, column.vp), Ops::andnot(ending, last.vp));
+        last.vn = Ops::or_(Ops::and_(ending, column.vn), Ops::andnot(ending, last.vn));
+    }
+    std::uint64_t vp[kLanes], vn[kLanes];
+    Ops::store(vp, last.vp);
+    Ops::store(vn, last.vn);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint64_t length_mask = LaneGroup<Ops>::low_bits(pairs[k].m);
+        distances[k] = pairs[k].n + static_cast<std::uint64_t>(std::popcount(vp[k] & length_mask)) -
+                       static_cast<std::uint64_t>(std::popcount(vn[k] & length_mask));
+    }
+}
+
+template <class Ops, class BytePattern, class CodePointPattern>
 void levenshtein_pairs_with(std::span<const std::string_view> a, std::span<const std::string_view> b,
                             std::uint64_t* out, std::uint64_t max_distance) {
-    for (std::size_t i = 0; i < a.size(); ++i)
-        out[i] = pair_distance<BytePattern, CodePointPattern>(a[i], b[i], max_distance);
+    static_assert(Ops::kLaneBits == 64);
+    constexpr std::size_t kLanes = Ops::kLanes;
+    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+    // Stale masks of earlier pairs past a lane's text are never used.
+    std::uint64_t eq[kMaxStreamedChars * kLanes] = {};
+    WordPair pairs[kLanes];
+    std::size_t at[kLanes];
+    std::size_t count = 0;
+    const auto run_lanes = [&] {
+        std::uint64_t distances[kLanes];
+        word_lane_distances<Ops>(eq, pairs, count, distances);
+        for (std::size_t k = 0; k < count; ++k) out[at[k]] = distances[k] <= max_distance ? distances[k] : beyond;
+        count = 0;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const WordPair pair =
+            prepare_word_pair<BytePattern, CodePointPattern>(a[i], b[i], max_distance, eq + count, kLanes);
+        if (pair.scored) {
+            out[i] = pair.distance <= max_distance ? pair.distance : beyond;
+            continue;
+        }
+        pairs[count] = pair;
+        at[count] = i;
+        if (++count == kLanes) run_lanes();
+    }
+    if (count > 0) run_lanes();
 }
 
 }  // namespace
