@@ -4,6 +4,7 @@
 #include "collection/arrow_strings.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -28,15 +29,22 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::size_t i = 0;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
     while (i < n) {
-        if (i + 8 <= n) {
+        // ASCII a word at a time, then straight to the first byte beyond it
+        // (stepping byte by byte towards it costs a misprediction a byte).
+        while (i + 8 <= n) {
             std::uint64_t word;
             std::memcpy(&word, s + i, 8);
-            if ((word & 0x8080808080808080ULL) == 0) {
-                i += 8;
-                continue;
+            const std::uint64_t high = word & kHighBits;
+            if (high != 0) {
+                if constexpr (std::endian::native == std::endian::little) i += std::countr_zero(high) / 8;
+                else i += std::countl_zero(high) / 8;
+                break;
             }
+            i += 8;
         }
+        if (i == n) break;
         const unsigned char lead = s[i];
         if (lead < 0x80) {
             ++i;

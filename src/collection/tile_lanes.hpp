@@ -432,6 +432,17 @@ private:
 // The longest text streamed over a pattern this way.
 inline constexpr std::size_t kMaxStreamedChars = 256;
 
+// The characters of a text into out[0 .. count) with the core's walk, or
+// kMaxStreamedChars + 1 when it has more.
+inline std::size_t decode_short(std::string_view text, char32_t* out) noexcept {
+    std::size_t count = 0;
+    for (const char32_t c : text::CodePoints(text)) {
+        if (count == kMaxStreamedChars) return count + 1;
+        out[count++] = c;
+    }
+    return count;
+}
+
 // A pair ready for a lane (its masks made), or already scored.
 struct WordPair {
     bool scored;
@@ -458,19 +469,23 @@ WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t
             return {false, 0, a.size(), b.size()};
         }
     } else {
-        std::size_t m = utf8::count_chars(a), n = utf8::count_chars(b);
-        if (m > n) {
-            std::swap(a, b);
-            std::swap(m, n);
-        }
-        if (m == 0 || n - m > max_distance) return scored(n - m);
-        if (m <= algo::kWordBits && n <= kMaxStreamedChars) {
-            char32_t chars[algo::kWordBits] = {};
-            std::copy_n(text::CodePoints(a).begin(), m, chars);
-            const CodePointPattern pattern(chars, m);
-            std::size_t j = 0;
-            for (const char32_t c : text::CodePoints(b)) eq[j++ * stride] = pattern.match(c);
-            return {false, 0, m, n};
+        char32_t chars_a[kMaxStreamedChars], chars_b[kMaxStreamedChars];
+        std::size_t m = decode_short(a, chars_a), n = decode_short(b, chars_b);
+        if (m <= kMaxStreamedChars && n <= kMaxStreamedChars) {
+            const char32_t* pattern_chars = chars_a;
+            const char32_t* text_chars = chars_b;
+            if (m > n) {
+                std::swap(pattern_chars, text_chars);
+                std::swap(m, n);
+            }
+            if (m == 0 || n - m > max_distance) return scored(n - m);
+            if (m <= algo::kWordBits) {
+                char32_t padded[algo::kWordBits] = {};
+                std::copy_n(pattern_chars, m, padded);
+                const CodePointPattern pattern(padded, m);
+                for (std::size_t j = 0; j < n; ++j) eq[j * stride] = pattern.match(text_chars[j]);
+                return {false, 0, m, n};
+            }
         }
     }
     return scored(core_pair_distance(a, b, max_distance));
