@@ -2,7 +2,8 @@
 // Jaro-Winkler, on every instruction set this processor runs: blocks of
 // related texts whose lengths cross the lane widths (8, 16, 32, 64) and
 // the packed/unpacked border, with enough choices to fill several groups,
-// malformed UTF-8 among them, and distance bounds around the true values.
+// malformed UTF-8 among them, and distance bounds around the true values;
+// and the kernel of aligned pairs on pairs drawn from the same blocks.
 #include <algorithm>
 #include <cstdint>
 #include <span>
@@ -53,6 +54,16 @@ void check_tiles(TileIsa isa, const std::vector<std::string_view>& queries,
         FUZZ_CHECK(distances[q * stride + choices.size()] == kUntouched);
         FUZZ_CHECK(similarities[q * stride + choices.size()] == -1.0);
     }
+
+    // The aligned pairs (queries[c % n], choices[c]) through the pairwise
+    // kernel: the same distances (checked above).
+    std::vector<std::string_view> firsts;
+    for (std::size_t c = 0; c < choices.size(); ++c) firsts.push_back(queries[c % queries.size()]);
+    std::vector<std::uint64_t> aligned(choices.size() + 1, kUntouched);
+    vorn::collection::levenshtein_pairs(isa, firsts, choices, aligned.data(), max_distance);
+    for (std::size_t c = 0; c < choices.size(); ++c)
+        FUZZ_CHECK(aligned[c] == distances[c % queries.size() * stride + c]);
+    FUZZ_CHECK(aligned[choices.size()] == kUntouched);
 
     // Choices prepared once, queries scored one block after the other, as
     // a driver does: the same matrices.

@@ -132,13 +132,12 @@ template <class Value>
 bool cpdist_of(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, Output out, std::size_t n,
                std::size_t pairs) {
     return run(n, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
-        std::vector<Value> buffer(end - begin);
-        for (std::size_t i = begin; i < end && !context.stop_requested(); ++i) {
-            if constexpr (std::is_same_v<Value, double>) {
-                buffer[i - begin] = scorer.similarity(i, i);
-            } else {
-                buffer[i - begin] = scorer.distance(i, i, max_distance(cutoff));
-            }
+        thread_local std::vector<Value> buffer;
+        buffer.resize(end - begin);
+        if constexpr (std::is_same_v<Value, double>) {
+            scorer.similarity_pairs(begin, end, buffer.data(), context);
+        } else {
+            scorer.distance_pairs(begin, end, buffer.data(), max_distance(cutoff), context);
         }
         apply_cutoff(buffer.data(), buffer.size(), cutoff);
         store(buffer.data(), buffer.size(), out, begin);
@@ -285,11 +284,17 @@ std::optional<JoinResult> join_of(const PairScorer& scorer, bool self_join, cons
     return result;
 }
 
+// The mean over at most kLengthSamples strings spread evenly over the
+// column: a chunk's size needs no more precision, and a serial pass over
+// millions of strings would hold up every worker.
 double mean_length(const StringColumn& column) {
+    constexpr std::size_t kLengthSamples = 4096;
     if (column.empty()) return 0.0;
+    const std::size_t step = std::max<std::size_t>(1, column.size() / kLengthSamples);
     double total = 0.0;
-    for (std::string_view value : column.values()) total += static_cast<double>(value.size());
-    return total / static_cast<double>(column.size());
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < column.size(); i += step, ++count) total += static_cast<double>(column[i].size());
+    return total / static_cast<double>(count);
 }
 
 }  // namespace

@@ -236,7 +236,68 @@ void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t r0, st
             if (a.is_null(i) || b.is_null(j)) out[(i - r0) * stride + (j - c0)] = null;
 }
 
+// Calls score(first, last) over [begin, end) in runs short enough to stop
+// between them soon after a request.
+template <class Score>
+void in_runs(std::size_t begin, std::size_t end, const ChunkContext& context, Score score) {
+    constexpr std::size_t kRun = 256;
+    for (std::size_t first = begin; first < end && !context.stop_requested(); first += kRun)
+        score(first, std::min(end, first + kRun));
+}
+
+// The Levenshtein distances of the aligned pairs [begin, end) into out.
+void levenshtein_pairs_of(const StringColumn& a, const StringColumn& b, std::size_t begin, std::size_t end,
+                          std::int64_t* out, std::int64_t max_distance) {
+    // Distances are small and non-negative: the kernel's unsigned results
+    // are stored in place.
+    levenshtein_pairs(Views(a.values()).subspan(begin, end - begin), Views(b.values()).subspan(begin, end - begin),
+                      reinterpret_cast<std::uint64_t*>(out),
+                      max_distance >= kUnbounded ? UINT64_MAX : static_cast<std::uint64_t>(max_distance));
+}
+
+// Marks the aligned pairs with a null.
+template <class Value>
+void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t begin, std::size_t end, Value* out,
+                Value null) {
+    if (!a.has_nulls() && !b.has_nulls()) return;
+    for (std::size_t i = begin; i < end; ++i)
+        if (a.is_null(i) || b.is_null(i)) out[i - begin] = null;
+}
+
 }  // namespace
+
+void PairScorer::similarity_pairs(std::size_t begin, std::size_t end, double* out, const ChunkContext& context) const {
+    if (config_.kind != ScorerKind::levenshtein_similarity) {
+        in_runs(begin, end, context, [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) out[i - begin] = similarity(i, i);
+        });
+        return;
+    }
+    static_assert(sizeof(double) == sizeof(std::int64_t));
+    in_runs(begin, end, context, [&](std::size_t first, std::size_t last) {
+        // Distances first, in the output's own memory, then each becomes
+        // its similarity in place.
+        auto* distances = reinterpret_cast<std::int64_t*>(out + (first - begin));
+        levenshtein_pairs_of(a_, b_, first, last, distances, kUnbounded);
+        for (std::size_t i = first; i < last; ++i) {
+            const std::int64_t d = distances[i - first];
+            out[i - begin] = levenshtein_similarity_of(d, utf8::count_chars(a_[i]), utf8::count_chars(b_[i]));
+        }
+    });
+    fill_nulls(a_, b_, begin, end, out, kNullSimilarity);
+}
+
+void PairScorer::distance_pairs(std::size_t begin, std::size_t end, std::int64_t* out, std::int64_t max_distance,
+                                const ChunkContext& context) const {
+    in_runs(begin, end, context, [&](std::size_t first, std::size_t last) {
+        if (config_.kind == ScorerKind::levenshtein_distance) {
+            levenshtein_pairs_of(a_, b_, first, last, out + (first - begin), max_distance);
+            return;
+        }
+        for (std::size_t i = first; i < last; ++i) out[i - begin] = distance(i, i, max_distance);
+    });
+    if (config_.kind == ScorerKind::levenshtein_distance) fill_nulls(a_, b_, begin, end, out, kNullDistance);
+}
 
 void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
                                   std::size_t stride, std::optional<double> cutoff, const ChunkContext& context) const {

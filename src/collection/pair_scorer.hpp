@@ -76,6 +76,13 @@ public:
     // `max_distance` may be reported as max_distance + 1 instead.
     std::int64_t distance(std::size_t i, std::size_t j, std::int64_t max_distance = kUnbounded) const;
 
+    // The aligned pairs (i, i), i in [begin, end), into out[i - begin]:
+    // the values similarity(i, i) and distance(i, i, max_distance) give,
+    // stopping between short runs on request.
+    void similarity_pairs(std::size_t begin, std::size_t end, double* out, const ChunkContext& context) const;
+    void distance_pairs(std::size_t begin, std::size_t end, std::int64_t* out, std::int64_t max_distance,
+                        const ChunkContext& context) const;
+
     // Rows [r0, r1) of a against columns [c0, c1) of b into
     // out[(i - r0) * stride + (j - c0)], stopping between rows on request.
     // With a cutoff, a similarity below it may be reported as any value

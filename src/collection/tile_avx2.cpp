@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -18,6 +19,8 @@
 
 #include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
+#include "text/code_points.hpp"
+#include "text/utf8.hpp"
 
 // Every function from here to the end is compiled for the instruction set.
 #if defined(__clang__)
@@ -107,7 +110,48 @@ struct Avx2Lanes {
     }
 };
 
+// A pattern of 1 to 64 ASCII bytes in two registers, zero-padded.
+struct Avx2BytePattern {
+    __m256i low, high;
+    explicit Avx2BytePattern(std::string_view text) noexcept {
+        alignas(32) char padded[64] = {};
+        std::memcpy(padded, text.data(), text.size());
+        low = _mm256_load_si256(reinterpret_cast<const __m256i*>(padded));
+        high = _mm256_load_si256(reinterpret_cast<const __m256i*>(padded + 32));
+    }
+    std::uint64_t match(char32_t c) const noexcept {
+        const __m256i wanted = _mm256_set1_epi8(static_cast<char>(c));
+        const auto low_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)));
+        const auto high_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)));
+        return low_bits | std::uint64_t{high_bits} << 32;
+    }
+};
+
+// A pattern of 1 to 64 code points, 8 to a register.
+struct Avx2CodePointPattern {
+    __m256i eighths[8];
+    std::size_t used;
+    Avx2CodePointPattern(const char32_t* chars, std::size_t m) noexcept : used((m + 7) / 8) {
+        for (std::size_t k = 0; k < used; ++k)
+            eighths[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(chars + 8 * k));
+    }
+    std::uint64_t match(char32_t c) const noexcept {
+        const __m256i wanted = _mm256_set1_epi32(static_cast<int>(c));
+        std::uint64_t bits = 0;
+        for (std::size_t k = 0; k < used; ++k) {
+            const __m256 equal = _mm256_castsi256_ps(_mm256_cmpeq_epi32(eighths[k], wanted));
+            bits |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_ps(equal))} << (8 * k);
+        }
+        return bits;
+    }
+};
+
 }  // namespace
+
+void levenshtein_pairs_avx2(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                            std::uint64_t* out, std::uint64_t max_distance) {
+    levenshtein_pairs_with<Avx2Lanes<64>, Avx2BytePattern, Avx2CodePointPattern>(a, b, out, max_distance);
+}
 
 std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
     return std::make_unique<LanePackedChoices<Avx2Lanes, 8, 16, 32, 64>>(choices, ids);

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -25,6 +26,8 @@
 
 #include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
+#include "text/code_points.hpp"
+#include "text/utf8.hpp"
 
 // Every function from here to the end is compiled for the instruction set.
 #if defined(__clang__)
@@ -114,7 +117,39 @@ struct Avx512Lanes {
     }
 };
 
+// A pattern of 1 to 64 ASCII bytes; match(c) compares c with all of them.
+struct Avx512BytePattern {
+    __m512i bytes;
+    // A masked load: no byte beyond the text is read.
+    explicit Avx512BytePattern(std::string_view text) noexcept
+        : bytes(_mm512_maskz_loadu_epi8(~std::uint64_t{0} >> (64 - text.size()), text.data())) {}
+    std::uint64_t match(char32_t c) const noexcept {
+        return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(c)));
+    }
+};
+
+// A pattern of 1 to 64 code points, 16 to a register.
+struct Avx512CodePointPattern {
+    __m512i quarters[4];
+    std::size_t used;
+    Avx512CodePointPattern(const char32_t* chars, std::size_t m) noexcept : used((m + 15) / 16) {
+        for (std::size_t k = 0; k < used; ++k) quarters[k] = _mm512_loadu_si512(chars + 16 * k);
+    }
+    std::uint64_t match(char32_t c) const noexcept {
+        const __m512i wanted = _mm512_set1_epi32(static_cast<int>(c));
+        std::uint64_t bits = _mm512_cmpeq_epi32_mask(quarters[0], wanted);
+        for (std::size_t k = 1; k < used; ++k)
+            bits |= std::uint64_t{_mm512_cmpeq_epi32_mask(quarters[k], wanted)} << (16 * k);
+        return bits;
+    }
+};
+
 }  // namespace
+
+void levenshtein_pairs_avx512(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                              std::uint64_t* out, std::uint64_t max_distance) {
+    levenshtein_pairs_with<Avx512Lanes<64>, Avx512BytePattern, Avx512CodePointPattern>(a, b, out, max_distance);
+}
 
 std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
     return std::make_unique<LanePackedChoices<Avx512Lanes, 8, 16, 32, 64>>(choices, ids);

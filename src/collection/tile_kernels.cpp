@@ -31,35 +31,6 @@ namespace vorn::collection {
 namespace tile_detail {
 namespace {
 
-template <std::size_t W>
-struct PortableLanes {
-    static_assert(W == 64);
-    using V = std::uint64_t;
-    static constexpr std::size_t kRegisterBits = 64;
-    static constexpr std::size_t kLaneBits = 64;
-    static constexpr std::size_t kLanes = 1;
-
-    static V load(const std::uint64_t* p) noexcept { return *p; }
-    static void store(std::uint64_t* p, V v) noexcept { *p = v; }
-    static V zero() noexcept { return 0; }
-    static V ones() noexcept { return ~V{0}; }
-    static V lane_one() noexcept { return 1; }
-    static V broadcast(std::uint64_t value) noexcept { return value; }
-    static V and_(V a, V b) noexcept { return a & b; }
-    static V or_(V a, V b) noexcept { return a | b; }
-    static V xor_(V a, V b) noexcept { return a ^ b; }
-    static V andnot(V a, V b) noexcept { return ~a & b; }
-    static V add(V a, V b) noexcept { return a + b; }
-    static V sub(V a, V b) noexcept { return a - b; }
-    static V eq_zero(V a) noexcept { return a == 0 ? ~V{0} : 0; }
-    static V gt_zero(V a) noexcept { return static_cast<std::int64_t>(a) > 0 ? ~V{0} : 0; }
-    static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
-};
-
-}  // namespace
-
-namespace {
-
 bool is_well_formed(std::string_view text) noexcept {
     for (std::size_t pos = 0; pos < text.size();) {
         const auto lead = static_cast<unsigned char>(text[pos]);
@@ -96,6 +67,12 @@ DecodedTexts decode_texts(std::span<const std::string_view> texts) {
 }
 
 PackedChoices::~PackedChoices() = default;
+
+std::uint64_t core_pair_distance(std::string_view a, std::string_view b, std::uint64_t max_distance) {
+    // Under a bound the cached scorer narrows its work and saturates.
+    if (max_distance < UINT64_MAX - 1) return algo::CachedLevenshtein(a).distance(b, max_distance);
+    return algo::levenshtein_distance(a, b);
+}
 
 std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
     return std::make_unique<LanePackedChoices<PortableLanes, 64>>(choices, ids);
@@ -269,6 +246,25 @@ void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride) {
     if (queries.empty() || choices.empty()) return;
     jaro_winkler_tile(queries, TileChoices(isa, choices), out, row_stride);
+}
+
+void levenshtein_pairs(TileIsa isa, std::span<const std::string_view> a, std::span<const std::string_view> b,
+                       std::uint64_t* out, std::uint64_t max_distance) {
+    if (!tile_isa_supported(isa)) isa = best_tile_isa();
+    const std::size_t n = std::min(a.size(), b.size());
+    a = a.first(n);
+    b = b.first(n);
+    switch (isa) {
+        case TileIsa::avx512: return tile_detail::levenshtein_pairs_avx512(a, b, out, max_distance);
+        case TileIsa::avx2: return tile_detail::levenshtein_pairs_avx2(a, b, out, max_distance);
+        case TileIsa::portable: break;
+    }
+    for (std::size_t i = 0; i < n; ++i) out[i] = tile_detail::core_pair_distance(a[i], b[i], max_distance);
+}
+
+void levenshtein_pairs(std::span<const std::string_view> a, std::span<const std::string_view> b, std::uint64_t* out,
+                       std::uint64_t max_distance) {
+    levenshtein_pairs(best_tile_isa(), a, b, out, max_distance);
 }
 
 void levenshtein_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,

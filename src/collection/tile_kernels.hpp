@@ -77,4 +77,16 @@ void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries, st
 void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride);
 
+// Levenshtein distance of each aligned pair a[i], b[i] into out[i] (i below
+// the shorter span's size); a distance above max_distance is reported as
+// max_distance + 1 (saturating). Short unrelated pairs gain nothing from
+// prepared masks: a pair whose shorter text has at most 64 characters is
+// scored in one machine word, its masks made by comparing each character
+// with the whole shorter text at once (AVX-512 or AVX2), without a table;
+// other pairs, and every pair on the portable set, go through the core.
+void levenshtein_pairs(std::span<const std::string_view> a, std::span<const std::string_view> b, std::uint64_t* out,
+                       std::uint64_t max_distance);
+void levenshtein_pairs(TileIsa isa, std::span<const std::string_view> a, std::span<const std::string_view> b,
+                       std::uint64_t* out, std::uint64_t max_distance);
+
 }  // namespace vorn::collection

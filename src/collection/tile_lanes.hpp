@@ -9,7 +9,10 @@
 // next, so each lane runs its own bit-parallel algorithm while a query is
 // streamed once over all of them.
 //
-// Include this after every standard header it needs and inside the
+// The kernel of aligned pairs at the end runs each pair in a plain word,
+// with the instruction set's compare building the masks.
+//
+// Include this after every standard and project header it needs and inside the
 // instruction set's target region (`#pragma GCC target`, or clang's
 // `#pragma clang attribute` with a target attribute): its contents have
 // internal linkage, so each instruction set compiles its own copy for its
@@ -24,15 +27,46 @@
 #include <cstring>
 #include <deque>
 #include <span>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <vector>
 
 #include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
+#include "text/code_points.hpp"
+#include "text/utf8.hpp"
 
 namespace vorn::collection::tile_detail {
 namespace {
+
+// Plain 64-bit words as one lane: the portable kernels, and the scalar
+// steps of the pairwise kernel on every instruction set.
+template <std::size_t W>
+struct PortableLanes {
+    static_assert(W == 64);
+    using V = std::uint64_t;
+    static constexpr std::size_t kRegisterBits = 64;
+    static constexpr std::size_t kLaneBits = 64;
+    static constexpr std::size_t kLanes = 1;
+
+    static V load(const std::uint64_t* p) noexcept { return *p; }
+    static void store(std::uint64_t* p, V v) noexcept { *p = v; }
+    static V zero() noexcept { return 0; }
+    static V ones() noexcept { return ~V{0}; }
+    static V lane_one() noexcept { return 1; }
+    static V broadcast(std::uint64_t value) noexcept { return value; }
+    static V and_(V a, V b) noexcept { return a & b; }
+    static V or_(V a, V b) noexcept { return a | b; }
+    static V xor_(V a, V b) noexcept { return a ^ b; }
+    static V andnot(V a, V b) noexcept { return ~a & b; }
+    static V add(V a, V b) noexcept { return a + b; }
+    static V sub(V a, V b) noexcept { return a - b; }
+    static V eq_zero(V a) noexcept { return a == 0 ? ~V{0} : 0; }
+    static V gt_zero(V a) noexcept { return static_cast<std::int64_t>(a) > 0 ? ~V{0} : 0; }
+    static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
+};
+
 
 template <class Ops>
 struct LaneGroup {
@@ -385,6 +419,140 @@ private:
 
     Groups groups_;
 };
+
+// ---- Aligned pairs ----
+// Short unrelated pairs gain nothing from prepared masks. The shorter text
+// of a pair, of 1 to 64 characters, is a single-word pattern whose mask for
+// each character of the other text comes from comparing that character
+// with all of the pattern's at once (`Pattern::match`, the instruction
+// set's compare), not from a table filled and cleared for every pair. A
+// pattern's bits above its length may match (padding); they never reach
+// the bits below. Each of Ops<64>'s lanes then runs one pair.
+
+// The longest text streamed over a pattern this way.
+inline constexpr std::size_t kMaxStreamedChars = 256;
+
+// The characters of a text into out[0 .. count) with the core's walk, or
+// kMaxStreamedChars + 1 when it has more.
+inline std::size_t decode_short(std::string_view text, char32_t* out) noexcept {
+    std::size_t count = 0;
+    for (const char32_t c : text::CodePoints(text)) {
+        if (count == kMaxStreamedChars) return count + 1;
+        out[count++] = c;
+    }
+    return count;
+}
+
+// A pair ready for a lane (its masks made), or already scored.
+struct WordPair {
+    bool scored;
+    std::uint64_t distance;  // when scored
+    std::size_t m, n;        // pattern and text characters, when not
+};
+
+// Writes the masks of the pair's text to eq[j * stride]. `BytePattern(text)`
+// takes an ASCII text of 1 to 64 bytes, `CodePointPattern(chars, m)` m
+// characters zero-padded to 64. Any bytes are fine: the distance is over
+// the code points the core's walk yields. Pairs with a longer shorter
+// text, or a text longer than kMaxStreamedChars, go to the core.
+template <class BytePattern, class CodePointPattern>
+WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t max_distance, std::uint64_t* eq,
+                           std::size_t stride) {
+    const auto scored = [](std::uint64_t distance) { return WordPair{true, distance, 0, 0}; };
+    if (utf8::is_ascii(a) && utf8::is_ascii(b)) {
+        if (a.size() > b.size()) std::swap(a, b);
+        if (a.empty() || b.size() - a.size() > max_distance) return scored(b.size() - a.size());
+        if (a.size() <= algo::kWordBits && b.size() <= kMaxStreamedChars) {
+            const BytePattern pattern(a);
+            for (std::size_t j = 0; j < b.size(); ++j)
+                eq[j * stride] = pattern.match(static_cast<unsigned char>(b[j]));
+            return {false, 0, a.size(), b.size()};
+        }
+    } else {
+        char32_t chars_a[kMaxStreamedChars], chars_b[kMaxStreamedChars];
+        std::size_t m = decode_short(a, chars_a), n = decode_short(b, chars_b);
+        if (m <= kMaxStreamedChars && n <= kMaxStreamedChars) {
+            const char32_t* pattern_chars = chars_a;
+            const char32_t* text_chars = chars_b;
+            if (m > n) {
+                std::swap(pattern_chars, text_chars);
+                std::swap(m, n);
+            }
+            if (m == 0 || n - m > max_distance) return scored(n - m);
+            if (m <= algo::kWordBits) {
+                char32_t padded[algo::kWordBits] = {};
+                std::copy_n(pattern_chars, m, padded);
+                const CodePointPattern pattern(padded, m);
+                for (std::size_t j = 0; j < n; ++j) eq[j * stride] = pattern.match(text_chars[j]);
+                return {false, 0, m, n};
+            }
+        }
+    }
+    return scored(core_pair_distance(a, b, max_distance));
+}
+
+// The distances of `count` (at most Ops::kLanes) prepared pairs, pair k's
+// masks at eq[j * kLanes + k]. Every lane runs to the longest text and
+// keeps its vertical deltas at its own last character (D[m][n] is n plus
+// the deltas of the last column); masks past a lane's text are ignored.
+template <class Ops>
+void word_lane_distances(const std::uint64_t* eq, const WordPair* pairs, std::size_t count,
+                         std::uint64_t* distances) noexcept {
+    using V = typename Ops::V;
+    constexpr std::size_t kLanes = Ops::kLanes;
+    std::uint64_t end_words[kLanes] = {};
+    std::size_t longest = 0;
+    for (std::size_t k = 0; k < count; ++k) longest = std::max(longest, end_words[k] = pairs[k].n);
+    const V ends = Ops::load(end_words), ones = Ops::ones(), one = Ops::lane_one();
+    LevenshteinColumn<Ops> column{ones, Ops::zero()}, last = column;
+    V position = Ops::zero();  // characters streamed
+    for (std::size_t j = 0; j < longest; ++j) {
+        column.step(Ops::load(eq + j * kLanes), ones, one);
+        position = Ops::add(position, one);
+        const V ending = Ops::eq_zero(Ops::sub(ends, position));
+        last.vp = Ops::or_(Ops::and_(ending, column.vp), Ops::andnot(ending, last.vp));
+        last.vn = Ops::or_(Ops::and_(ending, column.vn), Ops::andnot(ending, last.vn));
+    }
+    std::uint64_t vp[kLanes], vn[kLanes];
+    Ops::store(vp, last.vp);
+    Ops::store(vn, last.vn);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::uint64_t length_mask = LaneGroup<Ops>::low_bits(pairs[k].m);
+        distances[k] = pairs[k].n + static_cast<std::uint64_t>(std::popcount(vp[k] & length_mask)) -
+                       static_cast<std::uint64_t>(std::popcount(vn[k] & length_mask));
+    }
+}
+
+template <class Ops, class BytePattern, class CodePointPattern>
+void levenshtein_pairs_with(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                            std::uint64_t* out, std::uint64_t max_distance) {
+    static_assert(Ops::kLaneBits == 64);
+    constexpr std::size_t kLanes = Ops::kLanes;
+    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+    // Stale masks of earlier pairs past a lane's text are never used.
+    std::uint64_t eq[kMaxStreamedChars * kLanes] = {};
+    WordPair pairs[kLanes];
+    std::size_t at[kLanes];
+    std::size_t count = 0;
+    const auto run_lanes = [&] {
+        std::uint64_t distances[kLanes];
+        word_lane_distances<Ops>(eq, pairs, count, distances);
+        for (std::size_t k = 0; k < count; ++k) out[at[k]] = distances[k] <= max_distance ? distances[k] : beyond;
+        count = 0;
+    };
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const WordPair pair =
+            prepare_word_pair<BytePattern, CodePointPattern>(a[i], b[i], max_distance, eq + count, kLanes);
+        if (pair.scored) {
+            out[i] = pair.distance <= max_distance ? pair.distance : beyond;
+            continue;
+        }
+        pairs[count] = pair;
+        at[count] = i;
+        if (++count == kLanes) run_lanes();
+    }
+    if (count > 0) run_lanes();
+}
 
 }  // namespace
 }  // namespace vorn::collection::tile_detail

@@ -45,4 +45,16 @@ std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices
 std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
 std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
 
+// The distance of one aligned pair through the core's pairwise functions
+// (the pairs the pairwise kernels leave, and the portable path); above
+// max_distance it is max_distance + 1 (saturating).
+std::uint64_t core_pair_distance(std::string_view a, std::string_view b, std::uint64_t max_distance);
+
+// Distances of the aligned pairs a[i], b[i] into out[i], as
+// core_pair_distance gives them; one per instruction set with a compare.
+void levenshtein_pairs_avx2(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                            std::uint64_t* out, std::uint64_t max_distance);
+void levenshtein_pairs_avx512(std::span<const std::string_view> a, std::span<const std::string_view> b,
+                              std::uint64_t* out, std::uint64_t max_distance);
+
 }  // namespace vorn::collection::tile_detail

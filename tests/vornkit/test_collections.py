@@ -297,14 +297,33 @@ def test_errors_name_the_culprit(call, error, message):
         call()
 
 
-def test_arrow_errors_name_the_type_and_position():
+def test_arrow_errors_name_the_type():
     pa = pytest.importorskip("pyarrow")
     with pytest.raises(TypeError, match="format 'l'"):
         vornkit.cdist(pa.array([1, 2]), ["a"], scorer=vorn.levenshtein_distance)
-    offsets = pa.py_buffer(np.array([0, 1, 3], dtype=np.int32))
-    bad = pa.Array.from_buffers(pa.string(), 2, [None, offsets, pa.py_buffer(b"a\xff\xfe")])
-    with pytest.raises(ValueError, match="position 1 is not valid UTF-8"):
-        vornkit.cdist(["a"], bad, scorer=vorn.levenshtein_distance)
+
+
+@pytest.mark.parametrize(
+    "data,offsets,valid,bad",
+    [
+        (b"a\xff\xfe", [0, 1, 3], None, 1),
+        (b"\xc3\xa9", [0, 1, 2], None, 0),  # one character split over two strings
+        (b"x\xc3\xa9", [0, 2, 3], [1, 0], 0),  # its end under a null
+        (b"x\xff\xc3\xa9", [0, 1, 2, 2, 4], [1, 0, 1, 1], None),  # bad bytes only under a null
+    ],
+)
+def test_arrow_utf8_is_checked_per_string(data, offsets, valid, bad):
+    pa = pytest.importorskip("pyarrow")
+    n = len(offsets) - 1
+    validity = None if valid is None else pa.py_buffer(np.packbits(np.array(valid, bool), bitorder="little"))
+    buffers = [validity, pa.py_buffer(np.array(offsets, dtype=np.int32)), pa.py_buffer(data)]
+    array = pa.Array.from_buffers(pa.string(), n, buffers)
+    if bad is not None:
+        with pytest.raises(ValueError, match=f"position {bad} is not valid UTF-8"):
+            vornkit.cpdist(array, ["a"] * n, scorer=vorn.levenshtein_distance)
+        return
+    texts = [data[offsets[i] : offsets[i + 1]].decode() if valid[i] else None for i in range(n)]
+    assert vornkit.cpdist(array, texts, scorer=vorn.levenshtein_distance).tolist() == [0, -1, 0, 0]
 
 
 def test_arrow_arrays_are_released():

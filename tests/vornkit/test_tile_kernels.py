@@ -2,8 +2,10 @@
 instruction set this processor runs: seeded blocks whose lengths straddle
 every lane width (8, 16, 32, 64 characters) and the packed/unpacked border,
 over ASCII and non-ASCII alphabets, with empty, identical and related texts,
-and distance bounds at and around the true distances."""
+and distance bounds at and around the true distances. Likewise the kernel of
+aligned pairs, around its one-word border."""
 
+import itertools
 import random
 
 import numpy as np
@@ -96,3 +98,29 @@ def test_scores_written_into_a_buffer():
         _native._tile_jaro_winkler(queries, choices, out=similarities[1:])
     with pytest.raises(ValueError, match="shape"):
         _native._tile_jaro_winkler(queries, choices, out=distances)
+
+
+PAIR_LENGTHS = [0, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100]
+PAIR_ALPHABETS = [*ALPHABETS.values(), "\0a"]  # NUL: the value a pattern is padded with
+
+
+def aligned_pairs(seed):
+    """Every pair of border lengths, ASCII and not mixed, unrelated or edited."""
+    rng = random.Random(seed)
+    a, b = [], []
+    for la, lb in itertools.product(PAIR_LENGTHS, repeat=2):
+        x = "".join(rng.choices(rng.choice(PAIR_ALPHABETS), k=la))
+        other = rng.choice(PAIR_ALPHABETS)
+        a.append(x)
+        b.append(ref.edited(rng, other, x, rng.randrange(1, 4)) if seed % 2 else "".join(rng.choices(other, k=lb)))
+    return a, b
+
+
+@pytest.mark.parametrize("isa", ISAS)
+@pytest.mark.parametrize("max_distance", [2**64 - 1, 0, 1, 3, 40])
+def test_aligned_pairs_equal_the_pairwise_function(isa, max_distance):
+    needs(isa)
+    for seed in (max_distance % 5, max_distance % 5 + 1):
+        a, b = aligned_pairs(seed)
+        expected = [min(vorn.levenshtein_distance(x, y), max_distance + 1) for x, y in zip(a, b)]
+        assert _native._pair_levenshtein(a, b, max_distance, isa) == [min(d, 2**64 - 1) for d in expected]

@@ -4,6 +4,8 @@
 //   _tile_isas() -> list of the supported sets, widest first
 //   _tile_levenshtein(queries, choices, max_distance, isa=None, out=None, block=0)
 //   _tile_jaro_winkler(queries, choices, isa=None, out=None, block=0)
+//   _pair_levenshtein(a, b, max_distance, isa=None) -> list of the distances
+//       of the aligned pairs a[i], b[i]
 // Without `out` the scores come back as a list of lists; with it they are
 // written into a C-contiguous 2-D buffer of 8-byte items of the right shape.
 // With block > 0 the choices are prepared once and the queries scored
@@ -163,6 +165,31 @@ PyObject* tile_jaro_winkler(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* pair_levenshtein(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"a", "b", "max_distance", "isa", nullptr};
+    PyObject *a_list, *b_list, *isa_name = Py_None;
+    unsigned long long max_distance;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OOK|O", const_cast<char**>(keywords), &a_list, &b_list,
+                                     &max_distance, &isa_name))
+        return nullptr;
+    std::vector<std::string_view> a, b;
+    TileIsa isa;
+    if (!read_texts(a_list, a) || !read_texts(b_list, b) || !parse_isa(isa_name, isa)) return nullptr;
+    if (a.size() != b.size()) {
+        PyErr_SetString(PyExc_ValueError, "a and b must have the same length");
+        return nullptr;
+    }
+    std::vector<std::uint64_t> distances(a.size());
+    vorn::collection::levenshtein_pairs(isa, a, b, distances.data(), max_distance);
+    PyObject* result = PyList_New(static_cast<Py_ssize_t>(a.size()));
+    for (std::size_t i = 0; result != nullptr && i < a.size(); ++i) {
+        PyObject* item = PyLong_FromUnsignedLongLong(distances[i]);
+        if (item == nullptr) Py_CLEAR(result);
+        else PyList_SET_ITEM(result, static_cast<Py_ssize_t>(i), item);
+    }
+    return result;
+}
+
 }  // namespace
 
 PyMethodDef tile_testing_methods[] = {
@@ -171,6 +198,8 @@ PyMethodDef tile_testing_methods[] = {
      METH_VARARGS | METH_KEYWORDS, "Levenshtein tile kernel (tests and benchmarks)."},
     {"_tile_jaro_winkler", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(tile_jaro_winkler)),
      METH_VARARGS | METH_KEYWORDS, "Jaro-Winkler tile kernel (tests and benchmarks)."},
+    {"_pair_levenshtein", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pair_levenshtein)),
+     METH_VARARGS | METH_KEYWORDS, "Levenshtein kernel of aligned pairs (tests and benchmarks)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
