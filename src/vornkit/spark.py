@@ -256,6 +256,15 @@ def _rebuilt_processor(state: tuple[Any, ...]) -> Any:
     )
 
 
+def _pair_validity(a: pa.Array, b: pa.Array) -> pa.Buffer | None:
+    """The validity bitmap (offset 0) of the pairs where both texts are set,
+    or None when no text is null."""
+    if not a.null_count and not b.null_count:
+        return None
+    both = pc.and_(a.is_valid(), b.is_valid()).to_numpy(zero_copy_only=False)
+    return pa.py_buffer(np.packbits(both, bitorder="little"))
+
+
 def score(
     col_a: Column | str,
     col_b: Column | str,
@@ -277,19 +286,24 @@ def score(
     is_distance = bool(_native.scorer_info(scorer, kwargs)[1])
     processor_state = None if processor is None else _native.processor_state(processor)
 
+    arrow_type = pa.int64() if is_distance else pa.float64()
+    # The Preprocessor is rebuilt on a task's first batch, not on every one.
+    processors: list[Any] = []
+
     def run(a: pa.Array, b: pa.Array) -> pa.Array:
-        nulls = pc.or_(a.is_null(), b.is_null())
-        local_processor = None if processor_state is None else _rebuilt_processor(processor_state)
+        if processor_state is not None and not processors:
+            processors.append(_rebuilt_processor(processor_state))
+        # cpdist reads the Arrow buffers in place and gives null pairs a
+        # placeholder score; their validity is restored below.
         values = vornkit.cpdist(
-            pc.fill_null(a, ""),
-            pc.fill_null(b, ""),
+            a,
+            b,
             scorer=scorer,
             scorer_kwargs=kwargs,
-            processor=local_processor,
+            processor=processors[0] if processors else None,
             dtype=np.int64 if is_distance else np.float64,
         )
-        mask = np.asarray(nulls.to_numpy(zero_copy_only=False), dtype=bool)
-        return pa.array(values, mask=mask, type=pa.int64() if is_distance else pa.float64())
+        return pa.Array.from_buffers(arrow_type, len(values), [_pair_validity(a, b), pa.py_buffer(values)])
 
     udf = F.arrow_udf(run, LongType() if is_distance else DoubleType())  # type: ignore[attr-defined,unused-ignore]
     column: Column = udf(col_a, col_b)
