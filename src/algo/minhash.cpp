@@ -9,10 +9,11 @@
 // filling it never rehashes.
 //
 // Shingles of ASCII text are its windows of k bytes. Up to 8 bytes a window
-// fits a uint64 that slides along the text a byte at a time, so the set
-// deduplicates the packed windows themselves (distinct windows are distinct
-// shingles), and FNV-1a runs once per distinct window, afterwards, as a
-// loop of independent multiplies rather than on the way into the set.
+// fits a uint64 read straight from the text, so the set deduplicates the
+// packed windows themselves (distinct windows are distinct shingles), and
+// FNV-1a runs once per distinct window, afterwards, as a loop of
+// independent multiplies (minhash::hash_windows) rather than on the way
+// into the set.
 #include "algo/minhash.hpp"
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "algo/minhash_kernels.hpp"
 #include "algo/shingles.hpp"
@@ -55,7 +57,7 @@ std::size_t distinct_packed_windows(std::string_view text, Set& seen, std::uint6
     seen.fill([&](auto&& insert) {
         const auto add = [&](std::uint64_t window) {
             out[count] = window;  // kept when new, overwritten otherwise
-            count += insert(window);
+            count += insert(static_cast<std::conditional_t<(Width <= 4), std::uint32_t, std::uint64_t>>(window));
         };
         for (std::size_t i = 0; i < direct; ++i) add(load_bytes(bytes + i) & kMask);
         for (std::size_t i = direct; i < windows; ++i) add(load_bytes(tail + (i - direct)) & kMask);
@@ -64,17 +66,23 @@ std::size_t distinct_packed_windows(std::string_view text, Set& seen, std::uint6
     return count;
 }
 
-template <class Set>
-std::size_t distinct_packed_windows(std::string_view text, unsigned width, Set& seen, std::uint64_t* out) {
+// Windows of up to 4 bytes go into a set of 32-bit keys, which in the same
+// memory has twice the slots, so that fewer keys probe past their first.
+template <class NarrowSet, class WideSet>
+std::size_t distinct_packed_windows(std::string_view text, unsigned width, NarrowSet& narrow, WideSet& wide,
+                                    std::uint64_t* out) {
+    const std::size_t most = text.size() + 1;
+    if (width <= 4) narrow.reset(4 * most);
+    else wide.reset(2 * most);
     switch (width) {
-        case 1: return distinct_packed_windows<1>(text, seen, out);
-        case 2: return distinct_packed_windows<2>(text, seen, out);
-        case 3: return distinct_packed_windows<3>(text, seen, out);
-        case 4: return distinct_packed_windows<4>(text, seen, out);
-        case 5: return distinct_packed_windows<5>(text, seen, out);
-        case 6: return distinct_packed_windows<6>(text, seen, out);
-        case 7: return distinct_packed_windows<7>(text, seen, out);
-        default: return distinct_packed_windows<8>(text, seen, out);
+        case 1: return distinct_packed_windows<1>(text, narrow, out);
+        case 2: return distinct_packed_windows<2>(text, narrow, out);
+        case 3: return distinct_packed_windows<3>(text, narrow, out);
+        case 4: return distinct_packed_windows<4>(text, narrow, out);
+        case 5: return distinct_packed_windows<5>(text, wide, out);
+        case 6: return distinct_packed_windows<6>(text, wide, out);
+        case 7: return distinct_packed_windows<7>(text, wide, out);
+        default: return distinct_packed_windows<8>(text, wide, out);
     }
 }
 
@@ -84,19 +92,21 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
     std::string_view text, std::uint64_t shingle_size) {
     if (shingle_size == 0) return kZeroWindow;
     // A text of n bytes has at most n shingles, and one when it is empty.
-    // The set gets room for twice as many, so that nearly every shingle
-    // finds its slot, free or its own, at the first probe.
+    // The set gets room for twice as many (the 32-bit one for four times),
+    // so that nearly every shingle finds its slot, free or its own, at the
+    // first probe.
     const std::size_t most = text.size() + 1;
-    seen_.reset(2 * most);
     if (distinct_.size() < most) {
         distinct_.clear();
         distinct_.resize(most);
     }
     std::uint64_t* const out = distinct_.data();
     if (shingle_size <= 8 && shingle_size <= text.size() && utf8::is_ascii(text)) {
-        const std::size_t count = distinct_packed_windows(text, static_cast<unsigned>(shingle_size), seen_, out);
+        const std::size_t count =
+            distinct_packed_windows(text, static_cast<unsigned>(shingle_size), seen_narrow_, seen_, out);
         return std::span<const std::uint64_t>(out, count);
     }
+    seen_.reset(2 * most);
     std::size_t count = 0;
     Expected<std::uint64_t, InvalidArgument> shingles = std::uint64_t{0};
     seen_.fill([&](auto&& insert) {

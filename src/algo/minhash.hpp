@@ -21,7 +21,7 @@ namespace vorn::algo {
 class MinHashScratch {
 public:
     explicit MinHashScratch(std::pmr::memory_resource* memory = std::pmr::new_delete_resource())
-        : seen_(0, {}, {}, memory), distinct_(memory) {}
+        : seen_(0, {}, {}, memory), seen_narrow_(0, {}, {}, memory), distinct_(memory) {}
 
     // The FNV-1a values of the text's distinct shingles, each at least once
     // (two shingles with one hash may give it twice), valid until the next
@@ -30,9 +30,11 @@ public:
                                                                                       std::uint64_t shingle_size);
 
 private:
-    support::FlatHashSet<std::uint64_t, support::IntegerHash, std::equal_to<>, 0,
-                         std::pmr::polymorphic_allocator<std::byte>>
-        seen_;
+    template <class Key>
+    using Set =
+        support::FlatHashSet<Key, support::IntegerHash, std::equal_to<>, 0, std::pmr::polymorphic_allocator<std::byte>>;
+    Set<std::uint64_t> seen_;
+    Set<std::uint32_t> seen_narrow_;  // ASCII shingles of up to 4 bytes, packed
     std::pmr::vector<std::uint64_t> distinct_;
 };
 
