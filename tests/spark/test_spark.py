@@ -131,8 +131,7 @@ def test_score_with_processor(spark, vks):
     df = spark.createDataFrame(pairs, "a string, b string").coalesce(1)
     got = df.select(vks.score("a", "b", scorer=vorn.levenshtein_similarity, processor=processor).alias("s")).collect()
     assert [row["s"] for row in got] == [
-        None if a is None else vorn.levenshtein_similarity(processor.process(a), processor.process(b))
-        for a, b in pairs
+        None if a is None else vorn.levenshtein_similarity(processor.process(a), processor.process(b)) for a, b in pairs
     ]
 
 
