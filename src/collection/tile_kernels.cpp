@@ -29,7 +29,6 @@
 
 namespace vorn::collection {
 namespace tile_detail {
-namespace {
 
 bool is_well_formed(std::string_view text) noexcept {
     for (std::size_t pos = 0; pos < text.size();) {
@@ -43,8 +42,6 @@ bool is_well_formed(std::string_view text) noexcept {
     }
     return true;
 }
-
-}  // namespace
 
 DecodedTexts decode_texts(std::span<const std::string_view> texts) {
     DecodedTexts decoded;
@@ -69,9 +66,13 @@ DecodedTexts decode_texts(std::span<const std::string_view> texts) {
 PackedChoices::~PackedChoices() = default;
 
 std::uint64_t core_pair_distance(std::string_view a, std::string_view b, std::uint64_t max_distance) {
-    // Under a bound the cached scorer narrows its work and saturates.
-    if (max_distance < UINT64_MAX - 1) return algo::CachedLevenshtein(a).distance(b, max_distance);
-    return algo::levenshtein_distance(a, b);
+    // Under a bound the cached scorer narrows its work and saturates; it
+    // reads a text that is not well-formed differently from the pairwise
+    // function, which therefore scores those.
+    if (max_distance < UINT64_MAX - 1 && is_well_formed(a) && is_well_formed(b))
+        return algo::CachedLevenshtein(a).distance(b, max_distance);
+    const std::uint64_t d = algo::levenshtein_distance(a, b);
+    return d <= max_distance ? d : max_distance + 1;
 }
 
 std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {

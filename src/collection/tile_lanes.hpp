@@ -452,9 +452,9 @@ struct WordPair {
 
 // Writes the masks of the pair's text to eq[j * stride]. `BytePattern(text)`
 // takes an ASCII text of 1 to 64 bytes, `CodePointPattern(chars, m)` m
-// characters zero-padded to 64. Any bytes are fine: the distance is over
-// the code points the core's walk yields. Pairs with a longer shorter
-// text, or a text longer than kMaxStreamedChars, go to the core.
+// characters zero-padded to 64. Pairs with a longer shorter text, a text
+// longer than kMaxStreamedChars or one that is not well-formed (the core
+// cuts such texts its own way) go to the core.
 template <class BytePattern, class CodePointPattern>
 WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t max_distance, std::uint64_t* eq,
                            std::size_t stride) {
@@ -468,7 +468,7 @@ WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t
                 eq[j * stride] = pattern.match(static_cast<unsigned char>(b[j]));
             return {false, 0, a.size(), b.size()};
         }
-    } else {
+    } else if (is_well_formed(a) && is_well_formed(b)) {
         char32_t chars_a[kMaxStreamedChars], chars_b[kMaxStreamedChars];
         std::size_t m = decode_short(a, chars_a), n = decode_short(b, chars_b);
         if (m <= kMaxStreamedChars && n <= kMaxStreamedChars) {

@@ -24,6 +24,9 @@ struct DecodedTexts {
 
 DecodedTexts decode_texts(std::span<const std::string_view> texts);
 
+// Whether a text is well-formed in the sense above.
+bool is_well_formed(std::string_view text) noexcept;
+
 // Texts that fit a lane have 1 to kMaxPackedChars characters.
 inline constexpr std::size_t kMaxPackedChars = 64;
 
