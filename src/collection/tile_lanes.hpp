@@ -67,7 +67,6 @@ struct PortableLanes {
     static V popcount(V a) noexcept { return static_cast<V>(std::popcount(a)); }
 };
 
-
 template <class Ops>
 struct LaneGroup {
     static constexpr std::size_t W = Ops::kLaneBits;
@@ -464,8 +463,7 @@ WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t
         if (a.empty() || b.size() - a.size() > max_distance) return scored(b.size() - a.size());
         if (a.size() <= algo::kWordBits && b.size() <= kMaxStreamedChars) {
             const BytePattern pattern(a);
-            for (std::size_t j = 0; j < b.size(); ++j)
-                eq[j * stride] = pattern.match(static_cast<unsigned char>(b[j]));
+            for (std::size_t j = 0; j < b.size(); ++j) eq[j * stride] = pattern.match(static_cast<unsigned char>(b[j]));
             return {false, 0, a.size(), b.size()};
         }
     } else if (is_well_formed(a) && is_well_formed(b)) {
