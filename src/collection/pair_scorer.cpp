@@ -138,6 +138,12 @@ std::int64_t distance_bound(double cutoff, std::size_t m) {
     return static_cast<std::int64_t>(allowed) + 1;
 }
 
+// A collection distance bound as the kernels take it: kUnbounded is no
+// bound at all.
+std::uint64_t kernel_bound(std::int64_t max_distance) {
+    return max_distance >= kUnbounded ? UINT64_MAX : static_cast<std::uint64_t>(max_distance);
+}
+
 // Tells the scorers apart in the per-thread cache of prepared choices.
 std::atomic<std::uint64_t> next_scorer_id{0};
 
@@ -220,8 +226,11 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     if (a_.is_null(i) || b_.is_null(j)) return kNullDistance;
     const std::string_view a = a_[i], b = b_[j];
     if (config_.kind == ScorerKind::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
-    if (max_distance >= kUnbounded) return static_cast<std::int64_t>(algo::levenshtein_distance(a, b));
-    return static_cast<std::int64_t>(algo::CachedLevenshtein(a).distance(b, static_cast<std::uint64_t>(max_distance)));
+    // The aligned-pair kernel's value, so that a pair scores alike here and
+    // in distance_pairs.
+    std::uint64_t d = 0;
+    levenshtein_pairs(Views(&a, 1), Views(&b, 1), &d, kernel_bound(max_distance));
+    return static_cast<std::int64_t>(d);
 }
 
 namespace {
@@ -251,8 +260,7 @@ void levenshtein_pairs_of(const StringColumn& a, const StringColumn& b, std::siz
     // Distances are small and non-negative: the kernel's unsigned results
     // are stored in place.
     levenshtein_pairs(Views(a.values()).subspan(begin, end - begin), Views(b.values()).subspan(begin, end - begin),
-                      reinterpret_cast<std::uint64_t*>(out),
-                      max_distance >= kUnbounded ? UINT64_MAX : static_cast<std::uint64_t>(max_distance));
+                      reinterpret_cast<std::uint64_t*>(out), kernel_bound(max_distance));
 }
 
 // Marks the aligned pairs with a null.
