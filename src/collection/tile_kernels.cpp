@@ -71,8 +71,7 @@ std::uint64_t core_pair_distance(std::string_view a, std::string_view b, std::ui
     // function, which therefore scores those.
     if (max_distance < UINT64_MAX - 1 && is_well_formed(a) && is_well_formed(b))
         return algo::CachedLevenshtein(a).distance(b, max_distance);
-    const std::uint64_t d = algo::levenshtein_distance(a, b);
-    return d <= max_distance ? d : max_distance + 1;
+    return bounded_distance(algo::levenshtein_distance(a, b), max_distance);
 }
 
 std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices, std::span<const std::uint32_t> ids) {
@@ -211,15 +210,13 @@ void levenshtein_tile(std::span<const std::string_view> queries, const TileChoic
     const Split query_split = split(decoded, false, [](std::size_t) { return true; });
     if (packed.lanes && !query_split.packed.empty())
         packed.lanes->levenshtein(decoded, query_split.packed, out, row_stride, max_distance);
-    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
     score_loose_pairs<algo::CachedLevenshtein>(
         queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
         [&](const algo::CachedLevenshtein& query, std::string_view choice) {
             return query.distance(choice, max_distance);
         },
         [&](std::string_view query, std::string_view choice) {
-            const std::uint64_t d = algo::levenshtein_distance(query, choice);
-            return d <= max_distance ? d : beyond;
+            return tile_detail::bounded_distance(algo::levenshtein_distance(query, choice), max_distance);
         });
 }
 

@@ -336,7 +336,7 @@ public:
 
     void levenshtein(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
                      std::size_t row_stride, std::uint64_t max_distance) const override {
-        const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+        const std::uint64_t beyond = beyond_bound(max_distance);
         for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
             // Lanes are sorted by length; |n - m| bounds each lane's distance.
             const std::size_t shortest = group.length[0], longest = group.length[group.used - 1];
@@ -360,7 +360,7 @@ public:
                 std::uint64_t* row = out + q * row_stride;
                 for (std::size_t k = 0; k < group.used; ++k) {
                     const std::uint64_t distance = n + static_cast<std::uint64_t>(static_cast<std::int64_t>(delta[k]));
-                    row[group.choice[k]] = distance <= max_distance ? distance : beyond;
+                    row[group.choice[k]] = bounded_distance(distance, max_distance);
                 }
             };
             for (std::size_t i = 0; i < count; i += 2) {
@@ -526,7 +526,6 @@ void levenshtein_pairs_with(std::span<const std::string_view> a, std::span<const
                             std::uint64_t* out, std::uint64_t max_distance) {
     static_assert(Ops::kLaneBits == 64);
     constexpr std::size_t kLanes = Ops::kLanes;
-    const std::uint64_t beyond = max_distance == UINT64_MAX ? max_distance : max_distance + 1;
     // Stale masks of earlier pairs past a lane's text are never used.
     std::uint64_t eq[kMaxStreamedChars * kLanes] = {};
     WordPair pairs[kLanes];
@@ -535,14 +534,14 @@ void levenshtein_pairs_with(std::span<const std::string_view> a, std::span<const
     const auto run_lanes = [&] {
         std::uint64_t distances[kLanes];
         word_lane_distances<Ops>(eq, pairs, count, distances);
-        for (std::size_t k = 0; k < count; ++k) out[at[k]] = distances[k] <= max_distance ? distances[k] : beyond;
+        for (std::size_t k = 0; k < count; ++k) out[at[k]] = bounded_distance(distances[k], max_distance);
         count = 0;
     };
     for (std::size_t i = 0; i < a.size(); ++i) {
         const WordPair pair =
             prepare_word_pair<BytePattern, CodePointPattern>(a[i], b[i], max_distance, eq + count, kLanes);
         if (pair.scored) {
-            out[i] = pair.distance <= max_distance ? pair.distance : beyond;
+            out[i] = bounded_distance(pair.distance, max_distance);
             continue;
         }
         pairs[count] = pair;

@@ -48,6 +48,15 @@ std::unique_ptr<PackedChoices> pack_choices_portable(const DecodedTexts& choices
 std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
 std::unique_ptr<PackedChoices> pack_choices_avx512(const DecodedTexts& choices, std::span<const std::uint32_t> ids);
 
+// A distance under the bound max_distance: one above it is reported as
+// max_distance + 1, saturating at the largest value.
+constexpr std::uint64_t beyond_bound(std::uint64_t max_distance) noexcept {
+    return max_distance == UINT64_MAX ? max_distance : max_distance + 1;
+}
+constexpr std::uint64_t bounded_distance(std::uint64_t distance, std::uint64_t max_distance) noexcept {
+    return distance <= max_distance ? distance : beyond_bound(max_distance);
+}
+
 // The distance of one aligned pair through the core's pairwise functions
 // (the pairs the pairwise kernels leave, and the portable path); above
 // max_distance it is max_distance + 1 (saturating).
