@@ -76,10 +76,20 @@ Expected<BandShape, InvalidArgument> check_band_shape(std::uint64_t bands, std::
     return BandShape{bands, rows};
 }
 
+namespace {
+
+// A band key starts from its band's seed and takes one step per value;
+// each step is a bijection of h, so the key depends on every value.
+std::uint64_t band_seed(std::uint64_t band) noexcept { return support::detail::mix((band + 1) * kGoldenRatio64); }
+std::uint64_t band_step(std::uint64_t h, std::uint64_t value) noexcept {
+    return support::detail::mix(h ^ value) + kGoldenRatio64;
+}
+
+}  // namespace
+
 std::uint64_t band_key(std::span<const std::uint64_t> band_values, std::uint64_t band) noexcept {
-    // Each step is a bijection of h, so the key depends on every value.
-    std::uint64_t h = support::detail::mix((band + 1) * kGoldenRatio64);
-    for (std::uint64_t value : band_values) h = support::detail::mix(h ^ value) + kGoldenRatio64;
+    std::uint64_t h = band_seed(band);
+    for (std::uint64_t value : band_values) h = band_step(h, value);
     return h;
 }
 
@@ -98,11 +108,10 @@ void band_keys(std::span<const std::uint64_t> signatures, std::size_t num_hashes
         std::uint64_t h[kLanes];
         for (std::size_t lane = 0; lane < kLanes; ++lane) {
             values[lane] = values_of(c + lane);
-            h[lane] = support::detail::mix(((c + lane) % bands + 1) * kGoldenRatio64);
+            h[lane] = band_seed((c + lane) % bands);
         }
         for (std::size_t row = 0; row < rows; ++row)
-            for (std::size_t lane = 0; lane < kLanes; ++lane)
-                h[lane] = support::detail::mix(h[lane] ^ values[lane][row]) + kGoldenRatio64;
+            for (std::size_t lane = 0; lane < kLanes; ++lane) h[lane] = band_step(h[lane], values[lane][row]);
         for (std::size_t lane = 0; lane < kLanes; ++lane) keys[c + lane] = h[lane];
     }
     for (; c < count; ++c) keys[c] = band_key({values_of(c), rows}, c % bands);
