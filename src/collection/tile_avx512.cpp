@@ -117,14 +117,73 @@ struct Avx512Lanes {
     }
 };
 
-// A pattern of 1 to 64 ASCII bytes; match(c) compares c with all of them.
+// The first n of 64 bytes, n at most 64.
+inline __mmask64 first_bytes(std::size_t n) noexcept {
+    return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+// A pattern of 1 to 64 bytes, characters below U+0100; match(c) compares c
+// with all of them.
 struct Avx512BytePattern {
     __m512i bytes;
     // A masked load: no byte beyond the text is read.
     explicit Avx512BytePattern(std::string_view text) noexcept
-        : bytes(_mm512_maskz_loadu_epi8(~std::uint64_t{0} >> (64 - text.size()), text.data())) {}
+        : bytes(_mm512_maskz_loadu_epi8(first_bytes(text.size()), text.data())) {}
+    static bool both_ascii(std::string_view a, std::string_view b) noexcept {
+        if (a.size() > 64 || b.size() > 64) return utf8::is_ascii(a) && utf8::is_ascii(b);
+        const __m512i either = _mm512_or_si512(_mm512_maskz_loadu_epi8(first_bytes(a.size()), a.data()),
+                                               _mm512_maskz_loadu_epi8(first_bytes(b.size()), b.data()));
+        return _mm512_movepi8_mask(either) == 0;
+    }
+    // The masks of the text's bytes, and for texts of up to 64 bytes of the
+    // NULs after it up to a multiple of 8 (masks past a text are never
+    // read): whole blocks of 8 leave the loop's end less to mispredict.
+    void match_all(std::string_view text, std::uint64_t* eq, std::size_t stride) const noexcept {
+        if (text.size() > 64) {
+            for (std::size_t j = 0; j < text.size(); ++j) eq[j * stride] = match(static_cast<unsigned char>(text[j]));
+            return;
+        }
+        alignas(64) unsigned char padded[64];
+        _mm512_store_si512(padded, _mm512_maskz_loadu_epi8(first_bytes(text.size()), text.data()));
+        for (std::size_t j = 0; j < text.size(); j += 8)
+            for (std::size_t k = j; k < j + 8; ++k) eq[k * stride] = match(padded[k]);
+    }
     std::uint64_t match(char32_t c) const noexcept {
         return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(c)));
+    }
+    // latin1_bytes, with the bytes of a text of up to 64 checked at once
+    // rather than branched on one by one.
+    static bool latin1(std::string_view text, unsigned char* out, std::size_t& count) noexcept {
+        if (text.empty() || text.size() > 64) return latin1_bytes(text, out, count);
+        const __mmask64 in = first_bytes(text.size());
+        const __m512i bytes = _mm512_maskz_loadu_epi8(in, text.data());
+        const __mmask64 high = _mm512_movepi8_mask(bytes);
+        const __mmask64 lead =
+            _mm512_mask_cmpeq_epi8_mask(high, _mm512_and_si512(bytes, _mm512_set1_epi8(static_cast<char>(0xFE))),
+                                        _mm512_set1_epi8(static_cast<char>(0xC2)));
+        const __mmask64 continuation =
+            _mm512_mask_cmplt_epu8_mask(high, bytes, _mm512_set1_epi8(static_cast<char>(0xC0)));
+        // Every byte beyond ASCII is C2 or C3 with one continuation byte
+        // inside the text after it, or that continuation byte.
+        if ((lead | continuation) != high || continuation != lead << 1 || (lead & in >> 1) != lead) return false;
+        // C2 xx is U+00xx and C3 xx is U+00xx + 0x40, for xx in 80..BF.
+        const __mmask64 after_c3 = _mm512_mask_cmpeq_epi8_mask(lead, bytes, _mm512_set1_epi8(static_cast<char>(0xC3)))
+                                   << 1;
+        __m512i values = _mm512_mask_add_epi8(bytes, after_c3, bytes, _mm512_set1_epi8(0x40));
+        // Drops the lead bytes, the last first so that positions below it
+        // stay put, in the register: one wide store then gives the pattern's
+        // and the match loop's loads a store to read from, where a byte at a
+        // time would make them wait.
+        for (std::uint64_t rest = lead; rest != 0;) {
+            const int at = 63 - std::countl_zero(rest);
+            rest &= ~(std::uint64_t{1} << at);
+            const __m512i down_one =
+                _mm512_alignr_epi8(_mm512_alignr_epi32(_mm512_setzero_si512(), values, 4), values, 1);
+            values = _mm512_mask_mov_epi8(values, ~std::uint64_t{0} << at, down_one);
+        }
+        _mm512_storeu_si512(out, values);
+        count = text.size() - static_cast<std::size_t>(std::popcount(lead));
+        return true;
     }
 };
 

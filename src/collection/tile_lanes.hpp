@@ -442,6 +442,32 @@ inline std::size_t decode_short(std::string_view text, char32_t* out) noexcept {
     return count;
 }
 
+// The characters of a text that has none beyond U+00FF, a byte each, into
+// out (room for kMaxStreamedChars); false for any other text and for a
+// longer one. Such a text is well-formed, and its bytes are the values the
+// core's walk yields: ASCII, or C2/C3 and exactly one continuation byte.
+inline bool latin1_bytes(std::string_view text, unsigned char* out, std::size_t& count) noexcept {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < size; ++n) {
+        if (n == kMaxStreamedChars) return false;
+        const unsigned char byte = s[i];
+        if (byte < 0x80) {
+            out[n] = byte;
+            ++i;
+            continue;
+        }
+        if ((byte & 0xFE) != 0xC2 || i + 1 == size || !utf8::is_continuation(s[i + 1]) ||
+            (i + 2 < size && utf8::is_continuation(s[i + 2])))
+            return false;
+        out[n] = static_cast<unsigned char>((byte & 0x1F) << 6 | (s[i + 1] & 0x3F));
+        i += 2;
+    }
+    count = n;
+    return true;
+}
+
 // A pair ready for a lane (its masks made), or already scored.
 struct WordPair {
     bool scored;
@@ -449,26 +475,53 @@ struct WordPair {
     std::size_t m, n;        // pattern and text characters, when not
 };
 
-// Writes the masks of the pair's text to eq[j * stride]. `BytePattern(text)`
-// takes an ASCII text of 1 to 64 bytes, `CodePointPattern(chars, m)` m
+// Writes the masks of the pair's text to eq[j * stride] and the lengths
+// to `pair`, or scores the pair there. `BytePattern(text)` takes 1 to 64
+// characters below U+0100, a byte each (`BytePattern::latin1` is
+// latin1_bytes; `match_all` writes the masks of a text's bytes and may
+// write more past them), `CodePointPattern(chars, m)` m
 // characters zero-padded to 64. Pairs with a longer shorter text, a text
 // longer than kMaxStreamedChars or one that is not well-formed (the core
-// cuts such texts its own way) go to the core.
+// cuts such texts its own way) go to the core. `pair` is written in place,
+// field by field: a struct returned from several branches is built in
+// memory and read back by one wide load, which waits on the narrow stores.
 template <class BytePattern, class CodePointPattern>
-WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t max_distance, std::uint64_t* eq,
-                           std::size_t stride) {
-    const auto scored = [](std::uint64_t distance) { return WordPair{true, distance, 0, 0}; };
-    if (utf8::is_ascii(a) && utf8::is_ascii(b)) {
-        if (a.size() > b.size()) std::swap(a, b);
-        if (a.empty() || b.size() - a.size() > max_distance) return scored(b.size() - a.size());
-        if (a.size() <= algo::kWordBits && b.size() <= kMaxStreamedChars) {
-            const BytePattern pattern(a);
-            for (std::size_t j = 0; j < b.size(); ++j) eq[j * stride] = pattern.match(static_cast<unsigned char>(b[j]));
-            return {false, 0, a.size(), b.size()};
+void prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t max_distance, std::uint64_t* eq,
+                       std::size_t stride, WordPair& pair) {
+    const auto scored = [&](std::uint64_t distance) {
+        pair.scored = true;
+        pair.distance = distance;
+    };
+    const auto ready = [&](std::size_t m, std::size_t n) {
+        pair.scored = false;
+        pair.m = m;
+        pair.n = n;
+    };
+    // Both texts a byte a character; false sends the pair to the core.
+    const auto byte_pair = [&](std::string_view x, std::string_view y) {
+        if (x.size() > y.size()) std::swap(x, y);
+        if (x.empty() || y.size() - x.size() > max_distance) {
+            scored(y.size() - x.size());
+            return true;
         }
+        if (x.size() > algo::kWordBits || y.size() > kMaxStreamedChars) return false;
+        BytePattern(x).match_all(y, eq, stride);
+        ready(x.size(), y.size());
+        return true;
+    };
+    const auto as_view = [](const unsigned char* bytes, std::size_t size) {
+        return std::string_view(reinterpret_cast<const char*>(bytes), size);
+    };
+    unsigned char bytes_a[kMaxStreamedChars], bytes_b[kMaxStreamedChars];
+    std::size_t m = 0, n = 0;
+    if (BytePattern::both_ascii(a, b)) {
+        if (byte_pair(a, b)) return;
+    } else if (BytePattern::latin1(a, bytes_a, m) && BytePattern::latin1(b, bytes_b, n)) {
+        if (byte_pair(as_view(bytes_a, m), as_view(bytes_b, n))) return;
     } else if (is_well_formed(a) && is_well_formed(b)) {
         char32_t chars_a[kMaxStreamedChars], chars_b[kMaxStreamedChars];
-        std::size_t m = decode_short(a, chars_a), n = decode_short(b, chars_b);
+        m = decode_short(a, chars_a);
+        n = decode_short(b, chars_b);
         if (m <= kMaxStreamedChars && n <= kMaxStreamedChars) {
             const char32_t* pattern_chars = chars_a;
             const char32_t* text_chars = chars_b;
@@ -482,11 +535,11 @@ WordPair prepare_word_pair(std::string_view a, std::string_view b, std::uint64_t
                 std::copy_n(pattern_chars, m, padded);
                 const CodePointPattern pattern(padded, m);
                 for (std::size_t j = 0; j < n; ++j) eq[j * stride] = pattern.match(text_chars[j]);
-                return {false, 0, m, n};
+                return ready(m, n);
             }
         }
     }
-    return scored(core_pair_distance(a, b, max_distance));
+    scored(core_pair_distance(a, b, max_distance));
 }
 
 // The distances of `count` (at most Ops::kLanes) prepared pairs, pair k's
@@ -538,13 +591,12 @@ void levenshtein_pairs_with(std::span<const std::string_view> a, std::span<const
         count = 0;
     };
     for (std::size_t i = 0; i < a.size(); ++i) {
-        const WordPair pair =
-            prepare_word_pair<BytePattern, CodePointPattern>(a[i], b[i], max_distance, eq + count, kLanes);
+        WordPair& pair = pairs[count];
+        prepare_word_pair<BytePattern, CodePointPattern>(a[i], b[i], max_distance, eq + count, kLanes, pair);
         if (pair.scored) {
             out[i] = bounded_distance(pair.distance, max_distance);
             continue;
         }
-        pairs[count] = pair;
         at[count] = i;
         if (++count == kLanes) run_lanes();
     }

@@ -101,7 +101,10 @@ def test_scores_written_into_a_buffer():
 
 
 PAIR_LENGTHS = [0, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100]
-PAIR_ALPHABETS = [*ALPHABETS.values(), "\0a"]  # NUL: the value a pattern is padded with
+# NUL: the value a pattern is padded with. Below U+0100, a character is a
+# byte to the kernels: both lead bytes (C2, C3) with the lowest and highest
+# continuation byte.
+PAIR_ALPHABETS = [*ALPHABETS.values(), "\0a", "a\x80\xbf\xc0\xffé "]
 
 
 def aligned_pairs(seed):
