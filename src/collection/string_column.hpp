@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
+
+#include "support/large_pages.hpp"
 
 namespace vorn::collection {
 
@@ -21,7 +24,7 @@ public:
     }
     // The empty view for a null.
     std::string_view operator[](std::size_t i) const noexcept { return values_[i]; }
-    const std::vector<std::string_view>& values() const noexcept { return values_; }
+    std::span<const std::string_view> values() const noexcept { return values_; }
 
     void reserve(std::size_t n) { values_.reserve(n); }
     void push_back(std::string_view value) { values_.push_back(value); }
@@ -36,7 +39,8 @@ public:
     void set(std::size_t i, std::string_view value) noexcept { values_[i] = value; }
 
 private:
-    std::vector<std::string_view> values_;
+    // Filled as soon as it is reserved: huge pages spare most of the faults.
+    std::vector<std::string_view, support::LargePageAllocator<std::string_view>> values_;
     std::vector<std::uint64_t> null_bits_;  // bit i set: i is null; may be shorter than needed when no null follows
     std::size_t null_count_ = 0;
 };

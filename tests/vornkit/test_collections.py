@@ -131,6 +131,19 @@ def test_every_input_kind_gives_the_list_result(kind):
     assert [c for c, _, i in hits] == [texts[i] for _, _, i in hits]
 
 
+def test_columns_past_the_large_page_size():
+    """Half a million strings: a column of views over 4 MiB takes the large
+    allocator, and a stream's second chunk moves it into a larger one."""
+    pa = pytest.importorskip("pyarrow")
+    n = 270_000
+    a = [f"n{i % 977}é" for i in range(2 * n)]
+    b = a[1:] + a[:1]
+    expected = vornkit.cpdist(a, b, scorer=vorn.levenshtein_distance)
+    chunked = pa.chunked_array([pa.array(a[:n]), pa.array(a[n:])])
+    np.testing.assert_array_equal(vornkit.cpdist(chunked, b, scorer=vorn.levenshtein_distance), expected)
+    assert all(expected[i] == vorn.levenshtein_distance(a[i], b[i]) for i in range(0, 2 * n, 997))
+
+
 def test_numpy_fixed_width_str_and_polars_long_views():
     pl = pytest.importorskip("polars")
     texts = ["short", "a text longer than twelve bytes", "ünïcödé and more bytes"]
