@@ -76,20 +76,22 @@ bool append_stretch(const ArrowArray& array, const Offset* offsets, const char* 
         return at < stretch_end && utf8::is_continuation(static_cast<unsigned char>(data[at]));
     };
     const std::size_t column_size = column.size();
-    std::string_view* value = column.append_empty(static_cast<std::size_t>(array.length)).data();
-    for (std::int64_t slot = first; slot < last; ++slot, ++value) {
+    for (std::int64_t slot = first; slot < last; ++slot) {
         // Offsets in order from the stretch's start, so every one read lies inside it.
         const Offset begin = offsets[slot], end = offsets[slot + 1];
         if (end < begin || end > stretch_end) {
             column.truncate(column_size);
             return false;
         }
-        if (validity != nullptr && !is_set(validity, slot)) continue;
+        if (validity != nullptr && !is_set(validity, slot)) {
+            column.push_back(std::string_view());  // marked null below
+            continue;
+        }
         if (begin != end && (starts_inside(begin) || starts_inside(end))) {
             column.truncate(column_size);
             return false;
         }
-        *value = std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin));
+        column.push_back(std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin)));
     }
     if (validity != nullptr)
         for (std::int64_t slot = first; slot < last; ++slot)

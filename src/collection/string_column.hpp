@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -30,16 +29,10 @@ public:
         values_.emplace_back();
         set_null(values_.size() - 1);
     }
-    // Appends n empty values to be filled in place (set, set_null), as n
-    // push_back calls would, without a check of the capacity for each.
-    std::span<std::string_view> append_empty(std::size_t n) {
-        const std::size_t size = values_.size();
-        values_.resize(size + n);
-        return {values_.data() + size, n};
-    }
     // Drops the values from `size` on; none of them may be null.
     void truncate(std::size_t size) noexcept { values_.resize(size); }
-    // Makes the value at i, an empty view that is not null yet, a null.
+    // Makes the value at i, an empty view not null yet, a null (values may
+    // be appended first and their nulls marked after).
     void set_null(std::size_t i) {
         if (null_bits_.size() <= i / 64) null_bits_.resize(i / 64 + 1, 0);
         null_bits_[i / 64] |= std::uint64_t{1} << (i % 64);

@@ -9,9 +9,11 @@
 //  - a continuation byte after a continuation byte is a fault unless the
 //    byte two before it leads a 3- or 4-byte sequence, or the byte three
 //    before leads a 4-byte one; in those places a continuation is required.
-// A block of ASCII only needs the block before not to end inside a
-// sequence. The bytes after the last whole block, and the character that
-// straddles into them, go to the portable kernel.
+// Every block gets the whole check: skipping blocks (or runs of blocks) of
+// ASCII is faster on ASCII only, and on text with a character beyond ASCII
+// every few words it costs more than it saves (half the speed per block).
+// The bytes after the last whole block, and the character that straddles
+// into them, go to the portable kernel.
 #include "text/utf8_validation.hpp"
 
 #include <bit>
@@ -139,20 +141,6 @@ alignas(16) constexpr unsigned char kSecondHigh[16] = {
     kTooShort, kTooShort, kTooShort, kTooShort,                                             // 0xC0..0xFF
 };
 
-// Subtracted with saturation from a block's bytes, leaves a nonzero byte
-// exactly where a sequence starts too late to end inside the block.
-template <std::size_t Size>
-constexpr auto kUnfinishedLimits = [] {
-    struct Limits {
-        alignas(64) unsigned char bytes[Size];
-    } limits{};
-    for (std::size_t i = 0; i < Size; ++i) limits.bytes[i] = 0xFF;
-    limits.bytes[Size - 3] = 0xF0 - 1;
-    limits.bytes[Size - 2] = 0xE0 - 1;
-    limits.bytes[Size - 1] = 0xC0 - 1;
-    return limits;
-}();
-
 // AVX2: shuffles and byte shifts work within 128-bit lanes, so the bytes
 // before a block come from the lane before, across the two registers.
 struct Avx2Tables {
@@ -191,16 +179,10 @@ __attribute__((target("avx2"))) inline __m256i block_faults_avx2(const Avx2Table
 __attribute__((target("avx2"))) bool blocks_valid_avx2(const unsigned char* s, std::size_t blocks) noexcept {
     const Avx2Tables tables{broadcast_table_avx2(kFirstHigh), broadcast_table_avx2(kFirstLow),
                             broadcast_table_avx2(kSecondHigh)};
-    const __m256i limits = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUnfinishedLimits<32>.bytes));
-    __m256i before = _mm256_setzero_si256(), faults = _mm256_setzero_si256(), unfinished = _mm256_setzero_si256();
+    __m256i before = _mm256_setzero_si256(), faults = _mm256_setzero_si256();
     for (std::size_t b = 0; b < blocks; ++b) {
         const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32 * b));
-        if (_mm256_movemask_epi8(input) == 0) {
-            faults = _mm256_or_si256(faults, unfinished);
-        } else {
-            faults = _mm256_or_si256(faults, block_faults_avx2(tables, input, before));
-            unfinished = _mm256_subs_epu8(input, limits);
-        }
+        faults = _mm256_or_si256(faults, block_faults_avx2(tables, input, before));
         before = input;
     }
     return _mm256_testz_si256(faults, faults) != 0;
@@ -249,16 +231,10 @@ VORN_UTF8_AVX512 inline __m512i block_faults_avx512(const Avx512Tables& tables, 
 VORN_UTF8_AVX512 bool blocks_valid_avx512(const unsigned char* s, std::size_t blocks) noexcept {
     const Avx512Tables tables{broadcast_table_avx512(kFirstHigh), broadcast_table_avx512(kFirstLow),
                               broadcast_table_avx512(kSecondHigh)};
-    const __m512i limits = _mm512_load_si512(kUnfinishedLimits<64>.bytes);
-    __m512i before = _mm512_setzero_si512(), faults = _mm512_setzero_si512(), unfinished = _mm512_setzero_si512();
+    __m512i before = _mm512_setzero_si512(), faults = _mm512_setzero_si512();
     for (std::size_t b = 0; b < blocks; ++b) {
         const __m512i input = _mm512_loadu_si512(s + 64 * b);
-        if (_mm512_movepi8_mask(input) == 0) {
-            faults = _mm512_or_si512(faults, unfinished);
-        } else {
-            faults = _mm512_or_si512(faults, block_faults_avx512(tables, input, before));
-            unfinished = _mm512_subs_epu8(input, limits);
-        }
+        faults = _mm512_or_si512(faults, block_faults_avx512(tables, input, before));
         before = input;
     }
     return _mm512_test_epi8_mask(faults, faults) == 0;
