@@ -87,7 +87,8 @@ bool append_stretch(const ArrowArray& array, const Offset* offsets, const char* 
             column.push_back(std::string_view());  // marked null below
             continue;
         }
-        if (begin != end && (starts_inside(begin) || starts_inside(end))) {
+        // Without nulls, an end is where the next value starts, or the stretch ends.
+        if (begin != end && (starts_inside(begin) || (validity != nullptr && starts_inside(end)))) {
             column.truncate(column_size);
             return false;
         }
