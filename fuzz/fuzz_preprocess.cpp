@@ -151,8 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // its bytes changed to ones at the edges of UTF-8's ranges: one fault or
     // none, at any offset from the vector kernels' blocks.
     using vorn::utf8::ValidationKernel;
-    static constexpr unsigned char kEdgeBytes[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1,
-                                                   0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
+    static constexpr unsigned char kEdgeBytes[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
+                                                   0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
     const std::string_view raw(reinterpret_cast<const char*>(data), size);
     std::string edited(input.byte() % 64, 'a');
     edited += text;

@@ -9,11 +9,12 @@
 //  - a continuation byte after a continuation byte is a fault unless the
 //    byte two before it leads a 3- or 4-byte sequence, or the byte three
 //    before leads a 4-byte one; in those places a continuation is required.
-// Every block gets the whole check: skipping blocks (or runs of blocks) of
-// ASCII is faster on ASCII only, and on text with a character beyond ASCII
-// every few words it costs more than it saves (half the speed per block).
-// The bytes after the last whole block, and the character that straddles
-// into them, go to the portable kernel.
+// AVX2 skips runs of 128 bytes of ASCII, at nearly no cost on text with a
+// character beyond ASCII every few words. AVX-512 checks every block whole:
+// on such text any skip (of single blocks, runs of 128 to 512 bytes) slows
+// it by a third or more, as much as it gains on ASCII alone. The bytes
+// after the last whole block, and the character that straddles into them,
+// go to the portable kernel.
 #include "text/utf8_validation.hpp"
 
 #include <bit>
@@ -107,12 +108,22 @@ enum : unsigned char {
 constexpr unsigned char kCarry = kTooShort | kTooLong | kTwoConts;  // faults the low nibble does not decide
 
 alignas(16) constexpr unsigned char kFirstHigh[16] = {
-    kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,  // 0x00..0x7F
-    kTwoConts, kTwoConts, kTwoConts, kTwoConts,                                      // 0x80..0xBF
-    kTooShort | kOverlong2,                                                          // 0xC0..0xCF
-    kTooShort,                                                                       // 0xD0..0xDF
-    kTooShort | kOverlong3 | kSurrogate,                                             // 0xE0..0xEF
-    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,                              // 0xF0..0xFF
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,
+    kTooLong,  // 0x00..0x7F
+    kTwoConts,
+    kTwoConts,
+    kTwoConts,
+    kTwoConts,                                           // 0x80..0xBF
+    kTooShort | kOverlong2,                              // 0xC0..0xCF
+    kTooShort,                                           // 0xD0..0xDF
+    kTooShort | kOverlong3 | kSurrogate,                 // 0xE0..0xEF
+    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,  // 0xF0..0xFF
 };
 alignas(16) constexpr unsigned char kFirstLow[16] = {
     kCarry | kOverlong3 | kOverlong2 | kOverlong4,  // x0
@@ -133,13 +144,29 @@ alignas(16) constexpr unsigned char kFirstLow[16] = {
     kCarry | kTooLarge | kTooLarge1000,
 };
 alignas(16) constexpr unsigned char kSecondHigh[16] = {
-    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,  // 0x00..0x7F
-    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,            // 0x80..0x8F
-    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                             // 0x90..0x9F
-    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                             // 0xA0..0xAF
-    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                             // 0xB0..0xBF
-    kTooShort, kTooShort, kTooShort, kTooShort,                                             // 0xC0..0xFF
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,                                                                    // 0x00..0x7F
+    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,  // 0x80..0x8F
+    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                   // 0x90..0x9F
+    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                   // 0xA0..0xAF
+    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                   // 0xB0..0xBF
+    kTooShort,
+    kTooShort,
+    kTooShort,
+    kTooShort,  // 0xC0..0xFF
 };
+
+// Subtracted with saturation from a block of 32 bytes, leaves a nonzero
+// byte exactly where a sequence starts too late to end inside the block.
+alignas(32) constexpr unsigned char kUnfinishedLimits[32] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,     0xFF,     0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0 - 1, 0xE0 - 1, 0xC0 - 1};
 
 // AVX2: shuffles and byte shifts work within 128-bit lanes, so the bytes
 // before a block come from the lane before, across the two registers.
@@ -176,12 +203,32 @@ __attribute__((target("avx2"))) inline __m256i block_faults_avx2(const Avx2Table
 }
 
 // Checks the first `blocks` blocks of 32 bytes as described at the top.
+// Runs of four blocks of ASCII are skipped: they need only the block before
+// not to end inside a sequence.
 __attribute__((target("avx2"))) bool blocks_valid_avx2(const unsigned char* s, std::size_t blocks) noexcept {
     const Avx2Tables tables{broadcast_table_avx2(kFirstHigh), broadcast_table_avx2(kFirstLow),
                             broadcast_table_avx2(kSecondHigh)};
+    const __m256i limits = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUnfinishedLimits));
     __m256i before = _mm256_setzero_si256(), faults = _mm256_setzero_si256();
-    for (std::size_t b = 0; b < blocks; ++b) {
-        const __m256i input = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32 * b));
+    const auto* block = reinterpret_cast<const __m256i*>(s);
+    std::size_t b = 0;
+    for (; b + 4 <= blocks; b += 4) {
+        const __m256i any =
+            _mm256_or_si256(_mm256_or_si256(_mm256_loadu_si256(block + b), _mm256_loadu_si256(block + b + 1)),
+                            _mm256_or_si256(_mm256_loadu_si256(block + b + 2), _mm256_loadu_si256(block + b + 3)));
+        if (_mm256_movemask_epi8(any) == 0) {
+            faults = _mm256_or_si256(faults, _mm256_subs_epu8(before, limits));
+            before = _mm256_setzero_si256();  // ASCII, as the run's last block is
+            continue;
+        }
+        for (std::size_t k = b; k < b + 4; ++k) {
+            const __m256i input = _mm256_loadu_si256(block + k);
+            faults = _mm256_or_si256(faults, block_faults_avx2(tables, input, before));
+            before = input;
+        }
+    }
+    for (; b < blocks; ++b) {
+        const __m256i input = _mm256_loadu_si256(block + b);
         faults = _mm256_or_si256(faults, block_faults_avx2(tables, input, before));
         before = input;
     }
@@ -263,10 +310,10 @@ bool validation_kernel_supported(ValidationKernel kernel) noexcept {
 }
 
 ValidationKernel best_validation_kernel() noexcept {
-    static const ValidationKernel best = validation_kernel_supported(ValidationKernel::avx512) ? ValidationKernel::avx512
-                                         : validation_kernel_supported(ValidationKernel::avx2)
-                                             ? ValidationKernel::avx2
-                                             : ValidationKernel::portable;
+    static const ValidationKernel best =
+        validation_kernel_supported(ValidationKernel::avx512) ? ValidationKernel::avx512
+        : validation_kernel_supported(ValidationKernel::avx2) ? ValidationKernel::avx2
+                                                              : ValidationKernel::portable;
     return best;
 }
 

@@ -19,8 +19,6 @@ ValidationKernel best_validation_kernel() noexcept;
 bool is_valid_utf8(ValidationKernel kernel, std::string_view bytes) noexcept;
 
 // With the fastest kernel.
-inline bool is_valid_utf8(std::string_view bytes) noexcept {
-    return is_valid_utf8(best_validation_kernel(), bytes);
-}
+inline bool is_valid_utf8(std::string_view bytes) noexcept { return is_valid_utf8(best_validation_kernel(), bytes); }
 
 }  // namespace vorn::utf8

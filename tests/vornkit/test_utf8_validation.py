@@ -76,11 +76,12 @@ def test_random_bytes_of_every_length(kernel):
 @pytest.mark.parametrize("background", ["ascii", "mixed"])
 def test_each_sequence_at_every_block_position(kernel, background):
     needs(kernel)
-    text = ("abcdefgh" if background == "ascii" else "aé中b😀cd") * 40
-    base = text.encode()[:200]
+    # Past a run of ASCII blocks after the one holding the sequence.
+    text = ("abcdefgh" if background == "ascii" else "aé中b😀cd") * 60
+    base = text.encode()[:400]
     base = base.decode("utf-8", "ignore").encode()  # whole characters only
     for sequence in SEQUENCES:
-        for at in range(140):
+        for at in range(270):
             before = base[:at].decode("utf-8", "ignore").encode()
             for data in (before + sequence + base[len(before) :], before + sequence):
                 assert _native._is_valid_utf8(data, kernel) == valid(data), (sequence, at, len(data))

@@ -16,9 +16,8 @@ using vorn::utf8::ValidationKernel;
 constexpr struct {
     const char* name;
     ValidationKernel kernel;
-} kKernels[] = {{"avx512", ValidationKernel::avx512},
-                {"avx2", ValidationKernel::avx2},
-                {"portable", ValidationKernel::portable}};
+} kKernels[] = {
+    {"avx512", ValidationKernel::avx512}, {"avx2", ValidationKernel::avx2}, {"portable", ValidationKernel::portable}};
 
 PyObject* utf8_kernels(PyObject*, PyObject*) {
     PyObject* names = PyList_New(0);
