@@ -335,4 +335,10 @@ bool is_valid_utf8(ValidationKernel kernel, std::string_view bytes) noexcept {
     return finish_portable(s, n, checked);
 }
 
+bool is_valid_utf8(std::string_view bytes) noexcept {
+    // Short texts, the usual strings checked one by one, fill no block.
+    if (bytes.size() < 32) return is_valid_portable(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    return is_valid_utf8(best_validation_kernel(), bytes);
+}
+
 }  // namespace vorn::utf8

@@ -19,6 +19,6 @@ ValidationKernel best_validation_kernel() noexcept;
 bool is_valid_utf8(ValidationKernel kernel, std::string_view bytes) noexcept;
 
 // With the fastest kernel.
-inline bool is_valid_utf8(std::string_view bytes) noexcept { return is_valid_utf8(best_validation_kernel(), bytes); }
+bool is_valid_utf8(std::string_view bytes) noexcept;
 
 }  // namespace vorn::utf8
