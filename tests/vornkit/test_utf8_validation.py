@@ -11,14 +11,16 @@ import random
 import numpy as np
 import pytest
 import vorn
-import vornkit
 
+import vornkit
 from vornkit import _native
 
 KERNELS = ["portable", "avx2", "avx512"]
 EDGE_BYTES = bytes([0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1])
 EDGE_BYTES += bytes([0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5, 0xF7, 0xF8, 0xFE, 0xFF])
-CHARACTERS = ["a", "\x7f", "é", "\u07ff", "\u0800", "中", "\ud7ff", "\ue000", "\uffff", "😀", "\U00010000", "\U0010ffff"]
+# Characters of every length at the ends of its range, and around the surrogates.
+CHARACTERS = ["a", "\x7f", "\x80", "é", "\u07ff", "\u0800", "中", "\ud7ff", "\ue000", "\uffff"]
+CHARACTERS += ["\U00010000", "😀", "\U0010ffff"]
 SEQUENCES = [c.encode() for c in CHARACTERS[2:]] + [
     b"\x80",  # stray continuation
     b"\xbf\x80",
@@ -126,7 +128,8 @@ def arrow_case(rng, pa, n, large):
             values.append(chunk.decode())
     validity = pa.py_buffer(np.packbits(~np.array(nulls), bitorder="little"))
     offsets = pa.py_buffer(np.array(offsets, dtype=np.int64 if large else np.int32))
-    array = pa.Array.from_buffers(pa.large_string() if large else pa.string(), n, [validity, offsets, pa.py_buffer(data)])
+    kind = pa.large_string() if large else pa.string()
+    array = pa.Array.from_buffers(kind, n, [validity, offsets, pa.py_buffer(data)])
     return array.slice(offset), values, bad
 
 
