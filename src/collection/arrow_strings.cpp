@@ -77,7 +77,7 @@ bool append_stretch(const ArrowArray& array, const Offset* offsets, const char* 
     };
     const std::size_t column_size = column.size();
     for (std::int64_t slot = first; slot < last; ++slot) {
-        // Offsets in order from the stretch's start, so every one read lies inside it.
+        // Checked in order from the stretch's start: every offset read lies inside it.
         const Offset begin = offsets[slot], end = offsets[slot + 1];
         if (end < begin || end > stretch_end) {
             column.truncate(column_size);

@@ -107,66 +107,47 @@ enum : unsigned char {
 };
 constexpr unsigned char kCarry = kTooShort | kTooLong | kTwoConts;  // faults the low nibble does not decide
 
+// clang-format off
 alignas(16) constexpr unsigned char kFirstHigh[16] = {
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,  // 0x00..0x7F
-    kTwoConts,
-    kTwoConts,
-    kTwoConts,
-    kTwoConts,                                           // 0x80..0xBF
-    kTooShort | kOverlong2,                              // 0xC0..0xCF
-    kTooShort,                                           // 0xD0..0xDF
-    kTooShort | kOverlong3 | kSurrogate,                 // 0xE0..0xEF
-    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,  // 0xF0..0xFF
+    kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,  // 0x00..0x7F
+    kTwoConts, kTwoConts, kTwoConts, kTwoConts,                                      // 0x80..0xBF
+    kTooShort | kOverlong2,                                                          // 0xC0..0xCF
+    kTooShort,                                                                       // 0xD0..0xDF
+    kTooShort | kOverlong3 | kSurrogate,                                             // 0xE0..0xEF
+    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,                              // 0xF0..0xFF
 };
 alignas(16) constexpr unsigned char kFirstLow[16] = {
-    kCarry | kOverlong3 | kOverlong2 | kOverlong4,  // x0
-    kCarry | kOverlong2,                            // x1
-    kCarry,
-    kCarry,
-    kCarry | kTooLarge,  // x4
+    kCarry | kOverlong3 | kOverlong2 | kOverlong4,    // x0
+    kCarry | kOverlong2,                              // x1
+    kCarry, kCarry,                                   // x2, x3
+    kCarry | kTooLarge,                               // x4
+    kCarry | kTooLarge | kTooLarge1000,               // x5
     kCarry | kTooLarge | kTooLarge1000,
     kCarry | kTooLarge | kTooLarge1000,
     kCarry | kTooLarge | kTooLarge1000,
     kCarry | kTooLarge | kTooLarge1000,
     kCarry | kTooLarge | kTooLarge1000,
     kCarry | kTooLarge | kTooLarge1000,
-    kCarry | kTooLarge | kTooLarge1000,
-    kCarry | kTooLarge | kTooLarge1000,
+    kCarry | kTooLarge | kTooLarge1000,               // xC
     kCarry | kTooLarge | kTooLarge1000 | kSurrogate,  // xD
     kCarry | kTooLarge | kTooLarge1000,
     kCarry | kTooLarge | kTooLarge1000,
 };
 alignas(16) constexpr unsigned char kSecondHigh[16] = {
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,                                                                    // 0x00..0x7F
-    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,  // 0x80..0x8F
-    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                   // 0x90..0x9F
-    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                   // 0xA0..0xAF
-    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                   // 0xB0..0xBF
-    kTooShort,
-    kTooShort,
-    kTooShort,
-    kTooShort,  // 0xC0..0xFF
+    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,  // 0x00..0x7F
+    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4,            // 0x80..0x8F
+    kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                             // 0x90..0x9F
+    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                             // 0xA0..0xAF
+    kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                             // 0xB0..0xBF
+    kTooShort, kTooShort, kTooShort, kTooShort,                                             // 0xC0..0xFF
 };
 
 // Subtracted with saturation from a block of 32 bytes, leaves a nonzero
 // byte exactly where a sequence starts too late to end inside the block.
 alignas(32) constexpr unsigned char kUnfinishedLimits[32] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,     0xFF,     0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0 - 1, 0xE0 - 1, 0xC0 - 1};
+// clang-format on
 
 // AVX2: shuffles and byte shifts work within 128-bit lanes, so the bytes
 // before a block come from the lane before, across the two registers.
