@@ -2,7 +2,8 @@
 // UnicodeString normaliser and lowercasing, whitespace and words over code
 // points), for every combination of flags, custom stopword lists carved
 // from the input and byte-length limits; plus idempotence of the default
-// configuration.
+// configuration. Every UTF-8 validation kernel against the reference, on
+// the raw input, on the text with a few bytes changed and on the output.
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
@@ -15,6 +16,7 @@
 
 #include "fuzz_input.hpp"
 #include "preprocess/preprocessor.hpp"
+#include "text/utf8_validation.hpp"
 
 namespace {
 
@@ -145,6 +147,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto processed = vorn::preprocess::process(config, text);
     FUZZ_CHECK(processed.has_value());
     const std::string& out = *processed;
+    // The raw input, and the text behind a few bytes of ASCII with a few of
+    // its bytes changed to ones at the edges of UTF-8's ranges: one fault or
+    // none, at any offset from the vector kernels' blocks.
+    using vorn::utf8::ValidationKernel;
+    static constexpr unsigned char kEdgeBytes[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
+                                                   0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
+    const std::string_view raw(reinterpret_cast<const char*>(data), size);
+    std::string edited(input.byte() % 64, 'a');
+    edited += text;
+    for (int edits = input.byte() % 3; edits > 0 && !text.empty(); --edits) {
+        const std::size_t at = edited.size() - text.size() + input.u16() % text.size();
+        edited[at] = static_cast<char>(kEdgeBytes[input.byte() % sizeof kEdgeBytes]);
+    }
+    if (input.flag()) edited.resize(edited.size() - edited.size() / 4);
+    for (const std::string_view bytes : {raw, std::string_view(edited), std::string_view(out)}) {
+        const bool valid = vorn::fuzz::is_valid_utf8(bytes);
+        for (const auto kernel : {ValidationKernel::portable, ValidationKernel::avx2, ValidationKernel::avx512})
+            if (vorn::utf8::validation_kernel_supported(kernel))
+                FUZZ_CHECK(vorn::utf8::is_valid_utf8(kernel, bytes) == valid);
+    }
     FUZZ_CHECK(vorn::fuzz::is_valid_utf8(out));
     FUZZ_CHECK(out == reference_process(config, text));
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "text/utf8.hpp"
+#include "text/utf8_validation.hpp"
 
 namespace vorn::collection {
 
@@ -23,54 +24,6 @@ Expected<ArrowStringLayout, ArrowReadError> arrow_string_layout(const ArrowSchem
     message += format;
     message += schema.dictionary != nullptr ? "' with a dictionary" : "'";
     return ArrowReadError{std::move(message)};
-}
-
-bool is_valid_utf8(std::string_view bytes) noexcept {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-    while (i < n) {
-        // ASCII a word at a time, then straight to the first byte beyond it
-        // (stepping byte by byte towards it costs a misprediction a byte).
-        while (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            const std::uint64_t high = word & kHighBits;
-            if (high != 0) {
-                if constexpr (std::endian::native == std::endian::little) i += std::countr_zero(high) / 8;
-                else i += std::countl_zero(high) / 8;
-                break;
-            }
-            i += 8;
-        }
-        if (i == n) break;
-        const unsigned char lead = s[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (n - i < length || s[i + 1] < low || s[i + 1] > high) return false;
-        for (std::size_t k = 2; k < length; ++k)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        i += length;
-    }
-    return true;
 }
 
 namespace {
@@ -97,7 +50,7 @@ Expected<bool, ArrowReadError> append_values(const ArrowArray& array, StringColu
         }
         Expected<std::string_view, ArrowReadError> value = read(slot, index);
         if (!value) return std::move(value).error();
-        if (!is_valid_utf8(*value)) return bad_value(index, "is not valid UTF-8");
+        if (!utf8::is_valid_utf8(*value)) return bad_value(index, "is not valid UTF-8");
         column.push_back(*value);
     }
     return true;
@@ -106,8 +59,9 @@ Expected<bool, ArrowReadError> append_values(const ArrowArray& array, StringColu
 // The strings of an offsets array lie back to back in its data buffer:
 // each is valid UTF-8 when the whole stretch is and none starts or ends
 // inside a character, which one pass over the stretch and one over the
-// offsets tell. False (nothing appended) when that does not hold; the
-// caller then reads string by string and reports the first bad one.
+// offsets (writing the values as it goes) tell. False (nothing appended)
+// when that does not hold; the caller then reads string by string and
+// reports the first bad one.
 template <class Offset>
 bool append_stretch(const ArrowArray& array, const Offset* offsets, const char* data, StringColumn& column) {
     const void* validity = array.null_count == 0 ? nullptr : array.buffers[0];
@@ -115,26 +69,34 @@ bool append_stretch(const ArrowArray& array, const Offset* offsets, const char* 
     const Offset stretch_begin = offsets[first], stretch_end = offsets[last];
     if (stretch_begin < 0 || stretch_end < stretch_begin || (stretch_end > stretch_begin && data == nullptr))
         return false;
+    if (!utf8::is_valid_utf8(std::string_view(stretch_end > stretch_begin ? data + stretch_begin : "",
+                                              static_cast<std::size_t>(stretch_end - stretch_begin))))
+        return false;
     const auto starts_inside = [&](Offset at) {
         return at < stretch_end && utf8::is_continuation(static_cast<unsigned char>(data[at]));
     };
+    const std::size_t column_size = column.size();
     for (std::int64_t slot = first; slot < last; ++slot) {
+        // Checked in order from the stretch's start: every offset read lies inside it.
         const Offset begin = offsets[slot], end = offsets[slot + 1];
-        if (end < begin || end > stretch_end) return false;
-        if (begin == end || (validity != nullptr && !is_set(validity, slot))) continue;
-        if (starts_inside(begin) || starts_inside(end)) return false;
-    }
-    if (!is_valid_utf8(std::string_view(stretch_end > stretch_begin ? data + stretch_begin : "",
-                                        static_cast<std::size_t>(stretch_end - stretch_begin))))
-        return false;
-    for (std::int64_t slot = first; slot < last; ++slot) {
+        if (end < begin || end > stretch_end) {
+            column.truncate(column_size);
+            return false;
+        }
         if (validity != nullptr && !is_set(validity, slot)) {
-            column.push_null();
+            column.push_back(std::string_view());  // marked null below
             continue;
         }
-        const Offset begin = offsets[slot], end = offsets[slot + 1];
+        // Without nulls, an end is where the next value starts, or the stretch ends.
+        if (begin != end && (starts_inside(begin) || (validity != nullptr && starts_inside(end)))) {
+            column.truncate(column_size);
+            return false;
+        }
         column.push_back(std::string_view(end > begin ? data + begin : "", static_cast<std::size_t>(end - begin)));
     }
+    if (validity != nullptr)
+        for (std::int64_t slot = first; slot < last; ++slot)
+            if (!is_set(validity, slot)) column.set_null(column_size + static_cast<std::size_t>(slot - first));
     return true;
 }
 

@@ -27,7 +27,4 @@ Expected<ArrowStringLayout, ArrowReadError> arrow_string_layout(const ArrowSchem
 Expected<bool, ArrowReadError> append_arrow_strings(ArrowStringLayout layout, const ArrowArray& array,
                                                     StringColumn& column);
 
-// Whether the bytes are well-formed UTF-8 (no surrogates, no overlong forms).
-bool is_valid_utf8(std::string_view bytes) noexcept;
-
 }  // namespace vorn::collection

@@ -29,9 +29,15 @@ public:
     void reserve(std::size_t n) { values_.reserve(n); }
     void push_back(std::string_view value) { values_.push_back(value); }
     void push_null() {
-        const std::size_t i = values_.size();
         values_.emplace_back();
-        null_bits_.resize(i / 64 + 1, 0);
+        set_null(values_.size() - 1);
+    }
+    // Drops the values from `size` on; none of them may be null.
+    void truncate(std::size_t size) noexcept { values_.resize(size); }
+    // Makes the value at i, an empty view not null yet, a null (values may
+    // be appended first and their nulls marked after).
+    void set_null(std::size_t i) {
+        if (null_bits_.size() <= i / 64) null_bits_.resize(i / 64 + 1, 0);
         null_bits_[i / 64] |= std::uint64_t{1} << (i % 64);
         ++null_count_;
     }

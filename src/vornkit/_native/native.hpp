@@ -29,6 +29,8 @@ PyMethodDef* methods();
 
 // Test-only entries of the tile kernels (tile_testing.cpp).
 extern PyMethodDef tile_testing_methods[];
+// Test-only entries of the UTF-8 validation kernels (utf8_testing.cpp).
+extern PyMethodDef utf8_testing_methods[];
 
 // Module execution step: adds types and constants.
 int exec_module(PyObject* module);
