@@ -112,7 +112,7 @@ struct Avx2Lanes {
 
 // A pattern of 1 to 64 bytes (characters below U+0100) in two registers,
 // zero-padded.
-struct Avx2BytePattern {
+struct Avx2BytePattern : ByteSteps<Avx2BytePattern> {
     __m256i low, high;
     explicit Avx2BytePattern(std::string_view text) noexcept {
         alignas(32) char padded[64] = {};
@@ -125,15 +125,6 @@ struct Avx2BytePattern {
         const auto low_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)));
         const auto high_bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)));
         return low_bits | std::uint64_t{high_bits} << 32;
-    }
-    static bool latin1(std::string_view text, unsigned char* out, std::size_t& count) noexcept {
-        return latin1_bytes(text, out, count);
-    }
-    static bool both_ascii(std::string_view a, std::string_view b) noexcept {
-        return utf8::is_ascii(a) && utf8::is_ascii(b);
-    }
-    void match_all(std::string_view text, std::uint64_t* eq, std::size_t stride) const noexcept {
-        for (std::size_t j = 0; j < text.size(); ++j) eq[j * stride] = match(static_cast<unsigned char>(text[j]));
     }
 };
 

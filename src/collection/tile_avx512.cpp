@@ -117,45 +117,37 @@ struct Avx512Lanes {
     }
 };
 
-// The first n of 64 bytes, n at most 64.
-inline __mmask64 first_bytes(std::size_t n) noexcept {
-    return n == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
-}
-
 // A pattern of 1 to 64 bytes, characters below U+0100; match(c) compares c
 // with all of them.
-struct Avx512BytePattern {
+struct Avx512BytePattern : ByteSteps<Avx512BytePattern> {
     __m512i bytes;
     // A masked load: no byte beyond the text is read.
     explicit Avx512BytePattern(std::string_view text) noexcept
-        : bytes(_mm512_maskz_loadu_epi8(first_bytes(text.size()), text.data())) {}
+        : bytes(_mm512_maskz_loadu_epi8(low_bits(text.size()), text.data())) {}
     static bool both_ascii(std::string_view a, std::string_view b) noexcept {
-        if (a.size() > 64 || b.size() > 64) return utf8::is_ascii(a) && utf8::is_ascii(b);
-        const __m512i either = _mm512_or_si512(_mm512_maskz_loadu_epi8(first_bytes(a.size()), a.data()),
-                                               _mm512_maskz_loadu_epi8(first_bytes(b.size()), b.data()));
+        if (a.size() > 64 || b.size() > 64) return ByteSteps::both_ascii(a, b);
+        const __m512i either = _mm512_or_si512(_mm512_maskz_loadu_epi8(low_bits(a.size()), a.data()),
+                                               _mm512_maskz_loadu_epi8(low_bits(b.size()), b.data()));
         return _mm512_movepi8_mask(either) == 0;
     }
     // The masks of the text's bytes, and for texts of up to 64 bytes of the
     // NULs after it up to a multiple of 8 (masks past a text are never
     // read): whole blocks of 8 leave the loop's end less to mispredict.
     void match_all(std::string_view text, std::uint64_t* eq, std::size_t stride) const noexcept {
-        if (text.size() > 64) {
-            for (std::size_t j = 0; j < text.size(); ++j) eq[j * stride] = match(static_cast<unsigned char>(text[j]));
-            return;
-        }
+        if (text.size() > 64) return ByteSteps::match_all(text, eq, stride);
         alignas(64) unsigned char padded[64];
-        _mm512_store_si512(padded, _mm512_maskz_loadu_epi8(first_bytes(text.size()), text.data()));
+        _mm512_store_si512(padded, _mm512_maskz_loadu_epi8(low_bits(text.size()), text.data()));
         for (std::size_t j = 0; j < text.size(); j += 8)
             for (std::size_t k = j; k < j + 8; ++k) eq[k * stride] = match(padded[k]);
     }
     std::uint64_t match(char32_t c) const noexcept {
         return _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8(static_cast<char>(c)));
     }
-    // latin1_bytes, with the bytes of a text of up to 64 checked at once
+    // latin1, with the bytes of a text of up to 64 checked at once
     // rather than branched on one by one.
     static bool latin1(std::string_view text, unsigned char* out, std::size_t& count) noexcept {
-        if (text.empty() || text.size() > 64) return latin1_bytes(text, out, count);
-        const __mmask64 in = first_bytes(text.size());
+        if (text.empty() || text.size() > 64) return ByteSteps::latin1(text, out, count);
+        const __mmask64 in = low_bits(text.size());
         const __m512i bytes = _mm512_maskz_loadu_epi8(in, text.data());
         const __mmask64 high = _mm512_movepi8_mask(bytes);
         const __mmask64 lead =

@@ -40,6 +40,11 @@
 namespace vorn::collection::tile_detail {
 namespace {
 
+// Bits 0 .. k - 1, saturating at a whole word.
+constexpr std::uint64_t low_bits(std::size_t k) noexcept {
+    return k >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1;
+}
+
 // Plain 64-bit words as one lane: the portable kernels, and the scalar
 // steps of the pairwise kernel on every instruction set.
 template <std::size_t W>
@@ -127,11 +132,6 @@ struct LaneGroup {
         std::uint64_t words[kWords] = {};
         for (const auto* at = row.sparse_begin; at != row.sparse_end; ++at) words[at->block] = at->bits;
         return Ops::load(words);
-    }
-
-    // Bits 0 .. k - 1, saturating at a whole word.
-    static constexpr std::uint64_t low_bits(std::size_t k) noexcept {
-        return k >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1;
     }
 
     static std::uint64_t lane_of(const std::uint64_t* words, std::size_t k) noexcept {
@@ -468,6 +468,25 @@ inline bool latin1_bytes(std::string_view text, unsigned char* out, std::size_t&
     return true;
 }
 
+// The steps of a byte pattern (see prepare_word_pair) as plain code; an
+// instruction set's pattern derives from this and replaces the steps it
+// does faster.
+template <class Pattern>
+struct ByteSteps {
+    static bool both_ascii(std::string_view a, std::string_view b) noexcept {
+        return utf8::is_ascii(a) && utf8::is_ascii(b);
+    }
+    static bool latin1(std::string_view text, unsigned char* out, std::size_t& count) noexcept {
+        return latin1_bytes(text, out, count);
+    }
+    // The masks of the text's bytes into eq[j * stride].
+    void match_all(std::string_view text, std::uint64_t* eq, std::size_t stride) const noexcept {
+        const auto& pattern = static_cast<const Pattern&>(*this);
+        for (std::size_t j = 0; j < text.size(); ++j)
+            eq[j * stride] = pattern.match(static_cast<unsigned char>(text[j]));
+    }
+};
+
 // A pair ready for a lane (its masks made), or already scored.
 struct WordPair {
     bool scored;
@@ -477,9 +496,8 @@ struct WordPair {
 
 // Writes the masks of the pair's text to eq[j * stride] and the lengths
 // to `pair`, or scores the pair there. `BytePattern(text)` takes 1 to 64
-// characters below U+0100, a byte each (`BytePattern::latin1` is
-// latin1_bytes; `match_all` writes the masks of a text's bytes and may
-// write more past them), `CodePointPattern(chars, m)` m
+// characters below U+0100, a byte each, with the steps of ByteSteps (its
+// `match_all` may write masks past the text), `CodePointPattern(chars, m)` m
 // characters zero-padded to 64. Pairs with a longer shorter text, a text
 // longer than kMaxStreamedChars or one that is not well-formed (the core
 // cuts such texts its own way) go to the core. `pair` is written in place,
@@ -568,7 +586,7 @@ void word_lane_distances(const std::uint64_t* eq, const WordPair* pairs, std::si
     Ops::store(vp, last.vp);
     Ops::store(vn, last.vn);
     for (std::size_t k = 0; k < count; ++k) {
-        const std::uint64_t length_mask = LaneGroup<Ops>::low_bits(pairs[k].m);
+        const std::uint64_t length_mask = low_bits(pairs[k].m);
         distances[k] = pairs[k].n + static_cast<std::uint64_t>(std::popcount(vp[k] & length_mask)) -
                        static_cast<std::uint64_t>(std::popcount(vn[k] & length_mask));
     }
