@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "collection/tile_kernels.hpp"
+#include "kernel_names.hpp"
 #include "native.hpp"
 
 namespace vornkit::native {
@@ -26,29 +27,9 @@ namespace {
 
 using vorn::collection::TileIsa;
 
-constexpr struct {
-    const char* name;
-    TileIsa isa;
-} kIsas[] = {{"avx512", TileIsa::avx512}, {"avx2", TileIsa::avx2}, {"portable", TileIsa::portable}};
-
 bool parse_isa(PyObject* name, TileIsa& isa) {
-    if (name == Py_None) {
-        isa = vorn::collection::best_tile_isa();
-        return true;
-    }
-    const char* text = PyUnicode_Check(name) ? PyUnicode_AsUTF8(name) : nullptr;
-    for (const auto& entry : kIsas) {
-        if (text != nullptr && std::strcmp(text, entry.name) == 0) {
-            if (vorn::collection::tile_isa_supported(entry.isa)) {
-                isa = entry.isa;
-                return true;
-            }
-            PyErr_Format(PyExc_ValueError, "this processor does not run %s", text);
-            return false;
-        }
-    }
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_ValueError, "unknown instruction set %R", name);
-    return false;
+    return parse_kernel_name(name, "instruction set", vorn::collection::best_tile_isa(),
+                             vorn::collection::tile_isa_supported, isa);
 }
 
 // UTF-8 views of a list of str, valid while the list's items live.
@@ -130,14 +111,7 @@ PyObject* run_tile(PyObject* query_list, PyObject* choice_list, PyObject* isa_na
 }
 
 PyObject* tile_isas(PyObject*, PyObject*) {
-    PyObject* names = PyList_New(0);
-    for (const auto& entry : kIsas) {
-        if (names == nullptr || !vorn::collection::tile_isa_supported(entry.isa)) continue;
-        PyObject* name = PyUnicode_FromString(entry.name);
-        if (name == nullptr || PyList_Append(names, name) != 0) Py_CLEAR(names);
-        Py_XDECREF(name);
-    }
-    return names;
+    return supported_kernel_names<TileIsa>(vorn::collection::tile_isa_supported);
 }
 
 PyObject* tile_levenshtein(PyObject*, PyObject* args, PyObject* kwargs) {
