@@ -11,6 +11,7 @@
 
 #include "algo/minhash.hpp"
 #include "algo/minhash_kernels.hpp"
+#include "algo/shingles.hpp"
 #include "algo/simhash.hpp"
 #include "fuzz_input.hpp"
 
@@ -188,6 +189,26 @@ void check_simhash(const std::string& a, const std::string& b, const std::u32str
     FUZZ_CHECK(*vorn::algo::simhash_similarity(a, a, k) == 1.0);
 }
 
+// The distinct shingle hashes of any bytes, malformed UTF-8 included, are
+// those of char_shingles' windows, whichever way the scratch deduplicates
+// them; mostly ASCII bytes with a share of others reach the path that takes
+// the ASCII shingles apart.
+void check_distinct_shingles(vorn::fuzz::FuzzInput& input) {
+    static vorn::algo::MinHashScratch scratch;
+    const std::uint64_t k = 1 + input.byte() % 5;
+    std::string bytes(input.take(input.byte() + (input.flag() ? 200 : 0)));
+    const std::uint8_t ascii_share = input.byte();
+    for (char& c : bytes)
+        if (input.byte() < ascii_share) c = static_cast<char>(c & 0x7F);
+    std::set<std::uint64_t> expected;
+    (void)vorn::algo::char_shingles(bytes, k,
+                                    [&](std::string_view shingle) { expected.insert(fnv(std::string(shingle))); });
+    const auto hashes = scratch.distinct_shingle_hashes(bytes, k);
+    FUZZ_CHECK(hashes.has_value());
+    FUZZ_CHECK(std::set<std::uint64_t>(hashes->begin(), hashes->end()) == expected);
+    FUZZ_CHECK(hashes->size() == expected.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -201,5 +222,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_minhash(a, b, ca, cb, k, m, m_short);
     check_simhash(a, b, ca, cb, k);
     check_kernels(input, m);
+    check_distinct_shingles(input);
     return 0;
 }

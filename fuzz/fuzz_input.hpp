@@ -155,6 +155,9 @@ public:
             case 5:  // ASCII, control characters included
                 for (unsigned char b : source) cps.push_back(b & 0x7F);
                 break;
+            case 6:  // mostly ASCII, one character in sixteen from the mixed alphabet
+                for (unsigned char b : source) cps.push_back(b < 16 ? kMixedAlphabet[b % 48] : U'a' + b % 26);
+                break;
             default:  // repaired UTF-8
                 for (std::size_t pos = 0; pos < source.size();) {
                     const std::size_t len = valid_sequence_at(source, pos);

@@ -115,6 +115,17 @@ def test_minhash_ascii_windows_against_reference(k):
         assert vorn.minhash_signature(text, k, 9) == ref.minhash_signature(text, k, 9), (text, k)
 
 
+@pytest.mark.parametrize("k", [1, 2, 3, 4])
+def test_minhash_mostly_ascii_against_reference(k):
+    # Short shingles of mostly ASCII text: the ASCII windows through a bitmap, the
+    # windows holding other characters apart, at the ends of the text too.
+    rng = random.Random(f"mostly-ascii-{k}")
+    for length in (k, k + 1, 9, 40, 200):
+        for _ in range(25):
+            text = "".join(rng.choice("ab c") if rng.random() < 0.9 else rng.choice("é€😀ß") for _ in range(length))
+            assert vorn.minhash_signature(text, k, 9) == ref.minhash_signature(text, k, 9), (text, k)
+
+
 WORDS = [
     "cat",
     "Cat",

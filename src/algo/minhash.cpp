@@ -13,7 +13,10 @@
 // packed windows themselves (distinct windows are distinct shingles), and
 // FNV-1a runs once per distinct window, afterwards, as a loop of
 // independent multiplies (minhash::hash_windows) rather than on the way
-// into the set.
+// into the set. Windows of up to 3 ASCII characters, 7 bits each, index a
+// bitmap directly instead; in mostly ASCII text the bitmap takes the ASCII
+// windows and only the windows around other characters are walked and
+// hashed one by one.
 #include "algo/minhash.hpp"
 
 #include <algorithm>
@@ -21,6 +24,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <type_traits>
 
 #include "algo/minhash_kernels.hpp"
@@ -86,6 +90,93 @@ std::size_t distinct_packed_windows(std::string_view text, unsigned width, Narro
     }
 }
 
+// Set on the code of a window that is not an ASCII shingle.
+constexpr std::uint32_t kNotAsciiShingle = std::uint32_t{1} << 21;
+
+// Window i of Width bytes as the code sum of text[i + j] << 7j, below 2^21
+// for ASCII windows of up to 3 bytes. With Mixed, the code of a window
+// that is not an ASCII shingle has kNotAsciiShingle set: one with a byte
+// of 0x80 or more, or one followed by a continuation byte, which its last
+// character owns (malformed text only). Plain loops, so that they
+// vectorise.
+template <unsigned Width, bool Mixed>
+void short_window_codes(std::string_view text, std::uint32_t* codes) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t windows = text.size() - Width + 1;
+    const auto code_of = [bytes](std::size_t i, unsigned char next) {
+        std::uint32_t code = 0, high = 0;
+        for (unsigned j = 0; j < Width; ++j) {
+            code |= std::uint32_t{bytes[i + j]} << (7 * j);
+            high |= bytes[i + j];
+        }
+        if constexpr (Mixed) {
+            high |= (next & 0xC0) == 0x80 ? 0x80 : 0;
+            code |= (high & 0x80) << 14;
+        }
+        return code;
+    };
+    if constexpr (Mixed) {
+        for (std::size_t i = 0; i + 1 < windows; ++i) codes[i] = code_of(i, bytes[i + Width]);
+        codes[windows - 1] = code_of(windows - 1, 0);
+    } else {
+        for (std::size_t i = 0; i < windows; ++i) codes[i] = code_of(i, 0);
+    }
+}
+
+// The distinct ASCII windows of Width (1 to 3) bytes, hashed, into `out`;
+// returns how many. `seen` is the bitmap of 2^21 bits, all clear, and is
+// left so.
+template <unsigned Width, bool Mixed>
+std::size_t distinct_short_ascii_windows(std::string_view text, std::uint64_t* seen, std::uint32_t* codes,
+                                         std::uint64_t* out) {
+    static_assert(Width >= 1 && Width <= 3);
+    short_window_codes<Width, Mixed>(text, codes);
+    const std::size_t windows = text.size() - Width + 1;
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < windows; ++i) {
+        const std::uint32_t code = codes[i];
+        if constexpr (Mixed)
+            if (code & kNotAsciiShingle) continue;
+        const std::uint64_t bit = std::uint64_t{1} << (code & 63);
+        const std::uint64_t word = seen[code >> 6];
+        seen[code >> 6] = word | bit;
+        out[count] = code;  // kept when new, overwritten otherwise
+        count += (word & bit) == 0;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto code = static_cast<std::uint32_t>(out[i]);
+        seen[code >> 6] = 0;
+        // Back to the bytes, packed as fnv1a_packed reads them.
+        out[i] = (code & 0x7F) | ((code & 0x3F80) << 1) | ((code & 0x1FC000) << 2);
+    }
+    minhash::hash_windows(minhash::best_kernel(), std::span<std::uint64_t>(out, count), Width);
+    return count;
+}
+
+// Calls emit(shingle) for every window of k characters, delimited as
+// char_shingles delimits them, that holds a byte of 0x80 or more; the text
+// has at least k characters. Only the stretches around such bytes are
+// walked, so a mostly ASCII text costs little here.
+template <class Emit>
+void shingles_with_high_bytes(std::string_view text, std::size_t k, Emit&& emit) {
+    const std::size_t size = text.size();
+    std::size_t resume = 0;  // windows starting before it are done
+    for (std::size_t high = utf8::find_high_byte(text, 0); high < size;) {
+        const std::size_t owner = utf8::floor_boundary(text, high);  // the character holding it
+        // Windows holding that character start up to k - 1 characters before it.
+        std::size_t start = owner;
+        for (std::size_t back = 1; back < k && start > resume; ++back) start = utf8::floor_boundary(text, start - 1);
+        for (; start <= owner; start = utf8::next_char(text, start)) {
+            std::size_t end = start, chars = 0;
+            for (; chars < k && end < size; ++chars) end = utf8::next_char(text, end);
+            if (chars < k) return;  // too few characters left for any later window
+            emit(text.substr(start, end - start));
+        }
+        resume = start;
+        high = utf8::find_high_byte(text, resume);
+    }
+}
+
 }  // namespace
 
 Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distinct_shingle_hashes(
@@ -101,7 +192,40 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
         distinct_.resize(most);
     }
     std::uint64_t* const out = distinct_.data();
-    if (shingle_size <= 8 && shingle_size <= text.size() && utf8::is_ascii(text)) {
+    const bool ascii = utf8::is_ascii(text);
+    // Short shingles of mostly ASCII text (at most one character in eight
+    // beyond it): the ASCII ones through the bitmap, the others hashed and
+    // deduplicated apart; the two kinds never share a shingle.
+    if (shingle_size <= 3 && shingle_size <= text.size() &&
+        (ascii || (8 * utf8::count_non_ascii(text) <= text.size() && utf8::count_chars(text) >= shingle_size))) {
+        constexpr std::size_t kBitmapWords = (std::size_t{1} << 21) / 64;
+        if (seen_short_ascii_.empty()) seen_short_ascii_.resize(kBitmapWords);
+        if (window_codes_.size() < text.size()) {
+            window_codes_.clear();
+            window_codes_.resize(text.size());
+        }
+        std::uint64_t* const seen = seen_short_ascii_.data();
+        std::uint32_t* const codes = window_codes_.data();
+        const auto distinct_ascii = [&]<bool Mixed>() {
+            switch (shingle_size) {
+                case 1: return distinct_short_ascii_windows<1, Mixed>(text, seen, codes, out);
+                case 2: return distinct_short_ascii_windows<2, Mixed>(text, seen, codes, out);
+                default: return distinct_short_ascii_windows<3, Mixed>(text, seen, codes, out);
+            }
+        };
+        if (ascii) return std::span<const std::uint64_t>(out, distinct_ascii.template operator()<false>());
+        std::size_t count = distinct_ascii.template operator()<true>();
+        seen_.reset(2 * shingle_size * utf8::count_non_ascii(text) + 2);
+        seen_.fill([&](auto&& insert) {
+            shingles_with_high_bytes(text, static_cast<std::size_t>(shingle_size), [&](std::string_view shingle) {
+                const std::uint64_t h = support::fnv1a(shingle);
+                out[count] = h;  // kept when new, overwritten otherwise
+                count += insert(h);
+            });
+        });
+        return std::span<const std::uint64_t>(out, count);
+    }
+    if (shingle_size <= 8 && shingle_size <= text.size() && ascii) {
         const std::size_t count =
             distinct_packed_windows(text, static_cast<unsigned>(shingle_size), seen_narrow_, seen_, out);
         return std::span<const std::uint64_t>(out, count);
@@ -150,8 +274,14 @@ Expected<std::vector<std::uint64_t>, InvalidArgument> minhash_signature(std::str
     if (num_hashes > std::numeric_limits<std::uint64_t>::max() / sizeof(std::uint64_t) ||
         !support::fits_in_memory(num_hashes * sizeof(std::uint64_t)))
         throw std::bad_alloc();
-    MinHashScratch scratch;
     std::vector<std::uint64_t> sig(static_cast<std::size_t>(num_hashes), std::numeric_limits<std::uint64_t>::max());
+    // Texts up to 8 KiB share their thread's scratch, kept from call to
+    // call (about a megabyte at most), so that signing one costs no
+    // allocation; longer ones, whose signing outweighs it, get their own.
+    constexpr std::size_t kSharedScratchText = 8192;
+    thread_local MinHashScratch shared;
+    std::optional<MinHashScratch> own;
+    MinHashScratch& scratch = text.size() <= kSharedScratchText ? shared : own.emplace();
     auto lowered = lower_signature(text, shingle_size, sig, scratch);
     if (!lowered) return lowered.error();
     return sig;

@@ -21,7 +21,11 @@ namespace vorn::algo {
 class MinHashScratch {
 public:
     explicit MinHashScratch(std::pmr::memory_resource* memory = std::pmr::new_delete_resource())
-        : seen_(0, {}, {}, memory), seen_narrow_(0, {}, {}, memory), distinct_(memory) {}
+        : seen_(0, {}, {}, memory),
+          seen_narrow_(0, {}, {}, memory),
+          seen_short_ascii_(memory),
+          window_codes_(memory),
+          distinct_(memory) {}
 
     // The FNV-1a values of the text's distinct shingles, each at least once
     // (two shingles with one hash may give it twice), valid until the next
@@ -35,6 +39,11 @@ private:
         support::FlatHashSet<Key, support::IntegerHash, std::equal_to<>, 0, std::pmr::polymorphic_allocator<std::byte>>;
     Set<std::uint64_t> seen_;
     Set<std::uint32_t> seen_narrow_;  // ASCII shingles of up to 4 bytes, packed
+    // ASCII shingles of up to 3 characters, 7 bits each, index a bitmap of
+    // 2^21 bits (256 KiB, made on first use) directly: cheaper than any
+    // hashing. Each text clears the bits it set.
+    std::pmr::vector<std::uint64_t> seen_short_ascii_;
+    std::pmr::vector<std::uint32_t> window_codes_;
     std::pmr::vector<std::uint64_t> distinct_;
 };
 

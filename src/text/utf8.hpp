@@ -4,6 +4,7 @@
 // arbitrary bytes, so every function here stays in bounds on any input.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -40,6 +41,24 @@ inline bool is_ascii(std::string_view text) noexcept {
     }
     for (; n > 0; ++p, --n) acc |= static_cast<unsigned char>(*p);
     return (acc & 0x8080808080808080ULL) == 0;
+}
+
+// First position at or after `pos` whose byte is 0x80 or more, or
+// text.size(). Word-at-a-time.
+inline std::size_t find_high_byte(std::string_view text, std::size_t pos) noexcept {
+    const std::size_t size = text.size();
+    for (; pos + 8 <= size; pos += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + pos, 8);
+        if (const std::uint64_t high = word & 0x8080808080808080ULL; high != 0) {
+            const unsigned byte = std::endian::native == std::endian::little
+                                      ? static_cast<unsigned>(std::countr_zero(high)) / 8
+                                      : static_cast<unsigned>(std::countl_zero(high)) / 8;
+            return pos + byte;
+        }
+    }
+    while (pos < size && static_cast<unsigned char>(text[pos]) < 0x80) ++pos;
+    return pos;
 }
 
 // Length in bytes of the sequence that starts with this lead byte (1 for
