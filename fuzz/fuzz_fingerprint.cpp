@@ -59,14 +59,19 @@ std::vector<std::uint64_t> reference_signature(const std::u32string& cps, std::u
     return reference_minima(hashes, m);
 }
 
-// A hash whose permutation `lane` gives q * 2^61 + (M - j): a value whose
-// low 61 bits are within a few units of M, where the reduction wraps.
-std::uint64_t hash_near_modulus(std::uint64_t lane, std::uint64_t q, std::uint64_t j) {
+// A hash whose permutation `lane` gives `value` before the reduction.
+std::uint64_t hash_giving(std::uint64_t lane, std::uint64_t value) {
     const std::uint64_t b = (lane + 1) * 0x9E3779B97F4A7C15ULL + 0x1234;
     const std::uint64_t a = (b + 0x9999) | 1;
     std::uint64_t inverse = a;  // Newton's iteration for a^-1 mod 2^64 (a is odd)
     for (int round = 0; round < 6; ++round) inverse *= 2 - a * inverse;
-    return inverse * ((q << 61) + (kMersenne61 - j) - b);
+    return inverse * (value - b);
+}
+
+// Values whose low 61 bits are within a few units of M, where the reduction
+// wraps: q * 2^61 + (M - j).
+std::uint64_t hash_near_modulus(std::uint64_t lane, std::uint64_t q, std::uint64_t j) {
+    return hash_giving(lane, (q << 61) + (kMersenne61 - j));
 }
 
 // Every kernel this processor runs, on hashes taken straight from the input
@@ -75,11 +80,15 @@ std::uint64_t hash_near_modulus(std::uint64_t lane, std::uint64_t q, std::uint64
 void check_kernels(vorn::fuzz::FuzzInput& input, std::uint64_t m) {
     using namespace vorn::algo::minhash;
     std::vector<std::uint64_t> hashes(input.byte() % 24);
+    const std::uint64_t small_lane = m > 0 ? input.byte() % m : 0;
     for (std::uint64_t& h : hashes) {
         const std::uint8_t kind = input.byte();
         if (kind < 16) h = kind;
         else if (kind < 32) h = std::numeric_limits<std::uint64_t>::max() - (kind - 16);
         else if (kind < 96 && m > 0) h = hash_near_modulus(input.u16() % m, kind % 8, input.byte() % 12);
+        // Values below 2^52, which the kernels compare as subnormal doubles,
+        // all in one permutation, so that they meet.
+        else if (kind < 128 && m > 0) h = hash_giving(small_lane, input.u64() >> (12 + kind % 16));
         else h = input.u64();
     }
     const auto expected = reference_minima(hashes, m);

@@ -67,25 +67,57 @@ void lower_portable(std::span<const std::uint64_t> hashes, std::uint64_t first, 
 
 #ifdef VORN_MINHASH_X86
 
+// The lesser of two values below 2^62, compared as the doubles with their
+// bits: those are positive and finite (subnormal below 2^52), and order
+// like the integers. One floating-point minimum takes the place of AVX2's
+// compare and blend, and a `minimum` of all ones (a NaN) gives way to
+// `value`. Exact only while subnormals are not read as zero, which the
+// caller sees to (DenormalsKept). AVX-512 has the unsigned minimum itself.
+__attribute__((target("avx"))) inline __m256i least_as_doubles(__m256i minimum, __m256i value) noexcept {
+    return _mm256_castpd_si256(_mm256_min_pd(_mm256_castsi256_pd(minimum), _mm256_castsi256_pd(value)));
+}
+
+// For its lifetime, subnormal doubles are read and written as they are
+// (the DAZ and FTZ bits of MXCSR clear) and floating-point exceptions are
+// masked, whatever the caller's code set; the caller's MXCSR, status flags
+// included, comes back after.
+class DenormalsKept {
+public:
+    DenormalsKept() noexcept : saved_(_mm_getcsr()) {
+        constexpr unsigned kDenormalsAreZero = 1u << 6, kFlushToZero = 1u << 15, kAllMasked = 0x3Fu << 7;
+        _mm_setcsr((saved_ | kAllMasked) & ~(kDenormalsAreZero | kFlushToZero));
+    }
+    ~DenormalsKept() { _mm_setcsr(saved_); }
+    DenormalsKept(const DenormalsKept&) = delete;
+    DenormalsKept& operator=(const DenormalsKept&) = delete;
+
+private:
+    unsigned saved_;
+};
+
 // Groups of Vectors registers of four permutations each: the minima stay in
-// registers while the hashes stream past. AVX2 compares 64-bit lanes only
-// as signed numbers; reduced values are below 2^61, so that orders them
-// correctly once the untouched minimum (all ones, -1 when signed) starts as
-// 2^61 - 1, larger than any of them.
-template <std::size_t Vectors>
-__attribute__((target("avx2"))) void lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first,
+// registers while the hashes stream past, in the two passes of the AVX-512
+// kernel below. AVX2 compares 64-bit lanes only as signed numbers, which
+// orders values below 2^63; the exact pass starts an untouched minimum (all
+// ones, -1 when signed) at 2^61 - 1, larger than any reduced value.
+template <std::size_t Vectors, bool Exact>
+__attribute__((target("avx2"))) bool lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first,
                                                       std::uint64_t* sig) noexcept {
+    constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m256i modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61));
     const __m256i below_modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61 - 1));
     const __m256i all_ones = _mm256_set1_epi64x(-1);
+    const __m256i shift = _mm256_set1_epi64x(static_cast<long long>(kShift));
     __m256i minimum[Vectors];
     for (std::size_t v = 0; v < Vectors; ++v) {
         const __m256i start = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sig + 4 * v));
-        minimum[v] = _mm256_blendv_epi8(start, modulus, _mm256_cmpeq_epi64(start, all_ones));
+        const __m256i untouched = _mm256_cmpeq_epi64(start, all_ones);
+        minimum[v] = Exact ? _mm256_blendv_epi8(start, modulus, untouched)
+                           : _mm256_blendv_epi8(_mm256_add_epi64(start, shift), start, untouched);
     }
     for (const std::uint64_t h : hashes) {
         const std::uint64_t step = step_of(h);
-        const std::uint64_t base = even_base(first, step, offset_of(h));
+        const std::uint64_t base = even_base(first, step, offset_of(h)) + kShift;
         // Permutations first .. first + 3.
         __m256i value =
             _mm256_add_epi64(_mm256_set1_epi64x(static_cast<long long>(base)),
@@ -94,12 +126,29 @@ __attribute__((target("avx2"))) void lower_group_avx2(std::span<const std::uint6
         const __m256i four_steps = _mm256_set1_epi64x(static_cast<long long>(4 * step));
         for (std::size_t v = 0; v < Vectors; ++v) {
             __m256i reduced = _mm256_add_epi64(_mm256_and_si256(value, modulus), _mm256_srli_epi64(value, 61));
-            reduced = _mm256_sub_epi64(reduced, _mm256_and_si256(_mm256_cmpgt_epi64(reduced, below_modulus), modulus));
-            minimum[v] = _mm256_blendv_epi8(minimum[v], reduced, _mm256_cmpgt_epi64(minimum[v], reduced));
+            if constexpr (Exact) {
+                reduced =
+                    _mm256_sub_epi64(reduced, _mm256_and_si256(_mm256_cmpgt_epi64(reduced, below_modulus), modulus));
+                minimum[v] = _mm256_blendv_epi8(minimum[v], reduced, _mm256_cmpgt_epi64(minimum[v], reduced));
+            } else {
+                minimum[v] = least_as_doubles(minimum[v], reduced);
+            }
             value = _mm256_add_epi64(value, four_steps);
         }
     }
+    if constexpr (!Exact) {
+        __m256i least = minimum[0];
+        for (std::size_t v = 1; v < Vectors; ++v) least = least_as_doubles(least, minimum[v]);
+        if (_mm256_movemask_epi8(_mm256_cmpgt_epi64(_mm256_set1_epi64x(16), least)) != 0) return false;
+        for (std::size_t v = 0; v < Vectors; ++v) minimum[v] = _mm256_sub_epi64(minimum[v], shift);
+    }
     for (std::size_t v = 0; v < Vectors; ++v) _mm256_storeu_si256(reinterpret_cast<__m256i*>(sig + 4 * v), minimum[v]);
+    return true;
+}
+
+template <std::size_t Vectors>
+void lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first, std::uint64_t* sig) noexcept {
+    if (!lower_group_avx2<Vectors, false>(hashes, first, sig)) lower_group_avx2<Vectors, true>(hashes, first, sig);
 }
 
 // GCC 12 warns about the deliberately undefined source operand inside the
@@ -199,6 +248,7 @@ std::size_t lower_groups(std::span<const std::uint64_t> hashes, std::span<std::u
 }
 
 std::size_t lower_avx2(std::span<const std::uint64_t> hashes, std::span<std::uint64_t> sig) noexcept {
+    const DenormalsKept exact_minimum;
     return lower_groups<4, 8>(hashes, sig, 0, []<std::size_t V>(auto h, std::uint64_t first, std::uint64_t* s) {
         lower_group_avx2<V>(h, first, s);
     });
