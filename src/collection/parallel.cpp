@@ -1,5 +1,6 @@
 // Worker threads take chunk numbers from one atomic counter; the calling
-// thread only waits, so it can answer to interrupts while chunks run.
+// thread only waits, so it can answer to interrupts while chunks run. A
+// single worker is the calling thread itself, asking between chunks.
 #include "collection/parallel.hpp"
 
 #include <algorithm>
@@ -50,6 +51,27 @@ void work(SharedRun& run, std::size_t worker, std::size_t n_items, std::size_t c
     run.finished.notify_one();
 }
 
+// One worker: the chunks run on the calling thread, which asks should_stop
+// between them at the same interval. Starting and joining a thread would
+// cost more than a small call's whole work.
+RunOutcome run_inline(std::size_t n_items, std::size_t chunk, std::size_t n_chunks, const ChunkBody& body,
+                      const StopPoll& should_stop) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kPollInterval = std::chrono::milliseconds(kStopPollMilliseconds);
+    const std::atomic<bool> never_stopped{false};  // nothing sets it while a chunk runs
+    const ChunkContext context(0, never_stopped);
+    auto next_poll = Clock::now() + kPollInterval;
+    for (std::size_t index = 0; index < n_chunks; ++index) {
+        const std::size_t begin = index * chunk;
+        body(begin, std::min(n_items, begin + chunk), context);
+        if (index + 1 < n_chunks && Clock::now() >= next_poll) {
+            if (should_stop()) return RunOutcome::stopped;
+            next_poll = Clock::now() + kPollInterval;
+        }
+    }
+    return RunOutcome::completed;
+}
+
 }  // namespace
 
 RunOutcome parallel_for(std::size_t n_items, std::size_t chunk, std::size_t workers, const ChunkBody& body,
@@ -58,6 +80,7 @@ RunOutcome parallel_for(std::size_t n_items, std::size_t chunk, std::size_t work
     chunk = std::max<std::size_t>(chunk, 1);
     const std::size_t n_chunks = n_items / chunk + (n_items % chunk != 0);
     const std::size_t n_threads = std::clamp<std::size_t>(workers, 1, n_chunks);
+    if (n_threads == 1) return run_inline(n_items, chunk, n_chunks, body, should_stop);
 
     SharedRun run;
     std::vector<std::thread> threads;

@@ -1,7 +1,8 @@
 // The one thread pool of the collection layer: a range of items cut into
 // chunks that up to `workers` threads take in turn, while the calling
-// thread waits and asks every 50 ms whether to stop. No thread outlives
-// the call.
+// thread waits and asks every 50 ms whether to stop. One worker is the
+// calling thread itself, which asks between chunks. No thread outlives the
+// call.
 #pragma once
 
 #include <atomic>
@@ -31,7 +32,8 @@ enum class RunOutcome { completed, stopped };
 // been joined.
 using ChunkBody = std::function<void(std::size_t begin, std::size_t end, const ChunkContext&)>;
 
-// Polled by the calling thread about every 50 ms; true stops the run.
+// Polled by the calling thread about every 50 ms (between chunks when it
+// runs them itself); true stops the run.
 using StopPoll = std::function<bool()>;
 
 // Interval at which the calling thread polls `should_stop`.
