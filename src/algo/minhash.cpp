@@ -196,7 +196,10 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
     // Short shingles of mostly ASCII text (at most one character in eight
     // beyond it): the ASCII ones through the bitmap, the others hashed and
     // deduplicated apart; the two kinds never share a shingle.
-    if (shingle_size <= 3 && shingle_size <= text.size() &&
+    constexpr std::size_t kBitmapRepaidAfter = 8192;  // bytes; making it costs about as much as 4 KiB of text saves
+    const bool bitmap = shingle_size <= 3 && shingle_size <= text.size() &&
+                        (!seen_short_ascii_.empty() || (short_shingle_bytes_ += text.size()) >= kBitmapRepaidAfter);
+    if (bitmap &&
         (ascii || (8 * utf8::count_non_ascii(text) <= text.size() && utf8::count_chars(text) >= shingle_size))) {
         constexpr std::size_t kBitmapWords = (std::size_t{1} << 21) / 64;
         if (seen_short_ascii_.empty()) seen_short_ascii_.resize(kBitmapWords);

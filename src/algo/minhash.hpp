@@ -40,9 +40,11 @@ private:
     Set<std::uint64_t> seen_;
     Set<std::uint32_t> seen_narrow_;  // ASCII shingles of up to 4 bytes, packed
     // ASCII shingles of up to 3 characters, 7 bits each, index a bitmap of
-    // 2^21 bits (256 KiB, made on first use) directly: cheaper than any
-    // hashing. Each text clears the bits it set.
+    // 2^21 bits (256 KiB) directly: cheaper than any hashing. Each text
+    // clears the bits it set. Made once the scratch has served enough such
+    // text to repay making it, so that a few short texts never pay for it.
     std::pmr::vector<std::uint64_t> seen_short_ascii_;
+    std::size_t short_shingle_bytes_ = 0;
     std::pmr::vector<std::uint32_t> window_codes_;
     std::pmr::vector<std::uint64_t> distinct_;
 };
