@@ -100,7 +100,7 @@ void check_kernels(vorn::fuzz::FuzzInput& input, std::uint64_t m) {
         for (unsigned j = 0; j < width; ++j) bytes.push_back(static_cast<char>(h >> (8 * j)));
         hashed_windows.push_back(fnv(bytes));
     }
-    for (Kernel kernel : {Kernel::Portable, Kernel::Avx2, Kernel::Avx512}) {
+    for (Kernel kernel : {Kernel::portable, Kernel::avx2, Kernel::avx512}) {
         if (!supported(kernel)) continue;
         std::vector<std::uint64_t> sig(m, std::numeric_limits<std::uint64_t>::max());
         lower(kernel, hashes, sig);

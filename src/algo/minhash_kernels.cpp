@@ -266,10 +266,10 @@ std::size_t lower_avx512(std::span<const std::uint64_t> hashes, std::span<std::u
 
 bool supported(Kernel kernel) noexcept {
     switch (kernel) {
-        case Kernel::Portable: return true;
+        case Kernel::portable: return true;
 #ifdef VORN_MINHASH_X86
-        case Kernel::Avx2: return __builtin_cpu_supports("avx2");
-        case Kernel::Avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+        case Kernel::avx2: return __builtin_cpu_supports("avx2");
+        case Kernel::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
 #else
         default: return false;
 #endif
@@ -278,9 +278,9 @@ bool supported(Kernel kernel) noexcept {
 }
 
 Kernel best_kernel() noexcept {
-    static const Kernel best = supported(Kernel::Avx512) ? Kernel::Avx512
-                               : supported(Kernel::Avx2) ? Kernel::Avx2
-                                                         : Kernel::Portable;
+    static const Kernel best = supported(Kernel::avx512) ? Kernel::avx512
+                               : supported(Kernel::avx2) ? Kernel::avx2
+                                                         : Kernel::portable;
     return best;
 }
 
@@ -288,8 +288,8 @@ void lower(Kernel kernel, std::span<const std::uint64_t> hashes, std::span<std::
     if (hashes.empty()) return;
     std::size_t done = 0;
 #ifdef VORN_MINHASH_X86
-    if (kernel == Kernel::Avx512) done = lower_avx512(hashes, sig);
-    if (kernel == Kernel::Avx2) done = lower_avx2(hashes, sig);
+    if (kernel == Kernel::avx512) done = lower_avx512(hashes, sig);
+    if (kernel == Kernel::avx2) done = lower_avx2(hashes, sig);
 #else
     (void)kernel;
 #endif
@@ -299,7 +299,7 @@ void lower(Kernel kernel, std::span<const std::uint64_t> hashes, std::span<std::
 void hash_windows(Kernel kernel, std::span<std::uint64_t> windows, unsigned width) noexcept {
     std::size_t done = 0;
 #ifdef VORN_MINHASH_X86
-    if (kernel == Kernel::Avx512) done = hash_windows_avx512(windows, width);
+    if (kernel == Kernel::avx512) done = hash_windows_avx512(windows, width);
 #else
     (void)kernel;
 #endif

@@ -17,7 +17,7 @@ inline constexpr std::uint64_t permutation_b(std::uint64_t i) noexcept {
 }
 inline constexpr std::uint64_t permutation_a(std::uint64_t i) noexcept { return (permutation_b(i) + 0x9999) | 1; }
 
-enum class Kernel { Portable, Avx2, Avx512 };
+enum class Kernel { portable, avx2, avx512 };
 
 // Whether this processor (and this build) can run the kernel.
 bool supported(Kernel kernel) noexcept;
