@@ -111,7 +111,7 @@ void short_window_codes(std::string_view text, std::uint32_t* codes) {
         }
         if constexpr (Mixed) {
             high |= (next & 0xC0) == 0x80 ? 0x80 : 0;
-            code |= (high & 0x80) << 14;
+            code |= (high & 0x80) != 0 ? kNotAsciiShingle : 0;
         }
         return code;
     };
@@ -197,10 +197,10 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
     // beyond it): the ASCII ones through the bitmap, the others hashed and
     // deduplicated apart; the two kinds never share a shingle.
     constexpr std::size_t kBitmapRepaidAfter = 8192;  // bytes; making it costs about as much as 4 KiB of text saves
-    const bool bitmap = shingle_size <= 3 && shingle_size <= text.size() &&
-                        (!seen_short_ascii_.empty() || (short_shingle_bytes_ += text.size()) >= kBitmapRepaidAfter);
-    if (bitmap &&
-        (ascii || (8 * utf8::count_non_ascii(text) <= text.size() && utf8::count_chars(text) >= shingle_size))) {
+    bool bitmap = shingle_size <= 3 && shingle_size <= text.size();
+    if (bitmap && seen_short_ascii_.empty()) bitmap = (short_shingle_bytes_ += text.size()) >= kBitmapRepaidAfter;
+    const std::size_t non_ascii = bitmap && !ascii ? utf8::count_non_ascii(text) : 0;
+    if (bitmap && (ascii || (8 * non_ascii <= text.size() && utf8::count_chars(text) >= shingle_size))) {
         constexpr std::size_t kBitmapWords = (std::size_t{1} << 21) / 64;
         if (seen_short_ascii_.empty()) seen_short_ascii_.resize(kBitmapWords);
         if (window_codes_.size() < text.size()) {
@@ -218,7 +218,7 @@ Expected<std::span<const std::uint64_t>, InvalidArgument> MinHashScratch::distin
         };
         if (ascii) return std::span<const std::uint64_t>(out, distinct_ascii.template operator()<false>());
         std::size_t count = distinct_ascii.template operator()<true>();
-        seen_.reset(2 * shingle_size * utf8::count_non_ascii(text) + 2);
+        seen_.reset(2 * shingle_size * non_ascii + 2);
         seen_.fill([&](auto&& insert) {
             shingles_with_high_bytes(text, static_cast<std::size_t>(shingle_size), [&](std::string_view shingle) {
                 const std::uint64_t h = support::fnv1a(shingle);
