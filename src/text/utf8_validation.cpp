@@ -17,10 +17,8 @@
 // go to the portable kernel.
 #include "text/utf8_validation.hpp"
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "text/utf8.hpp"
 
@@ -33,28 +31,14 @@ namespace vorn::utf8 {
 namespace {
 
 bool is_valid_portable(const unsigned char* s, std::size_t n) noexcept {
+    const std::string_view bytes(reinterpret_cast<const char*>(s), n);
     std::size_t i = 0;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
     while (i < n) {
         // ASCII a word at a time, then straight to the first byte beyond it
         // (stepping byte by byte towards it costs a misprediction a byte).
-        while (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            const std::uint64_t high = word & kHighBits;
-            if (high != 0) {
-                if constexpr (std::endian::native == std::endian::little) i += std::countr_zero(high) / 8;
-                else i += std::countl_zero(high) / 8;
-                break;
-            }
-            i += 8;
-        }
+        i = find_high_byte(bytes, i);
         if (i == n) break;
         const unsigned char lead = s[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
         std::size_t length;
         unsigned char low = 0x80, high = 0xBF;  // range of the second byte
         if (lead >= 0xC2 && lead <= 0xDF) {
