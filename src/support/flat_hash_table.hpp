@@ -60,10 +60,17 @@ public:
     std::size_t size() const noexcept { return size_; }
     std::uint64_t hash() const noexcept { return hash_; }
 
-    // Byte for byte; up to 8 bytes the hash and the size decide alone.
+    // Byte for byte; up to 8 bytes the hash and the size decide alone, and
+    // up to 16 the first and the last 8 bytes, without a call to memcmp.
     friend bool operator==(const HashedBytes& a, const HashedBytes& b) noexcept {
-        return a.hash_ == b.hash_ && a.size_ == b.size_ &&
-               (a.size_ <= 8 || std::memcmp(a.data_, b.data_, a.size_) == 0);
+        if (a.hash_ != b.hash_ || a.size_ != b.size_) return false;
+        if (a.size_ <= 8) return true;
+        if (a.size_ <= 16) {
+            const std::size_t last = a.size_ - 8;
+            return detail::load64(a.data_) == detail::load64(b.data_) &&
+                   detail::load64(a.data_ + last) == detail::load64(b.data_ + last);
+        }
+        return std::memcmp(a.data_, b.data_, a.size_) == 0;
     }
 
 private:
