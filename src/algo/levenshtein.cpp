@@ -21,17 +21,21 @@ std::uint64_t distance_single_word(const WordMasks& masks, std::size_t m, const 
     std::uint64_t vp = m == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
     std::uint64_t vn = 0;
     std::uint64_t score = m;
+    // The steps are those of the formulation, arranged for a shorter chain
+    // of dependent instructions from one character to the next: vp and vn
+    // never share a bit, so (eq | vn) & vp is eq & vp, which does not wait
+    // for vn; and the complement of hp is carried instead of hp itself,
+    // which saves the complements on the way to the next vp and vn.
     for (char32_t c : text) {
-        const std::uint64_t x = masks.get(c) | vn;
-        const std::uint64_t d0 = (((x & vp) + vp) ^ vp) | x;
-        std::uint64_t hp = vn | ~(d0 | vp);
-        std::uint64_t hn = vp & d0;
-        score += (hp & last) != 0;
+        const std::uint64_t eq = masks.get(c);
+        const std::uint64_t d0 = (((eq & vp) + vp) ^ vp) | eq | vn;
+        const std::uint64_t not_hp = (d0 | vp) & ~vn;
+        const std::uint64_t hn = vp & d0;
+        score += (not_hp & last) == 0;
         score -= (hn & last) != 0;
-        hp = (hp << 1) | 1;
-        hn <<= 1;
-        vp = hn | ~(d0 | hp);
-        vn = hp & d0;
+        const std::uint64_t not_hp_shifted = not_hp << 1;  // the complement of (hp << 1) | 1
+        vp = (hn << 1) | (not_hp_shifted & ~d0);
+        vn = d0 & ~not_hp_shifted;
     }
     return score;
 }
