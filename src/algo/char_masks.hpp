@@ -23,6 +23,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "support/flat_hash_table.hpp"
 
 namespace vorn::algo {
@@ -82,6 +86,44 @@ private:
     // stored) is the free key.
     support::FlatHashMap<char32_t, std::uint64_t, support::IntegerHash, std::equal_to<>, 2 * kWordBits> others_;
 };
+
+#if defined(__SSE2__)
+// Masks of an ASCII text of at most 64 characters, found for each
+// character when it is asked for by comparing it with all of the text's
+// bytes at once (Chunks 16-byte registers hold the text). There is nothing
+// to clear or fill, which for a single comparison of short texts costs
+// more than the comparisons; a cached pattern, read many times, is better
+// served by WordMasks' table.
+template <unsigned Chunks>
+class AsciiWordMasks {
+public:
+    static_assert(Chunks >= 1 && Chunks <= 4);
+
+    // `text` is ASCII, at most 16 * Chunks bytes.
+    explicit AsciiWordMasks(std::string_view text) noexcept
+        : valid_(text.size() == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << text.size()) - 1) {
+        alignas(16) char bytes[16 * Chunks] = {};
+        std::memcpy(bytes, text.data(), text.size());
+        for (unsigned i = 0; i < Chunks; ++i)
+            chunks_[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i));
+    }
+
+    std::uint64_t get(char32_t c) const noexcept {
+        if (c >= 128) return 0;
+        const __m128i wanted = _mm_set1_epi8(static_cast<char>(c));
+        std::uint64_t bits = 0;
+        for (unsigned i = 0; i < Chunks; ++i) {
+            const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunks_[i], wanted)));
+            bits |= std::uint64_t{equal} << (16 * i);
+        }
+        return bits & valid_;  // not the zero bytes after the text
+    }
+
+private:
+    __m128i chunks_[Chunks];
+    std::uint64_t valid_;
+};
+#endif
 
 // Masks of a text of any length, in blocks of 64 characters.
 class BlockMasks {

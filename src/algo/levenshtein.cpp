@@ -15,8 +15,8 @@
 namespace vorn::algo {
 namespace {
 
-template <class CodePointRange>
-std::uint64_t distance_single_word(const WordMasks& masks, std::size_t m, const CodePointRange& text) {
+template <class Masks, class CodePointRange>
+std::uint64_t distance_single_word(const Masks& masks, std::size_t m, const CodePointRange& text) {
     const std::uint64_t last = std::uint64_t{1} << (m - 1);
     std::uint64_t vp = m == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << m) - 1;
     std::uint64_t vn = 0;
@@ -282,6 +282,21 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
         std::swap(count_a, count_b);
     }
     // The shorter text is the pattern.
+#if defined(__SSE2__)
+    if (count_a == a.size() && count_a <= kWordBits && count_a != 0) {
+        const bool b_ascii = count_b == b.size();
+        const auto run = [&](const auto& masks) {
+            return b_ascii ? distance_single_word(masks, count_a, text::AsciiCodePoints(b))
+                           : distance_single_word(masks, count_a, text::CodePoints(b));
+        };
+        switch ((count_a + 15) / 16) {
+            case 1: return run(AsciiWordMasks<1>(a));
+            case 2: return run(AsciiWordMasks<2>(a));
+            case 3: return run(AsciiWordMasks<3>(a));
+            default: return run(AsciiWordMasks<4>(a));
+        }
+    }
+#endif
     const CachedLevenshtein pattern(a, count_a, count_a == a.size());
     return pattern.distance_to(b, count_b, count_b == b.size(), UINT64_MAX - 1);
 }
