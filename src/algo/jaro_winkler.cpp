@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "text/code_points.hpp"
@@ -42,8 +44,8 @@ inline std::size_t match_window(std::size_t na, std::size_t nb) noexcept {
 }
 
 // b has at most 64 characters, so at most 64 characters match.
-template <class CodePointRange>
-Matching match_word(const WordMasks& masks, std::size_t nb, const CodePointRange& a, std::size_t na) noexcept {
+template <class Masks, class CodePointRange>
+Matching match_word(const Masks& masks, std::size_t nb, const CodePointRange& a, std::size_t na) noexcept {
     const std::size_t window = match_window(na, nb);
     const std::size_t end = std::min(na, nb + window);  // later windows are empty
     std::uint64_t flags_b = 0;
@@ -132,8 +134,21 @@ CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const
         std::size_t k = 0;
         for (auto it = code_points.begin(); k < std::min(kMaxPrefix, length_); ++it) prefix_[k++] = *it;
         if (length_ == 0) return;
-        if (length_ > kWordBits) masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
-        else if (only_with) masks_.emplace<WordMasks>(code_points, non_ascii, *only_with);
+        if (length_ > kWordBits) {
+            masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
+            return;
+        }
+#if defined(__SSE2__)
+        if (only_with && ascii) {
+            switch ((length_ + 15) / 16) {
+                case 1: masks_.emplace<AsciiWordMasks<1>>(pattern); return;
+                case 2: masks_.emplace<AsciiWordMasks<2>>(pattern); return;
+                case 3: masks_.emplace<AsciiWordMasks<3>>(pattern); return;
+                default: masks_.emplace<AsciiWordMasks<4>>(pattern); return;
+            }
+        }
+#endif
+        if (only_with) masks_.emplace<WordMasks>(code_points, non_ascii, *only_with);
         else masks_.emplace<WordMasks>(code_points, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
@@ -146,8 +161,14 @@ double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii
     const std::size_t nb = length_;
     if (na == 0 || nb == 0) return na == nb ? 1.0 : 0.0;
     const auto run = [&](const auto& a) {
-        const Matching found = nb <= kWordBits ? match_word(*std::get_if<WordMasks>(&masks_), nb, a, na)
-                                               : match_blocks(*std::get_if<BlockMasks>(&masks_), nb, a, na);
+        const Matching found = std::visit(
+            [&](const auto& masks) -> Matching {
+                using Masks = std::decay_t<decltype(masks)>;
+                if constexpr (std::is_same_v<Masks, std::monostate>) return {};  // never: nb is not 0
+                else if constexpr (std::is_same_v<Masks, BlockMasks>) return match_blocks(masks, nb, a, na);
+                else return match_word(masks, nb, a, na);
+            },
+            masks_);
         // Equal first characters always match, so no match also means no prefix.
         if (found.matches == 0) return 0.0;
         const double m = static_cast<double>(found.matches);

@@ -32,7 +32,14 @@ private:
 
     std::size_t length_;                                         // in characters
     char32_t prefix_[4];                                         // the pattern's first characters
-    std::variant<std::monostate, WordMasks, BlockMasks> masks_;  // empty for an empty pattern
+    // Empty for an empty pattern; AsciiWordMasks serve one comparison only.
+    std::variant<std::monostate, WordMasks, BlockMasks
+#if defined(__SSE2__)
+                 ,
+                 AsciiWordMasks<1>, AsciiWordMasks<2>, AsciiWordMasks<3>, AsciiWordMasks<4>
+#endif
+                 >
+        masks_;
 };
 
 }  // namespace vorn::algo
