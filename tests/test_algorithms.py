@@ -74,16 +74,22 @@ def test_levenshtein_alignments_far_from_the_diagonal(moved, length, grow, late)
     assert vorn.levenshtein_distance(a, b) == vorn.levenshtein_distance(b, a) == ref.levenshtein_distance(a, b)
 
 
-# An ASCII pattern of up to 64 characters is matched against the other text's
-# characters by comparing bytes, 16 to a register: lengths around the
-# registers, NUL, and characters beyond ASCII whose low byte is a pattern's.
-@pytest.mark.parametrize("length", [1, 2, 15, 16, 17, 31, 32, 33, 48, 49, 63, 64, 65])
-def test_levenshtein_ascii_patterns_across_registers(length):
-    rng = random.Random(f"ascii-pattern-{length}")
-    a = ref.random_text(rng, "ab\0c", length)
-    shadows = "".join(chr(0x100 + ord(c)) for c in a)
-    for b in (ref.edited(rng, "ab\0c", a, 3) + "d", shadows + "\u0101", "c" + shadows[::2] + a[1::2], "\0" * 70):
+# A pattern compared once, of up to 64 ASCII characters or 32 others, is
+# matched by comparing characters in registers (16 bytes or 4 code points to
+# a register): lengths around the registers, NUL, and characters that share
+# their low byte or low 16 bits with a pattern's.
+@pytest.mark.parametrize("alphabet", ["ab\0c", "жЖ\0ё€😀a"])
+@pytest.mark.parametrize("length", [1, 2, 4, 5, 15, 16, 17, 31, 32, 33, 48, 49, 63, 64, 65])
+def test_short_patterns_across_registers(length, alphabet):
+    rng = random.Random(f"short-pattern-{length}-{alphabet}")
+    a = ref.random_text(rng, alphabet, length)
+    byte_shadows = "".join(chr(0x100 + ord(c)) for c in a)
+    unit_shadows = "".join(chr(0x10000 + ord(c)) for c in a)
+    others = (ref.edited(rng, alphabet, a, 3) + "d", byte_shadows + "\u0101", unit_shadows + "x")
+    for b in (*others, "c" + byte_shadows[::2] + a[1::2], "\0" * 70):
         assert vorn.levenshtein_distance(a, b) == vorn.levenshtein_distance(b, a) == ref.levenshtein_distance(a, b)
+        assert vorn.jaro_winkler_similarity(a, b) == ref.jaro_winkler_similarity(a, b), b
+        assert vorn.jaro_winkler_similarity(b, a) == ref.jaro_winkler_similarity(b, a), b
 
 
 SIZES = [1, 2, 3, 4, 5, 9, 17, 2**64 - 1]

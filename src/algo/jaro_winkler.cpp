@@ -125,9 +125,10 @@ Matching match_blocks(const BlockMasks& masks, std::size_t nb, const CodePointRa
 }  // namespace
 
 CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern)
-    : CachedJaroWinkler(pattern, utf8::is_ascii(pattern), nullptr) {}
+    : CachedJaroWinkler(pattern, utf8::is_ascii(pattern), nullptr, false) {}
 
-CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with)
+CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with,
+                                     bool only_with_ascii)
     : length_(ascii ? pattern.size() : utf8::count_chars(pattern)), prefix_{} {
     const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
@@ -147,8 +148,14 @@ CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const
                 default: masks_.emplace<AsciiWordMasks<4>>(pattern); return;
             }
         }
+        if (only_with && length_ <= 16) return (void)masks_.emplace<CodePointWordMasks<4>>(code_points, length_);
+        if (only_with && length_ <= 32) return (void)masks_.emplace<CodePointWordMasks<8>>(code_points, length_);
 #endif
-        if (only_with) masks_.emplace<WordMasks>(code_points, non_ascii, *only_with);
+        // Clearing only the table entries that the other text uses relies
+        // on its characters being read the same way twice, which holds for
+        // ASCII text only: on malformed UTF-8 the walks may differ and leave
+        // entries uncleared.
+        if (only_with && only_with_ascii) masks_.emplace<WordMasks>(code_points, non_ascii, *only_with);
         else masks_.emplace<WordMasks>(code_points, non_ascii);
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
@@ -188,11 +195,8 @@ double CachedJaroWinkler::similarity(std::string_view other) const {
 
 double jaro_winkler_similarity(std::string_view a, std::string_view b) {
     if (a == b) return 1.0;
-    // Clearing only the table entries that a uses relies on a's characters
-    // being read the same way twice, which holds for ASCII text only: on
-    // malformed UTF-8 the walks may differ and leave entries uncleared.
     const bool a_ascii = utf8::is_ascii(a);
-    const CachedJaroWinkler pattern(b, utf8::is_ascii(b), a_ascii ? &a : nullptr);
+    const CachedJaroWinkler pattern(b, utf8::is_ascii(b), &a, a_ascii);
     return pattern.similarity_to(a, a_ascii);
 }
 

@@ -26,17 +26,20 @@ public:
 
 private:
     friend double jaro_winkler_similarity(std::string_view a, std::string_view b);
-    // With `only_with`, the masks serve the comparison with that text only.
-    CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with);
+    // With `only_with`, the masks serve the comparison with that text only;
+    // `only_with_ascii` says whether it is ASCII.
+    CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with, bool only_with_ascii);
     double similarity_to(std::string_view other, bool other_ascii) const;
 
     std::size_t length_;                                         // in characters
     char32_t prefix_[4];                                         // the pattern's first characters
-    // Empty for an empty pattern; AsciiWordMasks serve one comparison only.
+    // Empty for an empty pattern; the register-compared masks serve one
+    // comparison only.
     std::variant<std::monostate, WordMasks, BlockMasks
 #if defined(__SSE2__)
                  ,
-                 AsciiWordMasks<1>, AsciiWordMasks<2>, AsciiWordMasks<3>, AsciiWordMasks<4>
+                 AsciiWordMasks<1>, AsciiWordMasks<2>, AsciiWordMasks<3>, AsciiWordMasks<4>, CodePointWordMasks<4>,
+                 CodePointWordMasks<8>
 #endif
                  >
         masks_;

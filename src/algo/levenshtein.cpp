@@ -283,12 +283,13 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
     }
     // The shorter text is the pattern.
 #if defined(__SSE2__)
-    if (count_a == a.size() && count_a <= kWordBits && count_a != 0) {
-        const bool b_ascii = count_b == b.size();
-        const auto run = [&](const auto& masks) {
-            return b_ascii ? distance_single_word(masks, count_a, text::AsciiCodePoints(b))
-                           : distance_single_word(masks, count_a, text::CodePoints(b));
-        };
+    // A short pattern compared once: its masks are found by comparing in
+    // registers rather than built into tables.
+    const auto run = [&](const auto& masks) {
+        return count_b == b.size() ? distance_single_word(masks, count_a, text::AsciiCodePoints(b))
+                                   : distance_single_word(masks, count_a, text::CodePoints(b));
+    };
+    if (count_a != 0 && count_a == a.size() && count_a <= kWordBits) {
         switch ((count_a + 15) / 16) {
             case 1: return run(AsciiWordMasks<1>(a));
             case 2: return run(AsciiWordMasks<2>(a));
@@ -296,6 +297,8 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
             default: return run(AsciiWordMasks<4>(a));
         }
     }
+    if (count_a != 0 && count_a <= 16) return run(CodePointWordMasks<4>(text::CodePoints(a), count_a));
+    if (count_a != 0 && count_a <= 32) return run(CodePointWordMasks<8>(text::CodePoints(a), count_a));
 #endif
     const CachedLevenshtein pattern(a, count_a, count_a == a.size());
     return pattern.distance_to(b, count_b, count_b == b.size(), UINT64_MAX - 1);
