@@ -194,6 +194,7 @@ def test_terms_across_blocks(middle):
                 assert vorn.tfidf_similarity(text, other) == ref.tfidf_similarity(text, other), (offset, text)
                 assert vorn.bm25_similarity(other, text) == ref.bm25_similarity(other, text), (offset, text)
 
+
 def _word_table_hash(word: bytes) -> int:
     """The word tables' hash of a term of 9 bytes or more (support/hash.hpp)."""
     mask = (1 << 64) - 1
@@ -215,7 +216,8 @@ def _word_table_hash(word: bytes) -> int:
 # Terms past 8 bytes whose table hashes and sizes agree, found by search:
 # only their bytes tell them apart (16 bytes: by two words, 24: by memcmp).
 @pytest.mark.parametrize(
-    "first, second", [("rs18bf38il5pj3jo", "pysvnjksegc05ste"), ("munttitzfk1azel7e2r90pzm", "63ljnbkxgwspj97mnat5jczs")]
+    "first, second",
+    [("rs18bf38il5pj3jo", "pysvnjksegc05ste"), ("munttitzfk1azel7e2r90pzm", "63ljnbkxgwspj97mnat5jczs")],
 )
 def test_terms_with_colliding_hashes_stay_apart(first, second):
     assert _word_table_hash(first.encode()) == _word_table_hash(second.encode())
@@ -223,7 +225,6 @@ def test_terms_with_colliding_hashes_stay_apart(first, second):
     assert vorn.bm25_similarity(first, second) == 0.0
     assert vorn.jaccard_word_similarity(first, second) == 0.0
     assert vorn.jaccard_word_similarity(f"{first} {second}", first) == 0.5
-
 
 
 DETERMINISM_CODE = """

@@ -31,8 +31,8 @@ private:
     CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with, bool only_with_ascii);
     double similarity_to(std::string_view other, bool other_ascii) const;
 
-    std::size_t length_;                                         // in characters
-    char32_t prefix_[4];                                         // the pattern's first characters
+    std::size_t length_;  // in characters
+    char32_t prefix_[4];  // the pattern's first characters
     // Empty for an empty pattern; the register-compared masks serve one
     // comparison only.
     std::variant<std::monostate, WordMasks, BlockMasks

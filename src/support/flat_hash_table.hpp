@@ -368,8 +368,7 @@ private:
     static void free_slots(Slot* slots, std::size_t count) noexcept(std::is_nothrow_default_constructible_v<Slot>) {
         if constexpr (std::is_trivially_default_constructible_v<Slot> && std::is_trivially_copyable_v<Slot>)
             std::memset(static_cast<void*>(slots), 0, count * sizeof(Slot));
-        else
-            std::fill_n(slots, count, Slot{});
+        else std::fill_n(slots, count, Slot{});
     }
 
     // Moves every key into a table of `slots` slots.
