@@ -70,15 +70,14 @@ private:
     template <class CodePointRange>
     void fill(const CodePointRange& text, std::size_t non_ascii) {
         std::uint64_t bit = 1;
-        for (char32_t c : text) {
-            if (c < 128) {
-                ascii_[c] |= bit;
-            } else {
-                if (others_.empty()) others_.reset(non_ascii);  // only texts beyond ASCII need the room
-                others_[c] |= bit;
+        if (non_ascii != 0) others_.reset(non_ascii);  // only texts beyond ASCII need the room
+        others_.fill([&](auto&& insert) {
+            for (char32_t c : text) {
+                if (c < 128) ascii_[c] |= bit;
+                else *insert(c).first |= bit;
+                bit <<= 1;
             }
-            bit <<= 1;
-        }
+        });
     }
 
     std::uint64_t ascii_[128];
