@@ -200,26 +200,31 @@ public:
         // other characters first and place their rows once counted.
         const bool all_dense = words_ <= kDenseShare;
         std::vector<Occurrence> others;
-        std::size_t j = 0;
-        for (char32_t c : text) {
-            const std::size_t block = j / kWordBits;
-            const std::uint64_t bit = std::uint64_t{1} << (j % kWordBits);
-            ++j;
-            if (c < 128) {
-                ascii_[c * words_ + block] |= bit;
-            } else if (all_dense) {
-                if (rows_.empty()) rows_.reset(non_ascii);
-                const auto [row, inserted] = rows_.insert(c);
-                if (inserted) {
-                    *row = {static_cast<std::uint32_t>(chars_.size()), CharRow::kDense, dense_.size()};
-                    chars_.push_back(c);
-                    dense_.resize(dense_.size() + words_, 0);
-                }
-                dense_[row->start + block] |= bit;
-            } else {
-                others.push_back({j - 1, c});
-            }
+        if (all_dense && non_ascii != 0) {
+            rows_.reset(non_ascii);
+            dense_.reserve((std::min(non_ascii, length) + 1) * words_);  // a row a distinct character at most
         }
+        std::size_t j = 0;
+        rows_.fill([&](auto&& insert) {
+            for (char32_t c : text) {
+                const std::size_t block = j / kWordBits;
+                const std::uint64_t bit = std::uint64_t{1} << (j % kWordBits);
+                ++j;
+                if (c < 128) {
+                    ascii_[c * words_ + block] |= bit;
+                } else if (all_dense) {
+                    const auto [row, inserted] = insert(c);
+                    if (inserted) {
+                        *row = {static_cast<std::uint32_t>(chars_.size()), CharRow::kDense, dense_.size()};
+                        chars_.push_back(c);
+                        dense_.resize(dense_.size() + words_, 0);
+                    }
+                    dense_[row->start + block] |= bit;
+                } else {
+                    others.push_back({j - 1, c});
+                }
+            }
+        });
         if (!others.empty()) place_rows(others);
     }
 
