@@ -236,6 +236,21 @@ def build_cases(inputs: Inputs, peers: Peers, *, sweep: bool = True) -> list[Cas
         ),
         Case("Jaro-Winkler", "sentences ~100", sentences, vorn.jaro_winkler_similarity, jaro_winkler),
         Case("Jaro-Winkler", "mixed script", inputs.mixed_pairs, vorn.jaro_winkler_similarity, jaro_winkler),
+        Case(
+            "Levenshtein distance",
+            "mixed script, 20 chars",
+            inputs.mixed_short_pairs,
+            vorn.levenshtein_distance,
+            edit,
+            same_value=tuple(k for k in edit if k not in ("editdistance",)),
+        ),
+        Case(
+            "Jaro-Winkler",
+            "mixed script, 20 chars",
+            inputs.mixed_short_pairs,
+            vorn.jaro_winkler_similarity,
+            jaro_winkler,
+        ),
     ]
     if "rapidfuzz" in peers:
         from rapidfuzz.distance import Hamming, Jaro, Levenshtein

@@ -29,6 +29,9 @@ class Inputs:
     sentence_pairs: list[tuple[str, str]]
     document_pairs: list[tuple[str, str]]
     mixed_pairs: list[tuple[str, str]]
+    # The mixed-script pairs cut to their first 20 characters: names and
+    # short fields beyond ASCII.
+    mixed_short_pairs: list[tuple[str, str]]
     sentences: list[str]
     documents: list[str]
     mixed_sentences: list[str]
@@ -126,6 +129,7 @@ def load(directory: Path = DEFAULT_TEXT_DIR, *, count: int = 200, seed: int = 20
         sentence_pairs=sentence_pairs,
         document_pairs=document_pairs,
         mixed_pairs=mixed_pairs,
+        mixed_short_pairs=[(a[:20], b[:20]) for a, b in mixed_pairs],
         sentences=sentences,
         documents=documents,
         mixed_sentences=mixed_sentences,
