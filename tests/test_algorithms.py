@@ -74,10 +74,11 @@ def test_levenshtein_alignments_far_from_the_diagonal(moved, length, grow, late)
     assert vorn.levenshtein_distance(a, b) == vorn.levenshtein_distance(b, a) == ref.levenshtein_distance(a, b)
 
 
-# A pattern compared once, of up to 64 ASCII characters or 32 others, is
-# matched by comparing characters in registers (16 bytes or 4 code points to
-# a register): lengths around the registers, NUL, and characters that share
-# their low byte or low 16 bits with a pattern's.
+# A pattern of up to 64 characters compared once, ASCII or all below
+# U+10000, is matched by comparing characters in registers (16 bytes or 8
+# UTF-16 units to a register): lengths around the registers, NUL, characters
+# that share their low byte or low 16 bits with a pattern's, and patterns
+# with a character beyond U+FFFF, which take the tables.
 @pytest.mark.parametrize("alphabet", ["ab\0c", "жЖ\0ё€😀a"])
 @pytest.mark.parametrize("length", [1, 2, 4, 5, 15, 16, 17, 31, 32, 33, 48, 49, 63, 64, 65])
 def test_short_patterns_across_registers(length, alphabet):

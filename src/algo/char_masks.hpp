@@ -123,37 +123,34 @@ private:
     std::uint64_t valid_;
 };
 
-// Masks of a text of at most 4 * Registers characters of any script, found
-// as AsciiWordMasks finds them, with four code points to a register; the
-// comparisons of four registers are packed into one 16-bit mask. Cheaper
-// than WordMasks' tables for one comparison up to about 32 characters.
+// Masks of a text of at most 8 * Registers characters, all in the Basic
+// Multilingual Plane, found as AsciiWordMasks finds them, with eight UTF-16
+// code units to a register; the comparisons of two registers are packed
+// into one 16-bit mask.
 template <unsigned Registers>
-class CodePointWordMasks {
+class BmpWordMasks {
 public:
-    static_assert(Registers % 4 == 0 && Registers <= 16);
+    static_assert(Registers % 2 == 0 && Registers >= 2 && Registers <= 8);
 
-    // `text` is a code-point range of `length` characters, at most
-    // 4 * Registers.
-    template <class CodePointRange>
-    CodePointWordMasks(const CodePointRange& text, std::size_t length) noexcept
+    // `points` holds the text's `length` characters, at most 8 * Registers,
+    // all below U+10000.
+    BmpWordMasks(const char32_t* points, std::size_t length) noexcept
         : valid_(length == kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << length) - 1) {
-        alignas(16) std::uint32_t points[4 * Registers] = {};
-        std::size_t j = 0;
-        for (char32_t c : text) points[j++] = c;
+        alignas(16) std::uint16_t units[8 * Registers] = {};
+        for (std::size_t j = 0; j < length; ++j) units[j] = static_cast<std::uint16_t>(points[j]);
         for (unsigned i = 0; i < Registers; ++i)
-            registers_[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(points + 4 * i));
+            registers_[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(units + 8 * i));
     }
 
     std::uint64_t get(char32_t c) const noexcept {
-        const __m128i wanted = _mm_set1_epi32(static_cast<int>(c));
-        const auto equal = [&](unsigned i) { return _mm_cmpeq_epi32(registers_[i], wanted); };
+        if (c > 0xFFFF) return 0;
+        const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
         std::uint64_t bits = 0;
-        for (unsigned i = 0; i < Registers; i += 4) {
-            // All-ones lanes stay all ones through the saturating packs.
-            const __m128i low = _mm_packs_epi32(equal(i), equal(i + 1));
-            const __m128i high = _mm_packs_epi32(equal(i + 2), equal(i + 3));
-            const auto sixteen = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-            bits |= std::uint64_t{sixteen} << (4 * i);
+        for (unsigned i = 0; i < Registers; i += 2) {
+            // All-ones lanes stay all ones through the saturating pack.
+            const __m128i both = _mm_packs_epi16(_mm_cmpeq_epi16(registers_[i], wanted),
+                                                 _mm_cmpeq_epi16(registers_[i + 1], wanted));
+            bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(both))} << (8 * i);
         }
         return bits & valid_;  // not the zero lanes after the text
     }
@@ -162,6 +159,19 @@ private:
     __m128i registers_[Registers];
     std::uint64_t valid_;
 };
+
+// The characters of a text of at most 64 characters into `points`; whether
+// they all lie in the Basic Multilingual Plane.
+template <class CodePointRange>
+bool bmp_points(const CodePointRange& text, char32_t* points) noexcept {
+    char32_t any = 0;  // every bit of any character
+    std::size_t j = 0;
+    for (char32_t c : text) {
+        points[j++] = c;
+        any |= c;
+    }
+    return any <= 0xFFFF;
+}
 #endif
 
 // Masks of a text of any length, in blocks of 64 characters.

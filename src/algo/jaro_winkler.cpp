@@ -148,8 +148,15 @@ CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const
                 default: masks_.emplace<AsciiWordMasks<4>>(pattern); return;
             }
         }
-        if (only_with && length_ <= 16) return (void)masks_.emplace<CodePointWordMasks<4>>(code_points, length_);
-        if (only_with && length_ <= 32) return (void)masks_.emplace<CodePointWordMasks<8>>(code_points, length_);
+        char32_t points[kWordBits];
+        if (only_with && bmp_points(code_points, points)) {
+            switch ((length_ + 15) / 16) {
+                case 1: masks_.emplace<BmpWordMasks<2>>(points, length_); return;
+                case 2: masks_.emplace<BmpWordMasks<4>>(points, length_); return;
+                case 3: masks_.emplace<BmpWordMasks<6>>(points, length_); return;
+                default: masks_.emplace<BmpWordMasks<8>>(points, length_); return;
+            }
+        }
 #endif
         // Clearing only the table entries that the other text uses relies
         // on its characters being read the same way twice, which holds for

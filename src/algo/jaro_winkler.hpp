@@ -38,8 +38,8 @@ private:
     std::variant<std::monostate, WordMasks, BlockMasks
 #if defined(__SSE2__)
                  ,
-                 AsciiWordMasks<1>, AsciiWordMasks<2>, AsciiWordMasks<3>, AsciiWordMasks<4>, CodePointWordMasks<4>,
-                 CodePointWordMasks<8>
+                 AsciiWordMasks<1>, AsciiWordMasks<2>, AsciiWordMasks<3>, AsciiWordMasks<4>, BmpWordMasks<2>,
+                 BmpWordMasks<4>, BmpWordMasks<6>, BmpWordMasks<8>
 #endif
                  >
         masks_;

@@ -297,8 +297,15 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
             default: return run(AsciiWordMasks<4>(a));
         }
     }
-    if (count_a != 0 && count_a <= 16) return run(CodePointWordMasks<4>(text::CodePoints(a), count_a));
-    if (count_a != 0 && count_a <= 32) return run(CodePointWordMasks<8>(text::CodePoints(a), count_a));
+    char32_t points[kWordBits];
+    if (count_a != 0 && count_a <= kWordBits && bmp_points(text::CodePoints(a), points)) {
+        switch ((count_a + 15) / 16) {
+            case 1: return run(BmpWordMasks<2>(points, count_a));
+            case 2: return run(BmpWordMasks<4>(points, count_a));
+            case 3: return run(BmpWordMasks<6>(points, count_a));
+            default: return run(BmpWordMasks<8>(points, count_a));
+        }
+    }
 #endif
     const CachedLevenshtein pattern(a, count_a, count_a == a.size());
     return pattern.distance_to(b, count_b, count_b == b.size(), UINT64_MAX - 1);
