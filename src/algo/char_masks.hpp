@@ -148,8 +148,8 @@ public:
         std::uint64_t bits = 0;
         for (unsigned i = 0; i < Registers; i += 2) {
             // All-ones lanes stay all ones through the saturating pack.
-            const __m128i both = _mm_packs_epi16(_mm_cmpeq_epi16(registers_[i], wanted),
-                                                 _mm_cmpeq_epi16(registers_[i + 1], wanted));
+            const __m128i both =
+                _mm_packs_epi16(_mm_cmpeq_epi16(registers_[i], wanted), _mm_cmpeq_epi16(registers_[i + 1], wanted));
             bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(both))} << (8 * i);
         }
         return bits & valid_;  // not the zero lanes after the text
