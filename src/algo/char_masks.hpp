@@ -13,6 +13,12 @@
 //
 // Both classes keep small tables inside themselves, so they stay where they
 // are made (no copy, no move).
+//
+// AsciiWordMasks and BmpWordMasks give the same masks as WordMasks for a
+// text of at most 64 characters (ASCII, or all below U+10000) without
+// tables: they keep the text in SSE2 registers and compare each character
+// asked for with all of it. They serve a pattern compared once, where
+// clearing and filling WordMasks' tables costs more than the comparison.
 #pragma once
 
 #include <algorithm>
