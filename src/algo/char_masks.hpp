@@ -26,7 +26,9 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -166,17 +168,39 @@ private:
     std::uint64_t valid_;
 };
 
-// The characters of a text of at most 64 characters into `points`; whether
-// they all lie in the Basic Multilingual Plane.
-template <class CodePointRange>
-bool bmp_points(const CodePointRange& text, char32_t* points) noexcept {
+// Calls use(masks) with the register-compared masks that fit a pattern of
+// `length` characters compared once, `code_points` being its walk, and
+// returns what use returns; nullopt when none fit: an empty pattern, one
+// of more than 64 characters, or one with a character beyond U+FFFF.
+// Always inlined: out of line it measured 10% slower on short comparisons.
+template <class CodePointRange, class Use>
+__attribute__((always_inline)) inline auto with_register_masks(std::string_view pattern,
+                                                               const CodePointRange& code_points, std::size_t length,
+                                                               bool ascii, Use&& use)
+    -> std::optional<decltype(use(std::declval<const AsciiWordMasks<1>&>()))> {
+    if (length == 0 || length > kWordBits) return std::nullopt;
+    if (ascii) {
+        switch ((length + 15) / 16) {
+            case 1: return use(AsciiWordMasks<1>(pattern));
+            case 2: return use(AsciiWordMasks<2>(pattern));
+            case 3: return use(AsciiWordMasks<3>(pattern));
+            default: return use(AsciiWordMasks<4>(pattern));
+        }
+    }
+    char32_t points[kWordBits];
     char32_t any = 0;  // every bit of any character
     std::size_t j = 0;
-    for (char32_t c : text) {
+    for (char32_t c : code_points) {
         points[j++] = c;
         any |= c;
     }
-    return any <= 0xFFFF;
+    if (any > 0xFFFF) return std::nullopt;
+    switch ((length + 15) / 16) {
+        case 1: return use(BmpWordMasks<2>(points, length));
+        case 2: return use(BmpWordMasks<4>(points, length));
+        case 3: return use(BmpWordMasks<6>(points, length));
+        default: return use(BmpWordMasks<8>(points, length));
+    }
 }
 #endif
 

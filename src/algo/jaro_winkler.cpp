@@ -130,40 +130,28 @@ CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern)
 CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with,
                                      bool only_with_ascii)
     : length_(ascii ? pattern.size() : utf8::count_chars(pattern)), prefix_{} {
-    const std::size_t non_ascii = ascii ? 0 : utf8::count_non_ascii(pattern);
     const auto build = [&](const auto& code_points) {
         std::size_t k = 0;
         for (auto it = code_points.begin(); k < std::min(kMaxPrefix, length_); ++it) prefix_[k++] = *it;
         if (length_ == 0) return;
+        const auto non_ascii = [&] { return ascii ? 0 : utf8::count_non_ascii(pattern); };
         if (length_ > kWordBits) {
-            masks_.emplace<BlockMasks>(code_points, length_, non_ascii);
+            masks_.emplace<BlockMasks>(code_points, length_, non_ascii());
             return;
         }
 #if defined(__SSE2__)
-        if (only_with && ascii) {
-            switch ((length_ + 15) / 16) {
-                case 1: masks_.emplace<AsciiWordMasks<1>>(pattern); return;
-                case 2: masks_.emplace<AsciiWordMasks<2>>(pattern); return;
-                case 3: masks_.emplace<AsciiWordMasks<3>>(pattern); return;
-                default: masks_.emplace<AsciiWordMasks<4>>(pattern); return;
-            }
-        }
-        char32_t points[kWordBits];
-        if (only_with && bmp_points(code_points, points)) {
-            switch ((length_ + 15) / 16) {
-                case 1: masks_.emplace<BmpWordMasks<2>>(points, length_); return;
-                case 2: masks_.emplace<BmpWordMasks<4>>(points, length_); return;
-                case 3: masks_.emplace<BmpWordMasks<6>>(points, length_); return;
-                default: masks_.emplace<BmpWordMasks<8>>(points, length_); return;
-            }
-        }
+        const auto registers = [&](const auto& masks) {
+            masks_.emplace<std::decay_t<decltype(masks)>>(masks);
+            return true;
+        };
+        if (only_with && with_register_masks(pattern, code_points, length_, ascii, registers)) return;
 #endif
         // Clearing only the table entries that the other text uses relies
         // on its characters being read the same way twice, which holds for
         // ASCII text only: on malformed UTF-8 the walks may differ and leave
         // entries uncleared.
-        if (only_with && only_with_ascii) masks_.emplace<WordMasks>(code_points, non_ascii, *only_with);
-        else masks_.emplace<WordMasks>(code_points, non_ascii);
+        if (only_with && only_with_ascii) masks_.emplace<WordMasks>(code_points, non_ascii(), *only_with);
+        else masks_.emplace<WordMasks>(code_points, non_ascii());
     };
     if (ascii) build(text::AsciiCodePoints(pattern));
     else build(text::CodePoints(pattern));

@@ -285,27 +285,12 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b) {
 #if defined(__SSE2__)
     // A short pattern compared once: its masks are found by comparing in
     // registers rather than built into tables.
-    const auto run = [&](const auto& masks) {
-        return count_b == b.size() ? distance_single_word(masks, count_a, text::AsciiCodePoints(b))
-                                   : distance_single_word(masks, count_a, text::CodePoints(b));
-    };
-    if (count_a != 0 && count_a == a.size() && count_a <= kWordBits) {
-        switch ((count_a + 15) / 16) {
-            case 1: return run(AsciiWordMasks<1>(a));
-            case 2: return run(AsciiWordMasks<2>(a));
-            case 3: return run(AsciiWordMasks<3>(a));
-            default: return run(AsciiWordMasks<4>(a));
-        }
-    }
-    char32_t points[kWordBits];
-    if (count_a != 0 && count_a <= kWordBits && bmp_points(text::CodePoints(a), points)) {
-        switch ((count_a + 15) / 16) {
-            case 1: return run(BmpWordMasks<2>(points, count_a));
-            case 2: return run(BmpWordMasks<4>(points, count_a));
-            case 3: return run(BmpWordMasks<6>(points, count_a));
-            default: return run(BmpWordMasks<8>(points, count_a));
-        }
-    }
+    const auto distance =
+        with_register_masks(a, text::CodePoints(a), count_a, count_a == a.size(), [&](const auto& masks) {
+            return count_b == b.size() ? distance_single_word(masks, count_a, text::AsciiCodePoints(b))
+                                       : distance_single_word(masks, count_a, text::CodePoints(b));
+        });
+    if (distance) return *distance;
 #endif
     const CachedLevenshtein pattern(a, count_a, count_a == a.size());
     return pattern.distance_to(b, count_b, count_b == b.size(), UINT64_MAX - 1);
