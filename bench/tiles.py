@@ -1,23 +1,25 @@
-"""Times the tile kernels alone beside rapidfuzz.process.cdist, in one process.
+"""Times vornkit.cdist beside rapidfuzz.process.cdist on each instruction-set
+level this processor runs.
 
     python bench/tiles.py                 10 000 x 1 000 names
     python bench/tiles.py --queries 500   a quicker run
 
 Both sides score the same queries x choices names on one thread: rapidfuzz's
-cdist with Levenshtein.normalized_similarity and JaroWinkler.similarity
-(workers=1), the kernels on each instruction set this processor runs, as one
-tile and as tiles of 64 queries (what a driver that splits the queries
-does), and as 64-query blocks against choices prepared once. The kernel's
-Levenshtein returns distances; turning them into normalised similarities is
-the driver's share. Prints pairs per second and
-the ratio kernel / rapidfuzz, best of a few interleaved rounds in
-processor time, and checks the results.
+cdist with Levenshtein.distance and JaroWinkler.similarity (workers=1),
+vornkit's with vorn.levenshtein_distance and vorn.jaro_winkler_similarity
+(workers=1), which run the tile kernels. The level is fixed per process, so
+each level runs in a child process of its own with VORN_ISA set, and each
+child measures both sides. Prints pairs per second and the ratio vornkit /
+rapidfuzz, best of a few interleaved rounds in processor time, and checks
+the results.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import random
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -31,6 +33,7 @@ sys.path.insert(0, str(Path(__file__).parent))
 import vorn  # noqa: E402
 from inputs import DEFAULT_TEXT_DIR, misspell, read_texts  # noqa: E402
 
+import vornkit  # noqa: E402
 from vornkit import _native  # noqa: E402
 
 ACCENTS = str.maketrans("aeiou", "áéíöü")
@@ -61,15 +64,37 @@ def cpu_time(fn) -> float:
     return time.process_time() - start
 
 
-def tiled(kernel, queries, choices, out, rows, **kwargs):
-    if rows == "prepared":
-        return lambda: kernel(queries, choices, out=out, block=64, **kwargs)
+def measure(args: argparse.Namespace) -> None:
+    """One level, the one this process runs: both sides, interleaved."""
+    queries, choices = names(args.queries, 1), names(args.choices, 2)
+    pairs = len(queries) * len(choices)
+    rows = {
+        "levenshtein": (Levenshtein.distance, vorn.levenshtein_distance, np.int64),
+        "jaro_winkler": (JaroWinkler.similarity, vorn.jaro_winkler_similarity, np.float64),
+    }
+    for scorer, (theirs_scorer, ours_scorer, dtype) in rows.items():
+        scores = {}
 
-    def run():
-        for start in range(0, len(queries), rows):
-            kernel(queries[start : start + rows], choices, out=out[start : start + rows], **kwargs)
+        def peer(theirs_scorer=theirs_scorer, dtype=dtype):
+            scores["theirs"] = process.cdist(queries, choices, scorer=theirs_scorer, workers=1, dtype=dtype)
 
-    return run
+        def run(ours_scorer=ours_scorer):
+            scores["ours"] = vornkit.cdist(queries, choices, scorer=ours_scorer, workers=1)
+
+        # Interleaved, so that the other load on the machine hits both alike.
+        ours, theirs = float("inf"), float("inf")
+        for _ in range(args.rounds):
+            ours = min(ours, cpu_time(run))
+            theirs = min(theirs, cpu_time(peer))
+        print(f"{scorer:<14}{_native.isa:<10}{pairs / ours:>14,.0f}{pairs / theirs:>20,.0f}{theirs / ours:>8.2f}")
+        if scorer == "levenshtein":
+            assert np.array_equal(scores["ours"], scores["theirs"]), "Levenshtein disagrees with rapidfuzz"
+        else:
+            # rapidfuzz withholds the prefix bonus below a Jaro of 0.7; vorn
+            # never does, so the two agree only where the bonus cannot differ.
+            sample = [(q, c) for q in range(0, len(queries), 97) for c in range(0, len(choices), 13)]
+            ours_scores = scores["ours"]
+            assert all(ours_scores[q, c] == vorn.jaro_winkler_similarity(queries[q], choices[c]) for q, c in sample)
 
 
 def main() -> None:
@@ -77,58 +102,22 @@ def main() -> None:
     parser.add_argument("--queries", type=int, default=10_000)
     parser.add_argument("--choices", type=int, default=1_000)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--this-level-only", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.this_level_only:
+        measure(args)
+        return
 
     queries, choices = names(args.queries, 1), names(args.choices, 2)
-    pairs = len(queries) * len(choices)
     lengths = sorted(len(t) for t in queries + choices)
     print(
         f"{len(queries)} x {len(choices)} names, lengths {lengths[0]}..{lengths[-1]}, "
         f"median {lengths[len(lengths) // 2]}"
     )
-
-    distances = np.empty((len(queries), len(choices)), dtype=np.uint64)
-    similarities = np.empty((len(queries), len(choices)))
-    rows = {
-        "levenshtein": (
-            lambda: process.cdist(queries, choices, scorer=Levenshtein.normalized_similarity, workers=1),
-            _native._tile_levenshtein,
-            distances,
-            {"max_distance": 2**64 - 1},
-        ),
-        "jaro_winkler": (
-            lambda: process.cdist(queries, choices, scorer=JaroWinkler.similarity, workers=1, dtype=np.float64),
-            _native._tile_jaro_winkler,
-            similarities,
-            {},
-        ),
-    }
-    print(f"{'scorer':<14}{'kernel':<22}{'pairs/s':>14}{'rapidfuzz pairs/s':>20}{'ratio':>8}")
-    for scorer, (peer, kernel, out, kwargs) in rows.items():
-        for isa in _native._tile_isas():
-            shapes = (
-                (f"{isa}, one tile", len(queries)),
-                (f"{isa}, 64-row tiles", 64),
-                (f"{isa}, prepared, 64", "prepared"),
-            )
-            for label, rows_per_tile in shapes:
-                run = tiled(kernel, queries, choices, out, rows_per_tile, isa=isa, **kwargs)
-                # Interleaved, so that the other load on the machine hits both alike.
-                ours, theirs = float("inf"), float("inf")
-                for _ in range(args.rounds):
-                    ours = min(ours, cpu_time(run))
-                    theirs = min(theirs, cpu_time(peer))
-                print(f"{scorer:<14}{label:<22}{pairs / ours:>14,.0f}{pairs / theirs:>20,.0f}{theirs / ours:>8.2f}")
-        expected = peer()
-        if scorer == "levenshtein":
-            longest = np.maximum.outer([len(q) for q in queries], [len(c) for c in choices])
-            ours = np.where(longest == 0, 1.0, 1.0 - distances / np.maximum(longest, 1))
-            assert np.allclose(ours, expected), "Levenshtein disagrees with rapidfuzz"
-        else:
-            # rapidfuzz withholds the prefix bonus below a Jaro of 0.7; vorn
-            # never does, so the two agree only where the bonus cannot differ.
-            sample = [(q, c) for q in range(0, len(queries), 97) for c in range(0, len(choices), 13)]
-            assert all(similarities[q, c] == vorn.jaro_winkler_similarity(queries[q], choices[c]) for q, c in sample)
+    print(f"{'scorer':<14}{'level':<10}{'pairs/s':>14}{'rapidfuzz pairs/s':>20}{'ratio':>8}")
+    for level in _native.isa_levels:
+        command = [sys.executable, __file__, "--this-level-only", *sys.argv[1:]]
+        subprocess.run(command, check=True, env={**os.environ, "VORN_ISA": level})
 
 
 if __name__ == "__main__":

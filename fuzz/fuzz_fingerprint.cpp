@@ -14,6 +14,7 @@
 #include "algo/shingles.hpp"
 #include "algo/simhash.hpp"
 #include "fuzz_input.hpp"
+#include "simd/isa.hpp"
 
 namespace {
 
@@ -100,15 +101,14 @@ void check_kernels(vorn::fuzz::FuzzInput& input, std::uint64_t m) {
         for (unsigned j = 0; j < width; ++j) bytes.push_back(static_cast<char>(h >> (8 * j)));
         hashed_windows.push_back(fnv(bytes));
     }
-    for (Kernel kernel : {Kernel::portable, Kernel::avx2, Kernel::avx512}) {
-        if (!supported(kernel)) continue;
+    for (const vorn::simd::Level level : vorn::simd::supported_levels()) {
         std::vector<std::uint64_t> sig(m, std::numeric_limits<std::uint64_t>::max());
-        lower(kernel, hashes, sig);
+        lower(level, hashes, sig);
         FUZZ_CHECK(sig == expected);
         std::vector<std::uint64_t> windows = hashes;
         for (std::uint64_t& window : windows)
             if (width < 8) window &= (std::uint64_t{1} << (8 * width)) - 1;
-        hash_windows(kernel, windows, width);
+        hash_windows(level, windows, width);
         FUZZ_CHECK(windows == hashed_windows);
     }
 }

@@ -16,6 +16,7 @@
 
 #include "fuzz_input.hpp"
 #include "preprocess/preprocessor.hpp"
+#include "simd/isa.hpp"
 #include "text/utf8_validation.hpp"
 
 namespace {
@@ -150,7 +151,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The raw input, and the text behind a few bytes of ASCII with a few of
     // its bytes changed to ones at the edges of UTF-8's ranges: one fault or
     // none, at any offset from the vector kernels' blocks.
-    using vorn::utf8::ValidationKernel;
     static constexpr unsigned char kEdgeBytes[] = {0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
                                                    0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
     const std::string_view raw(reinterpret_cast<const char*>(data), size);
@@ -163,9 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input.flag()) edited.resize(edited.size() - edited.size() / 4);
     for (const std::string_view bytes : {raw, std::string_view(edited), std::string_view(out)}) {
         const bool valid = vorn::fuzz::is_valid_utf8(bytes);
-        for (const auto kernel : {ValidationKernel::portable, ValidationKernel::avx2, ValidationKernel::avx512})
-            if (vorn::utf8::validation_kernel_supported(kernel))
-                FUZZ_CHECK(vorn::utf8::is_valid_utf8(kernel, bytes) == valid);
+        for (const vorn::simd::Level level : vorn::simd::supported_levels())
+            FUZZ_CHECK(vorn::utf8::is_valid_utf8(level, bytes) == valid);
     }
     FUZZ_CHECK(vorn::fuzz::is_valid_utf8(out));
     FUZZ_CHECK(out == reference_process(config, text));

@@ -15,10 +15,11 @@
 #include "algo/levenshtein.hpp"
 #include "collection/tile_kernels.hpp"
 #include "fuzz_input.hpp"
+#include "simd/isa.hpp"
 
 namespace {
 
-using vorn::collection::TileIsa;
+using vorn::simd::Level;
 
 constexpr std::size_t kMaxChars = 100;
 constexpr std::size_t kMaxQueries = 4;
@@ -35,14 +36,14 @@ std::vector<std::string> make_block(vorn::fuzz::FuzzInput& input, const std::u32
     return texts;
 }
 
-void check_tiles(TileIsa isa, const std::vector<std::string_view>& queries,
+void check_tiles(Level level, const std::vector<std::string_view>& queries,
                  const std::vector<std::string_view>& choices, std::uint64_t max_distance) {
     const std::size_t stride = choices.size() + 1;  // a gap column that must stay untouched
     constexpr std::uint64_t kUntouched = 0xDEADBEEF;
     std::vector<std::uint64_t> distances(queries.size() * stride, kUntouched);
     std::vector<double> similarities(queries.size() * stride, -1.0);
-    vorn::collection::levenshtein_tile(isa, queries, choices, distances.data(), stride, max_distance);
-    vorn::collection::jaro_winkler_tile(isa, queries, choices, similarities.data(), stride);
+    vorn::collection::levenshtein_tile(level, queries, choices, distances.data(), stride, max_distance);
+    vorn::collection::jaro_winkler_tile(level, queries, choices, similarities.data(), stride);
     for (std::size_t q = 0; q < queries.size(); ++q) {
         for (std::size_t c = 0; c < choices.size(); ++c) {
             const std::uint64_t d = vorn::algo::levenshtein_distance(queries[q], choices[c]);
@@ -60,14 +61,14 @@ void check_tiles(TileIsa isa, const std::vector<std::string_view>& queries,
     std::vector<std::string_view> firsts;
     for (std::size_t c = 0; c < choices.size(); ++c) firsts.push_back(queries[c % queries.size()]);
     std::vector<std::uint64_t> aligned(choices.size() + 1, kUntouched);
-    vorn::collection::levenshtein_pairs(isa, firsts, choices, aligned.data(), max_distance);
+    vorn::collection::levenshtein_pairs(level, firsts, choices, aligned.data(), max_distance);
     for (std::size_t c = 0; c < choices.size(); ++c)
         FUZZ_CHECK(aligned[c] == distances[c % queries.size() * stride + c]);
     FUZZ_CHECK(aligned[choices.size()] == kUntouched);
 
     // Choices prepared once, queries scored one block after the other, as
     // a driver does: the same matrices.
-    const vorn::collection::TileChoices prepared(isa, choices);
+    const vorn::collection::TileChoices prepared(level, choices);
     std::vector<std::uint64_t> block_distances(distances.size(), kUntouched);
     std::vector<double> block_similarities(similarities.size(), -1.0);
     for (std::size_t first = 0; first < queries.size(); first += 2) {
@@ -92,8 +93,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> choice_texts = make_block(input, base, n_choices);
     const std::vector<std::string_view> queries(query_texts.begin(), query_texts.end());
     const std::vector<std::string_view> choices(choice_texts.begin(), choice_texts.end());
-    for (const TileIsa isa : {TileIsa::portable, TileIsa::avx2, TileIsa::avx512}) {
-        if (vorn::collection::tile_isa_supported(isa)) check_tiles(isa, queries, choices, max_distance);
-    }
+    for (const Level level : vorn::simd::supported_levels()) check_tiles(level, queries, choices, max_distance);
     return 0;
 }

@@ -29,6 +29,7 @@
 
 #include "algo/minhash_kernels.hpp"
 #include "algo/shingles.hpp"
+#include "simd/isa.hpp"
 #include "support/hash.hpp"
 #include "support/memory.hpp"
 #include "text/utf8.hpp"
@@ -66,7 +67,7 @@ std::size_t distinct_packed_windows(std::string_view text, Set& seen, std::uint6
         for (std::size_t i = 0; i < direct; ++i) add(load_bytes(bytes + i) & kMask);
         for (std::size_t i = direct; i < windows; ++i) add(load_bytes(tail + (i - direct)) & kMask);
     });
-    minhash::hash_windows(minhash::best_kernel(), std::span<std::uint64_t>(out, count), Width);
+    minhash::hash_windows(simd::active_level(), std::span<std::uint64_t>(out, count), Width);
     return count;
 }
 
@@ -149,7 +150,7 @@ std::size_t distinct_short_ascii_windows(std::string_view text, std::uint64_t* s
         // Back to the bytes, packed as fnv1a_packed reads them.
         out[i] = (code & 0x7F) | ((code & 0x3F80) << 1) | ((code & 0x1FC000) << 2);
     }
-    minhash::hash_windows(minhash::best_kernel(), std::span<std::uint64_t>(out, count), Width);
+    minhash::hash_windows(simd::active_level(), std::span<std::uint64_t>(out, count), Width);
     return count;
 }
 
@@ -254,7 +255,7 @@ Expected<std::size_t, InvalidArgument> lower_signature(std::string_view text, st
                                                        std::span<std::uint64_t> out, MinHashScratch& scratch) {
     auto hashes = scratch.distinct_shingle_hashes(text, shingle_size);
     if (!hashes) return hashes.error();
-    minhash::lower(minhash::best_kernel(), *hashes, out);
+    minhash::lower(simd::active_level(), *hashes, out);
     return hashes->size();
 }
 

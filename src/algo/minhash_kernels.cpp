@@ -12,6 +12,8 @@
 
 #include <cstddef>
 
+#include "simd/target.hpp"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define VORN_MINHASH_X86 1
@@ -73,7 +75,7 @@ void lower_portable(std::span<const std::uint64_t> hashes, std::uint64_t first, 
 // compare and blend, and a `minimum` of all ones (a NaN) gives way to
 // `value`. Exact only while subnormals are not read as zero, which the
 // caller sees to (DenormalsKept). AVX-512 has the unsigned minimum itself.
-__attribute__((target("avx"))) inline __m256i least_as_doubles(__m256i minimum, __m256i value) noexcept {
+VORN_TARGET_AVX2 inline __m256i least_as_doubles(__m256i minimum, __m256i value) noexcept {
     return _mm256_castpd_si256(_mm256_min_pd(_mm256_castsi256_pd(minimum), _mm256_castsi256_pd(value)));
 }
 
@@ -101,7 +103,7 @@ private:
 // orders values below 2^63; the exact pass starts an untouched minimum (all
 // ones, -1 when signed) at 2^61 - 1, larger than any reduced value.
 template <std::size_t Vectors, bool Exact>
-__attribute__((target("avx2"))) bool lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first,
+VORN_TARGET_AVX2 bool lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first,
                                                       std::uint64_t* sig) noexcept {
     constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m256i modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61));
@@ -168,7 +170,7 @@ void lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first
 // the fast pass left untouched; a genuine reduced value below 8 does so
 // too, harmlessly.
 template <std::size_t Vectors, bool Exact>
-__attribute__((target("avx512f,avx512dq"))) bool lower_group_avx512(std::span<const std::uint64_t> hashes,
+VORN_TARGET_AVX512 bool lower_group_avx512(std::span<const std::uint64_t> hashes,
                                                                     std::uint64_t first, std::uint64_t* sig) noexcept {
     constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m512i modulus = _mm512_set1_epi64(static_cast<long long>(kMersenne61));
@@ -214,7 +216,7 @@ void lower_group_avx512(std::span<const std::uint64_t> hashes, std::uint64_t fir
 }
 
 // FNV-1a of eight windows at a time; returns how many windows it hashed.
-__attribute__((target("avx512f,avx512dq"))) std::size_t hash_windows_avx512(std::span<std::uint64_t> windows,
+VORN_TARGET_AVX512 std::size_t hash_windows_avx512(std::span<std::uint64_t> windows,
                                                                             unsigned width) noexcept {
     const __m512i prime = _mm512_set1_epi64(static_cast<long long>(support::kFnvPrime));
     const __m512i byte_mask = _mm512_set1_epi64(0xFF);
@@ -264,44 +266,25 @@ std::size_t lower_avx512(std::span<const std::uint64_t> hashes, std::span<std::u
 
 }  // namespace
 
-bool supported(Kernel kernel) noexcept {
-    switch (kernel) {
-        case Kernel::portable: return true;
-#ifdef VORN_MINHASH_X86
-        case Kernel::avx2: return __builtin_cpu_supports("avx2");
-        case Kernel::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-#else
-        default: return false;
-#endif
-    }
-    return false;
-}
-
-Kernel best_kernel() noexcept {
-    static const Kernel best = supported(Kernel::avx512) ? Kernel::avx512
-                               : supported(Kernel::avx2) ? Kernel::avx2
-                                                         : Kernel::portable;
-    return best;
-}
-
-void lower(Kernel kernel, std::span<const std::uint64_t> hashes, std::span<std::uint64_t> sig) noexcept {
+void lower(simd::Level level, std::span<const std::uint64_t> hashes, std::span<std::uint64_t> sig) noexcept {
     if (hashes.empty()) return;
     std::size_t done = 0;
+    switch (simd::clamp_to_processor(level)) {
 #ifdef VORN_MINHASH_X86
-    if (kernel == Kernel::avx512) done = lower_avx512(hashes, sig);
-    if (kernel == Kernel::avx2) done = lower_avx2(hashes, sig);
-#else
-    (void)kernel;
+        case simd::Level::avx512: done = lower_avx512(hashes, sig); break;
+        case simd::Level::avx2: done = lower_avx2(hashes, sig); break;
 #endif
+        default: break;
+    }
     lower_portable(hashes, done, sig.subspan(done));
 }
 
-void hash_windows(Kernel kernel, std::span<std::uint64_t> windows, unsigned width) noexcept {
+void hash_windows(simd::Level level, std::span<std::uint64_t> windows, unsigned width) noexcept {
     std::size_t done = 0;
 #ifdef VORN_MINHASH_X86
-    if (kernel == Kernel::avx512) done = hash_windows_avx512(windows, width);
+    if (simd::clamp_to_processor(level) == simd::Level::avx512) done = hash_windows_avx512(windows, width);
 #else
-    (void)kernel;
+    (void)level;
 #endif
     for (std::uint64_t& window : windows.subspan(done)) window = support::fnv1a_packed(window, width);
 }

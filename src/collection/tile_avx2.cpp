@@ -19,16 +19,12 @@
 
 #include "algo/char_masks.hpp"
 #include "collection/tile_texts.hpp"
+#include "simd/target.hpp"
 #include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
-// Every function from here to the end is compiled for the instruction set.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,popcnt"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,popcnt")
-#endif
+// Every function from here to the end is compiled for the level.
+VORN_BEGIN_TARGET_AVX2
 #include "collection/tile_lanes.hpp"
 
 namespace vorn::collection::tile_detail {
@@ -160,8 +156,4 @@ std::unique_ptr<PackedChoices> pack_choices_avx2(const DecodedTexts& choices, st
 
 }  // namespace vorn::collection::tile_detail
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+VORN_END_TARGET

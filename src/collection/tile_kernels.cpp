@@ -143,33 +143,6 @@ bool fits_lane(std::size_t length) noexcept { return length >= 1 && length <= ti
 
 }  // namespace
 
-bool tile_isa_supported(TileIsa isa) noexcept {
-    switch (isa) {
-        case TileIsa::portable: return true;
-        case TileIsa::avx2:
-#if defined(__x86_64__) || defined(__i386__)
-            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-#else
-            return false;
-#endif
-        case TileIsa::avx512:
-#if defined(__x86_64__) || defined(__i386__)
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                   __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("popcnt");
-#else
-            return false;
-#endif
-    }
-    return false;
-}
-
-TileIsa best_tile_isa() noexcept {
-    static const TileIsa best = tile_isa_supported(TileIsa::avx512) ? TileIsa::avx512
-                                : tile_isa_supported(TileIsa::avx2) ? TileIsa::avx2
-                                                                    : TileIsa::portable;
-    return best;
-}
-
 struct TileChoices::Packed {
     std::vector<std::string_view> texts;
     DecodedTexts decoded;  // lengths and well-formedness (the characters are in `lanes`)
@@ -177,20 +150,20 @@ struct TileChoices::Packed {
     std::unique_ptr<tile_detail::PackedChoices> lanes;  // null when no choice fits a lane
 };
 
-TileChoices::TileChoices(std::span<const std::string_view> choices) : TileChoices(best_tile_isa(), choices) {}
+TileChoices::TileChoices(std::span<const std::string_view> choices) : TileChoices(simd::active_level(), choices) {}
 
-TileChoices::TileChoices(TileIsa isa, std::span<const std::string_view> choices) : packed_(std::make_unique<Packed>()) {
-    if (!tile_isa_supported(isa)) isa = best_tile_isa();
+TileChoices::TileChoices(simd::Level level, std::span<const std::string_view> choices)
+    : packed_(std::make_unique<Packed>()) {
     packed_->texts.assign(choices.begin(), choices.end());
     packed_->decoded = tile_detail::decode_texts(choices);
     const DecodedTexts& decoded = packed_->decoded;
     packed_->split = split(decoded, true, fits_lane);
     const std::span<const std::uint32_t> ids = packed_->split.packed;
     if (!ids.empty()) {
-        switch (isa) {
-            case TileIsa::avx512: packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids); break;
-            case TileIsa::avx2: packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids); break;
-            case TileIsa::portable: packed_->lanes = tile_detail::pack_choices_portable(decoded, ids); break;
+        switch (simd::clamp_to_processor(level)) {
+            case simd::Level::avx512: packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids); break;
+            case simd::Level::avx2: packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids); break;
+            case simd::Level::portable: packed_->lanes = tile_detail::pack_choices_portable(decoded, ids); break;
         }
     }
     packed_->decoded.chars = {};  // kept only in the lanes' masks
@@ -234,45 +207,44 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoi
         algo::jaro_winkler_similarity);
 }
 
-void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
                       std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) {
     if (queries.empty() || choices.empty()) return;
-    levenshtein_tile(queries, TileChoices(isa, choices), out, row_stride, max_distance);
+    levenshtein_tile(queries, TileChoices(level, choices), out, row_stride, max_distance);
 }
 
-void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
+void jaro_winkler_tile(simd::Level level, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride) {
     if (queries.empty() || choices.empty()) return;
-    jaro_winkler_tile(queries, TileChoices(isa, choices), out, row_stride);
+    jaro_winkler_tile(queries, TileChoices(level, choices), out, row_stride);
 }
 
-void levenshtein_pairs(TileIsa isa, std::span<const std::string_view> a, std::span<const std::string_view> b,
+void levenshtein_pairs(simd::Level level, std::span<const std::string_view> a, std::span<const std::string_view> b,
                        std::uint64_t* out, std::uint64_t max_distance) {
-    if (!tile_isa_supported(isa)) isa = best_tile_isa();
     const std::size_t n = std::min(a.size(), b.size());
     a = a.first(n);
     b = b.first(n);
-    switch (isa) {
-        case TileIsa::avx512: return tile_detail::levenshtein_pairs_avx512(a, b, out, max_distance);
-        case TileIsa::avx2: return tile_detail::levenshtein_pairs_avx2(a, b, out, max_distance);
-        case TileIsa::portable: break;
+    switch (simd::clamp_to_processor(level)) {
+        case simd::Level::avx512: return tile_detail::levenshtein_pairs_avx512(a, b, out, max_distance);
+        case simd::Level::avx2: return tile_detail::levenshtein_pairs_avx2(a, b, out, max_distance);
+        case simd::Level::portable: break;
     }
     for (std::size_t i = 0; i < n; ++i) out[i] = tile_detail::core_pair_distance(a[i], b[i], max_distance);
 }
 
 void levenshtein_pairs(std::span<const std::string_view> a, std::span<const std::string_view> b, std::uint64_t* out,
                        std::uint64_t max_distance) {
-    levenshtein_pairs(best_tile_isa(), a, b, out, max_distance);
+    levenshtein_pairs(simd::active_level(), a, b, out, max_distance);
 }
 
 void levenshtein_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
                       std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) {
-    levenshtein_tile(best_tile_isa(), queries, choices, out, row_stride, max_distance);
+    levenshtein_tile(simd::active_level(), queries, choices, out, row_stride, max_distance);
 }
 
 void jaro_winkler_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
                        double* out, std::size_t row_stride) {
-    jaro_winkler_tile(best_tile_isa(), queries, choices, out, row_stride);
+    jaro_winkler_tile(simd::active_level(), queries, choices, out, row_stride);
 }
 
 }  // namespace vorn::collection

@@ -5,7 +5,7 @@
 // Choices of 1 to 64 characters are packed several to a SIMD register
 // (lanes of 8, 16, 32 or 64 bits, the narrowest that holds each) and every
 // query is streamed once over all lanes; the instruction set (AVX-512,
-// AVX2, or portable 64-bit words) is chosen once at run time. Pairs with a
+// AVX2, or portable 64-bit words) is the active level of simd/isa.hpp. Pairs with a
 // longer choice (or, for Jaro-Winkler, a longer query) go through the
 // core's cached scorers, one query's masks reused for all its pairs.
 //
@@ -21,15 +21,9 @@
 #include <span>
 #include <string_view>
 
+#include "simd/isa.hpp"
+
 namespace vorn::collection {
-
-enum class TileIsa { portable, avx2, avx512 };
-
-// The widest instruction set this processor runs.
-TileIsa best_tile_isa() noexcept;
-
-// False when the processor cannot run `isa`.
-bool tile_isa_supported(TileIsa isa) noexcept;
 
 // A block of choices prepared for the tile kernels: decoded, and the ones
 // that fit a lane packed into groups with their character masks. It keeps
@@ -38,7 +32,7 @@ bool tile_isa_supported(TileIsa isa) noexcept;
 class TileChoices {
 public:
     explicit TileChoices(std::span<const std::string_view> choices);
-    TileChoices(TileIsa isa, std::span<const std::string_view> choices);
+    TileChoices(simd::Level level, std::span<const std::string_view> choices);
     TileChoices(TileChoices&&) noexcept;
     TileChoices& operator=(TileChoices&&) noexcept;
     ~TileChoices();
@@ -70,11 +64,11 @@ void levenshtein_tile(std::span<const std::string_view> queries, std::span<const
 void jaro_winkler_tile(std::span<const std::string_view> queries, std::span<const std::string_view> choices,
                        double* out, std::size_t row_stride);
 
-// The same on a given instruction set (tests compare every set the
-// machine runs); one the processor lacks is replaced by best_tile_isa().
-void levenshtein_tile(TileIsa isa, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
+// The same on a given level (fuzzing compares every level the processor
+// runs); one above the processor's is clamped to it.
+void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
                       std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance);
-void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
+void jaro_winkler_tile(simd::Level level, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride);
 
 // Levenshtein distance of each aligned pair a[i], b[i] into out[i] (i below
@@ -86,7 +80,7 @@ void jaro_winkler_tile(TileIsa isa, std::span<const std::string_view> queries,
 // other pairs, and every pair on the portable set, go through the core.
 void levenshtein_pairs(std::span<const std::string_view> a, std::span<const std::string_view> b, std::uint64_t* out,
                        std::uint64_t max_distance);
-void levenshtein_pairs(TileIsa isa, std::span<const std::string_view> a, std::span<const std::string_view> b,
+void levenshtein_pairs(simd::Level level, std::span<const std::string_view> a, std::span<const std::string_view> b,
                        std::uint64_t* out, std::uint64_t max_distance);
 
 }  // namespace vorn::collection

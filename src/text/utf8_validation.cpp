@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "simd/target.hpp"
 #include "text/utf8.hpp"
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
@@ -139,17 +140,17 @@ struct Avx2Tables {
     __m256i first_high, first_low, second_high;
 };
 
-__attribute__((target("avx2"))) inline __m256i broadcast_table_avx2(const unsigned char* table) {
+VORN_TARGET_AVX2 inline __m256i broadcast_table_avx2(const unsigned char* table) {
     return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
 }
 
 // input shifted up by Back bytes, the block before filling the start.
 template <int Back>
-__attribute__((target("avx2"))) inline __m256i bytes_before_avx2(__m256i input, __m256i before) {
+VORN_TARGET_AVX2 inline __m256i bytes_before_avx2(__m256i input, __m256i before) {
     return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(before, input, 0x21), 16 - Back);
 }
 
-__attribute__((target("avx2"))) inline __m256i block_faults_avx2(const Avx2Tables& tables, __m256i input,
+VORN_TARGET_AVX2 inline __m256i block_faults_avx2(const Avx2Tables& tables, __m256i input,
                                                                  __m256i before) {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i back1 = bytes_before_avx2<1>(input, before);
@@ -170,7 +171,7 @@ __attribute__((target("avx2"))) inline __m256i block_faults_avx2(const Avx2Table
 // Checks the first `blocks` blocks of 32 bytes as described at the top.
 // Runs of four blocks of ASCII are skipped: they need only the block before
 // not to end inside a sequence.
-__attribute__((target("avx2"))) bool blocks_valid_avx2(const unsigned char* s, std::size_t blocks) noexcept {
+VORN_TARGET_AVX2 bool blocks_valid_avx2(const unsigned char* s, std::size_t blocks) noexcept {
     const Avx2Tables tables{broadcast_table_avx2(kFirstHigh), broadcast_table_avx2(kFirstLow),
                             broadcast_table_avx2(kSecondHigh)};
     const __m256i limits = _mm256_load_si256(reinterpret_cast<const __m256i*>(kUnfinishedLimits));
@@ -208,14 +209,13 @@ __attribute__((target("avx2"))) bool blocks_valid_avx2(const unsigned char* s, s
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
-#define VORN_UTF8_AVX512 __attribute__((target("avx512f,avx512bw")))
 
-VORN_UTF8_AVX512 inline __m512i broadcast_table_avx512(const unsigned char* table) {
+VORN_TARGET_AVX512 inline __m512i broadcast_table_avx512(const unsigned char* table) {
     return _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
 }
 
 template <int Back>
-VORN_UTF8_AVX512 inline __m512i bytes_before_avx512(__m512i input, __m512i before) {
+VORN_TARGET_AVX512 inline __m512i bytes_before_avx512(__m512i input, __m512i before) {
     // Lanes (before 3, input 0, input 1, input 2): each lane's predecessor.
     return _mm512_alignr_epi8(input, _mm512_alignr_epi32(input, before, 12), 16 - Back);
 }
@@ -224,7 +224,7 @@ struct Avx512Tables {
     __m512i first_high, first_low, second_high;
 };
 
-VORN_UTF8_AVX512 inline __m512i block_faults_avx512(const Avx512Tables& tables, __m512i input, __m512i before) {
+VORN_TARGET_AVX512 inline __m512i block_faults_avx512(const Avx512Tables& tables, __m512i input, __m512i before) {
     const __m512i nibble = _mm512_set1_epi8(0x0F);
     const __m512i back1 = bytes_before_avx512<1>(input, before);
     const __m512i first_high =
@@ -240,7 +240,7 @@ VORN_UTF8_AVX512 inline __m512i block_faults_avx512(const Avx512Tables& tables, 
     return _mm512_xor_si512(must_continue, pair_faults);
 }
 
-VORN_UTF8_AVX512 bool blocks_valid_avx512(const unsigned char* s, std::size_t blocks) noexcept {
+VORN_TARGET_AVX512 bool blocks_valid_avx512(const unsigned char* s, std::size_t blocks) noexcept {
     const Avx512Tables tables{broadcast_table_avx512(kFirstHigh), broadcast_table_avx512(kFirstLow),
                               broadcast_table_avx512(kSecondHigh)};
     __m512i before = _mm512_setzero_si512(), faults = _mm512_setzero_si512();
@@ -252,7 +252,6 @@ VORN_UTF8_AVX512 bool blocks_valid_avx512(const unsigned char* s, std::size_t bl
     return _mm512_test_epi8_mask(faults, faults) == 0;
 }
 
-#undef VORN_UTF8_AVX512
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -261,49 +260,30 @@ VORN_UTF8_AVX512 bool blocks_valid_avx512(const unsigned char* s, std::size_t bl
 
 }  // namespace
 
-bool validation_kernel_supported(ValidationKernel kernel) noexcept {
-    switch (kernel) {
-        case ValidationKernel::portable: return true;
-#ifdef VORN_UTF8_X86
-        case ValidationKernel::avx2: return __builtin_cpu_supports("avx2");
-        case ValidationKernel::avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-#else
-        default: return false;
-#endif
-    }
-    return false;
-}
-
-ValidationKernel best_validation_kernel() noexcept {
-    static const ValidationKernel best =
-        validation_kernel_supported(ValidationKernel::avx512) ? ValidationKernel::avx512
-        : validation_kernel_supported(ValidationKernel::avx2) ? ValidationKernel::avx2
-                                                              : ValidationKernel::portable;
-    return best;
-}
-
-bool is_valid_utf8(ValidationKernel kernel, std::string_view bytes) noexcept {
+bool is_valid_utf8(simd::Level level, std::string_view bytes) noexcept {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::size_t checked = 0;
+    switch (simd::clamp_to_processor(level)) {
 #ifdef VORN_UTF8_X86
-    if (kernel == ValidationKernel::avx512) {
-        if (!blocks_valid_avx512(s, n / 64)) return false;
-        checked = n / 64 * 64;
-    } else if (kernel == ValidationKernel::avx2) {
-        if (!blocks_valid_avx2(s, n / 32)) return false;
-        checked = n / 32 * 32;
-    }
-#else
-    (void)kernel;
+        case simd::Level::avx512:
+            if (!blocks_valid_avx512(s, n / 64)) return false;
+            checked = n / 64 * 64;
+            break;
+        case simd::Level::avx2:
+            if (!blocks_valid_avx2(s, n / 32)) return false;
+            checked = n / 32 * 32;
+            break;
 #endif
+        default: break;
+    }
     return finish_portable(s, n, checked);
 }
 
 bool is_valid_utf8(std::string_view bytes) noexcept {
     // Short texts, the usual strings checked one by one, fill no block.
     if (bytes.size() < 32) return is_valid_portable(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    return is_valid_utf8(best_validation_kernel(), bytes);
+    return is_valid_utf8(simd::active_level(), bytes);
 }
 
 }  // namespace vorn::utf8

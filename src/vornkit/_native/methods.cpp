@@ -2,6 +2,7 @@
 // its concern.
 #include "dedup_native.hpp"
 #include "native.hpp"
+#include "simd/isa.hpp"
 
 namespace vornkit::native {
 
@@ -18,6 +19,27 @@ PyObject* processor_state(PyObject*, PyObject* const*, Py_ssize_t);
 namespace {
 
 PyObject* abi_version(PyObject*, PyObject*) { return PyLong_FromLong(1); }
+
+// The instruction-set levels, for diagnostics and for the tests and
+// benchmarks that run each level under VORN_ISA: `isa`, the active one, and
+// `isa_levels`, those this processor runs, lowest first.
+PyObject* level_text(vorn::simd::Level level) {
+    const std::string_view name = vorn::simd::level_name(level);
+    return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+}
+
+int add_isa_levels(PyObject* module) {
+    const std::span<const vorn::simd::Level> supported = vorn::simd::supported_levels();
+    PyRef levels(PyTuple_New(static_cast<Py_ssize_t>(supported.size())));
+    for (std::size_t i = 0; levels && i < supported.size(); ++i) {
+        PyObject* text = level_text(supported[i]);
+        if (text == nullptr) return -1;
+        PyTuple_SET_ITEM(levels.get(), static_cast<Py_ssize_t>(i), text);
+    }
+    const PyRef active(level_text(vorn::simd::active_level()));
+    if (!levels || !active || PyModule_AddObjectRef(module, "isa_levels", levels.get()) != 0) return -1;
+    return PyModule_AddObjectRef(module, "isa", active.get());
+}
 
 template <class Entry>
 PyCFunction as_function(Entry* entry) {
@@ -52,9 +74,7 @@ PyMethodDef* methods() { return method_table; }
 int exec_module(PyObject* module) {
     PyTypeObject* type = strings_type();
     if (type == nullptr) return -1;
-    if (PyModule_AddFunctions(module, tile_testing_methods) != 0) return -1;
-    if (PyModule_AddFunctions(module, utf8_testing_methods) != 0) return -1;
-    if (PyModule_AddFunctions(module, minhash_testing_methods) != 0) return -1;
+    if (add_isa_levels(module) != 0) return -1;
     if (add_dedup_functions(module) != 0) return -1;
     return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
 }

@@ -27,13 +27,6 @@ using vorn::py::PyRef;
 // The module's method table, null-terminated.
 PyMethodDef* methods();
 
-// Test-only entries of the tile kernels (tile_testing.cpp).
-extern PyMethodDef tile_testing_methods[];
-// Test-only entries of the UTF-8 validation kernels (utf8_testing.cpp).
-extern PyMethodDef utf8_testing_methods[];
-// Test-only entries of the MinHash permutation kernels (minhash_testing.cpp).
-extern PyMethodDef minhash_testing_methods[];
-
 // Module execution step: adds types and constants.
 int exec_module(PyObject* module);
 
