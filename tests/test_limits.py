@@ -1,5 +1,4 @@
-"""Limits of hostile input: texts cut into chunks on their way to ICU,
-large stopword lists, sequences whose length fails, sub-interpreters."""
+"""Limits of hostile input: large stopword lists, sequences whose length fails, sub-interpreters."""
 
 import importlib.util
 import os
@@ -12,49 +11,6 @@ from pathlib import Path
 
 import pytest
 import vorn
-
-ROOT = Path(__file__).resolve().parent.parent
-CORE_SOURCES = [
-    "src/text/icu_chunks.cpp",
-    "src/text/lowercase.cpp",
-    "src/text/normalize.cpp",
-    "src/preprocess/preprocessor.cpp",
-    "src/preprocess/stopwords.cpp",
-]
-
-
-def test_icu_steps_in_chunks_of_a_few_bytes(tmp_path):
-    """NFC and lowercasing cut into chunks of a few bytes give the result of
-    the whole text (tests/core/icu_chunks_test.cpp, over the core sources)."""
-    compiler = shutil.which("g++") or shutil.which("c++")
-    pkg_config = shutil.which("pkg-config")
-    if compiler is None or pkg_config is None or not (ROOT / "src").is_dir():
-        pytest.skip("needs the source tree, a C++ compiler and pkg-config")
-    # Plain tools and a plain program, also when the suite runs with the
-    # sanitizer runtimes preloaded.
-    env = {key: value for key, value in os.environ.items() if key != "LD_PRELOAD"}
-    icu = subprocess.run(
-        [pkg_config, "--cflags", "--libs", "icu-uc"], capture_output=True, text=True, check=True, env=env
-    )
-    program = tmp_path / "icu_chunks_test"
-    subprocess.run(
-        [
-            compiler,
-            "-std=c++20",
-            "-O0",
-            f"-I{ROOT / 'src'}",
-            str(ROOT / "tests/core/icu_chunks_test.cpp"),
-            *(str(ROOT / source) for source in CORE_SOURCES),
-            *icu.stdout.split(),
-            "-o",
-            str(program),
-        ],
-        check=True,
-        env=env,
-    )
-    run = subprocess.run([str(program)], capture_output=True, text=True, env=env)
-    assert run.returncode == 0, run.stdout
-
 
 def words_of(rng, count, alphabet="abcσΣé'"):
     return ["".join(rng.choice(alphabet) for _ in range(rng.randint(1, 12))) for _ in range(count)]

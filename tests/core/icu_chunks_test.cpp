@@ -1,8 +1,8 @@
 // The chunked Unicode steps against the same steps over the whole text, on
 // seeded random texts made of the characters whose context matters (the
 // capital sigma, case-ignorable and cased characters, combining marks,
-// Hangul jamo), with chunk limits of a few bytes. Built and run by
-// tests/test_limits.py; prints each mismatch and exits non-zero.
+// Hangul jamo), with chunk limits of a few bytes. Run by ctest; prints each
+// mismatch and exits non-zero.
 #include <cstdio>
 #include <random>
 #include <string>
