@@ -75,10 +75,10 @@ def measure(args: argparse.Namespace) -> None:
     for scorer, (theirs_scorer, ours_scorer, dtype) in rows.items():
         scores = {}
 
-        def peer(theirs_scorer=theirs_scorer, dtype=dtype):
+        def peer(theirs_scorer=theirs_scorer, dtype=dtype, scores=scores):
             scores["theirs"] = process.cdist(queries, choices, scorer=theirs_scorer, workers=1, dtype=dtype)
 
-        def run(ours_scorer=ours_scorer):
+        def run(ours_scorer=ours_scorer, scores=scores):
             scores["ours"] = vornkit.cdist(queries, choices, scorer=ours_scorer, workers=1)
 
         # Interleaved, so that the other load on the machine hits both alike.

@@ -1,16 +1,13 @@
 """Limits of hostile input: large stopword lists, sequences whose length fails, sub-interpreters."""
 
 import importlib.util
-import os
 import random
-import shutil
-import subprocess
 import sys
 import textwrap
-from pathlib import Path
 
 import pytest
 import vorn
+
 
 def words_of(rng, count, alphabet="abcσΣé'"):
     return ["".join(rng.choice(alphabet) for _ in range(rng.randint(1, 12))) for _ in range(count)]

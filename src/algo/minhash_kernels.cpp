@@ -104,7 +104,7 @@ private:
 // ones, -1 when signed) at 2^61 - 1, larger than any reduced value.
 template <std::size_t Vectors, bool Exact>
 VORN_TARGET_AVX2 bool lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first,
-                                                      std::uint64_t* sig) noexcept {
+                                       std::uint64_t* sig) noexcept {
     constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m256i modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61));
     const __m256i below_modulus = _mm256_set1_epi64x(static_cast<long long>(kMersenne61 - 1));
@@ -170,8 +170,8 @@ void lower_group_avx2(std::span<const std::uint64_t> hashes, std::uint64_t first
 // the fast pass left untouched; a genuine reduced value below 8 does so
 // too, harmlessly.
 template <std::size_t Vectors, bool Exact>
-VORN_TARGET_AVX512 bool lower_group_avx512(std::span<const std::uint64_t> hashes,
-                                                                    std::uint64_t first, std::uint64_t* sig) noexcept {
+VORN_TARGET_AVX512 bool lower_group_avx512(std::span<const std::uint64_t> hashes, std::uint64_t first,
+                                           std::uint64_t* sig) noexcept {
     constexpr std::uint64_t kShift = Exact ? 0 : 8;
     const __m512i modulus = _mm512_set1_epi64(static_cast<long long>(kMersenne61));
     const __m512i shift = _mm512_set1_epi64(static_cast<long long>(kShift));
@@ -216,8 +216,7 @@ void lower_group_avx512(std::span<const std::uint64_t> hashes, std::uint64_t fir
 }
 
 // FNV-1a of eight windows at a time; returns how many windows it hashed.
-VORN_TARGET_AVX512 std::size_t hash_windows_avx512(std::span<std::uint64_t> windows,
-                                                                            unsigned width) noexcept {
+VORN_TARGET_AVX512 std::size_t hash_windows_avx512(std::span<std::uint64_t> windows, unsigned width) noexcept {
     const __m512i prime = _mm512_set1_epi64(static_cast<long long>(support::kFnvPrime));
     const __m512i byte_mask = _mm512_set1_epi64(0xFF);
     std::size_t done = 0;

@@ -207,8 +207,9 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoi
         algo::jaro_winkler_similarity);
 }
 
-void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
-                      std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance) {
+void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries,
+                      std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
+                      std::uint64_t max_distance) {
     if (queries.empty() || choices.empty()) return;
     levenshtein_tile(queries, TileChoices(level, choices), out, row_stride, max_distance);
 }

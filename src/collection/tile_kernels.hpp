@@ -66,8 +66,9 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, std::span<cons
 
 // The same on a given level (fuzzing compares every level the processor
 // runs); one above the processor's is clamped to it.
-void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries, std::span<const std::string_view> choices,
-                      std::uint64_t* out, std::size_t row_stride, std::uint64_t max_distance);
+void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries,
+                      std::span<const std::string_view> choices, std::uint64_t* out, std::size_t row_stride,
+                      std::uint64_t max_distance);
 void jaro_winkler_tile(simd::Level level, std::span<const std::string_view> queries,
                        std::span<const std::string_view> choices, double* out, std::size_t row_stride);
 

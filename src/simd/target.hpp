@@ -14,7 +14,8 @@
 #define VORN_PRAGMA_TEXT(text) _Pragma(#text)
 #define VORN_PRAGMA(text) VORN_PRAGMA_TEXT(text)
 #if defined(__clang__)
-#define VORN_BEGIN_TARGET(features) VORN_PRAGMA(clang attribute push(__attribute__((target(features))), apply_to = function))
+#define VORN_BEGIN_TARGET(features) \
+    VORN_PRAGMA(clang attribute push(__attribute__((target(features))), apply_to = function))
 #define VORN_END_TARGET VORN_PRAGMA(clang attribute pop)
 #else
 #define VORN_BEGIN_TARGET(features) VORN_PRAGMA(GCC push_options) VORN_PRAGMA(GCC target(features))

@@ -150,8 +150,7 @@ VORN_TARGET_AVX2 inline __m256i bytes_before_avx2(__m256i input, __m256i before)
     return _mm256_alignr_epi8(input, _mm256_permute2x128_si256(before, input, 0x21), 16 - Back);
 }
 
-VORN_TARGET_AVX2 inline __m256i block_faults_avx2(const Avx2Tables& tables, __m256i input,
-                                                                 __m256i before) {
+VORN_TARGET_AVX2 inline __m256i block_faults_avx2(const Avx2Tables& tables, __m256i input, __m256i before) {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i back1 = bytes_before_avx2<1>(input, before);
     const __m256i first_high =

@@ -136,13 +136,22 @@ const std::u32string kCharacters = U"a\x7f\x80\xe9\x7ff\x800\x4e2d\xd7ff\xe000\x
 constexpr unsigned char kEdgeBytes[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
                                         0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0,
                                         0xF1, 0xF3, 0xF4, 0xF5, 0xF7, 0xF8, 0xFE, 0xFF};
-const std::string_view kFaultySequences[] = {
-    "\x80", "\xbf\x80",                                    // stray continuations
-    "\xc3", "\xe4\xb8", "\xf0\x9f\x98",                    // cut short
-    "\xc0\x80", "\xc1\xbf", "\xe0\x9f\xbf", "\xf0\x8f\xbf\xbf",  // overlong
-    "\xed\xa0\x80", "\xed\xbf\xbf",                        // surrogates
-    "\xf4\x90\x80\x80", "\xf5\x80\x80\x80", "\xff",        // beyond U+10FFFF
-    "\xe2\x82\xac\x80", "\xf0\x9f\x98\x80\x80"};           // a continuation too many
+const std::string_view kFaultySequences[] = {"\x80",
+                                             "\xbf\x80",  // stray continuations
+                                             "\xc3",
+                                             "\xe4\xb8",
+                                             "\xf0\x9f\x98",  // cut short
+                                             "\xc0\x80",
+                                             "\xc1\xbf",
+                                             "\xe0\x9f\xbf",
+                                             "\xf0\x8f\xbf\xbf",  // overlong
+                                             "\xed\xa0\x80",
+                                             "\xed\xbf\xbf",  // surrogates
+                                             "\xf4\x90\x80\x80",
+                                             "\xf5\x80\x80\x80",
+                                             "\xff",  // beyond U+10FFFF
+                                             "\xe2\x82\xac\x80",
+                                             "\xf0\x9f\x98\x80\x80"};  // a continuation too many
 
 void check_utf8(vorn::simd::Level level, std::string_view data) {
     const bool expected = reference_valid(data);
@@ -169,7 +178,10 @@ void check_utf8_block_positions(vorn::simd::Level level) {
     std::vector<std::string> sequences;
     for (const char32_t c : kCharacters.substr(2)) sequences.push_back(encode(std::u32string(1, c)));
     for (const std::string_view faulty : kFaultySequences) sequences.emplace_back(faulty);
-    for (const std::u32string_view pattern : {U"abcdefgh", U"a\xe9\x4e2d" U"b\x1f600" U"cd"}) {
+    for (const std::u32string_view pattern : {U"abcdefgh",
+                                              U"a\xe9\x4e2d"
+                                              U"b\x1f600"
+                                              U"cd"}) {
         std::u32string chars;
         for (int i = 0; i < 60; ++i) chars += pattern;
         std::string base = encode(chars);
@@ -269,8 +281,8 @@ void check_tiles() {
         check_tile_block(tile_block(rng, kAlphabets[1], 9, base), tile_block(rng, kAlphabets[1], 150, base),
                          max_distance, 0);
     }
-    const std::vector<std::string> same = {"", "a", "\xc3\xa9", std::string(80, 'a'), std::string(64, 'x'),
-                                           encode(std::u32string(65, U'\x4e2d'))};
+    const std::vector<std::string> same = {
+        "", "a", "\xc3\xa9", std::string(80, 'a'), std::string(64, 'x'), encode(std::u32string(65, U'\x4e2d'))};
     check_tile_block(same, same, UINT64_MAX, 0);
 }
 
@@ -281,8 +293,8 @@ void check_aligned_pairs() {
     constexpr std::size_t kPairLengths[] = {0, 1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100};
     const std::u32string alphabets[] = {kAlphabets[0], kAlphabets[1], kAlphabets[2], std::u32string(U"\0a", 2),
                                         U"a\x80\xbf\xc0\xff\xe9 "};
-    for (const std::uint64_t max_distance : {UINT64_MAX, std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{3},
-                                             std::uint64_t{40}}) {
+    for (const std::uint64_t max_distance :
+         {UINT64_MAX, std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{3}, std::uint64_t{40}}) {
         for (std::uint64_t seed = max_distance % 5; seed < max_distance % 5 + 2; ++seed) {
             Rng rng(seed);
             std::vector<std::string> a_texts, b_texts;
@@ -291,8 +303,8 @@ void check_aligned_pairs() {
                     const std::u32string x = random_chars(rng, pick(rng, alphabets), la);
                     const std::u32string& other = pick(rng, alphabets);
                     a_texts.push_back(encode(x));
-                    b_texts.push_back(encode(seed % 2 ? edited(rng, other, x, below(rng, 3) + 1)
-                                                      : random_chars(rng, other, lb)));
+                    b_texts.push_back(
+                        encode(seed % 2 ? edited(rng, other, x, below(rng, 3) + 1) : random_chars(rng, other, lb)));
                 }
             const std::vector<std::string_view> a(a_texts.begin(), a_texts.end()), b(b_texts.begin(), b_texts.end());
             std::vector<std::uint64_t> distances(a.size());

@@ -8,10 +8,10 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <dirent.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <dirent.h>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -32,8 +32,7 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
     using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto system_create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
     int allowed = threads_allowed.load();
-    while (allowed > 0 && !threads_allowed.compare_exchange_weak(allowed, allowed - 1)) {
-    }
+    while (allowed > 0 && !threads_allowed.compare_exchange_weak(allowed, allowed - 1)) {}
     if (allowed == 0) {
         ++threads_refused;
         return EAGAIN;

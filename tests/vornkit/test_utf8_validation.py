@@ -19,6 +19,14 @@ CHARACTERS = ["a", "\x7f", "\x80", "é", "\u07ff", "\u0800", "中", "\ud7ff", "\
 CHARACTERS += ["\U00010000", "😀", "\U0010ffff"]
 
 
+def valid(data):
+    try:
+        data.decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
 def arrow_case(rng, pa, n, large):
     """Texts as buffers with random nulls, offset and one kind of damage; the
     values a correct reader gives, or the error class and message of the
