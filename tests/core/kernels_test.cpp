@@ -136,20 +136,22 @@ const std::u32string kCharacters = U"a\x7f\x80\xe9\x7ff\x800\x4e2d\xd7ff\xe000\x
 constexpr unsigned char kEdgeBytes[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0,
                                         0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0,
                                         0xF1, 0xF3, 0xF4, 0xF5, 0xF7, 0xF8, 0xFE, 0xFF};
+// Stray continuations, sequences cut short, overlong forms, surrogates,
+// values beyond U+10FFFF, one continuation too many.
 const std::string_view kFaultySequences[] = {"\x80",
-                                             "\xbf\x80",  // stray continuations
+                                             "\xbf\x80",
                                              "\xc3",
                                              "\xe4\xb8",
-                                             "\xf0\x9f\x98",  // cut short
+                                             "\xf0\x9f\x98",
                                              "\xc0\x80",
                                              "\xc1\xbf",
                                              "\xe0\x9f\xbf",
-                                             "\xf0\x8f\xbf\xbf",  // overlong
+                                             "\xf0\x8f\xbf\xbf",
                                              "\xed\xa0\x80",
-                                             "\xed\xbf\xbf",  // surrogates
+                                             "\xed\xbf\xbf",
                                              "\xf4\x90\x80\x80",
                                              "\xf5\x80\x80\x80",
-                                             "\xff",  // beyond U+10FFFF
+                                             "\xff",
                                              "\xe2\x82\xac\x80",
                                              "\xf0\x9f\x98\x80\x80"};  // a continuation too many
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "check.hpp"
