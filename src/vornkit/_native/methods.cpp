@@ -55,6 +55,7 @@ int exec_module(PyObject* module) {
     if (PyModule_AddFunctions(module, tile_testing_methods) != 0) return -1;
     if (PyModule_AddFunctions(module, utf8_testing_methods) != 0) return -1;
     if (PyModule_AddFunctions(module, minhash_testing_methods) != 0) return -1;
+    if (PyModule_AddFunctions(module, fuzz_methods) != 0) return -1;
     if (add_dedup_functions(module) != 0) return -1;
     return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
 }
