@@ -255,19 +255,22 @@ double partial_token_of(Text a, Text b) {
     return std::max(sorted, partial_of(joined(parts.only_a), joined(parts.only_b), 0));
 }
 
-double wratio_of(Text a, Text b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
+// The inner cutoffs are those of a call without a cutoff: they are part
+// of the formula (a scaled score that only rounding lifts above the best
+// so far does not count). The caller's cutoff applies to the result alone,
+// so that a score equal to it is kept.
+double wratio_of(Text a, Text b) {
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
     const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
                                          : static_cast<double>(len2) / static_cast<double>(len1);
-    double end_ratio = kept(ratio_of(a, b), score_cutoff);
+    double end_ratio = ratio_of(a, b);
     if (len_ratio < 1.5) {
-        const double token_cutoff = std::max(score_cutoff, end_ratio) / kUnbaseScale;
+        const double token_cutoff = end_ratio / kUnbaseScale;
         return std::max(end_ratio, kept(token_of(a, b), token_cutoff) * kUnbaseScale);
     }
     const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
-    double cutoff = std::max(score_cutoff, end_ratio) / partial_scale;
+    double cutoff = end_ratio / partial_scale;
     end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0), cutoff) * partial_scale);
     cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
     return std::max(end_ratio, kept(partial_token_of(a, b), cutoff) * kUnbaseScale * partial_scale);
@@ -330,8 +333,8 @@ double partial_token_ratio(std::string_view a, std::string_view b, double score_
 }
 
 double wratio(std::string_view a, std::string_view b, double score_cutoff) {
-    const double score = on_code_points(a, b, [&](Text x, Text y) { return wratio_of(x, y, score_cutoff); });
-    return kept(score, score_cutoff);
+    if (score_cutoff > 100) return 0;
+    return kept(on_code_points(a, b, wratio_of), score_cutoff);
 }
 
 double qratio(std::string_view a, std::string_view b, double score_cutoff) {

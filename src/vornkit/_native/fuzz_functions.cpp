@@ -443,12 +443,12 @@ PyObject* rated_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
         if (prepared.none) return PyFloat_FromDouble(is_distance ? 1.0 : 0.0);
         double similarity = 0;
         if (!Metric.rate(prepared.a.utf8, prepared.b.utf8, prepared.call.option, similarity)) return nullptr;
-        if constexpr (is_distance) {
-            const double distance = 1.0 - similarity;
-            return PyFloat_FromDouble(distance <= cutoff ? distance : 1.0);
-        } else {
-            return PyFloat_FromDouble(similarity >= cutoff ? similarity : 0.0);
-        }
+        const double distance = 1.0 - similarity;
+        if constexpr (is_distance) return PyFloat_FromDouble(distance <= cutoff ? distance : 1.0);
+        // The normalized similarity goes through the distance, as in
+        // RapidFuzz, which changes the last bit for some pairs.
+        const double score = F == Form::normalized_similarity ? 1.0 - distance : similarity;
+        return PyFloat_FromDouble(score >= cutoff ? score : 0.0);
     });
 }
 
