@@ -97,8 +97,8 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
                 const std::size_t d_first = distances[first], d_last = distances[last];
                 const std::size_t known = d_first > d_last ? d_first - d_last : d_last - d_first;
                 const std::size_t improvement = (cells - known / 2) / 2 * 2;
-                const auto lowest = static_cast<std::ptrdiff_t>(std::min(d_first, d_last)) -
-                                    static_cast<std::ptrdiff_t>(improvement);
+                const auto lowest =
+                    static_cast<std::ptrdiff_t>(std::min(d_first, d_last)) - static_cast<std::ptrdiff_t>(improvement);
                 if (lowest < static_cast<std::ptrdiff_t>(bound)) {
                     halves.emplace_back(first, first + cells / 2);
                     halves.emplace_back(first + cells / 2, last);

@@ -188,7 +188,8 @@ double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii
         for (auto it = a.begin(); prefix < limit && *it == prefix_[prefix]; ++it) ++prefix;
         return prefix;
     };
-    const std::size_t prefix = other_ascii ? prefix_of(text::AsciiCodePoints(other)) : prefix_of(text::CodePoints(other));
+    const std::size_t prefix =
+        other_ascii ? prefix_of(text::AsciiCodePoints(other)) : prefix_of(text::CodePoints(other));
     return (1.0 - jaro) * (static_cast<double>(prefix) * kPrefixScale) + jaro;
 }
 

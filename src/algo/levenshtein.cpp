@@ -341,9 +341,11 @@ std::uint64_t levenshtein_weighted_distance(std::string_view a, std::string_view
 std::uint64_t levenshtein_maximum(std::size_t length_a, std::size_t length_b, const LevenshteinWeights& weights) {
     std::uint64_t maximum = length_a * weights.deletion + length_b * weights.insertion;
     if (length_a >= length_b)
-        maximum = std::min<std::uint64_t>(maximum, length_b * weights.substitution + (length_a - length_b) * weights.deletion);
+        maximum = std::min<std::uint64_t>(maximum,
+                                          length_b * weights.substitution + (length_a - length_b) * weights.deletion);
     else
-        maximum = std::min<std::uint64_t>(maximum, length_a * weights.substitution + (length_b - length_a) * weights.insertion);
+        maximum = std::min<std::uint64_t>(maximum,
+                                          length_a * weights.substitution + (length_b - length_a) * weights.insertion);
     return maximum;
 }
 

@@ -11,6 +11,9 @@ below it is 0. Characters are code points.
     Levenshtein.distance("kitten", "sitting", weights=(1, 1, 2))
 """
 
+from collections.abc import Callable
+from typing import Any
+
 from vornkit import _native
 
 
@@ -21,8 +24,10 @@ class _Metric:
 
     def __init__(self, name: str, prefix: str) -> None:
         self.__name__ = name
-        for form in ("distance", "similarity", "normalized_distance", "normalized_similarity"):
-            setattr(self, form, getattr(_native, f"{prefix}_{form}"))
+        self.distance: Callable[..., Any] = getattr(_native, f"{prefix}_distance")
+        self.similarity: Callable[..., Any] = getattr(_native, f"{prefix}_similarity")
+        self.normalized_distance: Callable[..., float] = getattr(_native, f"{prefix}_normalized_distance")
+        self.normalized_similarity: Callable[..., float] = getattr(_native, f"{prefix}_normalized_similarity")
 
     def __repr__(self) -> str:
         return f"<vornkit.distance.{self.__name__}>"

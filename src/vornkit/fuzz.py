@@ -6,6 +6,7 @@ to each string; a score below ``score_cutoff`` is 0, a score that reaches it is 
 A pair with a None string scores 0. Characters are code points.
 """
 
+from collections.abc import Callable
 from typing import NamedTuple
 
 from vornkit import _native
@@ -32,7 +33,14 @@ class ScoreAlignment(NamedTuple):
     dest_end: int
 
 
-def partial_ratio_alignment(s1, s2, *, processor=None, score_cutoff=None, score_hint=None) -> ScoreAlignment | None:
+def partial_ratio_alignment(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: Callable[[str], str] | object | None = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+) -> ScoreAlignment | None:
     """partial_ratio's score with the windows it compared; None below score_cutoff or for a None string."""
     found = _native.partial_ratio_alignment(s1, s2, processor=processor, score_cutoff=score_cutoff)
     return None if found is None else ScoreAlignment(*found)

@@ -30,7 +30,7 @@ def _replacement(code_point: int) -> str:
     return "i" if code_point == 0x130 else char.lower()
 
 
-class _Replacements(dict):
+class _Replacements(dict[int, str]):
     """str.translate table filled on first use of each character."""
 
     def __missing__(self, code_point: int) -> str:

@@ -5,9 +5,9 @@ import math
 import pytest
 import rapidfuzz.fuzz as rf_fuzz
 import rapidfuzz.utils as rf_utils
+import vorn
 from fuzz_inputs import GENERATORS, pairs
 
-import vorn
 from vornkit import fuzz, utils
 
 SCORERS = [

@@ -37,8 +37,8 @@ struct Call {
 
 bool keyword_is(PyObject* key, const char* name) { return PyUnicode_CompareWithASCIIString(key, name) == 0; }
 
-bool bind_call(const char* name, const char* option_name, PyObject* const* args, Py_ssize_t nargsf,
-               PyObject* kwnames, Call& call) {
+bool bind_call(const char* name, const char* option_name, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+               Call& call) {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     if (nargs > 2) {
         PyErr_Format(PyExc_TypeError, "%s() takes 2 positional arguments but %zd were given", name, nargs);
@@ -77,8 +77,8 @@ bool bind_call(const char* name, const char* option_name, PyObject* const* args,
 // UTF-8 alive.
 struct Text {
     std::string_view utf8;
-    PyRef processed;  // the processor's result
-    PyRef encoded;    // bytes of a str with lone surrogates
+    PyRef processed;    // the processor's result
+    PyRef encoded;      // bytes of a str with lone surrogates
     std::string owned;  // a vorn.Preprocessor's result
 };
 
@@ -269,8 +269,7 @@ bool count_levenshtein(std::string_view a, std::string_view b, PyObject* option,
     const std::size_t la = chars(a), lb = chars(b);
     std::uint64_t distance = 0;
     Py_BEGIN_ALLOW_THREADS distance = algo::levenshtein_weighted_distance(a, b, weights);
-    Py_END_ALLOW_THREADS
-    out = {distance, algo::levenshtein_maximum(la, lb, weights)};
+    Py_END_ALLOW_THREADS out = {distance, algo::levenshtein_maximum(la, lb, weights)};
     return true;
 }
 
@@ -279,32 +278,40 @@ template <class Compute>
 bool count_points(std::string_view a, std::string_view b, Compute&& compute, Counted& out) {
     const std::u32string x = vorn::text::decode_code_points(a), y = vorn::text::decode_code_points(b);
     Py_BEGIN_ALLOW_THREADS out = compute(std::u32string_view(x), std::u32string_view(y));
-    Py_END_ALLOW_THREADS
-    return true;
+    Py_END_ALLOW_THREADS return true;
 }
 
 using Points = std::u32string_view;
 
 bool count_indel(std::string_view a, std::string_view b, PyObject*, Counted& out) {
-    return count_points(a, b, [](Points x, Points y) { return Counted{algo::indel_distance(x, y), x.size() + y.size()}; },
-                        out);
+    return count_points(
+        a, b,
+        [](Points x, Points y) {
+            return Counted{algo::indel_distance(x, y), x.size() + y.size()};
+        },
+        out);
 }
 
 // Metrics counted as a similarity s: distance = maximum - s.
 template <std::size_t (*Similarity)(Points, Points)>
 bool count_similarity(std::string_view a, std::string_view b, PyObject*, Counted& out) {
-    return count_points(a, b,
-                        [](Points x, Points y) {
-                            const std::size_t maximum = std::max(x.size(), y.size());
-                            return Counted{maximum - Similarity(x, y), maximum};
-                        },
-                        out);
+    return count_points(
+        a, b,
+        [](Points x, Points y) {
+            const std::size_t maximum = std::max(x.size(), y.size());
+            return Counted{maximum - Similarity(x, y), maximum};
+        },
+        out);
 }
 
 template <std::size_t (*Distance)(Points, Points)>
 bool count_distance(std::string_view a, std::string_view b, PyObject*, Counted& out) {
-    return count_points(a, b, [](Points x, Points y) { return Counted{Distance(x, y), std::max(x.size(), y.size())}; },
-                        out);
+    return count_points(
+        a, b,
+        [](Points x, Points y) {
+            return Counted{Distance(x, y), std::max(x.size(), y.size())};
+        },
+        out);
 }
 
 std::size_t lcs_length(Points x, Points y) { return algo::lcs_seq_similarity(x, y); }
@@ -413,8 +420,7 @@ struct RatedMetric {
 
 bool rate_jaro(std::string_view a, std::string_view b, PyObject*, double& out) {
     Py_BEGIN_ALLOW_THREADS out = algo::jaro_similarity(a, b);
-    Py_END_ALLOW_THREADS
-    return true;
+    Py_END_ALLOW_THREADS return true;
 }
 
 bool rate_jaro_winkler(std::string_view a, std::string_view b, PyObject* option, double& out) {
@@ -425,8 +431,7 @@ bool rate_jaro_winkler(std::string_view a, std::string_view b, PyObject* option,
         return false;
     }
     Py_BEGIN_ALLOW_THREADS out = algo::winkler_similarity(a, b, prefix_weight);
-    Py_END_ALLOW_THREADS
-    return true;
+    Py_END_ALLOW_THREADS return true;
 }
 
 constexpr RatedMetric kJaro{nullptr, rate_jaro};
@@ -454,20 +459,20 @@ PyObject* rated_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
 
 template <class Entry>
 PyMethodDef entry(const char* name, Entry* function, const char* doc) {
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
-            METH_FASTCALL | METH_KEYWORDS, doc};
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), METH_FASTCALL | METH_KEYWORDS,
+            doc};
 }
 
 #define VORNKIT_FUZZ(name, scorer) \
     entry(name, fuzz_entry<scorer>, name "(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n--\n\n")
-#define VORNKIT_COUNTED(prefix, metric)                                                            \
-    entry(prefix "_distance", counted_entry<metric, Form::distance>, nullptr),                    \
-        entry(prefix "_similarity", counted_entry<metric, Form::similarity>, nullptr),            \
+#define VORNKIT_COUNTED(prefix, metric)                                                                  \
+    entry(prefix "_distance", counted_entry<metric, Form::distance>, nullptr),                           \
+        entry(prefix "_similarity", counted_entry<metric, Form::similarity>, nullptr),                   \
         entry(prefix "_normalized_distance", counted_entry<metric, Form::normalized_distance>, nullptr), \
         entry(prefix "_normalized_similarity", counted_entry<metric, Form::normalized_similarity>, nullptr)
-#define VORNKIT_RATED(prefix, metric)                                                            \
-    entry(prefix "_distance", rated_entry<metric, Form::distance>, nullptr),                    \
-        entry(prefix "_similarity", rated_entry<metric, Form::similarity>, nullptr),            \
+#define VORNKIT_RATED(prefix, metric)                                                                  \
+    entry(prefix "_distance", rated_entry<metric, Form::distance>, nullptr),                           \
+        entry(prefix "_similarity", rated_entry<metric, Form::similarity>, nullptr),                   \
         entry(prefix "_normalized_distance", rated_entry<metric, Form::normalized_distance>, nullptr), \
         entry(prefix "_normalized_similarity", rated_entry<metric, Form::normalized_similarity>, nullptr)
 
