@@ -8,6 +8,8 @@
 // block to block.
 #include "algo/lcs_seq.hpp"
 
+#include "algo/common_affix.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -79,16 +81,27 @@ std::size_t CachedLcsSeq::similarity(std::u32string_view other) const {
 
 std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {
     // A common prefix and suffix belong to some longest subsequence.
-    const std::size_t prefix =
-        static_cast<std::size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+    const std::size_t prefix = common_prefix_length(a, b);
     a.remove_prefix(prefix);
     b.remove_prefix(prefix);
-    const std::size_t suffix =
-        static_cast<std::size_t>(std::mismatch(a.rbegin(), a.rend(), b.rbegin(), b.rend()).first - a.rbegin());
+    const std::size_t suffix = common_suffix_length(a, b);
     a.remove_suffix(suffix);
     b.remove_suffix(suffix);
     if (a.size() > b.size()) std::swap(a, b);  // the shorter text is the pattern
     if (a.empty()) return prefix + suffix;
+#if defined(__SSE2__)
+    // A short pattern compared once: masks compared in registers cost less
+    // than clearing and filling a table.
+    if (a.size() <= kWordBits && *std::max_element(a.begin(), a.end()) <= 0xFFFF) {
+        const auto run = [&](const auto& masks) { return prefix + suffix + lcs_single_word(masks, a.size(), b); };
+        switch ((a.size() + 15) / 16) {
+            case 1: return run(BmpWordMasks<2>(a.data(), a.size()));
+            case 2: return run(BmpWordMasks<4>(a.data(), a.size()));
+            case 3: return run(BmpWordMasks<6>(a.data(), a.size()));
+            default: return run(BmpWordMasks<8>(a.data(), a.size()));
+        }
+    }
+#endif
     return prefix + suffix + CachedLcsSeq(a).similarity(b);
 }
 
