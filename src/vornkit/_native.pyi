@@ -1,7 +1,7 @@
 # Type information of the extension module vornkit._native. Each concern
 # adds its own block of declarations.
 from collections.abc import Callable, Iterator
-from typing import Any, final
+from typing import Any, Protocol, final
 
 # Collections: strings read once, scorer and processor conversion, drivers.
 
@@ -44,86 +44,28 @@ def threshold_join(
 
 _Processor = Callable[[str], str] | object | None
 
-def ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def partial_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def token_sort_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def token_set_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def token_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def partial_token_sort_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def partial_token_set_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def partial_token_ratio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def WRatio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
-def QRatio(
-    s1: str | None,
-    s2: str | None,
-    *,
-    processor: _Processor = None,
-    score_cutoff: float | None = None,
-    score_hint: float | None = None,
-) -> float: ...
+class _PairScorer(Protocol):
+    def __call__(
+        self,
+        s1: str | None,
+        s2: str | None,
+        *,
+        processor: _Processor = None,
+        score_cutoff: float | None = None,
+        score_hint: float | None = None,
+    ) -> float: ...
+
+ratio: _PairScorer
+partial_ratio: _PairScorer
+token_sort_ratio: _PairScorer
+token_set_ratio: _PairScorer
+token_ratio: _PairScorer
+partial_token_sort_ratio: _PairScorer
+partial_token_set_ratio: _PairScorer
+partial_token_ratio: _PairScorer
+WRatio: _PairScorer
+QRatio: _PairScorer
+
 def partial_ratio_alignment(
     s1: str | None,
     s2: str | None,

@@ -10,18 +10,7 @@ from fuzz_inputs import GENERATORS, pairs
 
 from vornkit import fuzz, utils
 
-SCORERS = [
-    "ratio",
-    "partial_ratio",
-    "token_sort_ratio",
-    "token_set_ratio",
-    "token_ratio",
-    "partial_token_sort_ratio",
-    "partial_token_set_ratio",
-    "partial_token_ratio",
-    "WRatio",
-    "QRatio",
-]
+SCORERS = [name for name in fuzz.__all__ if name.lower().endswith("ratio")]
 PAIRS = pairs(seed=20260, count=40)
 
 
