@@ -32,10 +32,7 @@ inline std::uint64_t low_bits(std::size_t k) noexcept {
 
 inline std::uint64_t lowest_bit(std::uint64_t x) noexcept { return x & (~x + 1); }
 
-struct Matching {
-    std::size_t matches = 0;
-    std::size_t transpositions = 0;  // mismatched pairs halved, rounded down
-};
+using Matching = JaroMatching;
 
 // Half the longer length minus one, and 0 for lengths up to 3.
 inline std::size_t match_window(std::size_t na, std::size_t nb) noexcept {
@@ -158,10 +155,9 @@ CachedJaroWinkler::CachedJaroWinkler(std::string_view pattern, bool ascii, const
 }
 
 // The pattern is b and `other` is a of the free function.
-double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii) const {
-    const std::size_t na = other_ascii ? other.size() : utf8::count_chars(other);
+JaroMatching CachedJaroWinkler::matching_to(std::string_view other, bool other_ascii, std::size_t na) const {
     const std::size_t nb = length_;
-    if (na == 0 || nb == 0) return na == nb ? 1.0 : 0.0;
+    if (na == 0 || nb == 0) return {};
     const auto run = [&](const auto& a) {
         const Matching found = std::visit(
             [&](const auto& masks) -> Matching {
@@ -171,17 +167,30 @@ double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii
                 else return match_word(masks, nb, a, na);
             },
             masks_);
-        // Equal first characters always match, so no match also means no prefix.
-        if (found.matches == 0) return 0.0;
-        const double m = static_cast<double>(found.matches);
-        const double t = static_cast<double>(found.transpositions);
-        const double jaro = ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
-        const std::size_t limit = std::min({kMaxPrefix, na, nb});
-        std::size_t prefix = 0;
-        for (auto it = a.begin(); prefix < limit && *it == prefix_[prefix]; ++it) ++prefix;
-        return (1.0 - jaro) * (static_cast<double>(prefix) * kPrefixScale) + jaro;
+        return JaroMatching{found.matches, found.transpositions};
     };
     return other_ascii ? run(text::AsciiCodePoints(other)) : run(text::CodePoints(other));
+}
+
+double CachedJaroWinkler::similarity_to(std::string_view other, bool other_ascii) const {
+    const std::size_t na = other_ascii ? other.size() : utf8::count_chars(other);
+    const std::size_t nb = length_;
+    if (na == 0 || nb == 0) return na == nb ? 1.0 : 0.0;
+    const JaroMatching found = matching_to(other, other_ascii, na);
+    // Equal first characters always match, so no match also means no prefix.
+    if (found.matches == 0) return 0.0;
+    const double m = static_cast<double>(found.matches);
+    const double t = static_cast<double>(found.transpositions);
+    const double jaro = ((m / static_cast<double>(na) + m / static_cast<double>(nb)) + (m - t) / m) / 3.0;
+    const std::size_t limit = std::min({kMaxPrefix, na, nb});
+    const auto prefix_of = [&](const auto& a) {
+        std::size_t prefix = 0;
+        for (auto it = a.begin(); prefix < limit && *it == prefix_[prefix]; ++it) ++prefix;
+        return prefix;
+    };
+    const std::size_t prefix =
+        other_ascii ? prefix_of(text::AsciiCodePoints(other)) : prefix_of(text::CodePoints(other));
+    return (1.0 - jaro) * (static_cast<double>(prefix) * kPrefixScale) + jaro;
 }
 
 double CachedJaroWinkler::similarity(std::string_view other) const {
@@ -193,6 +202,12 @@ double jaro_winkler_similarity(std::string_view a, std::string_view b) {
     const bool a_ascii = utf8::is_ascii(a);
     const CachedJaroWinkler pattern(b, utf8::is_ascii(b), &a, a_ascii);
     return pattern.similarity_to(a, a_ascii);
+}
+
+JaroMatching jaro_matching(std::string_view a, std::string_view b) {
+    const bool a_ascii = utf8::is_ascii(a);
+    const CachedJaroWinkler pattern(b, utf8::is_ascii(b), &a, a_ascii);
+    return pattern.matching_to(a, a_ascii, a_ascii ? a.size() : utf8::count_chars(a));
 }
 
 }  // namespace vorn::algo

@@ -15,6 +15,16 @@ namespace vorn::algo {
 // prefix length in characters, at most 4, and no threshold on jaro.
 double jaro_winkler_similarity(std::string_view a, std::string_view b);
 
+// Jaro's matching of two texts: each character of a takes the earliest
+// unmatched equal character of b within the window (half the longer
+// length, minus one); transpositions are half the matched pairs that
+// differ, rounded down.
+struct JaroMatching {
+    std::size_t matches = 0;
+    std::size_t transpositions = 0;
+};
+JaroMatching jaro_matching(std::string_view a, std::string_view b);
+
 // One text's character masks, built once and compared with many others
 // (cached pattern). similarity(other) equals jaro_winkler_similarity of the
 // pair in either order.
@@ -30,6 +40,9 @@ private:
     // `only_with_ascii` says whether it is ASCII.
     CachedJaroWinkler(std::string_view pattern, bool ascii, const std::string_view* only_with, bool only_with_ascii);
     double similarity_to(std::string_view other, bool other_ascii) const;
+    friend JaroMatching jaro_matching(std::string_view a, std::string_view b);
+    // `na` is other's length in characters.
+    JaroMatching matching_to(std::string_view other, bool other_ascii, std::size_t na) const;
 
     std::size_t length_;  // in characters
     char32_t prefix_[4];  // the pattern's first characters

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "algo/lcs_seq.hpp"
 #include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
@@ -301,6 +302,51 @@ double levenshtein_similarity(std::string_view a, std::string_view b) {
     if (m == 0) return 1.0;
     const double d = static_cast<double>(levenshtein_distance(a, b));
     return 1.0 - d / static_cast<double>(m);
+}
+
+namespace {
+
+// Wagner-Fischer over one row of b.
+std::uint64_t weighted_table(std::u32string_view a, std::u32string_view b, const LevenshteinWeights& weights) {
+    std::vector<std::uint64_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j * weights.insertion;
+    for (char32_t c : a) {
+        std::uint64_t diagonal = row[0];
+        row[0] += weights.deletion;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::uint64_t above = row[j];
+            row[j] = std::min({above + weights.deletion, row[j - 1] + weights.insertion,
+                               diagonal + (c == b[j - 1] ? 0 : weights.substitution)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+std::uint64_t levenshtein_weighted_distance(std::string_view a, std::string_view b, const LevenshteinWeights& weights) {
+    if (weights.insertion == weights.deletion) {
+        const std::uint64_t indel = weights.insertion;
+        if (indel == 0) return 0;
+        // Equal costs scale the unit-cost distance; substitutions dearer
+        // than a deletion and an insertion are never used.
+        if (weights.substitution == indel) return levenshtein_distance(a, b) * indel;
+        if (weights.substitution >= 2 * indel)
+            return indel_distance(text::decode_code_points(a), text::decode_code_points(b)) * indel;
+    }
+    return weighted_table(text::decode_code_points(a), text::decode_code_points(b), weights);
+}
+
+std::uint64_t levenshtein_maximum(std::size_t length_a, std::size_t length_b, const LevenshteinWeights& weights) {
+    std::uint64_t maximum = length_a * weights.deletion + length_b * weights.insertion;
+    if (length_a >= length_b)
+        maximum = std::min<std::uint64_t>(maximum,
+                                          length_b * weights.substitution + (length_a - length_b) * weights.deletion);
+    else
+        maximum = std::min<std::uint64_t>(maximum,
+                                          length_a * weights.substitution + (length_b - length_a) * weights.insertion);
+    return maximum;
 }
 
 }  // namespace vorn::algo

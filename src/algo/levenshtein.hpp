@@ -18,6 +18,22 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b);
 // character count (division first, then the subtraction).
 double levenshtein_similarity(std::string_view a, std::string_view b);
 
+// Edit costs; the unit costs give levenshtein_distance.
+struct LevenshteinWeights {
+    std::uint64_t insertion = 1;
+    std::uint64_t deletion = 1;
+    std::uint64_t substitution = 1;
+};
+
+// The cheapest edits turning a into b with these costs (an insertion adds
+// a character of b, a deletion removes one of a).
+std::uint64_t levenshtein_weighted_distance(std::string_view a, std::string_view b, const LevenshteinWeights& weights);
+
+// The largest possible weighted distance between texts of these lengths:
+// deleting all of a and inserting all of b, or substituting the shorter
+// length and inserting or deleting the rest, whichever costs less.
+std::uint64_t levenshtein_maximum(std::size_t length_a, std::size_t length_b, const LevenshteinWeights& weights);
+
 // One text's character masks, built once and compared with many others
 // (cached pattern); every result equals the free functions' for the pair.
 class CachedLevenshtein {

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <iterator>
+#include <string>
 #include <string_view>
 
 #include "text/utf8.hpp"
@@ -90,6 +91,16 @@ template <class F>
 decltype(auto) visit_code_points(std::string_view text, F&& f) {
     if (utf8::is_ascii(text)) return f(AsciiCodePoints(text));
     return f(CodePoints(text));
+}
+
+// The characters of a text, for algorithms that index or slice them.
+inline std::u32string decode_code_points(std::string_view text) {
+    std::u32string points;
+    points.reserve(utf8::count_chars(text));
+    if (utf8::is_ascii(text)) points.assign(text.begin(), text.end());
+    else
+        for (char32_t c : CodePoints(text)) points.push_back(c);
+    return points;
 }
 
 }  // namespace vorn::text

@@ -34,6 +34,12 @@ inline constexpr bool is_whitespace(char32_t cp) noexcept {
     }
 }
 
+// Whitespace as Python's str.isspace() sees it: White_Space and the
+// information separators U+001C..U+001F.
+inline constexpr bool is_python_whitespace(char32_t cp) noexcept {
+    return is_whitespace(cp) || (cp >= 0x1C && cp <= 0x1F);
+}
+
 // Byte length of the whitespace character at text[pos], or 0 if the
 // character there is not whitespace.
 inline std::size_t whitespace_length_at(std::string_view text, std::size_t pos) noexcept {

@@ -1,7 +1,7 @@
 # Type information of the extension module vornkit._native. Each concern
 # adds its own block of declarations.
-from collections.abc import Iterator
-from typing import Any, final
+from collections.abc import Callable, Iterator
+from typing import Any, Protocol, final
 
 # Collections: strings read once, scorer and processor conversion, drivers.
 
@@ -45,3 +45,43 @@ def topk(
 def threshold_join(
     a: Strings, b: Strings | None, scorer: object, scorer_kwargs: object, score_cutoff: object, workers: int, /
 ) -> tuple[bytearray, bytearray, bytearray]: ...
+
+# RapidFuzz's pair scorers (vornkit.fuzz, vornkit.distance).
+
+_Processor = Callable[[str], str] | object | None
+
+class _PairScorer(Protocol):
+    def __call__(
+        self,
+        s1: str | None,
+        s2: str | None,
+        *,
+        processor: _Processor = None,
+        score_cutoff: float | None = None,
+        score_hint: float | None = None,
+    ) -> float: ...
+
+ratio: _PairScorer
+partial_ratio: _PairScorer
+token_sort_ratio: _PairScorer
+token_set_ratio: _PairScorer
+token_ratio: _PairScorer
+partial_token_sort_ratio: _PairScorer
+partial_token_set_ratio: _PairScorer
+partial_token_ratio: _PairScorer
+WRatio: _PairScorer
+QRatio: _PairScorer
+
+def partial_ratio_alignment(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+) -> tuple[float, int, int, int, int] | None: ...
+
+# Every metric has the four functions <metric>_distance, _similarity,
+# _normalized_distance and _normalized_similarity; int results for the counted
+# metrics' distance and similarity, float otherwise.
+def __getattr__(name: str) -> Callable[..., Any]: ...

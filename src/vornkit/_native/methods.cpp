@@ -75,6 +75,7 @@ int exec_module(PyObject* module) {
     PyTypeObject* type = strings_type();
     if (type == nullptr) return -1;
     if (add_isa_levels(module) != 0) return -1;
+    if (PyModule_AddFunctions(module, fuzz_methods) != 0) return -1;
     if (add_dedup_functions(module) != 0) return -1;
     return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
 }

@@ -27,6 +27,9 @@ using vorn::py::PyRef;
 // The module's method table, null-terminated.
 PyMethodDef* methods();
 
+// RapidFuzz's pair scorers, vornkit.fuzz and vornkit.distance (fuzz_functions.cpp).
+extern PyMethodDef fuzz_methods[];
+
 // Module execution step: adds types and constants.
 int exec_module(PyObject* module);
 
@@ -101,6 +104,10 @@ const char* scorer_name(vorn::collection::ScorerKind kind);
 // Copies the pipeline record of a vorn.Preprocessor instance (or of a
 // subclass instance); TypeError for anything else.
 bool convert_processor(PyObject* object, vorn::py::PreprocessorRecord& out);
+
+// Runs a vorn.Preprocessor's pipeline on one text into `out`; false with
+// the exception vorn raises for the same failure.
+bool preprocess_text(const vorn::py::PreprocessorRecord& processor, std::string_view text, std::string& out);
 
 // A new StringInput holding the processed text of every string of `input`
 // (nulls stay null), computed once per string on up to `workers` threads

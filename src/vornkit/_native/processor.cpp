@@ -60,6 +60,30 @@ PyObject* processor_state(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     });
 }
 
+namespace {
+
+void raise_failure(const vorn::text::UnicodeFailure& failure) {
+    if (failure.out_of_memory) {
+        // The wording of vorn's own functions for the same failure.
+        PyErr_Format(PyExc_MemoryError, "out of memory during %s", vorn::text::step_name(failure.step).data());
+    } else {
+        const std::string message = "Preprocessing error: " + vorn::text::describe(failure);
+        PyErr_SetString(PyExc_ValueError, message.c_str());
+    }
+}
+
+}  // namespace
+
+bool preprocess_text(const vorn::py::PreprocessorRecord& processor, std::string_view text, std::string& out) {
+    auto processed = vorn::preprocess::process(processor.config, text, processor.custom_stopwords.get());
+    if (!processed) {
+        raise_failure(processed.error());
+        return false;
+    }
+    out = std::move(*processed);
+    return true;
+}
+
 std::unique_ptr<StringInput> process_strings(const StringInput& input, const vorn::py::PreprocessorRecord& processor,
                                              std::size_t workers) {
     auto processed = std::make_unique<StringInput>();
@@ -89,13 +113,7 @@ std::unique_ptr<StringInput> process_strings(const StringInput& input, const vor
         });
     if (!completed) return nullptr;
     if (failure) {
-        if (failure->out_of_memory) {
-            // The wording of vorn's own functions for the same failure.
-            PyErr_Format(PyExc_MemoryError, "out of memory during %s", vorn::text::step_name(failure->step).data());
-        } else {
-            const std::string message = "Preprocessing error: " + vorn::text::describe(*failure);
-            PyErr_SetString(PyExc_ValueError, message.c_str());
-        }
+        raise_failure(*failure);
         return nullptr;
     }
     processed->column.reserve(n);

@@ -1,0 +1,345 @@
+// The fuzz ratios over code points. Each text is decoded once; tokens are
+// views into the decoded text, and joined token lists are built only where
+// a ratio needs them.
+#include "algo/fuzz_ratios.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "algo/lcs_seq.hpp"
+#include "text/code_points.hpp"
+#include "text/whitespace.hpp"
+
+namespace vorn::algo::fuzz {
+namespace {
+
+using Text = std::u32string_view;
+using Tokens = std::vector<Text>;
+
+constexpr double kUnbaseScale = 0.95;
+
+double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
+
+// 100 * (1 - dist / lensum): the Indel similarity normalised, then scaled.
+double indel_ratio(std::size_t dist, std::size_t lensum) noexcept {
+    const double normalized = lensum == 0 ? 0.0 : static_cast<double>(dist) / static_cast<double>(lensum);
+    return (1.0 - normalized) * 100;
+}
+
+// 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
+double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
+    return lensum > 0 ? 100.0 - 100.0 * static_cast<double>(dist) / static_cast<double>(lensum) : 100.0;
+}
+
+double ratio_of(Text a, Text b) { return indel_ratio(indel_distance(a, b), a.size() + b.size()); }
+
+// The characters of a text, for the test "can a window starting or ending
+// here improve on a shorter one".
+class CharSet {
+public:
+    explicit CharSet(Text text) {
+        for (char32_t c : text) {
+            if (c < 128) ascii_[c] = true;
+            else others_.push_back(c);
+        }
+        std::sort(others_.begin(), others_.end());
+    }
+    bool contains(char32_t c) const noexcept {
+        return c < 128 ? ascii_[c] : std::binary_search(others_.begin(), others_.end(), c);
+    }
+
+private:
+    bool ascii_[128] = {};
+    std::vector<char32_t> others_;
+};
+
+// needle is not longer than haystack, and neither is empty. The full-length
+// windows are searched first, by halving ranges of window starts and
+// dropping a range when even its best case, bounded by the distances at
+// its ends (moving a window by one character changes the distance by at
+// most two), cannot beat the best so far. Then the windows cut short at
+// the start and at the end. The first window with the best score wins.
+ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
+    const std::size_t len1 = needle.size(), len2 = haystack.size();
+    ScoreAlignment best{0, 0, len1, 0, len1};
+    const CachedLcsSeq cached(needle);
+    const auto distance_to = [&](Text window) { return len1 + window.size() - 2 * cached.similarity(window); };
+
+    if (len2 > len1) {
+        constexpr std::size_t kUnknown = std::numeric_limits<std::size_t>::max();
+        const std::size_t maximum = 2 * len1;
+        std::size_t bound = maximum;  // a window must come closer than this
+        std::size_t best_distance = kUnknown;
+        std::vector<std::size_t> distances(len2 - len1, kUnknown);
+        const auto visit = [&](std::size_t start) {
+            if (distances[start] != kUnknown) return false;
+            distances[start] = distance_to(haystack.substr(start, len1));
+            if (distances[start] >= bound) return false;
+            bound = best_distance = distances[start];
+            best.dest_start = start;
+            best.dest_end = start + len1;
+            return best_distance == 0;
+        };
+        std::vector<std::pair<std::size_t, std::size_t>> ranges{{0, len2 - len1 - 1}}, halves;
+        while (!ranges.empty()) {
+            for (const auto& [first, last] : ranges) {
+                if (visit(first) || visit(last)) {
+                    best.score = 100;
+                    return best;
+                }
+                const std::size_t cells = last - first;
+                if (cells == 1) continue;
+                const std::size_t d_first = distances[first], d_last = distances[last];
+                const std::size_t known = d_first > d_last ? d_first - d_last : d_last - d_first;
+                const std::size_t improvement = (cells - known / 2) / 2 * 2;
+                const auto lowest =
+                    static_cast<std::ptrdiff_t>(std::min(d_first, d_last)) - static_cast<std::ptrdiff_t>(improvement);
+                if (lowest < static_cast<std::ptrdiff_t>(bound)) {
+                    halves.emplace_back(first, first + cells / 2);
+                    halves.emplace_back(first + cells / 2, last);
+                }
+            }
+            ranges.swap(halves);
+            halves.clear();
+        }
+        if (best_distance != kUnknown)
+            best.score = (1.0 - static_cast<double>(best_distance) / static_cast<double>(maximum)) * 100;
+    }
+
+    // A window cut short can only win by ending (starting) on a character
+    // of the needle.
+    const CharSet needle_chars(needle);
+    const auto consider = [&](std::size_t start, std::size_t end) {
+        const Text window = haystack.substr(start, end - start);
+        const double score = indel_ratio(distance_to(window), len1 + window.size());
+        if (score <= best.score) return false;
+        best.score = score;
+        best.dest_start = start;
+        best.dest_end = end;
+        return score == 100;
+    };
+    for (std::size_t end = 1; end < len1; ++end)
+        if (needle_chars.contains(haystack[end - 1]) && consider(0, end)) return best;
+    for (std::size_t start = len2 - len1; start < len2; ++start)
+        if (needle_chars.contains(haystack[start]) && consider(start, len2)) return best;
+    return best;
+}
+
+ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff) {
+    if (a.size() > b.size()) {
+        ScoreAlignment swapped = partial_alignment_of(b, a, score_cutoff);
+        std::swap(swapped.src_start, swapped.dest_start);
+        std::swap(swapped.src_end, swapped.dest_end);
+        return swapped;
+    }
+    const std::size_t len1 = a.size(), len2 = b.size();
+    const ScoreAlignment nothing{0, 0, len1, 0, len1};
+    if (score_cutoff > 100) return nothing;
+    if (len1 == 0 || len2 == 0) return {len1 == len2 ? 100.0 : 0.0, 0, len1, 0, len1};
+    ScoreAlignment found = partial_ratio_search(a, b);
+    if (found.score != 100 && len1 == len2) {
+        // Of equal lengths either text may be the needle.
+        const ScoreAlignment other = partial_ratio_search(b, a);
+        if (other.score > found.score)
+            found = {other.score, other.dest_start, other.dest_end, other.src_start, other.src_end};
+    }
+    return found.score >= score_cutoff ? found : nothing;
+}
+
+double partial_of(Text a, Text b, double score_cutoff) { return partial_alignment_of(a, b, score_cutoff).score; }
+
+// Tokens are the maximal runs of characters other than separators,
+// sorted by code point. Separators are Python's whitespace, except that
+// in a text with no character beyond U+00FF (one byte per character in
+// Python's storage) RapidFuzz does not split on U+0085 and U+00A0.
+Tokens sorted_tokens(Text text) {
+    const bool narrow = std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
+    const auto separates = [narrow](char32_t c) {
+        return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
+    };
+    Tokens tokens;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !separates(text[i])) continue;
+        if (i > start) tokens.push_back(text.substr(start, i - start));
+        start = i + 1;
+    }
+    std::sort(tokens.begin(), tokens.end());
+    return tokens;
+}
+
+Tokens distinct(Tokens tokens) {
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    return tokens;
+}
+
+std::size_t joined_length(const Tokens& tokens) {
+    std::size_t length = tokens.empty() ? 0 : tokens.size() - 1;
+    for (Text token : tokens) length += token.size();
+    return length;
+}
+
+std::u32string joined(const Tokens& tokens) {
+    std::u32string text;
+    text.reserve(joined_length(tokens));
+    for (Text token : tokens) {
+        if (!text.empty()) text.push_back(U' ');
+        text.append(token);
+    }
+    return text;
+}
+
+// The distinct tokens of two texts split into those of both, of the
+// first only and of the second only (each sorted).
+struct Decomposition {
+    Tokens common, only_a, only_b;
+};
+
+Decomposition decompose(const Tokens& a, const Tokens& b) {
+    Decomposition parts;
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.common));
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.only_a));
+    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(parts.only_b));
+    return parts;
+}
+
+// The set ratio once neither token set holds the other: the ratio of the
+// two texts "common + only_a" and "common + only_b", and of each with
+// "common" alone, worked out from the lengths where they share the common
+// part.
+double set_ratio_of(const Decomposition& parts) {
+    const std::u32string only_a = joined(parts.only_a), only_b = joined(parts.only_b);
+    const std::size_t common = joined_length(parts.common);
+    const std::size_t separator = common != 0;
+    const std::size_t common_a = common + separator + only_a.size();
+    const std::size_t common_b = common + separator + only_b.size();
+    const double either = set_ratio(indel_distance(only_a, only_b), common_a + common_b);
+    if (common == 0) return either;
+    const double with_a = set_ratio(separator + only_a.size(), common + common_a);
+    const double with_b = set_ratio(separator + only_b.size(), common + common_b);
+    return std::max({either, with_a, with_b});
+}
+
+bool one_holds_other(const Decomposition& parts) {
+    return !parts.common.empty() && (parts.only_a.empty() || parts.only_b.empty());
+}
+
+double token_set_of(Text a, Text b) {
+    const Tokens tokens_a = distinct(sorted_tokens(a)), tokens_b = distinct(sorted_tokens(b));
+    if (tokens_a.empty() || tokens_b.empty()) return 0;
+    const Decomposition parts = decompose(tokens_a, tokens_b);
+    if (one_holds_other(parts)) return 100;
+    return set_ratio_of(parts);
+}
+
+double token_of(Text a, Text b) {
+    const Tokens sorted_a = sorted_tokens(a), sorted_b = sorted_tokens(b);
+    const Decomposition parts = decompose(distinct(sorted_a), distinct(sorted_b));
+    if (one_holds_other(parts)) return 100;
+    const double sorted = ratio_of(joined(sorted_a), joined(sorted_b));
+    return std::max(sorted, set_ratio_of(parts));
+}
+
+double partial_token_of(Text a, Text b) {
+    const Tokens sorted_a = sorted_tokens(a), sorted_b = sorted_tokens(b);
+    const Decomposition parts = decompose(distinct(sorted_a), distinct(sorted_b));
+    if (!parts.common.empty()) return 100;
+    const double sorted = partial_of(joined(sorted_a), joined(sorted_b), 0);
+    // Without repeated tokens the set form compares the same two texts.
+    if (sorted_a.size() == parts.only_a.size() && sorted_b.size() == parts.only_b.size()) return sorted;
+    return std::max(sorted, partial_of(joined(parts.only_a), joined(parts.only_b), 0));
+}
+
+// The inner cutoffs are those of a call without a cutoff: they are part
+// of the formula (a scaled score that only rounding lifts above the best
+// so far does not count). The caller's cutoff applies to the result alone,
+// so that a score equal to it is kept.
+double wratio_of(Text a, Text b) {
+    const std::size_t len1 = a.size(), len2 = b.size();
+    if (len1 == 0 || len2 == 0) return 0;
+    const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
+                                         : static_cast<double>(len2) / static_cast<double>(len1);
+    double end_ratio = ratio_of(a, b);
+    if (len_ratio < 1.5) {
+        const double token_cutoff = end_ratio / kUnbaseScale;
+        return std::max(end_ratio, kept(token_of(a, b), token_cutoff) * kUnbaseScale);
+    }
+    const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
+    double cutoff = end_ratio / partial_scale;
+    end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0), cutoff) * partial_scale);
+    cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
+    return std::max(end_ratio, kept(partial_token_of(a, b), cutoff) * kUnbaseScale * partial_scale);
+}
+
+template <class Score>
+double on_code_points(std::string_view a, std::string_view b, Score&& score) {
+    return score(text::decode_code_points(a), text::decode_code_points(b));
+}
+
+}  // namespace
+
+double ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    return kept(on_code_points(a, b, ratio_of), score_cutoff);
+}
+
+ScoreAlignment partial_ratio_alignment(std::string_view a, std::string_view b, double score_cutoff) {
+    return partial_alignment_of(text::decode_code_points(a), text::decode_code_points(b), score_cutoff);
+}
+
+double partial_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    return partial_ratio_alignment(a, b, score_cutoff).score;
+}
+
+double token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    const double score = on_code_points(
+        a, b, [](Text x, Text y) { return ratio_of(joined(sorted_tokens(x)), joined(sorted_tokens(y))); });
+    return kept(score, score_cutoff);
+}
+
+double partial_token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    return on_code_points(a, b, [&](Text x, Text y) {
+        return partial_of(joined(sorted_tokens(x)), joined(sorted_tokens(y)), score_cutoff);
+    });
+}
+
+double token_set_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    return kept(on_code_points(a, b, token_set_of), score_cutoff);
+}
+
+double partial_token_set_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    const double score = on_code_points(a, b, [](Text x, Text y) {
+        const Tokens tokens_x = distinct(sorted_tokens(x)), tokens_y = distinct(sorted_tokens(y));
+        if (tokens_x.empty() || tokens_y.empty()) return 0.0;
+        const Decomposition parts = decompose(tokens_x, tokens_y);
+        if (!parts.common.empty()) return 100.0;
+        return partial_of(joined(parts.only_a), joined(parts.only_b), 0);
+    });
+    return kept(score, score_cutoff);
+}
+
+double token_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(on_code_points(a, b, token_of), score_cutoff);
+}
+
+double partial_token_ratio(std::string_view a, std::string_view b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(on_code_points(a, b, partial_token_of), score_cutoff);
+}
+
+double wratio(std::string_view a, std::string_view b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(on_code_points(a, b, wratio_of), score_cutoff);
+}
+
+double qratio(std::string_view a, std::string_view b, double score_cutoff) {
+    if (a.empty() || b.empty()) return 0;
+    return ratio(a, b, score_cutoff);
+}
+
+}  // namespace vorn::algo::fuzz

@@ -1,0 +1,51 @@
+// The fuzzy-matching ratios of RapidFuzz's fuzz module, computed the same
+// way to the last bit: scores in [0, 100] built on the Indel distance over
+// code points.
+//
+// Every function takes UTF-8 texts and a cutoff: a score below it comes out
+// as 0, a score that reaches it is kept. Where one ratio feeds another
+// (WRatio), the inner cutoffs are applied as the composed formula defines
+// them, since they decide the result in rounding corners.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace vorn::algo::fuzz {
+
+// Where partial_ratio found its score: characters src_start..src_end of
+// the first text against dest_start..dest_end of the second.
+struct ScoreAlignment {
+    double score = 0;
+    std::size_t src_start = 0;
+    std::size_t src_end = 0;
+    std::size_t dest_start = 0;
+    std::size_t dest_end = 0;
+};
+
+// 100 * (1 - indel / (len a + len b)); 100 for two empty texts.
+double ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+
+// The best ratio of the shorter text against every window of the longer
+// one of the shorter one's length, including the windows cut short at
+// either end; 100 for two empty texts, 0 when only one is empty.
+ScoreAlignment partial_ratio_alignment(std::string_view a, std::string_view b, double score_cutoff = 0);
+double partial_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+
+// Ratios over the whitespace-separated tokens, sorted.
+double token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+double partial_token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+// Ratios over the common tokens and the tokens of one text only; 0 when a
+// text has no token, 100 when one token set holds the other.
+double token_set_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+double partial_token_set_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+// The better of the sort and the set ratio (resp. their partial forms).
+double token_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+double partial_token_ratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+
+// Weighted combination of the ratios, by the length ratio of the texts.
+double wratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+// ratio, but 0 when either text is empty.
+double qratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+
+}  // namespace vorn::algo::fuzz

@@ -1,0 +1,108 @@
+// Bit-parallel longest common subsequence (Allison-Dix 1986, Hyyro 2004).
+//
+// Bit j of the row vector s is 0 when pattern character j ends a match of
+// the subsequence found so far; each text character c updates
+//   u = s & eq(c);  s = (s + u) | (s - u)
+// and the length is the number of zero bits in the end. Longer patterns
+// take one word per 64 characters, with the addition's carry passed from
+// block to block.
+#include "algo/lcs_seq.hpp"
+
+#include "algo/common_affix.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+namespace vorn::algo {
+namespace {
+
+using BlockBits = BlockMasks::BlockBits;
+
+inline std::uint64_t low_bits(std::size_t k) noexcept {
+    return k >= kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1;
+}
+
+template <class Masks>
+std::size_t lcs_single_word(const Masks& masks, std::size_t m, std::u32string_view text) noexcept {
+    std::uint64_t s = ~std::uint64_t{0};
+    for (char32_t c : text) {
+        const std::uint64_t u = s & masks.get(c);
+        s = (s + u) | (s - u);
+    }
+    return static_cast<std::size_t>(std::popcount(~s & low_bits(m)));
+}
+
+std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_view text) {
+    const std::size_t words = masks.words();
+    std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
+    for (char32_t c : text) {
+        const BlockMasks::Row row = masks.find(c);
+        const BlockBits* sparse = row.sparse_begin;
+        std::uint64_t carry = 0;
+        for (std::size_t w = 0; w < words; ++w) {
+            std::uint64_t eq = 0;
+            if (row.dense) {
+                eq = row.dense[w];
+            } else if (sparse != row.sparse_end && sparse->block == w) {
+                eq = sparse->bits;
+                ++sparse;
+            }
+            const std::uint64_t x = s[w];
+            const std::uint64_t u = x & eq;
+            const std::uint64_t partial = x + carry;
+            const std::uint64_t sum = partial + u;
+            carry = (partial < carry) | (sum < u);
+            s[w] = sum | (x - u);
+        }
+    }
+    std::size_t ones = 0;
+    for (std::size_t w = 0; w + 1 < words; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
+    ones += static_cast<std::size_t>(std::popcount(s[words - 1] & low_bits(m - (words - 1) * kWordBits)));
+    return m - ones;
+}
+
+}  // namespace
+
+CachedLcsSeq::CachedLcsSeq(std::u32string_view pattern) : length_(pattern.size()) {
+    if (pattern.empty()) return;
+    const std::size_t non_ascii =
+        static_cast<std::size_t>(std::count_if(pattern.begin(), pattern.end(), [](char32_t c) { return c >= 128; }));
+    if (length_ <= kWordBits) masks_.emplace<WordMasks>(pattern, non_ascii);
+    else masks_.emplace<BlockMasks>(pattern, length_, non_ascii);
+}
+
+std::size_t CachedLcsSeq::similarity(std::u32string_view other) const {
+    if (length_ == 0 || other.empty()) return 0;
+    if (const auto* word = std::get_if<WordMasks>(&masks_)) return lcs_single_word(*word, length_, other);
+    return lcs_blocks(*std::get_if<BlockMasks>(&masks_), length_, other);
+}
+
+std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {
+    // A common prefix and suffix belong to some longest subsequence.
+    const std::size_t prefix = common_prefix_length(a, b);
+    a.remove_prefix(prefix);
+    b.remove_prefix(prefix);
+    const std::size_t suffix = common_suffix_length(a, b);
+    a.remove_suffix(suffix);
+    b.remove_suffix(suffix);
+    if (a.size() > b.size()) std::swap(a, b);  // the shorter text is the pattern
+    if (a.empty()) return prefix + suffix;
+#if defined(__SSE2__)
+    // A short pattern compared once: masks compared in registers cost less
+    // than clearing and filling a table.
+    if (a.size() <= kWordBits && *std::max_element(a.begin(), a.end()) <= 0xFFFF) {
+        const auto run = [&](const auto& masks) { return prefix + suffix + lcs_single_word(masks, a.size(), b); };
+        switch ((a.size() + 15) / 16) {
+            case 1: return run(BmpWordMasks<2>(a.data(), a.size()));
+            case 2: return run(BmpWordMasks<4>(a.data(), a.size()));
+            case 3: return run(BmpWordMasks<6>(a.data(), a.size()));
+            default: return run(BmpWordMasks<8>(a.data(), a.size()));
+        }
+    }
+#endif
+    return prefix + suffix + CachedLcsSeq(a).similarity(b);
+}
+
+}  // namespace vorn::algo

@@ -1,0 +1,508 @@
+// vornkit.fuzz and vornkit.distance: RapidFuzz's pair scorers over two str.
+//
+// Every entry takes s1 and s2 (by position or keyword) and keyword-only
+// processor, score_cutoff and score_hint (accepted, not needed), plus one
+// option for some metrics (weights, prefix_weight, pad). A processor is
+// None, a vorn.Preprocessor (run in C++) or any callable (called once per
+// string). Strings are read as their UTF-8; a str with lone surrogates is
+// encoded with them kept, so that every code point stays one character.
+#include <string>
+#include <string_view>
+
+#include "algo/common_affix.hpp"
+#include "algo/damerau_levenshtein.hpp"
+#include "algo/fuzz_ratios.hpp"
+#include "algo/hamming.hpp"
+#include "algo/jaro.hpp"
+#include "algo/lcs_seq.hpp"
+#include "algo/levenshtein.hpp"
+#include "algo/osa.hpp"
+#include "native.hpp"
+#include "text/code_points.hpp"
+#include "text/utf8.hpp"
+
+namespace vornkit::native {
+namespace {
+
+namespace algo = vorn::algo;
+
+struct Call {
+    PyObject* s1 = nullptr;
+    PyObject* s2 = nullptr;
+    PyObject* processor = Py_None;
+    PyObject* score_cutoff = Py_None;
+    PyObject* score_hint = Py_None;
+    PyObject* option = nullptr;  // the metric's own keyword, if it has one
+};
+
+bool keyword_is(PyObject* key, const char* name) { return PyUnicode_CompareWithASCIIString(key, name) == 0; }
+
+bool bind_call(const char* name, const char* option_name, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+               Call& call) {
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    if (nargs > 2) {
+        PyErr_Format(PyExc_TypeError, "%s() takes 2 positional arguments but %zd were given", name, nargs);
+        return false;
+    }
+    if (nargs > 0) call.s1 = args[0];
+    if (nargs > 1) call.s2 = args[1];
+    const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t i = 0; i < nkw; ++i) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, i);
+        PyObject** slot = nullptr;
+        if (keyword_is(key, "processor")) slot = &call.processor;
+        else if (keyword_is(key, "score_cutoff")) slot = &call.score_cutoff;
+        else if (keyword_is(key, "score_hint")) slot = &call.score_hint;
+        else if (option_name != nullptr && keyword_is(key, option_name)) slot = &call.option;
+        else if (keyword_is(key, "s1")) slot = &call.s1;
+        else if (keyword_is(key, "s2")) slot = &call.s2;
+        if (slot == nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", name, key);
+            return false;
+        }
+        if ((slot == &call.s1 || slot == &call.s2) && *slot != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%U'", name, key);
+            return false;
+        }
+        *slot = args[nargs + i];
+    }
+    if (call.s1 == nullptr || call.s2 == nullptr) {
+        PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", name, call.s1 == nullptr ? "s1" : "s2");
+        return false;
+    }
+    return true;
+}
+
+// One string argument after its processor, as UTF-8, and what keeps that
+// UTF-8 alive.
+struct Text {
+    std::string_view utf8;
+    PyRef processed;    // the processor's result
+    PyRef encoded;      // bytes of a str with lone surrogates
+    std::string owned;  // a vorn.Preprocessor's result
+};
+
+bool read_str(PyObject* value, const char* name, Text& out) {
+    if (!PyUnicode_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s must be str, not '%.200s'", name, Py_TYPE(value)->tp_name);
+        return false;
+    }
+    Py_ssize_t size = 0;
+    if (const char* data = PyUnicode_AsUTF8AndSize(value, &size)) {
+        out.utf8 = std::string_view(data, static_cast<std::size_t>(size));
+        return true;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+    PyErr_Clear();
+    out.encoded = PyRef(PyUnicode_AsEncodedString(value, "utf-8", "surrogatepass"));
+    if (!out.encoded) return false;
+    out.utf8 = std::string_view(PyBytes_AS_STRING(out.encoded.get()),
+                                static_cast<std::size_t>(PyBytes_GET_SIZE(out.encoded.get())));
+    return true;
+}
+
+// The processor of a call: none, a callable, or a vorn.Preprocessor.
+struct Processor {
+    PyObject* callable = nullptr;
+    bool preprocessor = false;
+    vorn::py::PreprocessorRecord record;
+};
+
+bool convert_call_processor(PyObject* object, Processor& out) {
+    if (object == Py_None) return true;
+    if (PyCallable_Check(object)) {
+        out.callable = object;
+        return true;
+    }
+    if (!convert_processor(object, out.record)) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "processor must be a callable, a vorn.Preprocessor or None, not %R", object);
+        }
+        return false;
+    }
+    out.preprocessor = true;
+    return true;
+}
+
+bool prepare(const Processor& processor, PyObject* value, const char* name, Text& out) {
+    if (processor.callable != nullptr) {
+        out.processed = PyRef(PyObject_CallOneArg(processor.callable, value));
+        if (!out.processed) return false;
+        return read_str(out.processed.get(), name, out);
+    }
+    if (!read_str(value, name, out)) return false;
+    if (processor.preprocessor) {
+        if (!preprocess_text(processor.record, out.utf8, out.owned)) return false;
+        out.utf8 = out.owned;
+    }
+    return true;
+}
+
+// Binds a call and prepares both strings; `none` is set instead when either
+// string is None (RapidFuzz scores such a pair without calling the
+// processor).
+struct Prepared {
+    Call call;
+    Text a, b;
+    bool none = false;
+};
+
+bool prepare_call(const char* name, const char* option_name, PyObject* const* args, Py_ssize_t nargsf,
+                  PyObject* kwnames, Prepared& out) {
+    if (!bind_call(name, option_name, args, nargsf, kwnames, out.call)) return false;
+    if (out.call.s1 == Py_None || out.call.s2 == Py_None) {
+        out.none = true;
+        return true;
+    }
+    Processor processor;
+    if (!convert_call_processor(out.call.processor, processor)) return false;
+    return prepare(processor, out.call.s1, "s1", out.a) && prepare(processor, out.call.s2, "s2", out.b);
+}
+
+bool convert_float_cutoff(PyObject* object, double fallback, double& out) {
+    if (object == Py_None) {
+        out = fallback;
+        return true;
+    }
+    out = PyFloat_AsDouble(object);
+    return !(out == -1.0 && PyErr_Occurred());
+}
+
+// ---- vornkit.fuzz ----
+
+struct FuzzScorer {
+    const char* name;
+    double (*score)(std::string_view, std::string_view, double);
+};
+
+template <const FuzzScorer& Scorer>
+PyObject* fuzz_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        Prepared prepared;
+        if (!prepare_call(Scorer.name, nullptr, args, nargsf, kwnames, prepared)) return nullptr;
+        double cutoff = 0;
+        if (!convert_float_cutoff(prepared.call.score_cutoff, 0, cutoff)) return nullptr;
+        if (prepared.none) return PyFloat_FromDouble(0);
+        double score = 0;
+        {
+            const std::string_view a = prepared.a.utf8, b = prepared.b.utf8;
+            Py_BEGIN_ALLOW_THREADS score = Scorer.score(a, b, cutoff);
+            Py_END_ALLOW_THREADS
+        }
+        return PyFloat_FromDouble(score);
+    });
+}
+
+// (score, src_start, src_end, dest_start, dest_end), or None below the
+// cutoff or for a None string.
+PyObject* partial_ratio_alignment(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        Prepared prepared;
+        if (!prepare_call("partial_ratio_alignment", nullptr, args, nargsf, kwnames, prepared)) return nullptr;
+        double cutoff = 0;
+        if (!convert_float_cutoff(prepared.call.score_cutoff, 0, cutoff)) return nullptr;
+        if (prepared.none) Py_RETURN_NONE;
+        const algo::fuzz::ScoreAlignment found =
+            algo::fuzz::partial_ratio_alignment(prepared.a.utf8, prepared.b.utf8, cutoff);
+        if (found.score < cutoff || cutoff > 100) Py_RETURN_NONE;
+        return Py_BuildValue("(dnnnn)", found.score, static_cast<Py_ssize_t>(found.src_start),
+                             static_cast<Py_ssize_t>(found.src_end), static_cast<Py_ssize_t>(found.dest_start),
+                             static_cast<Py_ssize_t>(found.dest_end));
+    });
+}
+
+constexpr FuzzScorer kRatio{"ratio", algo::fuzz::ratio};
+constexpr FuzzScorer kPartialRatio{"partial_ratio", algo::fuzz::partial_ratio};
+constexpr FuzzScorer kTokenSortRatio{"token_sort_ratio", algo::fuzz::token_sort_ratio};
+constexpr FuzzScorer kTokenSetRatio{"token_set_ratio", algo::fuzz::token_set_ratio};
+constexpr FuzzScorer kTokenRatio{"token_ratio", algo::fuzz::token_ratio};
+constexpr FuzzScorer kPartialTokenSortRatio{"partial_token_sort_ratio", algo::fuzz::partial_token_sort_ratio};
+constexpr FuzzScorer kPartialTokenSetRatio{"partial_token_set_ratio", algo::fuzz::partial_token_set_ratio};
+constexpr FuzzScorer kPartialTokenRatio{"partial_token_ratio", algo::fuzz::partial_token_ratio};
+constexpr FuzzScorer kWRatio{"WRatio", algo::fuzz::wratio};
+constexpr FuzzScorer kQRatio{"QRatio", algo::fuzz::qratio};
+
+// ---- vornkit.distance ----
+
+enum class Form { distance, similarity, normalized_distance, normalized_similarity };
+
+// A metric counted in edits: its distance and the largest distance
+// possible for the lengths, from which the four forms follow.
+struct Counted {
+    std::uint64_t distance;
+    std::uint64_t maximum;
+};
+
+struct CountedMetric {
+    const char* name;         // the Python class name, for messages
+    const char* option_name;  // nullptr, "weights" or "pad"
+    // Sets an exception and returns false on a bad option or input.
+    bool (*count)(std::string_view a, std::string_view b, PyObject* option, Counted& out);
+};
+
+bool convert_weights(PyObject* option, algo::LevenshteinWeights& out) {
+    if (option == nullptr || option == Py_None) return true;
+    if (!PyTuple_Check(option) || PyTuple_GET_SIZE(option) != 3) {
+        PyErr_SetString(PyExc_TypeError, "weights must be a tuple (insertion, deletion, substitution) of three ints");
+        return false;
+    }
+    std::uint64_t* slots[3] = {&out.insertion, &out.deletion, &out.substitution};
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+        const unsigned long long value = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(option, i));
+        if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+        // Costs stay far from wrapping when multiplied by a length.
+        if (value > (std::uint64_t{1} << 32)) {
+            PyErr_SetString(PyExc_OverflowError, "a weight must be at most 2**32");
+            return false;
+        }
+        *slots[i] = value;
+    }
+    return true;
+}
+
+std::size_t chars(std::string_view text) { return vorn::utf8::count_chars(text); }
+
+bool count_levenshtein(std::string_view a, std::string_view b, PyObject* option, Counted& out) {
+    algo::LevenshteinWeights weights;
+    if (!convert_weights(option, weights)) return false;
+    const std::size_t la = chars(a), lb = chars(b);
+    std::uint64_t distance = 0;
+    Py_BEGIN_ALLOW_THREADS distance = algo::levenshtein_weighted_distance(a, b, weights);
+    Py_END_ALLOW_THREADS out = {distance, algo::levenshtein_maximum(la, lb, weights)};
+    return true;
+}
+
+// Metrics over decoded code points, computed without the interpreter lock.
+template <class Compute>
+bool count_points(std::string_view a, std::string_view b, Compute&& compute, Counted& out) {
+    const std::u32string x = vorn::text::decode_code_points(a), y = vorn::text::decode_code_points(b);
+    Py_BEGIN_ALLOW_THREADS out = compute(std::u32string_view(x), std::u32string_view(y));
+    Py_END_ALLOW_THREADS return true;
+}
+
+using Points = std::u32string_view;
+
+bool count_indel(std::string_view a, std::string_view b, PyObject*, Counted& out) {
+    return count_points(
+        a, b,
+        [](Points x, Points y) {
+            return Counted{algo::indel_distance(x, y), x.size() + y.size()};
+        },
+        out);
+}
+
+// Metrics counted as a similarity s: distance = maximum - s.
+template <std::size_t (*Similarity)(Points, Points)>
+bool count_similarity(std::string_view a, std::string_view b, PyObject*, Counted& out) {
+    return count_points(
+        a, b,
+        [](Points x, Points y) {
+            const std::size_t maximum = std::max(x.size(), y.size());
+            return Counted{maximum - Similarity(x, y), maximum};
+        },
+        out);
+}
+
+template <std::size_t (*Distance)(Points, Points)>
+bool count_distance(std::string_view a, std::string_view b, PyObject*, Counted& out) {
+    return count_points(
+        a, b,
+        [](Points x, Points y) {
+            return Counted{Distance(x, y), std::max(x.size(), y.size())};
+        },
+        out);
+}
+
+std::size_t lcs_length(Points x, Points y) { return algo::lcs_seq_similarity(x, y); }
+std::size_t prefix_length(Points x, Points y) { return algo::common_prefix_length(x, y); }
+std::size_t suffix_length(Points x, Points y) { return algo::common_suffix_length(x, y); }
+std::size_t osa(Points x, Points y) { return algo::osa_distance(x, y); }
+std::size_t damerau(Points x, Points y) { return algo::damerau_levenshtein_distance(x, y); }
+
+// Positions that differ, plus the length difference when pad is true
+// (the default); unequal lengths are an error otherwise.
+bool count_hamming(std::string_view a, std::string_view b, PyObject* option, Counted& out) {
+    bool pad = true;
+    if (option != nullptr) {
+        const int truth = PyObject_IsTrue(option);
+        if (truth < 0) return false;
+        pad = truth != 0;
+    }
+    const std::u32string x = vorn::text::decode_code_points(a), y = vorn::text::decode_code_points(b);
+    if (!pad && x.size() != y.size()) {
+        PyErr_SetString(PyExc_ValueError, "Sequences are not the same length.");
+        return false;
+    }
+    const std::size_t common = std::min(x.size(), y.size());
+    std::uint64_t distance = std::max(x.size(), y.size()) - common;
+    for (std::size_t i = 0; i < common; ++i) distance += x[i] != y[i];
+    out = {distance, std::max(x.size(), y.size())};
+    return true;
+}
+
+constexpr CountedMetric kLevenshtein{"Levenshtein", "weights", count_levenshtein};
+constexpr CountedMetric kIndel{"Indel", nullptr, count_indel};
+constexpr CountedMetric kLcsSeq{"LCSseq", nullptr, count_similarity<lcs_length>};
+constexpr CountedMetric kOsa{"OSA", nullptr, count_distance<osa>};
+constexpr CountedMetric kDamerauLevenshtein{"DamerauLevenshtein", nullptr, count_distance<damerau>};
+constexpr CountedMetric kHamming{"Hamming", "pad", count_hamming};
+constexpr CountedMetric kPrefix{"Prefix", nullptr, count_similarity<prefix_length>};
+constexpr CountedMetric kPostfix{"Postfix", nullptr, count_similarity<suffix_length>};
+
+constexpr const char* form_name(Form form) {
+    switch (form) {
+        case Form::distance: return "distance";
+        case Form::similarity: return "similarity";
+        case Form::normalized_distance: return "normalized_distance";
+        default: return "normalized_similarity";
+    }
+}
+
+// An integer cutoff: None for none, a float truncated, a negative value
+// OverflowError.
+bool convert_count_cutoff(PyObject* object, std::uint64_t& out, bool& given) {
+    given = object != Py_None;
+    if (!given) return true;
+    PyRef number(PyNumber_Long(object));
+    if (!number) return false;
+    out = PyLong_AsUnsignedLongLong(number.get());
+    return !(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred());
+}
+
+template <const CountedMetric& Metric, Form F>
+PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        Prepared prepared;
+        if (!prepare_call(form_name(F), Metric.option_name, args, nargsf, kwnames, prepared)) return nullptr;
+        constexpr bool normalized = F == Form::normalized_distance || F == Form::normalized_similarity;
+        double norm_cutoff = 0;
+        std::uint64_t cutoff = 0;
+        bool given = false;
+        if (normalized) {
+            if (!convert_float_cutoff(prepared.call.score_cutoff, F == Form::normalized_distance ? 1.0 : 0.0,
+                                      norm_cutoff))
+                return nullptr;
+        } else if (!convert_count_cutoff(prepared.call.score_cutoff, cutoff, given)) {
+            return nullptr;
+        }
+        if (prepared.none) {
+            if (!normalized) {
+                PyErr_SetString(PyExc_TypeError, "s1 and s2 must be str, not None");
+                return nullptr;
+            }
+            return PyFloat_FromDouble(F == Form::normalized_distance ? 1.0 : 0.0);
+        }
+        Counted counted{};
+        if (!Metric.count(prepared.a.utf8, prepared.b.utf8, prepared.call.option, counted)) return nullptr;
+        const double normalized_distance =
+            counted.maximum == 0 ? 0.0 : static_cast<double>(counted.distance) / static_cast<double>(counted.maximum);
+        if constexpr (F == Form::distance) {
+            const std::uint64_t d = counted.distance;
+            return PyLong_FromUnsignedLongLong(!given || d <= cutoff ? d : cutoff + 1);
+        } else if constexpr (F == Form::similarity) {
+            const std::uint64_t s = counted.maximum - counted.distance;
+            return PyLong_FromUnsignedLongLong(!given || s >= cutoff ? s : 0);
+        } else if constexpr (F == Form::normalized_distance) {
+            return PyFloat_FromDouble(normalized_distance <= norm_cutoff ? normalized_distance : 1.0);
+        } else {
+            const double similarity = 1.0 - normalized_distance;
+            return PyFloat_FromDouble(similarity >= norm_cutoff ? similarity : 0.0);
+        }
+    });
+}
+
+// Jaro and JaroWinkler: a similarity in [0, 1]; every form is a float.
+struct RatedMetric {
+    const char* option_name;  // nullptr or "prefix_weight"
+    bool (*rate)(std::string_view a, std::string_view b, PyObject* option, double& out);
+};
+
+bool rate_jaro(std::string_view a, std::string_view b, PyObject*, double& out) {
+    Py_BEGIN_ALLOW_THREADS out = algo::jaro_similarity(a, b);
+    Py_END_ALLOW_THREADS return true;
+}
+
+bool rate_jaro_winkler(std::string_view a, std::string_view b, PyObject* option, double& out) {
+    double prefix_weight = 0.1;
+    if (option != nullptr && !convert_float_cutoff(option, 0.1, prefix_weight)) return false;
+    if (!(prefix_weight >= 0.0 && prefix_weight <= 1.0)) {
+        PyErr_SetString(PyExc_ValueError, "prefix_weight has to be in the range 0.0 - 1.0");
+        return false;
+    }
+    Py_BEGIN_ALLOW_THREADS out = algo::winkler_similarity(a, b, prefix_weight);
+    Py_END_ALLOW_THREADS return true;
+}
+
+constexpr RatedMetric kJaro{nullptr, rate_jaro};
+constexpr RatedMetric kJaroWinkler{"prefix_weight", rate_jaro_winkler};
+
+template <const RatedMetric& Metric, Form F>
+PyObject* rated_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        Prepared prepared;
+        if (!prepare_call(form_name(F), Metric.option_name, args, nargsf, kwnames, prepared)) return nullptr;
+        constexpr bool is_distance = F == Form::distance || F == Form::normalized_distance;
+        double cutoff = 0;
+        if (!convert_float_cutoff(prepared.call.score_cutoff, is_distance ? 1.0 : 0.0, cutoff)) return nullptr;
+        if (prepared.none) return PyFloat_FromDouble(is_distance ? 1.0 : 0.0);
+        double similarity = 0;
+        if (!Metric.rate(prepared.a.utf8, prepared.b.utf8, prepared.call.option, similarity)) return nullptr;
+        const double distance = 1.0 - similarity;
+        if constexpr (is_distance) return PyFloat_FromDouble(distance <= cutoff ? distance : 1.0);
+        // The normalized similarity goes through the distance, as in
+        // RapidFuzz, which changes the last bit for some pairs.
+        const double score = F == Form::normalized_similarity ? 1.0 - distance : similarity;
+        return PyFloat_FromDouble(score >= cutoff ? score : 0.0);
+    });
+}
+
+template <class Entry>
+PyMethodDef entry(const char* name, Entry* function, const char* doc) {
+    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), METH_FASTCALL | METH_KEYWORDS,
+            doc};
+}
+
+#define VORNKIT_FUZZ(name, scorer) \
+    entry(name, fuzz_entry<scorer>, name "(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n--\n\n")
+#define VORNKIT_COUNTED(prefix, metric)                                                                  \
+    entry(prefix "_distance", counted_entry<metric, Form::distance>, nullptr),                           \
+        entry(prefix "_similarity", counted_entry<metric, Form::similarity>, nullptr),                   \
+        entry(prefix "_normalized_distance", counted_entry<metric, Form::normalized_distance>, nullptr), \
+        entry(prefix "_normalized_similarity", counted_entry<metric, Form::normalized_similarity>, nullptr)
+#define VORNKIT_RATED(prefix, metric)                                                                  \
+    entry(prefix "_distance", rated_entry<metric, Form::distance>, nullptr),                           \
+        entry(prefix "_similarity", rated_entry<metric, Form::similarity>, nullptr),                   \
+        entry(prefix "_normalized_distance", rated_entry<metric, Form::normalized_distance>, nullptr), \
+        entry(prefix "_normalized_similarity", rated_entry<metric, Form::normalized_similarity>, nullptr)
+
+}  // namespace
+
+PyMethodDef fuzz_methods[] = {
+    VORNKIT_FUZZ("ratio", kRatio),
+    VORNKIT_FUZZ("partial_ratio", kPartialRatio),
+    VORNKIT_FUZZ("token_sort_ratio", kTokenSortRatio),
+    VORNKIT_FUZZ("token_set_ratio", kTokenSetRatio),
+    VORNKIT_FUZZ("token_ratio", kTokenRatio),
+    VORNKIT_FUZZ("partial_token_sort_ratio", kPartialTokenSortRatio),
+    VORNKIT_FUZZ("partial_token_set_ratio", kPartialTokenSetRatio),
+    VORNKIT_FUZZ("partial_token_ratio", kPartialTokenRatio),
+    VORNKIT_FUZZ("WRatio", kWRatio),
+    VORNKIT_FUZZ("QRatio", kQRatio),
+    entry("partial_ratio_alignment", partial_ratio_alignment,
+          "partial_ratio_alignment(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n--\n\n"
+          "(score, src_start, src_end, dest_start, dest_end), or None below score_cutoff."),
+    VORNKIT_COUNTED("levenshtein", kLevenshtein),
+    VORNKIT_COUNTED("indel", kIndel),
+    VORNKIT_COUNTED("lcs_seq", kLcsSeq),
+    VORNKIT_COUNTED("osa", kOsa),
+    VORNKIT_COUNTED("damerau_levenshtein", kDamerauLevenshtein),
+    VORNKIT_COUNTED("hamming", kHamming),
+    VORNKIT_COUNTED("prefix", kPrefix),
+    VORNKIT_COUNTED("postfix", kPostfix),
+    VORNKIT_RATED("jaro", kJaro),
+    VORNKIT_RATED("jaro_winkler", kJaroWinkler),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace vornkit::native
