@@ -164,7 +164,7 @@ def _note(args: argparse.Namespace, message: str) -> None:
 # ------------------------------------------------------------ dedup
 
 
-def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str], list[str]]:
+def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str], Sequence[str | None]]:
     """(ids, texts): the files under the paths, or one column of one table."""
     if args.column is not None:
         if len(args.paths) != 1:
@@ -231,7 +231,7 @@ def _selected(args: argparse.Namespace, name: str) -> bool:
     return args.glob is None or fnmatch.fnmatchcase(name, args.glob)
 
 
-def find_clusters(texts: list[str | None], args: argparse.Namespace, progress: _Progress) -> np.ndarray:
+def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progress: _Progress) -> np.ndarray:
     """Cluster labels (the smallest member's index) from vornkit's near-duplicate
     detection; a missing text is never linked: its cluster is itself."""
     import vornkit
@@ -373,7 +373,7 @@ def run_link(args: argparse.Namespace) -> int:
 # ------------------------------------------------------------ search
 
 
-def best_matches(query: str, choices: list[str | None], args: argparse.Namespace) -> list[tuple[str, float, int]]:
+def best_matches(query: str, choices: Sequence[str | None], args: argparse.Namespace) -> list[tuple[str, float, int]]:
     """The top choices from vornkit's search, best first."""
     import vornkit
 
@@ -394,7 +394,7 @@ def best_matches(query: str, choices: list[str | None], args: argparse.Namespace
 def run_search(args: argparse.Namespace) -> int:
     check_output(args.out, [args.choices])
     refuse_non_text(args.query, "QUERY")
-    choices: list[str | None]
+    choices: Sequence[str | None]
     if table_format(args.choices) is not None:
         table = read_table(args.choices)
         name = args.column or (table.names[0] if table.names else None)
