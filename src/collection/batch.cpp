@@ -160,10 +160,14 @@ bool better(const Candidate& x, const Candidate& y) {
 template <class Value>
 bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
              std::int64_t* indices, Output scores, std::size_t n_a, std::size_t n_b, std::size_t pairs) {
-    // One bounded heap per worker and query, its worst candidate on top.
-    std::vector<Candidate> heaps(workers * n_a * k);
-    std::vector<std::size_t> heap_sizes(workers * n_a, 0);
+    // One bounded heap per thread and query, its worst candidate on top;
+    // no heap holds more than the choices there are.
+    const std::size_t row_width = k;
+    k = std::min(k, n_b);
     const Tiling tiling(n_a, n_b, pairs);
+    const std::size_t threads = thread_count(tiling.count(), 1, workers);
+    std::vector<Candidate> heaps(threads * n_a * k);
+    std::vector<std::size_t> heap_sizes(threads * n_a, 0);
     const bool completed = run(tiling.count(), 1, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
         thread_local std::vector<Value> buffer;
         for (std::size_t t = begin; t < end; ++t) {
@@ -192,24 +196,24 @@ bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::si
     });
     if (!completed) return false;
     std::vector<Candidate> merged;
-    std::vector<Value> row_scores(k);
+    std::vector<Value> row_scores(row_width);
     for (std::size_t i = 0; i < n_a; ++i) {
         merged.clear();
-        for (std::size_t w = 0; w < workers; ++w) {
+        for (std::size_t w = 0; w < threads; ++w) {
             const std::size_t slot = w * n_a + i;
             merged.insert(merged.end(), heaps.begin() + slot * k, heaps.begin() + slot * k + heap_sizes[slot]);
         }
         std::sort(merged.begin(), merged.end(), better<Value>);
-        for (std::size_t r = 0; r < k; ++r) {
+        for (std::size_t r = 0; r < row_width; ++r) {
             const bool found = r < merged.size();
-            indices[i * k + r] = found ? merged[r].index : -1;
+            indices[i * row_width + r] = found ? merged[r].index : -1;
             if constexpr (std::is_same_v<Value, double>) {
                 row_scores[r] = found ? merged[r].score : kNullSimilarity;
             } else {
                 row_scores[r] = found ? static_cast<std::int64_t>(merged[r].score) : kNullDistance;
             }
         }
-        store(row_scores.data(), k, scores, i * k);
+        store(row_scores.data(), row_width, scores, i * row_width);
     }
     return true;
 }

@@ -16,8 +16,15 @@
 namespace vorn::collection {
 
 std::size_t resolve_workers(long workers) noexcept {
-    if (workers == -1) return std::max<std::size_t>(1, std::thread::hardware_concurrency());
-    return static_cast<std::size_t>(std::max<long>(1, workers));
+    const std::size_t cores = std::max<std::size_t>(1, std::thread::hardware_concurrency());
+    if (workers == -1) return cores;
+    return std::min(cores, static_cast<std::size_t>(std::max<long>(1, workers)));
+}
+
+std::size_t thread_count(std::size_t n_items, std::size_t chunk, std::size_t workers) noexcept {
+    chunk = std::max<std::size_t>(chunk, 1);
+    const std::size_t n_chunks = n_items / chunk + (n_items % chunk != 0);
+    return std::clamp<std::size_t>(workers, 1, std::max<std::size_t>(n_chunks, 1));
 }
 
 namespace {
@@ -79,7 +86,7 @@ RunOutcome parallel_for(std::size_t n_items, std::size_t chunk, std::size_t work
     if (n_items == 0) return RunOutcome::completed;
     chunk = std::max<std::size_t>(chunk, 1);
     const std::size_t n_chunks = n_items / chunk + (n_items % chunk != 0);
-    const std::size_t n_threads = std::clamp<std::size_t>(workers, 1, n_chunks);
+    const std::size_t n_threads = thread_count(n_items, chunk, workers);
     if (n_threads == 1) return run_inline(n_items, chunk, n_chunks, body, should_stop);
 
     SharedRun run;

@@ -40,8 +40,13 @@ using StopPoll = std::function<bool()>;
 inline constexpr int kStopPollMilliseconds = 50;
 
 // Number of threads `workers` asks for: -1 means every core; others are
-// taken as given (at least 1).
+// taken as given (at least 1) up to the number of cores, as more threads
+// than cores only cost memory.
 std::size_t resolve_workers(long workers) noexcept;
+
+// Number of threads parallel_for starts for these arguments (it may start
+// fewer when the system refuses one): per-thread buffers are sized by it.
+std::size_t thread_count(std::size_t n_items, std::size_t chunk, std::size_t workers) noexcept;
 
 // Runs body over [0, n_items) in chunks of `chunk` items (the last may be
 // shorter) on min(workers, number of chunks) threads. Chunks are handed

@@ -5,7 +5,7 @@
 // that new entries are merged into. Lookups binary-search both; the tail is
 // merged into the base once it outgrows about the square root of the
 // base, so bulk adds cost a sort and a merge and one-at-a-time adds stay
-// cheap. The base may be a view into a memory-mapped index file; it is
+// cheap. The base may be a view into a loaded index file; it is
 // copied into owned memory on the first change.
 #pragma once
 
@@ -76,7 +76,7 @@ inline void sort_entries(std::vector<Entry>& entries) {
     entries.swap(sorted);
 }
 
-// An array that is either a view (of a mapped file) or owned.
+// An array that is either a view (of a loaded file) or owned.
 template <class T>
 class Column {
 public:

@@ -1,11 +1,13 @@
 #include "index/index_file.hpp"
 
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +68,25 @@ private:
     int fd_;
 };
 
+// Creates a new file named "<path>.tmp-<random>" for writing: exclusively
+// (O_EXCL never follows a link planted at the name, nor shares the file
+// with another writer) and under a name no other process can guess ahead.
+// Returns the descriptor, or -1 with errno set.
+int create_temporary_beside(const std::string& path, std::string& temporary) {
+    static std::atomic<std::uint64_t> counter{0};
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::uint64_t noise = (std::uint64_t{entropy()} << 32 | entropy()) ^ counter.fetch_add(1) * kGolden;
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(noise));
+        temporary = path + suffix;
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 }  // namespace
 
 std::uint64_t checksum(std::span<const std::byte> bytes) noexcept {
@@ -86,7 +107,7 @@ std::uint64_t checksum(std::span<const std::byte> bytes) noexcept {
     return h;
 }
 
-Expected<std::shared_ptr<const MappedFile>, FileProblem> MappedFile::open(const std::string& path) {
+Expected<std::shared_ptr<const LoadedFile>, FileProblem> LoadedFile::open(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return FileProblem{errno, {}};
     struct stat info;
@@ -99,23 +120,25 @@ Expected<std::shared_ptr<const MappedFile>, FileProblem> MappedFile::open(const 
         ::close(fd);
         return FileProblem{S_ISDIR(info.st_mode) ? EISDIR : EINVAL, {}};
     }
-    const auto size = static_cast<std::size_t>(info.st_size);
-    const std::byte* data = nullptr;
-    if (size > 0) {
-        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped == MAP_FAILED) {
+    // The size is where reading stops: bytes appended meanwhile are left
+    // out, and a file cut short meanwhile reads short (and is refused as
+    // truncated).
+    const auto capacity = static_cast<std::size_t>(info.st_size);
+    Buffer buffer(capacity == 0 ? nullptr : static_cast<std::byte*>(::operator new(capacity, kBufferAlignment)));
+    std::size_t size = 0;
+    while (size < capacity) {
+        const ssize_t done = ::read(fd, buffer.get() + size, capacity - size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0) {
             const int error = errno;
             ::close(fd);
             return FileProblem{error, {}};
         }
-        data = static_cast<const std::byte*>(mapped);
+        if (done == 0) break;
+        size += static_cast<std::size_t>(done);
     }
     ::close(fd);
-    return std::shared_ptr<const MappedFile>(new MappedFile(data, size));
-}
-
-MappedFile::~MappedFile() {
-    if (data_ != nullptr) ::munmap(const_cast<std::byte*>(data_), size_);
+    return std::shared_ptr<const LoadedFile>(new LoadedFile(std::move(buffer), size));
 }
 
 Expected<std::size_t, FileProblem> write_index_file(const std::string& path, const IndexHeader& header,
@@ -139,8 +162,8 @@ Expected<std::size_t, FileProblem> write_index_file(const std::string& path, con
     }
     put64(head.size() - 8, checksum(std::span(head).first(head.size() - 8)));
 
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string temporary;
+    const int fd = create_temporary_beside(path, temporary);
     if (fd < 0) return FileProblem{errno, {}};
     Writer out(fd);
     static const std::byte zeros[kAlignment] = {};
@@ -161,9 +184,9 @@ Expected<std::size_t, FileProblem> write_index_file(const std::string& path, con
 }
 
 Expected<IndexFile, FileProblem> read_index_file(const std::string& path, IndexKind kind) {
-    auto mapping = MappedFile::open(path);
-    if (!mapping) return mapping.error();
-    const std::span<const std::byte> bytes = (*mapping)->bytes();
+    auto loaded = LoadedFile::open(path);
+    if (!loaded) return loaded.error();
+    const std::span<const std::byte> bytes = (*loaded)->bytes();
     const std::byte* base = bytes.data();
     if (bytes.size() < 8 || std::memcmp(base, kMagic, 8) != 0) return kForeign;
     if (bytes.size() < kFixedHeader) return kTruncated;
@@ -175,7 +198,7 @@ Expected<IndexFile, FileProblem> read_index_file(const std::string& path, IndexK
     if (load_u32(base + 8) != kFormatVersion) return kVersion;
     if (load_u32(base + 12) != static_cast<std::uint32_t>(kind)) return kWrongKind;
 
-    IndexFile file{{kind, load_u64(base + 16), {}}, {}, std::move(*mapping)};
+    IndexFile file{{kind, load_u64(base + 16), {}}, {}, std::move(*loaded)};
     for (std::size_t i = 0; i < 8; ++i) file.header.params[i] = load_u64(base + 24 + 8 * i);
     std::uint64_t expected_offset = aligned(head);
     std::uint64_t end = head;

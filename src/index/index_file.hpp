@@ -16,13 +16,14 @@
 // checksum is index::checksum below. Any deviation (short file, wrong
 // magic, unknown version or kind, a section out of place, a checksum that
 // does not match, non-zero padding) is refused with a message. Sections
-// are used in place from a read-only memory mapping.
+// are used in place from a private copy of the file in memory.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -48,18 +49,24 @@ struct FileProblem {
 // always changes it.
 std::uint64_t checksum(std::span<const std::byte> bytes) noexcept;
 
-// A read-only memory mapping of a whole file.
-class MappedFile {
+// The bytes of a whole file, read into memory of our own (64-byte
+// aligned, as the sections are): an index never reads the file again, so
+// a file truncated or rewritten after loading cannot fault or change it.
+class LoadedFile {
 public:
-    static Expected<std::shared_ptr<const MappedFile>, FileProblem> open(const std::string& path);
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    ~MappedFile();
-    std::span<const std::byte> bytes() const noexcept { return {data_, size_}; }
+    static Expected<std::shared_ptr<const LoadedFile>, FileProblem> open(const std::string& path);
+    LoadedFile(const LoadedFile&) = delete;
+    LoadedFile& operator=(const LoadedFile&) = delete;
+    std::span<const std::byte> bytes() const noexcept { return {data_.get(), size_}; }
 
 private:
-    MappedFile(const std::byte* data, std::size_t size) noexcept : data_(data), size_(size) {}
-    const std::byte* data_;
+    static constexpr std::align_val_t kBufferAlignment{64};
+    struct AlignedDelete {
+        void operator()(std::byte* data) const noexcept { ::operator delete(data, kBufferAlignment); }
+    };
+    using Buffer = std::unique_ptr<std::byte[], AlignedDelete>;
+    LoadedFile(Buffer data, std::size_t size) noexcept : data_(std::move(data)), size_(size) {}
+    Buffer data_;
     std::size_t size_;
 };
 
@@ -72,15 +79,16 @@ struct IndexHeader {
 struct IndexFile {
     IndexHeader header;
     std::vector<std::span<const std::byte>> sections;
-    std::shared_ptr<const MappedFile> mapping;  // keeps the sections valid
+    std::shared_ptr<const LoadedFile> loaded;  // keeps the sections valid
 };
 
-// Writes to a temporary file beside `path` and renames it into place, so an
-// existing file is never left half-written.
+// Writes to a new temporary file beside `path` and renames it into place,
+// so an existing file is never left half-written and concurrent writers
+// leave one whole file.
 Expected<std::size_t, FileProblem> write_index_file(const std::string& path, const IndexHeader& header,
                                                     std::span<const std::span<const std::byte>> sections);
 
-// Maps and checks a file of the expected kind; the caller checks the
+// Reads and checks a file of the expected kind; the caller checks the
 // parameters and the number and contents of the sections.
 Expected<IndexFile, FileProblem> read_index_file(const std::string& path, IndexKind kind);
 

@@ -231,7 +231,7 @@ Expected<MinHashLsh, FileProblem> MinHashLsh::load(const std::string& path) {
         }
         lsh.bands_[band].adopt(entries);
     }
-    lsh.mapping_ = std::move(file->mapping);
+    lsh.loaded_file_ = std::move(file->loaded);
     return lsh;
 }
 

@@ -76,7 +76,7 @@ private:
     LshSettings settings_;
     Documents documents_;
     std::vector<EntryTable> bands_;
-    std::shared_ptr<const MappedFile> mapping_;
+    std::shared_ptr<const LoadedFile> loaded_file_;  // the loaded file, when views point into it
 };
 
 }  // namespace vorn::index

@@ -187,7 +187,7 @@ Expected<SimHashIndex, FileProblem> SimHashIndex::load(const std::string& path) 
         }
         index.tables_[block].adopt(entries);
     }
-    index.mapping_ = std::move(file->mapping);
+    index.loaded_file_ = std::move(file->loaded);
     return index;
 }
 

@@ -75,7 +75,7 @@ private:
     Documents documents_;
     Column<std::uint64_t> fingerprints_;  // by slot
     std::vector<EntryTable> tables_;
-    std::shared_ptr<const MappedFile> mapping_;
+    std::shared_ptr<const LoadedFile> loaded_file_;  // the loaded file, when views point into it
 };
 
 }  // namespace vorn::index

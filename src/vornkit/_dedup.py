@@ -132,7 +132,8 @@ def _fingerprint_rows(
     n = len(strings)
     out = np.empty(n if simhash else (n, num_hashes), dtype=np.uint64)
     step = n if progress is None else _CHUNK
-    for begin in range(0, n, max(step, 1)):
+    # At least one call, so that the sizes are checked even for no texts.
+    for begin in range(0, max(n, 1), max(step, 1)):
         end = min(n, begin + step)
         _native.fingerprint_rows(simhash, strings, begin, end, shingle_size, num_hashes, workers, out[begin:end])
         if progress is not None:
@@ -249,6 +250,8 @@ class MinHashLSH:
         if bands is None:
             band_count, rows = lsh_params(threshold, num_hashes, (fp_weight, fn_weight))
         elif isinstance(bands, tuple):
+            if len(bands) != 2:
+                raise ValueError(f"bands must be a count or a (bands, rows) pair, not {bands!r}")
             band_count, rows = _count("bands", bands[0]), _count("rows", bands[1])
         else:
             band_count = _count("bands", bands)
@@ -335,8 +338,9 @@ class MinHashLSH:
 
     @classmethod
     def load(cls, path: PathLike) -> MinHashLSH:
-        """Reads a file written by save(), memory-mapped; a truncated, corrupted
-        or foreign file raises ValueError."""
+        """Reads a file written by save() into memory (later changes to the file
+        do not reach the index); a truncated, corrupted or foreign file raises
+        ValueError."""
         lsh = cls.__new__(cls)
         lsh._index = _native.MinHashIndex.load(path)
         return lsh
@@ -412,8 +416,9 @@ class SimHashIndex:
 
     @classmethod
     def load(cls, path: PathLike) -> SimHashIndex:
-        """Reads a file written by save(), memory-mapped; a truncated, corrupted
-        or foreign file raises ValueError."""
+        """Reads a file written by save() into memory (later changes to the file
+        do not reach the index); a truncated, corrupted or foreign file raises
+        ValueError."""
         index = cls.__new__(cls)
         index._index = _native.SimHashIndex.load(path)
         return index

@@ -9,14 +9,18 @@ temporary file beside the target and renamed into place only when complete.
 from __future__ import annotations
 
 import csv
+import datetime
+import decimal
 import io
 import json
 import os
+import re
+import stat
 import sys
 import tempfile
 from collections.abc import Iterator, Mapping, Sequence
 from contextlib import contextmanager
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from pathlib import Path
 from typing import IO, Any
 
@@ -24,6 +28,10 @@ CSV_SUFFIXES = {".csv": ",", ".tsv": "\t"}
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
 PARQUET_SUFFIXES = (".parquet", ".pq")
 TABLE_SUFFIXES = (*CSV_SUFFIXES, *JSONL_SUFFIXES, *PARQUET_SUFFIXES)
+# The largest value csv.field_size_limit takes (a C long).
+_LARGEST_FIELD = min(sys.maxsize, 2**63 - 1)
+# A JSON escape of a surrogate: only lines with one can hold a lone surrogate.
+_SURROGATE_ESCAPE = re.compile(r"\\u[dD][89a-fA-F]")
 
 
 class TableError(Exception):
@@ -36,6 +44,8 @@ class Table:
 
     path: str
     columns: dict[str, list[str | None]]
+    # Columns that cannot be read as text, with the reason: only using one fails.
+    refused: dict[str, str] = field(default_factory=dict)
 
     @property
     def names(self) -> list[str]:
@@ -45,6 +55,8 @@ class Table:
         return len(next(iter(self.columns.values()), []))
 
     def column(self, name: str) -> list[str | None]:
+        if name in self.refused:
+            raise TableError(self.refused[name])
         try:
             return self.columns[name]
         except KeyError:
@@ -87,7 +99,30 @@ def _as_text(value: object) -> str | None:
         return "true" if value else "false"
     if isinstance(value, (int, float)):
         return repr(value) if isinstance(value, float) else str(value)
-    return json.dumps(value, ensure_ascii=False)
+    if isinstance(value, (datetime.date, datetime.time)):  # datetime.datetime too
+        return value.isoformat()
+    if isinstance(value, (decimal.Decimal, datetime.timedelta)):
+        return str(value)
+    if isinstance(value, (bytes, bytearray, memoryview)):
+        return bytes(value).decode("utf-8")  # UnicodeDecodeError: the column is refused when used
+    return json.dumps(value, ensure_ascii=False, default=str)
+
+
+def _is_text(value: str) -> bool:
+    """Whether a str is Unicode text: no lone surrogate (which JSON's \\ud800
+    escapes and undecodable command-line bytes produce)."""
+    try:
+        value.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def refuse_non_text(value: str, what: str) -> None:
+    """A TableError when ``value`` holds a lone surrogate, which no UTF-8 file
+    or vorn function can take."""
+    if not _is_text(value):
+        raise TableError(f"{what}: {ascii(value)} holds a lone surrogate, which is not Unicode text")
 
 
 def read_table(path: str) -> Table:
@@ -98,13 +133,31 @@ def read_table(path: str) -> Table:
             return _read_parquet(path)
         with open(path, encoding="utf-8-sig", newline="") as file:
             return _read_csv(path, file) if fmt == "csv" else _read_jsonl(path, file)
-    except UnicodeDecodeError as error:
-        raise TableError(f"{path}: not UTF-8 text (byte {error.start})") from None
+    except UnicodeDecodeError:
+        raise TableError(f"{path}: not UTF-8 text (byte {_first_undecodable_byte(path)})") from None
     except OSError as error:
         raise TableError(f"cannot read {path}: {error.strerror or error}") from None
 
 
+def _first_undecodable_byte(path: str) -> int | str:
+    """The offset in the file of its first byte that is not UTF-8 (the
+    decoder's own error counts from the start of its chunk)."""
+    try:
+        with open(path, "rb") as file:
+            data = file.read()
+        data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        return error.start
+    except OSError:
+        pass
+    return "unknown"
+
+
 def _read_csv(path: str, file: IO[str]) -> Table:
+    # Fields have no size limit here, as in JSON Lines (the csv module's own
+    # default refuses fields over 128 KiB).
+    if csv.field_size_limit() < _LARGEST_FIELD:
+        csv.field_size_limit(_LARGEST_FIELD)
     # Spaces after a delimiter are ignored, as in many exported files ("a, b").
     reader = csv.reader(file, delimiter=CSV_SUFFIXES[Path(path).suffix.lower()], skipinitialspace=True)
     try:
@@ -140,6 +193,11 @@ def _read_jsonl(path: str, file: IO[str]) -> Table:
             raise TableError(f"{path} line {number}: not JSON ({error.msg})") from None
         if not isinstance(record, dict):
             raise TableError(f"{path} line {number}: expected a JSON object")
+        if _SURROGATE_ESCAPE.search(line):
+            for key, value in record.items():
+                refuse_non_text(key, f"{path} line {number}: the key")
+                if isinstance(value, str):
+                    refuse_non_text(value, f"{path} line {number}: {key!r}")
         for key in record:
             if key not in columns:
                 columns[key] = [None] * count  # a key first seen late: missing before
@@ -152,16 +210,27 @@ def _read_jsonl(path: str, file: IO[str]) -> Table:
 def _read_parquet(path: str) -> Table:
     pa, pq = _pyarrow()
     try:
+        _check_header(path, pq.read_schema(path).names)
         data = pq.read_table(path)
     except (pa.ArrowException, OSError) as error:
-        raise TableError(f"cannot read {path} as Parquet: {error}") from None
-    columns = {}
+        raise TableError(f"cannot read {path} as Parquet: {_first_line(error)}") from None
+    columns: dict[str, list[str | None]] = {}
+    refused: dict[str, str] = {}
     for name, column in zip(data.column_names, data.columns):
-        if not pa.types.is_string(column.type) and not pa.types.is_large_string(column.type):
-            columns[name] = [_as_text(value) for value in column.to_pylist()]
-        else:
+        if pa.types.is_string(column.type) or pa.types.is_large_string(column.type):
             columns[name] = column.to_pylist()
-    return Table(path, columns)
+            continue
+        try:
+            columns[name] = [_as_text(value) for value in column.to_pylist()]
+        except (ValueError, OverflowError) as error:  # binary that is not UTF-8, dates out of range
+            columns[name] = [None] * len(column)
+            refused[name] = f"{path}: column {name!r} ({column.type}) cannot be read as text: {_first_line(error)}"
+    return Table(path, columns, refused)
+
+
+def _first_line(error: BaseException) -> str:
+    lines = str(error).strip().splitlines()
+    return lines[0] if lines else type(error).__name__
 
 
 def _check_header(path: str, header: Sequence[str]) -> None:
@@ -183,8 +252,9 @@ def read_lines(path: str) -> list[str]:
         raise TableError(f"cannot read {path}: {error.strerror or error}") from None
 
 
-def check_output(path: str | None) -> None:
-    """Fails early, before any work, on an output the run could not write."""
+def check_output(path: str | None, inputs: Sequence[str] = ()) -> None:
+    """Fails early, before any work, on an output the run could not write or
+    that is one of its ``inputs``."""
     if path is None:
         return
     fmt = require_table_format(path)
@@ -195,12 +265,29 @@ def check_output(path: str | None) -> None:
         raise TableError(f"cannot write {path}: no directory {str(directory)!r}")
     if Path(path).is_dir():
         raise TableError(f"cannot write {path}: it is a directory")
+    for source in inputs:
+        try:
+            same = os.path.samefile(path, source)
+        except OSError:  # either does not exist (yet)
+            same = False
+        if same:
+            raise TableError(f"cannot write {path}: it is the input {source}; name another output file")
 
 
 @contextmanager
 def _replaced_atomically(path: str, mode: str) -> Iterator[IO[Any]]:
-    """A temporary file beside ``path`` that becomes ``path`` only on success."""
-    target = Path(path)
+    """A temporary file beside ``path`` that becomes ``path`` only on success.
+
+    A symbolic link is written through (its target is replaced); an existing
+    file keeps its permission bits, a new one gets those the umask allows.
+    """
+    target = Path(os.path.realpath(path))
+    try:
+        permissions = stat.S_IMODE(os.stat(target).st_mode)
+    except FileNotFoundError:
+        permissions = 0o666 & ~_umask()
+    except OSError as error:
+        raise TableError(f"cannot write {path}: {error.strerror or error}") from None
     try:
         handle, temporary = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.", suffix=".tmp")
     except OSError as error:
@@ -208,7 +295,7 @@ def _replaced_atomically(path: str, mode: str) -> Iterator[IO[Any]]:
     try:
         with os.fdopen(handle, mode) if "b" in mode else os.fdopen(handle, mode, encoding="utf-8", newline="") as file:
             yield file
-        os.chmod(temporary, 0o666 & ~_umask())
+            os.fchmod(file.fileno(), permissions)
         os.replace(temporary, target)
     except BaseException as error:
         try:
@@ -217,6 +304,10 @@ def _replaced_atomically(path: str, mode: str) -> Iterator[IO[Any]]:
             pass
         if isinstance(error, OSError):
             raise TableError(f"cannot write {path}: {error.strerror or error}") from None
+        if isinstance(error, UnicodeEncodeError):
+            raise TableError(
+                f"cannot write {path}: {ascii(error.object[error.start : error.end])} is not Unicode text"
+            ) from None
         raise
 
 
@@ -229,8 +320,7 @@ def _umask() -> int:
 def write_table(path: str | None, columns: Mapping[str, Sequence[Any]]) -> None:
     """Writes columns to ``path`` in the format its extension names, or CSV to stdout."""
     if path is None:
-        _write_text(sys.stdout, "csv", ",", columns)
-        sys.stdout.flush()
+        _write_stdout(columns)
         return
     fmt = require_table_format(path)
     if fmt == "parquet":
@@ -241,6 +331,32 @@ def write_table(path: str | None, columns: Mapping[str, Sequence[Any]]) -> None:
         return
     with _replaced_atomically(path, "w") as file:
         _write_text(file, fmt, CSV_SUFFIXES.get(Path(path).suffix.lower(), ","), columns)
+
+
+def _write_stdout(columns: Mapping[str, Sequence[Any]]) -> None:
+    stdout = sys.stdout
+    if stdout is None:  # started with stdout closed
+        raise TableError("cannot write the results: stdout is closed (use --out FILE)")
+    try:
+        _write_text(stdout, "csv", ",", columns)
+        stdout.flush()
+    except BrokenPipeError:
+        raise
+    except (OSError, ValueError) as error:  # a full disk; a closed or unencodable stream
+        _drop_stdout()
+        reason = error.strerror if isinstance(error, OSError) and error.strerror else error
+        raise TableError(f"cannot write the results to stdout: {reason}") from None
+
+
+def _drop_stdout() -> None:
+    """Points stdout at the null device, so that the interpreter's last flush
+    of what could not be written neither fails nor prints a second error."""
+    try:
+        null = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(null, sys.stdout.fileno())
+        os.close(null)
+    except (OSError, ValueError, AttributeError):
+        pass
 
 
 def _write_text(file: IO[str], fmt: str, delimiter: str, columns: Mapping[str, Sequence[Any]]) -> None:

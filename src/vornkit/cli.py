@@ -13,6 +13,7 @@ from __future__ import annotations
 import argparse
 import fnmatch
 import os
+import stat
 import sys
 import time
 from collections.abc import Callable, Iterator, Sequence
@@ -23,7 +24,15 @@ import numpy as np
 import vorn
 
 from vornkit import _linkage
-from vornkit._tables import TableError, check_output, read_lines, read_table, table_format, write_table
+from vornkit._tables import (
+    TableError,
+    check_output,
+    read_lines,
+    read_table,
+    refuse_non_text,
+    table_format,
+    write_table,
+)
 
 EXIT_USAGE = 2
 EXIT_INTERRUPTED = 130  # 128 + SIGINT, as shells report it
@@ -63,6 +72,10 @@ def _bounded(kind: type[float] | type[int], low: float, high: float, wording: st
 
 _threshold = _bounded(float, 0.0, 1.0, "between 0 and 1")
 _positive = _bounded(int, 1, float("inf"), "at least 1")
+# Sizes as vornkit takes them: a shingle of up to 2**64 - 1 characters, and
+# at most the signature length that LSH bands can be chosen for.
+_shingle_size = _bounded(int, 1, 2**64 - 1, "between 1 and 2**64 - 1")
+_num_hashes = _bounded(int, 1, 2**16, f"between 1 and {2**16}")
 
 
 def _workers(text: str) -> int:
@@ -151,7 +164,7 @@ def _note(args: argparse.Namespace, message: str) -> None:
 # ------------------------------------------------------------ dedup
 
 
-def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str], list[str]]:
+def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str], Sequence[str | None]]:
     """(ids, texts): the files under the paths, or one column of one table."""
     if args.column is not None:
         if len(args.paths) != 1:
@@ -159,13 +172,18 @@ def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str]
         table = read_table(args.paths[0])
         column = table.column(args.column)
         ids = table.column(args.id) if args.id else [str(row) for row in range(len(column))]
-        return ["" if i is None else i for i in ids], [text or "" for text in column]
+        # A missing text stays null: it is never linked (its own cluster).
+        return ["" if i is None else i for i in ids], column
     files: list[str] = []
     for path in args.paths:
         if os.path.isdir(path):
             for directory, subdirectories, names in os.walk(path, onerror=_raise_walk_error):
                 subdirectories.sort()
-                files.extend(os.path.join(directory, name) for name in sorted(names) if _selected(args, name))
+                files.extend(
+                    os.path.join(directory, name)
+                    for name in sorted(names)
+                    if _selected(args, name) and _is_regular_file(os.path.join(directory, name))
+                )
         elif os.path.exists(path):
             files.append(path)
         else:
@@ -187,7 +205,22 @@ def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str]
             advance(1)
     if undecodable:
         _note(args, f"vornkit dedup: {undecodable} file(s) not UTF-8; undecodable bytes read as U+FFFD")
-    return files, texts
+    return [_path_text(path) for path in files], texts
+
+
+def _is_regular_file(path: str) -> bool:
+    """Whether a directory entry (or what its link points to) is a regular
+    file: a FIFO, socket or device would block or never end."""
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        return False
+
+
+def _path_text(path: str) -> str:
+    """A file name as Unicode text: bytes that are not UTF-8 (held by the
+    interpreter as lone surrogates) shown as \\xNN escapes."""
+    return os.fsencode(path).decode("utf-8", errors="backslashreplace")
 
 
 def _raise_walk_error(error: OSError) -> None:
@@ -198,9 +231,15 @@ def _selected(args: argparse.Namespace, name: str) -> bool:
     return args.glob is None or fnmatch.fnmatchcase(name, args.glob)
 
 
-def find_clusters(texts: list[str], args: argparse.Namespace, progress: _Progress) -> np.ndarray:
-    """Cluster labels (the smallest member's index) from vornkit's near-duplicate detection."""
+def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progress: _Progress) -> np.ndarray:
+    """Cluster labels (the smallest member's index) from vornkit's near-duplicate
+    detection; a missing text is never linked: its cluster is itself."""
     import vornkit
+
+    present = np.array([i for i, text in enumerate(texts) if text is not None], dtype=np.int64)
+    labels = np.arange(len(texts), dtype=np.int64)
+    if len(present) == 0:
+        return labels
 
     options = {
         name: value
@@ -211,16 +250,26 @@ def find_clusters(texts: list[str], args: argparse.Namespace, progress: _Progres
         )
         if value is not None
     }
-    labels = vornkit.dedup(texts, method=args.method, workers=args.workers, progress=progress.enabled, **options)
-    return np.asarray(labels, dtype=np.int64)
+    found = vornkit.dedup(
+        [texts[i] for i in present.tolist()],
+        method=args.method,
+        workers=args.workers,
+        progress=progress.enabled,
+        **options,
+    )
+    # Positions among the present texts back to rows (in the same order, so
+    # the smallest member stays the smallest).
+    labels[present] = present[np.asarray(found, dtype=np.int64)]
+    return labels
 
 
 def run_dedup(args: argparse.Namespace) -> int:
     if args.method == "simhash" and args.num_hashes is not None:
         raise UsageError("--num-hashes applies to --method minhash only")
-    check_output(args.out)
+    check_output(args.out, args.paths)
     progress = _Progress(args.quiet)
     ids, texts = _documents(args, progress)
+    check_output(args.out, ids if args.column is None else ())
     labels = find_clusters(texts, args, progress) if texts else np.empty(0, np.int64)
     _, inverse, counts = np.unique(labels, return_inverse=True, return_counts=True)
     sizes = counts[inverse] if len(labels) else labels
@@ -256,7 +305,7 @@ def _per_field(values: list[Any] | None, count: int, option: str, default: Any) 
 
 
 def run_link(args: argparse.Namespace) -> int:
-    check_output(args.out)
+    check_output(args.out, [args.left, args.right])
     progress = _Progress(args.quiet)
     tables = [read_table(args.left), read_table(args.right)]
     id_names = args.id or [None]
@@ -324,7 +373,7 @@ def run_link(args: argparse.Namespace) -> int:
 # ------------------------------------------------------------ search
 
 
-def best_matches(query: str, choices: list[str], args: argparse.Namespace) -> list[tuple[str, float, int]]:
+def best_matches(query: str, choices: Sequence[str | None], args: argparse.Namespace) -> list[tuple[str, float, int]]:
     """The top choices from vornkit's search, best first."""
     import vornkit
 
@@ -343,13 +392,15 @@ def best_matches(query: str, choices: list[str], args: argparse.Namespace) -> li
 
 
 def run_search(args: argparse.Namespace) -> int:
-    check_output(args.out)
+    check_output(args.out, [args.choices])
+    refuse_non_text(args.query, "QUERY")
+    choices: Sequence[str | None]
     if table_format(args.choices) is not None:
         table = read_table(args.choices)
         name = args.column or (table.names[0] if table.names else None)
         if name is None:
             raise UsageError(f"{table.path}: the table has no columns")
-        choices = [value or "" for value in table.column(name)]
+        choices = table.column(name)  # a missing value is never a match
     else:
         if args.column is not None:
             raise UsageError(f"--column needs a table (CSV, JSON Lines or Parquet), not {args.choices}")
@@ -396,8 +447,8 @@ def build_parser() -> argparse.ArgumentParser:
     dedup.add_argument("paths", nargs="+", metavar="PATH", help="files and directories, or one table with --column")
     dedup.add_argument("--method", choices=("minhash", "simhash"), default="minhash", help="default: minhash")
     dedup.add_argument("--threshold", type=_threshold, metavar="T", help="estimated similarity that links two texts")
-    dedup.add_argument("--shingle-size", type=_positive, metavar="K", help="characters per shingle")
-    dedup.add_argument("--num-hashes", type=_positive, metavar="M", help="MinHash signature length")
+    dedup.add_argument("--shingle-size", type=_shingle_size, metavar="K", help="characters per shingle")
+    dedup.add_argument("--num-hashes", type=_num_hashes, metavar="M", help="MinHash signature length (at most 65536)")
     dedup.add_argument("--column", metavar="NAME", help="the text column of a CSV, JSON Lines or Parquet table")
     dedup.add_argument("--id", metavar="NAME", help="with --column: the id column (default: the row number)")
     dedup.add_argument("--glob", metavar="PATTERN", help="only files whose name matches, e.g. 'copyright' or '*.txt'")
@@ -476,6 +527,9 @@ def main(argv: Sequence[str] | None = None) -> int:
     except KeyboardInterrupt:
         print("vornkit: interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED
+    except MemoryError:
+        print(f"vornkit {args.command}: error: out of memory", file=sys.stderr)
+        return 1
     except BrokenPipeError:
         # The reader of stdout went away (e.g. '| head'): not an error of ours.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())

@@ -25,7 +25,7 @@ import pyarrow.compute as pc  # type: ignore[import-untyped,unused-ignore]
 import vorn
 from pyspark.sql import Column, DataFrame  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
-from pyspark.sql.types import DoubleType, LongType  # type: ignore[import-not-found,unused-ignore]
+from pyspark.sql.types import DoubleType, IntegralType, LongType, StringType  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql.window import Window  # type: ignore[import-not-found,unused-ignore]
 
 import vornkit
@@ -168,8 +168,10 @@ def minhash_dedup(
 ) -> DataFrame:
     """Clusters of near-duplicate documents: a DataFrame (id, component).
 
-    ``id_col`` holds unique integer ids; ``component`` is the smallest id of
-    the document's cluster (its own id when it has no near-duplicate).
+    ``id_col`` holds unique integer or string ids, none null (anything else
+    is refused before any work); ``component`` is the smallest id of the
+    document's cluster (its own id when it has no near-duplicate), of the
+    ids' own type.
     Signatures and band keys are computed by the executors over Arrow
     batches; candidate pairs come from grouping on (band, band key); a pair is
     linked when its signatures agree in at least ``threshold`` of their
@@ -183,6 +185,8 @@ def minhash_dedup(
     """
     if not 0.0 <= threshold <= 1.0:
         raise ValueError(f"threshold must be between 0 and 1, not {threshold!r}")
+    # The sizes are checked here, as the executors would take them, before any work.
+    vornkit.minhash_signatures([""], shingle_size, num_hashes)
     if bands is None:
         bands, rows = vornkit.lsh_params(threshold, num_hashes)
     else:
@@ -192,8 +196,21 @@ def minhash_dedup(
     for name in (text_col, id_col):
         if name not in df.columns:
             raise ValueError(f"no column {name!r} in the DataFrame")
+    string_ids = _check_ids(df, id_col)
 
     spark = df.sparkSession
+    if string_ids:
+        # The work runs on long ids: each string's rank in sorted order, so
+        # that the smallest rank of a cluster is its smallest string.
+        ranks = spark.createDataFrame(
+            df.select(id_col).orderBy(id_col).rdd.zipWithIndex().map(lambda pair: (pair[0][0], pair[1])),
+            "_vornkit_key string, _vornkit_rank long",
+        ).localCheckpoint()
+        df = (
+            df.join(ranks, F.col(id_col) == F.col("_vornkit_key"))
+            .drop(id_col)
+            .withColumnRenamed("_vornkit_rank", id_col)
+        )
     documents = df.select(F.col(id_col).cast("long").alias(id_col), F.col(text_col).cast("string").alias(text_col))
     previous_batch = spark.conf.get("spark.sql.execution.arrow.maxRecordsPerBatch", None)
     spark.conf.set("spark.sql.execution.arrow.maxRecordsPerBatch", str(_BATCH_ROWS))
@@ -234,11 +251,40 @@ def minhash_dedup(
         else:
             spark.conf.set("spark.sql.execution.arrow.maxRecordsPerBatch", previous_batch)
 
-    return (
+    clusters = (
         documents.select(F.col(id_col).alias("id"))
         .join(labels, F.col("id") == F.col("node"), "left")
         .select("id", F.coalesce("component", "id").alias("component"))
     )
+    if not string_ids:
+        return clusters
+    return (
+        clusters.join(ranks.select(F.col("_vornkit_rank").alias("id"), F.col("_vornkit_key").alias("_id")), "id")
+        .join(ranks.select(F.col("_vornkit_rank").alias("component"), F.col("_vornkit_key").alias("_c")), "component")
+        .select(F.col("_id").alias("id"), F.col("_c").alias("component"))
+    )
+
+
+def _check_ids(df: DataFrame, id_col: str) -> bool:
+    """Whether the ids are strings (else integers); TypeError for ids of
+    another type, ValueError naming a null or repeated id. Ids are kept
+    exactly: a cast would merge 1.2 and 1.7, or "01" and "1"."""
+    id_type = df.schema[id_col].dataType
+    if not isinstance(id_type, (IntegralType, StringType)):
+        raise TypeError(f"ids in column {id_col!r} must be integers or strings, not {id_type.simpleString()}")
+    repeated = (
+        df.groupBy(id_col)
+        .agg(F.count(F.lit(1)).alias("_vornkit_count"))
+        .where((F.col("_vornkit_count") > 1) | F.col(id_col).isNull())
+        .limit(1)
+        .collect()
+    )
+    if repeated:
+        value, count = repeated[0][0], repeated[0][1]
+        if value is None:
+            raise ValueError(f"column {id_col!r} holds a null id; every document needs one")
+        raise ValueError(f"column {id_col!r} holds the id {value!r} {count} times; ids must be unique")
+    return isinstance(id_type, StringType)
 
 
 def _rebuilt_processor(state: tuple[Any, ...]) -> Any:

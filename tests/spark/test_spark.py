@@ -79,6 +79,47 @@ def test_minhash_dedup_without_duplicates_and_with_nulls(spark, vks):
     assert labels == [5, 3, 5]
 
 
+@pytest.mark.parametrize(
+    ("id_type", "ids"),
+    [
+        ("string", ["b", "a", "01", "1", "z"]),  # "01" and "1" stay apart
+        ("int", [30, 20, 1, -4, 7]),
+        ("long", [2**62 + 1, 2**62, 5, 2**62 + 3, -(2**63)]),
+    ],
+)
+def test_minhash_dedup_keeps_ids_exactly(spark, vks, id_type, ids):
+    texts = ["same text here", "same text here", "other words entirely", "same text here", None]
+    df = spark.createDataFrame(list(zip(ids, texts)), f"doc_id {id_type}, body string").repartition(2)
+    got = {
+        row["id"]: row["component"] for row in vks.minhash_dedup(df, "body", id_col="doc_id", threshold=0.8).collect()
+    }
+    smallest = min(ids[0], ids[1], ids[3])
+    assert got == {ids[0]: smallest, ids[1]: smallest, ids[2]: ids[2], ids[3]: smallest, ids[4]: ids[4]}
+
+
+@pytest.mark.parametrize(
+    ("schema", "rows", "error", "message"),
+    [
+        ("id double, body string", [(1.2, "x y z"), (1.7, "x y z")], TypeError, "integers or strings, not double"),
+        ("id decimal(4,1), body string", [(None, "a")], TypeError, "integers or strings"),
+        ("id long, body string", [(3, "a b c"), (3, "d e f")], ValueError, "id 3 2 times"),
+        ("id string, body string", [("k", "a"), ("k", "b")], ValueError, "id 'k' 2 times"),
+        ("id long, body string", [(1, "a b c"), (None, "a b c")], ValueError, "null id"),
+    ],
+)
+def test_minhash_dedup_refuses_bad_ids(spark, vks, schema, rows, error, message):
+    df = spark.createDataFrame(rows, schema)
+    with pytest.raises(error, match=message):
+        vks.minhash_dedup(df, "body", id_col="id", threshold=0.8)
+
+
+@pytest.mark.parametrize("shingle_size", [-1, 2**64 + 3])
+def test_minhash_dedup_refuses_sizes_beyond_64_bits(spark, vks, shingle_size):
+    df = spark.createDataFrame([(1, "x y z")], "id long, body string")
+    with pytest.raises(OverflowError):
+        vks.minhash_dedup(df, "body", id_col="id", threshold=0.8, shingle_size=shingle_size)
+
+
 def test_components_of_long_chains(spark, vks):
     # A path 0-1-...-n in shuffled order and a star, in one edge list.
     n = 40

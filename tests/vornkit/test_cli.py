@@ -286,7 +286,7 @@ BAD_INPUT = [
     (["dedup", "people.csv", "people.csv", "--column", "name"], "--column reads one table"),
     (["dedup", "people.csv", "--method", "simhash", "--num-hashes", "64"], "--num-hashes applies to --method minhash"),
     (["dedup", "people.csv", "--threshold", "1.5"], "argument --threshold: must be between 0 and 1, not 1.5"),
-    (["dedup", "people.csv", "--num-hashes", "0"], "argument --num-hashes: must be at least 1, not 0"),
+    (["dedup", "people.csv", "--num-hashes", "0"], "argument --num-hashes: must be between 1 and 65536, not 0"),
     ([*LINK, "--threshold", "high"], "argument --threshold: not a number: 'high'"),
     (["link", "people.csv", "people.csv", "--on", "nmae"], "people.csv: no column 'nmae' (columns: id, name)"),
     ([*LINK, "--id", "key"], "people.csv: no column 'key'"),

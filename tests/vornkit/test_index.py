@@ -295,7 +295,7 @@ def test_files_round_trip_and_stay_usable(tmp_path, kind):
     index, path, probes = saved(tmp_path, kind)
     loaded = load(kind, str(path))
     assert answers(loaded, probes) == answers(index, probes) and repr(loaded) == repr(index)
-    # A loaded (memory-mapped) index takes changes, and saves over its own file.
+    # A loaded index takes changes, and saves over its own file.
     keys = np.array([10**15, 10**15 + 1])
     if kind == "lsh":
         loaded.add(keys, probes[:2])

@@ -207,7 +207,11 @@ PyObject* topk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         if (!job.convert(args[0], args[1], args[2], args[3], args[4], args[8])) return nullptr;
         const Py_ssize_t k = PyLong_AsSsize_t(args[5]);
         if (k == -1 && PyErr_Occurred()) return nullptr;
-        const std::size_t rows = job.a->column.size() * static_cast<std::size_t>(k);
+        std::size_t rows = 0;
+        if (k < 0 || __builtin_mul_overflow(job.a->column.size(), static_cast<std::size_t>(k), &rows)) {
+            PyErr_SetString(PyExc_ValueError, "k is out of range");
+            return nullptr;
+        }
         OutputBuffer indices, scores;
         if (!indices.acquire(args[6], rows) || !scores.acquire(args[7], rows)) return nullptr;
         if (indices.type() != col::OutputType::int64) {

@@ -76,12 +76,14 @@ bool text_range(const StringInput& input, Py_ssize_t begin, Py_ssize_t end, std:
 // each, num_hashes ignored) of texts [begin, end), into out, which holds
 // exactly those rows.
 PyObject* fingerprint_rows(PyObject*, PyObject* args) {
-    PyObject *strings, *out_object, *workers_object;
+    PyObject *strings, *out_object, *workers_object, *shingle_object, *num_hashes_object;
     int simhash;
     Py_ssize_t begin, end;
-    unsigned long long shingle_size, num_hashes;
-    if (!PyArg_ParseTuple(args, "pOnnKKOO:fingerprint_rows", &simhash, &strings, &begin, &end, &shingle_size,
-                          &num_hashes, &workers_object, &out_object))
+    std::uint64_t shingle_size, num_hashes;
+    if (!PyArg_ParseTuple(args, "pOnnOOOO:fingerprint_rows", &simhash, &strings, &begin, &end, &shingle_object,
+                          &num_hashes_object, &workers_object, &out_object) ||
+        !convert_size(shingle_object, "shingle_size", shingle_size) ||
+        !convert_size(num_hashes_object, "num_hashes", num_hashes))
         return nullptr;
     return guarded([&]() -> PyObject* {
         const StringInput* input = strings_input(strings);
@@ -98,22 +100,27 @@ PyObject* fingerprint_rows(PyObject*, PyObject* args) {
         }
         if (shingle_size == 0) return set_invalid_argument(vorn::kZeroWindow), nullptr;
         const auto rows = out.mutable_span<std::uint64_t>();
-        std::vector<vorn::algo::MinHashScratch> scratch(simhash ? 0 : workers);
+        const std::size_t chunk = simhash ? 4 * kTextsPerChunk : kTextsPerChunk;
+        std::vector<vorn::algo::MinHashScratch> scratch(
+            simhash ? 0 : vorn::collection::thread_count(texts.size(), chunk, workers));
         auto body = [&](std::size_t first, std::size_t last, const vorn::collection::ChunkContext& context) {
             if (simhash) (void)ix::simhash_fingerprint_rows(texts, first, last, shingle_size, rows);
             else
                 (void)ix::minhash_signature_rows(texts, first, last, shingle_size, num_hashes, rows,
                                                  scratch[context.worker()]);
         };
-        if (!run_released(texts.size(), simhash ? 4 * kTextsPerChunk : kTextsPerChunk, workers, body)) return nullptr;
+        if (!run_released(texts.size(), chunk, workers, body)) return nullptr;
         Py_RETURN_NONE;
     });
 }
 
 PyObject* lsh_params(PyObject*, PyObject* args) {
     double threshold, fp_weight, fn_weight;
-    unsigned long long num_hashes;
-    if (!PyArg_ParseTuple(args, "dKdd:lsh_params", &threshold, &num_hashes, &fp_weight, &fn_weight)) return nullptr;
+    PyObject* num_hashes_object;
+    std::uint64_t num_hashes;
+    if (!PyArg_ParseTuple(args, "dOdd:lsh_params", &threshold, &num_hashes_object, &fp_weight, &fn_weight) ||
+        !convert_size(num_hashes_object, "num_hashes", num_hashes))
+        return nullptr;
     auto shape = ix::choose_band_shape(threshold, num_hashes, fp_weight, fn_weight);
     if (!shape) return set_invalid_argument(shape.error()), nullptr;
     return Py_BuildValue("(KK)", static_cast<unsigned long long>(shape->bands),
@@ -122,8 +129,12 @@ PyObject* lsh_params(PyObject*, PyObject* args) {
 
 PyObject* lsh_band_keys(PyObject*, PyObject* args) {
     PyObject *signatures_object, *out_object;
-    unsigned long long num_hashes, bands, rows;
-    if (!PyArg_ParseTuple(args, "OKKKO:lsh_band_keys", &signatures_object, &num_hashes, &bands, &rows, &out_object))
+    PyObject *num_hashes_object, *bands_object, *rows_object;
+    std::uint64_t num_hashes, bands, rows;
+    if (!PyArg_ParseTuple(args, "OOOOO:lsh_band_keys", &signatures_object, &num_hashes_object, &bands_object,
+                          &rows_object, &out_object) ||
+        !convert_size(num_hashes_object, "num_hashes", num_hashes) || !convert_size(bands_object, "bands", bands) ||
+        !convert_size(rows_object, "rows", rows))
         return nullptr;
     return guarded([&]() -> PyObject* {
         Buffer signatures, out;

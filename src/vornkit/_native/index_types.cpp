@@ -198,12 +198,16 @@ PyTypeObject* simhash_index_type = nullptr;
 
 PyObject* lsh_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     double threshold, fp_weight, fn_weight;
-    unsigned long long num_hashes, bands, rows;
+    PyObject *num_hashes_object, *bands_object, *rows_object;
+    std::uint64_t num_hashes, bands, rows;
     if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) {
         PyErr_SetString(PyExc_TypeError, "MinHashIndex takes positional arguments only");
         return nullptr;
     }
-    if (!PyArg_ParseTuple(args, "dKKKdd:MinHashIndex", &threshold, &num_hashes, &bands, &rows, &fp_weight, &fn_weight))
+    if (!PyArg_ParseTuple(args, "dOOOdd:MinHashIndex", &threshold, &num_hashes_object, &bands_object, &rows_object,
+                          &fp_weight, &fn_weight) ||
+        !convert_size(num_hashes_object, "num_hashes", num_hashes) || !convert_size(bands_object, "bands", bands) ||
+        !convert_size(rows_object, "rows", rows))
         return nullptr;
     auto shape = ix::check_band_shape(bands, rows, num_hashes);
     if (!shape) return set_invalid_argument(shape.error()), nullptr;
@@ -312,15 +316,17 @@ PyType_Spec lsh_spec = {"vornkit._native.MinHashIndex", sizeof(LshObject), 0,
 using SimObject = IndexObject<ix::SimHashIndex>;
 
 PyObject* sim_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    unsigned int max_distance;
+    PyObject* max_distance_object;
+    std::uint64_t max_distance;
     if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
-        !PyArg_ParseTuple(args, "I:SimHashIndex", &max_distance)) {
+        !PyArg_ParseTuple(args, "O:SimHashIndex", &max_distance_object)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "SimHashIndex takes positional arguments only");
         return nullptr;
     }
+    if (!convert_size(max_distance_object, "max_distance", max_distance)) return nullptr;
     if (max_distance > ix::kMaxSimHashDistance)
         return PyErr_Format(PyExc_ValueError, "max_distance must be in [0, %u]", ix::kMaxSimHashDistance);
-    return guarded([&] { return wrap(type, ix::SimHashIndex(max_distance)); });
+    return guarded([&] { return wrap(type, ix::SimHashIndex(static_cast<unsigned>(max_distance))); });
 }
 
 PyObject* sim_add(PyObject* self, PyObject* args) { return index_add<ix::SimHashIndex>(self, args, 1); }

@@ -4,6 +4,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdarg>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -124,8 +125,17 @@ std::unique_ptr<StringInput> process_strings(const StringInput& input, const vor
 // C++ exceptions from the body (std::bad_alloc) propagate after joining.
 bool run_released(std::size_t n_items, std::size_t chunk, std::size_t workers, const vorn::collection::ChunkBody& body);
 
-// Converts the `workers` argument: -1 for every core, or a positive count;
-// ValueError otherwise.
+// Converts the `workers` argument: -1 for every core, or a positive count
+// (any count beyond the cores means every core); ValueError otherwise.
 bool convert_workers(PyObject* object, std::size_t& out);
+
+// ---- size_argument.cpp: sizes, converted as vorn converts them ----
+
+// An unsigned 64-bit size through __index__: OverflowError for a negative
+// or too large int, TypeError for a non-integer, each with the note "while
+// processing '<parameter>'". Returns false with the exception set.
+bool convert_size(PyObject* value, const char* parameter, std::uint64_t& out);
+// The same with a note of its own (PyUnicode_FromFormat format).
+bool convert_size(PyObject* value, std::uint64_t& out, const char* note_format, ...);
 
 }  // namespace vornkit::native

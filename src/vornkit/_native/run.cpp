@@ -1,5 +1,7 @@
 // The calling thread waits without the interpreter lock and takes it back
 // only to run pending signal handlers, so Ctrl-C stops a long run.
+#include <climits>
+
 #include "native.hpp"
 
 namespace vornkit::native {
@@ -25,10 +27,14 @@ bool run_released(std::size_t n_items, std::size_t chunk, std::size_t workers,
 }
 
 bool convert_workers(PyObject* object, std::size_t& out) {
-    const long workers = PyLong_AsLong(object);
+    vorn::py::PyRef index(PyNumber_Index(object));
+    if (!index) return false;
+    int overflow = 0;
+    long workers = PyLong_AsLongAndOverflow(index.get(), &overflow);
     if (workers == -1 && PyErr_Occurred()) return false;
-    if (workers == 0 || workers < -1) {
-        PyErr_Format(PyExc_ValueError, "workers must be a positive count or -1 for every core, not %ld", workers);
+    if (overflow > 0) workers = LONG_MAX;  // more than any machine's cores: every core
+    if (overflow < 0 || workers == 0 || workers < -1) {
+        PyErr_Format(PyExc_ValueError, "workers must be a positive count or -1 for every core, not %S", index.get());
         return false;
     }
     out = vorn::collection::resolve_workers(workers);

@@ -52,21 +52,6 @@ const ScorerEntry* find_scorer(PyObject* scorer) {
     return nullptr;
 }
 
-// The same conversion as vorn's size arguments: __index__, 0 ..= 2**64 - 1.
-bool convert_size(PyObject* value, const char* scorer, const char* parameter, std::uint64_t& out) {
-    PyRef index(PyNumber_Index(value));
-    if (index) {
-        out = PyLong_AsUnsignedLongLong(index.get());
-        if (!(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred())) return true;
-    }
-    PyObject* error = PyErr_GetRaisedException();
-    PyRef note(PyUnicode_FromFormat("while processing scorer_kwargs['%s'] of %s()", parameter, scorer));
-    if (note) PyRef(PyObject_CallMethod(error, "add_note", "O", note.get()));
-    PyErr_Clear();
-    PyErr_SetRaisedException(error);
-    return false;
-}
-
 }  // namespace
 
 const char* scorer_name(ScorerKind kind) {
@@ -93,7 +78,8 @@ bool convert_scorer(PyObject* scorer, PyObject* kwargs, ScorerConfig& out) {
         }
         ++found;
         std::uint64_t& field = std::strcmp(parameter, "num_hashes") == 0 ? config.num_hashes : config.size;
-        if (!convert_size(value, entry->name, parameter, field)) return false;
+        if (!convert_size(value, field, "while processing scorer_kwargs['%s'] of %s()", parameter, entry->name))
+            return false;
     }
     if (kwargs != Py_None && static_cast<std::size_t>(PyDict_GET_SIZE(kwargs)) != found) {
         PyObject *key, *value;

@@ -16,7 +16,8 @@ namespace col = vorn::collection;
 
 bool is_null_marker(PyObject* item) {
     if (item == Py_None) return true;
-    if (PyFloat_CheckExact(item)) return std::isnan(PyFloat_AS_DOUBLE(item));
+    // Subclasses too: numpy.float64 is one.
+    if (PyFloat_Check(item)) return std::isnan(PyFloat_AS_DOUBLE(item));
     // pandas.NA, without importing pandas.
     const char* type_name = Py_TYPE(item)->tp_name;
     return std::strcmp(type_name, "NAType") == 0 || std::strcmp(type_name, "pandas._libs.missing.NAType") == 0;
