@@ -6,6 +6,7 @@ Every score vornkit returns for a pair is bit for bit what the matching
 
 from vornkit import _native
 from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
+from vornkit._comparisons import Field
 from vornkit._dedup import (
     MinHashLSH,
     SimHashIndex,
@@ -17,10 +18,12 @@ from vornkit._dedup import (
     signature_agreement,
     simhash_fingerprints,
 )
+from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
 
 __all__: list[str] = []
 __all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
 __all__ += ["minhash_signatures", "simhash_fingerprints", "MinHashLSH", "SimHashIndex", "connected_components"]
 __all__ += ["dedup", "lsh_params", "lsh_band_keys", "signature_agreement"]
+__all__ += ["Field", "LinkageModel", "LinkageResult", "link_records"]
 
 del _native
