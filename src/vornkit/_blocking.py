@@ -21,6 +21,7 @@ i < j, each once.
 
 from __future__ import annotations
 
+import math
 import os
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
@@ -273,6 +274,15 @@ def _table_length(table: Table, name: str) -> int:
     return lengths.pop()
 
 
+def _distinct(codes: Int64Array) -> Int64Array:
+    """The distinct values, sorted (a plain sort: faster than np.unique's
+    hashing for the int64 codes here)."""
+    ordered = np.sort(codes)
+    if len(ordered) < 2:
+        return ordered
+    return ordered[np.r_[True, ordered[1:] != ordered[:-1]]]
+
+
 def _compact(codes: Int64Array) -> Int64Array:
     """The same grouping with codes 0..k-1 (missing stays -1)."""
     valid = codes >= 0
@@ -483,7 +493,10 @@ def candidate_pairs(
     limit = _memory_pairs() if max_pairs is None else int(max_pairs)
     if limit < 0:
         raise ValueError("max_pairs must not be negative")
-    union = np.zeros(0, dtype=np.int64)
+    # Each rule's pairs are gathered; duplicates are removed (one sort)
+    # whenever the gathered codes pass the limit, and once at the end.
+    gathered: list[Int64Array] = []
+    size = 0
     for rule in rules:
         key_columns = _rule_key_columns(rule, columns, workers)
         estimate = sum(_group_count(codes, columns.n_left, dedup) for codes in key_columns)
@@ -492,19 +505,21 @@ def candidate_pairs(
                 f"blocking rule {rule} would make about {estimate:,} candidate pairs, more than the limit of "
                 f"{limit:,}; use a more selective rule"
             )
-        found = [
-            chunk
-            for codes in key_columns
-            for chunk in _key_pair_codes(codes, columns.n_left, columns.n_right, dedup)
-        ]
-        if found:
-            union = np.union1d(union, np.concatenate(found))
-        del found
-        if len(union) > limit:
-            raise CandidateLimitError(
-                f"the blocking rules up to {rule} make {len(union):,} candidate pairs, more than the limit of "
-                f"{limit:,}; use more selective rules"
-            )
+        for codes in key_columns:
+            for chunk in _key_pair_codes(codes, columns.n_left, columns.n_right, dedup):
+                gathered.append(chunk)
+                size += len(chunk)
+                if size > limit:
+                    gathered = [_distinct(np.concatenate(gathered))]
+                    size = len(gathered[0])
+                    if size > limit:
+                        raise CandidateLimitError(
+                            f"the blocking rules up to {rule} make more than {limit:,} candidate pairs; "
+                            "use more selective rules"
+                        )
+        del key_columns
+    union = _distinct(np.concatenate(gathered)) if gathered else np.zeros(0, dtype=np.int64)
+    del gathered
     n_right = max(columns.n_right, 1)
     return union // n_right, union % n_right
 
@@ -610,10 +625,12 @@ class BlockingPlan(list[BlockingRule]):
     pseudo_matches: int
 
 
-# A pseudo-match agrees (Jaro-Winkler at least this) on at least this
-# share of the columns both records fill, and on at least two of them.
-_AGREEMENT = 0.9
-_AGREEING_SHARE = 0.75
+# Jaro-Winkler of a close value and of a clear disagreement, for
+# pseudo-matches.
+_CLOSE = 0.9
+_APART = 0.8
+# The most rows per band of the automatic MinHash rule (8 bands).
+_MAX_BAND_ROWS = 6
 
 
 def _looks_like_names(distinct: list[str]) -> bool:
@@ -631,8 +648,8 @@ def auto_blocking_rules(
     columns: Sequence[str],
     *,
     budget_per_record: float = 50.0,
-    target_recall: float = 0.995,
-    sample_size: int = 2000,
+    target_recall: float = 0.999,
+    sample_size: int = 1000,
     seed: int = 0,
     workers: int = 1,
 ) -> BlockingPlan:
@@ -644,19 +661,23 @@ def auto_blocking_rules(
 
     1. Candidates: every column's exact key, a phonetic key of each
        name-like column (mostly letters), and each pair of these over two
-       columns (a pair is skipped when either part alone makes at most one
-       pair per record: it could save little). Each candidate's cost
+       columns (a pair is skipped when either part alone costs at most a
+       fifth of the budget: it could save little). Each candidate's cost
        is its exact pair count (estimate_comparisons) per record (the
        larger table's records); those above ``budget_per_record`` are
        dropped.
     2. The MinHash rule joins the name-like columns and takes the fewest
-       rows per band (8 bands of 3 to 8 rows over character 2-grams) whose
+       rows per band (8 bands of 3 to 6 rows over character 2-grams) whose
        estimated cost is at most half the budget.
     3. Pseudo-matches: for ``sample_size`` records (seeded) every pair any
-       candidate names is scored on every column with Jaro-Winkler; a pair
-       agreeing (>= 0.9) on at least 3/4 of the columns both records fill,
-       and on at least two, is a pseudo-match. Relatives sharing surname
-       and address but not given name and birth date fall below that share.
+       candidate names is compared on every column. Agreeing exactly on a
+       column is worth -log2(u) bits, u the share of all pairs agreeing on
+       it (from value counts); a close value (Jaro-Winkler >= 0.9) half
+       that; a clear disagreement (< 0.8) costs one bit. A pair whose bits
+       exceed log2(all pairs / records) + 4, an agreement fewer than one
+       record in 16 would find by chance, is a pseudo-match. (Relatives
+       sharing surname and address count too; rules finding them find
+       their records' true matches as well.)
     4. Starting from the MinHash rule, rules are added greedily, each time
        the one finding the most pseudo-matches not yet found per unit of
        cost, while the summed cost stays within the budget, until the
@@ -697,29 +718,30 @@ def auto_blocking_rules(
     name_like = [c for c in columns if _looks_like_names(data.raw(c)[1])]
     variants: list[tuple[str, str]] = [(c, "exact") for c in columns] + [(c, "phonetic") for c in name_like]
 
-    def cost_of(rule: BlockingRule) -> float:
-        return _estimate(rule, data, workers) / records
-
-    candidates: dict[BlockingRule, float] = {}
-    very_cheap = set()
-    for column, key in variants:
-        rule = BlockingRule((column,), (key,))
-        cost = cost_of(rule)
-        if cost <= budget_per_record:
-            candidates[rule] = cost
-        if cost <= 1.0:
-            very_cheap.add((column, key))
-    for index, first in enumerate(variants):
-        for second in variants[index + 1 :]:
-            if first[0] == second[0] or first in very_cheap or second in very_cheap:
-                continue
-            rule = BlockingRule((first[0], second[0]), (first[1], second[1]))
-            cost = cost_of(rule)
-            if cost <= budget_per_record:
-                candidates[rule] = cost
     rng = np.random.default_rng(seed)
     sample = np.sort(rng.choice(data.n_left, size=min(sample_size, data.n_left), replace=False))
-    sampled = {rule: _sample_pair_codes(rule, data, sample, workers) for rule in candidates}
+    candidates: dict[BlockingRule, float] = {}
+    sampled: dict[BlockingRule, Int64Array] = {}
+
+    def consider(rule: BlockingRule) -> float:
+        """Counts the rule's pairs; keeps it, with its sampled pairs, when
+        within budget. Its keys are made once and dropped after."""
+        key_columns = _rule_key_columns(rule, data, workers)
+        cost = sum(_group_count(codes, data.n_left, data.right is None) for codes in key_columns) / records
+        if cost <= budget_per_record:
+            candidates[rule] = cost
+            sampled[rule] = _sample_pair_codes(key_columns, data, sample)
+        return cost
+
+    cheap = set()
+    for column, key in variants:
+        if consider(BlockingRule((column,), (key,))) <= budget_per_record / 5:
+            cheap.add((column, key))
+    for index, first in enumerate(variants):
+        for second in variants[index + 1 :]:
+            # A pair with a part that is cheap already would save little.
+            if first[0] != second[0] and first not in cheap and second not in cheap:
+                consider(BlockingRule((first[0], second[0]), (first[1], second[1])))
     fuzzy = _fuzzy_rule(name_like, data, sample, records, budget_per_record / 2, workers)
     if fuzzy is not None:
         candidates[fuzzy[0]] = fuzzy[1]
@@ -769,20 +791,25 @@ def _fuzzy_rule(
     share = len(sample) / max(data.n_left, 1)
     # Dedup: a pair is seen when either record is sampled.
     seen = 2 * share - share * share if data.right is None else share
-    for rows in range(3, 7):
+    # From the most selective shape down, so that an expensive shape is
+    # only ever counted once.
+    best = None
+    for rows in range(_MAX_BAND_ROWS, 2, -1):
         rule = BlockingRule.minhash(tuple(name_like), shingle_size=2, bands=8, rows=rows)
-        codes = _sample_pair_codes(rule, data, sample, workers)
+        codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
         cost = len(codes) / max(seen, 1e-12) / records
-        if cost <= budget:
-            return rule, cost, codes
-    return None
+        if cost > budget:
+            break
+        best = rule, cost, codes
+    return best
 
 
-def _sample_pair_codes(rule: BlockingRule, data: _Columns, sample: Int64Array, workers: int) -> Int64Array:
-    """The rule's pairs with a sampled left record (deduplicating: with a
-    sampled record at either end) as sorted codes i * n_right + j."""
+def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: Int64Array) -> Int64Array:
+    """A rule's pairs (from its key columns) with a sampled left record
+    (deduplicating: with a sampled record at either end) as sorted codes
+    i * n_right + j."""
     codes = []
-    for key in _rule_key_columns(rule, data, workers):
+    for key in key_columns:
         if data.right is None:
             # The sample against every record, then as pairs i < j.
             linked = np.concatenate([key[sample], key])
@@ -796,26 +823,39 @@ def _sample_pair_codes(rule: BlockingRule, data: _Columns, sample: Int64Array, w
             in_sample[sample] = True
             masked[: data.n_left][~in_sample] = -1
             codes.extend(_key_pair_codes(masked, data.n_left, data.n_right, False))
-    return np.unique(np.concatenate(codes)) if codes else np.zeros(0, dtype=np.int64)
+    return _distinct(np.concatenate(codes)) if codes else np.zeros(0, dtype=np.int64)
 
 
 def _pseudo_matches(
     sampled: dict[BlockingRule, Int64Array], columns: list[str], data: _Columns, workers: int
 ) -> tuple[dict[BlockingRule, npt.NDArray[np.bool_]], Int64Array]:
-    """The sampled pairs that agree on most columns (as codes), and for each
-    rule which of them it finds."""
+    """The sampled pairs whose agreement is too unlikely to be chance (as
+    codes), and for each rule which of them it finds.
+
+    A column on which two records agree exactly is worth -log2(u) bits, u
+    the share of all pairs agreeing on it by value counts (a rare surname
+    is worth more than "smith"'s column share); a close value (Jaro-Winkler
+    >= 0.9) half of that; a clear disagreement (< 0.8) costs a bit. A pair
+    is a pseudo-match when its bits exceed log2(all pairs / records) + 4:
+    fewer than one record in 16 would find such a partner by chance.
+    """
     dedup = data.right is None
-    union = np.unique(np.concatenate(list(sampled.values()))) if sampled else np.zeros(0, dtype=np.int64)
+    union = _distinct(np.concatenate(list(sampled.values()))) if sampled else np.zeros(0, dtype=np.int64)
     n_right = max(data.n_right, 1)
     i, j = union // n_right, union % n_right
-    agreeing = np.zeros(len(union), dtype=np.int64)
-    filled = np.zeros(len(union), dtype=np.int64)
+    all_pairs = data.n_left * (data.n_left - 1) / 2 if dedup else data.n_left * data.n_right
+    records = max(data.n_left, data.n_right, 1)
+    bits = np.zeros(len(union), dtype=np.float64)
     for column in columns:
+        raw = data.raw(column)[0]
+        agreeing_pairs = _group_count(raw, data.n_left, dedup)
+        worth = math.log2(all_pairs / agreeing_pairs) if agreeing_pairs else math.log2(max(all_pairs, 2))
+        left_raw, right_raw = raw[: data.n_left][i], (raw if dedup else raw[data.n_left :])[j]
         right_values = None if dedup else data.right[column]  # type: ignore[index]
         scores = score_pairs(data.left[column], right_values, i, j, scorer=vorn.jaro_winkler_similarity, workers=workers)
-        present = ~np.isnan(scores)
-        filled += present
-        agreeing += present & (scores >= _AGREEMENT)
-    is_match = (agreeing >= 2) & (agreeing >= _AGREEING_SHARE * filled)
+        equal = (left_raw >= 0) & (left_raw == right_raw)
+        bits += np.where(equal, worth, np.where(scores >= _CLOSE, worth / 2, np.where(scores < _APART, -1.0, 0.0)))
+    is_match = bits > math.log2(max(all_pairs / records, 1.0)) + 4
     pseudo = union[is_match]
-    return {rule: np.isin(pseudo, codes) for rule, codes in sampled.items()}, pseudo
+    found = {rule: np.isin(pseudo, codes, assume_unique=True, kind="sort") for rule, codes in sampled.items()}
+    return found, pseudo
