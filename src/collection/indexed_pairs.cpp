@@ -43,8 +43,8 @@ void levenshtein_run(const PairScorer& scorer, const std::int64_t* i, const std:
         if (a.is_null(static_cast<std::size_t>(i[k])) || b.is_null(static_cast<std::size_t>(j[k]))) {
             out[k] = kNullSimilarity;
         } else if (similarity) {
-            out[k] = levenshtein_similarity_of(distances[k], utf8::count_chars(views_a[k]),
-                                               utf8::count_chars(views_b[k]));
+            out[k] =
+                levenshtein_similarity_of(distances[k], utf8::count_chars(views_a[k]), utf8::count_chars(views_b[k]));
         } else {
             out[k] = static_cast<double>(distances[k]);
         }

@@ -111,7 +111,13 @@ class BlockingRule:
 
     @classmethod
     def minhash(
-        cls, columns: Sequence[str] | str, *, shingle_size: int = 2, bands: int = 8, rows: int = 4, max_group: int = 1000
+        cls,
+        columns: Sequence[str] | str,
+        *,
+        shingle_size: int = 2,
+        bands: int = 8,
+        rows: int = 4,
+        max_group: int = 1000,
     ) -> BlockingRule:
         """A fuzzy rule: MinHash LSH buckets over character n-grams."""
         return cls(
@@ -258,9 +264,7 @@ class _Columns:
             parts = [self.values(c) for c in rule.columns]
             texts = [" ".join(v for v in row if v) for row in zip(*parts)]
             present = np.fromiter((bool(t) for t in texts), dtype=bool, count=len(texts))
-            signatures = vornkit.minhash_signatures(
-                [t for t in texts if t], rule.shingle_size, width, workers=workers
-            )
+            signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
         return cached[0], cached[1][:, :width]
 
@@ -852,7 +856,9 @@ def _pseudo_matches(
         worth = math.log2(all_pairs / agreeing_pairs) if agreeing_pairs else math.log2(max(all_pairs, 2))
         left_raw, right_raw = raw[: data.n_left][i], (raw if dedup else raw[data.n_left :])[j]
         right_values = None if dedup else data.right[column]  # type: ignore[index]
-        scores = score_pairs(data.left[column], right_values, i, j, scorer=vorn.jaro_winkler_similarity, workers=workers)
+        scores = score_pairs(
+            data.left[column], right_values, i, j, scorer=vorn.jaro_winkler_similarity, workers=workers
+        )
         equal = (left_raw >= 0) & (left_raw == right_raw)
         bits += np.where(equal, worth, np.where(scores >= _CLOSE, worth / 2, np.where(scores < _APART, -1.0, 0.0)))
     is_match = bits > math.log2(max(all_pairs / records, 1.0)) + 4

@@ -79,7 +79,9 @@ def cluster_pairs(
     return labels
 
 
-def _split(labels: Int64Array, first: Int64Array, second: Int64Array, weight: npt.NDArray[np.float64], limit: int) -> None:
+def _split(
+    labels: Int64Array, first: Int64Array, second: Int64Array, weight: npt.NDArray[np.float64], limit: int
+) -> None:
     """Relabels the records of oversized components by size-capped single
     linkage over their links, in place."""
     nodes = np.unique(np.concatenate([first, second]))
@@ -102,21 +104,13 @@ def _split(labels: Int64Array, first: Int64Array, second: Int64Array, weight: np
     for start, end in zip(level_starts.tolist(), level_ends.tolist()):
         # The sets this level would make, over the current roots.
         level_parent: dict[int, int] = {}
-
-        def level_find(x: int) -> int:
-            level_parent.setdefault(x, x)
-            while level_parent[x] != x:
-                level_parent[x] = level_parent[level_parent[x]]
-                x = level_parent[x]
-            return x
-
         for x, y in zip(a[start:end].tolist(), b[start:end].tolist()):
-            rx, ry = level_find(find(x)), level_find(find(y))
+            rx, ry = _find_in(level_parent, find(x)), _find_in(level_parent, find(y))
             if rx != ry:
                 level_parent[max(rx, ry)] = min(rx, ry)
         members: dict[int, list[int]] = {}
-        for root in level_parent:
-            members.setdefault(level_find(root), []).append(root)
+        for root in list(level_parent):
+            members.setdefault(_find_in(level_parent, root), []).append(root)
         for group in members.values():
             if len(group) < 2:
                 continue
@@ -134,3 +128,12 @@ def _split(labels: Int64Array, first: Int64Array, second: Int64Array, weight: np
     smallest = np.full(len(nodes), len(nodes), dtype=np.int64)
     np.minimum.at(smallest, roots, np.arange(len(nodes)))
     labels[nodes] = nodes[smallest[roots]]
+
+
+def _find_in(parent: dict[int, int], x: int) -> int:
+    """Union-find root of x in a dict forest (x joins as its own root)."""
+    parent.setdefault(x, x)
+    while parent[x] != x:
+        parent[x] = parent[parent[x]]
+        x = parent[x]
+    return x
