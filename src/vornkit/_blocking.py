@@ -315,7 +315,7 @@ def _rule_key_columns(rule: BlockingRule, columns: _Columns, workers: int) -> li
         combined = columns.codes(rule.columns[0], rule.keys[0])
         for column, key in zip(rule.columns[1:], rule.keys[1:]):
             combined = _combine(combined, columns.codes(column, key))
-        return [_compact(combined) if len(rule.columns) > 1 else combined]
+        return [combined]
     return _band_codes(rule, columns, workers)
 
 
@@ -337,24 +337,36 @@ def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int
 # ---- counting and expanding key groups ----
 
 
+def _run_lengths(codes: Int64Array) -> tuple[Int64Array, Int64Array]:
+    """The distinct keys (missing left out), sorted, and how often each
+    occurs."""
+    ordered = np.sort(codes[codes >= 0])
+    if len(ordered) == 0:
+        return ordered, ordered
+    starts = np.flatnonzero(np.r_[True, ordered[1:] != ordered[:-1]])
+    return ordered[starts], np.diff(np.r_[starts, len(ordered)])
+
+
 def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
     if dedup:
-        counts = np.bincount(codes[codes >= 0])
+        counts = _run_lengths(codes)[1]
         return int((counts * (counts - 1) // 2).sum())
-    left, right = codes[:n_left], codes[n_left:]
-    size = int(codes.max(initial=-1)) + 1
-    counts_left = np.bincount(left[left >= 0], minlength=size)
-    counts_right = np.bincount(right[right >= 0], minlength=size)
-    return int((counts_left * counts_right).sum())
+    left_keys, left_counts = _run_lengths(codes[:n_left])
+    right_keys, right_counts = _run_lengths(codes[n_left:])
+    if len(right_keys) == 0:
+        return 0
+    at = np.minimum(np.searchsorted(right_keys, left_keys), len(right_keys) - 1)
+    shared = right_keys[at] == left_keys
+    return int((left_counts[shared] * right_counts[at[shared]]).sum())
 
 
 def _sorted_groups(codes: Int64Array) -> tuple[Int64Array, Int64Array, Int64Array]:
-    """Rows with a key sorted by key (stable), and the start and size of
-    each key's run."""
+    """Rows with a key sorted by key, and the start and size of each key's
+    run."""
     rows = np.flatnonzero(codes >= 0)
-    rows = rows[np.argsort(codes[rows], kind="stable")]
+    rows = rows[np.argsort(codes[rows])]
     sorted_codes = codes[rows]
     if len(rows) == 0:
         empty = np.zeros(0, dtype=np.int64)
@@ -651,7 +663,7 @@ def auto_blocking_rules(
     right: Table | None,
     columns: Sequence[str],
     *,
-    budget_per_record: float = 50.0,
+    budget_per_record: float = 20.0,
     target_recall: float = 0.999,
     sample_size: int = 1000,
     seed: int = 0,
@@ -670,9 +682,11 @@ def auto_blocking_rules(
        is its exact pair count (estimate_comparisons) per record (the
        larger table's records); those above ``budget_per_record`` are
        dropped.
-    2. The MinHash rule joins the name-like columns and takes the fewest
-       rows per band (8 bands of 3 to 6 rows over character 2-grams) whose
-       estimated cost is at most half the budget.
+    2. The MinHash rule joins the name-like columns (those among them
+       whose header contains "name", when there are any) and takes the
+       fewest rows per band (8 bands of 3 to 6 rows over character 2-grams,
+       else 3-grams) whose cost, measured on the sample, is at most half
+       the budget.
     3. Pseudo-matches: for ``sample_size`` records (seeded) every pair any
        candidate names is compared on every column. Agreeing exactly on a
        column is worth -log2(u) bits, u the share of all pairs agreeing on
@@ -746,7 +760,10 @@ def auto_blocking_rules(
             # A pair with a part that is cheap already would save little.
             if first[0] != second[0] and first not in cheap and second not in cheap:
                 consider(BlockingRule((first[0], second[0]), (first[1], second[1])))
-    fuzzy = _fuzzy_rule(name_like, data, sample, records, budget_per_record / 2, workers)
+    # Columns named as names, when some are: a street or town changes with a
+    # move and would dilute the n-grams that matter.
+    named = [c for c in name_like if "name" in c.lower()]
+    fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 2, workers)
     if fuzzy is not None:
         candidates[fuzzy[0]] = fuzzy[1]
         sampled[fuzzy[0]] = fuzzy[2]
@@ -796,16 +813,19 @@ def _fuzzy_rule(
     # Dedup: a pair is seen when either record is sampled.
     seen = 2 * share - share * share if data.right is None else share
     # From the most selective shape down, so that an expensive shape is
-    # only ever counted once.
-    best = None
-    for rows in range(_MAX_BAND_ROWS, 2, -1):
-        rule = BlockingRule.minhash(tuple(name_like), shingle_size=2, bands=8, rows=rows)
-        codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
-        cost = len(codes) / max(seen, 1e-12) / records
-        if cost > budget:
-            break
-        best = rule, cost, codes
-    return best
+    # only ever counted once; 3-grams when no 2-gram shape fits.
+    for shingle_size in (2, 3):
+        best = None
+        for rows in range(_MAX_BAND_ROWS, 2, -1):
+            rule = BlockingRule.minhash(tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows)
+            codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
+            cost = len(codes) / max(seen, 1e-12) / records
+            if cost > budget:
+                break
+            best = rule, cost, codes
+        if best is not None:
+            return best
+    return None
 
 
 def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: Int64Array) -> Int64Array:

@@ -87,7 +87,7 @@ def _split(
     nodes = np.unique(np.concatenate([first, second]))
     a = np.searchsorted(nodes, first)
     b = np.searchsorted(nodes, second)
-    order = np.lexsort((np.maximum(a, b), np.minimum(a, b), -weight))
+    order = np.argsort(-weight, kind="stable")  # links of one level are taken together
     a, b, weight = a[order], b[order], weight[order]
     parent = list(range(len(nodes)))
     size = [1] * len(nodes)

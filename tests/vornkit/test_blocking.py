@@ -239,9 +239,9 @@ def test_minhash_rule_meets_records_with_a_typo_in_every_key():
     assert estimate >= len(i)  # an upper bound: a pair may share several bands
 
 
-def test_minhash_rule_skips_crowded_buckets():
-    table = {"name": ["ann"] * 30 + ["zygmunt"] * 2}
-    crowded = vornkit.BlockingRule.minhash("name", bands=4, rows=2, max_group=10)
+def test_minhash_rule_skips_crowded_buckets_and_records_without_text():
+    table = {"name": ["ann"] * 30 + ["zygmunt"] * 2 + [None, "", None], "initial": ["a"] * 32 + [None, None, ""]}
+    crowded = vornkit.BlockingRule.minhash(("name", "initial"), bands=4, rows=2, max_group=10)
     i, j = vornkit.candidate_pairs(table, None, [crowded])
     assert list(zip(i.tolist(), j.tolist())) == [(30, 31)]
 
@@ -344,7 +344,7 @@ def people(seed, n):
                 copy[3] = f"{rng.randrange(1, 300)} {rng.choice(SURNAMES)} road"
                 copy[4] = f"{rng.randrange(1000, 9999)}"
         copies.append(copy)
-    names = ["given", "surname", "birth", "street", "postcode"]
+    names = ["given_name", "surname", "birth", "street", "postcode"]
     return {c: [r[k] for r in rows] for k, c in enumerate(names)}, {
         c: [r[k] for r in copies] for k, c in enumerate(names)
     }
