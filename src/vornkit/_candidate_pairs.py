@@ -1,78 +1,89 @@
 """Which pairs the linkage model compares, and how its links become clusters.
 
-Stand-in until the blocking module lands: the union of exact keys on each field
-whose pairs stay within a budget per record.
+Small inputs compare every pair. Larger ones compare the pairs that blocking
+rules name: the user's, or rules chosen from the data (exact keys on the most
+selective column combinations and a MinHash key on name-like columns, sized to
+a budget of pairs per record); see ``_blocking``.
 """
 
 from __future__ import annotations
 
-from collections.abc import Sequence
-from typing import Any
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass
 
 import numpy as np
 
-from vornkit._comparisons import FieldValues
+from vornkit._blocking import BlockingRule, auto_blocking_rules, candidate_pairs, estimate_comparisons
+from vornkit._clusters import cluster_pairs
 from vornkit._records import Columns
 
-BUDGET_PER_RECORD = 200
-ALL_PAIRS = 4_000_000  # tables this small compare every pair
+ALL_PAIRS = 2_000_000  # inputs with at most this many pairs compare every pair
+BUDGET_PER_RECORD = 20.0  # candidate pairs per record the automatic rules aim at
+MAX_CLUSTER_SIZE = 50  # a component above this size is split at higher probabilities
 
 
-def _pairs_sharing(left: np.ndarray, right: np.ndarray, dedup: bool) -> tuple[np.ndarray, np.ndarray]:
-    order_left = np.argsort(left, kind="stable")
-    order_right = np.argsort(right, kind="stable")
-    sorted_left, sorted_right = left[order_left], right[order_right]
-    keys = np.unique(sorted_left[sorted_left >= 0])
-    first_i, last_i = np.searchsorted(sorted_left, keys), np.searchsorted(sorted_left, keys, side="right")
-    first_j, last_j = np.searchsorted(sorted_right, keys), np.searchsorted(sorted_right, keys, side="right")
-    out_i, out_j = [np.empty(0, np.int64)], [np.empty(0, np.int64)]
-    for a, b, c, d in zip(first_i.tolist(), last_i.tolist(), first_j.tolist(), last_j.tolist()):
-        if c == d:
-            continue
-        rows, cols = order_left[a:b], order_right[c:d]
-        out_i.append(np.repeat(rows, len(cols)))
-        out_j.append(np.tile(cols, len(rows)))
-    i, j = np.concatenate(out_i), np.concatenate(out_j)
-    if dedup:
-        keep = i < j
-        i, j = i[keep], j[keep]
-    return i, j
+@dataclass
+class Blocking:
+    """The rules used and each one's estimated pair count (empty when every pair was compared)."""
+
+    rules: list[BlockingRule]
+    estimated_pairs: list[int]
+    estimated_recall: float | None = None
+
+    def describe(self) -> list[str]:
+        if not self.rules:
+            return ["every pair compared"]
+        lines = [f"{count:,} pairs: {rule}" for rule, count in zip(self.rules, self.estimated_pairs)]
+        if self.estimated_recall is not None and self.estimated_recall == self.estimated_recall:
+            lines.append(f"estimated recall of the rules: {self.estimated_recall:.4f}")
+        return lines
 
 
-def _key_size(left: np.ndarray, right: np.ndarray) -> int:
-    size = max(int(left.max(initial=-1)), int(right.max(initial=-1))) + 1
-    a = np.bincount(left[left >= 0], minlength=size).astype(np.float64)
-    b = np.bincount(right[right >= 0], minlength=size).astype(np.float64)
-    return int(np.dot(a, b))
+def as_rules(blocking: Sequence[BlockingRule | str | Sequence[str]]) -> list[BlockingRule]:
+    """User rules: BlockingRule objects, or column names (one column, or a tuple of them) for exact keys."""
+    rules = []
+    for rule in blocking:
+        if isinstance(rule, BlockingRule):
+            rules.append(rule)
+        else:
+            rules.append(BlockingRule((rule,) if isinstance(rule, str) else tuple(rule)))
+    return rules
+
+
+def rule_columns(blocking: Sequence[BlockingRule | str | Sequence[str]] | None) -> list[str]:
+    return list(dict.fromkeys(column for rule in as_rules(blocking or ()) for column in rule.columns))
 
 
 def candidates(
     left: Columns,
     right: Columns | None,
-    columns: list[FieldValues],
-    blocking: Sequence[Any] | None,
+    fields: Sequence[str],
+    left_rows: int,
+    right_rows: int,
+    blocking: Sequence[BlockingRule | str | Sequence[str]] | None,
     workers: int,
-) -> tuple[np.ndarray, np.ndarray]:
-    """(i, j) int64: each candidate pair once; for one table only i < j."""
-    left_rows = len(columns[0].left_codes)
-    right_rows = len(columns[0].right_codes)
+    report: Callable[[str], None] | None = None,
+) -> tuple[np.ndarray, np.ndarray, Blocking]:
+    """(i, j, blocking): each candidate pair once; for one table only i < j."""
     dedup = right is None
-    if left_rows * right_rows <= ALL_PAIRS:
+    pairs = left_rows * (left_rows - 1) // 2 if dedup else left_rows * right_rows
+    if blocking is None and pairs <= ALL_PAIRS:
         i, j = np.divmod(np.arange(left_rows * right_rows, dtype=np.int64), right_rows)
         if dedup:
             keep = i < j
             i, j = i[keep], j[keep]
-        return i, j
-    budget = BUDGET_PER_RECORD * max(left_rows, right_rows)
-    keys = []
-    for column in columns:
-        if _key_size(column.left_codes, column.right_codes) <= budget:
-            part_i, part_j = _pairs_sharing(column.left_codes, column.right_codes, dedup)
-            keys.append(part_i * right_rows + part_j)
-    if not keys:
-        return np.empty(0, np.int64), np.empty(0, np.int64)
-    union = np.unique(np.concatenate(keys))
-    return union // right_rows, union % right_rows
+        return i, j, Blocking([], [])
+    if blocking is None:
+        plan = auto_blocking_rules(left, right, list(fields), budget_per_record=BUDGET_PER_RECORD, workers=workers)
+        used = Blocking(list(plan), list(plan.estimated_pairs), plan.estimated_recall)
+    else:
+        rules = as_rules(blocking)
+        used = Blocking(rules, estimate_comparisons(rules, left, right, workers=workers))
+    if report is not None:
+        for line in used.describe():
+            report(f"blocking: {line}")
+    i, j = candidate_pairs(left, right, used.rules, workers=workers)
+    return i, j, used
 
 
 def clusters(
@@ -83,8 +94,5 @@ def clusters(
     threshold: float,
     max_cluster_size: int | None,
 ) -> np.ndarray:
-    """Connected components of the links at or above the threshold."""
-    import vornkit
-
-    keep = probability >= threshold
-    return vornkit.connected_components(i[keep], j[keep], records)
+    """Clusters of the links at or above the threshold, long chains split (see ``cluster_pairs``)."""
+    return cluster_pairs(records, i, j, probability, threshold, max_cluster_size=max_cluster_size)

@@ -250,14 +250,13 @@ def _date_normaliser(field: Field) -> Callable[[str], tuple[str, tuple[int, int,
     return normal
 
 
-ScorePairs = Callable[[list[str], list[str], np.ndarray, np.ndarray, Callable[..., float], int], np.ndarray]
+def _score_distinct(
+    values: list[str], a: np.ndarray, b: np.ndarray, scorer: Callable[..., float], workers: int
+) -> np.ndarray:
+    """scorer(values[a[k]], values[b[k]]) for each k, on vornkit's pair kernel."""
+    from vornkit._blocking import score_pairs
 
-
-def _score_distinct(values: list[str], a: np.ndarray, b: np.ndarray, scorer: Callable[..., float], workers: int):
-    import vornkit
-
-    column = np.array(values, dtype=object)
-    return np.asarray(vornkit.cpdist(column[a], column[b], scorer=scorer, workers=workers), dtype=np.float64)
+    return score_pairs(values, None, a, b, scorer=scorer, workers=workers)
 
 
 def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1) -> np.ndarray:

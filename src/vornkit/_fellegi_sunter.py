@@ -20,7 +20,7 @@ from __future__ import annotations
 
 import json
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import asdict, dataclass
 from pathlib import Path
 from typing import Any
@@ -28,7 +28,7 @@ from typing import Any
 import numpy as np
 import vorn
 
-from vornkit import _comparisons
+from vornkit import _candidate_pairs, _comparisons
 from vornkit._comparisons import MISSING, Field, FieldValues
 from vornkit._records import Columns, preprocess, read_columns, read_ids
 
@@ -41,6 +41,7 @@ EM_TOLERANCE = 1e-8
 PSEUDO_COUNT = 0.5  # added to every level's count: no level is impossible
 MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a trillion to one
 PREDICT_CHUNK = 1 << 20  # candidate pairs weighed at a time
+RELATED_LIFT = 4.0  # exact agreement above chance, on every field, that makes related records matches
 
 
 def _rule_text(field: Field) -> str:
@@ -64,8 +65,10 @@ def _read(
     right: object | None,
     processor: vorn.Preprocessor | None,
     complete: bool,
+    blocking: Sequence[Any] | None = None,
 ) -> tuple[list[Field], _Tables]:
     names = [field.name for field in fields]
+    names += [name for name in _candidate_pairs.rule_columns(blocking) if name not in names]
     raw_left, left_rows = read_columns(left, names, "left table" if right is not None else "table")
     left_values = {name: preprocess(column, processor) for name, column in raw_left.items()}
     right_values: Columns | None = None
@@ -149,11 +152,12 @@ def _log_likelihood(patterns: np.ndarray, tables: list[np.ndarray]) -> np.ndarra
 
 @dataclass
 class Mixture:
-    """The fitted classes: matches (m), optionally related non-matches (r), and unrelated
-    non-matches (u, fixed); ``shares`` are their prior shares of the pairs, in that order."""
+    """The fitted classes: matches (m), optionally related non-matches (r), and the other
+    non-matches (u); ``shares`` are their prior shares of the pairs, in that order."""
 
     m: list[np.ndarray]
     related: list[np.ndarray] | None
+    u: list[np.ndarray]
     shares: np.ndarray
     iterations: int
 
@@ -177,41 +181,55 @@ def expectation_maximisation(
     related: list[np.ndarray] | None = None,
     related_share: float = 0.0,
     fix_m: bool = False,
+    fix_u: bool = True,
+    start: np.ndarray | None = None,
 ) -> Mixture:
-    """EM over weighted agreement patterns with u fixed: m, the prior share of matches and,
-    when ``related`` is given, a third class of non-matches that share some fields."""
-    log_u = _log_likelihood(patterns, u)
+    """EM over weighted agreement patterns: m, u and the classes' shares, with m or u held
+    fixed when asked; ``related`` adds a third class, of non-matches that share some fields.
+    ``start``: each pattern's initial posterior per class (classes x patterns), used for a
+    first maximisation step in place of the tables given."""
+    classes = [m] + ([related] if related is not None else []) + [u]
+    free = [not fix_m] + ([True] if related is not None else []) + [not fix_u]
+    shares = np.array([prior] + ([related_share] if related is not None else []))
+    shares = np.append(shares, 1.0 - shares.sum())
     total = counts.sum()
     sizes = [len(table) for table in m]
-    shares = np.array([prior, related_share if related is not None else 0.0])
     iterations = 0
     while iterations < EM_ITERATIONS:
         iterations += 1
-        logs = [math.log(shares[0]) + _log_likelihood(patterns, m)]
-        if related is not None:
-            logs.append(math.log(shares[1]) + _log_likelihood(patterns, related))
-        logs.append(math.log1p(-shares.sum()) + log_u)
-        stacked = np.array(logs)
-        posterior = np.exp(stacked - stacked.max(axis=0))
-        posterior /= posterior.sum(axis=0)
-        weighted = counts * posterior[:-1]
-        new_shares = np.maximum(weighted.sum(axis=1) / total, 1e-9)
-        new_shares *= min(1.0, 0.999 / new_shares.sum())  # unrelated non-matches keep a share
-        new_m = m if fix_m else _level_shares(patterns, weighted[0], sizes, PSEUDO_COUNT * new_shares[0])
-        tables = [(new_m, m)]
-        if related is not None:
-            new_related = _level_shares(patterns, weighted[1], sizes, PSEUDO_COUNT * new_shares[1])
-            tables.append((new_related, related))
-            related = new_related
+        if start is not None and iterations == 1:
+            posterior = start
         else:
-            new_shares = np.append(new_shares, 0.0)
+            logs = np.array([math.log(share) + _log_likelihood(patterns, t) for share, t in zip(shares, classes)])
+            posterior = np.exp(logs - logs.max(axis=0))
+            posterior /= posterior.sum(axis=0)
+        weighted = counts * posterior
+        new_shares = np.maximum(weighted.sum(axis=1) / total, 1e-9)
+        new_shares /= new_shares.sum()
         change = float(np.max(np.abs(new_shares - shares)))
-        for new, old in tables:
-            change = max([change] + [float(np.max(np.abs(a - b))) for a, b in zip(new, old)])
-        m, shares = new_m, new_shares
+        for c, is_free in enumerate(free):
+            if is_free:
+                table = _level_shares(patterns, weighted[c], sizes, PSEUDO_COUNT * new_shares[c])
+                change = max([change] + [float(np.max(np.abs(a - b))) for a, b in zip(table, classes[c])])
+                classes[c] = table
+        shares = new_shares
         if change < EM_TOLERANCE:
             break
-    return Mixture(m, related, np.append(shares, 1.0 - shares.sum()), iterations)
+    return Mixture(classes[0], classes[1] if related is not None else None, classes[-1], shares, iterations)
+
+
+def _agreement_start(patterns: np.ndarray, fields: Sequence[Field]) -> np.ndarray:
+    """Initial posteriors (match, related, other) from each pattern's share of agreeing fields:
+    nearly all agree (at the top two levels) -> match; a good part -> related; else other."""
+    top = np.array([field.level_count - 2 for field in fields])
+    present = patterns >= 0
+    agree = (patterns >= top) & present
+    share = agree.sum(axis=1) / np.maximum(present.sum(axis=1), 1)
+    start = np.zeros((3, len(patterns)))
+    start[0] = share >= 0.8
+    start[1] = (share >= 0.4) & (share < 0.8)
+    start[2] = share < 0.4
+    return start
 
 
 def _initial_related(field: Field) -> np.ndarray:
@@ -251,6 +269,8 @@ class LinkageModel:
         self.related: list[np.ndarray] | None = None  # the class of related non-matches, if any
         self.related_prior = 0.0
         self.related_class = related
+        self.related_matches = False  # whether the related class turned out to be matches too
+        self.chance_exact: list[float] | None = None  # chance agreement from random pairs, for term frequencies
         self.iterations = 0
 
     # ------------------------------------------------------------ fitting
@@ -276,8 +296,8 @@ class LinkageModel:
 
         ``labels``: known matching pairs as (left row, right row) numbers; with
         them m is counted on those pairs instead of estimated."""
-        self.fields, tables = _read(self.fields, left, right, self._processor(), complete=True)
-        i, j = _candidates(tables, blocking, workers)
+        self.fields, tables = _read(self.fields, left, right, self._processor(), complete=True, blocking=blocking)
+        i, j, _ = _candidates(tables, blocking, workers)
         self._fit(tables, level_matrix(tables, i, j, workers), labels, workers, seed)
         return self
 
@@ -312,11 +332,27 @@ class LinkageModel:
             self.m, self.related, self.prior, self.related_prior, self.iterations = start, None, prior, 0.0, 0
             return
         related = [_initial_related(field) for field in self.fields] if self.related_class else None
+        chance = [float(table[-1]) for table in self.u]
         fit = expectation_maximisation(
-            patterns, counts, start, self.u, prior, related=related, related_share=min(prior, 0.25), fix_m=fix_m
+            patterns,
+            counts,
+            start,
+            self.u,
+            prior,
+            related=related,
+            related_share=min(prior, 0.25),
+            fix_m=fix_m,
+            fix_u=not self.related_class,
+            start=_agreement_start(patterns, self.fields) if self.related_class else None,
         )
-        self.m, self.related, self.iterations = fit.m, fit.related, fit.iterations
-        self.prior, self.related_prior = float(fit.shares[0]), float(fit.shares[1])
+        self.m, self.u, self.related, self.iterations = fit.m, fit.u, fit.related, fit.iterations
+        self.prior, self.related_prior = float(fit.shares[0]), float(fit.shares[1]) if related else 0.0
+        self.chance_exact = chance
+        if self.related is not None:
+            # Related records agree on some fields no more often than chance (siblings' first names,
+            # birth dates); a class agreeing far above chance on every field is matches too.
+            lifts = [related[-1] / exact for related, exact in zip(self.related, chance)]
+            self.related_matches = bool(min(lifts) >= RELATED_LIFT)
 
     # ------------------------------------------------------------ weights
 
@@ -340,14 +376,17 @@ class LinkageModel:
         """float64 (pairs, fields): log2(rate/u) of each pair's level on each field, with u at the
         exact level the value's frequency when the field is term-frequency adjusted."""
         _, u, _ = self._require_fitted()
+        chance = self.chance_exact or [float(table[-1]) for table in u]
         out = np.empty(levels.shape, dtype=np.float64)
         for k, (rate, column) in enumerate(zip(rates, tables.columns)):
             out[:, k] = np.append(np.clip(np.log2(rate / u[k]), -MAX_WEIGHT, MAX_WEIGHT), 0.0)[levels[:, k]]
             field = column.field
             if field.term_frequency:
+                # The exact level's u scaled by how much rarer (or commoner) this value is than
+                # chance agreement on the field: frequency / chance.
                 exact = np.flatnonzero(levels[:, k] == field.level_count - 1)
-                frequency = column.frequency[column.left_codes[i[exact]]]
-                tf_weight = np.log2(rate[-1] / np.maximum(frequency, 1e-12))
+                frequency = np.maximum(column.frequency[column.left_codes[i[exact]]], 1e-12)
+                tf_weight = np.log2(rate[-1] / u[k][-1]) + np.log2(chance[k] / frequency)
                 out[exact, k] = np.clip(tf_weight, -MAX_WEIGHT, MAX_WEIGHT)
         return out
 
@@ -360,7 +399,12 @@ class LinkageModel:
         if self.related is not None:
             related = self._weights(tables, levels, i, self.related).sum(axis=1)
             odds = math.log2(self.related_prior) - math.log2(1.0 - prior - self.related_prior)
-            total -= np.logaddexp2(0.0, odds + related)
+            # log2 odds of related against other non-matches, per pair
+            related_odds = odds + related
+            if self.related_matches:
+                total = np.logaddexp2(total, related_odds)
+            else:
+                total -= np.logaddexp2(0.0, related_odds)
         return weights, total
 
     # ------------------------------------------------------------ prediction
@@ -377,9 +421,9 @@ class LinkageModel:
     ) -> LinkageResult:
         """The candidate pairs whose match probability is at least ``threshold``."""
         self._require_fitted()
-        _, tables = _read(self.fields, left, right, self._processor(), complete=False)
-        i, j = _candidates(tables, blocking, workers)
-        return self._predict(tables, left, right, id, i, j, level_matrix(tables, i, j, workers), threshold)
+        _, tables = _read(self.fields, left, right, self._processor(), complete=False, blocking=blocking)
+        i, j, used = _candidates(tables, blocking, workers)
+        return self._predict(tables, left, right, id, i, j, level_matrix(tables, i, j, workers), threshold, used)
 
     def _predict(
         self,
@@ -391,6 +435,7 @@ class LinkageModel:
         j: np.ndarray,
         levels: np.ndarray,
         threshold: float,
+        blocking: _candidate_pairs.Blocking,
     ) -> LinkageResult:
         if not 0.0 <= threshold <= 1.0:
             raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
@@ -425,6 +470,7 @@ class LinkageModel:
             records=tables.left_rows,
             dedup=tables.dedup,
             candidates=len(i),
+            blocking=blocking,
         )
 
     # ------------------------------------------------------------ the model as a table, a chart, a file
@@ -459,12 +505,15 @@ class LinkageModel:
             description["u"] = u_levels.tolist()
             if self.related is not None:
                 description["related"] = self.related[len(fields)].tolist()
+            if self.chance_exact is not None:
+                description["chance_exact"] = self.chance_exact[len(fields)]
             fields.append(description)
         return {
             "format": FORMAT,
             "version": FORMAT_VERSION,
             "prior": prior,
             "related_prior": self.related_prior,
+            "related_matches": self.related_matches,
             "preprocess": self.preprocess,
             "fields": fields,
         }
@@ -525,6 +574,10 @@ class LinkageModel:
             raise bad(str(error)) from None
         model.m, model.u, model.prior = m, u, prior
         model.related, model.related_prior = (related, related_prior) if related_prior else (None, 0.0)
+        model.related_matches = bool(data.get("related_matches", False))
+        chances = [entry.get("chance_exact") for entry in data["fields"]]
+        if all(isinstance(chance, float) and 0.0 < chance <= 1.0 for chance in chances):
+            model.chance_exact = chances
         return model
 
     @classmethod
@@ -568,10 +621,19 @@ def _ids(
     return left_array, np.array(read_ids(right, names[1], tables.right_rows, "right table"), dtype=object)
 
 
-def _candidates(tables: _Tables, blocking: Sequence[Any] | None, workers: int) -> tuple[np.ndarray, np.ndarray]:
-    from vornkit import _candidate_pairs
-
-    return _candidate_pairs.candidates(tables.values[0], tables.values[1], tables.columns, blocking, workers)
+def _candidates(
+    tables: _Tables, blocking: Sequence[Any] | None, workers: int, report: Callable[[str], None] | None = None
+) -> tuple[np.ndarray, np.ndarray, _candidate_pairs.Blocking]:
+    return _candidate_pairs.candidates(
+        tables.values[0],
+        tables.values[1],
+        [column.field.name for column in tables.columns],
+        tables.left_rows,
+        tables.right_rows,
+        blocking,
+        workers,
+        report,
+    )
 
 
 @dataclass
@@ -591,6 +653,7 @@ class LinkageResult:
     records: int  # rows of the (left) table
     dedup: bool
     candidates: int  # pairs compared
+    blocking: _candidate_pairs.Blocking  # the rules that chose them
 
     def __len__(self) -> int:
         return len(self.left)
@@ -624,13 +687,13 @@ class LinkageResult:
         return pa.table({name: list(values) if values.dtype == object else values
                          for name, values in self.to_dict(detail).items()})  # fmt: skip
 
-    def clusters(self, threshold: float = DEFAULT_THRESHOLD, *, max_cluster_size: int | None = None) -> np.ndarray:
+    def clusters(
+        self, threshold: float = DEFAULT_THRESHOLD, *, max_cluster_size: int | None = _candidate_pairs.MAX_CLUSTER_SIZE
+    ) -> np.ndarray:
         """Deduplication: a cluster label (int64) for every record of the table, from the pairs at
         or above ``threshold``; see ``cluster_pairs`` for the guard against long chains."""
         if not self.dedup:
             raise ValueError("clusters are for deduplication (one table); a linkage result pairs two tables")
-        from vornkit import _candidate_pairs
-
         return _candidate_pairs.clusters(
             self.records, self.left, self.right, self.match_probability, threshold, max_cluster_size
         )
@@ -678,11 +741,15 @@ def link_records(
     preprocess: bool = True,
     workers: int = -1,
     seed: int = 0,
+    report: Callable[[str], None] | None = None,
 ) -> LinkageResult:
     """Links two tables, or deduplicates one (each unordered pair once), with no configuration:
     the fields in ``on`` are compared as their values suggest, the model is fitted on the
     candidate pairs (unless a fitted ``model`` is given) and the pairs at or above the match
-    probability ``threshold`` are returned."""
+    probability ``threshold`` are returned. ``blocking``: rules naming the pairs to compare
+    (``BlockingRule`` objects, or column names for exact keys); by default every pair of small
+    inputs, and rules chosen from the data for larger ones. ``report`` receives a line per
+    blocking rule (its estimated pair count) before any pair is compared."""
     if model is None:
         if on is None:
             raise ValueError("give the fields to compare (on=...) or a fitted model")
@@ -692,9 +759,9 @@ def link_records(
     if not 0.0 <= threshold <= 1.0:
         raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
     fit = not model.fitted
-    model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit)
-    i, j = _candidates(tables, blocking, workers)
+    model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit, blocking=blocking)
+    i, j, used = _candidates(tables, blocking, workers, report)
     levels = level_matrix(tables, i, j, workers)
     if fit:
         model._fit(tables, levels, labels, workers, seed)
-    return model._predict(tables, left, right, id, i, j, levels, threshold)
+    return model._predict(tables, left, right, id, i, j, levels, threshold, used)

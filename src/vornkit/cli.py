@@ -23,6 +23,7 @@ import numpy as np
 import vorn
 
 from vornkit import _fellegi_sunter, _linkage
+from vornkit._blocking import CandidateLimitError
 from vornkit._fellegi_sunter import LinkageModel, link_records
 from vornkit._records import RecordsError
 from vornkit._tables import Table, TableError, check_output, read_lines, read_table, table_format, write_table
@@ -273,8 +274,13 @@ def _link_ids(args: argparse.Namespace, tables: list[Table]) -> list[list[str | 
 
 
 def run_link(args: argparse.Namespace) -> int:
-    for path in (args.out, args.clusters, args.model):
+    for path in (args.out, args.clusters):
         check_output(path)
+    if args.model is not None:
+        directory = os.path.dirname(args.model) or "."
+        if not os.path.isdir(directory) or os.path.isdir(args.model):
+            raise UsageError(f"cannot write {args.model}: " + ("it is a directory" if os.path.isdir(args.model)
+                             else f"no directory {directory!r}"))  # fmt: skip
     if args.on is not None:
         repeated = sorted({name for name in args.on if args.on.count(name) > 1})
         if repeated:
@@ -303,6 +309,10 @@ def run_link(args: argparse.Namespace) -> int:
         raise UsageError("give the fields to compare with --on (or a saved model with --use-model)")
     tables = [read_table(path) for path in (args.left, args.right) if path is not None]
     ids = _link_ids(args, tables)
+    names = [field.name for field in model.fields] if model is not None else args.on
+    for table in tables:
+        for name in [*names, *([args.block] if args.block else [])]:
+            table.column(name)  # a missing column is named with its file
     threshold = _fellegi_sunter.DEFAULT_THRESHOLD if args.threshold is None else args.threshold
     blocking = [(args.block,)] if args.block is not None else None
     started = time.perf_counter()
@@ -316,8 +326,9 @@ def run_link(args: argparse.Namespace) -> int:
             blocking=blocking,
             preprocess=not args.no_preprocess,
             workers=args.workers,
+            report=lambda line: _note(args, line),
         )
-    except RecordsError as error:
+    except (RecordsError, CandidateLimitError) as error:
         raise UsageError(str(error)) from None
     elapsed = time.perf_counter() - started
     rows = np.arange(len(result))
