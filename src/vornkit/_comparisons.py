@@ -27,6 +27,7 @@ from vornkit._linkage import SCORERS
 
 KINDS = ("name", "code", "date", "text")
 AUTO = "auto"
+GROUP = "group"  # fields that move together (an address), compared as one
 DISTANCES: dict[str, Callable[[str, str], int]] = {"levenshtein_distance": vorn.levenshtein_distance}
 DEFAULTS: dict[str, tuple[str, tuple[float, ...]]] = {
     "name": ("jaro_winkler", (0.92, 0.80)),
@@ -69,8 +70,15 @@ class Field:
     levels: tuple[float, ...] | None = None
     term_frequency: bool | None = None
     date_layout: str | None = None
+    members: tuple[str, ...] = ()  # a group: the fields compared together, by how many agree
 
     def __post_init__(self) -> None:
+        if self.kind == GROUP:
+            object.__setattr__(self, "members", tuple(self.members))
+            if len(self.members) < 2:
+                raise ValueError(f"group {self.name!r}: needs two fields or more")
+            object.__setattr__(self, "term_frequency", False)
+            return
         if self.kind != AUTO and self.kind not in KINDS:
             raise ValueError(f"field {self.name!r}: kind must be one of {', '.join((AUTO, *KINDS))}, not {self.kind!r}")
         if self.scorer is not None and self.scorer not in SCORERS and self.scorer not in DISTANCES:
@@ -96,11 +104,15 @@ class Field:
     @property
     def level_count(self) -> int:
         """Levels from 0 (disagree) to the exact level."""
+        if self.kind == GROUP:
+            return len(self.members) + 1
         fuzzy = len(DATE_LEVELS) if self.kind == "date" else len(self.levels or ())
         return fuzzy + 2
 
     def level_names(self) -> list[str]:
         """Names of levels 0..exact."""
+        if self.kind == GROUP:
+            return [f"{count} of {len(self.members)} agree" for count in range(len(self.members) + 1)]
         if self.kind == "date":
             fuzzy = list(DATE_LEVELS)
         else:
@@ -124,6 +136,18 @@ class Field:
             term_frequency=kind != "text" if self.term_frequency is None else self.term_frequency,
             date_layout=layout,
         )
+
+
+def group_levels(levels: np.ndarray, fields: Sequence[Field]) -> np.ndarray:
+    """A group's level from its members' levels (pairs x members): how many of the members present
+    agree (at their two highest levels), scaled to the group's size; -1 when none is present."""
+    top = np.array([field.level_count - 2 for field in fields])
+    present = levels >= 0
+    counted = present.sum(axis=1)
+    agree = ((levels >= top) & present).sum(axis=1)
+    size = len(fields)
+    scaled = (2 * size * agree + counted) // np.maximum(2 * counted, 1)
+    return np.where(counted > 0, scaled, MISSING).astype(np.int8)
 
 
 def _sample(left: Sequence[str | None], right: Sequence[str | None]) -> list[str]:

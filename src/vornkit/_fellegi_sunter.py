@@ -41,6 +41,7 @@ EM_TOLERANCE = 1e-8
 PSEUDO_COUNT = 0.5  # added to every level's count: no level is impossible
 MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a trillion to one
 PREDICT_CHUNK = 1 << 20  # candidate pairs weighed at a time
+SHARED_AGREEMENT = 0.5  # related records agreeing at least half as often as matches share the field
 RELATED_LIFT = 4.0  # exact agreement above chance, on every field, that makes related records matches
 
 
@@ -112,13 +113,19 @@ def exact_u(column: FieldValues, dedup: bool) -> float:
     return float(np.dot(left, right) / pairs) if pairs > 0 else 0.0
 
 
-def estimate_u(tables: _Tables, size: int, seed: int, workers: int) -> list[np.ndarray]:
-    """u per field and level: fuzzy levels from random pairs, the exact level from value counts."""
+def estimate_u(tables: _Tables, model: LinkageModel, size: int, seed: int, workers: int) -> list[np.ndarray]:
+    """u per compared field and level, from random pairs; a single field's exact level from its
+    value counts (exact, however rare the agreement)."""
     i, j = _random_pairs(tables, size, seed)
+    levels = model._compared_levels(level_matrix(tables, i, j, workers))
     out = []
-    for column in tables.columns:
-        count = column.field.level_count
-        level = _comparisons.levels(column, i, j, workers)
+    for k, (field, column) in enumerate(zip(model.compared, model._compared_columns(tables))):
+        count = field.level_count
+        level = levels[:, k]
+        if column is None:
+            shares = np.bincount(level[level >= 0], minlength=count).astype(np.float64) + PSEUDO_COUNT
+            out.append(shares / shares.sum())
+            continue
         below = np.bincount(level[(level >= 0) & (level < count - 1)], minlength=count - 1).astype(np.float64)
         below += PSEUDO_COUNT
         exact = min(max(exact_u(column, tables.dedup), PSEUDO_COUNT / max(len(i), 1)), 0.5)
@@ -270,6 +277,7 @@ class LinkageModel:
         self.related_prior = 0.0
         self.related_class = related
         self.related_matches = False  # whether the related class turned out to be matches too
+        self.groups: list[tuple[str, ...]] = []  # fields compared together
         self.chance_exact: list[float] | None = None  # chance agreement from random pairs, for term frequencies
         self.iterations = 0
 
@@ -309,7 +317,38 @@ class LinkageModel:
         workers: int,
         seed: int,
     ) -> None:
-        self.u = estimate_u(tables, U_SAMPLE, seed, workers)
+        self.groups = []
+        self._fit_classes(tables, levels, labels, workers, seed)
+        group = self._dependent_group()
+        if group:
+            # Fields that related records share (an address, a surname) move together: one
+            # comparison counts how many agree, so that moving house is one piece of evidence.
+            self.groups = [group]
+            self._fit_classes(tables, levels, labels, workers, seed)
+
+    def _dependent_group(self) -> tuple[str, ...]:
+        """The fields that related records share: on them (at their two highest levels) related
+        records agree far above chance and about as often as matches do. A group needs two
+        such fields or more, and at least one field left outside it."""
+        if self.related is None or self.related_matches or self.chance_exact is None or self.m is None:
+            return ()
+        shared = []
+        for field, m, related, chance in zip(self.compared, self.m, self.related, self.chance_exact):
+            if related[-1] >= RELATED_LIFT * chance and related[-2:].sum() >= SHARED_AGREEMENT * m[-2:].sum():
+                shared.append(field.name)
+        return tuple(shared) if 2 <= len(shared) < len(self.fields) else ()
+
+    def _fit_classes(
+        self,
+        tables: _Tables,
+        base_levels: np.ndarray,
+        labels: Sequence[tuple[int, int]] | None,
+        workers: int,
+        seed: int,
+    ) -> None:
+        compared = self.compared
+        self.u = estimate_u(tables, self, U_SAMPLE, seed, workers)
+        levels = self._compared_levels(base_levels)
         patterns, counts = _patterns(levels)
         expected_matches = min(tables.left_rows, tables.right_rows)
         prior = min(max(expected_matches / max(len(levels), 1), 1e-6), 0.5)
@@ -319,20 +358,20 @@ class LinkageModel:
                 raise ValueError("labels: no pairs given")
             if known.min() < 0 or known[:, 0].max() >= tables.left_rows or known[:, 1].max() >= tables.right_rows:
                 raise ValueError("labels: a row number is outside the table")
-            labelled = level_matrix(tables, known[:, 0], known[:, 1], workers)
+            labelled = self._compared_levels(level_matrix(tables, known[:, 0], known[:, 1], workers))
             m = []
-            for k, field in enumerate(self.fields):
+            for k, field in enumerate(compared):
                 present = labelled[:, k] >= 0
                 level_counts = np.bincount(labelled[present, k], minlength=field.level_count) + PSEUDO_COUNT
                 m.append(level_counts / level_counts.sum())
             start, fix_m = m, True
         else:
-            start, fix_m = [_initial_m(field) for field in self.fields], False
+            start, fix_m = [_initial_m(field) for field in compared], False
+        self.chance_exact = [float(table[-1]) for table in self.u]
         if len(patterns) == 0:
             self.m, self.related, self.prior, self.related_prior, self.iterations = start, None, prior, 0.0, 0
             return
-        related = [_initial_related(field) for field in self.fields] if self.related_class else None
-        chance = [float(table[-1]) for table in self.u]
+        related = [_initial_related(field) for field in compared] if self.related_class else None
         fit = expectation_maximisation(
             patterns,
             counts,
@@ -343,16 +382,49 @@ class LinkageModel:
             related_share=min(prior, 0.25),
             fix_m=fix_m,
             fix_u=not self.related_class,
-            start=_agreement_start(patterns, self.fields) if self.related_class else None,
+            start=_agreement_start(patterns, compared) if self.related_class else None,
         )
         self.m, self.u, self.related, self.iterations = fit.m, fit.u, fit.related, fit.iterations
         self.prior, self.related_prior = float(fit.shares[0]), float(fit.shares[1]) if related else 0.0
-        self.chance_exact = chance
+        self.related_matches = False
         if self.related is not None:
             # Related records agree on some fields no more often than chance (siblings' first names,
             # birth dates); a class agreeing far above chance on every field is matches too.
-            lifts = [related[-1] / exact for related, exact in zip(self.related, chance)]
+            lifts = [related[-1] / exact for related, exact in zip(self.related, self.chance_exact)]
             self.related_matches = bool(min(lifts) >= RELATED_LIFT)
+
+    # ------------------------------------------------------------ compared fields and groups
+
+    @property
+    def compared(self) -> list[Field]:
+        """The comparisons the model weighs: each field on its own, or its group in its place."""
+        grouped = {name: group for group in self.groups for name in group}
+        out: list[Field] = []
+        for field in self.fields:
+            group = grouped.get(field.name)
+            if group is None:
+                out.append(field)
+            elif field.name == group[0]:
+                out.append(Field("+".join(group), kind=_comparisons.GROUP, members=group))
+        return out
+
+    def _compared_levels(self, base_levels: np.ndarray) -> np.ndarray:
+        if not self.groups:
+            return base_levels
+        position = {field.name: k for k, field in enumerate(self.fields)}
+        columns = []
+        for field in self.compared:
+            if field.kind == _comparisons.GROUP:
+                members = [position[name] for name in field.members]
+                member_fields = [self.fields[k] for k in members]
+                columns.append(_comparisons.group_levels(base_levels[:, members], member_fields))
+            else:
+                columns.append(base_levels[:, position[field.name]])
+        return np.stack(columns, axis=1) if columns else base_levels[:, :0]
+
+    def _compared_columns(self, tables: _Tables) -> list[FieldValues | None]:
+        by_name = {column.field.name: column for column in tables.columns}
+        return [None if field.kind == _comparisons.GROUP else by_name[field.name] for field in self.compared]
 
     # ------------------------------------------------------------ weights
 
@@ -378,10 +450,10 @@ class LinkageModel:
         _, u, _ = self._require_fitted()
         chance = self.chance_exact or [float(table[-1]) for table in u]
         out = np.empty(levels.shape, dtype=np.float64)
-        for k, (rate, column) in enumerate(zip(rates, tables.columns)):
+        for k, (rate, column) in enumerate(zip(rates, self._compared_columns(tables))):
             out[:, k] = np.append(np.clip(np.log2(rate / u[k]), -MAX_WEIGHT, MAX_WEIGHT), 0.0)[levels[:, k]]
-            field = column.field
-            if field.term_frequency:
+            if column is not None and column.field.term_frequency:
+                field = column.field
                 # The exact level's u scaled by how much rarer (or commoner) this value is than
                 # chance agreement on the field: frequency / chance.
                 exact = np.flatnonzero(levels[:, k] == field.level_count - 1)
@@ -439,6 +511,8 @@ class LinkageModel:
     ) -> LinkageResult:
         if not 0.0 <= threshold <= 1.0:
             raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
+        levels = self._compared_levels(levels)
+        compared = self.compared
         kept_i, kept_j, kept_levels, kept_weights, kept_total = [], [], [], [], []
         for start in range(0, len(i), PREDICT_CHUNK):
             part = slice(start, start + PREDICT_CHUNK)
@@ -449,7 +523,7 @@ class LinkageModel:
             kept_levels.append(levels[part][keep])
             kept_weights.append(weights[keep])
             kept_total.append(total[keep])
-        width = len(self.fields)
+        width = len(compared)
         pairs_i = np.concatenate([np.empty(0, np.int64), *kept_i])
         pairs_j = np.concatenate([np.empty(0, np.int64), *kept_j])
         weight = np.concatenate([np.empty(0), *kept_total])
@@ -465,8 +539,8 @@ class LinkageModel:
             right_id=right_ids[pairs_j[order]],
             match_weight=weight[order],
             match_probability=probability(weight[order]),
-            levels={f.name: level[order, k] for k, f in enumerate(self.fields)},
-            weights={f.name: field_weight[order, k] for k, f in enumerate(self.fields)},
+            levels={f.name: level[order, k] for k, f in enumerate(compared)},
+            weights={f.name: field_weight[order, k] for k, f in enumerate(compared)},
             records=tables.left_rows,
             dedup=tables.dedup,
             candidates=len(i),
@@ -479,7 +553,7 @@ class LinkageModel:
         """The fitted model, one row per field and level: m, u and the match weight log2(m/u)."""
         m, u, _ = self._require_fitted()
         rows: dict[str, list[Any]] = {"field": [], "level": [], "name": [], "m": [], "u": [], "weight": []}
-        for field, m_levels, u_levels, weights in zip(self.fields, m, u, self.weight_tables()):
+        for field, m_levels, u_levels, weights in zip(self.compared, m, u, self.weight_tables()):
             for level, name in reversed(list(enumerate(field.level_names()))):
                 for key, value in zip(
                     rows, (field.name, level, name, float(m_levels[level]), float(u_levels[level]), weights[level])
@@ -496,18 +570,23 @@ class LinkageModel:
     def to_dict(self) -> dict[str, Any]:
         m, u, prior = self._require_fitted()
         fields = []
-        for field, m_levels, u_levels in zip(self.fields, m, u):
-            description = {key: value for key, value in asdict(field).items() if value is not None}
+        for field in self.fields:
+            description = {key: value for key, value in asdict(field).items() if value is not None and value != ()}
             if field.levels is not None:
                 description["levels"] = list(field.levels)
-            description["level_names"] = field.level_names()
-            description["m"] = m_levels.tolist()
-            description["u"] = u_levels.tolist()
-            if self.related is not None:
-                description["related"] = self.related[len(fields)].tolist()
-            if self.chance_exact is not None:
-                description["chance_exact"] = self.chance_exact[len(fields)]
             fields.append(description)
+        comparisons = []
+        for k, field in enumerate(self.compared):
+            comparison: dict[str, Any] = {"name": field.name, "level_names": field.level_names()}
+            if field.kind == _comparisons.GROUP:
+                comparison["members"] = list(field.members)
+            comparison["m"] = m[k].tolist()
+            comparison["u"] = u[k].tolist()
+            if self.related is not None:
+                comparison["related"] = self.related[k].tolist()
+            if self.chance_exact is not None:
+                comparison["chance_exact"] = self.chance_exact[k]
+            comparisons.append(comparison)
         return {
             "format": FORMAT,
             "version": FORMAT_VERSION,
@@ -516,6 +595,7 @@ class LinkageModel:
             "related_matches": self.related_matches,
             "preprocess": self.preprocess,
             "fields": fields,
+            "comparisons": comparisons,
         }
 
     def save(self, path: str | Path) -> None:
@@ -536,7 +616,7 @@ class LinkageModel:
         if data.get("version") != FORMAT_VERSION:
             raise bad(f"format version {data.get('version')!r}; this vornkit reads version {FORMAT_VERSION}")
         try:
-            fields, m, u, related = [], [], [], []
+            fields = []
             for entry in data["fields"]:
                 field = Field(
                     name=str(entry["name"]),
@@ -546,26 +626,38 @@ class LinkageModel:
                     term_frequency=bool(entry["term_frequency"]),
                     date_layout=entry.get("date_layout"),
                 )
-                if field.kind == _comparisons.AUTO:
+                if field.kind not in _comparisons.KINDS:
                     raise bad(f"field {field.name!r} has no kind")
-                m_levels = np.array(entry["m"], dtype=np.float64)
-                u_levels = np.array(entry["u"], dtype=np.float64)
-                checked = [("m", m_levels), ("u", u_levels)]
-                if data.get("related_prior", 0.0):
-                    related.append(np.array(entry["related"], dtype=np.float64))
-                    checked.append(("related", related[-1]))
-                for name, values in checked:
+                fields.append(field)
+            model = cls(fields, preprocess=bool(data.get("preprocess", True)))
+            known = {field.name for field in fields}
+            model.groups = [tuple(map(str, entry["members"])) for entry in data["comparisons"] if "members" in entry]
+            for group in model.groups:
+                if not set(group) <= known or len(group) < 2:
+                    raise bad(f"group {'+'.join(group)!r} names fields the model does not have")
+            compared = model.compared
+            if len(compared) != len(data["comparisons"]):
+                raise bad(f"{len(data['comparisons'])} comparisons for {len(compared)} fields and groups")
+            prior, related_prior = float(data["prior"]), float(data.get("related_prior", 0.0))
+            if not (0.0 < prior < 1.0 and 0.0 <= related_prior and prior + related_prior < 1.0):
+                raise bad(f"prior {prior!r} and related_prior {related_prior!r} are not shares of the pairs")
+            m, u, related, chances = [], [], [], []
+            for field, entry in zip(compared, data["comparisons"]):
+                if entry["name"] != field.name:
+                    raise bad(f"comparison {entry['name']!r} where {field.name!r} was expected")
+                tables = {"m": np.array(entry["m"], dtype=np.float64), "u": np.array(entry["u"], dtype=np.float64)}
+                if related_prior:
+                    tables["related"] = np.array(entry["related"], dtype=np.float64)
+                for name, values in tables.items():
                     if values.shape != (field.level_count,):
                         raise bad(f"field {field.name!r}: {field.level_count} levels but {values.size} {name} values")
                     if not np.all((values > 0) & (values <= 1)):
                         raise bad(f"field {field.name!r}: {name} values must be in (0, 1]")
-                fields.append(field)
-                m.append(m_levels)
-                u.append(u_levels)
-            prior, related_prior = float(data["prior"]), float(data.get("related_prior", 0.0))
-            if not (0.0 < prior < 1.0 and 0.0 <= related_prior and prior + related_prior < 1.0):
-                raise bad(f"prior {prior!r} and related_prior {related_prior!r} are not shares of the pairs")
-            model = cls(fields, preprocess=bool(data.get("preprocess", True)))
+                m.append(tables["m"])
+                u.append(tables["u"])
+                if related_prior:
+                    related.append(tables["related"])
+                chances.append(entry.get("chance_exact"))
         except (KeyError, TypeError) as error:
             raise bad(f"missing or malformed entry {error}") from None
         except ValueError as error:
@@ -575,7 +667,6 @@ class LinkageModel:
         model.m, model.u, model.prior = m, u, prior
         model.related, model.related_prior = (related, related_prior) if related_prior else (None, 0.0)
         model.related_matches = bool(data.get("related_matches", False))
-        chances = [entry.get("chance_exact") for entry in data["fields"]]
         if all(isinstance(chance, float) and 0.0 < chance <= 1.0 for chance in chances):
             model.chance_exact = chances
         return model
@@ -669,7 +760,7 @@ class LinkageResult:
             "match_probability": self.match_probability,
             "match_weight": self.match_weight,
         }
-        for field in self.model.fields:
+        for field in self.model.compared:
             if detail in ("level", "both"):
                 columns[f"{field.name}_level"] = self.levels[field.name]
             if detail in ("weight", "both"):
@@ -704,7 +795,7 @@ class LinkageResult:
         if not -len(self) <= row < len(self):
             raise IndexError(f"row {row} is outside the result's {len(self)} pairs")
         steps: dict[str, list[Any]] = {"step": ["prior"], "level": [""], "weight": [self.model.prior_weight]}
-        for field in self.model.fields:
+        for field in self.model.compared:
             level = int(self.levels[field.name][row])
             steps["step"].append(field.name)
             steps["level"].append("missing" if level == MISSING else field.level_names()[level])

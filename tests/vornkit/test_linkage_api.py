@@ -99,6 +99,27 @@ def test_deduplicate_one_table():
     assert same >= 0.95 * len(true)
 
 
+def test_households_share_fields_compared_as_one():
+    # Three people to a household (surname, street and zip code shared), half of them recorded
+    # twice: the shared fields become one comparison, and relatives are not linked.
+    rng = random.Random(8)
+    streets = [f"{k} {rng.choice(LAST)} road" for k in range(1, 400)]
+    rows, entity = [], []
+    for household in range(300):
+        shared = {"last": rng.choice(LAST), "street": rng.choice(streets), "zip": str(rng.randrange(1000, 9999))}
+        for member in range(3):
+            record = {**person(rng), **shared}
+            for copy in range(1 + (rng.random() < 0.5)):
+                rows.append(corrupted(record, rng) if copy else record)
+                entity.append((household, member))
+    table = {name: [row[name] for row in rows] for name in ("first", "last", "dob", "street", "zip")}
+    result = link_records(table, on=list(table))
+    assert result.model.groups == [("last", "street", "zip")]
+    assert [f.name for f in result.model.compared] == ["first", "last+street+zip", "dob"]
+    true = {(a, b) for a in range(len(rows)) for b in range(a + 1, len(rows)) if entity[a] == entity[b]}
+    assert f1(set(zip(result.left.tolist(), result.right.tolist())), true) >= 0.95
+
+
 def test_labels_give_m_directly():
     population, rng = people(300, 4)
     right = [corrupted(p, rng) for p in population]
@@ -173,16 +194,17 @@ def test_outputs_and_explanations(tmp_path):
     result = link_records(*columns, on=["first", "last", "dob", "zip"])
     data = result.to_dict("both")
     assert list(data)[:4] == ["left_id", "right_id", "match_probability", "match_weight"]
-    assert "first_level" in data and "zip_weight" in data
+    compared = [field.name for field in result.model.compared]
+    assert list(data)[4:] == [f"{name}_{part}" for name in compared for part in ("level", "weight")]
     steps = result.explain(0)
     related = ["related records"] if result.model.related is not None else []
-    assert steps["step"] == ["prior", "first", "last", "dob", "zip", *related, "match weight"]
+    assert steps["step"] == ["prior", *compared, *related, "match weight"]
     assert steps["cumulative"][-2] == pytest.approx(result.match_weight[0])
     assert steps["cumulative"][-1] == result.match_weight[0]
     with pytest.raises(IndexError):
         result.explain(len(result))
     table = result.model.table()
-    assert set(table["field"]) == {"first", "last", "dob", "zip"} and table["name"][0] == "exact"
+    assert set(table["field"]) == set(compared) and table["name"][0] == "exact"
     pytest.importorskip("matplotlib")
     for path in (result.model.chart(tmp_path / "model.png"), result.explain_chart(0, tmp_path / "pair.png")):
         assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

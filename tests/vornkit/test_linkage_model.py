@@ -202,6 +202,7 @@ def test_save_and_load(tmp_path, fitted):
     data = json.loads(path.read_text())
     assert data["format"] == "vornkit-linkage-model" and data["version"] == 1
     assert [f["kind"] for f in data["fields"]] == ["name", "code"]
+    assert [c["name"] for c in data["comparisons"]] == ["name", "zip"]
     loaded = LinkageModel.load(path)
     assert loaded.to_dict() == model.to_dict()
     first = vornkit.link_records(table, model=model, threshold=0.01)
@@ -219,8 +220,10 @@ DAMAGED = [
     (lambda d: d.update(format="other"), 'no "format"'),
     (lambda d: d.update(version=99), "format version 99"),
     (lambda d: d.update(prior=1.5), "prior 1.5"),
-    (lambda d: d["fields"][0].update(m=[0.5, 0.5]), "levels but 2 m values"),
-    (lambda d: d["fields"][1].update(u=[0.0, 0.5, 0.5, 0.0]), "u values must be in (0, 1]"),
+    (lambda d: d["comparisons"][0].update(m=[0.5, 0.5]), "levels but 2 m values"),
+    (lambda d: d["comparisons"][1].update(u=[0.0, 0.5, 0.5, 0.0]), "u values must be in (0, 1]"),
+    (lambda d: d["comparisons"].pop(), "1 comparisons for 2 fields and groups"),
+    (lambda d: d["comparisons"][0].update(members=["name", "street"]), "names fields the model does not have"),
     (lambda d: d["fields"][0].pop("kind"), "missing or malformed entry 'kind'"),
     (lambda d: d["fields"][0].update(kind="colour"), "kind must be one of"),
     (lambda d: d.pop("fields"), "missing or malformed entry"),
