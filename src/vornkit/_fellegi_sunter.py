@@ -801,8 +801,9 @@ class LinkageResult:
             steps["level"].append("missing" if level == MISSING else field.level_names()[level])
             steps["weight"].append(float(self.weights[field.name][row]))
         if self.model.related is not None:
-            # The evidence that the records are related (a household, a family) rather than one entity.
-            steps["step"].append("related records")
+            # The evidence of the third class: related records (a household) rather than one entity,
+            # or, when that class holds matches too, copies of one entity that differ more.
+            steps["step"].append("differing copies" if self.model.related_matches else "related records")
             steps["level"].append("")
             steps["weight"].append(float(self.match_weight[row]) - float(np.sum(steps["weight"])))
         steps["cumulative"] = np.cumsum(steps["weight"]).tolist()

@@ -70,6 +70,8 @@ def waterfall_chart(result: LinkageResult, row: int, path: Path) -> Path:
     final = steps["weight"][-1]
     axes.bar(len(names) - 1, final, color="#3a5f9f")
     axes.axhline(0, color="grey", linewidth=0.8)
+    low, high = min(0.0, *steps["cumulative"]), max(0.0, *steps["cumulative"])
+    axes.set_ylim(low - 0.05 * (high - low + 1), high + 0.05 * (high - low + 1))
     axes.set_xticks(range(len(names)), names, fontsize=7, rotation=30, ha="right")
     left_id, right_id = result.left_id[row], result.right_id[row]
     axes.set(ylabel="match weight (log2 odds)", title=f"Why {left_id} and {right_id}: {steps['level'][-1]}")

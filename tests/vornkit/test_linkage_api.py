@@ -197,7 +197,8 @@ def test_outputs_and_explanations(tmp_path):
     compared = [field.name for field in result.model.compared]
     assert list(data)[4:] == [f"{name}_{part}" for name in compared for part in ("level", "weight")]
     steps = result.explain(0)
-    related = ["related records"] if result.model.related is not None else []
+    related = [] if result.model.related is None else ["differing copies" if result.model.related_matches
+                                                         else "related records"]  # fmt: skip
     assert steps["step"] == ["prior", *compared, *related, "match weight"]
     assert steps["cumulative"][-2] == pytest.approx(result.match_weight[0])
     assert steps["cumulative"][-1] == result.match_weight[0]
