@@ -113,11 +113,11 @@ def exact_u(column: FieldValues, dedup: bool) -> float:
     return float(np.dot(left, right) / pairs) if pairs > 0 else 0.0
 
 
-def estimate_u(tables: _Tables, model: LinkageModel, size: int, seed: int, workers: int) -> list[np.ndarray]:
-    """u per compared field and level, from random pairs; a single field's exact level from its
-    value counts (exact, however rare the agreement)."""
-    i, j = _random_pairs(tables, size, seed)
-    levels = model._compared_levels(level_matrix(tables, i, j, workers))
+def estimate_u(tables: _Tables, model: LinkageModel, random_levels: np.ndarray) -> list[np.ndarray]:
+    """u per compared field and level, from the levels of random pairs; a single field's exact
+    level from its value counts (exact, however rare the agreement)."""
+    levels = model._compared_levels(random_levels)
+    sampled = len(random_levels)
     out = []
     for k, (field, column) in enumerate(zip(model.compared, model._compared_columns(tables))):
         count = field.level_count
@@ -128,7 +128,7 @@ def estimate_u(tables: _Tables, model: LinkageModel, size: int, seed: int, worke
             continue
         below = np.bincount(level[(level >= 0) & (level < count - 1)], minlength=count - 1).astype(np.float64)
         below += PSEUDO_COUNT
-        exact = min(max(exact_u(column, tables.dedup), PSEUDO_COUNT / max(len(i), 1)), 0.5)
+        exact = min(max(exact_u(column, tables.dedup), PSEUDO_COUNT / max(sampled, 1)), 0.5)
         out.append(np.append(below / below.sum() * (1.0 - exact), exact))
     return out
 
@@ -145,6 +145,12 @@ def _patterns(levels: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     """Distinct rows of the level matrix and how often each occurs."""
     if len(levels) == 0:
         return levels, np.empty(0, np.float64)
+    shifted = levels.astype(np.int64) + 1  # 0 for missing
+    base = int(shifted.max()) + 1
+    if base ** levels.shape[1] < 1 << 62:  # each row as one integer: a 1-d sort, not a row sort
+        keys = shifted @ (base ** np.arange(levels.shape[1], dtype=np.int64))
+        _, first, counts = np.unique(keys, return_index=True, return_counts=True)
+        return levels[first], counts.astype(np.float64)
     patterns, counts = np.unique(levels, axis=0, return_counts=True)
     return patterns, counts.astype(np.float64)
 
@@ -318,13 +324,14 @@ class LinkageModel:
         seed: int,
     ) -> None:
         self.groups = []
-        self._fit_classes(tables, levels, labels, workers, seed)
+        random_levels = level_matrix(tables, *_random_pairs(tables, U_SAMPLE, seed), workers)
+        self._fit_classes(tables, levels, random_levels, labels, workers)
         group = self._dependent_group()
         if group:
             # Fields that related records share (an address, a surname) move together: one
             # comparison counts how many agree, so that moving house is one piece of evidence.
             self.groups = [group]
-            self._fit_classes(tables, levels, labels, workers, seed)
+            self._fit_classes(tables, levels, random_levels, labels, workers)
 
     def _dependent_group(self) -> tuple[str, ...]:
         """The fields that related records share: on them (at their two highest levels) related
@@ -342,12 +349,12 @@ class LinkageModel:
         self,
         tables: _Tables,
         base_levels: np.ndarray,
+        random_levels: np.ndarray,
         labels: Sequence[tuple[int, int]] | None,
         workers: int,
-        seed: int,
     ) -> None:
         compared = self.compared
-        self.u = estimate_u(tables, self, U_SAMPLE, seed, workers)
+        self.u = estimate_u(tables, self, random_levels)
         levels = self._compared_levels(base_levels)
         patterns, counts = _patterns(levels)
         expected_matches = min(tables.left_rows, tables.right_rows)
