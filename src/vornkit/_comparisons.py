@@ -18,7 +18,8 @@ from __future__ import annotations
 
 import re
 from collections.abc import Callable, Sequence
-from dataclasses import dataclass, field, replace
+from dataclasses import dataclass, replace
+from dataclasses import field as dataclass_field
 
 import numpy as np
 import vorn
@@ -207,7 +208,7 @@ class FieldValues:
     values: list[str]  # distinct values, by code
     left_codes: np.ndarray
     right_codes: np.ndarray
-    frequency: np.ndarray = field(init=False)  # share of the present values (both sides) holding each code
+    frequency: np.ndarray = dataclass_field(init=False)  # share of the present values (both sides) holding each code
     parts: np.ndarray | None = None  # dates: (distinct, 3) year, month, day; -1 where unparsed
 
     def __post_init__(self) -> None:
@@ -302,7 +303,7 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     if field.kind == "date":
         level = _date_levels(column, a, b, workers)
     else:
-        scorer = DISTANCES[field.scorer] if field.is_distance else SCORERS[field.scorer or ""]
+        scorer = DISTANCES[field.scorer or ""] if field.is_distance else SCORERS[field.scorer or ""]
         scores = _score_distinct(column.values, a, b, scorer, workers)
         level = np.zeros(len(distinct), dtype=np.int8)
         for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first

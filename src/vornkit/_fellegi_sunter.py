@@ -249,7 +249,8 @@ def _initial_related(field: Field) -> np.ndarray:
     count = field.level_count
     related = np.full(count, 0.1 / max(count - 2, 1))
     related[0], related[-1] = 0.6, 0.3
-    return related / related.sum()
+    normalised: np.ndarray = related / related.sum()
+    return normalised
 
 
 def _initial_m(field: Field) -> np.ndarray:
@@ -775,12 +776,12 @@ class LinkageResult:
         return columns
 
     def to_pandas(self, detail: str = "weight") -> Any:
-        import pandas as pd
+        import pandas as pd  # type: ignore[import-untyped,unused-ignore]
 
         return pd.DataFrame(self.to_dict(detail))
 
     def to_arrow(self, detail: str = "weight") -> Any:
-        import pyarrow as pa
+        import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
 
         return pa.table({name: list(values) if values.dtype == object else values
                          for name, values in self.to_dict(detail).items()})  # fmt: skip

@@ -271,6 +271,25 @@ def household_table(tmp_path, rng):
     return write(tmp_path / "people.csv", rows), entity
 
 
+def test_link_reports_blocking_and_refuses_too_many_pairs(tmp_path, monkeypatch, capsys):
+    from vornkit import _blocking, _candidate_pairs
+
+    table, _ = household_table(tmp_path, random.Random(6))
+    monkeypatch.setattr(_candidate_pairs, "ALL_PAIRS", 0)  # blocking even for a small table
+    out = tmp_path / "pairs.csv"
+    assert cli.main(["link", str(table), "--on", "first,last,dob,zip", "--out", str(out)]) == 0
+    lines = capsys.readouterr().err.splitlines()
+    rules = [line for line in lines if line.startswith("blocking: ") and " pairs: " in line]
+    assert rules and all(int(line.split()[1].replace(",", "")) >= 0 for line in rules)
+    assert any("estimated recall" in line for line in lines)
+    monkeypatch.setattr(_blocking, "_memory_pairs", lambda: 10)
+    out.write_text("kept\n", encoding="utf-8")
+    assert cli.main(["link", str(table), "--on", "first,last,dob,zip", "--block", "zip", "--out", str(out), "-q"]) == 2
+    error = capsys.readouterr().err
+    assert error.startswith("vornkit link: error: blocking rule zip would make about") and error.count("\n") == 1
+    assert out.read_text(encoding="utf-8") == "kept\n"
+
+
 def test_link_one_table_clusters_and_saved_model(tmp_path):
     table, entity = household_table(tmp_path, random.Random(5))
     out, clusters, model = tmp_path / "pairs.csv", tmp_path / "clusters.csv", tmp_path / "model.json"

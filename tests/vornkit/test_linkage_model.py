@@ -63,6 +63,16 @@ def vornkit_score(a, b):
     return vorn.jaro_winkler_similarity(a, b)
 
 
+def test_group_levels():
+    # How many members agree at their two highest levels, scaled to the group's size (rounded
+    # half up), over the members present; -1 when none is present.
+    members = [NAME, CODE, Field("city", kind="name")]
+    levels = np.array([[3, 3, 3], [3, -1, 0], [0, 0, 0], [-1, -1, -1], [2, 1, 3], [2, -1, -1]], dtype=np.int8)
+    assert _comparisons.group_levels(levels, members).tolist() == [3, 2, 0, -1, 2, 3]
+    group = Field("name+zip+city", kind="group", members=("name", "zip", "city"))
+    assert group.level_count == 4 and group.level_names()[-1] == "3 of 3 agree"
+
+
 @pytest.mark.parametrize(
     ("values", "kind", "layout"),
     [
