@@ -856,6 +856,8 @@ def link_records(
         model = LinkageModel(on, preprocess=preprocess)
     elif on is not None:
         raise ValueError("give either the fields to compare (on=...) or a model, not both")
+    elif labels is not None and model.fitted:
+        raise ValueError("labels fit a model: give them with an unfitted model, or fit it with LinkageModel.fit")
     if not 0.0 <= threshold <= 1.0:
         raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
     fit = not model.fitted

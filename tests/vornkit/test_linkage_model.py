@@ -220,6 +220,15 @@ def test_save_and_load(tmp_path, fitted):
     assert np.array_equal(first.match_weight, again.match_weight) and np.array_equal(first.left, again.left)
 
 
+def test_fit_then_predict_is_link_records(fitted):
+    model, table = fitted
+    alone = vornkit.link_records(table, on=["name", "zip"], threshold=0.01)
+    again = model.predict(table, threshold=0.01)
+    assert np.array_equal(alone.match_weight, again.match_weight) and np.array_equal(alone.right, again.right)
+    with pytest.raises(ValueError, match="labels fit a model"):
+        vornkit.link_records(table, model=model, labels=[(0, 1)])
+
+
 def damage(data, change):
     data = json.loads(json.dumps(data))
     change(data)
