@@ -221,24 +221,16 @@ class FieldValues:
 def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None] | None) -> FieldValues:
     """The field's values as codes; ``right`` None means one table (deduplication)."""
     index: dict[str, int] = {}
-    values: list[str] = []
     normal = _date_normaliser(field) if field.kind == "date" else None
 
     def codes(column: Sequence[str | None]) -> np.ndarray:
-        out = np.empty(len(column), dtype=np.int64)
-        for row, value in enumerate(column):
-            if value is None:
-                out[row] = MISSING
-                continue
-            code = index.get(value)
-            if code is None:
-                code = index[value] = len(values)
-                values.append(value)
-            out[row] = code
-        return out
+        # A new value's code is the count of values seen before it.
+        found = [MISSING if value is None else index.setdefault(value, len(index)) for value in column]
+        return np.array(found, dtype=np.int64)
 
     left_codes = codes(left)
     right_codes = left_codes if right is None else codes(right)
+    values = list(index)
     parts = None
     if normal is not None:
         # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.

@@ -77,7 +77,7 @@ def read_columns(table: object, names: Sequence[str], what: str = "table") -> tu
     for name in names:
         if name not in known:
             raise RecordsError(f"{what}: no column {name!r} (columns: {', '.join(known) or 'none'})")
-        values = [_text(value) for value in _raw_column(table, name)]
+        values = [value if type(value) is str and value else _text(value) for value in _raw_column(table, name)]
         if length is None:
             length = len(values)
         elif len(values) != length:
@@ -100,14 +100,10 @@ def read_ids(table: object, name: str | None, length: int, what: str = "table") 
 
 def preprocess(values: Sequence[str | None], processor: vorn.Preprocessor | None) -> list[str | None]:
     """Each distinct value preprocessed once; a value that becomes empty is missing."""
-    cache: dict[str, str | None] = {}
-    out: list[str | None] = []
-    for value in values:
-        if value is None:
-            out.append(None)
-            continue
-        done = cache.get(value, "")
-        if done == "":
-            done = cache[value] = (processor.process(value) if processor is not None else value) or None
-        out.append(done)
-    return out
+    if processor is None:
+        return [value or None for value in values]
+    cache: dict[str | None, str | None] = {None: None}
+    for value in set(values):
+        if value not in cache:
+            cache[value] = processor.process(value) or None
+    return [cache[value] for value in values]
