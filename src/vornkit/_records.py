@@ -104,6 +104,6 @@ def preprocess(values: Sequence[str | None], processor: vorn.Preprocessor | None
         return [value or None for value in values]
     cache: dict[str | None, str | None] = {None: None}
     for value in set(values):
-        if value not in cache:
+        if value is not None and value not in cache:
             cache[value] = processor.process(value) or None
     return [cache[value] for value in values]
