@@ -553,6 +553,7 @@ class LinkageModel:
             dedup=tables.dedup,
             candidates=len(i),
             blocking=blocking,
+            threshold=threshold,
         )
 
     # ------------------------------------------------------------ the model as a table, a chart, a file
@@ -753,6 +754,7 @@ class LinkageResult:
     dedup: bool
     candidates: int  # pairs compared
     blocking: _candidate_pairs.Blocking  # the rules that chose them
+    threshold: float  # the lowest match probability the result holds
 
     def __len__(self) -> int:
         return len(self.left)
@@ -793,6 +795,11 @@ class LinkageResult:
         or above ``threshold``; see ``cluster_pairs`` for the guard against long chains."""
         if not self.dedup:
             raise ValueError("clusters are for deduplication (one table); a linkage result pairs two tables")
+        if threshold < self.threshold:
+            raise ValueError(
+                f"the result holds the pairs at match probability >= {self.threshold:g} only: "
+                f"predict with threshold={threshold:g} to cluster at {threshold:g}"
+            )
         return _candidate_pairs.clusters(
             self.records, self.left, self.right, self.match_probability, threshold, max_cluster_size
         )

@@ -95,6 +95,8 @@ def test_deduplicate_one_table():
     assert f1(set(zip(result.left.tolist(), result.right.tolist())), true) >= 0.95
     labels = result.clusters()
     assert labels.shape == (len(rows),)
+    with pytest.raises(ValueError, match="predict with threshold=0.2"):
+        result.clusters(0.2)  # the pairs below 0.5 are not in the result
     same = sum(labels[a] == labels[b] for a, b in true)
     assert same >= 0.95 * len(true)
 
