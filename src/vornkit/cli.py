@@ -1,7 +1,7 @@
 """The ``vornkit`` command line: near-duplicates, record linkage and fuzzy search.
 
     vornkit dedup PATH... [--method minhash|simhash] [--threshold T] [--out FILE]
-    vornkit link LEFT RIGHT --on COL[,COL...] [--scorer NAME] [--weights W,...] [--out FILE]
+    vornkit link LEFT [RIGHT] --on COL[,COL...] [--id COL] [--threshold P] [--out FILE]
     vornkit search QUERY CHOICES-FILE [--scorer NAME] [--limit N]
 
 Exit status: 0 on success, 2 on bad input (one line on stderr, no output file
@@ -23,8 +23,12 @@ from typing import Any, NoReturn
 import numpy as np
 import vorn
 
-from vornkit import _linkage
+from vornkit import _fellegi_sunter, _linkage
+from vornkit._blocking import CandidateLimitError
+from vornkit._fellegi_sunter import LinkageModel, link_records
+from vornkit._records import RecordsError
 from vornkit._tables import (
+    Table,
     TableError,
     check_output,
     read_lines,
@@ -37,6 +41,7 @@ from vornkit._tables import (
 EXIT_USAGE = 2
 EXIT_INTERRUPTED = 130  # 128 + SIGINT, as shells report it
 LARGEST_SHOWN = 5
+MEAN_THRESHOLD = 0.7  # --method mean's default threshold on the weighted mean score
 
 
 class UsageError(Exception):
@@ -304,19 +309,119 @@ def _per_field(values: list[Any] | None, count: int, option: str, default: Any) 
     return values
 
 
-def run_link(args: argparse.Namespace) -> int:
-    check_output(args.out, [args.left, args.right])
-    progress = _Progress(args.quiet)
-    tables = [read_table(args.left), read_table(args.right)]
+def _link_ids(args: argparse.Namespace, tables: list[Table]) -> list[list[str | None]]:
     id_names = args.id or [None]
-    if len(id_names) > 2:
-        raise UsageError("--id takes one column name, or two (left,right)")
+    if len(id_names) > len(tables):
+        raise UsageError("--id takes one column name, or two (left,right)" if len(tables) == 2 else
+                         "--id takes one column name for one table")  # fmt: skip
     ids = []
-    for table, name in zip(tables, id_names * 2 if len(id_names) == 1 else id_names):
+    for table, name in zip(tables, id_names * len(tables) if len(id_names) == 1 else id_names):
         name = name or (table.names[0] if table.names else None)
         if name is None:
             raise UsageError(f"{table.path}: the table has no columns")
         ids.append(table.column(name))
+    return ids
+
+
+def run_link(args: argparse.Namespace) -> int:
+    inputs = [path for path in (args.left, args.right) if path is not None]
+    for path in (args.out, args.clusters):
+        check_output(path, inputs)
+    if args.model is not None:
+        directory = os.path.dirname(args.model) or "."
+        if not os.path.isdir(directory) or os.path.isdir(args.model):
+            raise UsageError(f"cannot write {args.model}: " + ("it is a directory" if os.path.isdir(args.model)
+                             else f"no directory {directory!r}"))  # fmt: skip
+    if args.on is not None:
+        repeated = sorted({name for name in args.on if args.on.count(name) > 1})
+        if repeated:
+            raise UsageError(f"--on names the column {repeated[0]!r} twice")
+    if args.method == "mean":
+        return _run_mean_link(args)
+    for option, value in (("--scorer", args.scorer), ("--weights", args.weights)):
+        if value is not None:
+            raise UsageError(f"{option} applies to --method mean only")
+    if args.right is None and args.one_to_one:
+        raise UsageError("--one-to-one pairs two tables; with one table, use --clusters")
+    if args.right is not None and args.clusters is not None:
+        raise UsageError("--clusters is for one table (deduplication)")
+    model = None
+    if args.use_model is not None:
+        try:
+            model = LinkageModel.load(args.use_model)
+        except OSError as error:
+            raise UsageError(f"cannot read {args.use_model}: {error.strerror or error}") from None
+        except ValueError as error:
+            raise UsageError(str(error)) from None
+        names = [field.name for field in model.fields]
+        if args.on is not None and args.on != names:
+            raise UsageError(f"--on {','.join(args.on)} differs from the saved model's fields {','.join(names)}")
+    elif args.on is None:
+        raise UsageError("give the fields to compare with --on (or a saved model with --use-model)")
+    tables = [read_table(path) for path in (args.left, args.right) if path is not None]
+    ids = _link_ids(args, tables)
+    names = [field.name for field in model.fields] if model is not None else args.on
+    for table in tables:
+        for name in [*names, *([args.block] if args.block else [])]:
+            table.column(name)  # a missing column is named with its file
+    threshold = _fellegi_sunter.DEFAULT_THRESHOLD if args.threshold is None else args.threshold
+    blocking = [(args.block,)] if args.block is not None else None
+    started = time.perf_counter()
+    try:
+        result = link_records(
+            tables[0].columns,
+            tables[1].columns if len(tables) == 2 else None,
+            on=None if model is not None else args.on,
+            model=model,
+            threshold=threshold,
+            blocking=blocking,
+            preprocess=not args.no_preprocess,
+            workers=args.workers,
+            report=lambda line: _note(args, line),
+        )
+    except (RecordsError, CandidateLimitError) as error:
+        raise UsageError(str(error)) from None
+    elapsed = time.perf_counter() - started
+    rows = np.arange(len(result))
+    if args.one_to_one:
+        rows = np.sort(_linkage.best_first_one_to_one(result.left, result.right, result.match_weight))
+    columns: dict[str, Any] = {
+        "left_id": [ids[0][i] for i in result.left[rows].tolist()],
+        "right_id": [ids[-1][j] for j in result.right[rows].tolist()],
+    }
+    for name, values in result.to_dict(args.detail).items():
+        if name not in columns:
+            values = values[rows]
+            columns[name] = [None if name.endswith("_level") and v == -1 else v for v in values.tolist()]
+    write_table(args.out, columns)
+    if args.clusters is not None:
+        labels = result.clusters(threshold)
+        write_table(args.clusters, {"id": ids[0], "cluster": labels.tolist()})
+    if args.model is not None:
+        result.model.save(args.model)
+    shape = f"{len(tables[0])} rows" if len(tables) == 1 else f"{len(tables[0])} x {len(tables[1])} rows"
+    _note(
+        args,
+        f"{len(rows)} pairs at match probability >= {threshold:g} of {result.candidates} candidate pairs "
+        f"({shape}) in {elapsed:.2f} s\n"
+        f"prior match probability {result.model.prior:.3g}; fields (kind): "
+        + ", ".join(f"{f.name} ({f.kind})" for f in result.model.fields),
+    )
+    return 0
+
+
+def _run_mean_link(args: argparse.Namespace) -> int:
+    """Today's weighted-mean scoring of every pair (or of the pairs sharing --block)."""
+    if args.right is None:
+        raise UsageError("--method mean links two tables: give LEFT and RIGHT")
+    if args.on is None:
+        raise UsageError("--method mean needs the fields to compare: --on")
+    for option, value in (("--clusters", args.clusters), ("--model", args.model), ("--use-model", args.use_model)):
+        if value is not None:
+            raise UsageError(f"{option} applies to --method fellegi-sunter only")
+    progress = _Progress(args.quiet)
+    tables = [read_table(args.left), read_table(args.right)]
+    ids = _link_ids(args, tables)
     processor = None if args.no_preprocess else vorn.Preprocessor()
     values = [{name: _linkage.preprocess(t.column(name), processor) for name in args.on} for t in tables]
     block = None
@@ -339,13 +444,14 @@ def run_link(args: argparse.Namespace) -> int:
         )
     if not any(field.weight for field in fields):
         raise UsageError("--weights: at least one field needs a weight above 0")
+    threshold = MEAN_THRESHOLD if args.threshold is None else args.threshold
     started = time.perf_counter()
     with progress.fraction_bar("scoring") as advance:
         matches = _linkage.link(
             values[0],
             values[1],
-            fields,
-            args.threshold,
+            _linkage.summable(fields),
+            threshold,
             block=block,
             one_to_one=args.one_to_one,
             workers=args.workers,
@@ -457,20 +563,56 @@ def build_parser() -> argparse.ArgumentParser:
 
     link = commands.add_parser(
         "link",
-        help="link the records of two tables",
-        description="Links the records of two tables field by field: each field is preprocessed (Unicode "
-        "NFC, whitespace, lowercase), scored with a vorn similarity, and a pair's score is the weighted mean "
-        "over the fields present in both records. Writes the pairs scoring at least the threshold, with "
-        "both rows' ids, the score and each field's score.",
+        help="link the records of two tables, or deduplicate one",
+        description="Links the records of two tables (LEFT and RIGHT), or finds the records of one table "
+        "that describe the same entity (LEFT alone; each pair once). Each field in --on is preprocessed "
+        "(Unicode NFC, whitespace, lowercase) and compared at a few agreement levels chosen from its "
+        "values (names, codes and numbers, dates, free text). A probabilistic model (Fellegi-Sunter), "
+        "fitted on the data without labels, turns each field's level into a match weight; a pair's "
+        "match probability comes from their sum. Writes the pairs at or above the threshold: left_id, "
+        "right_id, match_probability, match_weight, then each field's level and weight.",
     )
     link.add_argument("left", metavar="LEFT", help="a CSV, JSON Lines or Parquet table")
-    link.add_argument("right", metavar="RIGHT", help="a table with the same field columns")
-    link.add_argument("--on", type=_names, required=True, metavar="COL[,COL...]", help="the fields to compare")
+    link.add_argument(
+        "right", metavar="RIGHT", nargs="?", help="a table with the same field columns (omit to deduplicate LEFT)"
+    )
+    link.add_argument("--on", type=_names, metavar="COL[,COL...]", help="the fields to compare")
+    link.add_argument(
+        "--id", type=_names, metavar="COL[,COL]", help="id column of both tables, or left,right (default: the first)"
+    )
+    link.add_argument(
+        "--threshold",
+        type=_threshold,
+        metavar="P",
+        help=f"lowest match probability written (default {_fellegi_sunter.DEFAULT_THRESHOLD}: the model's "
+        f"decisions); with --method mean, the lowest weighted mean score (default {MEAN_THRESHOLD})",
+    )
+    link.add_argument("--clusters", metavar="FILE", help="one table: write id,cluster for every record")
+    link.add_argument("--model", metavar="FILE", help="save the fitted model (JSON)")
+    link.add_argument("--use-model", metavar="FILE", help="predict with a saved model instead of fitting one")
+    link.add_argument(
+        "--detail",
+        choices=("both", "level", "weight"),
+        default="both",
+        help="per field: its agreement level (0 = disagree, higher = closer; empty = missing), its weight, "
+        "or both (default)",
+    )
+    link.add_argument(
+        "--one-to-one", action="store_true", help="keep each record in at most one pair, taking pairs best first"
+    )
+    link.add_argument("--block", metavar="COL", help="compare only pairs that agree exactly on this column")
+    link.add_argument(
+        "--method",
+        choices=("fellegi-sunter", "mean"),
+        default="fellegi-sunter",
+        help="fellegi-sunter (default): the probabilistic model; mean: every pair's weighted mean of field "
+        "scores, for two tables",
+    )
     link.add_argument(
         "--scorer",
         type=_scorer_names,
         metavar="NAME[,NAME...]",
-        help="one for all fields or one per field, from: "
+        help="--method mean: one for all fields or one per field, from: "
         + ", ".join([_linkage.AUTO, *_linkage.SCORERS])
         + "; auto (default): levenshtein for fields without letters (codes, numbers, dates), jaro_winkler otherwise",
     )
@@ -478,16 +620,8 @@ def build_parser() -> argparse.ArgumentParser:
         "--weights",
         type=_weights,
         metavar="W[,W...]",
-        help="one per field, or 'auto' (default): log2(1/u), at least 1, where u is the chance that two "
-        "random records agree exactly on the field",
-    )
-    link.add_argument("--threshold", type=_threshold, default=0.7, metavar="T", help="default: 0.7")
-    link.add_argument(
-        "--one-to-one", action="store_true", help="keep each record in at most one pair, taking pairs best first"
-    )
-    link.add_argument("--block", metavar="COL", help="compare only pairs that agree exactly on this column")
-    link.add_argument(
-        "--id", type=_names, metavar="COL[,COL]", help="id column of both tables, or left,right (default: the first)"
+        help="--method mean: one per field, or 'auto' (default): log2(1/u), at least 1, where u is the chance "
+        "that two random records agree exactly on the field",
     )
     link.add_argument("--no-preprocess", action="store_true", help="compare the values as they are")
     common(link, f"where to write the pairs {out_formats}")

@@ -174,7 +174,8 @@ def test_link_matches_reference(tmp_path, monkeypatch, seed, formats, scorers, m
     right = write(tmp_path / f"right.{formats[1]}", people(rng, 31, "R"))
     fields, weights = ["name", "street", "zip"], [2.0, 1.0, 0.5]
     out = tmp_path / "pairs.csv"
-    args = ["link", left, right, "--on", ",".join(fields), "--scorer", ",".join(scorers), "--weights", "2,1,0.5"]
+    args = ["link", left, right, "--on", ",".join(fields), "--method", "mean", "--scorer", ",".join(scorers),
+            "--weights", "2,1,0.5"]  # fmt: skip
     assert cli.main([*map(str, args), "--threshold", "0.6", "--out", str(out)]) == 0
     rows = read(out)
     expected = reference_link(read(left), read(right), fields, scorers, weights, 0.6)
@@ -190,7 +191,7 @@ def test_link_defaults_block_and_one_to_one(tmp_path, monkeypatch):
     rng = random.Random(7)
     left = write(tmp_path / "left.csv", people(rng, 40, "L"))
     right = write(tmp_path / "right.csv", people(rng, 40, "R"))
-    base = ["link", str(left), str(right), "--on", "name,street,zip", "--threshold", "0.5"]
+    base = ["link", str(left), str(right), "--on", "name,street,zip", "--method", "mean", "--threshold", "0.5"]
 
     def pairs(*extra):
         out = tmp_path / "out.csv"
@@ -232,10 +233,89 @@ def test_link_defaults_block_and_one_to_one(tmp_path, monkeypatch):
 def test_link_empty_table(tmp_path, capsys, empty):
     (tmp_path / "empty.csv").write_text("id,name\n", encoding="utf-8")
     write(tmp_path / "full.csv", [{"id": "1", "name": "anna"}])
-    tables = ["empty.csv", "full.csv"] if empty == "left" else ["full.csv", "empty.csv"]
-    assert cli.main(["link", *(str(tmp_path / t) for t in tables), "--on", "name", "--block", "name", "-q"]) == 0
-    assert cli.main(["link", *(str(tmp_path / t) for t in tables), "--on", "name", "-q"]) == 0
+    tables = [str(tmp_path / t) for t in (["empty.csv", "full.csv"] if empty == "left" else ["full.csv", "empty.csv"])]
+    for method in (["--method", "mean"], ["--method", "mean", "--block", "name"]):
+        assert cli.main(["link", *tables, "--on", "name", *method, "-q"]) == 0
     assert capsys.readouterr().out.splitlines() == ["left_id,right_id,score,name_score"] * 2
+    assert cli.main(["link", *tables, "--on", "name", "-q"]) == 0
+    assert cli.main(["link", tables[0 if empty == "left" else 1], "--on", "name", "-q"]) == 0  # one empty table
+    header = "left_id,right_id,match_probability,match_weight,name_level,name_weight"
+    assert capsys.readouterr().out.splitlines() == [header] * 2
+
+
+def test_link_weights_near_the_largest_float(tmp_path):
+    # Their sum overflows unless scaled: the weighted mean of identical records is still 1.
+    rows = [{"id": "1", "name": "anna", "city": "oslo"}, {"id": "2", "name": "bo", "city": "rome"}]
+    table = write(tmp_path / "people.csv", rows)
+    out = tmp_path / "out.csv"
+    options = ["--method", "mean", "--weights", "1e308,1e308", "--out", str(out), "-q"]
+    assert cli.main(["link", str(table), str(table), "--on", "name,city", *options]) == 0
+    found = {(r["left_id"], r["right_id"]): r["score"] for r in read(out)}
+    assert found[1, 1] == 1.0 and found[2, 2] == 1.0
+    assert found == {k: v for k, v in found.items() if v >= 0.7}
+
+
+def household_table(tmp_path, rng):
+    first = ["anna", "bernard", "carla", "dmitri", "eleanor", "farid", "gina", "hugo", "ines", "jakob"]
+    last = ["smith", "okafor", "lindqvist", "moreau", "tanaka", "kowalski", "haddad", "fernandes", "novak"]
+    rows, entity = [], []
+    for k in range(150):
+        person = {"first": rng.choice(first), "last": rng.choice(last), "dob": f"19{rng.randrange(40, 99)}0"
+                  f"{rng.randrange(1, 10)}{rng.randrange(10, 29)}", "zip": str(rng.randrange(1000, 9999))}  # fmt: skip
+        for copy in range(rng.choice([1, 1, 2, 3])):
+            record = dict(person)
+            if copy and rng.random() < 0.5:
+                record["first"] = record["first"][:-1]
+            rows.append({"id": f"r{len(rows)}", **record})
+            entity.append(k)
+    return write(tmp_path / "people.csv", rows), entity
+
+
+def test_link_reports_blocking_and_refuses_too_many_pairs(tmp_path, monkeypatch, capsys):
+    from vornkit import _blocking, _candidate_pairs
+
+    table, _ = household_table(tmp_path, random.Random(6))
+    monkeypatch.setattr(_candidate_pairs, "ALL_PAIRS", 0)  # blocking even for a small table
+    out = tmp_path / "pairs.csv"
+    assert cli.main(["link", str(table), "--on", "first,last,dob,zip", "--out", str(out)]) == 0
+    lines = capsys.readouterr().err.splitlines()
+    rules = [line for line in lines if line.startswith("blocking: ") and " pairs: " in line]
+    assert rules and all(int(line.split()[1].replace(",", "")) >= 0 for line in rules)
+    assert any("estimated recall" in line for line in lines)
+    monkeypatch.setattr(_blocking, "_memory_pairs", lambda: 10)
+    out.write_text("kept\n", encoding="utf-8")
+    assert cli.main(["link", str(table), "--on", "first,last,dob,zip", "--block", "zip", "--out", str(out), "-q"]) == 2
+    error = capsys.readouterr().err
+    assert error.startswith("vornkit link: error: blocking rule zip would make about") and error.count("\n") == 1
+    assert out.read_text(encoding="utf-8") == "kept\n"
+
+
+def test_link_one_table_clusters_and_saved_model(tmp_path):
+    table, entity = household_table(tmp_path, random.Random(5))
+    out, clusters, model = tmp_path / "pairs.csv", tmp_path / "clusters.csv", tmp_path / "model.json"
+    on = ["--on", "first,last,dob,zip"]
+    assert cli.main(["link", str(table), *on, "--out", str(out), "--clusters", str(clusters), "--model", str(model),
+                     "-q"]) == 0  # fmt: skip
+    pairs = read(out)
+    assert list(pairs[0])[:4] == ["left_id", "right_id", "match_probability", "match_weight"]
+    assert all(int(p["left_id"][1:]) < int(p["right_id"][1:]) for p in pairs)  # each unordered pair once
+    assert all(p["match_probability"] >= 0.5 for p in pairs)
+    found = {(int(p["left_id"][1:]), int(p["right_id"][1:])) for p in pairs}
+    true = {(a, b) for a in range(len(entity)) for b in range(a + 1, len(entity)) if entity[a] == entity[b]}
+    assert len(found & true) >= 0.95 * len(true) and len(found - true) <= 0.05 * len(found)
+    labels = {row["id"]: row["cluster"] for row in read(clusters)}
+    assert len(labels) == len(entity)
+    assert all(labels[f"r{a}"] == labels[f"r{b}"] for a, b in found)
+    # The saved model predicts the same pairs without fitting.
+    again = tmp_path / "again.csv"
+    assert cli.main(["link", str(table), "--use-model", str(model), "--out", str(again), "-q"]) == 0
+    assert read(again) == pairs
+    # --threshold 0 writes every candidate pair (here: every pair), best first.
+    low = tmp_path / "low.csv"
+    assert cli.main(["link", str(table), "--use-model", str(model), "--threshold", "0", "--out", str(low), "-q"]) == 0
+    everything = read(low)
+    assert len(everything) == len(entity) * (len(entity) - 1) // 2
+    assert [p for p in everything if p["match_probability"] >= 0.5] == pairs
 
 
 @pytest.mark.parametrize(
@@ -292,7 +372,7 @@ BAD_INPUT = [
     ([*LINK, "--id", "key"], "people.csv: no column 'key'"),
     ([*LINK, "--block", "city"], "people.csv: no column 'city'"),
     ([*LINK, "--scorer", "soundex"], "argument --scorer: unknown scorer 'soundex'"),
-    ([*LINK, "--weights", "1,2"], "--weights has 2 values for 1 fields in --on"),
+    ([*LINK, "--method", "mean", "--weights", "1,2"], "--weights has 2 values for 1 fields in --on"),
     ([*LINK, "--weights", "-1"], "argument --weights: weights must be finite, not negative and not all zero"),
     ([*LINK, "--workers", "0"], "argument --workers: must be a positive number or -1"),
     (["link", "ragged.csv", "people.csv", "--on", "name"], "ragged.csv line 3: 3 fields, the header has 2"),
@@ -304,7 +384,15 @@ BAD_INPUT = [
     ([*LINK, "--out", "out.xlsx"], "out.xlsx: unknown table format"),
     (["search", "x", "absent.txt"], "cannot read absent.txt: No such file or directory"),
     (["search", "x", "people.csv", "--limit", "0"], "argument --limit: must be at least 1, not 0"),
-    (["link", "people.csv"], "the following arguments are required: RIGHT, --on"),
+    (["link", "people.csv"], "give the fields to compare with --on (or a saved model with --use-model)"),
+    ([*LINK, "--on", "name,name"], "--on names the column 'name' twice"),
+    ([*LINK, "--method", "mean", "--on", "name,name"], "--on names the column 'name' twice"),
+    ([*LINK, "--scorer", "levenshtein"], "--scorer applies to --method mean only"),
+    ([*LINK, "--clusters", "c.csv"], "--clusters is for one table (deduplication)"),
+    ([*LINK, "--use-model", "people.csv"], "people.csv: not a vornkit linkage model (not JSON"),
+    ([*LINK, "--use-model", "absent.json"], "cannot read absent.json: No such file or directory"),
+    (["link", "people.csv", "--on", "name", "--method", "mean"], "--method mean links two tables"),
+    ([*LINK, "--method", "mean", "--model", "m.json"], "--model applies to --method fellegi-sunter only"),
     (["merge"], "argument COMMAND: invalid choice: 'merge'"),
 ]
 
@@ -340,8 +428,8 @@ def test_ctrl_c_stops_a_long_link(tmp_path):
     rng = random.Random(1)
     rows = [{"id": k, "name": "".join(rng.choices("abcdefghij", k=24))} for k in range(40_000)]
     table = write(tmp_path / "big.csv", rows)
-    command = [sys.executable, "-m", "vornkit", "link", table, table, "--on", "name", "--scorer", "levenshtein",
-               "--out", tmp_path / "pairs.csv"]  # fmt: skip
+    command = [sys.executable, "-m", "vornkit", "link", table, table, "--on", "name", "--method", "mean",
+               "--scorer", "levenshtein", "--out", tmp_path / "pairs.csv"]  # fmt: skip
     process = subprocess.Popen(list(map(str, command)), stderr=subprocess.PIPE, text=True)
     try:
         time.sleep(3)

@@ -13,6 +13,8 @@ PyObject* cdist(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* cpdist(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* topk(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* threshold_join(PyObject*, PyObject* const*, Py_ssize_t);
+// pair_functions.cpp
+PyObject* score_pairs(PyObject*, PyObject* const*, Py_ssize_t);
 // processor.cpp
 PyObject* processor_state(PyObject*, PyObject* const*, Py_ssize_t);
 
@@ -62,6 +64,9 @@ PyMethodDef method_table[] = {
     {"threshold_join", as_function(threshold_join), METH_FASTCALL,
      "threshold_join(a, b, scorer, scorer_kwargs, score_cutoff, workers, /)\n--\n\n"
      "Every pair within the cutoff, as three bytearrays."},
+    {"score_pairs", as_function(score_pairs), METH_FASTCALL,
+     "score_pairs(a, b, i, j, scorer, scorer_kwargs, out, workers, /)\n--\n\n"
+     "Scores of the pairs a[i[k]], b[j[k]] into out (float64)."},
     {"processor_state", as_function(processor_state), METH_FASTCALL,
      "processor_state(processor, /)\n--\n\nThe settings of a vorn.Preprocessor as a tuple."},
     {nullptr, nullptr, 0, nullptr},

@@ -1,0 +1,316 @@
+"""Field comparisons of the linkage model: what a field holds, and how two values agree.
+
+Each field is compared at a few agreement levels, numbered from 0 (the values
+disagree) up to the exact level (equal after preprocessing); -1 is missing (a
+side has no value, which says nothing for or against a match). Between them sit
+the fuzzy levels, one per entry of ``Field.levels`` (strongest first):
+
+- names (words of letters): Jaro-Winkler similarity >= 0.92, >= 0.80;
+- codes and numbers (no letters): Levenshtein distance <= 1, <= 2;
+- dates (most values in one date layout): one edit or day and month swapped, same year;
+- free text (three words or more on average): word Jaccard similarity >= 0.6, >= 0.3.
+
+A field's kind is decided from its values unless given. Scores come from vorn's
+functions through vornkit's kernels, once per distinct pair of values.
+"""
+
+from __future__ import annotations
+
+import re
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, replace
+from dataclasses import field as dataclass_field
+
+import numpy as np
+import vorn
+
+from vornkit._linkage import SCORERS
+
+KINDS = ("name", "code", "date", "text")
+AUTO = "auto"
+GROUP = "group"  # fields that move together (an address), compared as one
+DISTANCES: dict[str, Callable[[str, str], int]] = {"levenshtein_distance": vorn.levenshtein_distance}
+DEFAULTS: dict[str, tuple[str, tuple[float, ...]]] = {
+    "name": ("jaro_winkler", (0.92, 0.80)),
+    "code": ("levenshtein_distance", (1, 2)),
+    "date": ("date", ()),
+    "text": ("jaccard_word", (0.6, 0.3)),
+}
+DATE_LEVELS = ("same year", "one edit or day/month swapped")  # weakest first
+KIND_SAMPLE = 5000  # values looked at to decide a field's kind
+DATE_SHARE = 0.9  # of the present values in one layout make a date field
+CODE_SHARE = 0.95  # of the present values without letters make a code field
+TEXT_WORDS = 3.0  # mean words per value that make a free-text field
+
+MISSING = -1
+_LETTER = re.compile(r"[^\W\d_]")
+# (name, pattern, order of the year, month and day groups)
+DATE_LAYOUTS = (
+    ("yyyymmdd", re.compile(r"^(\d{4})(\d{2})(\d{2})$"), (0, 1, 2)),
+    ("yyyy-mm-dd", re.compile(r"^(\d{4})[-/. ](\d{1,2})[-/. ](\d{1,2})$"), (0, 1, 2)),
+    ("dd-mm-yyyy", re.compile(r"^(\d{1,2})[-/. ](\d{1,2})[-/. ](\d{4})$"), (2, 1, 0)),
+    ("mm-dd-yyyy", re.compile(r"^(\d{1,2})[-/. ](\d{1,2})[-/. ](\d{4})$"), (2, 0, 1)),
+)
+
+
+@dataclass(frozen=True)
+class Field:
+    """One compared field.
+
+    ``kind`` is one of "name", "code", "date", "text", or "auto" (decided from the
+    values). ``scorer`` names a vorn similarity (``jaro_winkler``, ``levenshtein``,
+    ``jaccard_word``, ...) or ``levenshtein_distance``; ``levels`` are its fuzzy
+    agreement levels, strongest first: lowest similarities, or highest distances.
+    ``term_frequency``: agreeing on a rare value counts for more than on a common
+    one (default: every kind but free text).
+    """
+
+    name: str
+    kind: str = AUTO
+    scorer: str | None = None
+    levels: tuple[float, ...] | None = None
+    term_frequency: bool | None = None
+    date_layout: str | None = None
+    members: tuple[str, ...] = ()  # a group: the fields compared together, by how many agree
+
+    def __post_init__(self) -> None:
+        if self.kind == GROUP:
+            object.__setattr__(self, "members", tuple(self.members))
+            if len(self.members) < 2:
+                raise ValueError(f"group {self.name!r}: needs two fields or more")
+            object.__setattr__(self, "term_frequency", False)
+            return
+        if self.kind != AUTO and self.kind not in KINDS:
+            raise ValueError(f"field {self.name!r}: kind must be one of {', '.join((AUTO, *KINDS))}, not {self.kind!r}")
+        if self.scorer is not None and self.scorer not in SCORERS and self.scorer not in DISTANCES:
+            known = ", ".join([*SCORERS, *DISTANCES])
+            raise ValueError(f"field {self.name!r}: unknown scorer {self.scorer!r} (choose from {known})")
+        if self.kind in DEFAULTS and self.kind != "date":  # a known kind: its default scorer and levels
+            scorer, levels = DEFAULTS[self.kind]
+            object.__setattr__(self, "scorer", self.scorer or scorer)
+            if self.levels is None and self.scorer == scorer:
+                object.__setattr__(self, "levels", levels)
+        if self.levels is not None:
+            object.__setattr__(self, "levels", tuple(float(level) for level in self.levels))
+            steps = np.diff(np.array(self.levels, dtype=np.float64))
+            increasing = self.scorer in DISTANCES
+            if not np.all(steps > 0 if increasing else steps < 0):
+                order = "increasing distances" if increasing else "decreasing similarities"
+                raise ValueError(f"field {self.name!r}: levels must be {order}, strongest first")
+
+    @property
+    def is_distance(self) -> bool:
+        return self.scorer in DISTANCES
+
+    @property
+    def level_count(self) -> int:
+        """Levels from 0 (disagree) to the exact level."""
+        if self.kind == GROUP:
+            return len(self.members) + 1
+        fuzzy = len(DATE_LEVELS) if self.kind == "date" else len(self.levels or ())
+        return fuzzy + 2
+
+    def level_names(self) -> list[str]:
+        """Names of levels 0..exact."""
+        if self.kind == GROUP:
+            return [f"{count} of {len(self.members)} agree" for count in range(len(self.members) + 1)]
+        if self.kind == "date":
+            fuzzy = list(DATE_LEVELS)
+        else:
+            sign = "<=" if self.is_distance else ">="
+            fuzzy = [f"{self.scorer} {sign} {level:g}" for level in reversed(self.levels or ())]
+        return ["else", *fuzzy, "exact"]
+
+    def completed(self, left: Sequence[str | None], right: Sequence[str | None]) -> Field:
+        """This field with its kind, scorer, levels and term-frequency choice filled in from the values."""
+        kind, layout = self.kind, self.date_layout
+        if kind == AUTO:
+            kind, layout = detect_kind(left, right)
+        elif kind == "date" and layout is None:
+            layout = _best_date_layout(_sample(left, right))[0]
+        scorer, levels = DEFAULTS[kind]
+        return replace(
+            self,
+            kind=kind,
+            scorer=None if kind == "date" else self.scorer or scorer,
+            levels=() if kind == "date" else self.levels if self.levels is not None else levels,
+            term_frequency=kind != "text" if self.term_frequency is None else self.term_frequency,
+            date_layout=layout,
+        )
+
+
+def group_levels(levels: np.ndarray, fields: Sequence[Field]) -> np.ndarray:
+    """A group's level from its members' levels (pairs x members): how many of the members present
+    agree (at their two highest levels), scaled to the group's size; -1 when none is present."""
+    top = np.array([field.level_count - 2 for field in fields])
+    present = levels >= 0
+    counted = present.sum(axis=1)
+    agree = ((levels >= top) & present).sum(axis=1)
+    size = len(fields)
+    scaled = (2 * size * agree + counted) // np.maximum(2 * counted, 1)
+    return np.where(counted > 0, scaled, MISSING).astype(np.int8)
+
+
+def _sample(left: Sequence[str | None], right: Sequence[str | None]) -> list[str]:
+    values = [value for value in left[:KIND_SAMPLE] if value]
+    values += [value for value in right[:KIND_SAMPLE] if value]
+    return values
+
+
+def _best_date_layout(values: list[str]) -> tuple[str | None, float]:
+    best, share = None, 0.0
+    for name, pattern, order in DATE_LAYOUTS:
+        parsed = sum(_date_parts(value, pattern, order) is not None for value in values)
+        if values and parsed / len(values) > share:
+            best, share = name, parsed / len(values)
+    return best, share
+
+
+def detect_kind(left: Sequence[str | None], right: Sequence[str | None]) -> tuple[str, str | None]:
+    """(kind, date layout) from a sample of the present values."""
+    values = _sample(left, right)
+    if not values:
+        return "name", None
+    layout, share = _best_date_layout(values)
+    if layout is not None and share >= DATE_SHARE:
+        return "date", layout
+    if sum(not _LETTER.search(value) for value in values) >= CODE_SHARE * len(values):
+        return "code", None
+    if sum(len(value.split()) for value in values) >= TEXT_WORDS * len(values):
+        return "text", None
+    return "name", None
+
+
+def _date_parts(value: str, pattern: re.Pattern[str], order: tuple[int, int, int]) -> tuple[int, int, int] | None:
+    found = pattern.match(value)
+    if found is None:
+        return None
+    groups = found.groups()
+    year, month, day = (int(groups[k]) for k in order)
+    if not (1 <= month <= 12 and 1 <= day <= 31 and 1000 <= year <= 2999):
+        return None
+    return year, month, day
+
+
+def _date_layout(name: str) -> tuple[re.Pattern[str], tuple[int, int, int]]:
+    for layout, pattern, order in DATE_LAYOUTS:
+        if layout == name:
+            return pattern, order
+    raise ValueError(f"unknown date layout {name!r} (choose from {', '.join(n for n, _, _ in DATE_LAYOUTS)})")
+
+
+@dataclass
+class FieldValues:
+    """One field's values on both sides, encoded once: a code per distinct value
+    (shared by both sides, -1 for missing), its frequency, and for dates the parts."""
+
+    field: Field
+    values: list[str]  # distinct values, by code
+    left_codes: np.ndarray
+    right_codes: np.ndarray
+    frequency: np.ndarray = dataclass_field(init=False)  # share of the present values (both sides) holding each code
+    parts: np.ndarray | None = None  # dates: (distinct, 3) year, month, day; -1 where unparsed
+
+    def __post_init__(self) -> None:
+        counts = np.bincount(self.left_codes[self.left_codes >= 0], minlength=len(self.values))
+        if self.right_codes is not self.left_codes:
+            counts = counts + np.bincount(self.right_codes[self.right_codes >= 0], minlength=len(self.values))
+        self.frequency = counts / max(int(counts.sum()), 1)
+
+
+def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None] | None) -> FieldValues:
+    """The field's values as codes; ``right`` None means one table (deduplication)."""
+    index: dict[str, int] = {}
+    normal = _date_normaliser(field) if field.kind == "date" else None
+
+    def codes(column: Sequence[str | None]) -> np.ndarray:
+        # A new value's code is the count of values seen before it.
+        found = [MISSING if value is None else index.setdefault(value, len(index)) for value in column]
+        return np.array(found, dtype=np.int64)
+
+    left_codes = codes(left)
+    right_codes = left_codes if right is None else codes(right)
+    values = list(index)
+    parts = None
+    if normal is not None:
+        # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
+        normalised = [normal(value) for value in values]
+        texts = [text for text, _ in normalised]
+        remap, distinct = _merge_equal(texts)
+        left_codes = np.where(left_codes >= 0, remap[np.maximum(left_codes, 0)], MISSING)
+        right_codes = left_codes if right is None else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
+        parts = np.full((len(distinct), 3), -1, dtype=np.int64)
+        for (_, date), code in zip(normalised, remap.tolist()):
+            if date is not None:
+                parts[code] = date
+        values = distinct
+    return FieldValues(field, values, left_codes, right_codes, parts=parts)
+
+
+def _merge_equal(texts: list[str]) -> tuple[np.ndarray, list[str]]:
+    index: dict[str, int] = {}
+    remap = np.empty(len(texts), dtype=np.int64)
+    for k, text in enumerate(texts):
+        remap[k] = index.setdefault(text, len(index))
+    return remap, list(index)
+
+
+def _date_normaliser(field: Field) -> Callable[[str], tuple[str, tuple[int, int, int] | None]]:
+    pattern, order = _date_layout(field.date_layout or "yyyymmdd")
+
+    def normal(value: str) -> tuple[str, tuple[int, int, int] | None]:
+        parts = _date_parts(value, pattern, order)
+        if parts is None:
+            return value, None
+        return f"{parts[0]:04d}{parts[1]:02d}{parts[2]:02d}", parts
+
+    return normal
+
+
+def _score_distinct(
+    values: list[str], a: np.ndarray, b: np.ndarray, scorer: Callable[..., float], workers: int
+) -> np.ndarray:
+    """scorer(values[a[k]], values[b[k]]) for each k, on vornkit's pair kernel."""
+    from vornkit._blocking import score_pairs
+
+    return score_pairs(values, None, a, b, scorer=scorer, workers=workers)
+
+
+def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1) -> np.ndarray:
+    """int8 level of each pair (left row i[k], right row j[k]): -1 missing, 0 else, ..., exact."""
+    field = column.field
+    left, right = column.left_codes[i], column.right_codes[j]
+    out = np.full(len(i), MISSING, dtype=np.int8)
+    present = (left >= 0) & (right >= 0)
+    out[present] = 0
+    exact = present & (left == right)
+    out[exact] = field.level_count - 1
+    rest = np.flatnonzero(present & ~exact)
+    if len(rest) == 0:
+        return out
+    # Each distinct pair of values is scored once.
+    keys = left[rest] * len(column.values) + right[rest]
+    distinct, inverse = np.unique(keys, return_inverse=True)
+    a, b = distinct // len(column.values), distinct % len(column.values)
+    if field.kind == "date":
+        level = _date_levels(column, a, b, workers)
+    else:
+        scorer = DISTANCES[field.scorer or ""] if field.is_distance else SCORERS[field.scorer or ""]
+        scores = _score_distinct(column.values, a, b, scorer, workers)
+        level = np.zeros(len(distinct), dtype=np.int8)
+        for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
+            level[scores <= bound if field.is_distance else scores >= bound] = number
+    out[rest] = level[inverse]
+    return out
+
+
+def _date_levels(column: FieldValues, a: np.ndarray, b: np.ndarray, workers: int) -> np.ndarray:
+    assert column.parts is not None
+    left, right = column.parts[a], column.parts[b]
+    level = np.zeros(len(a), dtype=np.int8)
+    parsed = (left[:, 0] >= 0) & (right[:, 0] >= 0)
+    level[parsed & (left[:, 0] == right[:, 0])] = 1
+    edits = _score_distinct(column.values, a, b, vorn.levenshtein_distance, workers)
+    swapped = parsed & (left[:, 0] == right[:, 0]) & (left[:, 1] == right[:, 2]) & (left[:, 2] == right[:, 1])
+    level[(edits <= 1) | swapped] = 2
+    return level

@@ -1,0 +1,876 @@
+"""Probabilistic record linkage (the Fellegi-Sunter model), fitted without labels.
+
+For each field and agreement level (see ``_comparisons``) the model holds m, the
+share of true matches at that level, and u, the share of non-matches. A pair's
+match weight is the log2 of the prior odds of a match plus, per field, the log2
+of m/u at the pair's level; its match probability is 2**w / (1 + 2**w).
+
+Fitting needs no labels: u comes from random pairs (the exact level from the
+value frequencies, which is exact), m and the prior by expectation-maximisation
+over the candidate pairs with u held fixed. With labels (known matching pairs),
+m is counted on them and only the prior is estimated. With term-frequency
+adjustment, agreeing exactly on a value takes that value's frequency as its u.
+
+Fields whose agreements go together among non-matches (members of a household
+share surname, address and phone) are found from the data and merged into one
+combined comparison (``_dependence``), so that the shared evidence counts once.
+"""
+
+from __future__ import annotations
+
+import json
+import math
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import asdict, dataclass
+from pathlib import Path
+from typing import Any
+
+import numpy as np
+import vorn
+
+from vornkit import _candidate_pairs, _comparisons
+from vornkit._comparisons import MISSING, Field, FieldValues
+from vornkit._records import Columns, preprocess, read_columns, read_ids
+
+FORMAT = "vornkit-linkage-model"
+FORMAT_VERSION = 1
+DEFAULT_THRESHOLD = 0.5  # a pair is a match when it is more likely a match than not
+U_SAMPLE = 300_000  # random pairs that estimate u
+EM_ITERATIONS = 200
+EM_TOLERANCE = 1e-8
+PSEUDO_COUNT = 0.5  # added to every level's count: no level is impossible
+MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a trillion to one
+PREDICT_CHUNK = 1 << 20  # candidate pairs weighed at a time
+SHARED_AGREEMENT = 0.5  # related records agreeing at least half as often as matches share the field
+RELATED_LIFT = 4.0  # exact agreement above chance, on every field, that makes related records matches
+
+
+def _rule_text(field: Field) -> str:
+    return f"{field.name} ({field.kind})"
+
+
+@dataclass
+class _Tables:
+    """The compared fields of one or two tables, preprocessed and encoded."""
+
+    columns: list[FieldValues]
+    values: tuple[Columns, Columns | None]  # preprocessed text, for blocking
+    left_rows: int
+    right_rows: int
+    dedup: bool
+
+
+def _read(
+    fields: Sequence[Field],
+    left: object,
+    right: object | None,
+    processor: vorn.Preprocessor | None,
+    complete: bool,
+    blocking: Sequence[Any] | None = None,
+) -> tuple[list[Field], _Tables]:
+    names = [field.name for field in fields]
+    names += [name for name in _candidate_pairs.rule_columns(blocking) if name not in names]
+    raw_left, left_rows = read_columns(left, names, "left table" if right is not None else "table")
+    left_values = {name: preprocess(column, processor) for name, column in raw_left.items()}
+    right_values: Columns | None = None
+    right_rows = left_rows
+    if right is not None:
+        raw_right, right_rows = read_columns(right, names, "right table")
+        right_values = {name: preprocess(column, processor) for name, column in raw_right.items()}
+    done = []
+    columns = []
+    for field in fields:
+        other = right_values[field.name] if right_values is not None else None
+        if complete:
+            field = field.completed(left_values[field.name], other if other is not None else [])
+        done.append(field)
+        columns.append(_comparisons.encode(field, left_values[field.name], other))
+    return done, _Tables(columns, (left_values, right_values), left_rows, right_rows, right is None)
+
+
+def _random_pairs(tables: _Tables, size: int, seed: int) -> tuple[np.ndarray, np.ndarray]:
+    rng = np.random.default_rng(seed)
+    total = tables.left_rows * tables.right_rows
+    if total == 0:
+        return np.empty(0, np.int64), np.empty(0, np.int64)
+    i = rng.integers(0, tables.left_rows, size=min(size, total))
+    j = rng.integers(0, tables.right_rows, size=min(size, total))
+    if tables.dedup:
+        keep = i != j
+        i, j = i[keep], j[keep]
+    return i, j
+
+
+def exact_u(column: FieldValues, dedup: bool) -> float:
+    """Chance that two different random records with the value present agree exactly on it."""
+    left = np.bincount(column.left_codes[column.left_codes >= 0], minlength=len(column.values)).astype(np.float64)
+    if dedup:
+        present = left.sum()
+        pairs = present * (present - 1)
+        return float((np.dot(left, left) - present) / pairs) if pairs > 0 else 0.0
+    right = np.bincount(column.right_codes[column.right_codes >= 0], minlength=len(column.values)).astype(np.float64)
+    pairs = left.sum() * right.sum()
+    return float(np.dot(left, right) / pairs) if pairs > 0 else 0.0
+
+
+def estimate_u(tables: _Tables, model: LinkageModel, random_levels: np.ndarray) -> list[np.ndarray]:
+    """u per compared field and level, from the levels of random pairs; a single field's exact
+    level from its value counts (exact, however rare the agreement)."""
+    levels = model._compared_levels(random_levels)
+    sampled = len(random_levels)
+    out = []
+    for k, (field, column) in enumerate(zip(model.compared, model._compared_columns(tables))):
+        count = field.level_count
+        level = levels[:, k]
+        if column is None:
+            shares = np.bincount(level[level >= 0], minlength=count).astype(np.float64) + PSEUDO_COUNT
+            out.append(shares / shares.sum())
+            continue
+        below = np.bincount(level[(level >= 0) & (level < count - 1)], minlength=count - 1).astype(np.float64)
+        below += PSEUDO_COUNT
+        exact = min(max(exact_u(column, tables.dedup), PSEUDO_COUNT / max(sampled, 1)), 0.5)
+        out.append(np.append(below / below.sum() * (1.0 - exact), exact))
+    return out
+
+
+def level_matrix(tables: _Tables, i: np.ndarray, j: np.ndarray, workers: int) -> np.ndarray:
+    """int8 (pairs, fields): each pair's level on each field."""
+    out = np.empty((len(i), len(tables.columns)), dtype=np.int8)
+    for k, column in enumerate(tables.columns):
+        out[:, k] = _comparisons.levels(column, i, j, workers)
+    return out
+
+
+def _patterns(levels: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Distinct rows of the level matrix and how often each occurs."""
+    if len(levels) == 0:
+        return levels, np.empty(0, np.float64)
+    shifted = levels.astype(np.int64) + 1  # 0 for missing
+    base = int(shifted.max()) + 1
+    if base ** levels.shape[1] < 1 << 62:  # each row as one integer: a 1-d sort, not a row sort
+        keys = shifted @ (base ** np.arange(levels.shape[1], dtype=np.int64))
+        _, first, counts = np.unique(keys, return_index=True, return_counts=True)
+        return levels[first], counts.astype(np.float64)
+    patterns, counts = np.unique(levels, axis=0, return_counts=True)
+    return patterns, counts.astype(np.float64)
+
+
+def _log_likelihood(patterns: np.ndarray, tables: list[np.ndarray]) -> np.ndarray:
+    """Sum over fields of log(table[level]); a missing level adds 0."""
+    out = np.zeros(len(patterns))
+    for k, table in enumerate(tables):
+        out += np.append(np.log(table), 0.0)[patterns[:, k]]  # level -1 reads the appended 0
+    return out
+
+
+@dataclass
+class Mixture:
+    """The fitted classes: matches (m), optionally related non-matches (r), and the other
+    non-matches (u); ``shares`` are their prior shares of the pairs, in that order."""
+
+    m: list[np.ndarray]
+    related: list[np.ndarray] | None
+    u: list[np.ndarray]
+    shares: np.ndarray
+    iterations: int
+
+
+def _level_shares(patterns: np.ndarray, weighted: np.ndarray, sizes: list[int], pseudo: float) -> list[np.ndarray]:
+    out = []
+    for k, size in enumerate(sizes):
+        present = patterns[:, k] >= 0
+        level_counts = np.bincount(patterns[present, k], weights=weighted[present], minlength=size) + pseudo
+        out.append(level_counts / level_counts.sum())
+    return out
+
+
+def expectation_maximisation(
+    patterns: np.ndarray,
+    counts: np.ndarray,
+    m: list[np.ndarray],
+    u: list[np.ndarray],
+    prior: float,
+    *,
+    related: list[np.ndarray] | None = None,
+    related_share: float = 0.0,
+    fix_m: bool = False,
+    fix_u: bool = True,
+    start: np.ndarray | None = None,
+) -> Mixture:
+    """EM over weighted agreement patterns: m, u and the classes' shares, with m or u held
+    fixed when asked; ``related`` adds a third class, of non-matches that share some fields.
+    ``start``: each pattern's initial posterior per class (classes x patterns), used for a
+    first maximisation step in place of the tables given."""
+    classes = [m] + ([related] if related is not None else []) + [u]
+    free = [not fix_m] + ([True] if related is not None else []) + [not fix_u]
+    shares = np.array([prior] + ([related_share] if related is not None else []))
+    shares = np.append(shares, 1.0 - shares.sum())
+    total = counts.sum()
+    sizes = [len(table) for table in m]
+    iterations = 0
+    while iterations < EM_ITERATIONS:
+        iterations += 1
+        if start is not None and iterations == 1:
+            posterior = start
+        else:
+            logs = np.array([math.log(share) + _log_likelihood(patterns, t) for share, t in zip(shares, classes)])
+            posterior = np.exp(logs - logs.max(axis=0))
+            posterior /= posterior.sum(axis=0)
+        weighted = counts * posterior
+        new_shares = np.maximum(weighted.sum(axis=1) / total, 1e-9)
+        new_shares /= new_shares.sum()
+        change = float(np.max(np.abs(new_shares - shares)))
+        for c, is_free in enumerate(free):
+            if is_free:
+                table = _level_shares(patterns, weighted[c], sizes, PSEUDO_COUNT * new_shares[c])
+                change = max([change] + [float(np.max(np.abs(a - b))) for a, b in zip(table, classes[c])])
+                classes[c] = table
+        shares = new_shares
+        if change < EM_TOLERANCE:
+            break
+    return Mixture(classes[0], classes[1] if related is not None else None, classes[-1], shares, iterations)
+
+
+def _agreement_start(patterns: np.ndarray, fields: Sequence[Field]) -> np.ndarray:
+    """Initial posteriors (match, related, other) from each pattern's share of agreeing fields:
+    nearly all agree (at the top two levels) -> match; a good part -> related; else other."""
+    top = np.array([field.level_count - 2 for field in fields])
+    present = patterns >= 0
+    agree = (patterns >= top) & present
+    share = agree.sum(axis=1) / np.maximum(present.sum(axis=1), 1)
+    start = np.zeros((3, len(patterns)))
+    start[0] = share >= 0.8
+    start[1] = (share >= 0.4) & (share < 0.8)
+    start[2] = share < 0.4
+    return start
+
+
+def _initial_related(field: Field) -> np.ndarray:
+    count = field.level_count
+    related = np.full(count, 0.1 / max(count - 2, 1))
+    related[0], related[-1] = 0.6, 0.3
+    normalised: np.ndarray = related / related.sum()
+    return normalised
+
+
+def _initial_m(field: Field) -> np.ndarray:
+    count = field.level_count
+    m = np.full(count, 0.05)
+    m[-1] = 1.0 - 0.05 * (count - 1)
+    return m
+
+
+class LinkageModel:
+    """A Fellegi-Sunter model over a few fields: fit it, predict with it, explain it, save it.
+
+    ``fields`` are names or ``Field`` descriptions; what is not given (kind, scorer,
+    levels, term frequency) is decided from the data when fitting.
+    """
+
+    def __init__(self, fields: Sequence[Field | str], *, preprocess: bool = True, related: bool = True) -> None:
+        described = [Field(field) if isinstance(field, str) else field for field in fields]
+        if not described:
+            raise ValueError("a linkage model needs at least one field")
+        names = [field.name for field in described]
+        repeated = sorted({name for name in names if names.count(name) > 1})
+        if repeated:
+            raise ValueError(f"field {repeated[0]!r} is given twice")
+        self.fields: list[Field] = described
+        self.preprocess = preprocess
+        self.m: list[np.ndarray] | None = None
+        self.u: list[np.ndarray] | None = None
+        self.prior: float | None = None
+        self.related: list[np.ndarray] | None = None  # the class of related non-matches, if any
+        self.related_prior = 0.0
+        self.related_class = related
+        self.related_matches = False  # whether the related class turned out to be matches too
+        self.groups: list[tuple[str, ...]] = []  # fields compared together
+        self.chance_exact: list[float] | None = None  # chance agreement from random pairs, for term frequencies
+        self.iterations = 0
+
+    # ------------------------------------------------------------ fitting
+
+    @property
+    def fitted(self) -> bool:
+        return self.m is not None
+
+    def _processor(self) -> vorn.Preprocessor | None:
+        return vorn.Preprocessor() if self.preprocess else None
+
+    def fit(
+        self,
+        left: object,
+        right: object | None = None,
+        *,
+        labels: Sequence[tuple[int, int]] | None = None,
+        blocking: Sequence[Any] | None = None,
+        workers: int = -1,
+        seed: int = 0,
+    ) -> LinkageModel:
+        """Fits the model on one table (deduplication) or two (linkage); returns self.
+
+        ``labels``: known matching pairs as (left row, right row) numbers; with
+        them m is counted on those pairs instead of estimated."""
+        self.fields, tables = _read(self.fields, left, right, self._processor(), complete=True, blocking=blocking)
+        i, j, _ = _candidates(tables, blocking, workers)
+        self._fit(tables, level_matrix(tables, i, j, workers), labels, workers, seed)
+        return self
+
+    def _fit(
+        self,
+        tables: _Tables,
+        levels: np.ndarray,
+        labels: Sequence[tuple[int, int]] | None,
+        workers: int,
+        seed: int,
+    ) -> None:
+        self.groups = []
+        random_levels = level_matrix(tables, *_random_pairs(tables, U_SAMPLE, seed), workers)
+        self._fit_classes(tables, levels, random_levels, labels, workers)
+        group = self._dependent_group()
+        if group:
+            # Fields that related records share (an address, a surname) move together: one
+            # comparison counts how many agree, so that moving house is one piece of evidence.
+            self.groups = [group]
+            self._fit_classes(tables, levels, random_levels, labels, workers)
+
+    def _dependent_group(self) -> tuple[str, ...]:
+        """The fields that related records share: on them (at their two highest levels) related
+        records agree far above chance and about as often as matches do. A group needs two
+        such fields or more, and at least one field left outside it."""
+        if self.related is None or self.related_matches or self.chance_exact is None or self.m is None:
+            return ()
+        shared = []
+        for field, m, related, chance in zip(self.compared, self.m, self.related, self.chance_exact):
+            if related[-1] >= RELATED_LIFT * chance and related[-2:].sum() >= SHARED_AGREEMENT * m[-2:].sum():
+                shared.append(field.name)
+        return tuple(shared) if 2 <= len(shared) < len(self.fields) else ()
+
+    def _fit_classes(
+        self,
+        tables: _Tables,
+        base_levels: np.ndarray,
+        random_levels: np.ndarray,
+        labels: Sequence[tuple[int, int]] | None,
+        workers: int,
+    ) -> None:
+        compared = self.compared
+        self.u = estimate_u(tables, self, random_levels)
+        levels = self._compared_levels(base_levels)
+        patterns, counts = _patterns(levels)
+        expected_matches = min(tables.left_rows, tables.right_rows)
+        prior = min(max(expected_matches / max(len(levels), 1), 1e-6), 0.5)
+        if labels is not None:
+            known = np.asarray(list(labels), dtype=np.int64).reshape(-1, 2)
+            if len(known) == 0:
+                raise ValueError("labels: no pairs given")
+            if known.min() < 0 or known[:, 0].max() >= tables.left_rows or known[:, 1].max() >= tables.right_rows:
+                raise ValueError("labels: a row number is outside the table")
+            labelled = self._compared_levels(level_matrix(tables, known[:, 0], known[:, 1], workers))
+            m = []
+            for k, field in enumerate(compared):
+                present = labelled[:, k] >= 0
+                level_counts = np.bincount(labelled[present, k], minlength=field.level_count) + PSEUDO_COUNT
+                m.append(level_counts / level_counts.sum())
+            start, fix_m = m, True
+        else:
+            start, fix_m = [_initial_m(field) for field in compared], False
+        self.chance_exact = [float(table[-1]) for table in self.u]
+        if len(patterns) == 0:
+            self.m, self.related, self.prior, self.related_prior, self.iterations = start, None, prior, 0.0, 0
+            return
+        related = [_initial_related(field) for field in compared] if self.related_class else None
+        fit = expectation_maximisation(
+            patterns,
+            counts,
+            start,
+            self.u,
+            prior,
+            related=related,
+            related_share=min(prior, 0.25),
+            fix_m=fix_m,
+            fix_u=not self.related_class,
+            start=_agreement_start(patterns, compared) if self.related_class else None,
+        )
+        self.m, self.u, self.related, self.iterations = fit.m, fit.u, fit.related, fit.iterations
+        self.prior, self.related_prior = float(fit.shares[0]), float(fit.shares[1]) if related else 0.0
+        self.related_matches = False
+        if self.related is not None:
+            # Related records agree on some fields no more often than chance (siblings' first names,
+            # birth dates); a class agreeing far above chance on every field is matches too.
+            lifts = [related[-1] / exact for related, exact in zip(self.related, self.chance_exact)]
+            self.related_matches = bool(min(lifts) >= RELATED_LIFT)
+
+    # ------------------------------------------------------------ compared fields and groups
+
+    @property
+    def compared(self) -> list[Field]:
+        """The comparisons the model weighs: each field on its own, or its group in its place."""
+        grouped = {name: group for group in self.groups for name in group}
+        out: list[Field] = []
+        for field in self.fields:
+            group = grouped.get(field.name)
+            if group is None:
+                out.append(field)
+            elif field.name == group[0]:
+                out.append(Field("+".join(group), kind=_comparisons.GROUP, members=group))
+        return out
+
+    def _compared_levels(self, base_levels: np.ndarray) -> np.ndarray:
+        if not self.groups:
+            return base_levels
+        position = {field.name: k for k, field in enumerate(self.fields)}
+        columns = []
+        for field in self.compared:
+            if field.kind == _comparisons.GROUP:
+                members = [position[name] for name in field.members]
+                member_fields = [self.fields[k] for k in members]
+                columns.append(_comparisons.group_levels(base_levels[:, members], member_fields))
+            else:
+                columns.append(base_levels[:, position[field.name]])
+        return np.stack(columns, axis=1) if columns else base_levels[:, :0]
+
+    def _compared_columns(self, tables: _Tables) -> list[FieldValues | None]:
+        by_name = {column.field.name: column for column in tables.columns}
+        return [None if field.kind == _comparisons.GROUP else by_name[field.name] for field in self.compared]
+
+    # ------------------------------------------------------------ weights
+
+    def _require_fitted(self) -> tuple[list[np.ndarray], list[np.ndarray], float]:
+        if self.m is None or self.u is None or self.prior is None:
+            raise ValueError("the model is not fitted: call fit() first, or load a saved model")
+        return self.m, self.u, self.prior
+
+    def weight_tables(self) -> list[np.ndarray]:
+        """log2(m/u) per field and level, bounded; a trailing 0 for the missing level (-1)."""
+        m, u, _ = self._require_fitted()
+        return [np.append(np.clip(np.log2(a / b), -MAX_WEIGHT, MAX_WEIGHT), 0.0) for a, b in zip(m, u)]
+
+    @property
+    def prior_weight(self) -> float:
+        """log2 of the prior odds of a match against an unrelated pair."""
+        _, _, prior = self._require_fitted()
+        return math.log2(prior) - math.log2(1.0 - prior - self.related_prior)
+
+    def _weights(self, tables: _Tables, levels: np.ndarray, i: np.ndarray, rates: list[np.ndarray]) -> np.ndarray:
+        """float64 (pairs, fields): log2(rate/u) of each pair's level on each field, with u at the
+        exact level the value's frequency when the field is term-frequency adjusted."""
+        _, u, _ = self._require_fitted()
+        chance = self.chance_exact or [float(table[-1]) for table in u]
+        out = np.empty(levels.shape, dtype=np.float64)
+        for k, (rate, column) in enumerate(zip(rates, self._compared_columns(tables))):
+            out[:, k] = np.append(np.clip(np.log2(rate / u[k]), -MAX_WEIGHT, MAX_WEIGHT), 0.0)[levels[:, k]]
+            if column is not None and column.field.term_frequency:
+                field = column.field
+                # The exact level's u scaled by how much rarer (or commoner) this value is than
+                # chance agreement on the field: frequency / chance.
+                exact = np.flatnonzero(levels[:, k] == field.level_count - 1)
+                frequency = np.maximum(column.frequency[column.left_codes[i[exact]]], 1e-12)
+                tf_weight = np.log2(rate[-1] / u[k][-1]) + np.log2(chance[k] / frequency)
+                out[exact, k] = np.clip(tf_weight, -MAX_WEIGHT, MAX_WEIGHT)
+        return out
+
+    def _pair_weights(self, tables: _Tables, levels: np.ndarray, i: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+        """(field weights (pairs, fields), match weights): the match weight is the prior weight plus
+        the fields' weights, less the related class's share of the evidence when there is one."""
+        m, _, prior = self._require_fitted()
+        weights = self._weights(tables, levels, i, m)
+        total = self.prior_weight + weights.sum(axis=1)
+        if self.related is not None:
+            related = self._weights(tables, levels, i, self.related).sum(axis=1)
+            odds = math.log2(self.related_prior) - math.log2(1.0 - prior - self.related_prior)
+            # log2 odds of related against other non-matches, per pair
+            related_odds = odds + related
+            if self.related_matches:
+                total = np.logaddexp2(total, related_odds)
+            else:
+                total -= np.logaddexp2(0.0, related_odds)
+        return weights, total
+
+    # ------------------------------------------------------------ prediction
+
+    def predict(
+        self,
+        left: object,
+        right: object | None = None,
+        *,
+        id: str | tuple[str, str] | None = None,
+        threshold: float = DEFAULT_THRESHOLD,
+        blocking: Sequence[Any] | None = None,
+        workers: int = -1,
+    ) -> LinkageResult:
+        """The candidate pairs whose match probability is at least ``threshold``."""
+        self._require_fitted()
+        _, tables = _read(self.fields, left, right, self._processor(), complete=False, blocking=blocking)
+        i, j, used = _candidates(tables, blocking, workers)
+        return self._predict(tables, left, right, id, i, j, level_matrix(tables, i, j, workers), threshold, used)
+
+    def _predict(
+        self,
+        tables: _Tables,
+        left: object,
+        right: object | None,
+        id: str | tuple[str, str] | None,
+        i: np.ndarray,
+        j: np.ndarray,
+        levels: np.ndarray,
+        threshold: float,
+        blocking: _candidate_pairs.Blocking,
+    ) -> LinkageResult:
+        if not 0.0 <= threshold <= 1.0:
+            raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
+        levels = self._compared_levels(levels)
+        compared = self.compared
+        kept_i, kept_j, kept_levels, kept_weights, kept_total = [], [], [], [], []
+        for start in range(0, len(i), PREDICT_CHUNK):
+            part = slice(start, start + PREDICT_CHUNK)
+            weights, total = self._pair_weights(tables, levels[part], i[part])
+            keep = np.flatnonzero(probability(total) >= threshold)
+            kept_i.append(i[part][keep])
+            kept_j.append(j[part][keep])
+            kept_levels.append(levels[part][keep])
+            kept_weights.append(weights[keep])
+            kept_total.append(total[keep])
+        width = len(compared)
+        pairs_i = np.concatenate([np.empty(0, np.int64), *kept_i])
+        pairs_j = np.concatenate([np.empty(0, np.int64), *kept_j])
+        weight = np.concatenate([np.empty(0), *kept_total])
+        level = np.concatenate([np.empty((0, width), np.int8), *kept_levels])
+        field_weight = np.concatenate([np.empty((0, width)), *kept_weights])
+        order = np.lexsort((pairs_j, pairs_i, -weight))
+        left_ids, right_ids = _ids(left, right, id, tables)
+        return LinkageResult(
+            model=self,
+            left=pairs_i[order],
+            right=pairs_j[order],
+            left_id=left_ids[pairs_i[order]],
+            right_id=right_ids[pairs_j[order]],
+            match_weight=weight[order],
+            match_probability=probability(weight[order]),
+            levels={f.name: level[order, k] for k, f in enumerate(compared)},
+            weights={f.name: field_weight[order, k] for k, f in enumerate(compared)},
+            records=tables.left_rows,
+            dedup=tables.dedup,
+            candidates=len(i),
+            blocking=blocking,
+            threshold=threshold,
+        )
+
+    # ------------------------------------------------------------ the model as a table, a chart, a file
+
+    def table(self) -> dict[str, list[Any]]:
+        """The fitted model, one row per field and level: m, u and the match weight log2(m/u)."""
+        m, u, _ = self._require_fitted()
+        rows: dict[str, list[Any]] = {"field": [], "level": [], "name": [], "m": [], "u": [], "weight": []}
+        for field, m_levels, u_levels, weights in zip(self.compared, m, u, self.weight_tables()):
+            for level, name in reversed(list(enumerate(field.level_names()))):
+                for key, value in zip(
+                    rows, (field.name, level, name, float(m_levels[level]), float(u_levels[level]), weights[level])
+                ):
+                    rows[key].append(value if not isinstance(value, np.floating) else float(value))
+        return rows
+
+    def chart(self, path: str | Path) -> Path:
+        """A PNG chart of the fitted model: each level's match weight, with m and u (needs matplotlib)."""
+        from vornkit._linkage_charts import model_chart
+
+        return model_chart(self, Path(path))
+
+    def to_dict(self) -> dict[str, Any]:
+        m, u, prior = self._require_fitted()
+        fields = []
+        for field in self.fields:
+            description = {key: value for key, value in asdict(field).items() if value is not None and value != ()}
+            if field.levels is not None:
+                description["levels"] = list(field.levels)
+            fields.append(description)
+        comparisons = []
+        for k, field in enumerate(self.compared):
+            comparison: dict[str, Any] = {"name": field.name, "level_names": field.level_names()}
+            if field.kind == _comparisons.GROUP:
+                comparison["members"] = list(field.members)
+            comparison["m"] = m[k].tolist()
+            comparison["u"] = u[k].tolist()
+            if self.related is not None:
+                comparison["related"] = self.related[k].tolist()
+            if self.chance_exact is not None:
+                comparison["chance_exact"] = self.chance_exact[k]
+            comparisons.append(comparison)
+        return {
+            "format": FORMAT,
+            "version": FORMAT_VERSION,
+            "prior": prior,
+            "related_prior": self.related_prior,
+            "related_matches": self.related_matches,
+            "preprocess": self.preprocess,
+            "fields": fields,
+            "comparisons": comparisons,
+        }
+
+    def save(self, path: str | Path) -> None:
+        """Writes the fitted model as readable JSON (replacing the file only when complete)."""
+        from vornkit._tables import _replaced_atomically
+
+        text = json.dumps(self.to_dict(), indent=2) + "\n"
+        with _replaced_atomically(str(path), "w") as file:
+            file.write(text)
+
+    @classmethod
+    def from_dict(cls, data: Mapping[str, Any], source: str = "model") -> LinkageModel:
+        def bad(reason: str) -> ValueError:
+            return ValueError(f"{source}: not a vornkit linkage model ({reason})")
+
+        if not isinstance(data, Mapping) or data.get("format") != FORMAT:
+            raise bad(f'no "format": "{FORMAT}"')
+        if data.get("version") != FORMAT_VERSION:
+            raise bad(f"format version {data.get('version')!r}; this vornkit reads version {FORMAT_VERSION}")
+        try:
+            fields = []
+            for entry in data["fields"]:
+                field = Field(
+                    name=str(entry["name"]),
+                    kind=str(entry["kind"]),
+                    scorer=entry.get("scorer"),
+                    levels=tuple(entry["levels"]) if entry.get("levels") is not None else None,
+                    term_frequency=bool(entry["term_frequency"]),
+                    date_layout=entry.get("date_layout"),
+                )
+                if field.kind not in _comparisons.KINDS:
+                    raise bad(f"field {field.name!r} has no kind")
+                fields.append(field)
+            model = cls(fields, preprocess=bool(data.get("preprocess", True)))
+            known = {field.name for field in fields}
+            model.groups = [tuple(map(str, entry["members"])) for entry in data["comparisons"] if "members" in entry]
+            for group in model.groups:
+                if not set(group) <= known or len(group) < 2:
+                    raise bad(f"group {'+'.join(group)!r} names fields the model does not have")
+            compared = model.compared
+            if len(compared) != len(data["comparisons"]):
+                raise bad(f"{len(data['comparisons'])} comparisons for {len(compared)} fields and groups")
+            prior, related_prior = float(data["prior"]), float(data.get("related_prior", 0.0))
+            if not (0.0 < prior < 1.0 and 0.0 <= related_prior and prior + related_prior < 1.0):
+                raise bad(f"prior {prior!r} and related_prior {related_prior!r} are not shares of the pairs")
+            m, u, related, chances = [], [], [], []
+            for field, entry in zip(compared, data["comparisons"]):
+                if entry["name"] != field.name:
+                    raise bad(f"comparison {entry['name']!r} where {field.name!r} was expected")
+                tables = {"m": np.array(entry["m"], dtype=np.float64), "u": np.array(entry["u"], dtype=np.float64)}
+                if related_prior:
+                    tables["related"] = np.array(entry["related"], dtype=np.float64)
+                for name, values in tables.items():
+                    if values.shape != (field.level_count,):
+                        raise bad(f"field {field.name!r}: {field.level_count} levels but {values.size} {name} values")
+                    if not np.all((values > 0) & (values <= 1)):
+                        raise bad(f"field {field.name!r}: {name} values must be in (0, 1]")
+                m.append(tables["m"])
+                u.append(tables["u"])
+                if related_prior:
+                    related.append(tables["related"])
+                chances.append(entry.get("chance_exact"))
+        except (KeyError, TypeError) as error:
+            raise bad(f"missing or malformed entry {error}") from None
+        except ValueError as error:
+            if str(error).startswith(source):
+                raise
+            raise bad(str(error)) from None
+        model.m, model.u, model.prior = m, u, prior
+        model.related, model.related_prior = (related, related_prior) if related_prior else (None, 0.0)
+        model.related_matches = bool(data.get("related_matches", False))
+        if all(isinstance(chance, float) and 0.0 < chance <= 1.0 for chance in chances):
+            model.chance_exact = chances
+        return model
+
+    @classmethod
+    def load(cls, path: str | Path) -> LinkageModel:
+        """Reads a model written by ``save``; a damaged or foreign file is a ValueError."""
+        try:
+            text = Path(path).read_text(encoding="utf-8")
+        except UnicodeDecodeError:
+            raise ValueError(f"{path}: not a vornkit linkage model (not UTF-8 text)") from None
+        try:
+            data = json.loads(text)
+        except json.JSONDecodeError as error:
+            raise ValueError(f"{path}: not a vornkit linkage model (not JSON: {error.msg})") from None
+        return cls.from_dict(data, str(path))
+
+    def __repr__(self) -> str:
+        state = f"prior={self.prior:.3g}" if self.prior is not None else "not fitted"
+        return f"LinkageModel([{', '.join(_rule_text(f) for f in self.fields)}], {state})"
+
+
+def probability(weight: np.ndarray) -> np.ndarray:
+    """Match probability from the match weight (log2 odds)."""
+    return 1.0 / (1.0 + np.exp2(-np.asarray(weight, dtype=np.float64)))
+
+
+def _ids(
+    left: object, right: object | None, id: str | tuple[str, str] | None, tables: _Tables
+) -> tuple[np.ndarray, np.ndarray]:
+    names = (id, id) if id is None or isinstance(id, str) else tuple(id)
+    if len(names) != 2:
+        raise ValueError("id: one column name, or a (left, right) pair of names")
+    left_ids = read_ids(left, names[0], tables.left_rows, "left table" if right is not None else "table")
+    if names[0] is None:
+        left_array: np.ndarray = np.arange(tables.left_rows, dtype=np.int64)
+    else:
+        left_array = np.array(left_ids, dtype=object)
+    if right is None:
+        return left_array, left_array
+    if names[1] is None:
+        return left_array, np.arange(tables.right_rows, dtype=np.int64)
+    return left_array, np.array(read_ids(right, names[1], tables.right_rows, "right table"), dtype=object)
+
+
+def _candidates(
+    tables: _Tables, blocking: Sequence[Any] | None, workers: int, report: Callable[[str], None] | None = None
+) -> tuple[np.ndarray, np.ndarray, _candidate_pairs.Blocking]:
+    return _candidate_pairs.candidates(
+        tables.values[0],
+        tables.values[1],
+        [column.field.name for column in tables.columns],
+        tables.left_rows,
+        tables.right_rows,
+        blocking,
+        workers,
+        report,
+    )
+
+
+@dataclass
+class LinkageResult:
+    """Pairs the model predicted, best first: row numbers, ids, match weight and probability,
+    and each field's level and weight. ``to_pandas()``, ``to_arrow()`` or ``to_dict()``."""
+
+    model: LinkageModel
+    left: np.ndarray  # int64 row numbers
+    right: np.ndarray
+    left_id: np.ndarray
+    right_id: np.ndarray
+    match_probability: np.ndarray
+    match_weight: np.ndarray
+    levels: dict[str, np.ndarray]
+    weights: dict[str, np.ndarray]
+    records: int  # rows of the (left) table
+    dedup: bool
+    candidates: int  # pairs compared
+    blocking: _candidate_pairs.Blocking  # the rules that chose them
+    threshold: float  # the lowest match probability the result holds
+
+    def __len__(self) -> int:
+        return len(self.left)
+
+    def to_dict(self, detail: str = "weight") -> dict[str, np.ndarray]:
+        """Columns: left_id, right_id, match_probability, match_weight, then each field's
+        ``<field>_weight`` (``detail="weight"``), ``<field>_level`` ("level") or both ("both")."""
+        if detail not in ("weight", "level", "both"):
+            raise ValueError(f"detail must be 'weight', 'level' or 'both', not {detail!r}")
+        columns = {
+            "left_id": self.left_id,
+            "right_id": self.right_id,
+            "match_probability": self.match_probability,
+            "match_weight": self.match_weight,
+        }
+        for field in self.model.compared:
+            if detail in ("level", "both"):
+                columns[f"{field.name}_level"] = self.levels[field.name]
+            if detail in ("weight", "both"):
+                columns[f"{field.name}_weight"] = self.weights[field.name]
+        return columns
+
+    def to_pandas(self, detail: str = "weight") -> Any:
+        import pandas as pd  # type: ignore[import-untyped,unused-ignore]
+
+        return pd.DataFrame(self.to_dict(detail))
+
+    def to_arrow(self, detail: str = "weight") -> Any:
+        import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+
+        return pa.table({name: list(values) if values.dtype == object else values
+                         for name, values in self.to_dict(detail).items()})  # fmt: skip
+
+    def clusters(
+        self, threshold: float = DEFAULT_THRESHOLD, *, max_cluster_size: int | None = _candidate_pairs.MAX_CLUSTER_SIZE
+    ) -> np.ndarray:
+        """Deduplication: a cluster label (int64) for every record of the table, from the pairs at
+        or above ``threshold``; see ``cluster_pairs`` for the guard against long chains."""
+        if not self.dedup:
+            raise ValueError("clusters are for deduplication (one table); a linkage result pairs two tables")
+        if threshold < self.threshold:
+            raise ValueError(
+                f"the result holds the pairs at match probability >= {self.threshold:g} only: "
+                f"predict with threshold={threshold:g} to cluster at {threshold:g}"
+            )
+        return _candidate_pairs.clusters(
+            self.records, self.left, self.right, self.match_probability, threshold, max_cluster_size
+        )
+
+    def explain(self, row: int) -> dict[str, list[Any]]:
+        """The waterfall of one predicted pair (``row`` of this result): the prior, then each
+        field's level and weight, with the running total, ending at the match weight."""
+        if not -len(self) <= row < len(self):
+            raise IndexError(f"row {row} is outside the result's {len(self)} pairs")
+        steps: dict[str, list[Any]] = {"step": ["prior"], "level": [""], "weight": [self.model.prior_weight]}
+        for field in self.model.compared:
+            level = int(self.levels[field.name][row])
+            steps["step"].append(field.name)
+            steps["level"].append("missing" if level == MISSING else field.level_names()[level])
+            steps["weight"].append(float(self.weights[field.name][row]))
+        if self.model.related is not None:
+            # The evidence of the third class: related records (a household) rather than one entity,
+            # or, when that class holds matches too, copies of one entity that differ more.
+            steps["step"].append("differing copies" if self.model.related_matches else "related records")
+            steps["level"].append("")
+            steps["weight"].append(float(self.match_weight[row]) - float(np.sum(steps["weight"])))
+        steps["cumulative"] = np.cumsum(steps["weight"]).tolist()
+        steps["step"].append("match weight")
+        steps["level"].append(f"probability {float(self.match_probability[row]):.6g}")
+        steps["weight"].append(float(self.match_weight[row]))
+        steps["cumulative"].append(float(self.match_weight[row]))
+        return steps
+
+    def explain_chart(self, row: int, path: str | Path) -> Path:
+        """The waterfall of one pair as a PNG chart (needs matplotlib)."""
+        from vornkit._linkage_charts import waterfall_chart
+
+        return waterfall_chart(self, row, Path(path))
+
+
+def link_records(
+    left: object,
+    right: object | None = None,
+    *,
+    on: Sequence[Field | str] | None = None,
+    id: str | tuple[str, str] | None = None,
+    threshold: float = DEFAULT_THRESHOLD,
+    model: LinkageModel | None = None,
+    labels: Sequence[tuple[int, int]] | None = None,
+    blocking: Sequence[Any] | None = None,
+    preprocess: bool = True,
+    workers: int = -1,
+    seed: int = 0,
+    report: Callable[[str], None] | None = None,
+) -> LinkageResult:
+    """Links two tables, or deduplicates one (each unordered pair once), with no configuration:
+    the fields in ``on`` are compared as their values suggest, the model is fitted on the
+    candidate pairs (unless a fitted ``model`` is given) and the pairs at or above the match
+    probability ``threshold`` are returned. ``blocking``: rules naming the pairs to compare
+    (``BlockingRule`` objects, or column names for exact keys); by default every pair of small
+    inputs, and rules chosen from the data for larger ones. ``report`` receives a line per
+    blocking rule (its estimated pair count) before any pair is compared."""
+    if model is None:
+        if on is None:
+            raise ValueError("give the fields to compare (on=...) or a fitted model")
+        model = LinkageModel(on, preprocess=preprocess)
+    elif on is not None:
+        raise ValueError("give either the fields to compare (on=...) or a model, not both")
+    elif labels is not None and model.fitted:
+        raise ValueError("labels fit a model: give them with an unfitted model, or fit it with LinkageModel.fit")
+    if not 0.0 <= threshold <= 1.0:
+        raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
+    fit = not model.fitted
+    model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit, blocking=blocking)
+    i, j, used = _candidates(tables, blocking, workers, report)
+    levels = level_matrix(tables, i, j, workers)
+    if fit:
+        model._fit(tables, levels, labels, workers, seed)
+    return model._predict(tables, left, right, id, i, j, levels, threshold, used)

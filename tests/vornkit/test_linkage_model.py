@@ -1,0 +1,273 @@
+"""The linkage model's parts against hand-computed cases: agreement levels, field kinds,
+u from value counts, EM, term-frequency weights, saving and loading."""
+
+import json
+import math
+
+import numpy as np
+import pytest
+
+import vornkit
+from vornkit import _comparisons, _fellegi_sunter
+from vornkit._comparisons import Field
+from vornkit._fellegi_sunter import LinkageModel
+
+# ---------------------------------------------------------------- levels
+
+
+def pair_levels(field, left, right):
+    column = _comparisons.encode(field, left, right)
+    i = np.arange(len(left))
+    return _comparisons.levels(column, i, i, workers=1).tolist()
+
+
+NAME = Field("name", kind="name", scorer="jaro_winkler", levels=(0.92, 0.80), term_frequency=True)
+CODE = Field("zip", kind="code", scorer="levenshtein_distance", levels=(1, 2), term_frequency=True)
+DATE = Field("dob", kind="date", term_frequency=True, date_layout="dd-mm-yyyy")
+
+
+@pytest.mark.parametrize(
+    ("field", "pairs", "expected"),
+    [
+        # jaro_winkler: martha/marhta 0.961, dwayne/duane 0.84, dixon/dicksonx 0.813, anna/zed 0
+        (NAME, [("anna", "anna"), ("martha", "marhta"), ("dwayne", "duane"), ("anna", "zed"), ("anna", None)],
+         [3, 2, 1, 0, -1]),
+        (NAME, [("dixon", "dicksonx"), (None, None)], [1, -1]),
+        # Levenshtein distance 0, 1, 2, 3; the bounds are inclusive
+        (CODE, [("4223", "4223"), ("4223", "4224"), ("4223", "4232"), ("4223", "9993"), (None, "1")],
+         [3, 2, 1, 0, -1]),
+        # exact after normalising the layout, day and month swapped, one edit, same year, else, unparsed
+        (DATE, [("1/2/1990", "01-02-1990"), ("01/02/1990", "02/01/1990"), ("01/02/1990", "01/03/1990"),
+                ("01/02/1990", "31/12/1990"), ("01/02/1990", "31/12/1991"), ("unknown", "unknown"),
+                ("unknown", "01/02/1990")],
+         [3, 2, 2, 1, 0, 3, 0]),
+    ],
+)  # fmt: skip
+def test_levels(field, pairs, expected):
+    assert pair_levels(field, [a for a, _ in pairs], [b for _, b in pairs]) == expected
+
+
+def test_each_distinct_pair_scored_once_gives_each_pair_its_own_level():
+    # Many rows share few values: levels come back to the right rows.
+    left = ["anna", "bob", "anna", "zoe"] * 50
+    right = ["ana", "bob", "bobby", "zoey"] * 50
+    field = NAME
+    expected = [(3 if a == b else 2 if vornkit_score(a, b) >= 0.92 else 1 if vornkit_score(a, b) >= 0.8 else 0)
+                for a, b in zip(left, right)]  # fmt: skip
+    assert pair_levels(field, left, right) == expected
+
+
+def vornkit_score(a, b):
+    import vorn
+
+    return vorn.jaro_winkler_similarity(a, b)
+
+
+def test_group_levels():
+    # How many members agree at their two highest levels, scaled to the group's size (rounded
+    # half up), over the members present; -1 when none is present.
+    members = [NAME, CODE, Field("city", kind="name")]
+    levels = np.array([[3, 3, 3], [3, -1, 0], [0, 0, 0], [-1, -1, -1], [2, 1, 3], [2, -1, -1]], dtype=np.int8)
+    assert _comparisons.group_levels(levels, members).tolist() == [3, 2, 0, -1, 2, 3]
+    group = Field("name+zip+city", kind="group", members=("name", "zip", "city"))
+    assert group.level_count == 4 and group.level_names()[-1] == "3 of 3 agree"
+
+
+@pytest.mark.parametrize(
+    ("values", "kind", "layout"),
+    [
+        (["anna", "bob", "mary-jane"], "name", None),
+        (["4223", "2000", "12-34"], "code", None),
+        (["19900102", "20011231"], "date", "yyyymmdd"),
+        (["1990-01-02", "2001-12-31", None], "date", "yyyy-mm-dd"),
+        (["31/01/1990", "13/12/2001"], "date", "dd-mm-yyyy"),
+        (["01/31/1990", "12/13/2001"], "date", "mm-dd-yyyy"),
+        (["12 high street north", "3 mill lane west side"], "text", None),
+        ([None, None], "name", None),
+    ],
+)
+def test_detect_kind(values, kind, layout):
+    assert _comparisons.detect_kind(values, []) == (kind, layout)
+
+
+@pytest.mark.parametrize(
+    ("arguments", "message"),
+    [
+        ({"kind": "colour"}, "kind must be one of"),
+        ({"scorer": "soundex"}, "unknown scorer 'soundex'"),
+        ({"scorer": "jaro_winkler", "levels": (0.8, 0.9)}, "levels must be decreasing similarities"),
+        ({"scorer": "levenshtein_distance", "levels": (2, 1)}, "levels must be increasing distances"),
+    ],
+)
+def test_bad_field(arguments, message):
+    with pytest.raises(ValueError, match=message):
+        Field("x", **arguments)
+
+
+# ---------------------------------------------------------------- u, EM, term frequencies
+
+
+@pytest.mark.parametrize(
+    ("left", "right", "expected"),
+    [
+        (["a", "a", "b"], ["a", "b", "b", None], (2 * 1 + 1 * 2) / (3 * 3)),
+        (["a", "a", "b", None], None, (2 * 1) / (3 * 2)),  # one table: different records only
+        ([None], ["a"], 0.0),
+    ],
+)
+def test_exact_u(left, right, expected):
+    column = _comparisons.encode(NAME, left, right)
+    assert _fellegi_sunter.exact_u(column, right is None) == pytest.approx(expected)
+
+
+def test_em_recovers_a_two_field_mixture():
+    # Expected pattern counts of a mixture with known m, u and prior: EM with u fixed
+    # finds m and the prior again (two binary fields: three unknowns, three free counts).
+    prior, m1, m2, u1, u2 = 0.2, [0.1, 0.9], [0.25, 0.75], [0.95, 0.05], [0.9, 0.1]
+    patterns = np.array([[a, b] for a in (0, 1) for b in (0, 1)], dtype=np.int8)
+    counts = np.array([1e6 * (prior * m1[a] * m2[b] + (1 - prior) * u1[a] * u2[b]) for a, b in patterns.tolist()])
+    start = [np.array([0.5, 0.5]), np.array([0.5, 0.5])]
+    fit = _fellegi_sunter.expectation_maximisation(patterns, counts, start, [np.array(u1), np.array(u2)], 0.5)
+    assert fit.iterations < _fellegi_sunter.EM_ITERATIONS and fit.related is None
+    assert fit.shares.tolist() == pytest.approx([prior, 1 - prior], abs=1e-4)
+    assert fit.m[0] == pytest.approx(m1, abs=1e-4) and fit.m[1] == pytest.approx(m2, abs=1e-4)
+
+
+def test_em_step_by_hand():
+    # One iteration from m = u's mirror image, prior 0.5: posteriors by Bayes' rule.
+    patterns = np.array([[1], [0], [-1]], dtype=np.int8)
+    counts = np.array([10.0, 30.0, 5.0])
+    m, u = [np.array([0.2, 0.8])], [np.array([0.8, 0.2])]
+    saved = _fellegi_sunter.EM_ITERATIONS
+    try:
+        _fellegi_sunter.EM_ITERATIONS = 1
+        fit = _fellegi_sunter.expectation_maximisation(patterns, counts, m, u, 0.5)
+    finally:
+        _fellegi_sunter.EM_ITERATIONS = saved
+    # posterior: agree 0.8/(0.8+0.2) = 0.8, disagree 0.2, missing 0.5 (no evidence)
+    matched = 10 * 0.8 + 30 * 0.2 + 5 * 0.5
+    assert fit.shares[0] == pytest.approx(matched / 45)
+    pseudo = _fellegi_sunter.PSEUDO_COUNT * matched / 45
+    agree, disagree = 10 * 0.8 + pseudo, 30 * 0.2 + pseudo
+    assert fit.m[0] == pytest.approx([disagree / (agree + disagree), agree / (agree + disagree)])
+
+
+def fixed_model(fields, m, u, prior):
+    model = LinkageModel(fields)
+    model.m, model.u, model.prior = [np.array(x) for x in m], [np.array(x) for x in u], prior
+    return model
+
+
+def test_term_frequency_weights():
+    # Agreeing on "smith" (4 of the 6 present values) counts for less than on "jones" (2 of 6):
+    # the exact level's u becomes the value's frequency.
+    surname = Field("surname", kind="name", scorer="jaro_winkler", levels=(), term_frequency=True)
+    model = fixed_model([surname], [[0.1, 0.9]], [[0.99, 0.01]], 0.1)
+    table = {"surname": ["smith"] * 4 + ["jones"] * 2 + [None] * 2}
+    result = vornkit.link_records(table, model=model, threshold=0.0)
+    prior = math.log2(0.1 / 0.9)
+    found = {(int(a), int(b)): (float(w), float(t)) for a, b, w, t in zip(
+        result.left, result.right, result.weights["surname"], result.match_weight)}  # fmt: skip
+    assert found[0, 1] == (pytest.approx(math.log2(0.9 / (4 / 6))), pytest.approx(prior + math.log2(0.9 / (4 / 6))))
+    assert found[4, 5][0] == pytest.approx(math.log2(0.9 / (2 / 6)))
+    assert found[0, 4][0] == pytest.approx(math.log2(0.1 / 0.99))
+    assert found[0, 6][0] == 0.0  # missing: no evidence
+    assert len(found) == 8 * 7 // 2 and all(a < b for a, b in found)
+    # Without the adjustment every exact agreement weighs log2(m/u).
+    plain = fixed_model([Field("surname", kind="name", scorer="jaro_winkler", levels=(), term_frequency=False)],
+                        [[0.1, 0.9]], [[0.99, 0.01]], 0.1)  # fmt: skip
+    result = vornkit.link_records(table, model=plain, threshold=0.0)
+    exact = result.levels["surname"] == 1
+    assert np.all(result.weights["surname"][exact] == pytest.approx(math.log2(0.9 / 0.01)))
+
+
+def test_probability_and_threshold():
+    model = fixed_model([Field("code", kind="code", levels=(), term_frequency=False)], [[0.2, 0.8]], [[0.8, 0.2]], 0.5)
+    table = {"code": ["1", "1", "2"]}
+    every = vornkit.link_records(table, model=model, threshold=0.0)
+    assert every.match_weight.tolist() == [2.0, -2.0, -2.0]  # log2(0.8/0.2), best first
+    assert every.match_probability.tolist() == [0.8, 0.2, 0.2]
+    assert len(vornkit.link_records(table, model=model)) == 1  # default: probability >= 0.5
+    assert len(vornkit.link_records(table, model=model, threshold=0.81)) == 0
+
+
+# ---------------------------------------------------------------- saving and loading
+
+
+@pytest.fixture
+def fitted():
+    rng = np.random.default_rng(3)
+    names = ["anna", "bob", "carla", "dmitri", "eve", "farid", "gina", "hugo"]
+    table = {
+        "name": [names[k] for k in rng.integers(0, len(names), 300)],
+        "zip": [str(k) for k in rng.integers(1000, 1100, 300)],
+    }
+    return LinkageModel(["name", "zip"]).fit(table), table
+
+
+def test_save_and_load(tmp_path, fitted):
+    model, table = fitted
+    path = tmp_path / "model.json"
+    model.save(path)
+    data = json.loads(path.read_text())
+    assert data["format"] == "vornkit-linkage-model" and data["version"] == 1
+    assert [f["kind"] for f in data["fields"]] == ["name", "code"]
+    assert [c["name"] for c in data["comparisons"]] == ["name", "zip"]
+    loaded = LinkageModel.load(path)
+    assert loaded.to_dict() == model.to_dict()
+    first = vornkit.link_records(table, model=model, threshold=0.01)
+    again = vornkit.link_records(table, model=loaded, threshold=0.01)
+    assert np.array_equal(first.match_weight, again.match_weight) and np.array_equal(first.left, again.left)
+
+
+def test_fit_then_predict_is_link_records(fitted):
+    model, table = fitted
+    alone = vornkit.link_records(table, on=["name", "zip"], threshold=0.01)
+    again = model.predict(table, threshold=0.01)
+    assert np.array_equal(alone.match_weight, again.match_weight) and np.array_equal(alone.right, again.right)
+    with pytest.raises(ValueError, match="labels fit a model"):
+        vornkit.link_records(table, model=model, labels=[(0, 1)])
+
+
+def damage(data, change):
+    data = json.loads(json.dumps(data))
+    change(data)
+    return json.dumps(data)
+
+
+DAMAGED = [
+    (lambda d: d.update(format="other"), 'no "format"'),
+    (lambda d: d.update(version=99), "format version 99"),
+    (lambda d: d.update(prior=1.5), "prior 1.5"),
+    (lambda d: d["comparisons"][0].update(m=[0.5, 0.5]), "levels but 2 m values"),
+    (lambda d: d["comparisons"][1].update(u=[0.0, 0.5, 0.5, 0.0]), "u values must be in (0, 1]"),
+    (lambda d: d["comparisons"].pop(), "1 comparisons for 2 fields and groups"),
+    (lambda d: d["comparisons"][0].update(members=["name", "street"]), "names fields the model does not have"),
+    (lambda d: d["fields"][0].pop("kind"), "missing or malformed entry 'kind'"),
+    (lambda d: d["fields"][0].update(kind="colour"), "kind must be one of"),
+    (lambda d: d.pop("fields"), "missing or malformed entry"),
+]
+
+
+@pytest.mark.parametrize(("change", "message"), DAMAGED)
+def test_load_damaged(tmp_path, fitted, change, message):
+    path = tmp_path / "model.json"
+    path.write_text(damage(fitted[0].to_dict(), change))
+    with pytest.raises(ValueError, match="not a vornkit linkage model") as caught:
+        LinkageModel.load(path)
+    assert message in str(caught.value) and "\n" not in str(caught.value)
+
+
+@pytest.mark.parametrize("content", [b"{not json", b"\xff\xfe", b"[1, 2]"])
+def test_load_foreign(tmp_path, content):
+    path = tmp_path / "model.json"
+    path.write_bytes(content)
+    with pytest.raises(ValueError, match=r"model\.json: not a vornkit linkage model"):
+        LinkageModel.load(path)
+
+
+def test_unfitted_model():
+    with pytest.raises(ValueError, match="not fitted"):
+        LinkageModel(["name"]).predict({"name": ["a"]})
+    with pytest.raises(ValueError, match="'name' is given twice"):
+        LinkageModel(["name", "name"])
