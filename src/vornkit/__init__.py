@@ -17,10 +17,12 @@ from vornkit._dedup import (
     signature_agreement,
     simhash_fingerprints,
 )
+from vornkit._edit_index import EditIndex
 
 __all__: list[str] = []
 __all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
 __all__ += ["minhash_signatures", "simhash_fingerprints", "MinHashLSH", "SimHashIndex", "connected_components"]
 __all__ += ["dedup", "lsh_params", "lsh_band_keys", "signature_agreement"]
+__all__ += ["EditIndex"]
 
 del _native
