@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 
 #include "algo/levenshtein.hpp"
@@ -16,6 +17,9 @@ constexpr std::size_t kBlock = 64;
 constexpr std::size_t kMaxShared = 255;
 // The walk and the scan look at the stop flag this often (entries).
 constexpr std::size_t kStopInterval = 4096;
+// Pads the query beyond its ends; cells that compare with it are out of
+// reach whatever it equals.
+constexpr char32_t kNoCharacter = 0xFFFFFFFF;
 
 bool continuation_at(std::string_view s, std::size_t i) noexcept {
     return i < s.size() && utf8::is_continuation(static_cast<unsigned char>(s[i]));
@@ -50,19 +54,37 @@ int compare_backward(std::string_view a, std::string_view b) noexcept {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-// The first (last) eight bytes as a big-endian number, zero-padded: equal
-// keys leave the order to the full texts.
-std::uint64_t forward_key(std::string_view s) noexcept {
-    std::uint64_t key = 0;
-    for (std::size_t i = 0; i < 8; ++i) key = (key << 8) | (i < s.size() ? static_cast<unsigned char>(s[i]) : 0u);
+// A text's first (Backward: last) sixteen bytes as a big-endian number,
+// zero-padded, which orders most texts without reading them again; equal
+// keys leave the order to the full texts, then to the item.
+struct SortKey {
+    std::uint64_t high, low;
+    std::uint32_t item;
+};
+
+template <bool kBackward>
+SortKey sort_key(std::string_view s, std::uint32_t item) noexcept {
+    const auto byte = [&](std::size_t i) -> std::uint64_t {
+        if (i >= s.size()) return 0;
+        return static_cast<unsigned char>(kBackward ? s[s.size() - 1 - i] : s[i]);
+    };
+    SortKey key{0, 0, item};
+    for (std::size_t i = 0; i < 8; ++i) {
+        key.high = (key.high << 8) | byte(i);
+        key.low = (key.low << 8) | byte(i + 8);
+    }
     return key;
 }
 
-std::uint64_t backward_key(std::string_view s) noexcept {
-    std::uint64_t key = 0;
-    for (std::size_t i = 1; i <= 8; ++i)
-        key = (key << 8) | (i <= s.size() ? static_cast<unsigned char>(s[s.size() - i]) : 0u);
-    return key;
+template <bool kBackward, class TextOf>
+void sort_by_text(std::vector<SortKey>& keys, const TextOf& text_of) {
+    std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
+        if (a.high != b.high) return a.high < b.high;
+        if (a.low != b.low) return a.low < b.low;
+        const int c = kBackward ? compare_backward(text_of(a.item), text_of(b.item))
+                                : text_of(a.item).compare(text_of(b.item));
+        return c != 0 ? c < 0 : a.item < b.item;
+    });
 }
 
 // Characters read from the start of a text: `consumed` counts the bytes
@@ -95,67 +117,73 @@ struct Backward {
 
 // The band of one row of the edit-distance matrix between a query of m
 // characters (columns) and a path of the trie (rows, one per depth d):
-// cells j = d - k .. d + k, the only ones that can be within k. Cells
-// that exceed their limit (cap in the first capped_columns columns, k
-// elsewhere) hold k + 1, which stands for "out of reach".
+// cells j = d - K .. d + K, the only ones that can be within K. Cells
+// that exceed their column's limit (cap in the first capped_columns
+// columns, K elsewhere) hold K + 1, which stands for "out of reach".
+// Columns outside 0 .. m have limit -1 and a character no text holds, so
+// the loop over a row needs no tests.
+template <int K>
 class BandRows {
 public:
-    BandRows(std::span<const char32_t> query, unsigned max_distance, std::size_t capped_columns, unsigned cap,
-             std::vector<std::uint8_t>& storage)
-        : query_(query),
-          k_(static_cast<int>(max_distance)),
-          width_(2 * max_distance + 1),
-          capped_(static_cast<std::ptrdiff_t>(capped_columns)),
-          cap_(static_cast<int>(cap)) {
-        // Depth m + k + 1 has no cell left in the band: no row lies deeper.
-        storage.resize((query.size() + max_distance + 2) * width_);
-        rows_ = storage.data();
-        compute(0, 0);
+    static constexpr int kWidth = 2 * K + 1;
+    static constexpr int kUnreachable = K + 1;
+
+    BandRows(std::span<const char32_t> query, std::size_t capped_columns, unsigned cap, EditSearch& scratch)
+        : m_(query.size()) {
+        // Rows reach depth m + K + 1 (where none is left within reach), so
+        // columns j = -K - 1 .. m + 2K + 1.
+        const std::size_t columns = m_ + 3 * K + 3;
+        scratch.padded.assign(columns, kNoCharacter);
+        for (std::size_t j = 0; j < m_; ++j) scratch.padded[j + K + 1] = query[j];
+        scratch.limits.assign(columns, -1);
+        for (std::size_t j = 0; j <= m_; ++j)
+            scratch.limits[j + K + 1] = static_cast<std::int8_t>(j < capped_columns ? static_cast<int>(cap) : K);
+        padded_ = scratch.padded.data() + K + 1;
+        limits_ = scratch.limits.data() + K + 1;
+        scratch.rows.assign((m_ + K + 2) * (kWidth + 1), kUnreachable);
+        rows_ = scratch.rows.data();
+        int left = kUnreachable;
+        for (int t = 0; t < kWidth; ++t) {
+            const int j = t - K;
+            int value = j == 0 ? 0 : left + 1;
+            if (j < 0 || value > limits_[j]) value = kUnreachable;
+            rows_[t] = static_cast<std::uint8_t>(value);
+            left = value;
+        }
     }
 
-    // Row d from row d - 1 and the path's d-th character; false when no
-    // cell of it is within reach.
+    // Row d >= 1 from row d - 1 and the path's d-th character; false when
+    // no cell of it is within reach.
     bool compute(std::size_t d, char32_t c) noexcept {
-        const int unreachable = k_ + 1;
-        const std::uint8_t* prev = rows_ + (d == 0 ? 0 : d - 1) * width_;
-        std::uint8_t* row = rows_ + d * width_;
-        const auto m = static_cast<std::ptrdiff_t>(query_.size());
-        const std::ptrdiff_t first_column = static_cast<std::ptrdiff_t>(d) - k_;
-        int left = unreachable;
-        bool alive = false;
-        for (std::size_t t = 0; t < width_; ++t) {
-            const std::ptrdiff_t j = first_column + static_cast<std::ptrdiff_t>(t);
-            int value = unreachable;
-            if (j >= 0 && j <= m) {
-                if (d == 0) {
-                    value = j == 0 ? 0 : left + 1;
-                } else {
-                    const int up = t + 1 < width_ ? prev[t + 1] + 1 : unreachable;
-                    value = std::min(up, left + 1);
-                    if (j > 0) value = std::min(value, prev[t] + (query_[static_cast<std::size_t>(j - 1)] != c));
-                }
-                if (value > (j < capped_ ? cap_ : k_)) value = unreachable;
-            }
+        const std::uint8_t* prev = rows_ + (d - 1) * (kWidth + 1);
+        std::uint8_t* row = rows_ + d * (kWidth + 1);
+        const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(d) - K;
+        const char32_t* q = padded_ + first - 1;  // q[t]: the query character of column first + t
+        const std::int8_t* limit = limits_ + first;
+        int left = kUnreachable;
+        int reached = 0;
+        for (int t = 0; t < kWidth; ++t) {
+            int value = std::min(prev[t + 1] + 1, left + 1);  // prev[kWidth] is always unreachable
+            value = std::min(value, prev[t] + (q[t] != c));
+            value = value > limit[t] ? kUnreachable : value;
             row[t] = static_cast<std::uint8_t>(value);
             left = value;
-            alive |= value < unreachable;
+            reached |= value != kUnreachable;
         }
-        return alive;
+        return reached != 0;
     }
 
     // Whether the path of depth d, ending there, is within reach of the
     // whole query.
     bool ends_within(std::size_t d) const noexcept {
-        const std::ptrdiff_t t = static_cast<std::ptrdiff_t>(query_.size()) - static_cast<std::ptrdiff_t>(d) + k_;
-        return t >= 0 && t < static_cast<std::ptrdiff_t>(width_) && rows_[d * width_ + static_cast<std::size_t>(t)] <= k_;
+        const std::ptrdiff_t t = static_cast<std::ptrdiff_t>(m_) - static_cast<std::ptrdiff_t>(d) + K;
+        return t >= 0 && t < kWidth && rows_[d * (kWidth + 1) + static_cast<std::size_t>(t)] <= K;
     }
 
 private:
-    std::span<const char32_t> query_;
-    int k_;
-    std::size_t width_;
-    std::ptrdiff_t capped_;
-    int cap_;
+    std::size_t m_;
+    const char32_t* padded_ = nullptr;
+    const std::int8_t* limits_ = nullptr;
     std::uint8_t* rows_ = nullptr;
 };
 
@@ -163,6 +191,23 @@ std::vector<std::uint8_t> block_minima(std::span<const std::uint8_t> values) {
     std::vector<std::uint8_t> minima((values.size() + kBlock - 1) / kBlock, 0xFF);
     for (std::size_t i = 0; i < values.size(); ++i) minima[i / kBlock] = std::min(minima[i / kBlock], values[i]);
     return minima;
+}
+
+// Calls f with std::integral_constant<int, k> for k <= kMaxWalkDistance.
+template <class F>
+bool with_band(std::uint64_t k, F&& f) {
+    static_assert(EditIndex::kMaxWalkDistance == 8);
+    switch (k) {
+        case 0: return f(std::integral_constant<int, 0>{});
+        case 1: return f(std::integral_constant<int, 1>{});
+        case 2: return f(std::integral_constant<int, 2>{});
+        case 3: return f(std::integral_constant<int, 3>{});
+        case 4: return f(std::integral_constant<int, 4>{});
+        case 5: return f(std::integral_constant<int, 5>{});
+        case 6: return f(std::integral_constant<int, 6>{});
+        case 7: return f(std::integral_constant<int, 7>{});
+        default: return f(std::integral_constant<int, 8>{});
+    }
 }
 
 bool should_stop(const collection::ChunkContext* context) noexcept {
@@ -203,19 +248,11 @@ std::size_t TrieOrder::subtree_end(std::size_t i, std::size_t bytes) const noexc
 
 Expected<EditIndex, InvalidArgument> EditIndex::build(const collection::StringColumn& choices) {
     if (choices.size() > kMaxEditIndexChoices) return kTooManyChoices;
-    struct Keyed {
-        std::uint64_t key;
-        std::uint32_t choice;
-    };
-    std::vector<Keyed> order;
+    std::vector<SortKey> order;
     order.reserve(choices.size() - choices.null_count());
     for (std::size_t i = 0; i < choices.size(); ++i)
-        if (!choices.is_null(i)) order.push_back({forward_key(choices[i]), static_cast<std::uint32_t>(i)});
-    std::sort(order.begin(), order.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.key != b.key) return a.key < b.key;
-        const int c = choices[a.choice].compare(choices[b.choice]);
-        return c != 0 ? c < 0 : a.choice < b.choice;
-    });
+        if (!choices.is_null(i)) order.push_back(sort_key<false>(choices[i], static_cast<std::uint32_t>(i)));
+    sort_by_text<false>(order, [&](std::uint32_t choice) { return choices[choice]; });
 
     EditIndex index;
     index.count_ = choices.size();
@@ -223,8 +260,8 @@ Expected<EditIndex, InvalidArgument> EditIndex::build(const collection::StringCo
     std::vector<std::uint64_t> offsets(n + 1, 0);
     std::vector<std::uint32_t> choice_of(n);
     for (std::size_t p = 0; p < n; ++p) {
-        choice_of[p] = order[p].choice;
-        offsets[p + 1] = offsets[p] + choices[order[p].choice].size();
+        choice_of[p] = order[p].item;
+        offsets[p + 1] = offsets[p] + choices[order[p].item].size();
     }
     std::vector<char> bytes(offsets[n]);
     for (std::size_t p = 0; p < n; ++p) {
@@ -236,33 +273,31 @@ Expected<EditIndex, InvalidArgument> EditIndex::build(const collection::StringCo
     index.choice_of_.replace(std::move(choice_of));
 
     // The backward order, as forward positions; ties keep forward order.
-    for (std::size_t p = 0; p < n; ++p) order[p] = {backward_key(index.text(p)), static_cast<std::uint32_t>(p)};
-    std::sort(order.begin(), order.end(), [&](const Keyed& a, const Keyed& b) {
-        if (a.key != b.key) return a.key < b.key;
-        const int c = compare_backward(index.text(a.choice), index.text(b.choice));
-        return c != 0 ? c < 0 : a.choice < b.choice;
-    });
+    for (std::size_t p = 0; p < n; ++p) order[p] = sort_key<true>(index.text(p), static_cast<std::uint32_t>(p));
+    sort_by_text<true>(order, [&](std::uint32_t position) { return index.text(position); });
     std::vector<std::uint32_t> backward(n);
-    for (std::size_t i = 0; i < n; ++i) backward[i] = order[i].choice;
+    for (std::size_t i = 0; i < n; ++i) backward[i] = order[i].item;
     index.backward_.replace(std::move(backward));
-    index.index_orders();
+    index.index_orders(false);
     return index;
 }
 
-bool EditIndex::index_orders() {
+bool EditIndex::index_orders(bool check) {
     const std::size_t n = live();
     std::vector<std::uint8_t> forward(n, 0), backward(n, 0);
     for (std::size_t p = 1; p < n; ++p) {
         const std::string_view a = text(p - 1), b = text(p);
+        forward[p] = shared_prefix(a, b);
+        if (!check) continue;
         const int c = a.compare(b);
         if (c > 0 || (c == 0 && choice_of_[p - 1] >= choice_of_[p])) return false;
-        forward[p] = shared_prefix(a, b);
     }
     for (std::size_t i = 1; i < n; ++i) {
         const std::string_view a = text(backward_[i - 1]), b = text(backward_[i]);
+        backward[i] = shared_suffix(a, b);
+        if (!check) continue;
         const int c = compare_backward(a, b);
         if (c > 0 || (c == 0 && backward_[i - 1] >= backward_[i])) return false;
-        backward[i] = shared_suffix(a, b);
     }
     longest_ = 0;
     for (std::size_t p = 0; p < n; ++p) longest_ = std::max<std::size_t>(longest_, offsets_[p + 1] - offsets_[p]);
@@ -276,14 +311,14 @@ std::size_t EditIndex::memory_bytes() const noexcept {
            backward_.size() * sizeof(std::uint32_t) + forward_order_.memory_bytes() + backward_order_.memory_bytes();
 }
 
-template <class Direction>
-bool EditIndex::walk(std::size_t capped_columns, unsigned cap, unsigned max_distance, EditSearch& search,
+template <class Direction, int K>
+bool EditIndex::walk(std::size_t capped_columns, unsigned cap, EditSearch& search,
                      const collection::ChunkContext* context) const {
     const TrieOrder& order = Direction::kBackward ? backward_order_ : forward_order_;
     const std::span<const char32_t> query = Direction::kBackward ? search.reversed : search.query;
-    BandRows rows(query, max_distance, capped_columns, cap, search.rows);
+    BandRows<K> rows(query, capped_columns, cap, search);
     std::vector<std::size_t>& consumed = search.consumed;  // bytes taken at each depth of the path
-    consumed.assign(query.size() + max_distance + 2, 0);
+    consumed.assign(query.size() + K + 2, 0);
     const std::size_t n = live();
     std::size_t depth = 0;
     std::size_t visited = 0;
@@ -333,20 +368,19 @@ bool EditIndex::candidates(std::string_view text_of_query, std::uint64_t max_dis
         return true;
     }
     search.reversed.assign(search.query.rbegin(), search.query.rend());
-    const auto k = static_cast<unsigned>(max_distance);
-    if (k == 0 || m == 0) {
-        if (!walk<Forward>(0, k, k, search, context)) return false;
-    } else {
+    const bool completed = with_band(max_distance, [&](auto band) {
+        constexpr int k = decltype(band)::value;
+        if (k == 0 || m == 0) return walk<Forward, k>(0, k, search, context);
         // Columns 0 .. split - 1 hold the first part (split - 1 characters);
         // the step into column split starts the second.
         const std::size_t split = (m - 1) / 2 + 1;
         const unsigned forward_cap = k / 2, backward_cap = (k - 1) / 2;
-        if (!walk<Forward>(split, forward_cap, k, search, context) ||
-            !walk<Backward>(m - split + 1, backward_cap, k, search, context))
-            return false;
-        std::sort(found.begin(), found.end());
-        found.erase(std::unique(found.begin(), found.end()), found.end());
-    }
+        return walk<Forward, k>(split, forward_cap, search, context) &&
+               walk<Backward, k>(m - split + 1, backward_cap, search, context);
+    });
+    if (!completed) return false;
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
     return true;
 }
 
@@ -456,7 +490,7 @@ Expected<EditIndex, FileProblem> EditIndex::load(const std::string& path) {
     index.choice_of_.adopt(choice_of);
     index.backward_.adopt(backward);
     // Both orders sorted, or the walks would miss choices.
-    if (!index.index_orders()) return kMalformed;
+    if (!index.index_orders(true)) return kMalformed;
     index.mapping_ = std::move(file->mapping);
     return index;
 }

@@ -81,6 +81,8 @@ class EditSearch {
 public:
     std::vector<char32_t> query;
     std::vector<char32_t> reversed;
+    std::vector<char32_t> padded;
+    std::vector<std::int8_t> limits;
     std::vector<std::uint8_t> rows;
     std::vector<std::size_t> consumed;
     std::vector<std::uint32_t> positions;
@@ -127,13 +129,13 @@ private:
         return {bytes_.view().data() + offsets_[position], offsets_[position + 1] - offsets_[position]};
     }
     std::size_t live() const noexcept { return choice_of_.size(); }
-    // Fills the tries' shared bytes from the stored order; false when the
-    // order is not sorted (a damaged file).
-    bool index_orders();
+    // Fills the tries' shared bytes from the stored orders; with `check`,
+    // false when an order is not sorted (a damaged file).
+    bool index_orders(bool check);
     // Adds the forward positions of the choices one trie walk finds to
     // search.positions; false when asked to stop.
-    template <class Direction>
-    bool walk(std::size_t capped_columns, unsigned cap, unsigned max_distance, EditSearch& search,
+    template <class Direction, int K>
+    bool walk(std::size_t capped_columns, unsigned cap, EditSearch& search,
               const collection::ChunkContext* context) const;
     // Fills search.positions, ascending, with the forward positions of
     // every choice within max_distance and maybe others; false when asked
