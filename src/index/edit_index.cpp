@@ -81,8 +81,8 @@ void sort_by_text(std::vector<SortKey>& keys, const TextOf& text_of) {
     std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
         if (a.high != b.high) return a.high < b.high;
         if (a.low != b.low) return a.low < b.low;
-        const int c = kBackward ? compare_backward(text_of(a.item), text_of(b.item))
-                                : text_of(a.item).compare(text_of(b.item));
+        const int c =
+            kBackward ? compare_backward(text_of(a.item), text_of(b.item)) : text_of(a.item).compare(text_of(b.item));
         return c != 0 ? c < 0 : a.item < b.item;
     });
 }
@@ -350,8 +350,8 @@ bool EditIndex::walk(std::size_t capped_columns, unsigned cap, EditSearch& searc
     return true;
 }
 
-bool EditIndex::candidates(std::string_view text_of_query, std::uint64_t max_distance, bool by_scan,
-                           EditSearch& search, const collection::ChunkContext* context) const {
+bool EditIndex::candidates(std::string_view text_of_query, std::uint64_t max_distance, bool by_scan, EditSearch& search,
+                           const collection::ChunkContext* context) const {
     search.query.clear();
     std::size_t taken = 0;
     char32_t c;
@@ -384,9 +384,8 @@ bool EditIndex::candidates(std::string_view text_of_query, std::uint64_t max_dis
     return true;
 }
 
-bool EditIndex::distances(std::string_view text_of_query, std::uint64_t max_distance, bool by_scan,
-                          EditSearch& search, std::vector<EditMatch>& out,
-                          const collection::ChunkContext* context) const {
+bool EditIndex::distances(std::string_view text_of_query, std::uint64_t max_distance, bool by_scan, EditSearch& search,
+                          std::vector<EditMatch>& out, const collection::ChunkContext* context) const {
     max_distance = std::min<std::uint64_t>(max_distance, UINT32_MAX - 1);
     if (!candidates(text_of_query, max_distance, by_scan, search, context)) return false;
     const std::vector<std::uint32_t>& found = search.positions;
@@ -398,8 +397,7 @@ bool EditIndex::distances(std::string_view text_of_query, std::uint64_t max_dist
             const std::string_view choice = text(found[f]);
             // Equal choices sit side by side in forward order.
             if (f == 0 || choice != text(found[f - 1])) distance = scorer.distance(choice, max_distance);
-            if (distance <= max_distance)
-                out.push_back({choice_of_[found[f]], static_cast<std::uint32_t>(distance)});
+            if (distance <= max_distance) out.push_back({choice_of_[found[f]], static_cast<std::uint32_t>(distance)});
         }
     }
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());

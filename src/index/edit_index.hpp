@@ -146,11 +146,11 @@ private:
                    std::vector<EditMatch>& out, const collection::ChunkContext* context) const;
 
     std::size_t count_ = 0;
-    std::size_t longest_ = 0;  // bytes of the longest choice
-    Column<char> bytes_;                 // every non-null choice's UTF-8, in forward order
-    Column<std::uint64_t> offsets_;      // live() + 1 offsets into bytes_
-    Column<std::uint32_t> choice_of_;    // forward position -> choice number
-    Column<std::uint32_t> backward_;     // backward position -> forward position
+    std::size_t longest_ = 0;          // bytes of the longest choice
+    Column<char> bytes_;               // every non-null choice's UTF-8, in forward order
+    Column<std::uint64_t> offsets_;    // live() + 1 offsets into bytes_
+    Column<std::uint32_t> choice_of_;  // forward position -> choice number
+    Column<std::uint32_t> backward_;   // backward position -> forward position
     TrieOrder forward_order_;
     TrieOrder backward_order_;
     std::shared_ptr<const MappedFile> mapping_;

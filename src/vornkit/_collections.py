@@ -256,8 +256,10 @@ def threshold_join(
     from vornkit import _edit_index
 
     if _edit_index.join_is_faster(name, score_cutoff, len(a), len(b)):
-        i, j, found = _edit_index.threshold_join(a, None if choices is None else b, is_distance, score_cutoff, workers)
-        return i, j, found.astype(score_dtype, copy=False)
+        first, second, found = _edit_index.threshold_join(
+            a, None if choices is None else b, is_distance, score_cutoff, workers
+        )
+        return first, second, found.astype(score_dtype, copy=False)
     i, j, scores = _native.threshold_join(
         a, None if choices is None else b, scorer, scorer_kwargs, score_cutoff, workers
     )

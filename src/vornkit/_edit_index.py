@@ -23,7 +23,7 @@ _JOIN_MAX_DISTANCE = 4
 _JOIN_MIN_SIMILARITY = 0.8
 
 
-def _max_distance(value: int) -> int:
+def _max_distance(value: Any) -> int:
     distance = operator.index(value)
     if distance < 0:
         raise ValueError("max_distance must not be negative")
@@ -113,7 +113,7 @@ class EditIndex:
         """
         distance = _max_distance(max_distance)
         found = self._index.query_many(self._queries(queries, workers), distance, workers, False)
-        return _arrays(found, np.int64)
+        return _distances(found)
 
     def query_similar(self, text: str | None, score_cutoff: float) -> tuple[Int64Array, Float64Array]:
         """Every choice whose ``vorn.levenshtein_similarity`` with ``text`` is at
@@ -130,7 +130,7 @@ class EditIndex:
         query, then decreasing similarity, then choice."""
         cutoff = _similarity_cutoff(score_cutoff)
         found = self._index.query_similar_many(self._queries(queries, workers), cutoff, workers)
-        return _arrays(found, np.float64)
+        return _similarities(found)
 
     def _scan_many(
         self, queries: Texts, max_distance: int, *, workers: int = 1
@@ -139,7 +139,7 @@ class EditIndex:
         beyond distance 8); for tests and benchmarks."""
         distance = _max_distance(max_distance)
         found = self._index.query_many(self._queries(queries, workers), distance, workers, True)
-        return _arrays(found, np.int64)
+        return _distances(found)
 
     def save(self, path: PathLike) -> None:
         """Writes the index to a file (replaced atomically). The processor is
@@ -156,12 +156,16 @@ class EditIndex:
         return index
 
 
-def _arrays(found: tuple[bytearray, bytearray, bytearray], value_type: type[Any]) -> Any:
-    query_index, choices, values = found
+def _distances(found: tuple[bytearray, bytearray, bytearray]) -> tuple[Int64Array, Int64Array, Int64Array]:
+    return tuple(np.frombuffer(values, dtype=np.int64) for values in found)  # type: ignore[return-value]
+
+
+def _similarities(found: tuple[bytearray, bytearray, bytearray]) -> tuple[Int64Array, Int64Array, Float64Array]:
+    query_index, choices, similarities = found
     return (
         np.frombuffer(query_index, dtype=np.int64),
         np.frombuffer(choices, dtype=np.int64),
-        np.frombuffer(values, dtype=value_type),
+        np.frombuffer(similarities, dtype=np.float64),
     )
 
 
@@ -175,7 +179,11 @@ def join_is_faster(name: str, score_cutoff: float | int, query_count: int, choic
             return 0 <= operator.index(score_cutoff) <= _JOIN_MAX_DISTANCE  # type: ignore[arg-type]
         except TypeError:
             return False  # the pairwise path reports it
-    return name == "levenshtein_similarity" and isinstance(score_cutoff, (int, float)) and score_cutoff >= _JOIN_MIN_SIMILARITY
+    return (
+        name == "levenshtein_similarity"
+        and isinstance(score_cutoff, (int, float))
+        and score_cutoff >= _JOIN_MIN_SIMILARITY
+    )
 
 
 def threshold_join(
@@ -184,12 +192,13 @@ def threshold_join(
     """threshold_join through an index over b (a itself when b is None: pairs
     i < j only), in the same order: by i, then j."""
     index: Any = _native.EditIndex(a if b is None else b)
+    scores: npt.NDArray[Any]
     if is_distance:
         found = index.query_many(a, _max_distance(score_cutoff), workers, False)
-        i, j, scores = _arrays(found, np.int64)
+        i, j, scores = _distances(found)
     else:
         found = index.query_similar_many(a, _similarity_cutoff(score_cutoff), workers)
-        i, j, scores = _arrays(found, np.float64)
+        i, j, scores = _similarities(found)
     if b is None:
         keep = i < j
         i, j, scores = i[keep], j[keep], scores[keep]

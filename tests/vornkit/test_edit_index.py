@@ -11,9 +11,9 @@ import numpy as np
 import pytest
 import reference as ref
 import vorn
+from test_index import resealed, sections
 
 import vornkit
-from test_index import resealed, sections
 from vornkit import _edit_index
 
 ALPHABETS = {

@@ -390,7 +390,8 @@ PyTypeObject* edit_index_type = nullptr;
 
 PyObject* edit_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* strings_object;
-    if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) || !PyArg_ParseTuple(args, "O:EditIndex", &strings_object)) {
+    if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
+        !PyArg_ParseTuple(args, "O:EditIndex", &strings_object)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "EditIndex takes positional arguments only");
         return nullptr;
     }
