@@ -5,6 +5,7 @@ returns what the pairwise join returns."""
 
 import random
 import struct
+import threading
 
 import harness
 import numpy as np
@@ -322,3 +323,44 @@ def test_ctrl_c_stops_a_search_quickly(workers):
     queries = ["".join(rng.choice("abcdefgh") for _ in range(12)) for _ in range(20_000)]
     # Distance 10 scans every choice: many seconds unless interrupted.
     harness.assert_interrupted_quickly(lambda: index.query_many(queries, 10, workers=workers))
+
+
+def test_searches_release_the_interpreter_lock():
+    rng = random.Random(4)
+    index = vornkit.EditIndex(["".join(rng.choice("abcd") for _ in range(10)) for _ in range(30_000)])
+    queries = ["".join(rng.choice("abcd") for _ in range(10)) for _ in range(200)]
+    done = threading.Event()
+    worker = threading.Thread(target=lambda: (index.query_many(queries, 9), done.set()))
+    worker.start()
+    spins = 0
+    while not done.is_set():
+        spins += 1
+    worker.join()
+    # Held for the whole search, the lock would leave this thread a few turns.
+    assert spins > 10_000
+
+
+# ---- leaks ----
+
+
+@pytest.mark.parametrize(
+    ("method", "args", "expect"),
+    [
+        ("query_many", (["abc", None, "abd"], 2), None),
+        ("query_similar_many", (["abc", "xyz"], 0.5), None),
+        ("query_many", (["abc", 5], 1), TypeError),
+        ("query_many", (["abc"], -1), ValueError),
+    ],
+)
+def test_searches_do_not_leak(no_leak, method, args, expect):
+    index = vornkit.EditIndex(["abc", "abd", None, "xyzé"] * 20)
+    no_leak(getattr(index, method), *args, expect=expect, calls=1000)
+
+
+def test_building_and_loading_do_not_leak(no_leak, tmp_path):
+    texts = ["abc", "abd", None, "xyzé"] * 20
+    vornkit.EditIndex(texts).save(tmp_path / "index.vkix")
+    no_leak(vornkit.EditIndex, texts, calls=1000)
+    no_leak(vornkit.EditIndex.load, tmp_path / "index.vkix", calls=1000)
+    (tmp_path / "bad.vkix").write_bytes(b"not an index")
+    no_leak(vornkit.EditIndex.load, tmp_path / "bad.vkix", expect=ValueError, calls=1000)
