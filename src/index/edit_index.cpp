@@ -93,6 +93,10 @@ void sort_by_text(std::vector<SortKey>& keys, const TextOf& text_of) {
 struct Forward {
     static constexpr bool kBackward = false;
     static bool next(std::string_view text, std::size_t& consumed, char32_t& c) noexcept {
+        if (consumed < text.size() && static_cast<unsigned char>(text[consumed]) < 0x80) {
+            c = static_cast<unsigned char>(text[consumed++]);
+            return true;
+        }
         std::size_t pos = consumed == 0 ? utf8::ceil_boundary(text, 0) : consumed;
         if (pos >= text.size()) return false;
         c = utf8::decode(text, pos);
@@ -107,6 +111,11 @@ struct Backward {
     static bool next(std::string_view text, std::size_t& consumed, char32_t& c) noexcept {
         if (consumed >= text.size()) return false;
         std::size_t start = text.size() - consumed - 1;
+        if (static_cast<unsigned char>(text[start]) < 0x80) {
+            c = static_cast<unsigned char>(text[start]);
+            ++consumed;
+            return true;
+        }
         while (start > 0 && continuation_at(text, start)) --start;
         if (continuation_at(text, start)) return false;  // only stray bytes are left
         consumed = text.size() - start;
@@ -187,6 +196,29 @@ private:
     std::uint8_t* rows_ = nullptr;
 };
 
+// First position in [begin, end) whose value is below `bound`, or end.
+// Eight values at a time: with every byte's top bit set, subtracting a
+// bound of at most 128 borrows from no neighbour, and leaves the top bit
+// clear exactly where a value below 128 was below the bound.
+std::size_t first_below(const std::uint8_t* values, std::size_t begin, std::size_t end, std::size_t bound) noexcept {
+    std::size_t j = begin;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (bound >= 1 && bound <= 128) {
+            constexpr std::uint64_t kHigh = 0x8080808080808080ULL, kOnes = 0x0101010101010101ULL;
+            const std::uint64_t subtrahend = kOnes * bound;
+            for (; j + 8 <= end; j += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, values + j, 8);
+                const std::uint64_t below = ~(((word | kHigh) - subtrahend) | word) & kHigh;
+                if (below != 0) return j + static_cast<std::size_t>(std::countr_zero(below)) / 8;
+            }
+        }
+    }
+    for (; j < end; ++j)
+        if (values[j] < bound) return j;
+    return end;
+}
+
 std::vector<std::uint8_t> block_minima(std::span<const std::uint8_t> values) {
     std::vector<std::uint8_t> minima((values.size() + kBlock - 1) / kBlock, 0xFF);
     for (std::size_t i = 0; i < values.size(); ++i) minima[i / kBlock] = std::min(minima[i / kBlock], values[i]);
@@ -216,34 +248,31 @@ bool should_stop(const collection::ChunkContext* context) noexcept {
 
 }  // namespace
 
-void TrieOrder::assign(std::vector<std::uint8_t> shared) {
+void TrieOrder::assign(std::vector<std::uint8_t> shared, std::vector<std::uint8_t> next) {
     shared_ = std::move(shared);
+    next_ = std::move(next);
     block_min_ = block_minima(shared_);
     group_min_ = block_minima(block_min_);
 }
 
 std::size_t TrieOrder::subtree_end(std::size_t i, std::size_t bytes) const noexcept {
-    const std::size_t n = shared_.size();
-    std::size_t j = i + 1;
-    // Rest of i's block, then whole blocks of its group, then whole groups;
-    // the first level that holds a smaller value is searched down.
-    for (; j < n && j % kBlock != 0; ++j)
-        if (shared_[j] < bytes) return j;
-    if (j >= n) return n;
-    std::size_t block = j / kBlock;
-    const std::size_t blocks = block_min_.size();
-    for (; block < blocks && block % kBlock != 0; ++block)
-        if (block_min_[block] < bytes) break;
-    if (block < blocks && block_min_[block] >= bytes) {
-        std::size_t group = block / kBlock;
-        while (group < group_min_.size() && group_min_[group] >= bytes) ++group;
-        if (group == group_min_.size()) return n;
-        block = group * kBlock;
-        while (block_min_[block] >= bytes) ++block;
+    // The rest of i's block, then block minima to the end of its group,
+    // then group minima; the first level holding a smaller value is
+    // searched down.
+    const std::size_t n = shared_.size(), blocks = block_min_.size(), groups = group_min_.size();
+    const std::size_t block_end = std::min(n, (i / kBlock + 1) * kBlock);
+    if (const std::size_t j = first_below(shared_.data(), i + 1, block_end, bytes); j < block_end) return j;
+    if (block_end == n) return n;
+    std::size_t block = block_end / kBlock;
+    const std::size_t group_end = std::min(blocks, (block / kBlock + 1) * kBlock);
+    block = first_below(block_min_.data(), block, group_end, bytes);
+    if (block == group_end) {
+        if (group_end == blocks) return n;
+        const std::size_t group = first_below(group_min_.data(), group_end / kBlock, groups, bytes);
+        if (group == groups) return n;
+        block = first_below(block_min_.data(), group * kBlock, std::min(blocks, (group + 1) * kBlock), bytes);
     }
-    if (block >= blocks) return n;
-    for (j = block * kBlock;; ++j)
-        if (shared_[j] < bytes) return j;
+    return first_below(shared_.data(), block * kBlock, std::min(n, (block + 1) * kBlock), bytes);
 }
 
 Expected<EditIndex, InvalidArgument> EditIndex::build(const collection::StringColumn& choices) {
@@ -284,25 +313,41 @@ Expected<EditIndex, InvalidArgument> EditIndex::build(const collection::StringCo
 
 bool EditIndex::index_orders(bool check) {
     const std::size_t n = live();
-    std::vector<std::uint8_t> forward(n, 0), backward(n, 0);
-    for (std::size_t p = 1; p < n; ++p) {
-        const std::string_view a = text(p - 1), b = text(p);
-        forward[p] = shared_prefix(a, b);
-        if (!check) continue;
-        const int c = a.compare(b);
-        if (c > 0 || (c == 0 && choice_of_[p - 1] >= choice_of_[p])) return false;
+    std::vector<std::uint8_t> forward(n, 0), backward(n, 0), forward_next(n), backward_next(n);
+    // What follows the shared bytes of a text, as TrieOrder::next_byte keeps it.
+    const auto next_byte = [](std::string_view s, std::size_t shared, bool from_end) -> std::uint8_t {
+        if (shared == s.size()) return TrieOrder::kEndsHere;
+        const auto byte = static_cast<unsigned char>(s[from_end ? s.size() - shared - 1 : shared]);
+        return byte < 0x80 ? byte : TrieOrder::kNotAscii;
+    };
+    for (std::size_t p = 0; p < n; ++p) {
+        const std::string_view b = text(p);
+        if (p > 0) {
+            const std::string_view a = text(p - 1);
+            forward[p] = shared_prefix(a, b);
+            if (check) {
+                const int c = a.compare(b);
+                if (c > 0 || (c == 0 && choice_of_[p - 1] >= choice_of_[p])) return false;
+            }
+        }
+        forward_next[p] = next_byte(b, forward[p], false);
     }
-    for (std::size_t i = 1; i < n; ++i) {
-        const std::string_view a = text(backward_[i - 1]), b = text(backward_[i]);
-        backward[i] = shared_suffix(a, b);
-        if (!check) continue;
-        const int c = compare_backward(a, b);
-        if (c > 0 || (c == 0 && backward_[i - 1] >= backward_[i])) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::string_view b = text(backward_[i]);
+        if (i > 0) {
+            const std::string_view a = text(backward_[i - 1]);
+            backward[i] = shared_suffix(a, b);
+            if (check) {
+                const int c = compare_backward(a, b);
+                if (c > 0 || (c == 0 && backward_[i - 1] >= backward_[i])) return false;
+            }
+        }
+        backward_next[i] = next_byte(b, backward[i], true);
     }
     longest_ = 0;
     for (std::size_t p = 0; p < n; ++p) longest_ = std::max<std::size_t>(longest_, offsets_[p + 1] - offsets_[p]);
-    forward_order_.assign(std::move(forward));
-    backward_order_.assign(std::move(backward));
+    forward_order_.assign(std::move(forward), std::move(forward_next));
+    backward_order_.assign(std::move(backward), std::move(backward_next));
     return true;
 }
 
@@ -325,10 +370,28 @@ bool EditIndex::walk(std::size_t capped_columns, unsigned cap, EditSearch& searc
     for (std::size_t i = 0; i < n;) {
         if (++visited % kStopInterval == 0 && should_stop(context)) return false;
         const std::uint32_t position = Direction::kBackward ? backward_[i] : static_cast<std::uint32_t>(i);
-        const std::string_view choice = text(position);
         // Rows up to the depth this entry shares with the one before stay.
-        const std::size_t shared = i == 0 ? 0 : order.shared(i);
+        const std::size_t shared = order.shared(i);
         while (consumed[depth] > shared) --depth;
+        if (consumed[depth] == shared) {
+            // The entry branches off the path here: its next character (or
+            // its end) is known without reading its text, which a walk
+            // that leaves most branches at once never has to load.
+            const std::uint8_t next = order.next_byte(i);
+            if (next == TrieOrder::kEndsHere) {
+                if (rows.ends_within(depth)) search.positions.push_back(position);
+                ++i;
+                continue;
+            }
+            if (next != TrieOrder::kNotAscii) {
+                if (!rows.compute(depth + 1, next)) {
+                    i = order.subtree_end(i, shared + 1);
+                    continue;
+                }
+                consumed[++depth] = shared + 1;
+            }
+        }
+        const std::string_view choice = text(position);
         std::size_t taken = consumed[depth];
         char32_t c;
         bool within = true;

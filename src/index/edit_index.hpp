@@ -60,18 +60,29 @@ struct SimilarityMatch {
 // fast.
 class TrieOrder {
 public:
+    // Byte values of next_byte beside ASCII characters.
+    static constexpr std::uint8_t kEndsHere = 0x80;
+    static constexpr std::uint8_t kNotAscii = 0xFF;
+
     // shared[i]: bytes entry i shares with entry i - 1 (0 for the first),
-    // at most 255, ending on a character boundary in both.
-    void assign(std::vector<std::uint8_t> shared);
+    // at most 255, ending on a character boundary in both. next[i]: the
+    // character that follows them in entry i when it is ASCII, else
+    // kEndsHere or kNotAscii, so that a walk can often decide on entry i
+    // without reading its text.
+    void assign(std::vector<std::uint8_t> shared, std::vector<std::uint8_t> next);
     std::size_t size() const noexcept { return shared_.size(); }
     std::uint8_t shared(std::size_t i) const noexcept { return shared_[i]; }
+    std::uint8_t next_byte(std::size_t i) const noexcept { return next_[i]; }
     // First entry after i that shares fewer than `bytes` bytes with its
     // predecessor (the end of the subtree i is in at that depth), or size().
     std::size_t subtree_end(std::size_t i, std::size_t bytes) const noexcept;
-    std::size_t memory_bytes() const noexcept { return shared_.size() + block_min_.size() + group_min_.size(); }
+    std::size_t memory_bytes() const noexcept {
+        return shared_.size() + next_.size() + block_min_.size() + group_min_.size();
+    }
 
 private:
     std::vector<std::uint8_t> shared_;
+    std::vector<std::uint8_t> next_;
     std::vector<std::uint8_t> block_min_;  // per 64 entries
     std::vector<std::uint8_t> group_min_;  // per 64 blocks
 };
