@@ -68,7 +68,7 @@ class EditIndex:
     node, each walk allowing only half of the edits in its first half of
     the query (pigeonhole), and scores what it finds exactly. Distances
     above 8 scan every choice of a fitting length instead. The index holds
-    the choices' UTF-8 plus about 18 bytes per choice.
+    the choices' UTF-8 plus about 20 bytes per choice.
     """
 
     def __init__(self, choices: Texts, *, processor: object | None = None, workers: int = 1) -> None:
