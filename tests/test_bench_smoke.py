@@ -21,6 +21,7 @@ RUNS = [
         ["| cdist levenshtein_similarity", "| cdist jaro_winkler_similarity", "| topk k=5", "| threshold_join"],
     ),
     ("dedup.py", [], None, ["| dedup, 500 documents"]),
+    ("edit_index.py", [], None, ["| build over 2,000 names", "| 100 queries, k = 1, workers=2", "| index memory"]),
 ]
 
 

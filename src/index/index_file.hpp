@@ -3,7 +3,7 @@
 //   offset  size  field
 //        0     8  magic: 89 56 4B 49 58 0D 0A 1A  ("\x89VKIX\r\n\x1a")
 //        8     4  format version (1)
-//       12     4  index kind (1: MinHash LSH, 2: SimHash index)
+//       12     4  index kind (1: MinHash LSH, 2: SimHash index, 3: edit index)
 //       16     8  number of documents
 //       24    64  eight parameter words (the kind's parameters, doubles as
 //                 their IEEE-754 bits)
@@ -35,7 +35,7 @@ namespace vorn::index {
 
 inline constexpr std::uint32_t kFormatVersion = 1;
 inline constexpr std::uint64_t kMaxSections = 80;
-enum class IndexKind : std::uint32_t { kMinHashLsh = 1, kSimHash = 2 };
+enum class IndexKind : std::uint32_t { kMinHashLsh = 1, kSimHash = 2, kEditDistance = 3 };
 
 // A file could not be read or written (errno), or is not a valid index
 // file (message).

@@ -28,6 +28,7 @@ from vornkit._dedup import (
     simhash_fingerprints,
 )
 from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
+from vornkit._edit_index import EditIndex
 
 __all__: list[str] = []
 __all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
@@ -36,5 +37,6 @@ __all__ += ["dedup", "lsh_params", "lsh_band_keys", "signature_agreement"]
 __all__ += ["BlockingRule", "CandidateLimitError", "auto_blocking_rules", "candidate_pairs", "estimate_comparisons"]
 __all__ += ["score_pairs", "cluster_pairs"]
 __all__ += ["Field", "LinkageModel", "LinkageResult", "link_records"]
+__all__ += ["EditIndex"]
 
 del _native

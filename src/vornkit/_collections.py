@@ -250,9 +250,16 @@ def threshold_join(
     """
     if score_cutoff is None:
         raise TypeError("threshold_join() needs a score_cutoff")
-    is_distance = _is_distance(scorer, scorer_kwargs)
+    name, is_distance = _native.scorer_info(scorer, scorer_kwargs)
     score_dtype = _score_dtype(is_distance, dtype)
     a, b = _pair(queries, choices, processor, workers)
+    from vornkit import _edit_index
+
+    if _edit_index.join_is_faster(name, score_cutoff, len(a), len(b)):
+        first, second, found = _edit_index.threshold_join(
+            a, None if choices is None else b, is_distance, score_cutoff, workers
+        )
+        return first, second, found.astype(score_dtype, copy=False)
     i, j, scores = _native.threshold_join(
         a, None if choices is None else b, scorer, scorer_kwargs, score_cutoff, workers
     )

@@ -22,8 +22,9 @@ LONG_JOBS = {
     "cpdist": lambda w: vornkit.cpdist(LONG * 50, LONG[::-1] * 50, scorer=vorn.levenshtein_similarity, workers=w),
     "topk": lambda w: vornkit.topk(LONG, LONG, 3, scorer=vorn.jaro_winkler_similarity, workers=w),
     "extract": lambda w: vornkit.extract(LONG[0], LONG * 100, scorer=vorn.levenshtein_distance, workers=w),
+    # A cutoff low enough to be scored pair by pair, not through an EditIndex.
     "threshold_join": lambda w: vornkit.threshold_join(
-        NAMES, scorer=vorn.levenshtein_similarity, score_cutoff=0.9, workers=w
+        NAMES, scorer=vorn.levenshtein_similarity, score_cutoff=0.7, workers=w
     ),
     "processor": lambda w: vornkit.cdist(
         LONG * 2000,

@@ -1,14 +1,19 @@
-// vornkit._native.MinHashIndex and SimHashIndex: the core indexes behind
-// vornkit.MinHashLSH and vornkit.SimHashIndex. Every method works with the
-// interpreter lock released and the index's own mutex held, so threads
-// may share an index.
+// vornkit._native.MinHashIndex, SimHashIndex and EditIndex: the core
+// indexes behind vornkit.MinHashLSH, vornkit.SimHashIndex and
+// vornkit.EditIndex. Every method works with the interpreter lock released
+// and the index's own mutex held, so threads may share an index; an
+// EditIndex never changes once built, so its searches need no mutex.
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "dedup_native.hpp"
+#include "index/edit_index.hpp"
 #include "index/minhash_lsh.hpp"
 #include "index/simhash_index.hpp"
 
@@ -383,13 +388,148 @@ PyType_Slot sim_slots[] = {
 PyType_Spec sim_spec = {"vornkit._native.SimHashIndex", sizeof(SimObject), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, sim_slots};
 
+// ---- EditIndex ----
+
+using EditObject = IndexObject<ix::EditIndex>;
+using vorn::collection::ChunkContext;
+PyTypeObject* edit_index_type = nullptr;
+
+PyObject* edit_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* strings_object;
+    if ((kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) ||
+        !PyArg_ParseTuple(args, "O:EditIndex", &strings_object)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "EditIndex takes positional arguments only");
+        return nullptr;
+    }
+    const StringInput* input = strings_input(strings_object);
+    if (input == nullptr) return nullptr;
+    return guarded([&]() -> PyObject* {
+        std::optional<vorn::Expected<ix::EditIndex, vorn::InvalidArgument>> built;
+        released([&] { built.emplace(ix::EditIndex::build(input->column)); });
+        if (!*built) return PyErr_Format(PyExc_OverflowError, "%s", std::string(built->error().message).c_str());
+        return wrap(type, std::move(**built));
+    });
+}
+
+// The matches of every query, searched in chunks on up to `workers`
+// threads, as bytearrays (query index int64, choice int64, value) with
+// the values as Value. search(text, scratch, out, context) appends the
+// matches of one query; nulls match nothing.
+template <class Value, class Match, class Search>
+PyObject* search_queries(PyObject* strings_object, PyObject* workers_object, Search&& search) {
+    const StringInput* input = strings_input(strings_object);
+    std::size_t workers = 1;
+    if (input == nullptr || !convert_workers(workers_object, workers)) return nullptr;
+    const StringColumn& queries = input->column;
+    struct Found {
+        std::vector<std::int64_t> query;
+        std::vector<Match> matches;
+    };
+    constexpr std::size_t kChunk = 16;
+    std::vector<Found> found((queries.size() + kChunk - 1) / kChunk);
+    std::vector<ix::EditSearch> scratch(std::max<std::size_t>(1, workers));
+    const bool completed = run_released(
+        queries.size(), kChunk, workers, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+            Found& out = found[begin / kChunk];
+            for (std::size_t q = begin; q < end; ++q) {
+                if (queries.is_null(q)) continue;
+                if (!search(queries[q], scratch[context.worker()], out.matches, &context)) return;
+                out.query.resize(out.matches.size(), static_cast<std::int64_t>(q));
+            }
+        });
+    if (!completed) return nullptr;
+    std::size_t total = 0;
+    for (const Found& f : found) total += f.query.size();
+    std::vector<std::int64_t> query_index, choices;
+    std::vector<Value> values;
+    query_index.reserve(total);
+    choices.reserve(total);
+    values.reserve(total);
+    for (const Found& f : found) {
+        query_index.insert(query_index.end(), f.query.begin(), f.query.end());
+        for (const Match& match : f.matches) {
+            choices.push_back(match.choice);
+            if constexpr (std::is_same_v<Match, ix::EditMatch>) values.push_back(match.distance);
+            else values.push_back(match.similarity);
+        }
+    }
+    return Py_BuildValue("(NNN)", bytes_of(query_index), bytes_of(choices), bytes_of(values));
+}
+
+// query_many(strings, max_distance, workers, by_scan)
+PyObject* edit_query_many(PyObject* self, PyObject* args) {
+    PyObject *strings_object, *workers_object;
+    unsigned long long max_distance;
+    int by_scan;
+    if (!PyArg_ParseTuple(args, "OKOp:query_many", &strings_object, &max_distance, &workers_object, &by_scan))
+        return nullptr;
+    const ix::EditIndex& index = *reinterpret_cast<EditObject*>(self)->index;
+    return guarded([&] {
+        return search_queries<std::int64_t, ix::EditMatch>(
+            strings_object, workers_object,
+            [&](std::string_view text, ix::EditSearch& search, std::vector<ix::EditMatch>& out,
+                const ChunkContext* context) {
+                return by_scan ? index.scan(text, max_distance, search, out, context)
+                               : index.query(text, max_distance, search, out, context);
+            });
+    });
+}
+
+// query_similar_many(strings, cutoff, workers)
+PyObject* edit_query_similar_many(PyObject* self, PyObject* args) {
+    PyObject *strings_object, *workers_object;
+    double cutoff;
+    if (!PyArg_ParseTuple(args, "OdO:query_similar_many", &strings_object, &cutoff, &workers_object)) return nullptr;
+    if (std::isnan(cutoff)) {
+        PyErr_SetString(PyExc_ValueError, "score_cutoff must not be NaN");
+        return nullptr;
+    }
+    const ix::EditIndex& index = *reinterpret_cast<EditObject*>(self)->index;
+    return guarded([&] {
+        return search_queries<double, ix::SimilarityMatch>(
+            strings_object, workers_object,
+            [&](std::string_view text, ix::EditSearch& search, std::vector<ix::SimilarityMatch>& out,
+                const ChunkContext* context) { return index.query_similar(text, cutoff, search, out, context); });
+    });
+}
+
+PyObject* edit_memory_bytes(PyObject* self, PyObject*) {
+    return PyLong_FromSize_t(reinterpret_cast<EditObject*>(self)->index->memory_bytes());
+}
+
+PyObject* edit_load(PyObject* cls, PyObject* path) {
+    return index_load<ix::EditIndex>(reinterpret_cast<PyTypeObject*>(cls), path);
+}
+
+PyMethodDef edit_methods[] = {
+    {"query_many", edit_query_many, METH_VARARGS, nullptr},
+    {"query_similar_many", edit_query_similar_many, METH_VARARGS, nullptr},
+    {"memory_bytes", edit_memory_bytes, METH_NOARGS, nullptr},
+    {"save", index_save<ix::EditIndex>, METH_O, nullptr},
+    {"load", edit_load, METH_O | METH_CLASS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot edit_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(edit_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(index_dealloc<ix::EditIndex>)},
+    {Py_tp_methods, edit_methods},
+    {Py_sq_length, reinterpret_cast<void*>(index_length<ix::EditIndex>)},
+    {0, nullptr},
+};
+
+PyType_Spec edit_spec = {"vornkit._native.EditIndex", sizeof(EditObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, edit_slots};
+
 }  // namespace
 
 int add_index_types(PyObject* module) {
     if (minhash_index_type == nullptr) minhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&lsh_spec));
     if (simhash_index_type == nullptr) simhash_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&sim_spec));
-    if (minhash_index_type == nullptr || simhash_index_type == nullptr) return -1;
+    if (edit_index_type == nullptr) edit_index_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&edit_spec));
+    if (minhash_index_type == nullptr || simhash_index_type == nullptr || edit_index_type == nullptr) return -1;
     if (PyModule_AddObjectRef(module, "MinHashIndex", reinterpret_cast<PyObject*>(minhash_index_type)) != 0) return -1;
+    if (PyModule_AddObjectRef(module, "EditIndex", reinterpret_cast<PyObject*>(edit_index_type)) != 0) return -1;
     return PyModule_AddObjectRef(module, "SimHashIndex", reinterpret_cast<PyObject*>(simhash_index_type));
 }
 
