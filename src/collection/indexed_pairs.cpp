@@ -64,10 +64,17 @@ void scorer_run(const PairScorer& scorer, const std::int64_t* i, const std::int6
     }
 }
 
+void mark_empty(const PairScorer& scorer, const std::int64_t* i, const std::int64_t* j, std::size_t n, double* out) {
+    const StringColumn &a = scorer.column_a(), &b = scorer.column_b();
+    for (std::size_t k = 0; k < n; ++k)
+        if (a[static_cast<std::size_t>(i[k])].empty() || b[static_cast<std::size_t>(j[k])].empty())
+            out[k] = kNullSimilarity;
+}
+
 }  // namespace
 
 bool indexed_pairs(const PairScorer& scorer, std::span<const std::int64_t> i, std::span<const std::int64_t> j,
-                   const Runner& run, double* out) {
+                   bool empty_is_missing, const Runner& run, double* out) {
     const std::size_t n = std::min(i.size(), j.size());
     const bool levenshtein = scorer.config().kind == ScorerKind::levenshtein_distance ||
                              scorer.config().kind == ScorerKind::levenshtein_similarity;
@@ -79,6 +86,7 @@ bool indexed_pairs(const PairScorer& scorer, std::span<const std::int64_t> i, st
             } else {
                 scorer_run(scorer, i.data() + first, j.data() + first, count, out + first);
             }
+            if (empty_is_missing) mark_empty(scorer, i.data() + first, j.data() + first, count, out + first);
         }
     });
 }

@@ -227,12 +227,7 @@ class _Columns:
         """Codes of the values themselves over left then right, and the
         distinct values in code order."""
         if column not in self._raw:
-            table: dict[str, int] = {}
-            values = self.values(column)
-            codes = np.fromiter(
-                (-1 if not v else table.setdefault(v, len(table)) for v in values), dtype=np.int64, count=len(values)
-            )
-            self._raw[column] = (codes, list(table))
+            self._raw[column] = _factorize(self.values(column))
         return self._raw[column]
 
     def codes(self, column: str, key: KeyFunction) -> Int64Array:
@@ -244,11 +239,7 @@ class _Columns:
             if function is None:
                 self._keyed[cache_key] = raw
             else:
-                table: dict[str, int] = {}
-                keyed = [function(value) for value in distinct]
-                mapping = np.fromiter(
-                    (-1 if not k else table.setdefault(k, len(table)) for k in keyed), dtype=np.int64, count=len(keyed)
-                )
+                mapping = _factorize([function(value) for value in distinct])[0]
                 self._keyed[cache_key] = np.where(raw >= 0, mapping[np.maximum(raw, 0)], -1)
         return self._keyed[cache_key]
 
@@ -267,6 +258,16 @@ class _Columns:
             signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
         return cached[0], cached[1][:, :width]
+
+
+def _factorize(values: Sequence[str | None]) -> tuple[Int64Array, list[str]]:
+    """Codes 0, 1, ... of the values in order of first appearance (-1 for
+    None and ""), and the distinct values in code order."""
+    distinct = [value for value in dict.fromkeys(values) if value]
+    table: dict[str | None, int] = dict(zip(distinct, range(len(distinct))))
+    table[None] = table[""] = -1
+    codes = np.fromiter(map(table.__getitem__, values), dtype=np.int64, count=len(values))
+    return codes, distinct
 
 
 def _table_length(table: Table, name: str) -> int:
@@ -350,6 +351,16 @@ def _run_lengths(codes: Int64Array) -> tuple[Int64Array, Int64Array]:
 def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
+    largest = int(codes.max(initial=-1))
+    if largest < 4 * len(codes) + 1024:  # compact codes: counted without sorting
+        valid = codes >= 0
+        if dedup:
+            counts = np.bincount(codes[valid], minlength=largest + 1)
+            return int((counts * (counts - 1) // 2).sum())
+        left, right = codes[:n_left], codes[n_left:]
+        counts_left = np.bincount(left[left >= 0], minlength=largest + 1)
+        counts_right = np.bincount(right[right >= 0], minlength=largest + 1)
+        return int((counts_left * counts_right).sum())
     if dedup:
         counts = _run_lengths(codes)[1]
         return int((counts * (counts - 1) // 2).sum())
@@ -587,11 +598,6 @@ def score_pairs(
     b = a if right_values is None else _column_strings(right_values, "right_values")
     out = np.empty(len(first), dtype=np.float64)
     _native.score_pairs(a, b, first, second, scorer, scorer_kwargs, out, workers)
-    if len(out):
-        empty = _empty_rows(a)
-        missing = empty[first]
-        missing |= (empty if b is a else _empty_rows(b))[second]
-        out[missing] = np.nan
     return out
 
 
@@ -599,11 +605,6 @@ def _column_strings(values: object, name: str) -> _native.Strings:
     if isinstance(values, _native.Strings):
         return values
     return _native.Strings(values, name)
-
-
-def _empty_rows(strings: _native.Strings) -> npt.NDArray[np.bool_]:
-    """True where a value is null or empty."""
-    return np.fromiter((not v for v in strings), dtype=bool, count=len(strings))
 
 
 __all__ = [
@@ -831,22 +832,25 @@ def _fuzzy_rule(
 def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: Int64Array) -> Int64Array:
     """A rule's pairs (from its key columns) with a sampled left record
     (deduplicating: with a sampled record at either end) as sorted codes
-    i * n_right + j."""
+    i * n_right + j. Only the records sharing a key with the sample are
+    sorted, not the whole table."""
     codes = []
+    n_right = max(data.n_right, 1)
     for key in key_columns:
-        if data.right is None:
-            # The sample against every record, then as pairs i < j.
-            linked = np.concatenate([key[sample], key])
-            for chunk in _key_pair_codes(linked, len(sample), data.n_left, False):
-                i, j = sample[chunk // data.n_left], chunk % data.n_left
+        sample_keys = key[sample]
+        sample_keys = _distinct(sample_keys[sample_keys >= 0])
+        if len(sample_keys) == 0:
+            continue
+        others = key if data.right is None else key[data.n_left :]
+        at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
+        partners = np.flatnonzero(sample_keys[at] == others)
+        linked = np.concatenate([key[sample], others[partners]])
+        for chunk in _key_pair_codes(linked, len(sample), len(partners), False):
+            i, j = sample[chunk // max(len(partners), 1)], partners[chunk % max(len(partners), 1)]
+            if data.right is None:
                 keep = i != j
-                codes.append(np.minimum(i, j)[keep] * data.n_left + np.maximum(i, j)[keep])
-        else:
-            masked = key.copy()
-            in_sample = np.zeros(data.n_left, dtype=bool)
-            in_sample[sample] = True
-            masked[: data.n_left][~in_sample] = -1
-            codes.extend(_key_pair_codes(masked, data.n_left, data.n_right, False))
+                i, j = np.minimum(i, j)[keep], np.maximum(i, j)[keep]
+            codes.append(i * n_right + j)
     return _distinct(np.concatenate(codes)) if codes else np.zeros(0, dtype=np.int64)
 
 

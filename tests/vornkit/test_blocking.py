@@ -5,6 +5,7 @@ import itertools
 import math
 import random
 
+import harness
 import numpy as np
 import pytest
 import vorn
@@ -86,6 +87,16 @@ def test_score_pairs_refuses_bad_row_numbers(i, j, error, message):
 def test_score_pairs_refuses_a_foreign_scorer():
     with pytest.raises(TypeError, match="vorn's pairwise scoring functions"):
         vornkit.score_pairs(["a"], ["a"], [0], [0], scorer=lambda a, b: 1.0)
+
+
+@pytest.mark.parametrize("workers", [1, 2])
+@pytest.mark.parametrize("scorer", [vorn.levenshtein_similarity, vorn.jaro_winkler_similarity])
+def test_ctrl_c_stops_score_pairs(scorer, workers):
+    rng = random.Random(3)
+    long = ["".join(rng.choice("abcdé ") for _ in range(3000)) for _ in range(50)]
+    i = np.arange(300_000) % 50
+    j = (i * 7 + 1) % 50
+    harness.assert_interrupted_quickly(lambda: vornkit.score_pairs(long, None, i, j, scorer=scorer, workers=workers))
 
 
 # ---- key functions ----
