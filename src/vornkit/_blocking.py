@@ -23,6 +23,7 @@ from __future__ import annotations
 
 import math
 import os
+import re
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any, TypeAlias
@@ -128,6 +129,31 @@ class BlockingRule:
             rows=rows,
             max_group=max_group,
         )
+
+    @classmethod
+    def parse(cls, text: str) -> BlockingRule:
+        """The rule a text names, as ``str(rule)`` writes it: terms joined by
+        ``&``, each a column or ``key(column)`` (``phonetic(surname) &
+        first:4(birth_date)``), or ``minhash(a + b)`` optionally followed by
+        ``; N-grams, B bands of R``."""
+        text = text.strip()
+        fuzzy = re.fullmatch(r"minhash\((.+?)(?:;\s*(\d+)-grams,\s*(\d+) bands of (\d+))?\)", text)
+        if fuzzy:
+            joined = tuple(c.strip() for c in fuzzy.group(1).split("+"))
+            if fuzzy.group(2) is None:
+                return cls.minhash(joined)
+            sizes = (int(fuzzy.group(k)) for k in (2, 3, 4))
+            return cls.minhash(joined, **dict(zip(("shingle_size", "bands", "rows"), sizes)))
+        columns: list[str] = []
+        keys: list[KeyFunction] = []
+        for term in text.split("&"):
+            keyed = re.fullmatch(r"\s*([\w:]+)\((.+)\)\s*", term)
+            column, key = (keyed.group(2).strip(), keyed.group(1)) if keyed else (term.strip(), "exact")
+            if not column:
+                raise ValueError(f"blocking rule {text!r} has an empty term")
+            columns.append(column)
+            keys.append(key)
+        return cls(tuple(columns), tuple(keys))
 
     def __str__(self) -> str:
         if self.kind == "minhash":

@@ -231,6 +231,33 @@ def test_bad_rules_are_refused_when_made(arguments, message):
         vornkit.BlockingRule(**arguments)
 
 
+@pytest.mark.parametrize(
+    "text,rule",
+    [
+        ("surname", vornkit.BlockingRule(("surname",))),
+        (
+            "phonetic(surname) & first:4(birth date)",
+            vornkit.BlockingRule(("surname", "birth date"), ("phonetic", "first:4")),
+        ),
+        ("sorted_tokens(name)&town", vornkit.BlockingRule(("name", "town"), ("sorted_tokens", "exact"))),
+        ("minhash(given + surname)", vornkit.BlockingRule.minhash(("given", "surname"))),
+        (
+            "minhash(given + surname; 3-grams, 10 bands of 2)",
+            vornkit.BlockingRule.minhash(("given", "surname"), shingle_size=3, bands=10, rows=2),
+        ),
+    ],
+)
+def test_rules_are_written_and_read_back(text, rule):
+    assert vornkit.BlockingRule.parse(text) == rule
+    assert vornkit.BlockingRule.parse(str(rule)) == rule
+
+
+@pytest.mark.parametrize("text", ["soundex(surname)", "surname & ", "first:x(a)"])
+def test_unreadable_rules_are_refused(text):
+    with pytest.raises(ValueError, match="unknown key function|empty term"):
+        vornkit.BlockingRule.parse(text)
+
+
 def test_tables_are_checked():
     with pytest.raises(ValueError, match="different lengths"):
         vornkit.candidate_pairs({"a": ["x"], "b": ["x", "y"]}, None, [vornkit.BlockingRule("a")])
