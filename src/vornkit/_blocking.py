@@ -25,7 +25,7 @@ import math
 import os
 import re
 from collections.abc import Callable, Iterator, Mapping, Sequence
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Any, TypeAlias
 
 import numpy as np
@@ -89,7 +89,6 @@ class BlockingRule:
     bands: int = 8
     rows: int = 4
     max_group: int = 1000
-    seed_columns: tuple[str, ...] = field(default=(), repr=False, compare=False)
 
     def __post_init__(self) -> None:
         columns = (self.columns,) if isinstance(self.columns, str) else tuple(self.columns)
@@ -135,15 +134,16 @@ class BlockingRule:
         """The rule a text names, as ``str(rule)`` writes it: terms joined by
         ``&``, each a column or ``key(column)`` (``phonetic(surname) &
         first:4(birth_date)``), or ``minhash(a + b)`` optionally followed by
-        ``; N-grams, B bands of R``."""
+        ``; N-grams, B bands of R`` and ``, buckets up to M``."""
         text = text.strip()
-        fuzzy = re.fullmatch(r"minhash\((.+?)(?:;\s*(\d+)-grams,\s*(\d+) bands of (\d+))?\)", text)
+        fuzzy = re.fullmatch(
+            r"minhash\((.+?)(?:;\s*(\d+)-grams,\s*(\d+) bands of (\d+)(?:,\s*buckets up to (\d+))?)?\)", text
+        )
         if fuzzy:
             joined = tuple(c.strip() for c in fuzzy.group(1).split("+"))
-            if fuzzy.group(2) is None:
-                return cls.minhash(joined)
-            sizes = (int(fuzzy.group(k)) for k in (2, 3, 4))
-            return cls.minhash(joined, **dict(zip(("shingle_size", "bands", "rows"), sizes)))
+            names = ("shingle_size", "bands", "rows", "max_group")
+            sizes = {name: int(value) for name, value in zip(names, fuzzy.groups()[1:]) if value is not None}
+            return cls.minhash(joined, **sizes)
         columns: list[str] = []
         keys: list[KeyFunction] = []
         for term in text.split("&"):
@@ -158,7 +158,10 @@ class BlockingRule:
     def __str__(self) -> str:
         if self.kind == "minhash":
             joined = " + ".join(self.columns)
-            return f"minhash({joined}; {self.shingle_size}-grams, {self.bands} bands of {self.rows})"
+            return (
+                f"minhash({joined}; {self.shingle_size}-grams, {self.bands} bands of {self.rows}, "
+                f"buckets up to {self.max_group})"
+            )
         parts = []
         for column, key in zip(self.columns, self.keys):
             name = key if isinstance(key, str) else getattr(key, "__name__", "key")
@@ -673,7 +676,7 @@ class BlockingPlan(list[BlockingRule]):
 _CLOSE = 0.9
 _APART = 0.8
 # The most rows per band of the automatic MinHash rule (8 bands).
-_MAX_BAND_ROWS = 6
+_MAX_BAND_ROWS = 8
 
 
 def _looks_like_names(distinct: list[str]) -> bool:
@@ -711,9 +714,11 @@ def auto_blocking_rules(
        dropped.
     2. The MinHash rule joins the name-like columns (those among them
        whose header contains "name", when there are any) and takes the
-       fewest rows per band (8 bands of 3 to 6 rows over character 2-grams,
+       fewest rows per band (8 bands of 3 to 8 rows over character 2-grams,
        else 3-grams) whose cost, measured on the sample, is at most half
-       the budget.
+       the budget. Its buckets of more than 5 x half the budget records
+       (at least 50) are skipped: names that common meet through the exact
+       rules, and such buckets would spend the budget on them.
     3. Pseudo-matches: for ``sample_size`` records (seeded) every pair any
        candidate names is compared on every column. Agreeing exactly on a
        column is worth -log2(u) bits, u the share of all pairs agreeing on
@@ -841,10 +846,13 @@ def _fuzzy_rule(
     seen = 2 * share - share * share if data.right is None else share
     # From the most selective shape down, so that an expensive shape is
     # only ever counted once; 3-grams when no 2-gram shape fits.
+    max_group = max(50, round(5 * budget))
     for shingle_size in (2, 3):
         best = None
         for rows in range(_MAX_BAND_ROWS, 2, -1):
-            rule = BlockingRule.minhash(tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows)
+            rule = BlockingRule.minhash(
+                tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows, max_group=max_group
+            )
             codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
             cost = len(codes) / max(seen, 1e-12) / records
             if cost > budget:

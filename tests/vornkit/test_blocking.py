@@ -245,6 +245,10 @@ def test_bad_rules_are_refused_when_made(arguments, message):
             "minhash(given + surname; 3-grams, 10 bands of 2)",
             vornkit.BlockingRule.minhash(("given", "surname"), shingle_size=3, bands=10, rows=2),
         ),
+        (
+            "minhash(given; 2-grams, 8 bands of 7, buckets up to 60)",
+            vornkit.BlockingRule.minhash("given", shingle_size=2, bands=8, rows=7, max_group=60),
+        ),
     ],
 )
 def test_rules_are_written_and_read_back(text, rule):
