@@ -715,10 +715,10 @@ def auto_blocking_rules(
     2. The MinHash rule joins the name-like columns (those among them
        whose header contains "name", when there are any) and takes the
        fewest rows per band (8 bands of 3 to 8 rows over character 2-grams,
-       else 3-grams) whose cost, measured on the sample, is at most half
-       the budget. Its buckets of more than 5 x half the budget records
-       (at least 50) are skipped: names that common meet through the exact
-       rules, and such buckets would spend the budget on them.
+       else 3-grams) whose cost, measured on the sample, is within its
+       share of the budget (see 4). Its buckets of more than 5 x that share
+       (at least 50 records) are skipped: names that common meet through
+       the exact rules, and such buckets would spend the budget on them.
     3. Pseudo-matches: for ``sample_size`` records (seeded) every pair any
        candidate names is compared on every column. Agreeing exactly on a
        column is worth -log2(u) bits, u the share of all pairs agreeing on
@@ -728,10 +728,15 @@ def auto_blocking_rules(
        record in 16 would find by chance, is a pseudo-match. (Relatives
        sharing surname and address count too; rules finding them find
        their records' true matches as well.)
-    4. Starting from the MinHash rule, rules are added greedily, each time
-       the one finding the most pseudo-matches not yet found per unit of
-       cost, while the summed cost stays within the budget, until the
-       estimated recall reaches ``target_recall`` or no rule adds any.
+    4. A MinHash rule costing at most a quarter of the budget is taken
+       first: it is the one way for records with a typo in every key to
+       meet, and such pairs are rare among pseudo-matches. Otherwise one
+       within half the budget competes with the others (on a million
+       records with common names it costs more than exact rules finding the
+       same people). Rules are then added greedily, each time the one
+       finding the most pseudo-matches not yet found per unit of cost,
+       while the summed cost stays within the budget, until the estimated
+       recall reaches ``target_recall`` or no rule adds any.
 
     The estimated recall is the share of pseudo-matches the chosen rules
     find. It cannot see true matches that no candidate rule finds (for
@@ -795,7 +800,14 @@ def auto_blocking_rules(
     # Columns named as names, when some are: a street or town changes with a
     # move and would dilute the n-grams that matter.
     named = [c for c in name_like if "name" in c.lower()]
-    fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 2, workers)
+    # A MinHash rule within a quarter of the budget is taken first: it is
+    # the one way for records with a typo in every key to meet, and such
+    # pairs are few among the pseudo-matches. Otherwise one within half the
+    # budget competes with the exact rules.
+    fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 4, workers)
+    forced = fuzzy is not None
+    if not forced:
+        fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 2, workers)
     if fuzzy is not None:
         candidates[fuzzy[0]] = fuzzy[1]
         sampled[fuzzy[0]] = fuzzy[2]
@@ -803,7 +815,7 @@ def auto_blocking_rules(
     chosen: list[BlockingRule] = []
     covered = np.zeros(len(pseudo), dtype=bool)
     spent = 0.0
-    if fuzzy is not None:
+    if forced and fuzzy is not None:
         chosen.append(fuzzy[0])
         spent += fuzzy[1]
         covered |= found[fuzzy[0]]
@@ -822,7 +834,7 @@ def auto_blocking_rules(
         chosen.append(best)
         spent += candidates[best]
         covered |= found[best]
-        if total == 0 and len(chosen) >= 2 + (fuzzy is not None):
+        if total == 0 and len(chosen) >= 2 + forced:
             break
     plan = BlockingPlan(chosen)
     plan.estimated_pairs = [round(candidates[rule] * records) for rule in chosen]
