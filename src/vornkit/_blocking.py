@@ -783,7 +783,7 @@ def auto_blocking_rules(
         within budget. Its keys are made once and dropped after."""
         key_columns = _rule_key_columns(rule, data, workers)
         cost = sum(_group_count(codes, data.n_left, data.right is None) for codes in key_columns) / records
-        if cost <= budget_per_record:
+        if 0 < cost <= budget_per_record:  # a rule making no pair finds no one
             candidates[rule] = cost
             sampled[rule] = _sample_pair_codes(key_columns, data, sample)
         return cost

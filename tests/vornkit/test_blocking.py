@@ -414,3 +414,18 @@ def test_automatic_rules_find_nearly_every_true_match_within_budget(dedup):
     assert len(found) <= budget * records
     assert sum(plan.estimated_pairs) <= budget * records
     assert plan.pseudo_matches > 300 and abs(plan.estimated_recall - recall) < 0.03
+
+
+@pytest.mark.parametrize(
+    "left,right,rules",
+    [
+        ({"a": ["x", "y", "z"], "b": [None, "", None]}, None, []),  # nothing shared: no rule
+        ({"a": ["x", "y", "x"], "b": [None, None, None]}, None, ["a"]),  # no pseudo-match: the cheap rules
+        ({"a": []}, None, []),
+        ({"a": ["x"]}, {"a": []}, []),
+    ],
+)
+def test_automatic_rules_on_tables_with_little_in_them(left, right, rules):
+    plan = vornkit.auto_blocking_rules(left, right, list(left))
+    assert [str(rule) for rule in plan] == rules
+    assert plan.pseudo_matches == 0 and math.isnan(plan.estimated_recall)
