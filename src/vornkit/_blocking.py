@@ -658,7 +658,9 @@ class BlockingPlan(list[BlockingRule]):
     Attributes
     ----------
     estimated_pairs : list of int
-        Each rule's estimate_comparisons() count.
+        Each rule's pair count: exact for an exact rule (as
+        estimate_comparisons gives it), measured on the sample and scaled
+        for the MinHash rule (estimate_comparisons gives an upper bound).
     estimated_recall : float
         The share of the sampled pseudo-matches the rules find (NaN when
         the sample held none).
