@@ -17,14 +17,6 @@ namespace {
 // Pairs scored between two checks for a stop request.
 constexpr std::size_t kRun = 256;
 
-// 1.0 for two empty texts, otherwise 1.0 - d / m with m the larger
-// character count: the formula of levenshtein_similarity.
-double levenshtein_similarity_of(std::uint64_t distance, std::size_t count_a, std::size_t count_b) {
-    const std::size_t m = std::max(count_a, count_b);
-    if (m == 0) return 1.0;
-    return 1.0 - static_cast<double>(distance) / static_cast<double>(m);
-}
-
 void levenshtein_run(const PairScorer& scorer, const std::int64_t* i, const std::int64_t* j, std::size_t n,
                      double* out) {
     const StringColumn &a = scorer.column_a(), &b = scorer.column_b();
@@ -43,8 +35,8 @@ void levenshtein_run(const PairScorer& scorer, const std::int64_t* i, const std:
         if (a.is_null(static_cast<std::size_t>(i[k])) || b.is_null(static_cast<std::size_t>(j[k]))) {
             out[k] = kNullSimilarity;
         } else if (similarity) {
-            out[k] =
-                levenshtein_similarity_of(distances[k], utf8::count_chars(views_a[k]), utf8::count_chars(views_b[k]));
+            out[k] = levenshtein_similarity_of(static_cast<std::int64_t>(distances[k]), utf8::count_chars(views_a[k]),
+                                               utf8::count_chars(views_b[k]));
         } else {
             out[k] = static_cast<double>(distances[k]);
         }
