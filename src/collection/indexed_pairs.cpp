@@ -17,14 +17,6 @@ namespace {
 // Pairs scored between two checks for a stop request.
 constexpr std::size_t kRun = 256;
 
-// 1.0 for two empty texts, otherwise 1.0 - d / m with m the larger
-// character count: the formula of levenshtein_similarity.
-double levenshtein_similarity_of(std::uint64_t distance, std::size_t count_a, std::size_t count_b) {
-    const std::size_t m = std::max(count_a, count_b);
-    if (m == 0) return 1.0;
-    return 1.0 - static_cast<double>(distance) / static_cast<double>(m);
-}
-
 void levenshtein_run(const PairScorer& scorer, const std::int64_t* i, const std::int64_t* j, std::size_t n,
                      double* out) {
     const StringColumn &a = scorer.column_a(), &b = scorer.column_b();
@@ -43,8 +35,8 @@ void levenshtein_run(const PairScorer& scorer, const std::int64_t* i, const std:
         if (a.is_null(static_cast<std::size_t>(i[k])) || b.is_null(static_cast<std::size_t>(j[k]))) {
             out[k] = kNullSimilarity;
         } else if (similarity) {
-            out[k] =
-                levenshtein_similarity_of(distances[k], utf8::count_chars(views_a[k]), utf8::count_chars(views_b[k]));
+            out[k] = levenshtein_similarity_of(static_cast<std::int64_t>(distances[k]), utf8::count_chars(views_a[k]),
+                                               utf8::count_chars(views_b[k]));
         } else {
             out[k] = static_cast<double>(distances[k]);
         }
@@ -64,10 +56,17 @@ void scorer_run(const PairScorer& scorer, const std::int64_t* i, const std::int6
     }
 }
 
+void mark_empty(const PairScorer& scorer, const std::int64_t* i, const std::int64_t* j, std::size_t n, double* out) {
+    const StringColumn &a = scorer.column_a(), &b = scorer.column_b();
+    for (std::size_t k = 0; k < n; ++k)
+        if (a[static_cast<std::size_t>(i[k])].empty() || b[static_cast<std::size_t>(j[k])].empty())
+            out[k] = kNullSimilarity;
+}
+
 }  // namespace
 
 bool indexed_pairs(const PairScorer& scorer, std::span<const std::int64_t> i, std::span<const std::int64_t> j,
-                   const Runner& run, double* out) {
+                   bool empty_is_missing, const Runner& run, double* out) {
     const std::size_t n = std::min(i.size(), j.size());
     const bool levenshtein = scorer.config().kind == ScorerKind::levenshtein_distance ||
                              scorer.config().kind == ScorerKind::levenshtein_similarity;
@@ -79,6 +78,7 @@ bool indexed_pairs(const PairScorer& scorer, std::span<const std::int64_t> i, st
             } else {
                 scorer_run(scorer, i.data() + first, j.data() + first, count, out + first);
             }
+            if (empty_is_missing) mark_empty(scorer, i.data() + first, j.data() + first, count, out + first);
         }
     });
 }

@@ -101,14 +101,6 @@ void jaro_winkler_block(Views queries, Views choices, double* out, std::size_t s
         });
 }
 
-// levenshtein_similarity from the distance: 1.0 for two empty texts,
-// otherwise 1.0 - d / m with m the larger character count.
-double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b) {
-    const std::size_t m = std::max(count_a, count_b);
-    if (m == 0) return 1.0;
-    return 1.0 - static_cast<double>(distance) / static_cast<double>(m);
-}
-
 // Hamming over texts of different lengths: the shorter one is padded with
 // a character that matches nothing, so every missing position counts as
 // one difference and the similarity divides by the longer length. Equal
@@ -152,6 +144,12 @@ bool uses_signatures(ScorerKind kind) {
 }
 
 }  // namespace
+
+double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b) {
+    const std::size_t m = std::max(count_a, count_b);
+    if (m == 0) return 1.0;
+    return 1.0 - static_cast<double>(distance) / static_cast<double>(m);
+}
 
 Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config) {
     const bool windowed = config.kind == ScorerKind::jaccard_similarity || uses_signatures(config.kind);

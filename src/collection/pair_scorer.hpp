@@ -48,6 +48,11 @@ inline constexpr std::int64_t kNullDistance = -1;
 // No bound on a distance.
 inline constexpr std::int64_t kUnbounded = std::numeric_limits<std::int64_t>::max() - 1;
 
+// levenshtein_similarity from the distance and the texts' character
+// counts: 1.0 for two empty texts, otherwise 1.0 - d / m with m the larger
+// count (the formula of the core function, so the values are the same).
+double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b);
+
 // Size 0 for the windowed scorers (n-grams, shingles) is refused before
 // any work starts.
 Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config);

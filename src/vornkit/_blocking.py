@@ -23,8 +23,9 @@ from __future__ import annotations
 
 import math
 import os
+import re
 from collections.abc import Callable, Iterator, Mapping, Sequence
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Any, TypeAlias
 
 import numpy as np
@@ -88,7 +89,6 @@ class BlockingRule:
     bands: int = 8
     rows: int = 4
     max_group: int = 1000
-    seed_columns: tuple[str, ...] = field(default=(), repr=False, compare=False)
 
     def __post_init__(self) -> None:
         columns = (self.columns,) if isinstance(self.columns, str) else tuple(self.columns)
@@ -129,10 +129,39 @@ class BlockingRule:
             max_group=max_group,
         )
 
+    @classmethod
+    def parse(cls, text: str) -> BlockingRule:
+        """The rule a text names, as ``str(rule)`` writes it: terms joined by
+        ``&``, each a column or ``key(column)`` (``phonetic(surname) &
+        first:4(birth_date)``), or ``minhash(a + b)`` optionally followed by
+        ``; N-grams, B bands of R`` and ``, buckets up to M``."""
+        text = text.strip()
+        fuzzy = re.fullmatch(
+            r"minhash\((.+?)(?:;\s*(\d+)-grams,\s*(\d+) bands of (\d+)(?:,\s*buckets up to (\d+))?)?\)", text
+        )
+        if fuzzy:
+            joined = tuple(c.strip() for c in fuzzy.group(1).split("+"))
+            names = ("shingle_size", "bands", "rows", "max_group")
+            sizes = {name: int(value) for name, value in zip(names, fuzzy.groups()[1:]) if value is not None}
+            return cls.minhash(joined, **sizes)
+        columns: list[str] = []
+        keys: list[KeyFunction] = []
+        for term in text.split("&"):
+            keyed = re.fullmatch(r"\s*([\w:]+)\((.+)\)\s*", term)
+            column, key = (keyed.group(2).strip(), keyed.group(1)) if keyed else (term.strip(), "exact")
+            if not column:
+                raise ValueError(f"blocking rule {text!r} has an empty term")
+            columns.append(column)
+            keys.append(key)
+        return cls(tuple(columns), tuple(keys))
+
     def __str__(self) -> str:
         if self.kind == "minhash":
             joined = " + ".join(self.columns)
-            return f"minhash({joined}; {self.shingle_size}-grams, {self.bands} bands of {self.rows})"
+            return (
+                f"minhash({joined}; {self.shingle_size}-grams, {self.bands} bands of {self.rows}, "
+                f"buckets up to {self.max_group})"
+            )
         parts = []
         for column, key in zip(self.columns, self.keys):
             name = key if isinstance(key, str) else getattr(key, "__name__", "key")
@@ -227,12 +256,7 @@ class _Columns:
         """Codes of the values themselves over left then right, and the
         distinct values in code order."""
         if column not in self._raw:
-            table: dict[str, int] = {}
-            values = self.values(column)
-            codes = np.fromiter(
-                (-1 if not v else table.setdefault(v, len(table)) for v in values), dtype=np.int64, count=len(values)
-            )
-            self._raw[column] = (codes, list(table))
+            self._raw[column] = _factorize(self.values(column))
         return self._raw[column]
 
     def codes(self, column: str, key: KeyFunction) -> Int64Array:
@@ -244,11 +268,7 @@ class _Columns:
             if function is None:
                 self._keyed[cache_key] = raw
             else:
-                table: dict[str, int] = {}
-                keyed = [function(value) for value in distinct]
-                mapping = np.fromiter(
-                    (-1 if not k else table.setdefault(k, len(table)) for k in keyed), dtype=np.int64, count=len(keyed)
-                )
+                mapping = _factorize([function(value) for value in distinct])[0]
                 self._keyed[cache_key] = np.where(raw >= 0, mapping[np.maximum(raw, 0)], -1)
         return self._keyed[cache_key]
 
@@ -267,6 +287,16 @@ class _Columns:
             signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
         return cached[0], cached[1][:, :width]
+
+
+def _factorize(values: Sequence[str | None]) -> tuple[Int64Array, list[str]]:
+    """Codes 0, 1, ... of the values in order of first appearance (-1 for
+    None and ""), and the distinct values in code order."""
+    distinct = [value for value in dict.fromkeys(values) if value]
+    table: dict[str | None, int] = dict(zip(distinct, range(len(distinct))))
+    table[None] = table[""] = -1
+    codes = np.fromiter(map(table.__getitem__, values), dtype=np.int64, count=len(values))
+    return codes, distinct
 
 
 def _table_length(table: Table, name: str) -> int:
@@ -350,6 +380,16 @@ def _run_lengths(codes: Int64Array) -> tuple[Int64Array, Int64Array]:
 def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
+    largest = int(codes.max(initial=-1))
+    if largest < 4 * len(codes) + 1024:  # compact codes: counted without sorting
+        valid = codes >= 0
+        if dedup:
+            counts = np.bincount(codes[valid], minlength=largest + 1)
+            return int((counts * (counts - 1) // 2).sum())
+        left, right = codes[:n_left], codes[n_left:]
+        counts_left = np.bincount(left[left >= 0], minlength=largest + 1)
+        counts_right = np.bincount(right[right >= 0], minlength=largest + 1)
+        return int((counts_left * counts_right).sum())
     if dedup:
         counts = _run_lengths(codes)[1]
         return int((counts * (counts - 1) // 2).sum())
@@ -587,11 +627,6 @@ def score_pairs(
     b = a if right_values is None else _column_strings(right_values, "right_values")
     out = np.empty(len(first), dtype=np.float64)
     _native.score_pairs(a, b, first, second, scorer, scorer_kwargs, out, workers)
-    if len(out):
-        empty = _empty_rows(a)
-        missing = empty[first]
-        missing |= (empty if b is a else _empty_rows(b))[second]
-        out[missing] = np.nan
     return out
 
 
@@ -599,11 +634,6 @@ def _column_strings(values: object, name: str) -> _native.Strings:
     if isinstance(values, _native.Strings):
         return values
     return _native.Strings(values, name)
-
-
-def _empty_rows(strings: _native.Strings) -> npt.NDArray[np.bool_]:
-    """True where a value is null or empty."""
-    return np.fromiter((not v for v in strings), dtype=bool, count=len(strings))
 
 
 __all__ = [
@@ -628,7 +658,9 @@ class BlockingPlan(list[BlockingRule]):
     Attributes
     ----------
     estimated_pairs : list of int
-        Each rule's estimate_comparisons() count.
+        Each rule's pair count: exact for an exact rule (as
+        estimate_comparisons gives it), measured on the sample and scaled
+        for the MinHash rule (estimate_comparisons gives an upper bound).
     estimated_recall : float
         The share of the sampled pseudo-matches the rules find (NaN when
         the sample held none).
@@ -646,7 +678,7 @@ class BlockingPlan(list[BlockingRule]):
 _CLOSE = 0.9
 _APART = 0.8
 # The most rows per band of the automatic MinHash rule (8 bands).
-_MAX_BAND_ROWS = 6
+_MAX_BAND_ROWS = 8
 
 
 def _looks_like_names(distinct: list[str]) -> bool:
@@ -684,9 +716,11 @@ def auto_blocking_rules(
        dropped.
     2. The MinHash rule joins the name-like columns (those among them
        whose header contains "name", when there are any) and takes the
-       fewest rows per band (8 bands of 3 to 6 rows over character 2-grams,
-       else 3-grams) whose cost, measured on the sample, is at most half
-       the budget.
+       fewest rows per band (8 bands of 3 to 8 rows over character 2-grams,
+       else 3-grams) whose cost, measured on the sample, is within its
+       share of the budget (see 4). Its buckets of more than 5 x that share
+       (at least 50 records) are skipped: names that common meet through
+       the exact rules, and such buckets would spend the budget on them.
     3. Pseudo-matches: for ``sample_size`` records (seeded) every pair any
        candidate names is compared on every column. Agreeing exactly on a
        column is worth -log2(u) bits, u the share of all pairs agreeing on
@@ -696,10 +730,15 @@ def auto_blocking_rules(
        record in 16 would find by chance, is a pseudo-match. (Relatives
        sharing surname and address count too; rules finding them find
        their records' true matches as well.)
-    4. Starting from the MinHash rule, rules are added greedily, each time
-       the one finding the most pseudo-matches not yet found per unit of
-       cost, while the summed cost stays within the budget, until the
-       estimated recall reaches ``target_recall`` or no rule adds any.
+    4. A MinHash rule costing at most a quarter of the budget is taken
+       first: it is the one way for records with a typo in every key to
+       meet, and such pairs are rare among pseudo-matches. Otherwise one
+       within half the budget competes with the others (on a million
+       records with common names it costs more than exact rules finding the
+       same people). Rules are then added greedily, each time the one
+       finding the most pseudo-matches not yet found per unit of cost,
+       while the summed cost stays within the budget, until the estimated
+       recall reaches ``target_recall`` or no rule adds any.
 
     The estimated recall is the share of pseudo-matches the chosen rules
     find. It cannot see true matches that no candidate rule finds (for
@@ -746,7 +785,7 @@ def auto_blocking_rules(
         within budget. Its keys are made once and dropped after."""
         key_columns = _rule_key_columns(rule, data, workers)
         cost = sum(_group_count(codes, data.n_left, data.right is None) for codes in key_columns) / records
-        if cost <= budget_per_record:
+        if 0 < cost <= budget_per_record:  # a rule making no pair finds no one
             candidates[rule] = cost
             sampled[rule] = _sample_pair_codes(key_columns, data, sample)
         return cost
@@ -763,7 +802,14 @@ def auto_blocking_rules(
     # Columns named as names, when some are: a street or town changes with a
     # move and would dilute the n-grams that matter.
     named = [c for c in name_like if "name" in c.lower()]
-    fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 2, workers)
+    # A MinHash rule within a quarter of the budget is taken first: it is
+    # the one way for records with a typo in every key to meet, and such
+    # pairs are few among the pseudo-matches. Otherwise one within half the
+    # budget competes with the exact rules.
+    fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 4, workers)
+    forced = fuzzy is not None
+    if not forced:
+        fuzzy = _fuzzy_rule(named or name_like, data, sample, records, budget_per_record / 2, workers)
     if fuzzy is not None:
         candidates[fuzzy[0]] = fuzzy[1]
         sampled[fuzzy[0]] = fuzzy[2]
@@ -771,7 +817,7 @@ def auto_blocking_rules(
     chosen: list[BlockingRule] = []
     covered = np.zeros(len(pseudo), dtype=bool)
     spent = 0.0
-    if fuzzy is not None:
+    if forced and fuzzy is not None:
         chosen.append(fuzzy[0])
         spent += fuzzy[1]
         covered |= found[fuzzy[0]]
@@ -790,7 +836,7 @@ def auto_blocking_rules(
         chosen.append(best)
         spent += candidates[best]
         covered |= found[best]
-        if total == 0 and len(chosen) >= 2 + (fuzzy is not None):
+        if total == 0 and len(chosen) >= 2 + forced:
             break
     plan = BlockingPlan(chosen)
     plan.estimated_pairs = [round(candidates[rule] * records) for rule in chosen]
@@ -814,10 +860,13 @@ def _fuzzy_rule(
     seen = 2 * share - share * share if data.right is None else share
     # From the most selective shape down, so that an expensive shape is
     # only ever counted once; 3-grams when no 2-gram shape fits.
+    max_group = max(50, round(5 * budget))
     for shingle_size in (2, 3):
         best = None
         for rows in range(_MAX_BAND_ROWS, 2, -1):
-            rule = BlockingRule.minhash(tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows)
+            rule = BlockingRule.minhash(
+                tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows, max_group=max_group
+            )
             codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
             cost = len(codes) / max(seen, 1e-12) / records
             if cost > budget:
@@ -831,22 +880,25 @@ def _fuzzy_rule(
 def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: Int64Array) -> Int64Array:
     """A rule's pairs (from its key columns) with a sampled left record
     (deduplicating: with a sampled record at either end) as sorted codes
-    i * n_right + j."""
+    i * n_right + j. Only the records sharing a key with the sample are
+    sorted, not the whole table."""
     codes = []
+    n_right = max(data.n_right, 1)
     for key in key_columns:
-        if data.right is None:
-            # The sample against every record, then as pairs i < j.
-            linked = np.concatenate([key[sample], key])
-            for chunk in _key_pair_codes(linked, len(sample), data.n_left, False):
-                i, j = sample[chunk // data.n_left], chunk % data.n_left
+        sample_keys = key[sample]
+        sample_keys = _distinct(sample_keys[sample_keys >= 0])
+        if len(sample_keys) == 0:
+            continue
+        others = key if data.right is None else key[data.n_left :]
+        at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
+        partners = np.flatnonzero(sample_keys[at] == others)
+        linked = np.concatenate([key[sample], others[partners]])
+        for chunk in _key_pair_codes(linked, len(sample), len(partners), False):
+            i, j = sample[chunk // max(len(partners), 1)], partners[chunk % max(len(partners), 1)]
+            if data.right is None:
                 keep = i != j
-                codes.append(np.minimum(i, j)[keep] * data.n_left + np.maximum(i, j)[keep])
-        else:
-            masked = key.copy()
-            in_sample = np.zeros(data.n_left, dtype=bool)
-            in_sample[sample] = True
-            masked[: data.n_left][~in_sample] = -1
-            codes.extend(_key_pair_codes(masked, data.n_left, data.n_right, False))
+                i, j = np.minimum(i, j)[keep], np.maximum(i, j)[keep]
+            codes.append(i * n_right + j)
     return _distinct(np.concatenate(codes)) if codes else np.zeros(0, dtype=np.int64)
 
 

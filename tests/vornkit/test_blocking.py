@@ -5,6 +5,7 @@ import itertools
 import math
 import random
 
+import harness
 import numpy as np
 import pytest
 import vorn
@@ -86,6 +87,16 @@ def test_score_pairs_refuses_bad_row_numbers(i, j, error, message):
 def test_score_pairs_refuses_a_foreign_scorer():
     with pytest.raises(TypeError, match="vorn's pairwise scoring functions"):
         vornkit.score_pairs(["a"], ["a"], [0], [0], scorer=lambda a, b: 1.0)
+
+
+@pytest.mark.parametrize("workers", [1, 2])
+@pytest.mark.parametrize("scorer", [vorn.levenshtein_similarity, vorn.jaro_winkler_similarity])
+def test_ctrl_c_stops_score_pairs(scorer, workers):
+    rng = random.Random(3)
+    long = ["".join(rng.choice("abcdé ") for _ in range(3000)) for _ in range(50)]
+    i = np.arange(300_000) % 50
+    j = (i * 7 + 1) % 50
+    harness.assert_interrupted_quickly(lambda: vornkit.score_pairs(long, None, i, j, scorer=scorer, workers=workers))
 
 
 # ---- key functions ----
@@ -218,6 +229,37 @@ def test_limit_refuses_before_making_pairs_and_names_the_rule():
 def test_bad_rules_are_refused_when_made(arguments, message):
     with pytest.raises(ValueError, match=message):
         vornkit.BlockingRule(**arguments)
+
+
+@pytest.mark.parametrize(
+    "text,rule",
+    [
+        ("surname", vornkit.BlockingRule(("surname",))),
+        (
+            "phonetic(surname) & first:4(birth date)",
+            vornkit.BlockingRule(("surname", "birth date"), ("phonetic", "first:4")),
+        ),
+        ("sorted_tokens(name)&town", vornkit.BlockingRule(("name", "town"), ("sorted_tokens", "exact"))),
+        ("minhash(given + surname)", vornkit.BlockingRule.minhash(("given", "surname"))),
+        (
+            "minhash(given + surname; 3-grams, 10 bands of 2)",
+            vornkit.BlockingRule.minhash(("given", "surname"), shingle_size=3, bands=10, rows=2),
+        ),
+        (
+            "minhash(given; 2-grams, 8 bands of 7, buckets up to 60)",
+            vornkit.BlockingRule.minhash("given", shingle_size=2, bands=8, rows=7, max_group=60),
+        ),
+    ],
+)
+def test_rules_are_written_and_read_back(text, rule):
+    assert vornkit.BlockingRule.parse(text) == rule
+    assert vornkit.BlockingRule.parse(str(rule)) == rule
+
+
+@pytest.mark.parametrize("text", ["soundex(surname)", "surname & ", "first:x(a)"])
+def test_unreadable_rules_are_refused(text):
+    with pytest.raises(ValueError, match="unknown key function|empty term"):
+        vornkit.BlockingRule.parse(text)
 
 
 def test_tables_are_checked():
@@ -372,3 +414,18 @@ def test_automatic_rules_find_nearly_every_true_match_within_budget(dedup):
     assert len(found) <= budget * records
     assert sum(plan.estimated_pairs) <= budget * records
     assert plan.pseudo_matches > 300 and abs(plan.estimated_recall - recall) < 0.03
+
+
+@pytest.mark.parametrize(
+    "left,right,rules",
+    [
+        ({"a": ["x", "y", "z"], "b": [None, "", None]}, None, []),  # nothing shared: no rule
+        ({"a": ["x", "y", "x"], "b": [None, None, None]}, None, ["a"]),  # no pseudo-match: the cheap rules
+        ({"a": []}, None, []),
+        ({"a": ["x"]}, {"a": []}, []),
+    ],
+)
+def test_automatic_rules_on_tables_with_little_in_them(left, right, rules):
+    plan = vornkit.auto_blocking_rules(left, right, list(left))
+    assert [str(rule) for rule in plan] == rules
+    assert plan.pseudo_matches == 0 and math.isnan(plan.estimated_recall)

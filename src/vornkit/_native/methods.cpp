@@ -66,7 +66,7 @@ PyMethodDef method_table[] = {
      "Every pair within the cutoff, as three bytearrays."},
     {"score_pairs", as_function(score_pairs), METH_FASTCALL,
      "score_pairs(a, b, i, j, scorer, scorer_kwargs, out, workers, /)\n--\n\n"
-     "Scores of the pairs a[i[k]], b[j[k]] into out (float64)."},
+     "Scores of the pairs a[i[k]], b[j[k]] into out (float64, NaN for a missing text)."},
     {"processor_state", as_function(processor_state), METH_FASTCALL,
      "processor_state(processor, /)\n--\n\nThe settings of a vorn.Preprocessor as a tuple."},
     {nullptr, nullptr, 0, nullptr},

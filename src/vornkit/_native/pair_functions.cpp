@@ -29,7 +29,8 @@ bool check_indices(std::span<const std::int64_t> indices, std::size_t size, cons
 }  // namespace
 
 // score_pairs(a, b, i, j, scorer, scorer_kwargs, out, workers): out[k] is
-// the score of a[i[k]] and b[j[k]] as float64 (NaN with a null).
+// the score of a[i[k]] and b[j[k]] as float64, NaN with a null or empty
+// text (a missing field).
 PyObject* score_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 8) {
         PyErr_Format(PyExc_TypeError, "score_pairs() takes 8 arguments (%zd given)", nargs);
@@ -68,7 +69,7 @@ PyObject* score_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         if (!runner(scorer.prepare_count(), 64,
                     [&](std::size_t begin, std::size_t end, const col::ChunkContext&) { scorer.prepare(begin, end); }))
             return nullptr;
-        if (!col::indexed_pairs(scorer, first, second, runner, out.mutable_span<double>().data())) return nullptr;
+        if (!col::indexed_pairs(scorer, first, second, true, runner, out.mutable_span<double>().data())) return nullptr;
         Py_RETURN_NONE;
     });
 }
