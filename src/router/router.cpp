@@ -79,11 +79,11 @@ Algorithm auto_algorithm(std::string_view a, std::string_view b) noexcept {
     // Equal character counts (not bytes) so that Hamming is only chosen for
     // texts it can compare; the size limits themselves count bytes.
     if (longest <= kHammingMaxBytes && utf8::count_chars(a) == utf8::count_chars(b)) {
-        return Algorithm{Algorithm::Kind::Hamming};
+        return Algorithm::of("hamming_similarity");
     }
-    if (longest <= kJaroWinklerMaxBytes) return Algorithm{Algorithm::Kind::JaroWinkler};
-    if (longest <= kBm25MaxBytes) return Algorithm{Algorithm::Kind::Bm25};
-    return Algorithm{Algorithm::Kind::SimHashDefault};
+    if (longest <= kJaroWinklerMaxBytes) return Algorithm::of("jaro_winkler_similarity");
+    if (longest <= kBm25MaxBytes) return Algorithm::of("bm25_similarity");
+    return Algorithm::of("simhash_similarity_default");
 }
 
 Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) {
@@ -118,13 +118,13 @@ Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) 
 Outcome compare_with_intent(const VornFlow& router, Intent intent, std::string_view a, std::string_view b) {
     PreparedTexts texts(a, b);
     if (auto failed = texts.prepare(router)) return *std::move(failed);
-    Algorithm algorithm{Algorithm::Kind::Levenshtein};
+    Algorithm algorithm = Algorithm::of("levenshtein_similarity");
     switch (intent) {
-        case Intent::Names: algorithm = Algorithm{Algorithm::Kind::JaroWinkler}; break;
-        case Intent::Typos: algorithm = Algorithm{Algorithm::Kind::Levenshtein}; break;
-        case Intent::Codes: algorithm = Algorithm{Algorithm::Kind::Hamming}; break;
-        case Intent::Documents: algorithm = Algorithm{Algorithm::Kind::Bm25}; break;
-        case Intent::Dedup: algorithm = Algorithm{Algorithm::Kind::SimHashDefault}; break;
+        case Intent::Names: algorithm = Algorithm::of("jaro_winkler_similarity"); break;
+        case Intent::Typos: algorithm = Algorithm::of("levenshtein_similarity"); break;
+        case Intent::Codes: algorithm = Algorithm::of("hamming_similarity"); break;
+        case Intent::Documents: algorithm = Algorithm::of("bm25_similarity"); break;
+        case Intent::Dedup: algorithm = Algorithm::of("simhash_similarity_default"); break;
         case Intent::Auto: algorithm = auto_algorithm(texts.a(), texts.b()); break;
     }
     auto scored = run_algorithm(algorithm, texts.a(), texts.b());
