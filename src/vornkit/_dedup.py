@@ -20,7 +20,7 @@ def dedup(
     method: Literal["minhash", "simhash"] = "minhash",
     threshold: float | None = None,
     shingle_size: int | None = None,
-    num_hashes: int = 128,
+    num_hashes: int = _native.MINHASH_NUM_HASHES,
     workers: int = 1,
     progress: bool = False,
 ) -> Int64Array:
@@ -42,10 +42,10 @@ def dedup(
     """
     if method == "minhash":
         threshold = 0.8 if threshold is None else float(threshold)
-        shingle_size = 3 if shingle_size is None else shingle_size
+        shingle_size = _native.MINHASH_SHINGLE_SIZE if shingle_size is None else shingle_size
     elif method == "simhash":
         threshold = 0.95 if threshold is None else float(threshold)
-        shingle_size = 4 if shingle_size is None else shingle_size
+        shingle_size = _native.SIMHASH_SHINGLE_SIZE if shingle_size is None else shingle_size
     else:
         raise ValueError(f"method must be 'minhash' or 'simhash', not {method!r}")
     threshold = _checks.probability("threshold", threshold)

@@ -44,10 +44,17 @@ def fingerprint_rows(
     return out
 
 
-def minhash_signatures(texts: Texts, shingle_size: int = 3, num_hashes: int = 128, *, workers: int = 1) -> UInt64Array:
+def minhash_signatures(
+    texts: Texts,
+    shingle_size: int = _native.MINHASH_SHINGLE_SIZE,
+    num_hashes: int = _native.MINHASH_NUM_HASHES,
+    *,
+    workers: int = 1,
+) -> UInt64Array:
     """MinHash signatures of many texts: a uint64 array (n, num_hashes) whose
     row i equals ``vorn.minhash_signature(texts[i], shingle_size, num_hashes)``.
 
+    The default sizes (3, 128) are those of ``vorn.minhash_similarity_default``.
     ``texts`` is any collection vornkit reads (lists, NumPy, pandas, Arrow);
     nulls are refused. ``workers``: threads, -1 for every core.
     """
@@ -55,9 +62,12 @@ def minhash_signatures(texts: Texts, shingle_size: int = 3, num_hashes: int = 12
     return fingerprint_rows(_checks.strings(texts, "texts"), False, shingle_size, num_hashes, workers, None)
 
 
-def simhash_fingerprints(texts: Texts, shingle_size: int = 4, *, workers: int = 1) -> UInt64Array:
+def simhash_fingerprints(
+    texts: Texts, shingle_size: int = _native.SIMHASH_SHINGLE_SIZE, *, workers: int = 1
+) -> UInt64Array:
     """SimHash fingerprints of many texts: a uint64 array (n,) whose element i
-    equals ``vorn.simhash_fingerprint(texts[i], shingle_size)``."""
+    equals ``vorn.simhash_fingerprint(texts[i], shingle_size)``; by default
+    (4) that of ``vorn.simhash_fingerprint_default``."""
     return fingerprint_rows(_checks.strings(texts, "texts"), True, shingle_size, 1, workers, None)
 
 

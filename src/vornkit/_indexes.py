@@ -42,7 +42,7 @@ class MinHashLSH:
     def __init__(
         self,
         threshold: float = 0.8,
-        num_hashes: int = 128,
+        num_hashes: int = _native.MINHASH_NUM_HASHES,
         *,
         weights: Sequence[float] = (0.5, 0.5),
         bands: int | tuple[int, int] | None = None,
