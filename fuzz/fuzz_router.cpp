@@ -46,7 +46,11 @@ constexpr auto kAlgorithmNames = [] {
         if (!entry.router_name.empty()) names[k++] = entry.router_name;
     return names;
 }();
-constexpr std::string_view kIntentNames[] = {"names", "typos", "codes", "documents", "dedup", "deduplication", "auto"};
+constexpr auto kIntentNames = [] {
+    std::array<std::string_view, std::size(kIntents)> names{};
+    for (std::size_t k = 0; k < names.size(); ++k) names[k] = kIntents[k].name;
+    return names;
+}();
 constexpr std::string_view kOperatorNames[] = {"gt", "greater_than", "lt", "less_than", "between"};
 // Near misses that must be rejected.
 constexpr std::string_view kRejectedNames[] = {
@@ -157,24 +161,17 @@ void check_error(const vorn::Expected<ComparisonResult, VornError>& got, const V
 void check_intent(const VornFlow& router, Intent intent, const std::string& a, const std::string& b,
                   std::string_view pa, std::string_view pb) {
     const auto got = compare_with_intent(router, intent, a, b);
-    Algorithm algorithm = Algorithm::of("levenshtein_similarity");
-    switch (intent) {
-        case Intent::Names: algorithm = Algorithm::of("jaro_winkler_similarity"); break;
-        case Intent::Typos: algorithm = Algorithm::of("levenshtein_similarity"); break;
-        case Intent::Codes: algorithm = Algorithm::of("hamming_similarity"); break;
-        case Intent::Documents: algorithm = Algorithm::of("bm25_similarity"); break;
-        case Intent::Dedup: algorithm = Algorithm::of("simhash_similarity_default"); break;
-        case Intent::Auto: {
-            const std::size_t m = std::max(pa.size(), pb.size());
-            const bool equal_chars = vorn::utf8::count_chars(pa) == vorn::utf8::count_chars(pb);
-            if (m <= 20 && equal_chars) algorithm = Algorithm::of("hamming_similarity");
-            else if (m <= 50) algorithm = Algorithm::of("jaro_winkler_similarity");
-            else if (m <= 500) algorithm = Algorithm::of("bm25_similarity");
-            else algorithm = Algorithm::of("simhash_similarity_default");
-            // Never picks an algorithm that cannot compare the pair.
-            FUZZ_CHECK(got.has_value());
-            break;
-        }
+    Algorithm algorithm = intent_algorithm(intent, pa, pb);
+    if (intent == Intent::Auto) {
+        // "auto" by its rule, written out here.
+        const std::size_t m = std::max(pa.size(), pb.size());
+        const bool equal_chars = vorn::utf8::count_chars(pa) == vorn::utf8::count_chars(pb);
+        if (m <= 20 && equal_chars) algorithm = Algorithm::of("hamming_similarity");
+        else if (m <= 50) algorithm = Algorithm::of("jaro_winkler_similarity");
+        else if (m <= 500) algorithm = Algorithm::of("bm25_similarity");
+        else algorithm = Algorithm::of("simhash_similarity_default");
+        // Never picks an algorithm that cannot compare the pair.
+        FUZZ_CHECK(got.has_value());
     }
     const auto scored = run_algorithm(algorithm, pa, pb);
     if (!scored) return check_error(got, scored.error());

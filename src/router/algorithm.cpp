@@ -5,7 +5,7 @@ namespace vorn::router {
 std::optional<Algorithm> parse_algo(std::string_view name) noexcept {
     const registry::Entry* entry = registry::find_router_name(name);
     if (entry == nullptr) return std::nullopt;
-    return Algorithm::sized(*entry, entry->size, entry->num_hashes);
+    return Algorithm::of(*entry);
 }
 
 std::string_view report_name(const Algorithm& algorithm) noexcept { return algorithm.entry->report_name; }

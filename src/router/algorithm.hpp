@@ -18,12 +18,11 @@ struct Algorithm {
     std::uint64_t size;
     std::uint64_t num_hashes;
 
+    // An entry with its own sizes.
+    static constexpr Algorithm of(const registry::Entry& entry) { return {&entry, entry.size, entry.num_hashes}; }
     // The named function with its own sizes, e.g. of("jaro_winkler_similarity").
-    static consteval Algorithm of(std::string_view function) {
-        const registry::Entry& named = registry::entry(function);
-        return {&named, named.size, named.num_hashes};
-    }
-    // An entry of the registry with the sizes given.
+    static consteval Algorithm of(std::string_view function) { return of(registry::entry(function)); }
+    // An entry with the sizes given.
     static constexpr Algorithm sized(const registry::Entry& entry, std::uint64_t size, std::uint64_t num_hashes) {
         return {&entry, size, num_hashes};
     }
