@@ -70,7 +70,8 @@ def test_fingerprint_defaults_are_the_default_functions(text):
 
 PREPROCESSORS = [
     vorn.Preprocessor(),
-    vorn.Preprocessor().with_lowercase(False).with_trim(False),
+    vorn.Preprocessor().with_lowercase(False),
+    vorn.Preprocessor().with_trim(False),
     vorn.Preprocessor().with_remove_stopwords(True),
     vorn.Preprocessor().with_remove_stopwords(True).with_stopwords(["kitten", "Über"]),
     vorn.Preprocessor().with_max_length(5).with_collapse_whitespace(False),
@@ -84,6 +85,23 @@ def test_processor_settings_reach_vornkit_whole(processor):
     processed = [processor.process(t) for t in TEXTS]
     got = vornkit.cdist(TEXTS, TEXTS, scorer=vorn.levenshtein_distance, processor=processor, workers=2)
     np.testing.assert_array_equal(got, vornkit.cdist(processed, processed, scorer=vorn.levenshtein_distance))
+
+
+@pytest.mark.parametrize("processor", PREPROCESSORS, ids=range(len(PREPROCESSORS)))
+def test_processor_state_rebuilds_an_equal_processor(processor):
+    # What Spark executors do with it: the public builders, in any order.
+    normalize, collapse, trim, lowercase, remove_stopwords, stopwords, max_length = _native.processor_state(processor)
+    rebuilt = (
+        vorn.Preprocessor()
+        .with_stopwords(stopwords)
+        .with_max_length(max_length)
+        .with_normalize_unicode(normalize)
+        .with_collapse_whitespace(collapse)
+        .with_trim(trim)
+        .with_lowercase(lowercase)
+        .with_remove_stopwords(remove_stopwords)
+    )
+    assert [rebuilt.process(t) for t in TEXTS] == [processor.process(t) for t in TEXTS]
 
 
 def test_a_subclass_cannot_change_the_settings_vornkit_reads():
