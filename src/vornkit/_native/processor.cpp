@@ -34,6 +34,8 @@ bool find_preprocessor_class() {
         PyErr_SetString(PyExc_RuntimeError, "vorn.Preprocessor does not offer the settings vornkit reads");
         return false;
     }
+    // The import may have let another thread get here first.
+    if (preprocessor_class != nullptr) return true;
     preprocessor_class = type.release();
     settings_accessor = accessor.release();
     return true;

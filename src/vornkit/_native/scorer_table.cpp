@@ -38,6 +38,8 @@ bool build_scorer_table() {
             PyList_Append(functions.get(), function.get()) < 0)
             return false;
     }
+    // An import may have let another thread build the table meanwhile.
+    if (scorer_ids != nullptr) return true;
     scorer_ids = ids.release();
     scorer_functions = functions.release();
     return true;
