@@ -6,17 +6,16 @@ Every score vornkit returns for a pair is bit for bit what the matching
 
 from vornkit import _native
 from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
-from vornkit._dedup import (
-    MinHashLSH,
-    SimHashIndex,
-    connected_components,
-    dedup,
+from vornkit._components import connected_components
+from vornkit._dedup import dedup
+from vornkit._fingerprints import (
     lsh_band_keys,
     lsh_params,
     minhash_signatures,
     signature_agreement,
     simhash_fingerprints,
 )
+from vornkit._indexes import MinHashLSH, SimHashIndex
 
 __all__: list[str] = []
 __all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
