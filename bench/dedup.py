@@ -209,7 +209,7 @@ def bench_lsh(table: Table, docs: list[str]) -> None:
     def ours() -> set[tuple[int, int]]:
         lsh = vornkit.MinHashLSH(bands=(BANDS, ROWS))
         lsh.add(keys, signatures)
-        i, j = lsh.candidate_pairs()
+        i, j = lsh.pairs()
         return i, j
 
     t_ours, (i, j) = timed(ours, 3)
@@ -259,7 +259,7 @@ def recall_of(docs: list[str], datasketch: Any | None) -> tuple[int, int, int, i
     truth = {(a, b) for a, b in zip(*np.nonzero(np.triu(exact >= 0.8, 1)))}
     lsh = vornkit.MinHashLSH(bands=(BANDS, ROWS))
     lsh.add(np.arange(n), vornkit.minhash_signatures(docs))
-    found = set(zip(*(x.tolist() for x in lsh.candidate_pairs())))
+    found = set(zip(*(x.tolist() for x in lsh.pairs())))
     pairs: set[tuple[int, int]] = set()
     if datasketch is not None:
         theirs = datasketch.MinHashLSH(num_perm=128, params=(BANDS, ROWS))

@@ -1,6 +1,8 @@
 // The router: dispatch of every algorithm variant against the algorithm
 // functions themselves, name parsing with accepted and random names, and
 // the tiered and intent-driven flows against their step-by-step rules.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -26,16 +28,29 @@ using namespace vorn::router;
 using vorn::VornError;
 using vorn::fuzz::in_unit_range;
 using vorn::fuzz::same_bits;
-using Kind = Algorithm::Kind;
+using vorn::registry::Measure;
 using namespace std::string_view_literals;
 
 constexpr std::size_t kMaxChars = 700;
 
-constexpr std::string_view kAlgorithmNames[] = {
-    "levenshtein",  "jaro_winkler",    "hamming",         "jaccard_bigram", "jaccard_trigram",
-    "jaccard_word", "minhash_default", "simhash_default", "bm25",           "tfidf",
-};
-constexpr std::string_view kIntentNames[] = {"names", "typos", "codes", "documents", "dedup", "deduplication", "auto"};
+// The names the router accepts: the registry's router names.
+constexpr std::size_t kRoutedCount = [] {
+    std::size_t count = 0;
+    for (const auto& entry : vorn::registry::kAlgorithms) count += !entry.router_name.empty();
+    return count;
+}();
+constexpr auto kAlgorithmNames = [] {
+    std::array<std::string_view, kRoutedCount> names{};
+    std::size_t k = 0;
+    for (const auto& entry : vorn::registry::kAlgorithms)
+        if (!entry.router_name.empty()) names[k++] = entry.router_name;
+    return names;
+}();
+constexpr auto kIntentNames = [] {
+    std::array<std::string_view, std::size(kIntents)> names{};
+    for (std::size_t k = 0; k < names.size(); ++k) names[k] = kIntents[k].name;
+    return names;
+}();
 constexpr std::string_view kOperatorNames[] = {"gt", "greater_than", "lt", "less_than", "between"};
 // Near misses that must be rejected.
 constexpr std::string_view kRejectedNames[] = {
@@ -43,8 +58,8 @@ constexpr std::string_view kRejectedNames[] = {
     "GT", ">",           "gt ",   "Typos", "auto ",   "dedup\0"sv, "between\n",
 };
 
-template <std::size_t N>
-bool listed(const std::string_view (&names)[N], std::string_view name) {
+template <class Names>
+bool listed(const Names& names, std::string_view name) {
     for (std::string_view n : names) {
         if (n == name) return true;
     }
@@ -52,21 +67,25 @@ bool listed(const std::string_view (&names)[N], std::string_view name) {
 }
 
 // An accepted name, a near miss or carved bytes.
-template <std::size_t N>
-std::string pick_name(vorn::fuzz::FuzzInput& input, const std::string_view (&accepted)[N]) {
+template <class Names>
+std::string pick_name(vorn::fuzz::FuzzInput& input, const Names& accepted) {
     const std::uint8_t kind = input.byte();
-    if (kind < 170) return std::string(accepted[input.byte() % N]);
+    if (kind < 170) return std::string(accepted[input.byte() % std::size(accepted)]);
     if (kind < 220) return std::string(kRejectedNames[input.byte() % std::size(kRejectedNames)]);
     return input.text(16);
 }
 
+// Any routable entry; a parametrised one with sizes from the input (0 is
+// reachable here, unlike through the names).
 Algorithm pick_algorithm(vorn::fuzz::FuzzInput& input) {
-    const auto kind = static_cast<Kind>(input.byte() % 13);
+    const auto entries = vorn::registry::algorithms();
+    const vorn::registry::Entry* entry = &entries[input.byte() % entries.size()];
+    while (entry->report_name.empty()) entry = &entries[(entry - entries.data() + 1) % entries.size()];
     const std::uint8_t p = input.byte();
-    // Parametrised variants: 0 is reachable here, unlike through the names.
-    const std::uint64_t first = p < 200 ? p % 6 : p;
-    const std::uint64_t second = input.byte() % 65;
-    return Algorithm{kind, first, second};
+    const std::uint64_t size = p < 200 ? p % 6 : p;
+    const std::uint64_t num_hashes = input.byte() % 65;
+    if (entry->given[0] == vorn::registry::Size::none) return Algorithm::sized(*entry, entry->size, entry->num_hashes);
+    return Algorithm::sized(*entry, size, num_hashes);
 }
 
 // What run_algorithm must return, computed from the algorithm functions.
@@ -75,41 +94,21 @@ std::optional<double> direct_score(const Algorithm& algorithm, std::string_view 
         if (!expected) return std::nullopt;
         return *expected;
     };
-    switch (algorithm.kind) {
-        case Kind::Levenshtein: return vorn::algo::levenshtein_similarity(a, b);
-        case Kind::JaroWinkler: return vorn::algo::jaro_winkler_similarity(a, b);
-        case Kind::Hamming: return value(vorn::algo::hamming_similarity(a, b));
-        case Kind::Jaccard: return value(vorn::algo::jaccard_similarity(a, b, algorithm.first));
-        case Kind::JaccardBigram: return value(vorn::algo::jaccard_similarity(a, b, 2));
-        case Kind::JaccardTrigram: return value(vorn::algo::jaccard_similarity(a, b, 3));
-        case Kind::JaccardWord: return vorn::algo::jaccard_word_similarity(a, b);
-        case Kind::MinHash: return value(vorn::algo::minhash_similarity(a, b, algorithm.first, algorithm.second));
-        case Kind::MinHashDefault: return value(vorn::algo::minhash_similarity(a, b, 3, 128));
-        case Kind::SimHash: return value(vorn::algo::simhash_similarity(a, b, algorithm.first));
-        case Kind::SimHashDefault: return value(vorn::algo::simhash_similarity(a, b, 4));
-        case Kind::Bm25: return vorn::algo::bm25_similarity(a, b);
-        case Kind::TfIdf: return vorn::algo::tfidf_similarity(a, b);
+    switch (algorithm.entry->measure) {
+        case Measure::levenshtein_similarity: return vorn::algo::levenshtein_similarity(a, b);
+        case Measure::jaro_winkler_similarity: return vorn::algo::jaro_winkler_similarity(a, b);
+        case Measure::hamming_similarity: return value(vorn::algo::hamming_similarity(a, b));
+        case Measure::jaccard_similarity: return value(vorn::algo::jaccard_similarity(a, b, algorithm.size));
+        case Measure::jaccard_word_similarity: return vorn::algo::jaccard_word_similarity(a, b);
+        case Measure::minhash_similarity:
+            return value(vorn::algo::minhash_similarity(a, b, algorithm.size, algorithm.num_hashes));
+        case Measure::simhash_similarity: return value(vorn::algo::simhash_similarity(a, b, algorithm.size));
+        case Measure::bm25_similarity: return vorn::algo::bm25_similarity(a, b);
+        case Measure::tfidf_similarity: return vorn::algo::tfidf_similarity(a, b);
+        case Measure::levenshtein_distance:
+        case Measure::hamming_distance: break;
     }
-    vorn::fuzz::fail(__FILE__, __LINE__, "unknown variant");
-}
-
-std::string_view expected_name(Kind kind) {
-    switch (kind) {
-        case Kind::Levenshtein: return "levenshtein";
-        case Kind::JaroWinkler: return "jaro_winkler";
-        case Kind::Hamming: return "hamming";
-        case Kind::Jaccard: return "jaccard";
-        case Kind::JaccardBigram: return "jaccard_bigram";
-        case Kind::JaccardTrigram: return "jaccard_trigram";
-        case Kind::JaccardWord: return "jaccard_word";
-        case Kind::MinHash:
-        case Kind::MinHashDefault: return "minhash";
-        case Kind::SimHash:
-        case Kind::SimHashDefault: return "simhash";
-        case Kind::Bm25: return "bm25";
-        case Kind::TfIdf: return "tfidf";
-    }
-    return {};
+    vorn::fuzz::fail(__FILE__, __LINE__, "not a routable measure");
 }
 
 void check_run(const Algorithm& algorithm, std::string_view a, std::string_view b) {
@@ -118,19 +117,20 @@ void check_run(const Algorithm& algorithm, std::string_view a, std::string_view 
     FUZZ_CHECK(result.has_value() == expected.has_value());
     if (!result) {
         FUZZ_CHECK(result.error().kind() == VornError::Kind::AlgorithmError);
-        if (algorithm.kind == Kind::Hamming) {
+        if (algorithm.entry->measure == Measure::hamming_similarity) {
             FUZZ_CHECK(vorn::utf8::count_chars(a) != vorn::utf8::count_chars(b));
             FUZZ_CHECK(result.error().message() == "Hamming requires equal-length strings");
         } else {
-            FUZZ_CHECK(algorithm.first == 0);
+            FUZZ_CHECK(algorithm.size == 0);
             FUZZ_CHECK(result.error().message() == vorn::kZeroWindow.message);
         }
         return;
     }
     FUZZ_CHECK(same_bits(result->score, *expected));
-    FUZZ_CHECK(result->algorithm == expected_name(algorithm.kind));
+    FUZZ_CHECK(result->algorithm == algorithm.entry->report_name);
     FUZZ_CHECK(result->algorithm == report_name(algorithm));
-    if (algorithm.kind == Kind::MinHash && algorithm.second == 0) FUZZ_CHECK(std::isnan(result->score));
+    if (algorithm.entry->measure == Measure::minhash_similarity && algorithm.num_hashes == 0)
+        FUZZ_CHECK(std::isnan(result->score));
     else FUZZ_CHECK(in_unit_range(result->score));
 }
 
@@ -161,24 +161,17 @@ void check_error(const vorn::Expected<ComparisonResult, VornError>& got, const V
 void check_intent(const VornFlow& router, Intent intent, const std::string& a, const std::string& b,
                   std::string_view pa, std::string_view pb) {
     const auto got = compare_with_intent(router, intent, a, b);
-    Algorithm algorithm{Kind::Levenshtein};
-    switch (intent) {
-        case Intent::Names: algorithm = Algorithm{Kind::JaroWinkler}; break;
-        case Intent::Typos: algorithm = Algorithm{Kind::Levenshtein}; break;
-        case Intent::Codes: algorithm = Algorithm{Kind::Hamming}; break;
-        case Intent::Documents: algorithm = Algorithm{Kind::Bm25}; break;
-        case Intent::Dedup: algorithm = Algorithm{Kind::SimHashDefault}; break;
-        case Intent::Auto: {
-            const std::size_t m = std::max(pa.size(), pb.size());
-            const bool equal_chars = vorn::utf8::count_chars(pa) == vorn::utf8::count_chars(pb);
-            if (m <= 20 && equal_chars) algorithm = Algorithm{Kind::Hamming};
-            else if (m <= 50) algorithm = Algorithm{Kind::JaroWinkler};
-            else if (m <= 500) algorithm = Algorithm{Kind::Bm25};
-            else algorithm = Algorithm{Kind::SimHashDefault};
-            // Never picks an algorithm that cannot compare the pair.
-            FUZZ_CHECK(got.has_value());
-            break;
-        }
+    Algorithm algorithm = intent_algorithm(intent, pa, pb);
+    if (intent == Intent::Auto) {
+        // "auto" by its rule, written out here.
+        const std::size_t m = std::max(pa.size(), pb.size());
+        const bool equal_chars = vorn::utf8::count_chars(pa) == vorn::utf8::count_chars(pb);
+        if (m <= 20 && equal_chars) algorithm = Algorithm::of("hamming_similarity");
+        else if (m <= 50) algorithm = Algorithm::of("jaro_winkler_similarity");
+        else if (m <= 500) algorithm = Algorithm::of("bm25_similarity");
+        else algorithm = Algorithm::of("simhash_similarity_default");
+        // Never picks an algorithm that cannot compare the pair.
+        FUZZ_CHECK(got.has_value());
     }
     const auto scored = run_algorithm(algorithm, pa, pb);
     if (!scored) return check_error(got, scored.error());

@@ -9,19 +9,19 @@
 #include <new>
 #include <span>
 
-#include "algo/bm25.hpp"
 #include "algo/hamming.hpp"
-#include "algo/jaccard.hpp"
 #include "algo/jaro_winkler.hpp"
 #include "algo/levenshtein.hpp"
 #include "algo/minhash.hpp"
 #include "algo/simhash.hpp"
-#include "algo/tfidf.hpp"
 #include "collection/batch.hpp"
 #include "collection/tile_kernels.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::collection {
+
+using registry::Measure;
+
 namespace {
 
 using Views = std::span<const std::string_view>;
@@ -139,8 +139,8 @@ std::uint64_t kernel_bound(std::int64_t max_distance) {
 // Tells the scorers apart in the per-thread cache of prepared choices.
 std::atomic<std::uint64_t> next_scorer_id{0};
 
-bool uses_signatures(ScorerKind kind) {
-    return kind == ScorerKind::minhash_similarity || kind == ScorerKind::simhash_similarity;
+bool uses_signatures(Measure kind) {
+    return kind == Measure::minhash_similarity || kind == Measure::simhash_similarity;
 }
 
 }  // namespace
@@ -152,15 +152,14 @@ double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std
 }
 
 Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config) {
-    const bool windowed = config.kind == ScorerKind::jaccard_similarity || uses_signatures(config.kind);
-    if (windowed && config.size == 0) return kZeroWindow;
+    if (registry::is_windowed(config.kind) && config.size == 0) return kZeroWindow;
     return true;
 }
 
 PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b)
     : config_(config), a_(a), b_(b), same_(&a == &b), id_(next_scorer_id.fetch_add(1) + 1) {
     if (!uses_signatures(config.kind)) return;
-    const std::size_t width = config.kind == ScorerKind::minhash_similarity ? config.num_hashes : 1;
+    const std::size_t width = config.kind == Measure::minhash_similarity ? config.num_hashes : 1;
     const std::size_t n_b = same_ ? 0 : b.size();
     if (width != 0 && std::max(a.size(), n_b) > std::numeric_limits<std::size_t>::max() / 8 / width)
         throw std::bad_alloc();
@@ -170,7 +169,7 @@ PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const 
 }
 
 void PairScorer::prepare(std::size_t begin, std::size_t end) {
-    const bool minhash = config_.kind == ScorerKind::minhash_similarity;
+    const bool minhash = config_.kind == Measure::minhash_similarity;
     const std::size_t width = minhash ? config_.num_hashes : 1;
     for (std::size_t item = begin; item < end; ++item) {
         const bool in_a = item < a_.size();
@@ -191,7 +190,7 @@ std::size_t PairScorer::pairs_per_chunk() const noexcept { return collection::pa
 
 double PairScorer::fingerprint_similarity(std::size_t i, std::size_t j) const {
     const auto& signatures_b = same_ ? signatures_a_ : signatures_b_;
-    if (config_.kind == ScorerKind::simhash_similarity)
+    if (config_.kind == Measure::simhash_similarity)
         return algo::simhash_fingerprint_similarity(signatures_a_[i], signatures_b[j]);
     const std::size_t width = config_.num_hashes;
     return algo::minhash_signature_similarity(std::span(signatures_a_).subspan(i * width, width),
@@ -202,28 +201,21 @@ double PairScorer::similarity(std::size_t i, std::size_t j) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
     const std::string_view a = a_[i], b = b_[j];
     switch (config_.kind) {
-        case ScorerKind::levenshtein_similarity: return algo::levenshtein_similarity(a, b);
-        case ScorerKind::jaro_winkler_similarity: return algo::jaro_winkler_similarity(a, b);
-        case ScorerKind::hamming_similarity: return padded_hamming_similarity(a, b);
-        case ScorerKind::jaccard_similarity: {
-            auto s = algo::jaccard_similarity(a, b, config_.size);
-            return s ? *s : kNullSimilarity;  // size 0 is refused by check_scorer
+        case Measure::hamming_similarity: return padded_hamming_similarity(a, b);
+        case Measure::minhash_similarity:
+        case Measure::simhash_similarity: return fingerprint_similarity(i, j);
+        default: {
+            // Sizes of 0 are refused by check_scorer; a distance has no similarity.
+            const auto score = registry::similarity(config_.kind, config_.size, config_.num_hashes, a, b);
+            return score ? *score : kNullSimilarity;
         }
-        case ScorerKind::jaccard_word_similarity: return algo::jaccard_word_similarity(a, b);
-        case ScorerKind::minhash_similarity:
-        case ScorerKind::simhash_similarity: return fingerprint_similarity(i, j);
-        case ScorerKind::bm25_similarity: return algo::bm25_similarity(a, b);
-        case ScorerKind::tfidf_similarity: return algo::tfidf_similarity(a, b);
-        case ScorerKind::levenshtein_distance:
-        case ScorerKind::hamming_distance: break;
     }
-    return kNullSimilarity;
 }
 
 std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max_distance) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullDistance;
     const std::string_view a = a_[i], b = b_[j];
-    if (config_.kind == ScorerKind::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
+    if (config_.kind == Measure::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
     // The aligned-pair kernel's value, so that a pair scores alike here and
     // in distance_pairs.
     std::uint64_t d = 0;
@@ -273,7 +265,7 @@ void fill_nulls(const StringColumn& a, const StringColumn& b, std::size_t begin,
 }  // namespace
 
 void PairScorer::similarity_pairs(std::size_t begin, std::size_t end, double* out, const ChunkContext& context) const {
-    if (config_.kind != ScorerKind::levenshtein_similarity) {
+    if (config_.kind != Measure::levenshtein_similarity) {
         in_runs(begin, end, context, [&](std::size_t first, std::size_t last) {
             for (std::size_t i = first; i < last; ++i) out[i - begin] = similarity(i, i);
         });
@@ -296,22 +288,22 @@ void PairScorer::similarity_pairs(std::size_t begin, std::size_t end, double* ou
 void PairScorer::distance_pairs(std::size_t begin, std::size_t end, std::int64_t* out, std::int64_t max_distance,
                                 const ChunkContext& context) const {
     in_runs(begin, end, context, [&](std::size_t first, std::size_t last) {
-        if (config_.kind == ScorerKind::levenshtein_distance) {
+        if (config_.kind == Measure::levenshtein_distance) {
             levenshtein_pairs_of(a_, b_, first, last, out + (first - begin), max_distance);
             return;
         }
         for (std::size_t i = first; i < last; ++i) out[i - begin] = distance(i, i, max_distance);
     });
-    if (config_.kind == ScorerKind::levenshtein_distance) fill_nulls(a_, b_, begin, end, out, kNullDistance);
+    if (config_.kind == Measure::levenshtein_distance) fill_nulls(a_, b_, begin, end, out, kNullDistance);
 }
 
 void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, double* out,
                                   std::size_t stride, std::optional<double> cutoff, const ChunkContext& context) const {
     const Views queries = Views(a_.values()).subspan(r0, r1 - r0);
     const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
-    if (config_.kind == ScorerKind::jaro_winkler_similarity) {
+    if (config_.kind == Measure::jaro_winkler_similarity) {
         jaro_winkler_block(queries, choices, out, stride, id_);
-    } else if (config_.kind == ScorerKind::levenshtein_similarity) {
+    } else if (config_.kind == Measure::levenshtein_similarity) {
         // Distances first (in the output's own memory), then each becomes
         // its similarity in place. Under a cutoff each distance is bounded:
         // beyond its bound the similarity is below the cutoff.
@@ -343,7 +335,7 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
 
 void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::int64_t* out,
                                 std::size_t stride, std::int64_t max_distance, const ChunkContext& context) const {
-    if (config_.kind == ScorerKind::levenshtein_distance) {
+    if (config_.kind == Measure::levenshtein_distance) {
         levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out, stride,
                           max_distance, id_);
         fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);

@@ -12,34 +12,18 @@
 #include "collection/parallel.hpp"
 #include "collection/string_column.hpp"
 #include "error/vorn_error.hpp"
+#include "router/registry.hpp"
 
 namespace vorn::collection {
 
-enum class ScorerKind {
-    levenshtein_distance,
-    levenshtein_similarity,
-    jaro_winkler_similarity,
-    hamming_distance,
-    hamming_similarity,
-    jaccard_similarity,  // character n-grams, n = size
-    jaccard_word_similarity,
-    minhash_similarity,  // shingle size = size, num_hashes
-    simhash_similarity,  // shingle size = size
-    bm25_similarity,     // directional: the first text is the query
-    tfidf_similarity,
-};
-
+// A measure of the registry with its sizes.
 struct ScorerConfig {
-    ScorerKind kind = ScorerKind::levenshtein_distance;
+    registry::Measure kind = registry::Measure::levenshtein_distance;
     std::uint64_t size = 0;
     std::uint64_t num_hashes = 0;
 };
 
-// Distances are counts, lower is better; everything else is a similarity,
-// higher is better.
-constexpr bool is_distance(ScorerKind kind) noexcept {
-    return kind == ScorerKind::levenshtein_distance || kind == ScorerKind::hamming_distance;
-}
+using registry::is_distance;
 
 // The score of a pair with a null: NaN as a similarity, -1 as a distance.
 inline constexpr double kNullSimilarity = std::numeric_limits<double>::quiet_NaN();

@@ -5,6 +5,7 @@
 #include "algo/simhash.hpp"
 #include "python/binding.hpp"
 #include "python/functions.hpp"
+#include "router/registry.hpp"
 #include "support/memory.hpp"
 
 namespace vorn::py {
@@ -40,15 +41,15 @@ bool refuse_unfitting(std::uint64_t shingle_size, std::uint64_t num_hashes, std:
 }
 
 Expected<double, InvalidArgument> minhash_default(std::string_view a, std::string_view b) {
-    return algo::minhash_similarity(a, b, 3, 128);
+    return algo::minhash_similarity(a, b, registry::kMinHashShingleSize, registry::kMinHashNumHashes);
 }
 
 Expected<std::uint64_t, InvalidArgument> simhash_fingerprint_default_4(std::string_view text) {
-    return algo::simhash_fingerprint(text, 4);
+    return algo::simhash_fingerprint(text, registry::kSimHashShingleSize);
 }
 
 Expected<double, InvalidArgument> simhash_default(std::string_view a, std::string_view b) {
-    return algo::simhash_similarity(a, b, 4);
+    return algo::simhash_similarity(a, b, registry::kSimHashShingleSize);
 }
 
 }  // namespace

@@ -5,6 +5,10 @@
 #include "python/main_interpreter.hpp"
 #include "python/preprocessor_class.hpp"
 #include "python/vornflow_class.hpp"
+#include "router/registry.hpp"
+
+#include <iterator>
+#include <string>
 
 namespace vorn::py {
 namespace {
@@ -20,27 +24,39 @@ Registration function(const char* name, FastcallFunction entry, const char* doc)
 
 Registration type(const char* name, PyObject* (*type_object)()) { return {{name, nullptr, 0, nullptr}, type_object}; }
 
+// A pairwise function of the algorithm registry: its name and signature
+// text are the entry's (a name the registry lacks does not compile).
+Registration pairwise(const registry::Entry& entry, FastcallFunction implementation) {
+    static std::string signatures[std::size(registry::kAlgorithms)];
+    std::string& text = signatures[&entry - registry::kAlgorithms];
+    text = std::string(entry.function) + "(a, b";
+    for (registry::Size size : entry.given)
+        if (size != registry::Size::none) text += ", " + std::string(registry::size_name(size));
+    text += ")\n--\n\n";
+    return function(entry.function.data(), implementation, text.c_str());
+}
+
 // Registration order is the order of __all__. The method records must
 // outlive the function objects made from them, hence static storage.
 Registration registrations[] = {
-    function("levenshtein_distance", levenshtein_distance, "levenshtein_distance(a, b)\n--\n\n"),
-    function("levenshtein_similarity", levenshtein_similarity, "levenshtein_similarity(a, b)\n--\n\n"),
-    function("jaro_winkler_similarity", jaro_winkler_similarity, "jaro_winkler_similarity(a, b)\n--\n\n"),
-    function("hamming_similarity", hamming_similarity, "hamming_similarity(a, b)\n--\n\n"),
-    function("hamming_distance", hamming_distance, "hamming_distance(a, b)\n--\n\n"),
-    function("jaccard_similarity", jaccard_similarity, "jaccard_similarity(a, b, n)\n--\n\n"),
-    function("jaccard_bigram_similarity", jaccard_bigram_similarity, "jaccard_bigram_similarity(a, b)\n--\n\n"),
-    function("jaccard_trigram_similarity", jaccard_trigram_similarity, "jaccard_trigram_similarity(a, b)\n--\n\n"),
-    function("jaccard_word_similarity", jaccard_word_similarity, "jaccard_word_similarity(a, b)\n--\n\n"),
+    pairwise(registry::entry("levenshtein_distance"), levenshtein_distance),
+    pairwise(registry::entry("levenshtein_similarity"), levenshtein_similarity),
+    pairwise(registry::entry("jaro_winkler_similarity"), jaro_winkler_similarity),
+    pairwise(registry::entry("hamming_similarity"), hamming_similarity),
+    pairwise(registry::entry("hamming_distance"), hamming_distance),
+    pairwise(registry::entry("jaccard_similarity"), jaccard_similarity),
+    pairwise(registry::entry("jaccard_bigram_similarity"), jaccard_bigram_similarity),
+    pairwise(registry::entry("jaccard_trigram_similarity"), jaccard_trigram_similarity),
+    pairwise(registry::entry("jaccard_word_similarity"), jaccard_word_similarity),
     function("minhash_signature", minhash_signature, "minhash_signature(text, shingle_size, num_hashes)\n--\n\n"),
-    function("minhash_similarity", minhash_similarity, "minhash_similarity(a, b, shingle_size, num_hashes)\n--\n\n"),
-    function("minhash_similarity_default", minhash_similarity_default, "minhash_similarity_default(a, b)\n--\n\n"),
+    pairwise(registry::entry("minhash_similarity"), minhash_similarity),
+    pairwise(registry::entry("minhash_similarity_default"), minhash_similarity_default),
     function("simhash_fingerprint", simhash_fingerprint, "simhash_fingerprint(text, shingle_size)\n--\n\n"),
     function("simhash_fingerprint_default", simhash_fingerprint_default, "simhash_fingerprint_default(text)\n--\n\n"),
-    function("simhash_similarity", simhash_similarity, "simhash_similarity(a, b, shingle_size)\n--\n\n"),
-    function("simhash_similarity_default", simhash_similarity_default, "simhash_similarity_default(a, b)\n--\n\n"),
-    function("bm25_similarity", bm25_similarity, "bm25_similarity(a, b)\n--\n\n"),
-    function("tfidf_similarity", tfidf_similarity, "tfidf_similarity(a, b)\n--\n\n"),
+    pairwise(registry::entry("simhash_similarity"), simhash_similarity),
+    pairwise(registry::entry("simhash_similarity_default"), simhash_similarity_default),
+    pairwise(registry::entry("bm25_similarity"), bm25_similarity),
+    pairwise(registry::entry("tfidf_similarity"), tfidf_similarity),
     type("Preprocessor", preprocessor_type),
     function("clean_text", clean_text, "clean_text(text)\n--\n\n"),
     function("clean_text_stopwords", clean_text_stopwords, "clean_text_stopwords(text)\n--\n\n"),

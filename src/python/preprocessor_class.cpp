@@ -140,6 +140,27 @@ PyObject* preprocessor_process(PyObject* self, PyObject* const* args, Py_ssize_t
     });
 }
 
+// Private accessor for vornkit (see preprocessor_class.hpp): the settings
+// as plain values, so that no other module reads this class's memory.
+PyObject* preprocessor_settings(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const preprocess::Preprocessor& config = record_of<Record>(self).config;
+        PyRef stopwords(PyTuple_New(static_cast<Py_ssize_t>(config.stopwords.size())));
+        if (!stopwords) return nullptr;
+        for (std::size_t i = 0; i < config.stopwords.size(); ++i) {
+            PyObject* word = to_python(config.stopwords[i]);
+            if (word == nullptr) return nullptr;
+            PyTuple_SET_ITEM(stopwords.get(), static_cast<Py_ssize_t>(i), word);
+        }
+        PyRef max_length(to_python(config.max_length));
+        if (!max_length) return nullptr;
+        return Py_BuildValue("(OOOOOOO)", config.normalize_unicode ? Py_True : Py_False,
+                             config.collapse_whitespace ? Py_True : Py_False, config.trim ? Py_True : Py_False,
+                             config.lowercase ? Py_True : Py_False, config.remove_stopwords ? Py_True : Py_False,
+                             stopwords.get(), max_length.get());
+    });
+}
+
 PyMethodDef preprocessor_methods[] = {
     fastcall_method("with_trim", builder<kWithTrim, bool, store_flag<&Config::trim>>, "with_trim($self, v)\n--\n\n"),
     fastcall_method("with_lowercase", builder<kWithLowercase, bool, store_flag<&Config::lowercase>>,
@@ -157,6 +178,7 @@ PyMethodDef preprocessor_methods[] = {
                     builder<kWithCollapseWhitespace, bool, store_flag<&Config::collapse_whitespace>>,
                     "with_collapse_whitespace($self, v)\n--\n\n"),
     fastcall_method("process", preprocessor_process, "process($self, text)\n--\n\n"),
+    {"__vorn_settings__", preprocessor_settings, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

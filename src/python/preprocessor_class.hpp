@@ -21,8 +21,14 @@ struct PreprocessorRecord {
 // New reference to the class's type object, created once per process.
 PyObject* preprocessor_type();
 
-// Instance layout: one pipeline record. vornkit's extension, built from the
-// same sources, reads the record of a Preprocessor through it.
+// Instance layout: one pipeline record, read by this module only.
+//
+// Other modules (vornkit) read an instance's settings through the private
+// method __vorn_settings__(), which returns the tuple (normalize_unicode,
+// collapse_whitespace, trim, lowercase, remove_stopwords, stopwords,
+// max_length): bools, a tuple of str (the custom list; empty for the
+// default list) and an int. A Preprocessor with these settings, built with
+// the public builders, behaves identically.
 using PreprocessorObject = RecordObject<PreprocessorRecord>;
 
 }  // namespace vorn::py

@@ -1,7 +1,6 @@
 #include "router/router.hpp"
 
 #include <algorithm>
-#include <array>
 #include <new>
 
 #include "text/utf8.hpp"
@@ -51,16 +50,6 @@ ComparisonResult tier_result(const AlgorithmScore& scored, std::uint64_t tier) {
     return ComparisonResult{scored.score, tier, scored.algorithm, false, std::nullopt};
 }
 
-constexpr std::array<std::pair<std::string_view, Intent>, 7> kIntentNames{{
-    {"names", Intent::Names},
-    {"typos", Intent::Typos},
-    {"codes", Intent::Codes},
-    {"documents", Intent::Documents},
-    {"dedup", Intent::Dedup},
-    {"deduplication", Intent::Dedup},
-    {"auto", Intent::Auto},
-}};
-
 constexpr std::size_t kHammingMaxBytes = 20;
 constexpr std::size_t kJaroWinklerMaxBytes = 50;
 constexpr std::size_t kBm25MaxBytes = 500;
@@ -68,8 +57,8 @@ constexpr std::size_t kBm25MaxBytes = 500;
 }  // namespace
 
 std::optional<Intent> parse_intent(std::string_view name) noexcept {
-    for (const auto& [accepted, intent] : kIntentNames) {
-        if (name == accepted) return intent;
+    for (const IntentEntry& entry : kIntents) {
+        if (name == entry.name) return entry.intent;
     }
     return std::nullopt;
 }
@@ -79,11 +68,18 @@ Algorithm auto_algorithm(std::string_view a, std::string_view b) noexcept {
     // Equal character counts (not bytes) so that Hamming is only chosen for
     // texts it can compare; the size limits themselves count bytes.
     if (longest <= kHammingMaxBytes && utf8::count_chars(a) == utf8::count_chars(b)) {
-        return Algorithm{Algorithm::Kind::Hamming};
+        return Algorithm::of("hamming_similarity");
     }
-    if (longest <= kJaroWinklerMaxBytes) return Algorithm{Algorithm::Kind::JaroWinkler};
-    if (longest <= kBm25MaxBytes) return Algorithm{Algorithm::Kind::Bm25};
-    return Algorithm{Algorithm::Kind::SimHashDefault};
+    if (longest <= kJaroWinklerMaxBytes) return Algorithm::of("jaro_winkler_similarity");
+    if (longest <= kBm25MaxBytes) return Algorithm::of("bm25_similarity");
+    return Algorithm::of("simhash_similarity_default");
+}
+
+Algorithm intent_algorithm(Intent intent, std::string_view a, std::string_view b) noexcept {
+    for (const IntentEntry& entry : kIntents) {
+        if (entry.intent == intent && entry.algorithm != nullptr) return Algorithm::of(*entry.algorithm);
+    }
+    return auto_algorithm(a, b);
 }
 
 Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) {
@@ -118,16 +114,7 @@ Outcome compare(const VornFlow& router, std::string_view a, std::string_view b) 
 Outcome compare_with_intent(const VornFlow& router, Intent intent, std::string_view a, std::string_view b) {
     PreparedTexts texts(a, b);
     if (auto failed = texts.prepare(router)) return *std::move(failed);
-    Algorithm algorithm{Algorithm::Kind::Levenshtein};
-    switch (intent) {
-        case Intent::Names: algorithm = Algorithm{Algorithm::Kind::JaroWinkler}; break;
-        case Intent::Typos: algorithm = Algorithm{Algorithm::Kind::Levenshtein}; break;
-        case Intent::Codes: algorithm = Algorithm{Algorithm::Kind::Hamming}; break;
-        case Intent::Documents: algorithm = Algorithm{Algorithm::Kind::Bm25}; break;
-        case Intent::Dedup: algorithm = Algorithm{Algorithm::Kind::SimHashDefault}; break;
-        case Intent::Auto: algorithm = auto_algorithm(texts.a(), texts.b()); break;
-    }
-    auto scored = run_algorithm(algorithm, texts.a(), texts.b());
+    auto scored = run_algorithm(intent_algorithm(intent, texts.a(), texts.b()), texts.a(), texts.b());
     if (!scored) return std::move(scored).error();
     return tier_result(*scored, 0);
 }

@@ -37,14 +37,35 @@ struct ComparisonResult {
 
 enum class Intent : std::uint8_t { Names, Typos, Codes, Documents, Dedup, Auto };
 
-// Seven names: "names", "typos", "codes", "documents", "dedup",
-// "deduplication", "auto"; matching is byte for byte.
+// The intents by name and the algorithm each runs; "auto" (no algorithm
+// here) chooses one per pair with auto_algorithm.
+struct IntentEntry {
+    std::string_view name;
+    Intent intent;
+    const registry::Entry* algorithm;
+};
+
+inline constexpr IntentEntry kIntents[] = {
+    {"names", Intent::Names, &registry::entry("jaro_winkler_similarity")},
+    {"typos", Intent::Typos, &registry::entry("levenshtein_similarity")},
+    {"codes", Intent::Codes, &registry::entry("hamming_similarity")},
+    {"documents", Intent::Documents, &registry::entry("bm25_similarity")},
+    {"dedup", Intent::Dedup, &registry::entry("simhash_similarity_default")},
+    {"deduplication", Intent::Dedup, &registry::entry("simhash_similarity_default")},
+    {"auto", Intent::Auto, nullptr},
+};
+
+// The names of kIntents; matching is byte for byte.
 std::optional<Intent> parse_intent(std::string_view name) noexcept;
 
 // The algorithm "auto" picks for two prepared texts: Hamming for equal
 // character counts within 20 bytes, Jaro-Winkler up to 50 bytes, BM25 up to
 // 500 bytes, SimHash beyond.
 Algorithm auto_algorithm(std::string_view a, std::string_view b) noexcept;
+
+// The algorithm an intent runs on two prepared texts: its entry's in
+// kIntents, or auto_algorithm's choice.
+Algorithm intent_algorithm(Intent intent, std::string_view a, std::string_view b) noexcept;
 
 Expected<ComparisonResult, VornError> compare(const VornFlow& router, std::string_view a, std::string_view b);
 

@@ -16,19 +16,18 @@ from vornkit._blocking import (
 from vornkit._clusters import cluster_pairs
 from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
 from vornkit._comparisons import Field
-from vornkit._dedup import (
-    MinHashLSH,
-    SimHashIndex,
-    connected_components,
-    dedup,
+from vornkit._components import connected_components
+from vornkit._dedup import dedup
+from vornkit._fingerprints import (
     lsh_band_keys,
     lsh_params,
     minhash_signatures,
     signature_agreement,
     simhash_fingerprints,
 )
-from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
 from vornkit._edit_index import EditIndex
+from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
+from vornkit._indexes import MinHashLSH, SimHashIndex
 
 __all__: list[str] = []
 __all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]

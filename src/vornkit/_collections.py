@@ -6,7 +6,8 @@ Rules shared by every function here:
   ``vorn.jaro_winkler_similarity``, ...); size parameters (``n``,
   ``shingle_size``, ``num_hashes``) go in ``scorer_kwargs``. Every score is
   bit for bit what that function returns for the pair.
-* ``processor`` (a ``vorn.Preprocessor``) is applied once per string.
+* ``processor`` (a ``vorn.Preprocessor``) is applied once per string, to
+  queries and choices alike.
 * Collections are lists, tuples or other iterables of ``str``, 1-D NumPy
   arrays of strings (object, ``str_`` or ``StringDType``), pandas Series, and
   Arrow string arrays or chunked arrays (PyArrow, Polars), which are read in
@@ -32,8 +33,9 @@ from typing import Any, Protocol, TypeAlias
 
 import numpy as np
 import numpy.typing as npt
+import vorn
 
-from vornkit import _native
+from vornkit import _checks, _native
 
 
 class ArrowArrayExportable(Protocol):
@@ -47,6 +49,8 @@ class ArrowStreamExportable(Protocol):
 Texts: TypeAlias = Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
 Scorer: TypeAlias = Callable[..., object]
 Score: TypeAlias = float | int
+# Only vorn.Preprocessor is accepted so far; plain callables are to follow.
+Processor: TypeAlias = vorn.Preprocessor | Callable[[str], str]
 
 _FLOAT_TYPES = (np.dtype(np.float64), np.dtype(np.float32))
 _INTEGER_TYPES = tuple(
@@ -54,14 +58,8 @@ _INTEGER_TYPES = tuple(
 )
 
 
-def _strings(texts: object, name: str) -> _native.Strings:
-    if isinstance(texts, _native.Strings):
-        return texts
-    return _native.Strings(texts, name)
-
-
-def _prepared(texts: object, name: str, processor: object | None, workers: int) -> _native.Strings:
-    strings = _strings(texts, name)
+def _prepared(texts: object, name: str, processor: Processor | None, workers: int) -> _native.Strings:
+    strings = _checks.strings(texts, name)
     if processor is not None:
         strings = _native.apply_processor(strings, processor, workers)
     return strings
@@ -84,7 +82,7 @@ def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any
 
 
 def _pair(
-    queries: Texts, choices: Texts | None, processor: object | None, workers: int
+    queries: Texts, choices: Texts | None, processor: Processor | None, workers: int
 ) -> tuple[_native.Strings, _native.Strings]:
     a = _prepared(queries, "queries", processor, workers)
     if choices is None or choices is queries:
@@ -99,7 +97,7 @@ def _scores(
     choices: Texts,
     scorer: Scorer,
     scorer_kwargs: dict[str, Any] | None,
-    processor: object | None,
+    processor: Processor | None,
     score_cutoff: Score | None,
     dtype: npt.DTypeLike | None,
     workers: int,
@@ -118,7 +116,7 @@ def cdist(
     *,
     scorer: Scorer,
     scorer_kwargs: dict[str, Any] | None = None,
-    processor: object | None = None,
+    processor: Processor | None = None,
     score_cutoff: Score | None = None,
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
@@ -135,7 +133,7 @@ def cpdist(
     *,
     scorer: Scorer,
     scorer_kwargs: dict[str, Any] | None = None,
-    processor: object | None = None,
+    processor: Processor | None = None,
     score_cutoff: Score | None = None,
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
@@ -149,28 +147,29 @@ def cpdist(
 def topk(
     queries: Texts,
     choices: Texts,
-    k: int,
+    limit: int,
     *,
     scorer: Scorer,
     scorer_kwargs: dict[str, Any] | None = None,
-    processor: object | None = None,
+    processor: Processor | None = None,
     score_cutoff: Score | None = None,
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[Any]]:
-    """The k best choices of each query: (indices int64[nq, k], scores[nq, k]).
+    """The ``limit`` best choices of each query: (indices int64[nq, limit],
+    scores[nq, limit]).
 
     Best first (highest similarity, lowest distance), ties to the lower
-    index. Rows with fewer than k qualifying choices are padded with index
+    index. Rows with fewer than ``limit`` qualifying choices are padded with index
     -1 and score NaN (-1 for integer score types). Memory beyond the result
     is a few candidates per worker and query, never the full matrix.
     """
-    k = _count(k, "k")
+    limit = _checks.count("limit", limit, 0)
     is_distance = _is_distance(scorer, scorer_kwargs)
     a, b = _pair(queries, choices, processor, workers)
-    indices = np.empty((len(a), k), dtype=np.int64)
-    scores = np.empty((len(a), k), dtype=_score_dtype(is_distance, dtype))
-    _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers)
+    indices = np.empty((len(a), limit), dtype=np.int64)
+    scores = np.empty((len(a), limit), dtype=_score_dtype(is_distance, dtype))
+    _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, limit, indices, scores, workers)
     return indices, scores
 
 
@@ -180,28 +179,31 @@ def extract(
     *,
     scorer: Scorer,
     scorer_kwargs: dict[str, Any] | None = None,
-    processor: object | None = None,
+    processor: Processor | None = None,
     limit: int | None = 5,
     score_cutoff: Score | None = None,
+    dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> list[tuple[Any, Score, int]]:
     """The best choices for one query as (choice, score, index), best first.
 
     ``limit=None`` returns every qualifying choice. A null query matches
-    nothing.
+    nothing. Each choice is the original element, not the processed text;
+    each score a Python float or int converted from ``dtype``.
     """
     if query is not None and not isinstance(query, str):
         raise TypeError(f"query must be str or None, not {type(query).__name__!r}")
     is_distance = _is_distance(scorer, scorer_kwargs)
-    b = _strings(choices, "choices")
-    k = len(b) if limit is None else min(_count(limit, "limit"), len(b))
+    score_dtype = _score_dtype(is_distance, dtype)
+    b = _checks.strings(choices, "choices")
+    k = len(b) if limit is None else min(_checks.count("limit", limit, 0), len(b))
     if query is None or k == 0:
         return []
     a = _prepared([query], "query", processor, workers)
     if processor is not None:
         b = _native.apply_processor(b, processor, workers)
     indices = np.empty((1, k), dtype=np.int64)
-    scores = np.empty((1, k), dtype=np.int64 if is_distance else np.float64)
+    scores = np.empty((1, k), dtype=score_dtype)
     _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers)
     found = int(np.count_nonzero(indices[0] >= 0))
     return [(b[int(j)], s, int(j)) for j, s in zip(indices[0, :found], scores[0, :found].tolist())]
@@ -213,8 +215,9 @@ def extract_one(
     *,
     scorer: Scorer,
     scorer_kwargs: dict[str, Any] | None = None,
-    processor: object | None = None,
+    processor: Processor | None = None,
     score_cutoff: Score | None = None,
+    dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> tuple[Any, Score, int] | None:
     """The best choice for one query as (choice, score, index), or None."""
@@ -226,6 +229,7 @@ def extract_one(
         processor=processor,
         limit=1,
         score_cutoff=score_cutoff,
+        dtype=dtype,
         workers=workers,
     )
     return best[0] if best else None
@@ -236,9 +240,9 @@ def threshold_join(
     choices: Texts | None = None,
     *,
     scorer: Scorer,
-    score_cutoff: Score,
     scorer_kwargs: dict[str, Any] | None = None,
-    processor: object | None = None,
+    processor: Processor | None = None,
+    score_cutoff: Score,
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64], npt.NDArray[Any]]:
@@ -269,12 +273,3 @@ def threshold_join(
         np.frombuffer(j, dtype=np.int64),
         raw.astype(score_dtype, copy=False),
     )
-
-
-def _count(value: int, name: str) -> int:
-    import operator
-
-    count = operator.index(value)
-    if count < 0:
-        raise ValueError(f"{name} must not be negative")
-    return count

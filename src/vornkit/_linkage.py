@@ -22,19 +22,10 @@ from dataclasses import dataclass
 import numpy as np
 import vorn
 
+from vornkit import _scorers
+
 # Scorer names are those of vorn's own router (VornFlow), each a similarity in [0, 1].
-SCORERS: dict[str, Callable[..., float]] = {
-    "jaro_winkler": vorn.jaro_winkler_similarity,
-    "levenshtein": vorn.levenshtein_similarity,
-    "hamming": vorn.hamming_similarity,
-    "jaccard_bigram": vorn.jaccard_bigram_similarity,
-    "jaccard_trigram": vorn.jaccard_trigram_similarity,
-    "jaccard_word": vorn.jaccard_word_similarity,
-    "minhash_default": vorn.minhash_similarity_default,
-    "simhash_default": vorn.simhash_similarity_default,
-    "tfidf": vorn.tfidf_similarity,
-    "bm25": vorn.bm25_similarity,
-}
+SCORERS: dict[str, Callable[..., float]] = _scorers.by_router_name()
 AUTO = "auto"
 CHUNK_PAIRS = 1 << 21  # pairs combined at a time: about 16 MB per float64 buffer
 LARGE_BLOCK = 1 << 16  # pairs in a block worth scoring as a matrix

@@ -16,8 +16,7 @@ import os
 import stat
 import sys
 import time
-from collections.abc import Callable, Iterator, Sequence
-from contextlib import contextmanager
+from collections.abc import Callable, Sequence
 from typing import Any, NoReturn
 
 import numpy as np
@@ -27,6 +26,7 @@ from vornkit import _fellegi_sunter, _linkage
 from vornkit._blocking import CandidateLimitError
 from vornkit._fellegi_sunter import LinkageModel, link_records
 from vornkit._records import RecordsError
+from vornkit._progress import Progress
 from vornkit._tables import (
     Table,
     TableError,
@@ -122,45 +122,6 @@ def _weights(text: str) -> list[float] | None:
     return weights
 
 
-# ------------------------------------------------------------ progress
-
-
-class _Progress:
-    """A progress bar on stderr when it is a terminal (tqdm, if installed) and not --quiet."""
-
-    def __init__(self, quiet: bool) -> None:
-        self.enabled = not quiet and sys.stderr.isatty()
-        if self.enabled:
-            try:
-                import importlib
-
-                importlib.import_module("tqdm")
-            except ImportError:
-                self.enabled = False
-
-    @contextmanager
-    def bar(self, total: float, unit: str, description: str) -> Iterator[Callable[[float], None]]:
-        if not self.enabled:
-            yield lambda n: None
-            return
-        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
-
-        with tqdm(total=total, unit=unit, desc=description, file=sys.stderr, leave=False) as bar:
-            yield bar.update
-
-    @contextmanager
-    def fraction_bar(self, description: str) -> Iterator[Callable[[float], None]]:
-        """A bar fed with fractions of the work done."""
-        if not self.enabled:
-            yield lambda fraction: None
-            return
-        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
-
-        layout = "{desc}: {percentage:3.0f}%|{bar}| [{elapsed}<{remaining}]"
-        with tqdm(total=1.0, desc=description, file=sys.stderr, leave=False, bar_format=layout) as bar:
-            yield bar.update
-
-
 def _note(args: argparse.Namespace, message: str) -> None:
     if not args.quiet:
         print(message, file=sys.stderr)
@@ -169,7 +130,7 @@ def _note(args: argparse.Namespace, message: str) -> None:
 # ------------------------------------------------------------ dedup
 
 
-def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str], Sequence[str | None]]:
+def _documents(args: argparse.Namespace, progress: Progress) -> tuple[list[str], Sequence[str | None]]:
     """(ids, texts): the files under the paths, or one column of one table."""
     if args.column is not None:
         if len(args.paths) != 1:
@@ -195,7 +156,7 @@ def _documents(args: argparse.Namespace, progress: _Progress) -> tuple[list[str]
             raise UsageError(f"no such file or directory: {path}")
     texts: list[str] = []
     undecodable = 0
-    with progress.bar(len(files), "files", "reading") as advance:
+    with progress.bar(len(files), "reading", "files") as advance:
         for path in files:
             try:
                 with open(path, "rb") as file:
@@ -236,7 +197,7 @@ def _selected(args: argparse.Namespace, name: str) -> bool:
     return args.glob is None or fnmatch.fnmatchcase(name, args.glob)
 
 
-def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progress: _Progress) -> np.ndarray:
+def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progress: Progress) -> np.ndarray:
     """Cluster labels (the smallest member's index) from vornkit's near-duplicate
     detection; a missing text is never linked: its cluster is itself."""
     import vornkit
@@ -272,7 +233,7 @@ def run_dedup(args: argparse.Namespace) -> int:
     if args.method == "simhash" and args.num_hashes is not None:
         raise UsageError("--num-hashes applies to --method minhash only")
     check_output(args.out, args.paths)
-    progress = _Progress(args.quiet)
+    progress = Progress.on_terminal(args.quiet)
     ids, texts = _documents(args, progress)
     check_output(args.out, ids if args.column is None else ())
     labels = find_clusters(texts, args, progress) if texts else np.empty(0, np.int64)
@@ -419,7 +380,7 @@ def _run_mean_link(args: argparse.Namespace) -> int:
     for option, value in (("--clusters", args.clusters), ("--model", args.model), ("--use-model", args.use_model)):
         if value is not None:
             raise UsageError(f"{option} applies to --method fellegi-sunter only")
-    progress = _Progress(args.quiet)
+    progress = Progress.on_terminal(args.quiet)
     tables = [read_table(args.left), read_table(args.right)]
     ids = _link_ids(args, tables)
     processor = None if args.no_preprocess else vorn.Preprocessor()

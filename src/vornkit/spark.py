@@ -30,6 +30,7 @@ from pyspark.sql.window import Window  # type: ignore[import-not-found,unused-ig
 
 import vornkit
 from vornkit import _native
+from vornkit._collections import Processor
 
 __all__ = ["minhash_dedup", "score"]
 
@@ -162,8 +163,8 @@ def minhash_dedup(
     *,
     id_col: str,
     threshold: float,
-    shingle_size: int = 3,
-    num_hashes: int = 128,
+    shingle_size: int = _native.MINHASH_SHINGLE_SIZE,
+    num_hashes: int = _native.MINHASH_NUM_HASHES,
     bands: int | None = None,
 ) -> DataFrame:
     """Clusters of near-duplicate documents: a DataFrame (id, component).
@@ -316,7 +317,7 @@ def score(
     col_b: Column | str,
     *,
     scorer: Callable[..., Any],
-    processor: Any = None,
+    processor: Processor | None = None,
     scorer_kwargs: Mapping[str, Any] | None = None,
 ) -> Column:
     """A Column of ``scorer``'s scores of the pairs (col_a[i], col_b[i]).

@@ -459,10 +459,3 @@ def test_console_script():
         pytest.skip("the vornkit script is installed beside the interpreter only in a virtual environment")
     done = subprocess.run([script, "search", "--help"], capture_output=True, text=True)
     assert done.returncode == 0 and "CHOICES-FILE" in done.stdout
-
-
-@pytest.mark.parametrize(("quiet", "tty", "enabled"), [(False, True, True), (True, True, False), (False, False, False)])
-def test_progress_only_on_a_terminal(monkeypatch, quiet, tty, enabled):
-    pytest.importorskip("tqdm")
-    monkeypatch.setattr(sys.stderr, "isatty", lambda: tty)
-    assert cli._Progress(quiet).enabled is enabled

@@ -26,7 +26,7 @@ GOOD = """
     signatures: npt.NDArray[np.uint64] = vornkit.minhash_signatures(["a"], num_hashes=16)
     lsh = vornkit.MinHashLSH(0.7, 16, weights=(0.3, 0.7))
     lsh.add(np.arange(1), signatures)
-    pair_i, pair_j = lsh.candidate_pairs()
+    pair_i, pair_j = lsh.pairs()
     bands: int = lsh.bands
     pi, pj, distance = vornkit.SimHashIndex(max_distance=2).pairs()
     shape: tuple[int, int] = vornkit.lsh_params(0.5, 64)

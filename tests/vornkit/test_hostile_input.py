@@ -154,7 +154,7 @@ def answers(index, probes):
 
 
 def _pairs(index):
-    return index.candidate_pairs() if isinstance(index, vornkit.MinHashLSH) else index.pairs()
+    return index.pairs()
 
 
 @pytest.mark.parametrize("kind", ["lsh", "sim"])

@@ -47,7 +47,7 @@ def as_pairs(first, second):
 def test_lsh_candidates_are_the_pairs_sharing_a_band(threshold, num_hashes):
     lsh, keys, signatures = filled_lsh(int(threshold * 10), threshold, num_hashes)
     expected = lsh_reference(signatures, keys.tolist(), lsh.bands, lsh.rows)
-    pairs = as_pairs(*lsh.candidate_pairs())
+    pairs = as_pairs(*lsh.pairs())
     assert pairs == sorted(expected)  # each once, i < j, in order
     for q in range(0, len(keys), 7):
         partners = {b if a == keys[q] else a for a, b in expected if keys[q] in (a, b)} | {int(keys[q])}
@@ -80,7 +80,7 @@ def test_lsh_pairs_found_in_many_bands_are_merged_once(seed, key_order):
     gone = r.choice(n, n // 3, replace=False)
     lsh.remove(keys[gone])
     kept = np.setdiff1d(np.arange(n), gone)
-    assert as_pairs(*lsh.candidate_pairs()) == sorted(lsh_reference(signatures[kept], keys[kept].tolist(), bands, rows))
+    assert as_pairs(*lsh.pairs()) == sorted(lsh_reference(signatures[kept], keys[kept].tolist(), bands, rows))
     assert all(int(k) in lsh for k in keys[kept]) and not any(int(k) in lsh for k in keys[gone])
 
 
@@ -96,7 +96,7 @@ def test_lsh_add_in_pieces_and_remove_match_a_fresh_index():
     kept = [i for i in range(len(keys)) if i not in removed or i in again]
     fresh = vornkit.MinHashLSH(0.6, 64)
     fresh.add(keys[kept], signatures[kept])
-    assert as_pairs(*lsh.candidate_pairs()) == as_pairs(*fresh.candidate_pairs())
+    assert as_pairs(*lsh.pairs()) == as_pairs(*fresh.pairs())
     assert len(lsh) == len(kept) and sorted(lsh.keys().tolist()) == sorted(keys[kept].tolist())
     for i in range(0, len(keys), 3):
         assert lsh.query(signatures[i]).tolist() == fresh.query(signatures[i]).tolist()
@@ -115,7 +115,7 @@ def test_lsh_survives_mass_removal_and_reuse_of_keys():
     fresh.add(
         np.r_[np.arange(4001, 5000, 2), np.arange(0, 100, 2)], np.r_[signatures[4001:5000:2], signatures[1:100:2]]
     )
-    assert as_pairs(*lsh.candidate_pairs()) == as_pairs(*fresh.candidate_pairs())
+    assert as_pairs(*lsh.pairs()) == as_pairs(*fresh.pairs())
 
 
 @pytest.mark.parametrize(
@@ -134,10 +134,10 @@ def test_lsh_survives_mass_removal_and_reuse_of_keys():
 )
 def test_lsh_refusals_change_nothing(action, error, message):
     lsh, keys, signatures = filled_lsh()
-    before = as_pairs(*lsh.candidate_pairs())
+    before = as_pairs(*lsh.pairs())
     with pytest.raises(error, match=message):
         action(lsh, keys, signatures)
-    assert as_pairs(*lsh.candidate_pairs()) == before and len(lsh) == len(keys)
+    assert as_pairs(*lsh.pairs()) == before and len(lsh) == len(keys)
 
 
 def test_lsh_recall_on_planted_near_duplicates():
@@ -152,7 +152,7 @@ def test_lsh_recall_on_planted_near_duplicates():
         texts += [base, copy]
     lsh = vornkit.MinHashLSH(0.8, 128)
     lsh.add(np.arange(len(texts)), vornkit.minhash_signatures(texts))
-    found = set(as_pairs(*lsh.candidate_pairs()))
+    found = set(as_pairs(*lsh.pairs()))
     similar = []
     for a, b in pairs:
         sa, sb = set(ref.shingles(texts[a], 3)), set(ref.shingles(texts[b], 3))
@@ -282,7 +282,7 @@ def saved(tmp_path, kind):
 
 def answers(index, probes):
     if isinstance(index, vornkit.MinHashLSH):
-        return [x.tolist() for x in (*index.candidate_pairs(), *index.query_many(probes))]
+        return [x.tolist() for x in (*index.pairs(), *index.query_many(probes))]
     return [x.tolist() for x in (*index.pairs(), *index.query_many(probes))]
 
 

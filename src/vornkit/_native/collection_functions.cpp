@@ -112,7 +112,7 @@ struct Job {
         if (a == nullptr) return false;
         b = b_object == Py_None ? a : strings_input(b_object);
         if (b == nullptr) return false;
-        return convert_scorer(scorer, kwargs, config) &&
+        return convert_scorer(scorer, kwargs, config) != nullptr &&
                convert_cutoff(cutoff_object, col::is_distance(config.kind), cutoff) &&
                convert_workers(workers_object, workers);
     }
@@ -146,8 +146,10 @@ PyObject* scorer_info(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (!check_count(nargs, 2, "scorer_info")) return nullptr;
     return guarded([&]() -> PyObject* {
         col::ScorerConfig config;
-        if (!convert_scorer(args[0], args[1], config)) return nullptr;
-        return Py_BuildValue("(sO)", scorer_name(config.kind), col::is_distance(config.kind) ? Py_True : Py_False);
+        const vorn::registry::Entry* entry = convert_scorer(args[0], args[1], config);
+        if (entry == nullptr) return nullptr;
+        return Py_BuildValue("(s#O)", entry->function.data(), static_cast<Py_ssize_t>(entry->function.size()),
+                             col::is_distance(config.kind) ? Py_True : Py_False);
     });
 }
 

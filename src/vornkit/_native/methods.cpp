@@ -2,6 +2,7 @@
 // its concern.
 #include "dedup_native.hpp"
 #include "native.hpp"
+#include "router/registry.hpp"
 #include "simd/isa.hpp"
 
 namespace vornkit::native {
@@ -15,6 +16,8 @@ PyObject* topk(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* threshold_join(PyObject*, PyObject* const*, Py_ssize_t);
 // pair_functions.cpp
 PyObject* score_pairs(PyObject*, PyObject* const*, Py_ssize_t);
+// scorer_table.cpp
+PyObject* algorithms(PyObject*, PyObject*);
 // processor.cpp
 PyObject* processor_state(PyObject*, PyObject* const*, Py_ssize_t);
 
@@ -51,7 +54,9 @@ PyCFunction as_function(Entry* entry) {
 PyMethodDef method_table[] = {
     {"abi_version", abi_version, METH_NOARGS, "Version of the native interface."},
     {"scorer_info", as_function(scorer_info), METH_FASTCALL,
-     "scorer_info(scorer, scorer_kwargs, /)\n--\n\n(vorn name, is_distance) of a scorer, checking its kwargs."},
+     "scorer_info(scorer, scorer_kwargs, /)\n--\n\n(function name, is_distance) of a scorer, checking its kwargs."},
+    {"algorithms", algorithms, METH_NOARGS,
+     "algorithms()\n--\n\nThe algorithm registry: (module, function, is_distance, sizes given, router name) rows."},
     {"apply_processor", as_function(apply_processor), METH_FASTCALL,
      "apply_processor(strings, processor, workers, /)\n--\n\nStrings with every text processed once."},
     {"cdist", as_function(cdist), METH_FASTCALL,
@@ -82,6 +87,12 @@ int exec_module(PyObject* module) {
     if (add_isa_levels(module) != 0) return -1;
     if (PyModule_AddFunctions(module, fuzz_methods) != 0) return -1;
     if (add_dedup_functions(module) != 0) return -1;
+    // The sizes of the *_default functions, which vornkit's fingerprint
+    // functions take as their defaults.
+    if (PyModule_AddIntConstant(module, "MINHASH_SHINGLE_SIZE", vorn::registry::kMinHashShingleSize) != 0 ||
+        PyModule_AddIntConstant(module, "MINHASH_NUM_HASHES", vorn::registry::kMinHashNumHashes) != 0 ||
+        PyModule_AddIntConstant(module, "SIMHASH_SHINGLE_SIZE", vorn::registry::kSimHashShingleSize) != 0)
+        return -1;
     return PyModule_AddObjectRef(module, "Strings", reinterpret_cast<PyObject*>(type));
 }
 

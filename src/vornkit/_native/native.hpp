@@ -89,16 +89,14 @@ PyObject* new_strings_object(std::unique_ptr<StringInput> input);
 // The input of a Strings object, or nullptr with TypeError set.
 const StringInput* strings_input(PyObject* object);
 
-// ---- scorer_table.cpp: vorn's pairwise functions ----
+// ---- scorer_table.cpp: the registry's pairwise functions ----
 
-// The core scorer behind one of vorn's pairwise functions (identity with
-// the function objects of the imported vorn module), its size parameters
-// taken from `kwargs` (a dict or None). Returns false with TypeError for
-// any other callable or an unexpected or missing parameter, the conversion's
-// error for a bad value, ValueError for a window size of 0.
-bool convert_scorer(PyObject* scorer, PyObject* kwargs, vorn::collection::ScorerConfig& out);
-// The vorn function name of a scorer kind (for messages).
-const char* scorer_name(vorn::collection::ScorerKind kind);
+// The registry entry of a scorer (one of the public pairwise functions the
+// registry lists, found by identity) and its core scorer, with the size
+// parameters taken from `kwargs` (a dict or None). Returns null with
+// TypeError for any other object or an unexpected or missing parameter, the
+// conversion's error for a bad value, ValueError for a window size of 0.
+const vorn::registry::Entry* convert_scorer(PyObject* scorer, PyObject* kwargs, vorn::collection::ScorerConfig& out);
 
 // ---- processor.cpp: vorn.Preprocessor objects ----
 

@@ -1,10 +1,12 @@
-// vorn.Preprocessor objects: the record is read through vorn's own instance
-// layout after checking that the object's type is vorn's class, and each
-// string is processed once, in parallel, with the interpreter lock released.
+// vorn.Preprocessor objects: their settings are read through the class's
+// private accessor __vorn_settings__ (never through its memory), rebuilt
+// here into a pipeline record, and each string is processed once, in
+// parallel, with the interpreter lock released.
 #include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "native.hpp"
@@ -12,26 +14,101 @@
 #include "text/icu_chunks.hpp"
 
 namespace vornkit::native {
+namespace {
 
-bool convert_processor(PyObject* object, vorn::py::PreprocessorRecord& out) {
+constexpr Py_ssize_t kSettingsSize = 7;
+
+// vorn.Preprocessor and its accessor, looked up once per process.
+PyObject* preprocessor_class = nullptr;
+PyObject* settings_accessor = nullptr;
+
+bool find_preprocessor_class() {
+    if (preprocessor_class != nullptr) return true;
     PyRef vorn_module(PyImport_ImportModule("vorn"));
     if (!vorn_module) return false;
     PyRef type(PyObject_GetAttrString(vorn_module.get(), "Preprocessor"));
     if (!type) return false;
-    if (!PyType_Check(type.get()) ||
-        reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize != sizeof(vorn::py::PreprocessorObject)) {
-        PyErr_SetString(PyExc_RuntimeError, "vorn.Preprocessor does not have the layout vornkit was built with");
+    PyRef accessor(PyType_Check(type.get()) ? PyObject_GetAttrString(type.get(), "__vorn_settings__") : nullptr);
+    if (!accessor) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_RuntimeError, "vorn.Preprocessor does not offer the settings vornkit reads");
         return false;
     }
-    if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(type.get()))) {
-        PyErr_Format(PyExc_TypeError, "processor must be a vorn.Preprocessor or None, not %R", object);
-        return false;
-    }
-    out = vorn::py::record_of<vorn::py::PreprocessorRecord>(object);
+    // The import may have let another thread get here first.
+    if (preprocessor_class != nullptr) return true;
+    preprocessor_class = type.release();
+    settings_accessor = accessor.release();
     return true;
 }
 
-// processor_state(processor, /): the record as a tuple (normalize_unicode,
+bool refuse_settings() {
+    PyErr_SetString(PyExc_RuntimeError, "vorn.Preprocessor gave settings of a form vornkit does not read");
+    return false;
+}
+
+// The settings tuple of a vorn.Preprocessor (or subclass) instance, through
+// the class's own accessor whatever a subclass defines; TypeError for
+// anything else.
+PyObject* settings_of(PyObject* object) {
+    if (!find_preprocessor_class()) return nullptr;
+    if (!PyObject_TypeCheck(object, reinterpret_cast<PyTypeObject*>(preprocessor_class))) {
+        PyErr_Format(PyExc_TypeError, "processor must be a vorn.Preprocessor or None, not %R", object);
+        return nullptr;
+    }
+    PyRef settings(PyObject_CallOneArg(settings_accessor, object));
+    if (!settings) return nullptr;
+    if (!PyTuple_CheckExact(settings.get()) || PyTuple_GET_SIZE(settings.get()) != kSettingsSize ||
+        !PyTuple_CheckExact(PyTuple_GET_ITEM(settings.get(), 5)) ||
+        !PyLong_CheckExact(PyTuple_GET_ITEM(settings.get(), 6))) {
+        refuse_settings();
+        return nullptr;
+    }
+    return settings.release();
+}
+
+bool read_flag(PyObject* settings, Py_ssize_t index, bool& out) {
+    PyObject* value = PyTuple_GET_ITEM(settings, index);
+    if (!PyBool_Check(value)) return refuse_settings();
+    out = value == Py_True;
+    return true;
+}
+
+}  // namespace
+
+bool convert_processor(PyObject* object, vorn::py::PreprocessorRecord& out) {
+    PyRef settings(settings_of(object));
+    if (!settings) return false;
+    vorn::preprocess::Preprocessor config;
+    if (!read_flag(settings.get(), 0, config.normalize_unicode) ||
+        !read_flag(settings.get(), 1, config.collapse_whitespace) || !read_flag(settings.get(), 2, config.trim) ||
+        !read_flag(settings.get(), 3, config.lowercase) || !read_flag(settings.get(), 4, config.remove_stopwords))
+        return false;
+    PyObject* words = PyTuple_GET_ITEM(settings.get(), 5);
+    config.stopwords.reserve(static_cast<std::size_t>(PyTuple_GET_SIZE(words)));
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(words); ++i) {
+        PyObject* word = PyTuple_GET_ITEM(words, i);
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_Check(word) ? PyUnicode_AsUTF8AndSize(word, &size) : nullptr;
+        if (data == nullptr) {
+            PyErr_Clear();
+            return refuse_settings();
+        }
+        config.stopwords.emplace_back(data, static_cast<std::size_t>(size));
+    }
+    config.max_length = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(settings.get(), 6));
+    if (config.max_length == static_cast<std::uint64_t>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        return refuse_settings();
+    }
+    // The custom list's set, built as the class builds it for its instances.
+    std::shared_ptr<const vorn::preprocess::StopwordSet> custom;
+    if (!config.stopwords.empty())
+        custom = std::make_shared<const vorn::preprocess::StopwordSet>(std::span<const std::string>(config.stopwords));
+    out = vorn::py::PreprocessorRecord{std::move(config), std::move(custom)};
+    return true;
+}
+
+// processor_state(processor, /): the settings as a tuple (normalize_unicode,
 // collapse_whitespace, trim, lowercase, remove_stopwords, stopwords,
 // max_length), stopwords being the custom list (empty for the default one).
 // The Preprocessor class cannot be pickled; this lets a job rebuild an equal
@@ -41,23 +118,7 @@ PyObject* processor_state(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         PyErr_Format(PyExc_TypeError, "processor_state() takes exactly one argument (%zd given)", nargs);
         return nullptr;
     }
-    return guarded([&]() -> PyObject* {
-        vorn::py::PreprocessorRecord record;
-        if (!convert_processor(args[0], record)) return nullptr;
-        const vorn::preprocess::Preprocessor& config = record.config;
-        PyRef stopwords(PyList_New(static_cast<Py_ssize_t>(config.stopwords.size())));
-        if (!stopwords) return nullptr;
-        for (std::size_t i = 0; i < config.stopwords.size(); ++i) {
-            PyObject* word = PyUnicode_FromStringAndSize(config.stopwords[i].data(),
-                                                         static_cast<Py_ssize_t>(config.stopwords[i].size()));
-            if (word == nullptr) return nullptr;
-            PyList_SET_ITEM(stopwords.get(), static_cast<Py_ssize_t>(i), word);
-        }
-        return Py_BuildValue("(OOOOOOK)", config.normalize_unicode ? Py_True : Py_False,
-                             config.collapse_whitespace ? Py_True : Py_False, config.trim ? Py_True : Py_False,
-                             config.lowercase ? Py_True : Py_False, config.remove_stopwords ? Py_True : Py_False,
-                             stopwords.get(), static_cast<unsigned long long>(config.max_length));
-    });
+    return settings_of(args[0]);
 }
 
 namespace {

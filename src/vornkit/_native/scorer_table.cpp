@@ -1,106 +1,139 @@
-// vorn's pairwise functions as core scorers. A scorer is recognised by
-// identity with the function objects of the imported vorn module; its size
-// parameters come from scorer_kwargs under the names vorn uses.
-#include <array>
-#include <cstring>
+// Scorers: the public pairwise functions of the algorithm registry
+// (router/registry.hpp), recognised by the function object itself. The
+// first lookup imports each entry's module once and maps the identity of
+// each function object to its entry; every later lookup is one dict lookup,
+// with no import and no attribute access. Registering a scorer (one of
+// vorn's or one of vornkit's own, implemented anywhere) is one Entry in the
+// registry naming its module and function; nothing here changes.
+#include <span>
 
 #include "native.hpp"
+#include "router/registry.hpp"
 
 namespace vornkit::native {
 namespace {
 
+namespace registry = vorn::registry;
 using vorn::collection::ScorerConfig;
-using vorn::collection::ScorerKind;
 
-enum class Parameter { none, n, shingle_size, num_hashes };
+// {id(function): entry index} and the function objects, kept alive so that
+// their ids stay theirs. Created once per process, never released.
+PyObject* scorer_ids = nullptr;
+PyObject* scorer_functions = nullptr;
 
-struct ScorerEntry {
-    const char* name;
-    ScorerKind kind;
-    std::array<const char*, 2> parameters;  // taken from scorer_kwargs
-    std::uint64_t size;                     // fixed by the function itself
-    std::uint64_t num_hashes;
-};
-
-constexpr ScorerEntry kScorers[] = {
-    {"levenshtein_distance", ScorerKind::levenshtein_distance, {}, 0, 0},
-    {"levenshtein_similarity", ScorerKind::levenshtein_similarity, {}, 0, 0},
-    {"jaro_winkler_similarity", ScorerKind::jaro_winkler_similarity, {}, 0, 0},
-    {"hamming_distance", ScorerKind::hamming_distance, {}, 0, 0},
-    {"hamming_similarity", ScorerKind::hamming_similarity, {}, 0, 0},
-    {"jaccard_similarity", ScorerKind::jaccard_similarity, {"n", nullptr}, 0, 0},
-    {"jaccard_bigram_similarity", ScorerKind::jaccard_similarity, {}, 2, 0},
-    {"jaccard_trigram_similarity", ScorerKind::jaccard_similarity, {}, 3, 0},
-    {"jaccard_word_similarity", ScorerKind::jaccard_word_similarity, {}, 0, 0},
-    {"minhash_similarity", ScorerKind::minhash_similarity, {"shingle_size", "num_hashes"}, 0, 0},
-    {"minhash_similarity_default", ScorerKind::minhash_similarity, {}, 3, 128},
-    {"simhash_similarity", ScorerKind::simhash_similarity, {"shingle_size", nullptr}, 0, 0},
-    {"simhash_similarity_default", ScorerKind::simhash_similarity, {}, 4, 0},
-    {"bm25_similarity", ScorerKind::bm25_similarity, {}, 0, 0},
-    {"tfidf_similarity", ScorerKind::tfidf_similarity, {}, 0, 0},
-};
-
-const ScorerEntry* find_scorer(PyObject* scorer) {
-    PyRef vorn_module(PyImport_ImportModule("vorn"));
-    if (!vorn_module) return nullptr;
-    for (const ScorerEntry& entry : kScorers) {
-        PyRef function(PyObject_GetAttrString(vorn_module.get(), entry.name));
-        if (!function) return nullptr;
-        if (function.get() == scorer) return &entry;
+bool build_scorer_table() {
+    PyRef ids(PyDict_New());
+    PyRef functions(PyList_New(0));
+    if (!ids || !functions) return false;
+    const std::span<const registry::Entry> entries = registry::algorithms();
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const registry::Entry& entry = entries[index];
+        PyRef module(PyImport_ImportModule(entry.module.data()));
+        if (!module) return false;
+        PyRef function(PyObject_GetAttrString(module.get(), entry.function.data()));
+        if (!function) return false;
+        PyRef id(PyLong_FromVoidPtr(function.get()));
+        PyRef position(PyLong_FromSize_t(index));
+        if (!id || !position || PyDict_SetItem(ids.get(), id.get(), position.get()) < 0 ||
+            PyList_Append(functions.get(), function.get()) < 0)
+            return false;
     }
-    PyErr_Format(PyExc_TypeError, "scorer must be one of vorn's pairwise scoring functions, not %R", scorer);
-    return nullptr;
+    // An import may have let another thread build the table meanwhile.
+    if (scorer_ids != nullptr) return true;
+    scorer_ids = ids.release();
+    scorer_functions = functions.release();
+    return true;
+}
+
+const registry::Entry* find_scorer(PyObject* scorer) {
+    if (scorer_ids == nullptr && !build_scorer_table()) return nullptr;
+    PyRef id(PyLong_FromVoidPtr(scorer));
+    if (!id) return nullptr;
+    PyObject* position = PyDict_GetItemWithError(scorer_ids, id.get());  // borrowed
+    if (position == nullptr) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_TypeError, "scorer must be one of vorn's pairwise scoring functions, not %R", scorer);
+        return nullptr;
+    }
+    return &registry::algorithms()[PyLong_AsSize_t(position)];
+}
+
+bool is_given(const registry::Entry& entry, PyObject* key) {
+    for (registry::Size size : entry.given)
+        if (size != registry::Size::none && PyUnicode_Check(key) &&
+            PyUnicode_CompareWithASCIIString(key, registry::size_name(size).data()) == 0)
+            return true;
+    return false;
 }
 
 }  // namespace
 
-const char* scorer_name(ScorerKind kind) {
-    for (const ScorerEntry& entry : kScorers)
-        if (entry.kind == kind) return entry.name;
-    return "?";
-}
-
-bool convert_scorer(PyObject* scorer, PyObject* kwargs, ScorerConfig& out) {
-    const ScorerEntry* entry = find_scorer(scorer);
-    if (entry == nullptr) return false;
+const vorn::registry::Entry* convert_scorer(PyObject* scorer, PyObject* kwargs, ScorerConfig& out) {
+    const registry::Entry* entry = find_scorer(scorer);
+    if (entry == nullptr) return nullptr;
+    const char* function = entry->function.data();
     if (kwargs != Py_None && !PyDict_Check(kwargs)) {
         PyErr_Format(PyExc_TypeError, "scorer_kwargs must be a dict or None, not '%.200s'", Py_TYPE(kwargs)->tp_name);
-        return false;
+        return nullptr;
     }
-    ScorerConfig config{entry->kind, entry->size, entry->num_hashes};
+    ScorerConfig config{entry->measure, entry->size, entry->num_hashes};
     std::size_t found = 0;
-    for (std::size_t p = 0; p < entry->parameters.size() && entry->parameters[p] != nullptr; ++p) {
-        const char* parameter = entry->parameters[p];
+    for (registry::Size size : entry->given) {
+        if (size == registry::Size::none) continue;
+        const char* parameter = registry::size_name(size).data();
         PyObject* value = kwargs == Py_None ? nullptr : PyDict_GetItemString(kwargs, parameter);
         if (value == nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() needs scorer_kwargs['%s']", entry->name, parameter);
-            return false;
+            PyErr_Format(PyExc_TypeError, "%s() needs scorer_kwargs['%s']", function, parameter);
+            return nullptr;
         }
         ++found;
-        std::uint64_t& field = std::strcmp(parameter, "num_hashes") == 0 ? config.num_hashes : config.size;
-        if (!convert_size(value, field, "while processing scorer_kwargs['%s'] of %s()", parameter, entry->name))
-            return false;
+        std::uint64_t& field = size == registry::Size::num_hashes ? config.num_hashes : config.size;
+        if (!convert_size(value, field, "while processing scorer_kwargs['%s'] of %s()", parameter, function))
+            return nullptr;
     }
     if (kwargs != Py_None && static_cast<std::size_t>(PyDict_GET_SIZE(kwargs)) != found) {
         PyObject *key, *value;
         Py_ssize_t position = 0;
         while (PyDict_Next(kwargs, &position, &key, &value)) {
-            bool known = false;
-            for (const char* parameter : entry->parameters)
-                known = known || (parameter != nullptr && PyUnicode_Check(key) &&
-                                  PyUnicode_CompareWithASCIIString(key, parameter) == 0);
-            if (!known) {
-                PyErr_Format(PyExc_TypeError, "%s() got an unexpected scorer_kwargs entry %R", entry->name, key);
-                return false;
+            if (!is_given(*entry, key)) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected scorer_kwargs entry %R", function, key);
+                return nullptr;
             }
         }
     }
     if (auto checked = vorn::collection::check_scorer(config); !checked) {
-        PyErr_Format(PyExc_ValueError, "%s(): %s", entry->name, std::string(checked.error().message).c_str());
-        return false;
+        PyErr_Format(PyExc_ValueError, "%s(): %s", function, std::string(checked.error().message).c_str());
+        return nullptr;
     }
     out = config;
-    return true;
+    return entry;
+}
+
+// algorithms(): the registry as a tuple of (module, function, is_distance,
+// sizes the caller gives, router name) for the Python layer.
+PyObject* algorithms(PyObject*, PyObject*) {
+    const std::span<const registry::Entry> entries = registry::algorithms();
+    PyRef table(PyTuple_New(static_cast<Py_ssize_t>(entries.size())));
+    if (!table) return nullptr;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const registry::Entry& entry = entries[index];
+        Py_ssize_t given_count = 0;
+        for (registry::Size size : entry.given) given_count += size != registry::Size::none;
+        PyRef given(PyTuple_New(given_count));
+        if (!given) return nullptr;
+        for (Py_ssize_t k = 0; k < given_count; ++k) {
+            PyObject* name = PyUnicode_FromString(registry::size_name(entry.given[k]).data());
+            if (name == nullptr) return nullptr;
+            PyTuple_SET_ITEM(given.get(), k, name);
+        }
+        PyObject* row = Py_BuildValue("(s#s#OOs#)", entry.module.data(), static_cast<Py_ssize_t>(entry.module.size()),
+                                      entry.function.data(), static_cast<Py_ssize_t>(entry.function.size()),
+                                      registry::is_distance(entry.measure) ? Py_True : Py_False, given.get(),
+                                      entry.router_name.data(), static_cast<Py_ssize_t>(entry.router_name.size()));
+        if (row == nullptr) return nullptr;
+        PyTuple_SET_ITEM(table.get(), static_cast<Py_ssize_t>(index), row);
+    }
+    return table.release();
 }
 
 }  // namespace vornkit::native

@@ -1,0 +1,20 @@
+"""Connected components of a graph of pairs."""
+
+from __future__ import annotations
+
+import numpy as np
+import numpy.typing as npt
+
+from vornkit import _checks, _native
+from vornkit._checks import Int64Array
+
+
+def connected_components(i: npt.ArrayLike, j: npt.ArrayLike, n: int) -> Int64Array:
+    """Labels of the graph on nodes 0..n-1 with edges (i[k], j[k]): int64 (n,),
+    each node's label the smallest node of its component (union-find)."""
+    first, second = _checks.int64_keys(i, "i"), _checks.int64_keys(j, "j")
+    if first.shape != second.shape:
+        raise ValueError("i and j must have the same length")
+    labels = np.empty(_checks.count("n", n, 0), dtype=np.int64)
+    _native.connected_components(first, second, labels)
+    return labels
