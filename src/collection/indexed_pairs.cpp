@@ -30,7 +30,7 @@ void levenshtein_run(const PairScorer& scorer, const std::int64_t* i, const std:
         views_b[k] = b[static_cast<std::size_t>(j[k])];
     }
     levenshtein_pairs(views_a, views_b, distances.data(), std::numeric_limits<std::uint64_t>::max());
-    const bool similarity = scorer.config().kind == ScorerKind::levenshtein_similarity;
+    const bool similarity = scorer.config().kind == registry::Measure::levenshtein_similarity;
     for (std::size_t k = 0; k < n; ++k) {
         if (a.is_null(static_cast<std::size_t>(i[k])) || b.is_null(static_cast<std::size_t>(j[k]))) {
             out[k] = kNullSimilarity;
@@ -68,8 +68,8 @@ void mark_empty(const PairScorer& scorer, const std::int64_t* i, const std::int6
 bool indexed_pairs(const PairScorer& scorer, std::span<const std::int64_t> i, std::span<const std::int64_t> j,
                    bool empty_is_missing, const Runner& run, double* out) {
     const std::size_t n = std::min(i.size(), j.size());
-    const bool levenshtein = scorer.config().kind == ScorerKind::levenshtein_distance ||
-                             scorer.config().kind == ScorerKind::levenshtein_similarity;
+    const bool levenshtein = scorer.config().kind == registry::Measure::levenshtein_distance ||
+                             scorer.config().kind == registry::Measure::levenshtein_similarity;
     return run(n, scorer.pairs_per_chunk(), [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
         for (std::size_t first = begin; first < end && !context.stop_requested(); first += kRun) {
             const std::size_t count = std::min(end, first + kRun) - first;

@@ -552,7 +552,7 @@ Expected<EditIndex, FileProblem> EditIndex::load(const std::string& path) {
     index.backward_.adopt(backward);
     // Both orders sorted, or the walks would miss choices.
     if (!index.index_orders(true)) return kMalformed;
-    index.mapping_ = std::move(file->mapping);
+    index.loaded_file_ = std::move(file->loaded);
     return index;
 }
 

@@ -164,7 +164,7 @@ private:
     Column<std::uint32_t> backward_;   // backward position -> forward position
     TrieOrder forward_order_;
     TrieOrder backward_order_;
-    std::shared_ptr<const MappedFile> mapping_;
+    std::shared_ptr<const LoadedFile> loaded_file_;
 };
 
 }  // namespace vorn::index
