@@ -200,6 +200,8 @@ double PairScorer::fingerprint_similarity(std::size_t i, std::size_t j) const {
 double PairScorer::similarity(std::size_t i, std::size_t j) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
     const std::string_view a = a_[i], b = b_[j];
+    if (registry::is_rapidfuzz(config_.kind))
+        return registry::rapidfuzz_similarity(config_.kind, a, b, config_.score_cutoff);
     switch (config_.kind) {
         case Measure::hamming_similarity: return padded_hamming_similarity(a, b);
         case Measure::minhash_similarity:
@@ -216,6 +218,11 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     if (a_.is_null(i) || b_.is_null(j)) return kNullDistance;
     const std::string_view a = a_[i], b = b_[j];
     if (config_.kind == Measure::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
+    if (registry::is_rapidfuzz(config_.kind)) {
+        // Counts fit an int64: they are at most a few times the texts' lengths.
+        const auto d = static_cast<std::int64_t>(registry::rapidfuzz_distance(config_.kind, a, b));
+        return std::min(d, max_distance + 1);
+    }
     // The aligned-pair kernel's value, so that a pair scores alike here and
     // in distance_pairs.
     std::uint64_t d = 0;

@@ -21,6 +21,9 @@ struct ScorerConfig {
     registry::Measure kind = registry::Measure::levenshtein_distance;
     std::uint64_t size = 0;
     std::uint64_t num_hashes = 0;
+    // The similarity cutoff, for the RapidFuzz-compatible ratios whose
+    // value depends on it (WRatio's inner cutoffs); 0 for none.
+    double score_cutoff = 0;
 };
 
 using registry::is_distance;

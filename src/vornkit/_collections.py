@@ -6,8 +6,13 @@ Rules shared by every function here:
   ``vorn.jaro_winkler_similarity``, ...); size parameters (``n``,
   ``shingle_size``, ``num_hashes``) go in ``scorer_kwargs``. Every score is
   bit for bit what that function returns for the pair.
-* ``processor`` (a ``vorn.Preprocessor``) is applied once per string, to
-  queries and choices alike.
+* ``scorer`` may also be one of vornkit.fuzz's ratios or one of
+  vornkit.distance's ``distance`` (int64) and ``normalized_similarity``
+  functions (also ``Jaro.similarity`` and ``JaroWinkler.similarity``); every
+  score equals the function's for the pair with the same ``score_cutoff``.
+* ``processor`` (a ``vorn.Preprocessor`` or any callable from str to str) is
+  applied once per string, to queries and choices alike; nulls are not
+  passed to it.
 * Collections are lists, tuples or other iterables of ``str``, 1-D NumPy
   arrays of strings (object, ``str_`` or ``StringDType``), pandas Series, and
   Arrow string arrays or chunked arrays (PyArrow, Polars), which are read in
@@ -49,7 +54,6 @@ class ArrowStreamExportable(Protocol):
 Texts: TypeAlias = Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
 Scorer: TypeAlias = Callable[..., object]
 Score: TypeAlias = float | int
-# Only vorn.Preprocessor is accepted so far; plain callables are to follow.
 Processor: TypeAlias = vorn.Preprocessor | Callable[[str], str]
 
 _FLOAT_TYPES = (np.dtype(np.float64), np.dtype(np.float32))

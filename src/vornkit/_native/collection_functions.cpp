@@ -112,9 +112,12 @@ struct Job {
         if (a == nullptr) return false;
         b = b_object == Py_None ? a : strings_input(b_object);
         if (b == nullptr) return false;
-        return convert_scorer(scorer, kwargs, config) != nullptr &&
-               convert_cutoff(cutoff_object, col::is_distance(config.kind), cutoff) &&
-               convert_workers(workers_object, workers);
+        if (convert_scorer(scorer, kwargs, config) == nullptr ||
+            !convert_cutoff(cutoff_object, col::is_distance(config.kind), cutoff) ||
+            !convert_workers(workers_object, workers))
+            return false;
+        config.score_cutoff = cutoff.similarity.value_or(0.0);
+        return true;
     }
 
     col::Runner runner() const {
@@ -133,6 +136,50 @@ struct Job {
         return scorer;
     }
 };
+
+// A Python callable applied once per string, with the interpreter lock
+// held; nulls stay null and are not passed to it.
+std::unique_ptr<StringInput> call_processor(const StringInput& input, PyObject* callable) {
+    const col::StringColumn& column = input.column;
+    const std::size_t n = column.size();
+    auto processed = std::make_unique<StringInput>();
+    processed->owned.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (column.is_null(i)) continue;
+        const std::string_view text = column[i];
+        PyRef original(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
+        if (!original) return nullptr;
+        PyRef result(PyObject_CallOneArg(callable, original.get()));
+        if (!result) return nullptr;
+        if (!PyUnicode_Check(result.get())) {
+            PyErr_Format(PyExc_TypeError, "processor must return str, not '%.200s'", Py_TYPE(result.get())->tp_name);
+            return nullptr;
+        }
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(result.get(), &size);
+        if (data != nullptr) {
+            processed->owned[i].assign(data, static_cast<std::size_t>(size));
+        } else {
+            // Lone surrogates are kept, one character each, as the scorers read them.
+            if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+            PyErr_Clear();
+            PyRef encoded(PyUnicode_AsEncodedString(result.get(), "utf-8", "surrogatepass"));
+            if (!encoded) return nullptr;
+            processed->owned[i].assign(PyBytes_AS_STRING(encoded.get()),
+                                       static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.get())));
+        }
+        if (PyErr_CheckSignals() < 0) return nullptr;
+    }
+    processed->column.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (column.is_null(i)) {
+            processed->column.push_null();
+        } else {
+            processed->column.push_back(processed->owned[i]);
+        }
+    }
+    return processed;
+}
 
 template <class T>
 PyObject* to_bytearray(const std::vector<T>& values) {
@@ -158,6 +205,12 @@ PyObject* apply_processor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return guarded([&]() -> PyObject* {
         const StringInput* input = strings_input(args[0]);
         if (input == nullptr) return nullptr;
+        if (PyCallable_Check(args[1])) {
+            auto processed = call_processor(*input, args[1]);
+            if (!processed) return nullptr;
+            processed->origin = PyRef::borrow(args[0]);
+            return new_strings_object(std::move(processed));
+        }
         vorn::py::PreprocessorRecord processor;
         std::size_t workers;
         if (!convert_processor(args[1], processor) || !convert_workers(args[2], workers)) return nullptr;

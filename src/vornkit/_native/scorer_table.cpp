@@ -52,7 +52,10 @@ const registry::Entry* find_scorer(PyObject* scorer) {
     PyObject* position = PyDict_GetItemWithError(scorer_ids, id.get());  // borrowed
     if (position == nullptr) {
         if (!PyErr_Occurred())
-            PyErr_Format(PyExc_TypeError, "scorer must be one of vorn's pairwise scoring functions, not %R", scorer);
+            PyErr_Format(PyExc_TypeError,
+                         "scorer must be one of vorn's pairwise scoring functions or a scorer of vornkit.fuzz "
+                         "or vornkit.distance, not %R",
+                         scorer);
         return nullptr;
     }
     return &registry::algorithms()[PyLong_AsSize_t(position)];
