@@ -407,3 +407,19 @@ def leak_cases():
 def test_no_reference_or_memory_leaks(no_leak, case):
     fn, args, kwargs = leak_cases()[case]
     no_leak(fn, *args, calls=2000, expect=(TypeError, OverflowError), **kwargs)
+
+
+@pytest.mark.parametrize(
+    "scorer, dtype", [(vorn.levenshtein_similarity, np.float32), (vorn.levenshtein_distance, np.uint8)]
+)
+def test_extract_scores_in_the_dtype_asked_for(scorer, dtype):
+    choices = ["kitten", "sitting", "mitten", "kit"]
+    best = vornkit.extract("kiten", choices, scorer=scorer, dtype=dtype, limit=None)
+    expected = sorted(
+        ((c, dtype(scorer("kiten", c)).item(), i) for i, c in enumerate(choices)),
+        key=lambda t: (-t[1] if scorer is vorn.levenshtein_similarity else t[1], t[2]),
+    )
+    assert best == expected
+    assert vornkit.extract_one("kiten", choices, scorer=scorer, dtype=dtype) == expected[0]
+    with pytest.raises(TypeError, match="cannot hold"):
+        vornkit.extract("kiten", choices, scorer=vorn.levenshtein_similarity, dtype=np.int64)
