@@ -10,7 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from vornkit import _native
-from vornkit._collections import Texts, _prepared
+from vornkit._collections import Processor, Texts, _prepared
 
 PathLike: TypeAlias = str | os.PathLike[str]
 Int64Array: TypeAlias = npt.NDArray[np.int64]
@@ -54,7 +54,7 @@ class EditIndex:
         Any collection vornkit accepts (list, NumPy or pandas strings, Arrow
         arrays). Nulls are counted in ``len`` but never match. Indices in
         results are positions in ``choices``.
-    processor : vorn.Preprocessor, optional
+    processor : vorn.Preprocessor or callable, optional
         Applied once to every choice when the index is built and to every
         query before it is searched.
     workers : int, default 1
@@ -71,7 +71,7 @@ class EditIndex:
     the choices' UTF-8 plus about 20 bytes per choice.
     """
 
-    def __init__(self, choices: Texts, *, processor: object | None = None, workers: int = 1) -> None:
+    def __init__(self, choices: Texts, *, processor: Processor | None = None, workers: int = 1) -> None:
         self._processor = processor
         self._index: Any = _native.EditIndex(_prepared(choices, "choices", processor, workers))
 
@@ -147,7 +147,7 @@ class EditIndex:
         self._index.save(path)
 
     @classmethod
-    def load(cls, path: PathLike, *, processor: object | None = None) -> EditIndex:
+    def load(cls, path: PathLike, *, processor: Processor | None = None) -> EditIndex:
         """Reads a file written by save(), memory-mapped; a truncated,
         corrupted or foreign file raises ValueError."""
         index = cls.__new__(cls)
