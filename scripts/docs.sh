@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 venv="${VORN_VENV:-.venv}"
 python="$venv/bin/python"
+export NO_MKDOCS_2_WARNING=1  # the theme's notice about its successor is not a fault of the site
 if [ -x "$python" ] && "$python" -c 'import vorn, vornkit' >/dev/null 2>&1; then
     # The pins of the docs extra, read from pyproject.toml.
     mapfile -t tools < <("$python" -c 'import tomllib

@@ -1,7 +1,11 @@
-"""Type information and documentation for the vorn extension module.
+"""Fast, exact text similarity: twenty pairwise functions and two classes.
 
-The extension's own ``__doc__`` strings hold only the text signatures; the
-docstrings here are what IDEs and the API reference show.
+Every function takes its arguments by position or by keyword, all of them
+required, computes on the texts exactly as passed and returns a plain
+``int``, ``float``, ``str``, ``list`` or ``dict``; both classes are immutable.
+Characters are Unicode scalar values. These docstrings are what IDEs show on
+hover and what the API reference prints; the extension's own ``__doc__``
+strings hold only the text signatures.
 """
 
 from collections.abc import Sequence
@@ -846,7 +850,8 @@ class ComparisonResult(TypedDict):
     Its keys come in this order: ``score`` (float), ``tier`` (1 or 2; 0 for
     an intent), ``algorithm`` (the name of the algorithm whose score is
     reported), ``fallback_called`` (always False) and ``fallback_data``
-    (always ``''``).
+    (always ``''``). A name for type checkers only: the module has no
+    attribute ``ComparisonResult`` at run time.
     """
 
     score: float
@@ -1019,6 +1024,7 @@ class VornFlow:
         --------
         >>> import vorn
         >>> flow = vorn.VornFlow().tier_1("levenshtein", "gt", 0.9, "lt", 0.2)
-        >>> flow.compare("kitten", "sitting")
-        {'score': 0.5714285714285714, 'tier': 1, 'algorithm': 'levenshtein', 'fallback_called': False, 'fallback_data': ''}
+        >>> result = flow.compare("kitten", "sitting")   # neither bound passes: the tier-1 score
+        >>> result["score"], result["tier"], result["algorithm"]
+        (0.5714285714285714, 1, 'levenshtein')
         """
