@@ -4,7 +4,8 @@ Every ```python block of a page under docs/ is an interactive session (lines
 starting with >>>); the blocks of one page run as one session, in a fresh
 working directory, so that names carry over from block to block. A page that
 needs an optional package says so with ``<!-- docs-test: requires NAME -->``
-and is skipped without it. The examples in the docstrings of the vorn stubs
+and is skipped without it; a page that needs PySpark runs with the Spark
+tests, in their session. The examples in the docstrings of the vorn stubs
 run against the real extension, and those of vornkit's public names against
 vornkit.
 """
@@ -55,6 +56,8 @@ def page_session(page: Path) -> tuple[list[tuple[str, int]], list[str]]:
 @pytest.mark.parametrize("page", pages, ids=[str(p.relative_to(DOCS)) for p in pages])
 def test_page_examples(page: Path, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
     session, required = page_session(page)
+    if "pyspark" in required:
+        pytest.skip("runs with the Spark tests (tests/spark/test_docs_page.py)")
     for module in required:
         if importlib.util.find_spec(module) is None:
             pytest.skip(f"{page.name} needs {module}")
