@@ -170,14 +170,7 @@ std::unique_ptr<StringInput> call_processor(const StringInput& input, PyObject* 
         }
         if (PyErr_CheckSignals() < 0) return nullptr;
     }
-    processed->column.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (column.is_null(i)) {
-            processed->column.push_null();
-        } else {
-            processed->column.push_back(processed->owned[i]);
-        }
-    }
+    processed->fill_column_from_owned(column);
     return processed;
 }
 

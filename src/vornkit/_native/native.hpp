@@ -70,6 +70,19 @@ struct StringInput {
     std::vector<std::unique_ptr<OwnedArrowArray>> arrays;
     std::vector<std::string> owned;
     PyRef origin;  // for processed text: the Strings object it was made from
+
+    // Points the column at `owned`, keeping the nulls of `source`: the last
+    // step of every processor.
+    void fill_column_from_owned(const StringColumn& source) {
+        column.reserve(source.size());
+        for (std::size_t i = 0; i < source.size(); ++i) {
+            if (source.is_null(i)) {
+                column.push_null();
+            } else {
+                column.push_back(owned[i]);
+            }
+        }
+    }
 };
 
 // Reads a collection of strings: a list, tuple or other iterable of str

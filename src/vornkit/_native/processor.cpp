@@ -177,14 +177,7 @@ std::unique_ptr<StringInput> process_strings(const StringInput& input, const vor
         raise_failure(*failure);
         return nullptr;
     }
-    processed->column.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (column.is_null(i)) {
-            processed->column.push_null();
-        } else {
-            processed->column.push_back(processed->owned[i]);
-        }
-    }
+    processed->fill_column_from_owned(column);
     return processed;
 }
 
