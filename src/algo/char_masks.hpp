@@ -41,6 +41,13 @@ namespace vorn::algo {
 
 inline constexpr std::size_t kWordBits = 64;
 
+// The characters of a decoded text beyond ASCII (sizes the tables below).
+inline std::size_t count_beyond_ascii(std::u32string_view text) noexcept {
+    std::size_t count = 0;
+    for (char32_t c : text) count += c >= 128;
+    return count;
+}
+
 // Masks of a text of at most 64 characters.
 class WordMasks {
 public:
@@ -200,6 +207,20 @@ __attribute__((always_inline)) inline auto with_register_masks(std::string_view 
         case 2: return use(BmpWordMasks<4>(points, length));
         case 3: return use(BmpWordMasks<6>(points, length));
         default: return use(BmpWordMasks<8>(points, length));
+    }
+}
+
+// The same for a decoded pattern.
+template <class Use>
+__attribute__((always_inline)) inline auto with_register_masks(std::u32string_view pattern, Use&& use)
+    -> std::optional<decltype(use(std::declval<const BmpWordMasks<2>&>()))> {
+    if (pattern.empty() || pattern.size() > kWordBits) return std::nullopt;
+    if (*std::max_element(pattern.begin(), pattern.end()) > 0xFFFF) return std::nullopt;
+    switch ((pattern.size() + 15) / 16) {
+        case 1: return use(BmpWordMasks<2>(pattern.data(), pattern.size()));
+        case 2: return use(BmpWordMasks<4>(pattern.data(), pattern.size()));
+        case 3: return use(BmpWordMasks<6>(pattern.data(), pattern.size()));
+        default: return use(BmpWordMasks<8>(pattern.data(), pattern.size()));
     }
 }
 #endif

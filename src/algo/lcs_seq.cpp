@@ -9,6 +9,7 @@
 #include "algo/lcs_seq.hpp"
 
 #include "algo/common_affix.hpp"
+#include "algo/editops.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -34,29 +35,32 @@ std::size_t lcs_single_word(const Masks& masks, std::size_t m, std::u32string_vi
     return static_cast<std::size_t>(std::popcount(~s & low_bits(m)));
 }
 
+// Advances the row vector s (`words` words) by one text character whose
+// mask row is `row`.
+inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
+    const BlockBits* sparse = row.sparse_begin;
+    std::uint64_t carry = 0;
+    for (std::size_t w = 0; w < words; ++w) {
+        std::uint64_t eq = 0;
+        if (row.dense) {
+            eq = row.dense[w];
+        } else if (sparse != row.sparse_end && sparse->block == w) {
+            eq = sparse->bits;
+            ++sparse;
+        }
+        const std::uint64_t x = s[w];
+        const std::uint64_t u = x & eq;
+        const std::uint64_t partial = x + carry;
+        const std::uint64_t sum = partial + u;
+        carry = (partial < carry) | (sum < u);
+        s[w] = sum | (x - u);
+    }
+}
+
 std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_view text) {
     const std::size_t words = masks.words();
     std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
-    for (char32_t c : text) {
-        const BlockMasks::Row row = masks.find(c);
-        const BlockBits* sparse = row.sparse_begin;
-        std::uint64_t carry = 0;
-        for (std::size_t w = 0; w < words; ++w) {
-            std::uint64_t eq = 0;
-            if (row.dense) {
-                eq = row.dense[w];
-            } else if (sparse != row.sparse_end && sparse->block == w) {
-                eq = sparse->bits;
-                ++sparse;
-            }
-            const std::uint64_t x = s[w];
-            const std::uint64_t u = x & eq;
-            const std::uint64_t partial = x + carry;
-            const std::uint64_t sum = partial + u;
-            carry = (partial < carry) | (sum < u);
-            s[w] = sum | (x - u);
-        }
-    }
+    for (char32_t c : text) advance_lcs_row(masks.find(c), s.data(), words);
     std::size_t ones = 0;
     for (std::size_t w = 0; w + 1 < words; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
     ones += static_cast<std::size_t>(std::popcount(s[words - 1] & low_bits(m - (words - 1) * kWordBits)));
@@ -67,8 +71,7 @@ std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_vi
 
 CachedLcsSeq::CachedLcsSeq(std::u32string_view pattern) : length_(pattern.size()) {
     if (pattern.empty()) return;
-    const std::size_t non_ascii =
-        static_cast<std::size_t>(std::count_if(pattern.begin(), pattern.end(), [](char32_t c) { return c >= 128; }));
+    const std::size_t non_ascii = count_beyond_ascii(pattern);
     if (length_ <= kWordBits) masks_.emplace<WordMasks>(pattern, non_ascii);
     else masks_.emplace<BlockMasks>(pattern, length_, non_ascii);
 }
@@ -92,17 +95,36 @@ std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {
 #if defined(__SSE2__)
     // A short pattern compared once: masks compared in registers cost less
     // than clearing and filling a table.
-    if (a.size() <= kWordBits && *std::max_element(a.begin(), a.end()) <= 0xFFFF) {
-        const auto run = [&](const auto& masks) { return prefix + suffix + lcs_single_word(masks, a.size(), b); };
-        switch ((a.size() + 15) / 16) {
-            case 1: return run(BmpWordMasks<2>(a.data(), a.size()));
-            case 2: return run(BmpWordMasks<4>(a.data(), a.size()));
-            case 3: return run(BmpWordMasks<6>(a.data(), a.size()));
-            default: return run(BmpWordMasks<8>(a.data(), a.size()));
-        }
-    }
+    const auto found = with_register_masks(a, [&](const auto& masks) { return lcs_single_word(masks, a.size(), b); });
+    if (found) return prefix + suffix + *found;
 #endif
     return prefix + suffix + CachedLcsSeq(a).similarity(b);
+}
+
+// Bit col - 1 of row row - 1 is set when the subsequence does not grow
+// with source character col in the first `row` destination characters:
+// that cell is reached by a deletion.
+EditScript indel_editops(std::u32string_view source, std::u32string_view dest) {
+    using namespace editops_detail;
+    const Trimmed t = trim_affixes(source, dest);
+    EditScript script{{}, source.size(), dest.size()};
+    if (t.source.empty() || t.dest.empty()) {
+        script.ops = walk_back(
+            t, [](std::size_t, std::size_t) { return false; }, [](std::size_t, std::size_t) { return false; });
+        return script;
+    }
+    const BlockMasks masks(t.source, t.source.size(), count_beyond_ascii(t.source));
+    const std::size_t words = masks.words();
+    std::vector<std::uint64_t> matrix(t.dest.size() * words);
+    std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
+    for (std::size_t row = 0; row < t.dest.size(); ++row) {
+        advance_lcs_row(masks.find(t.dest[row]), s.data(), words);
+        std::copy(s.begin(), s.end(), matrix.begin() + static_cast<std::ptrdiff_t>(row * words));
+    }
+    script.ops = walk_back(
+        t, [&](std::size_t row, std::size_t col) { return matrix_bit(matrix, words, row, col); },
+        [&](std::size_t row, std::size_t col) { return !matrix_bit(matrix, words, row, col); });
+    return script;
 }
 
 }  // namespace vorn::algo

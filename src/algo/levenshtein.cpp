@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "algo/editops.hpp"
 #include "algo/lcs_seq.hpp"
 #include "text/code_points.hpp"
 #include "text/utf8.hpp"
@@ -347,6 +348,41 @@ std::uint64_t levenshtein_maximum(std::size_t length_a, std::size_t length_b, co
         maximum = std::min<std::uint64_t>(maximum,
                                           length_a * weights.substitution + (length_b - length_a) * weights.insertion);
     return maximum;
+}
+
+// The matrix keeps every row's vertical deltas along the source: bit
+// col - 1 of vp (vn) in row row - 1 is set when cell (col, row) is one more
+// (one less) than cell (col - 1, row). A +1 there means the cell is reached
+// by a deletion; a -1 in the row above, by an insertion.
+EditScript levenshtein_editops(std::u32string_view source, std::u32string_view dest) {
+    using namespace editops_detail;
+    const Trimmed t = trim_affixes(source, dest);
+    EditScript script{{}, source.size(), dest.size()};
+    if (t.source.empty() || t.dest.empty()) {
+        script.ops = walk_back(
+            t, [](std::size_t, std::size_t) { return false; }, [](std::size_t, std::size_t) { return false; });
+        return script;
+    }
+    const std::size_t m = t.source.size();
+    const BlockMasks masks(t.source, m, count_beyond_ascii(t.source));
+    const std::size_t words = masks.words();
+    const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
+    std::vector<std::uint64_t> vp(t.dest.size() * words), vn(t.dest.size() * words);
+    std::vector<BlockVectors> blocks(words);
+    EqWords eq_words(words);
+    for (std::size_t row = 0; row < t.dest.size(); ++row) {
+        const std::uint64_t* eq = eq_words.load(masks.find(t.dest[row]));
+        std::uint64_t hp_carry = 1, hn_carry = 0;
+        for (std::size_t w = 0; w < words; ++w) {
+            advance_block(blocks[w], eq[w], hp_carry, hn_carry, w + 1 == words ? last_bit : 63u);
+            vp[row * words + w] = blocks[w].vp;
+            vn[row * words + w] = blocks[w].vn;
+        }
+    }
+    script.ops = walk_back(
+        t, [&](std::size_t row, std::size_t col) { return matrix_bit(vp, words, row, col); },
+        [&](std::size_t row, std::size_t col) { return matrix_bit(vn, words, row, col); });
+    return script;
 }
 
 }  // namespace vorn::algo

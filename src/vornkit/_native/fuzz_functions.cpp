@@ -11,6 +11,7 @@
 
 #include "algo/common_affix.hpp"
 #include "algo/damerau_levenshtein.hpp"
+#include "algo/editops.hpp"
 #include "algo/fuzz_ratios.hpp"
 #include "algo/hamming.hpp"
 #include "algo/jaro.hpp"
@@ -457,6 +458,54 @@ PyObject* rated_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
     });
 }
 
+// Levenshtein and Indel edit scripts: ([(tag, src_pos, dest_pos), ...],
+// src_len, dest_len), wrapped by vornkit.distance.Editops.
+using EditScriptFunction = algo::EditScript (*)(std::u32string_view, std::u32string_view);
+
+PyObject* edit_tag(algo::EditKind kind) {
+    static PyObject* const tags[] = {PyUnicode_InternFromString("replace"), PyUnicode_InternFromString("insert"),
+                                     PyUnicode_InternFromString("delete")};
+    PyObject* tag = tags[static_cast<int>(kind)];
+    Py_XINCREF(tag);
+    return tag;
+}
+
+template <EditScriptFunction Compute>
+PyObject* editops_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t i = 0; i < nkw; ++i) {
+            if (keyword_is(PyTuple_GET_ITEM(kwnames, i), "score_cutoff")) {
+                PyErr_SetString(PyExc_TypeError, "editops() got an unexpected keyword argument 'score_cutoff'");
+                return nullptr;
+            }
+        }
+        Prepared prepared;
+        if (!prepare_call("editops", nullptr, args, nargsf, kwnames, prepared)) return nullptr;
+        if (prepared.none) {
+            PyErr_SetString(PyExc_TypeError, "s1 and s2 must be str, not None");
+            return nullptr;
+        }
+        const std::u32string a = vorn::text::decode_code_points(prepared.a.utf8);
+        const std::u32string b = vorn::text::decode_code_points(prepared.b.utf8);
+        algo::EditScript script;
+        Py_BEGIN_ALLOW_THREADS script = Compute(a, b);
+        Py_END_ALLOW_THREADS PyRef ops(PyList_New(static_cast<Py_ssize_t>(script.ops.size())));
+        if (!ops) return nullptr;
+        for (std::size_t i = 0; i < script.ops.size(); ++i) {
+            const algo::EditOp& op = script.ops[i];
+            PyObject* tag = edit_tag(op.kind);
+            if (tag == nullptr) return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
+            PyObject* item =
+                Py_BuildValue("(Nnn)", tag, static_cast<Py_ssize_t>(op.src_pos), static_cast<Py_ssize_t>(op.dest_pos));
+            if (item == nullptr) return nullptr;
+            PyList_SET_ITEM(ops.get(), static_cast<Py_ssize_t>(i), item);
+        }
+        return Py_BuildValue("(Onn)", ops.get(), static_cast<Py_ssize_t>(script.src_length),
+                             static_cast<Py_ssize_t>(script.dest_length));
+    });
+}
+
 template <class Entry>
 PyMethodDef entry(const char* name, Entry* function, const char* doc) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), METH_FASTCALL | METH_KEYWORDS,
@@ -494,6 +543,8 @@ PyMethodDef fuzz_methods[] = {
           "(score, src_start, src_end, dest_start, dest_end), or None below score_cutoff."),
     VORNKIT_COUNTED("levenshtein", kLevenshtein),
     VORNKIT_COUNTED("indel", kIndel),
+    entry("levenshtein_editops", editops_entry<algo::levenshtein_editops>, nullptr),
+    entry("indel_editops", editops_entry<algo::indel_editops>, nullptr),
     VORNKIT_COUNTED("lcs_seq", kLcsSeq),
     VORNKIT_COUNTED("osa", kOsa),
     VORNKIT_COUNTED("damerau_levenshtein", kDamerauLevenshtein),

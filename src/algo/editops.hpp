@@ -1,0 +1,106 @@
+// Edit scripts: the single-character edits of one cheapest alignment that
+// turn a source text into a destination text (Levenshtein: insertions,
+// deletions, substitutions; Indel: insertions and deletions only).
+//
+// Among equally cheap alignments the one chosen is RapidFuzz's: the common
+// prefix and suffix are matched, then the bit-parallel matrix of the rest
+// (source characters as the bits, destination characters as the rows) is
+// walked back from the end, preferring a deletion, then an insertion, then
+// the diagonal step. Positions count characters (code points).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "algo/common_affix.hpp"
+
+namespace vorn::algo {
+
+enum class EditKind : std::uint8_t { replace, insert, remove };
+
+// One edit: `replace` puts dest[dest_pos] in place of source[src_pos],
+// `insert` puts dest[dest_pos] before source[src_pos], `remove` drops
+// source[src_pos].
+struct EditOp {
+    EditKind kind;
+    std::size_t src_pos;
+    std::size_t dest_pos;
+};
+
+struct EditScript {
+    std::vector<EditOp> ops;  // in increasing positions
+    std::size_t src_length = 0;
+    std::size_t dest_length = 0;
+};
+
+EditScript levenshtein_editops(std::u32string_view source, std::u32string_view dest);
+EditScript indel_editops(std::u32string_view source, std::u32string_view dest);
+
+namespace editops_detail {
+
+// The source and destination without their common prefix and suffix,
+// and the prefix's length (the offset of every edit).
+struct Trimmed {
+    std::u32string_view source, dest;
+    std::size_t offset;
+};
+
+inline Trimmed trim_affixes(std::u32string_view source, std::u32string_view dest) noexcept {
+    const std::size_t prefix = common_prefix_length(source, dest);
+    source.remove_prefix(prefix);
+    dest.remove_prefix(prefix);
+    const std::size_t suffix = common_suffix_length(source, dest);
+    source.remove_suffix(suffix);
+    dest.remove_suffix(suffix);
+    return {source, dest, prefix};
+}
+
+// Walks the matrix back from its last cell. deletes(row, col) tells
+// whether cell (col, row) (col source and row destination characters) is
+// reached by deleting source[col - 1]; inserts(row, col), asked of the
+// row above once a deletion is ruled out, whether it is reached by
+// inserting; otherwise the step is diagonal, a substitution where the
+// characters differ.
+template <class Deletes, class Inserts>
+std::vector<EditOp> walk_back(const Trimmed& t, Deletes&& deletes, Inserts&& inserts) {
+    std::vector<EditOp> ops;
+    std::size_t col = t.source.size(), row = t.dest.size();
+    const auto add = [&](EditKind kind) { ops.push_back({kind, col + t.offset, row + t.offset}); };
+    while (row != 0 && col != 0) {
+        if (deletes(row, col)) {
+            --col;
+            add(EditKind::remove);
+            continue;
+        }
+        --row;
+        if (row != 0 && inserts(row, col)) {
+            add(EditKind::insert);
+        } else {
+            --col;
+            if (t.source[col] != t.dest[row]) add(EditKind::replace);
+        }
+    }
+    while (col != 0) {
+        --col;
+        add(EditKind::remove);
+    }
+    while (row != 0) {
+        --row;
+        add(EditKind::insert);
+    }
+    std::reverse(ops.begin(), ops.end());
+    return ops;
+}
+
+// Bit `col - 1` of row `row - 1` in a matrix of `words` words a row.
+inline bool matrix_bit(const std::vector<std::uint64_t>& matrix, std::size_t words, std::size_t row,
+                       std::size_t col) noexcept {
+    return (matrix[(row - 1) * words + (col - 1) / 64] >> ((col - 1) % 64)) & 1;
+}
+
+}  // namespace editops_detail
+
+}  // namespace vorn::algo

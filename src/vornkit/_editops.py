@@ -1,0 +1,208 @@
+"""Edit scripts of ``distance.Levenshtein`` and ``distance.Indel``, equal to RapidFuzz's.
+
+``Editops`` is a list of ``Editop(tag, src_pos, dest_pos)``, one per edited character:
+``"replace"`` puts ``s2[dest_pos]`` in place of ``s1[src_pos]``, ``"insert"`` puts
+``s2[dest_pos]`` before ``s1[src_pos]``, ``"delete"`` drops ``s1[src_pos]``. ``Opcodes``
+covers both strings with ``Opcode(tag, src_start, src_end, dest_start, dest_end)`` blocks,
+``"equal"`` ones included, like ``difflib.SequenceMatcher.get_opcodes``. Both are sequences
+of named tuples (equal to plain tuples) with ``src_len`` and ``dest_len``, ``as_list()``,
+``apply(s1, s2)``, ``inverse()``, ``as_matching_blocks()`` and conversions to each other.
+"""
+
+from collections.abc import Iterable, Iterator
+from typing import NamedTuple, overload
+
+
+class Editop(NamedTuple):
+    tag: str
+    src_pos: int
+    dest_pos: int
+
+
+class Opcode(NamedTuple):
+    tag: str
+    src_start: int
+    src_end: int
+    dest_start: int
+    dest_end: int
+
+
+class MatchingBlock(NamedTuple):
+    a: int
+    b: int
+    size: int
+
+
+_INVERSE_TAG = {"insert": "delete", "delete": "insert", "replace": "replace", "equal": "equal"}
+
+
+class _Script:
+    """A read-only sequence of edits over strings of src_len and dest_len characters."""
+
+    __slots__ = ("_items", "_src_len", "_dest_len")
+    _item: type
+
+    def __init__(self, items: Iterable[tuple] | None = None, src_len: int = 0, dest_len: int = 0) -> None:
+        self._items = [self._item._make(item) for item in items or ()]
+        self._src_len = src_len
+        self._dest_len = dest_len
+
+    @classmethod
+    def _wrap(cls, items: list, src_len: int, dest_len: int):
+        script = cls.__new__(cls)
+        script._items, script._src_len, script._dest_len = items, src_len, dest_len
+        return script
+
+    @property
+    def src_len(self) -> int:
+        return self._src_len
+
+    @property
+    def dest_len(self) -> int:
+        return self._dest_len
+
+    def __len__(self) -> int:
+        return len(self._items)
+
+    def __iter__(self) -> Iterator:
+        return iter(self._items)
+
+    @overload
+    def __getitem__(self, index: int): ...
+    @overload
+    def __getitem__(self, index: slice): ...
+    def __getitem__(self, index):
+        if isinstance(index, slice):
+            return self._wrap(self._items[index], self._src_len, self._dest_len)
+        return self._items[index]
+
+    def __eq__(self, other: object) -> bool:
+        if type(other) is not type(self):
+            return NotImplemented
+        return (self._items, self._src_len, self._dest_len) == (other._items, other._src_len, other._dest_len)
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        return f"{type(self).__name__}({self.as_list()!r}, src_len={self._src_len}, dest_len={self._dest_len})"
+
+    def as_list(self) -> list[tuple]:
+        """The edits as plain tuples."""
+        return [tuple(item) for item in self._items]
+
+    def copy(self):
+        return self._wrap(list(self._items), self._src_len, self._dest_len)
+
+
+class Editops(_Script):
+    """Single-character edits turning s1 into s2, in increasing positions."""
+
+    __slots__ = ()
+    _item = Editop
+
+    def inverse(self) -> "Editops":
+        """The edits turning s2 into s1."""
+        items = [Editop(_INVERSE_TAG[tag], dest, src) for tag, src, dest in self._items]
+        return Editops._wrap(items, self._dest_len, self._src_len)
+
+    def as_editops(self) -> "Editops":
+        return self.copy()
+
+    def as_opcodes(self) -> "Opcodes":
+        """Runs of equal edits become one block; the characters between them "equal" blocks."""
+        blocks: list[Opcode] = []
+        src = dest = 0
+        ops = self._items
+        i = 0
+        while i < len(ops):
+            if src < ops[i].src_pos or dest < ops[i].dest_pos:
+                blocks.append(Opcode("equal", src, ops[i].src_pos, dest, ops[i].dest_pos))
+                src, dest = ops[i].src_pos, ops[i].dest_pos
+            src_begin, dest_begin, tag = src, dest, ops[i].tag
+            while i < len(ops) and ops[i].tag == tag and ops[i].src_pos == src and ops[i].dest_pos == dest:
+                src += tag != "insert"
+                dest += tag != "delete"
+                i += 1
+            blocks.append(Opcode(tag, src_begin, src, dest_begin, dest))
+        if src < self._src_len or dest < self._dest_len:
+            blocks.append(Opcode("equal", src, self._src_len, dest, self._dest_len))
+        return Opcodes._wrap(blocks, self._src_len, self._dest_len)
+
+    def as_matching_blocks(self) -> list[MatchingBlock]:
+        """The runs of characters the edits keep, ending with (src_len, dest_len, 0)."""
+        blocks = []
+        src = dest = 0
+        for tag, src_pos, dest_pos in self._items:
+            if src < src_pos or dest < dest_pos:
+                size = min(src_pos - src, dest_pos - dest)
+                if size > 0:
+                    blocks.append(MatchingBlock(src, dest, size))
+                src, dest = src_pos, dest_pos
+            src += tag != "insert"
+            dest += tag != "delete"
+        size = min(self._src_len - src, self._dest_len - dest)
+        if size > 0:
+            blocks.append(MatchingBlock(src, dest, size))
+        blocks.append(MatchingBlock(self._src_len, self._dest_len, 0))
+        return blocks
+
+    def apply(self, source_string: str, destination_string: str) -> str:
+        """source_string with the edits made, taking inserted characters from destination_string."""
+        parts = []
+        src = 0
+        for tag, src_pos, dest_pos in self._items:
+            parts.append(source_string[src:src_pos])
+            src = src_pos
+            if tag != "delete":
+                parts.append(destination_string[dest_pos])
+            if tag != "insert":
+                src += 1
+        parts.append(source_string[src:])
+        return "".join(parts)
+
+
+class Opcodes(_Script):
+    """Blocks covering both strings: equal, replace, insert or delete."""
+
+    __slots__ = ()
+    _item = Opcode
+
+    def inverse(self) -> "Opcodes":
+        """The blocks turning s2 into s1."""
+        items = [Opcode(_INVERSE_TAG[tag], d1, d2, s1, s2) for tag, s1, s2, d1, d2 in self._items]
+        return Opcodes._wrap(items, self._dest_len, self._src_len)
+
+    def as_opcodes(self) -> "Opcodes":
+        return self.copy()
+
+    def as_editops(self) -> Editops:
+        """One edit per edited character."""
+        items: list[Editop] = []
+        for tag, src_start, src_end, dest_start, dest_end in self._items:
+            if tag == "replace":
+                items += (Editop(tag, src_start + k, dest_start + k) for k in range(src_end - src_start))
+            elif tag == "insert":
+                items += (Editop(tag, src_start, dest_start + k) for k in range(dest_end - dest_start))
+            elif tag == "delete":
+                items += (Editop(tag, src_start + k, dest_start) for k in range(src_end - src_start))
+        return Editops._wrap(items, self._src_len, self._dest_len)
+
+    def as_matching_blocks(self) -> list[MatchingBlock]:
+        """The "equal" blocks, ending with (src_len, dest_len, 0)."""
+        blocks = [
+            MatchingBlock(src_start, dest_start, src_end - src_start)
+            for tag, src_start, src_end, dest_start, _ in self._items
+            if tag == "equal" and src_end > src_start
+        ]
+        blocks.append(MatchingBlock(self._src_len, self._dest_len, 0))
+        return blocks
+
+    def apply(self, source_string: str, destination_string: str) -> str:
+        """source_string with the blocks applied, taking new characters from destination_string."""
+        parts = []
+        for tag, src_start, src_end, dest_start, dest_end in self._items:
+            if tag == "equal":
+                parts.append(source_string[src_start:src_end])
+            elif tag != "delete":
+                parts.append(destination_string[dest_start:dest_end])
+        return "".join(parts)
