@@ -6,7 +6,10 @@
 // prefix and suffix are matched, then the bit-parallel matrix of the rest
 // (source characters as the bits, destination characters as the rows) is
 // walked back from the end, preferring a deletion, then an insertion, then
-// the diagonal step. Positions count characters (code points).
+// the diagonal step. Levenshtein splits pairs whose matrix would be large
+// in two first (Hirschberg), as RapidFuzz does, at the middle destination
+// character and the first source position on a cheapest alignment.
+// Positions count characters (code points).
 #pragma once
 
 #include <algorithm>
@@ -42,10 +45,10 @@ EditScript indel_editops(std::u32string_view source, std::u32string_view dest);
 namespace editops_detail {
 
 // The source and destination without their common prefix and suffix,
-// and the prefix's length (the offset of every edit).
+// and the prefix's length.
 struct Trimmed {
     std::u32string_view source, dest;
-    std::size_t offset;
+    std::size_t prefix;
 };
 
 inline Trimmed trim_affixes(std::u32string_view source, std::u32string_view dest) noexcept {
@@ -58,17 +61,19 @@ inline Trimmed trim_affixes(std::u32string_view source, std::u32string_view dest
     return {source, dest, prefix};
 }
 
-// Walks the matrix back from its last cell. deletes(row, col) tells
-// whether cell (col, row) (col source and row destination characters) is
-// reached by deleting source[col - 1]; inserts(row, col), asked of the
-// row above once a deletion is ruled out, whether it is reached by
-// inserting; otherwise the step is diagonal, a substitution where the
-// characters differ.
+// Walks the matrix of source and dest back from its last cell, appending
+// the edits to `ops` with positions shifted by src_offset and dest_offset.
+// deletes(row, col) tells whether cell (col, row) (col source and row
+// destination characters) is reached by deleting source[col - 1];
+// inserts(row, col), asked of the row above once a deletion is ruled out,
+// whether it is reached by inserting; otherwise the step is diagonal, a
+// substitution where the characters differ.
 template <class Deletes, class Inserts>
-std::vector<EditOp> walk_back(const Trimmed& t, Deletes&& deletes, Inserts&& inserts) {
-    std::vector<EditOp> ops;
-    std::size_t col = t.source.size(), row = t.dest.size();
-    const auto add = [&](EditKind kind) { ops.push_back({kind, col + t.offset, row + t.offset}); };
+void walk_back(std::u32string_view source, std::u32string_view dest, std::size_t src_offset, std::size_t dest_offset,
+               Deletes&& deletes, Inserts&& inserts, std::vector<EditOp>& ops) {
+    const std::size_t first = ops.size();
+    std::size_t col = source.size(), row = dest.size();
+    const auto add = [&](EditKind kind) { ops.push_back({kind, col + src_offset, row + dest_offset}); };
     while (row != 0 && col != 0) {
         if (deletes(row, col)) {
             --col;
@@ -80,7 +85,7 @@ std::vector<EditOp> walk_back(const Trimmed& t, Deletes&& deletes, Inserts&& ins
             add(EditKind::insert);
         } else {
             --col;
-            if (t.source[col] != t.dest[row]) add(EditKind::replace);
+            if (source[col] != dest[row]) add(EditKind::replace);
         }
     }
     while (col != 0) {
@@ -91,8 +96,7 @@ std::vector<EditOp> walk_back(const Trimmed& t, Deletes&& deletes, Inserts&& ins
         --row;
         add(EditKind::insert);
     }
-    std::reverse(ops.begin(), ops.end());
-    return ops;
+    std::reverse(ops.begin() + static_cast<std::ptrdiff_t>(first), ops.end());
 }
 
 // Bit `col - 1` of row `row - 1` in a matrix of `words` words a row.

@@ -108,22 +108,22 @@ EditScript indel_editops(std::u32string_view source, std::u32string_view dest) {
     using namespace editops_detail;
     const Trimmed t = trim_affixes(source, dest);
     EditScript script{{}, source.size(), dest.size()};
-    if (t.source.empty() || t.dest.empty()) {
-        script.ops = walk_back(
-            t, [](std::size_t, std::size_t) { return false; }, [](std::size_t, std::size_t) { return false; });
-        return script;
+    std::vector<std::uint64_t> matrix;
+    std::size_t words = 0;
+    if (!t.source.empty() && !t.dest.empty()) {
+        const BlockMasks masks(t.source, t.source.size(), count_beyond_ascii(t.source));
+        words = masks.words();
+        matrix.resize(t.dest.size() * words);
+        std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
+        for (std::size_t row = 0; row < t.dest.size(); ++row) {
+            advance_lcs_row(masks.find(t.dest[row]), s.data(), words);
+            std::copy(s.begin(), s.end(), matrix.begin() + static_cast<std::ptrdiff_t>(row * words));
+        }
     }
-    const BlockMasks masks(t.source, t.source.size(), count_beyond_ascii(t.source));
-    const std::size_t words = masks.words();
-    std::vector<std::uint64_t> matrix(t.dest.size() * words);
-    std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
-    for (std::size_t row = 0; row < t.dest.size(); ++row) {
-        advance_lcs_row(masks.find(t.dest[row]), s.data(), words);
-        std::copy(s.begin(), s.end(), matrix.begin() + static_cast<std::ptrdiff_t>(row * words));
-    }
-    script.ops = walk_back(
-        t, [&](std::size_t row, std::size_t col) { return matrix_bit(matrix, words, row, col); },
-        [&](std::size_t row, std::size_t col) { return !matrix_bit(matrix, words, row, col); });
+    walk_back(
+        t.source, t.dest, t.prefix, t.prefix,
+        [&](std::size_t row, std::size_t col) { return matrix_bit(matrix, words, row, col); },
+        [&](std::size_t row, std::size_t col) { return !matrix_bit(matrix, words, row, col); }, script.ops);
     return script;
 }
 

@@ -51,6 +51,17 @@ def test_editops_and_opcodes_equal_rapidfuzz(metric):
     assert wrong == []
 
 
+@pytest.mark.parametrize(("n", "alphabet"), [(2500, "abcd"), (3000, "ab"), (4000, "aé中😀x")])
+def test_large_pairs_split_like_rapidfuzz(n, alphabet):
+    """Pairs whose matrix is large are aligned in halves (Hirschberg); the halves' choice must match too."""
+    rng = random.Random(n)
+    a, b = "".join(rng.choices(alphabet, k=n)), "".join(rng.choices(alphabet, k=n + 17))
+    for metric in ("Levenshtein", "Indel"):
+        ops = getattr(distance, metric).editops(a, b)
+        assert ops.as_list() == getattr(rd, metric).editops(a, b).as_list()
+        assert ops.apply(a, b) == b
+
+
 @pytest.mark.parametrize(
     ("a", "b", "expected"),
     [
