@@ -22,7 +22,7 @@
 
 namespace vorn::algo {
 
-enum class EditKind : std::uint8_t { replace, insert, remove };
+enum class EditKind : std::uint8_t { replace, insert, remove, equal };  // equal: only in blocks
 
 // One edit: `replace` puts dest[dest_pos] in place of source[src_pos],
 // `insert` puts dest[dest_pos] before source[src_pos], `remove` drops
@@ -41,6 +41,40 @@ struct EditScript {
 
 EditScript levenshtein_editops(std::u32string_view source, std::u32string_view dest);
 EditScript indel_editops(std::u32string_view source, std::u32string_view dest);
+
+// A block of an edit script: source[src_start:src_end] is kept (equal),
+// replaced by, or removed for dest[dest_start:dest_end] (an insertion
+// has an empty source range, a removal an empty destination range).
+struct EditBlock {
+    EditKind kind;
+    std::size_t src_start, src_end, dest_start, dest_end;
+};
+
+// The script's runs of like edits at consecutive positions as blocks,
+// with equal blocks for the characters between them; together they cover
+// both texts.
+inline std::vector<EditBlock> edit_blocks(const EditScript& script) {
+    std::vector<EditBlock> blocks;
+    std::size_t src = 0, dest = 0;
+    const std::vector<EditOp>& ops = script.ops;
+    for (std::size_t i = 0; i < ops.size();) {
+        if (src < ops[i].src_pos || dest < ops[i].dest_pos) {
+            blocks.push_back({EditKind::equal, src, ops[i].src_pos, dest, ops[i].dest_pos});
+            src = ops[i].src_pos;
+            dest = ops[i].dest_pos;
+        }
+        const EditKind kind = ops[i].kind;
+        const std::size_t src_start = src, dest_start = dest;
+        for (; i < ops.size() && ops[i].kind == kind && ops[i].src_pos == src && ops[i].dest_pos == dest; ++i) {
+            src += kind != EditKind::insert;
+            dest += kind != EditKind::remove;
+        }
+        blocks.push_back({kind, src_start, src, dest_start, dest});
+    }
+    if (src < script.src_length || dest < script.dest_length)
+        blocks.push_back({EditKind::equal, src, script.src_length, dest, script.dest_length});
+    return blocks;
+}
 
 namespace editops_detail {
 

@@ -37,13 +37,16 @@ _INVERSE_TAG = {"insert": "delete", "delete": "insert", "replace": "replace", "e
 
 
 class _Script:
-    """A read-only sequence of edits over strings of src_len and dest_len characters."""
+    """A read-only sequence of edits over strings of src_len and dest_len characters.
+
+    The edits are kept as plain tuples and made named tuples when read.
+    """
 
     __slots__ = ("_items", "_src_len", "_dest_len")
     _item: type
 
     def __init__(self, items: Iterable[tuple] | None = None, src_len: int = 0, dest_len: int = 0) -> None:
-        self._items = [self._item._make(item) for item in items or ()]
+        self._items = [tuple(self._item._make(item)) for item in items or ()]
         self._src_len = src_len
         self._dest_len = dest_len
 
@@ -65,7 +68,7 @@ class _Script:
         return len(self._items)
 
     def __iter__(self) -> Iterator:
-        return iter(self._items)
+        return map(self._item._make, self._items)
 
     @overload
     def __getitem__(self, index: int): ...
@@ -74,7 +77,7 @@ class _Script:
     def __getitem__(self, index):
         if isinstance(index, slice):
             return self._wrap(self._items[index], self._src_len, self._dest_len)
-        return self._items[index]
+        return self._item._make(self._items[index])
 
     def __eq__(self, other: object) -> bool:
         if type(other) is not type(self):
@@ -88,7 +91,7 @@ class _Script:
 
     def as_list(self) -> list[tuple]:
         """The edits as plain tuples."""
-        return [tuple(item) for item in self._items]
+        return list(self._items)
 
     def copy(self):
         return self._wrap(list(self._items), self._src_len, self._dest_len)
@@ -102,7 +105,7 @@ class Editops(_Script):
 
     def inverse(self) -> "Editops":
         """The edits turning s2 into s1."""
-        items = [Editop(_INVERSE_TAG[tag], dest, src) for tag, src, dest in self._items]
+        items = [(_INVERSE_TAG[tag], dest, src) for tag, src, dest in self._items]
         return Editops._wrap(items, self._dest_len, self._src_len)
 
     def as_editops(self) -> "Editops":
@@ -110,22 +113,23 @@ class Editops(_Script):
 
     def as_opcodes(self) -> "Opcodes":
         """Runs of equal edits become one block; the characters between them "equal" blocks."""
-        blocks: list[Opcode] = []
+        blocks: list[tuple[str, int, int, int, int]] = []
         src = dest = 0
         ops = self._items
         i = 0
         while i < len(ops):
-            if src < ops[i].src_pos or dest < ops[i].dest_pos:
-                blocks.append(Opcode("equal", src, ops[i].src_pos, dest, ops[i].dest_pos))
-                src, dest = ops[i].src_pos, ops[i].dest_pos
-            src_begin, dest_begin, tag = src, dest, ops[i].tag
-            while i < len(ops) and ops[i].tag == tag and ops[i].src_pos == src and ops[i].dest_pos == dest:
+            tag, src_pos, dest_pos = ops[i]
+            if src < src_pos or dest < dest_pos:
+                blocks.append(("equal", src, src_pos, dest, dest_pos))
+                src, dest = src_pos, dest_pos
+            src_begin, dest_begin = src, dest
+            while i < len(ops) and ops[i] == (tag, src, dest):
                 src += tag != "insert"
                 dest += tag != "delete"
                 i += 1
-            blocks.append(Opcode(tag, src_begin, src, dest_begin, dest))
+            blocks.append((tag, src_begin, src, dest_begin, dest))
         if src < self._src_len or dest < self._dest_len:
-            blocks.append(Opcode("equal", src, self._src_len, dest, self._dest_len))
+            blocks.append(("equal", src, self._src_len, dest, self._dest_len))
         return Opcodes._wrap(blocks, self._src_len, self._dest_len)
 
     def as_matching_blocks(self) -> list[MatchingBlock]:
@@ -169,7 +173,7 @@ class Opcodes(_Script):
 
     def inverse(self) -> "Opcodes":
         """The blocks turning s2 into s1."""
-        items = [Opcode(_INVERSE_TAG[tag], d1, d2, s1, s2) for tag, s1, s2, d1, d2 in self._items]
+        items = [(_INVERSE_TAG[tag], d1, d2, s1, s2) for tag, s1, s2, d1, d2 in self._items]
         return Opcodes._wrap(items, self._dest_len, self._src_len)
 
     def as_opcodes(self) -> "Opcodes":
@@ -177,14 +181,14 @@ class Opcodes(_Script):
 
     def as_editops(self) -> Editops:
         """One edit per edited character."""
-        items: list[Editop] = []
+        items: list[tuple[str, int, int]] = []
         for tag, src_start, src_end, dest_start, dest_end in self._items:
             if tag == "replace":
-                items += (Editop(tag, src_start + k, dest_start + k) for k in range(src_end - src_start))
+                items += ((tag, src_start + k, dest_start + k) for k in range(src_end - src_start))
             elif tag == "insert":
-                items += (Editop(tag, src_start, dest_start + k) for k in range(dest_end - dest_start))
+                items += ((tag, src_start, dest_start + k) for k in range(dest_end - dest_start))
             elif tag == "delete":
-                items += (Editop(tag, src_start + k, dest_start) for k in range(src_end - src_start))
+                items += ((tag, src_start + k, dest_start) for k in range(src_end - src_start))
         return Editops._wrap(items, self._src_len, self._dest_len)
 
     def as_matching_blocks(self) -> list[MatchingBlock]:

@@ -264,6 +264,15 @@ def indel_editops(
     s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
 ) -> tuple[list[tuple[str, int, int]], int, int]: ...
 
+# The same as blocks: ([(tag, src_start, src_end, dest_start, dest_end), ...],
+# src_len, dest_len), tag also "equal".
+def levenshtein_opcodes(
+    s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
+) -> tuple[list[tuple[str, int, int, int, int]], int, int]: ...
+def indel_opcodes(
+    s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
+) -> tuple[list[tuple[str, int, int, int, int]], int, int]: ...
+
 # Near-duplicate detection (vornkit._dedup): numpy arrays in and out.
 
 def fingerprint_rows(

@@ -41,22 +41,24 @@ class _Metric:
 class _AlignedMetric(_Metric):
     """A metric that also gives the edits of its alignment."""
 
-    __slots__ = ("_editops",)
+    __slots__ = ("_editops", "_opcodes")
 
     def __init__(self, name: str, prefix: str) -> None:
         super().__init__(name, prefix)
         self._editops: Callable[..., tuple[list[tuple[str, int, int]], int, int]] = getattr(
             _native, f"{prefix}_editops"
         )
+        self._opcodes: Callable[..., tuple[list[tuple[str, int, int, int, int]], int, int]] = getattr(
+            _native, f"{prefix}_opcodes"
+        )
 
     def editops(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Editops:
         """The single-character edits turning s1 into s2."""
-        ops, src_len, dest_len = self._editops(s1, s2, processor=processor, score_hint=score_hint)
-        return Editops._wrap(list(map(Editop._make, ops)), src_len, dest_len)
+        return Editops._wrap(*self._editops(s1, s2, processor=processor, score_hint=score_hint))
 
     def opcodes(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Opcodes:
         """The blocks, equal ones included, turning s1 into s2."""
-        return self.editops(s1, s2, processor=processor, score_hint=score_hint).as_opcodes()
+        return Opcodes._wrap(*self._opcodes(s1, s2, processor=processor, score_hint=score_hint))
 
 
 Levenshtein = _AlignedMetric("Levenshtein", "levenshtein")  # keyword weights=(insertion, deletion, substitution)
