@@ -57,6 +57,31 @@ inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::s
     }
 }
 
+// Patterns of 65 to 64 * kDenseShare characters: every row is dense and
+// the N words of the row vector stay in registers, the carry chain
+// unrolled.
+template <std::size_t N>
+std::size_t lcs_few_words(const BlockMasks& masks, std::size_t m, std::u32string_view text) noexcept {
+    std::uint64_t s[N];
+    for (std::uint64_t& word : s) word = ~std::uint64_t{0};
+    for (char32_t c : text) {
+        const std::uint64_t* eq = masks.dense_row(c);
+        std::uint64_t carry = 0;
+        for (std::size_t w = 0; w < N; ++w) {
+            const std::uint64_t x = s[w];
+            const std::uint64_t u = x & eq[w];
+            const std::uint64_t partial = x + carry;
+            const std::uint64_t sum = partial + u;
+            carry = (partial < carry) | (sum < u);
+            s[w] = sum | (x - u);
+        }
+    }
+    std::size_t ones = 0;
+    for (std::size_t w = 0; w + 1 < N; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
+    ones += static_cast<std::size_t>(std::popcount(s[N - 1] & low_bits(m - (N - 1) * kWordBits)));
+    return m - ones;
+}
+
 std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_view text) {
     const std::size_t words = masks.words();
     std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
@@ -79,7 +104,14 @@ CachedLcsSeq::CachedLcsSeq(std::u32string_view pattern) : length_(pattern.size()
 std::size_t CachedLcsSeq::similarity(std::u32string_view other) const {
     if (length_ == 0 || other.empty()) return 0;
     if (const auto* word = std::get_if<WordMasks>(&masks_)) return lcs_single_word(*word, length_, other);
-    return lcs_blocks(*std::get_if<BlockMasks>(&masks_), length_, other);
+    const BlockMasks& masks = *std::get_if<BlockMasks>(&masks_);
+    static_assert(BlockMasks::kDenseShare == 4);
+    switch (masks.words()) {
+        case 2: return lcs_few_words<2>(masks, length_, other);
+        case 3: return lcs_few_words<3>(masks, length_, other);
+        case 4: return lcs_few_words<4>(masks, length_, other);
+        default: return lcs_blocks(masks, length_, other);
+    }
 }
 
 std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {

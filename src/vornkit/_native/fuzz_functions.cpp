@@ -145,21 +145,43 @@ bool prepare(const Processor& processor, PyObject* value, const char* name, bool
     return true;
 }
 
-// The code points of a prepared string: copied from the str's own storage
-// (one, two or four bytes a character; lone surrogates included), or
-// decoded from a vorn.Preprocessor's UTF-8.
-std::u32string code_points(const Text& text) {
-    if (text.str == nullptr) return vorn::text::decode_code_points(text.utf8);
-    const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.str));
-    const void* data = PyUnicode_DATA(text.str);
-    std::u32string points(length, U'\0');
-    switch (PyUnicode_KIND(text.str)) {
-        case PyUnicode_1BYTE_KIND: std::copy_n(static_cast<const Py_UCS1*>(data), length, points.begin()); break;
-        case PyUnicode_2BYTE_KIND: std::copy_n(static_cast<const Py_UCS2*>(data), length, points.begin()); break;
-        default: std::copy_n(static_cast<const Py_UCS4*>(data), length, points.begin()); break;
+// The code points of a prepared string, copied from the str's own storage
+// (one, two or four bytes a character; lone surrogates included) into a
+// buffer of their own, inline for short texts, or decoded from a
+// vorn.Preprocessor's UTF-8. Made in place (it views itself).
+class CodePointBuffer {
+public:
+    explicit CodePointBuffer(const Text& text) {
+        if (text.str == nullptr) {
+            heap_ = vorn::text::decode_code_points(text.utf8);
+            view_ = heap_;
+            return;
+        }
+        const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.str));
+        char32_t* points = inline_;
+        if (length > kInline) {
+            heap_.resize(length);
+            points = heap_.data();
+        }
+        const void* data = PyUnicode_DATA(text.str);
+        switch (PyUnicode_KIND(text.str)) {
+            case PyUnicode_1BYTE_KIND: std::copy_n(static_cast<const Py_UCS1*>(data), length, points); break;
+            case PyUnicode_2BYTE_KIND: std::copy_n(static_cast<const Py_UCS2*>(data), length, points); break;
+            default: std::copy_n(static_cast<const Py_UCS4*>(data), length, points); break;
+        }
+        view_ = std::u32string_view(points, length);
     }
-    return points;
-}
+    CodePointBuffer(const CodePointBuffer&) = delete;
+    CodePointBuffer& operator=(const CodePointBuffer&) = delete;
+
+    std::u32string_view view() const noexcept { return view_; }
+
+private:
+    static constexpr std::size_t kInline = 64;
+    char32_t inline_[kInline];
+    std::u32string heap_;
+    std::u32string_view view_;
+};
 
 // Binds a call and prepares both strings; `none` is set instead when either
 // string is None (RapidFuzz scores such a pair without calling the
@@ -301,8 +323,8 @@ bool count_levenshtein(const Text& text_a, const Text& text_b, PyObject* option,
 // Metrics over decoded code points, computed without the interpreter lock.
 template <class Compute>
 bool count_points(const Text& a, const Text& b, Compute&& compute, Counted& out) {
-    const std::u32string x = code_points(a), y = code_points(b);
-    Py_BEGIN_ALLOW_THREADS out = compute(std::u32string_view(x), std::u32string_view(y));
+    const CodePointBuffer x(a), y(b);
+    Py_BEGIN_ALLOW_THREADS out = compute(x.view(), y.view());
     Py_END_ALLOW_THREADS return true;
 }
 
@@ -354,7 +376,8 @@ bool count_hamming(const Text& a, const Text& b, PyObject* option, Counted& out)
         if (truth < 0) return false;
         pad = truth != 0;
     }
-    const std::u32string x = code_points(a), y = code_points(b);
+    const CodePointBuffer buffer_x(a), buffer_y(b);
+    const std::u32string_view x = buffer_x.view(), y = buffer_y.view();
     if (!pad && x.size() != y.size()) {
         PyErr_SetString(PyExc_ValueError, "Sequences are not the same length.");
         return false;
@@ -541,10 +564,10 @@ PyObject* editops_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
             PyErr_SetString(PyExc_TypeError, "s1 and s2 must be str, not None");
             return nullptr;
         }
-        const std::u32string a = code_points(prepared.a), b = code_points(prepared.b);
+        const CodePointBuffer a(prepared.a), b(prepared.b);
         algo::EditScript script;
         std::vector<algo::EditBlock> blocks;
-        Py_BEGIN_ALLOW_THREADS script = Compute(a, b);
+        Py_BEGIN_ALLOW_THREADS script = Compute(a.view(), b.view());
         if constexpr (Blocks) blocks = algo::edit_blocks(script);
         Py_END_ALLOW_THREADS PyObject* items = Blocks ? edit_list(blocks) : edit_list(script.ops);
         if (items == nullptr) return nullptr;
