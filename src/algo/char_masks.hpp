@@ -302,6 +302,23 @@ public:
         return {nullptr, begin, begin + row->pairs, id};
     }
 
+    // Reads a row's blocks in increasing order: next(w) gives block w's
+    // bits, w counting up from 0 one call at a time.
+    class RowReader {
+    public:
+        explicit RowReader(const Row& row) noexcept : row_(row), sparse_(row.sparse_begin) {}
+
+        std::uint64_t next(std::size_t w) noexcept {
+            if (row_.dense) return row_.dense[w];
+            if (sparse_ == row_.sparse_end || sparse_->block != w) return 0;
+            return (sparse_++)->bits;
+        }
+
+    private:
+        Row row_;
+        const BlockBits* sparse_;
+    };
+
     // Whether the row has bit j (character j of the text is the row's).
     static bool has(const Row& row, std::size_t j) noexcept {
         const std::uint64_t bit = std::uint64_t{1} << (j % kWordBits);

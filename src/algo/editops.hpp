@@ -78,23 +78,6 @@ inline std::vector<EditBlock> edit_blocks(const EditScript& script) {
 
 namespace editops_detail {
 
-// The source and destination without their common prefix and suffix,
-// and the prefix's length.
-struct Trimmed {
-    std::u32string_view source, dest;
-    std::size_t prefix;
-};
-
-inline Trimmed trim_affixes(std::u32string_view source, std::u32string_view dest) noexcept {
-    const std::size_t prefix = common_prefix_length(source, dest);
-    source.remove_prefix(prefix);
-    dest.remove_prefix(prefix);
-    const std::size_t suffix = common_suffix_length(source, dest);
-    source.remove_suffix(suffix);
-    dest.remove_suffix(suffix);
-    return {source, dest, prefix};
-}
-
 // Walks the matrix of source and dest back from its last cell, appending
 // the edits to `ops` with positions shifted by src_offset and dest_offset.
 // deletes(row, col) tells whether cell (col, row) (col source and row

@@ -19,8 +19,6 @@
 namespace vorn::algo {
 namespace {
 
-using BlockBits = BlockMasks::BlockBits;
-
 inline std::uint64_t low_bits(std::size_t k) noexcept {
     return k >= kWordBits ? ~std::uint64_t{0} : (std::uint64_t{1} << k) - 1;
 }
@@ -38,16 +36,10 @@ std::size_t lcs_single_word(const Masks& masks, std::size_t m, std::u32string_vi
 // Advances the row vector s (`words` words) by one text character whose
 // mask row is `row`.
 inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
-    const BlockBits* sparse = row.sparse_begin;
+    BlockMasks::RowReader reader(row);
     std::uint64_t carry = 0;
     for (std::size_t w = 0; w < words; ++w) {
-        std::uint64_t eq = 0;
-        if (row.dense) {
-            eq = row.dense[w];
-        } else if (sparse != row.sparse_end && sparse->block == w) {
-            eq = sparse->bits;
-            ++sparse;
-        }
+        const std::uint64_t eq = reader.next(w);
         const std::uint64_t x = s[w];
         const std::uint64_t u = x & eq;
         const std::uint64_t partial = x + carry;
@@ -116,12 +108,11 @@ std::size_t CachedLcsSeq::similarity(std::u32string_view other) const {
 
 std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {
     // A common prefix and suffix belong to some longest subsequence.
-    const std::size_t prefix = common_prefix_length(a, b);
-    a.remove_prefix(prefix);
-    b.remove_prefix(prefix);
-    const std::size_t suffix = common_suffix_length(a, b);
-    a.remove_suffix(suffix);
-    b.remove_suffix(suffix);
+    const std::size_t length_a = a.size();
+    const TrimmedPair trimmed = trim_common_affixes(a, b);
+    a = trimmed.a;
+    b = trimmed.b;
+    const std::size_t prefix = trimmed.prefix, suffix = length_a - prefix - a.size();
     if (a.size() > b.size()) std::swap(a, b);  // the shorter text is the pattern
     if (a.empty()) return prefix + suffix;
 #if defined(__SSE2__)
@@ -138,22 +129,22 @@ std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {
 // that cell is reached by a deletion.
 EditScript indel_editops(std::u32string_view source, std::u32string_view dest) {
     using namespace editops_detail;
-    const Trimmed t = trim_affixes(source, dest);
+    const TrimmedPair t = trim_common_affixes(source, dest);
     EditScript script{{}, source.size(), dest.size()};
     std::vector<std::uint64_t> matrix;
     std::size_t words = 0;
-    if (!t.source.empty() && !t.dest.empty()) {
-        const BlockMasks masks(t.source, t.source.size(), count_beyond_ascii(t.source));
+    if (!t.a.empty() && !t.b.empty()) {
+        const BlockMasks masks(t.a, t.a.size(), count_beyond_ascii(t.a));
         words = masks.words();
-        matrix.resize(t.dest.size() * words);
+        matrix.resize(t.b.size() * words);
         std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
-        for (std::size_t row = 0; row < t.dest.size(); ++row) {
-            advance_lcs_row(masks.find(t.dest[row]), s.data(), words);
+        for (std::size_t row = 0; row < t.b.size(); ++row) {
+            advance_lcs_row(masks.find(t.b[row]), s.data(), words);
             std::copy(s.begin(), s.end(), matrix.begin() + static_cast<std::ptrdiff_t>(row * words));
         }
     }
     walk_back(
-        t.source, t.dest, t.prefix, t.prefix,
+        t.a, t.b, t.prefix, t.prefix,
         [&](std::size_t row, std::size_t col) { return matrix_bit(matrix, words, row, col); },
         [&](std::size_t row, std::size_t col) { return !matrix_bit(matrix, words, row, col); }, script.ops);
     return script;

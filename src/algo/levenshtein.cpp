@@ -424,39 +424,38 @@ bool matrix_is_small(std::size_t source_length, std::size_t dest_length, std::si
 // crosses it.
 void align(std::u32string_view source, std::u32string_view dest, std::size_t max, std::size_t src_offset,
            std::size_t dest_offset, std::vector<EditOp>& ops) {
-    const editops_detail::Trimmed t = editops_detail::trim_affixes(source, dest);
+    const TrimmedPair t = trim_common_affixes(source, dest);
     src_offset += t.prefix;
     dest_offset += t.prefix;
-    max = std::min(max, std::max(t.source.size(), t.dest.size()));
-    if (matrix_is_small(t.source.size(), t.dest.size(), max)) {
-        append_matrix_edits(t.source, t.dest, src_offset, dest_offset, ops);
+    max = std::min(max, std::max(t.a.size(), t.b.size()));
+    if (matrix_is_small(t.a.size(), t.b.size(), max)) {
+        append_matrix_edits(t.a, t.b, src_offset, dest_offset, ops);
         return;
     }
-    const std::size_t m = t.source.size();
-    const std::size_t middle = t.dest.size() / 2;
-    const std::vector<std::size_t> left = last_row_distances(t.source, t.dest.substr(0, middle));
-    const std::u32string source_reversed(t.source.rbegin(), t.source.rend());
-    const std::u32string right_reversed(t.dest.rbegin(), t.dest.rend() - static_cast<std::ptrdiff_t>(middle));
+    const std::size_t m = t.a.size();
+    const std::size_t middle = t.b.size() / 2;
+    const std::vector<std::size_t> left = last_row_distances(t.a, t.b.substr(0, middle));
+    const std::u32string source_reversed(t.a.rbegin(), t.a.rend());
+    const std::u32string right_reversed(t.b.rbegin(), t.b.rend() - static_cast<std::ptrdiff_t>(middle));
     // right[k]: distance of the source's last k characters to the right half.
     const std::vector<std::size_t> right = last_row_distances(source_reversed, right_reversed);
     std::size_t split = 0;
     for (std::size_t i = 1; i <= m; ++i)
         if (left[i] + right[m - i] < left[split] + right[m - split]) split = i;
-    align(t.source.substr(0, split), t.dest.substr(0, middle), left[split], src_offset, dest_offset, ops);
-    align(t.source.substr(split), t.dest.substr(middle), right[m - split], src_offset + split, dest_offset + middle,
-          ops);
+    align(t.a.substr(0, split), t.b.substr(0, middle), left[split], src_offset, dest_offset, ops);
+    align(t.a.substr(split), t.b.substr(middle), right[m - split], src_offset + split, dest_offset + middle, ops);
 }
 
 }  // namespace
 
 EditScript levenshtein_editops(std::u32string_view source, std::u32string_view dest) {
-    const editops_detail::Trimmed t = editops_detail::trim_affixes(source, dest);
+    const TrimmedPair t = trim_common_affixes(source, dest);
     EditScript script{{}, source.size(), dest.size()};
     // The distance only matters when it decides whether to split.
-    const std::size_t upper = std::max(t.source.size(), t.dest.size());
+    const std::size_t upper = std::max(t.a.size(), t.b.size());
     const std::size_t distance =
-        matrix_is_small(t.source.size(), t.dest.size(), upper) ? upper : last_row_distances(t.source, t.dest).back();
-    align(t.source, t.dest, distance, t.prefix, t.prefix, script.ops);
+        matrix_is_small(t.a.size(), t.b.size(), upper) ? upper : last_row_distances(t.a, t.b).back();
+    align(t.a, t.b, distance, t.prefix, t.prefix, script.ops);
     return script;
 }
 

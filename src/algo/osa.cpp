@@ -55,18 +55,11 @@ std::size_t osa_blocks(const BlockMasks& masks, std::size_t m, std::u32string_vi
     std::vector<OsaBlock> blocks(words);
     std::size_t distance = m;
     for (char32_t c : text) {
-        const BlockMasks::Row row = masks.find(c);
-        const BlockMasks::BlockBits* sparse = row.sparse_begin;
+        BlockMasks::RowReader reader(masks.find(c));
         std::uint64_t hp_carry = 1, hn_carry = 0;
         std::uint64_t below_term = 0;  // ~D0_before & eq of the block below
         for (std::size_t w = 0; w < words; ++w) {
-            std::uint64_t eq = 0;
-            if (row.dense) {
-                eq = row.dense[w];
-            } else if (sparse != row.sparse_end && sparse->block == w) {
-                eq = sparse->bits;
-                ++sparse;
-            }
+            const std::uint64_t eq = reader.next(w);
             OsaBlock& block = blocks[w];
             const std::uint64_t term = ~block.d0 & eq;
             const std::uint64_t tr = ((term << 1) | (below_term >> 63)) & block.eq;
