@@ -10,7 +10,7 @@ of named tuples (equal to plain tuples) with ``src_len`` and ``dest_len``, ``as_
 """
 
 from collections.abc import Iterable, Iterator
-from typing import NamedTuple, overload
+from typing import Any, Generic, NamedTuple, Self, TypeVar, overload
 
 
 class Editop(NamedTuple):
@@ -36,22 +36,25 @@ class MatchingBlock(NamedTuple):
 _INVERSE_TAG = {"insert": "delete", "delete": "insert", "replace": "replace", "equal": "equal"}
 
 
-class _Script:
+_Item = TypeVar("_Item", Editop, Opcode)
+
+
+class _Script(Generic[_Item]):
     """A read-only sequence of edits over strings of src_len and dest_len characters.
 
     The edits are kept as plain tuples and made named tuples when read.
     """
 
     __slots__ = ("_items", "_src_len", "_dest_len")
-    _item: type
+    _item: type[_Item]
 
-    def __init__(self, items: Iterable[tuple] | None = None, src_len: int = 0, dest_len: int = 0) -> None:
-        self._items = [tuple(self._item._make(item)) for item in items or ()]
+    def __init__(self, items: Iterable[Iterable[Any]] | None = None, src_len: int = 0, dest_len: int = 0) -> None:
+        self._items: list[tuple[Any, ...]] = [tuple(self._item._make(item)) for item in items or ()]
         self._src_len = src_len
         self._dest_len = dest_len
 
     @classmethod
-    def _wrap(cls, items: list, src_len: int, dest_len: int):
+    def _wrap(cls, items: list[Any], src_len: int, dest_len: int) -> Self:
         script = cls.__new__(cls)
         script._items, script._src_len, script._dest_len = items, src_len, dest_len
         return script
@@ -67,14 +70,14 @@ class _Script:
     def __len__(self) -> int:
         return len(self._items)
 
-    def __iter__(self) -> Iterator:
+    def __iter__(self) -> Iterator[_Item]:
         return map(self._item._make, self._items)
 
     @overload
-    def __getitem__(self, index: int): ...
+    def __getitem__(self, index: int) -> _Item: ...
     @overload
-    def __getitem__(self, index: slice): ...
-    def __getitem__(self, index):
+    def __getitem__(self, index: slice) -> Self: ...
+    def __getitem__(self, index: int | slice) -> _Item | Self:
         if isinstance(index, slice):
             return self._wrap(self._items[index], self._src_len, self._dest_len)
         return self._item._make(self._items[index])
@@ -89,15 +92,15 @@ class _Script:
     def __repr__(self) -> str:
         return f"{type(self).__name__}({self.as_list()!r}, src_len={self._src_len}, dest_len={self._dest_len})"
 
-    def as_list(self) -> list[tuple]:
+    def as_list(self) -> list[tuple[Any, ...]]:
         """The edits as plain tuples."""
         return list(self._items)
 
-    def copy(self):
+    def copy(self) -> Self:
         return self._wrap(list(self._items), self._src_len, self._dest_len)
 
 
-class Editops(_Script):
+class Editops(_Script[Editop]):
     """Single-character edits turning s1 into s2, in increasing positions."""
 
     __slots__ = ()
@@ -165,7 +168,7 @@ class Editops(_Script):
         return "".join(parts)
 
 
-class Opcodes(_Script):
+class Opcodes(_Script[Opcode]):
     """Blocks covering both strings: equal, replace, insert or delete."""
 
     __slots__ = ()

@@ -54,11 +54,13 @@ class _AlignedMetric(_Metric):
 
     def editops(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Editops:
         """The single-character edits turning s1 into s2."""
-        return Editops._wrap(*self._editops(s1, s2, processor=processor, score_hint=score_hint))
+        ops, src_len, dest_len = self._editops(s1, s2, processor=processor, score_hint=score_hint)
+        return Editops._wrap(ops, src_len, dest_len)
 
     def opcodes(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Opcodes:
         """The blocks, equal ones included, turning s1 into s2."""
-        return Opcodes._wrap(*self._opcodes(s1, s2, processor=processor, score_hint=score_hint))
+        blocks, src_len, dest_len = self._opcodes(s1, s2, processor=processor, score_hint=score_hint)
+        return Opcodes._wrap(blocks, src_len, dest_len)
 
 
 Levenshtein = _AlignedMetric("Levenshtein", "levenshtein")  # keyword weights=(insertion, deletion, substitution)
