@@ -52,6 +52,13 @@ class _Script(Generic[_Item]):
         self._items: list[tuple[Any, ...]] = [tuple(self._item._make(item)) for item in items or ()]
         self._src_len = src_len
         self._dest_len = dest_len
+        if not self._valid():
+            raise ValueError(
+                f"{type(self).__name__}: the edits do not fit strings of {src_len} and {dest_len} characters"
+            )
+
+    def _valid(self) -> bool:
+        raise NotImplementedError
 
     @classmethod
     def _wrap(cls, items: list[Any], src_len: int, dest_len: int) -> Self:
@@ -105,6 +112,17 @@ class Editops(_Script[Editop]):
 
     __slots__ = ()
     _item = Editop
+
+    def _valid(self) -> bool:
+        """In increasing positions, each inside the strings (the conversions rely on it)."""
+        src = dest = 0
+        for tag, src_pos, dest_pos in self._items:
+            if tag not in ("replace", "insert", "delete") or src_pos < src or dest_pos < dest:
+                return False
+            src, dest = src_pos + (tag != "insert"), dest_pos + (tag != "delete")
+            if src > self._src_len or dest > self._dest_len:
+                return False
+        return True
 
     def inverse(self) -> "Editops":
         """The edits turning s2 into s1."""
@@ -173,6 +191,23 @@ class Opcodes(_Script[Opcode]):
 
     __slots__ = ()
     _item = Opcode
+
+    def _valid(self) -> bool:
+        """Consecutive blocks covering both strings."""
+        src = dest = 0
+        for tag, src_start, src_end, dest_start, dest_end in self._items:
+            if (src_start, dest_start) != (src, dest) or src_end < src_start or dest_end < dest_start:
+                return False
+            same_length = src_end - src_start == dest_end - dest_start
+            if not {
+                "equal": same_length,
+                "replace": same_length,
+                "insert": src_end == src_start,
+                "delete": dest_end == dest_start,
+            }.get(tag, False):
+                return False
+            src, dest = src_end, dest_end
+        return (src, dest) == (self._src_len, self._dest_len)
 
     def inverse(self) -> "Opcodes":
         """The blocks turning s2 into s1."""

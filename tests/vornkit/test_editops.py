@@ -96,6 +96,24 @@ def test_result_types():
     ]
 
 
+@pytest.mark.parametrize(
+    ("kind", "items", "src_len", "dest_len"),
+    [
+        (Editops, [("insert", 2, 0), ("delete", 0, 1)], 3, 3),  # positions going back
+        (Editops, [("replace", 3, 0)], 3, 1),  # past the end of s1
+        (Editops, [("insert", 0, 1)], 0, 1),  # past the end of s2
+        (Editops, [("swap", 0, 0)], 1, 1),
+        (Opcodes, [("equal", 0, 1, 0, 1), ("delete", 2, 3, 1, 1)], 3, 1),  # a gap
+        (Opcodes, [("replace", 0, 2, 0, 1)], 2, 1),
+        (Opcodes, [("equal", 0, 1, 0, 1)], 2, 1),  # s1 not covered
+    ],
+)
+def test_inconsistent_edits_are_refused(kind, items, src_len, dest_len):
+    """Conversions walk the edits in order; edits out of order would make them loop or read past a string."""
+    with pytest.raises(ValueError, match="do not fit"):
+        kind(items, src_len, dest_len)
+
+
 def test_processor_and_errors():
     assert distance.Levenshtein.editops("AB", "ab", processor=str.lower).as_list() == []
     with pytest.raises(TypeError, match="score_cutoff"):
