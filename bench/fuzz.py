@@ -49,6 +49,16 @@ def main() -> int:
     scorers = [(name, getattr(vf, name), getattr(rf, name)) for name in FUZZ]
     scorers += [(f"{m}.distance", getattr(vd, m).distance, getattr(rd, m).distance) for m in DISTANCE]
     scorers += [("Jaro.similarity", vd.Jaro.similarity, rd.Jaro.similarity)]
+    for metric in ("Levenshtein", "Indel"):
+        for form in ("editops", "opcodes"):
+            ours_edits, theirs_edits = getattr(getattr(vd, metric), form), getattr(getattr(rd, metric), form)
+            scorers.append(
+                (
+                    f"{metric}.{form}",
+                    lambda a, b, f=ours_edits: f(a, b).as_list(),
+                    lambda a, b, f=theirs_edits: f(a, b).as_list(),
+                )
+            )
     print(f"{'scorer':<28}" + "".join(f"{name:>11}" for name in inputs))
     failed = False
     for label, ours, theirs in scorers:

@@ -41,6 +41,13 @@ namespace vorn::algo {
 
 inline constexpr std::size_t kWordBits = 64;
 
+// The characters of a decoded text beyond ASCII (sizes the tables below).
+inline std::size_t count_beyond_ascii(std::u32string_view text) noexcept {
+    std::size_t count = 0;
+    for (char32_t c : text) count += c >= 128;
+    return count;
+}
+
 // Masks of a text of at most 64 characters.
 class WordMasks {
 public:
@@ -202,6 +209,20 @@ __attribute__((always_inline)) inline auto with_register_masks(std::string_view 
         default: return use(BmpWordMasks<8>(points, length));
     }
 }
+
+// The same for a decoded pattern.
+template <class Use>
+__attribute__((always_inline)) inline auto with_register_masks(std::u32string_view pattern, Use&& use)
+    -> std::optional<decltype(use(std::declval<const BmpWordMasks<2>&>()))> {
+    if (pattern.empty() || pattern.size() > kWordBits) return std::nullopt;
+    if (*std::max_element(pattern.begin(), pattern.end()) > 0xFFFF) return std::nullopt;
+    switch ((pattern.size() + 15) / 16) {
+        case 1: return use(BmpWordMasks<2>(pattern.data(), pattern.size()));
+        case 2: return use(BmpWordMasks<4>(pattern.data(), pattern.size()));
+        case 3: return use(BmpWordMasks<6>(pattern.data(), pattern.size()));
+        default: return use(BmpWordMasks<8>(pattern.data(), pattern.size()));
+    }
+}
 #endif
 
 // Masks of a text of any length, in blocks of 64 characters.
@@ -280,6 +301,23 @@ public:
         const BlockBits* begin = sparse_.data() + row->start;
         return {nullptr, begin, begin + row->pairs, id};
     }
+
+    // Reads a row's blocks in increasing order: next(w) gives block w's
+    // bits, w counting up from 0 one call at a time.
+    class RowReader {
+    public:
+        explicit RowReader(const Row& row) noexcept : row_(row), sparse_(row.sparse_begin) {}
+
+        std::uint64_t next(std::size_t w) noexcept {
+            if (row_.dense) return row_.dense[w];
+            if (sparse_ == row_.sparse_end || sparse_->block != w) return 0;
+            return (sparse_++)->bits;
+        }
+
+    private:
+        Row row_;
+        const BlockBits* sparse_;
+    };
 
     // Whether the row has bit j (character j of the text is the row's).
     static bool has(const Row& row, std::size_t j) noexcept {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "algo/editops.hpp"
 #include "algo/lcs_seq.hpp"
 #include "text/code_points.hpp"
 #include "text/utf8.hpp"
@@ -347,6 +348,115 @@ std::uint64_t levenshtein_maximum(std::size_t length_a, std::size_t length_b, co
         maximum = std::min<std::uint64_t>(maximum,
                                           length_a * weights.substitution + (length_b - length_a) * weights.insertion);
     return maximum;
+}
+
+namespace {
+
+// The distances of every prefix of `source` to all of `text`: entry i is
+// the distance of source's first i characters (the last matrix row).
+std::vector<std::size_t> last_row_distances(std::u32string_view source, std::u32string_view text) {
+    std::vector<std::size_t> row(source.size() + 1, text.size());
+    if (source.empty()) return row;
+    const std::size_t m = source.size();
+    const BlockMasks masks(source, m, count_beyond_ascii(source));
+    const std::size_t words = masks.words();
+    const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
+    std::vector<BlockVectors> blocks(words);
+    EqWords eq_words(words);
+    for (char32_t c : text) {
+        const std::uint64_t* eq = eq_words.load(masks.find(c));
+        std::uint64_t hp_carry = 1, hn_carry = 0;
+        for (std::size_t w = 0; w < words; ++w)
+            advance_block(blocks[w], eq[w], hp_carry, hn_carry, w + 1 == words ? last_bit : 63u);
+    }
+    for (std::size_t i = 1; i <= m; ++i) {
+        const std::size_t w = (i - 1) / kWordBits, bit = (i - 1) % kWordBits;
+        row[i] = row[i - 1] + ((blocks[w].vp >> bit) & 1) - ((blocks[w].vn >> bit) & 1);
+    }
+    return row;
+}
+
+// Walks the whole matrix back. It keeps every row's vertical deltas along
+// the source: bit col - 1 of vp (vn) in row row - 1 is set when cell
+// (col, row) is one more (one less) than cell (col - 1, row). A +1 there
+// means the cell is reached by a deletion; a -1 in the row above, by an
+// insertion.
+void append_matrix_edits(std::u32string_view source, std::u32string_view dest, std::size_t src_offset,
+                         std::size_t dest_offset, std::vector<EditOp>& ops) {
+    using namespace editops_detail;
+    std::vector<std::uint64_t> vp, vn;
+    std::size_t words = 0;
+    if (!source.empty() && !dest.empty()) {
+        const std::size_t m = source.size();
+        const BlockMasks masks(source, m, count_beyond_ascii(source));
+        words = masks.words();
+        const unsigned last_bit = static_cast<unsigned>((m - 1) % kWordBits);
+        vp.resize(dest.size() * words);
+        vn.resize(dest.size() * words);
+        std::vector<BlockVectors> blocks(words);
+        EqWords eq_words(words);
+        for (std::size_t row = 0; row < dest.size(); ++row) {
+            const std::uint64_t* eq = eq_words.load(masks.find(dest[row]));
+            std::uint64_t hp_carry = 1, hn_carry = 0;
+            for (std::size_t w = 0; w < words; ++w) {
+                advance_block(blocks[w], eq[w], hp_carry, hn_carry, w + 1 == words ? last_bit : 63u);
+                vp[row * words + w] = blocks[w].vp;
+                vn[row * words + w] = blocks[w].vn;
+            }
+        }
+    }
+    walk_back(
+        source, dest, src_offset, dest_offset,
+        [&](std::size_t row, std::size_t col) { return matrix_bit(vp, words, row, col); },
+        [&](std::size_t row, std::size_t col) { return matrix_bit(vn, words, row, col); }, ops);
+}
+
+// A matrix of at most this many bytes (two bits a cell of the band a
+// distance of `max` allows) is walked whole; larger pairs are split.
+bool matrix_is_small(std::size_t source_length, std::size_t dest_length, std::size_t max) {
+    const std::size_t band = std::min(source_length, 2 * max + 1);
+    return 2 * band * dest_length / 8 < 1024 * 1024 || source_length < 65 || dest_length < 10;
+}
+
+// Edits of a pair whose distance is at most `max`, without its common
+// affixes: the matrix walk, or Hirschberg's split at the middle destination
+// character and the first source position where a cheapest alignment
+// crosses it.
+void align(std::u32string_view source, std::u32string_view dest, std::size_t max, std::size_t src_offset,
+           std::size_t dest_offset, std::vector<EditOp>& ops) {
+    const TrimmedPair t = trim_common_affixes(source, dest);
+    src_offset += t.prefix;
+    dest_offset += t.prefix;
+    max = std::min(max, std::max(t.a.size(), t.b.size()));
+    if (matrix_is_small(t.a.size(), t.b.size(), max)) {
+        append_matrix_edits(t.a, t.b, src_offset, dest_offset, ops);
+        return;
+    }
+    const std::size_t m = t.a.size();
+    const std::size_t middle = t.b.size() / 2;
+    const std::vector<std::size_t> left = last_row_distances(t.a, t.b.substr(0, middle));
+    const std::u32string source_reversed(t.a.rbegin(), t.a.rend());
+    const std::u32string right_reversed(t.b.rbegin(), t.b.rend() - static_cast<std::ptrdiff_t>(middle));
+    // right[k]: distance of the source's last k characters to the right half.
+    const std::vector<std::size_t> right = last_row_distances(source_reversed, right_reversed);
+    std::size_t split = 0;
+    for (std::size_t i = 1; i <= m; ++i)
+        if (left[i] + right[m - i] < left[split] + right[m - split]) split = i;
+    align(t.a.substr(0, split), t.b.substr(0, middle), left[split], src_offset, dest_offset, ops);
+    align(t.a.substr(split), t.b.substr(middle), right[m - split], src_offset + split, dest_offset + middle, ops);
+}
+
+}  // namespace
+
+EditScript levenshtein_editops(std::u32string_view source, std::u32string_view dest) {
+    const TrimmedPair t = trim_common_affixes(source, dest);
+    EditScript script{{}, source.size(), dest.size()};
+    // The distance only matters when it decides whether to split.
+    const std::size_t upper = std::max(t.a.size(), t.b.size());
+    const std::size_t distance =
+        matrix_is_small(t.a.size(), t.b.size(), upper) ? upper : last_row_distances(t.a, t.b).back();
+    align(t.a, t.b, distance, t.prefix, t.prefix, script.ops);
+    return script;
 }
 
 }  // namespace vorn::algo

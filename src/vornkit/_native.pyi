@@ -1,6 +1,6 @@
 # Type information of the extension module vornkit._native. Each concern
 # adds its own block of declarations.
-from collections.abc import Callable, Iterator
+from collections.abc import Buffer, Callable, Iterator
 from os import PathLike
 from typing import Any, Protocol, final
 
@@ -91,10 +91,196 @@ def partial_ratio_alignment(
     score_hint: float | None = None,
 ) -> tuple[float, int, int, int, int] | None: ...
 
-# Every metric has the four functions <metric>_distance, _similarity,
-# _normalized_distance and _normalized_similarity; int results for the counted
-# metrics' distance and similarity, float otherwise.
-def __getattr__(name: str) -> Callable[..., Any]: ...
+# vornkit.distance: every metric has <metric>_distance, _similarity,
+# _normalized_distance and _normalized_similarity; the counted metrics give
+# ints from the first two. A None string gives the worst normalized score;
+# the counted forms raise TypeError for it.
+
+class _CountedForm(Protocol):
+    def __call__(
+        self,
+        s1: str,
+        s2: str,
+        *,
+        processor: _Processor = None,
+        score_cutoff: float | None = None,
+        score_hint: float | None = None,
+    ) -> int: ...
+
+class _NormalizedForm(Protocol):
+    def __call__(
+        self,
+        s1: str | None,
+        s2: str | None,
+        *,
+        processor: _Processor = None,
+        score_cutoff: float | None = None,
+        score_hint: float | None = None,
+    ) -> float: ...
+
+def levenshtein_distance(
+    s1: str,
+    s2: str,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    weights: tuple[int, int, int] | None = None,
+) -> int: ...
+def levenshtein_similarity(
+    s1: str,
+    s2: str,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    weights: tuple[int, int, int] | None = None,
+) -> int: ...
+def levenshtein_normalized_distance(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    weights: tuple[int, int, int] | None = None,
+) -> float: ...
+def levenshtein_normalized_similarity(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    weights: tuple[int, int, int] | None = None,
+) -> float: ...
+
+indel_distance: _CountedForm
+indel_similarity: _CountedForm
+indel_normalized_distance: _NormalizedForm
+indel_normalized_similarity: _NormalizedForm
+
+lcs_seq_distance: _CountedForm
+lcs_seq_similarity: _CountedForm
+lcs_seq_normalized_distance: _NormalizedForm
+lcs_seq_normalized_similarity: _NormalizedForm
+
+osa_distance: _CountedForm
+osa_similarity: _CountedForm
+osa_normalized_distance: _NormalizedForm
+osa_normalized_similarity: _NormalizedForm
+
+damerau_levenshtein_distance: _CountedForm
+damerau_levenshtein_similarity: _CountedForm
+damerau_levenshtein_normalized_distance: _NormalizedForm
+damerau_levenshtein_normalized_similarity: _NormalizedForm
+
+def hamming_distance(
+    s1: str,
+    s2: str,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    pad: bool = True,
+) -> int: ...
+def hamming_similarity(
+    s1: str,
+    s2: str,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    pad: bool = True,
+) -> int: ...
+def hamming_normalized_distance(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    pad: bool = True,
+) -> float: ...
+def hamming_normalized_similarity(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    pad: bool = True,
+) -> float: ...
+
+prefix_distance: _CountedForm
+prefix_similarity: _CountedForm
+prefix_normalized_distance: _NormalizedForm
+prefix_normalized_similarity: _NormalizedForm
+
+postfix_distance: _CountedForm
+postfix_similarity: _CountedForm
+postfix_normalized_distance: _NormalizedForm
+postfix_normalized_similarity: _NormalizedForm
+
+jaro_distance: _NormalizedForm
+jaro_similarity: _NormalizedForm
+jaro_normalized_distance: _NormalizedForm
+jaro_normalized_similarity: _NormalizedForm
+
+def jaro_winkler_distance(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    prefix_weight: float = 0.1,
+) -> float: ...
+def jaro_winkler_similarity(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    prefix_weight: float = 0.1,
+) -> float: ...
+def jaro_winkler_normalized_distance(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    prefix_weight: float = 0.1,
+) -> float: ...
+def jaro_winkler_normalized_similarity(
+    s1: str | None,
+    s2: str | None,
+    *,
+    processor: _Processor = None,
+    score_cutoff: float | None = None,
+    score_hint: float | None = None,
+    prefix_weight: float = 0.1,
+) -> float: ...
+
+# Levenshtein and Indel edit scripts: ([(tag, src_pos, dest_pos), ...],
+# src_len, dest_len), tag "replace", "insert" or "delete".
+def levenshtein_editops(
+    s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
+) -> tuple[list[tuple[str, int, int]], int, int]: ...
+def indel_editops(
+    s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
+) -> tuple[list[tuple[str, int, int]], int, int]: ...
+
+# The same as blocks: ([(tag, src_start, src_end, dest_start, dest_end), ...],
+# src_len, dest_len), tag also "equal".
+def levenshtein_opcodes(
+    s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
+) -> tuple[list[tuple[str, int, int, int, int]], int, int]: ...
+def indel_opcodes(
+    s1: str, s2: str, *, processor: _Processor = None, score_hint: int | None = None
+) -> tuple[list[tuple[str, int, int, int, int]], int, int]: ...
 
 # The edit-distance index.
 
@@ -113,8 +299,7 @@ class EditIndex:
     @classmethod
     def load(cls, path: object, /) -> EditIndex: ...
 
-# Near-duplicates: batch fingerprints, LSH arithmetic, linking and components.
-# Arrays are C-contiguous NumPy arrays of the documented element types.
+# Near-duplicate detection (vornkit._dedup): numpy arrays in and out.
 
 def fingerprint_rows(
     simhash: bool,
@@ -123,28 +308,31 @@ def fingerprint_rows(
     end: int,
     shingle_size: int,
     num_hashes: int,
-    workers: int,
-    out: object,
+    workers: object,
+    out: Buffer,
     /,
 ) -> None: ...
 def lsh_params(threshold: float, num_hashes: int, fp_weight: float, fn_weight: float, /) -> tuple[int, int]: ...
-def lsh_band_keys(signatures: object, num_hashes: int, bands: int, rows: int, out: object, /) -> None: ...
-def signature_agreement(a: object, b: object, num_hashes: int, out: object, /) -> None: ...
-def connected_components(first: object, second: object, labels: object, /) -> None: ...
-def link_identical(signatures: object, num_hashes: int, parent: object, /) -> None: ...
+def lsh_band_keys(signatures: Buffer, num_hashes: int, bands: int, rows: int, out: Buffer, /) -> None: ...
+def signature_agreement(a: Buffer, b: Buffer, num_hashes: int, out: Buffer, /) -> None: ...
+def connected_components(first: Buffer, second: Buffer, labels: Buffer, /) -> None: ...
+def link_identical(signatures: Buffer, num_hashes: int, parent: Buffer, /) -> None: ...
 def link_band(
-    keys: object,
+    keys: Buffer,
     bands: int,
     band: int,
-    active: object,
-    signatures: object,
+    active: Buffer,
+    signatures: Buffer,
     num_hashes: int,
     threshold: float,
-    parent: object,
+    parent: Buffer,
     /,
 ) -> None: ...
-def link_simhash(fingerprints: object, threshold: float, parent: object, /) -> None: ...
-def component_labels(parent: object, labels: object, /) -> None: ...
+def link_simhash(fingerprints: Buffer, threshold: float, parent: Buffer, /) -> None: ...
+def component_labels(parent: Buffer, labels: Buffer, /) -> None: ...
+
+# Indexes: keys are int64 arrays; results come back as bytearrays of int64
+# (distances: uint8) for numpy.frombuffer.
 
 @final
 class MinHashIndex:
@@ -152,10 +340,10 @@ class MinHashIndex:
         cls, threshold: float, num_hashes: int, bands: int, rows: int, fp_weight: float, fn_weight: float, /
     ) -> MinHashIndex: ...
     def __len__(self) -> int: ...
-    def add(self, keys: object, signatures: object, /) -> None: ...
-    def remove(self, keys: object, /) -> None: ...
+    def add(self, keys: Buffer, signatures: Buffer, /) -> None: ...
+    def remove(self, keys: Buffer, /) -> None: ...
     def contains(self, key: int, /) -> bool: ...
-    def query_many(self, signatures: object, /) -> tuple[bytearray, bytearray]: ...
+    def query_many(self, signatures: Buffer, /) -> tuple[bytearray, bytearray]: ...
     def candidate_pairs(self) -> tuple[bytearray, bytearray]: ...
     def settings(self) -> tuple[float, int, int, int, float, float]: ...
     def keys(self) -> bytearray: ...
@@ -167,10 +355,10 @@ class MinHashIndex:
 class SimHashIndex:
     def __new__(cls, max_distance: int, /) -> SimHashIndex: ...
     def __len__(self) -> int: ...
-    def add(self, keys: object, fingerprints: object, /) -> None: ...
-    def remove(self, keys: object, /) -> None: ...
+    def add(self, keys: Buffer, fingerprints: Buffer, /) -> None: ...
+    def remove(self, keys: Buffer, /) -> None: ...
     def contains(self, key: int, /) -> bool: ...
-    def query_many(self, fingerprints: object, /) -> tuple[bytearray, bytearray, bytearray]: ...
+    def query_many(self, fingerprints: Buffer, /) -> tuple[bytearray, bytearray, bytearray]: ...
     def pairs(self) -> tuple[bytearray, bytearray, bytearray]: ...
     def max_distance(self) -> int: ...
     def save(self, path: str | PathLike[str], /) -> None: ...

@@ -7,6 +7,10 @@ from the normalized forms; Jaro and JaroWinkler return floats throughout. Cutoff
 distance above ``score_cutoff`` is ``score_cutoff + 1`` (1.0 when normalized), a similarity
 below it is 0. Characters are code points.
 
+Levenshtein and Indel also have ``editops`` and ``opcodes``, ``f(s1, s2, *, processor=None,
+score_hint=None)``: the edits of one cheapest alignment, the same one RapidFuzz picks, as
+``Editops`` / ``Opcodes`` (see ``vornkit._editops``).
+
     from vornkit.distance import Levenshtein
     Levenshtein.distance("kitten", "sitting", weights=(1, 1, 2))
 """
@@ -15,6 +19,7 @@ from collections.abc import Callable
 from typing import Any
 
 from vornkit import _native
+from vornkit._editops import Editop, Editops, MatchingBlock, Opcode, Opcodes
 
 
 class _Metric:
@@ -33,8 +38,33 @@ class _Metric:
         return f"<vornkit.distance.{self.__name__}>"
 
 
-Levenshtein = _Metric("Levenshtein", "levenshtein")  # keyword weights=(insertion, deletion, substitution)
-Indel = _Metric("Indel", "indel")
+class _AlignedMetric(_Metric):
+    """A metric that also gives the edits of its alignment."""
+
+    __slots__ = ("_editops", "_opcodes")
+
+    def __init__(self, name: str, prefix: str) -> None:
+        super().__init__(name, prefix)
+        self._editops: Callable[..., tuple[list[tuple[str, int, int]], int, int]] = getattr(
+            _native, f"{prefix}_editops"
+        )
+        self._opcodes: Callable[..., tuple[list[tuple[str, int, int, int, int]], int, int]] = getattr(
+            _native, f"{prefix}_opcodes"
+        )
+
+    def editops(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Editops:
+        """The single-character edits turning s1 into s2."""
+        ops, src_len, dest_len = self._editops(s1, s2, processor=processor, score_hint=score_hint)
+        return Editops._wrap(ops, src_len, dest_len)
+
+    def opcodes(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Opcodes:
+        """The blocks, equal ones included, turning s1 into s2."""
+        blocks, src_len, dest_len = self._opcodes(s1, s2, processor=processor, score_hint=score_hint)
+        return Opcodes._wrap(blocks, src_len, dest_len)
+
+
+Levenshtein = _AlignedMetric("Levenshtein", "levenshtein")  # keyword weights=(insertion, deletion, substitution)
+Indel = _AlignedMetric("Indel", "indel")
 LCSseq = _Metric("LCSseq", "lcs_seq")
 OSA = _Metric("OSA", "osa")
 DamerauLevenshtein = _Metric("DamerauLevenshtein", "damerau_levenshtein")
@@ -55,4 +85,9 @@ __all__ = [
     "JaroWinkler",
     "Prefix",
     "Postfix",
+    "Editop",
+    "Editops",
+    "Opcode",
+    "Opcodes",
+    "MatchingBlock",
 ]

@@ -91,3 +91,32 @@ def test_float_cutoff_of_counted_metrics_is_truncated():
     assert distance.Levenshtein.distance("abc", "x", score_cutoff=1.9) == rd.Levenshtein.distance(
         "abc", "x", score_cutoff=1.9
     )
+
+
+STORAGE_PAIRS = [
+    ("abc\xe9", "ab\xe9c"),  # one byte a character
+    ("ab\u0416c", "a\u0416bc"),  # two bytes
+    ("a\U0001f600b", "ab\U0001f600"),  # four bytes
+    ("\xe9a\U0001f600", "\u0416a\xe9"),  # kinds differing between s1 and s2
+    ("a\ud800b", "ab\ud800"),  # lone surrogates are characters
+]
+
+
+@pytest.mark.parametrize("metric", ["Indel", "LCSseq", "OSA", "DamerauLevenshtein", "Hamming", "Prefix", "Postfix"])
+@pytest.mark.parametrize(("a", "b"), STORAGE_PAIRS)
+def test_code_points_of_every_str_storage(metric, a, b):
+    """Strings are read by their storage width; each width gives RapidFuzz's counts."""
+    ours, theirs = getattr(distance, metric), getattr(rd, metric)
+    assert ours.distance(a, b) == theirs.distance(a, b)
+    assert ours.distance(a, b, processor=str.upper) == theirs.distance(a, b, processor=str.upper)
+
+
+@pytest.mark.parametrize("metric", ["Indel", "OSA", "Hamming", "Prefix"])
+def test_preprocessor_output_is_decoded(metric):
+    """A vorn.Preprocessor's UTF-8 result is compared as code points too."""
+    import vorn
+
+    pipeline = vorn.Preprocessor().with_lowercase(True)
+    ours = getattr(distance, metric)
+    a, b = "\xc9t\xc9 \U0001f600", "\xe9t\xe9 \U0001f600x"
+    assert ours.distance(a, b, processor=pipeline) == ours.distance(a.lower(), b.lower())

@@ -11,6 +11,7 @@
 
 #include "algo/common_affix.hpp"
 #include "algo/damerau_levenshtein.hpp"
+#include "algo/editops.hpp"
 #include "algo/fuzz_ratios.hpp"
 #include "algo/hamming.hpp"
 #include "algo/jaro.hpp"
@@ -73,20 +74,24 @@ bool bind_call(const char* name, const char* option_name, PyObject* const* args,
     return true;
 }
 
-// One string argument after its processor, as UTF-8, and what keeps that
-// UTF-8 alive.
+// One string argument after its processor: the str itself when it holds
+// the text, and its UTF-8 when asked for (or a vorn.Preprocessor's result,
+// with no str), with what keeps that UTF-8 alive.
 struct Text {
+    PyObject* str = nullptr;
     std::string_view utf8;
     PyRef processed;    // the processor's result
     PyRef encoded;      // bytes of a str with lone surrogates
     std::string owned;  // a vorn.Preprocessor's result
 };
 
-bool read_str(PyObject* value, const char* name, Text& out) {
+bool read_str(PyObject* value, const char* name, bool utf8_needed, Text& out) {
     if (!PyUnicode_Check(value)) {
         PyErr_Format(PyExc_TypeError, "%s must be str, not '%.200s'", name, Py_TYPE(value)->tp_name);
         return false;
     }
+    out.str = value;
+    if (!utf8_needed) return true;
     Py_ssize_t size = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(value, &size)) {
         out.utf8 = std::string_view(data, static_cast<std::size_t>(size));
@@ -125,19 +130,58 @@ bool convert_call_processor(PyObject* object, Processor& out) {
     return true;
 }
 
-bool prepare(const Processor& processor, PyObject* value, const char* name, Text& out) {
+bool prepare(const Processor& processor, PyObject* value, const char* name, bool utf8_needed, Text& out) {
     if (processor.callable != nullptr) {
         out.processed = PyRef(PyObject_CallOneArg(processor.callable, value));
         if (!out.processed) return false;
-        return read_str(out.processed.get(), name, out);
+        return read_str(out.processed.get(), name, utf8_needed, out);
     }
-    if (!read_str(value, name, out)) return false;
+    if (!read_str(value, name, utf8_needed || processor.preprocessor, out)) return false;
     if (processor.preprocessor) {
         if (!preprocess_text(processor.record, out.utf8, out.owned)) return false;
         out.utf8 = out.owned;
+        out.str = nullptr;
     }
     return true;
 }
+
+// The code points of a prepared string, copied from the str's own storage
+// (one, two or four bytes a character; lone surrogates included) into a
+// buffer of their own, inline for short texts, or decoded from a
+// vorn.Preprocessor's UTF-8. Made in place (it views itself).
+class CodePointBuffer {
+public:
+    explicit CodePointBuffer(const Text& text) {
+        if (text.str == nullptr) {
+            heap_ = vorn::text::decode_code_points(text.utf8);
+            view_ = heap_;
+            return;
+        }
+        const auto length = static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.str));
+        char32_t* points = inline_;
+        if (length > kInline) {
+            heap_.resize(length);
+            points = heap_.data();
+        }
+        const void* data = PyUnicode_DATA(text.str);
+        switch (PyUnicode_KIND(text.str)) {
+            case PyUnicode_1BYTE_KIND: std::copy_n(static_cast<const Py_UCS1*>(data), length, points); break;
+            case PyUnicode_2BYTE_KIND: std::copy_n(static_cast<const Py_UCS2*>(data), length, points); break;
+            default: std::copy_n(static_cast<const Py_UCS4*>(data), length, points); break;
+        }
+        view_ = std::u32string_view(points, length);
+    }
+    CodePointBuffer(const CodePointBuffer&) = delete;
+    CodePointBuffer& operator=(const CodePointBuffer&) = delete;
+
+    std::u32string_view view() const noexcept { return view_; }
+
+private:
+    static constexpr std::size_t kInline = 64;
+    char32_t inline_[kInline];
+    std::u32string heap_;
+    std::u32string_view view_;
+};
 
 // Binds a call and prepares both strings; `none` is set instead when either
 // string is None (RapidFuzz scores such a pair without calling the
@@ -149,7 +193,7 @@ struct Prepared {
 };
 
 bool prepare_call(const char* name, const char* option_name, PyObject* const* args, Py_ssize_t nargsf,
-                  PyObject* kwnames, Prepared& out) {
+                  PyObject* kwnames, Prepared& out, bool utf8_needed = true) {
     if (!bind_call(name, option_name, args, nargsf, kwnames, out.call)) return false;
     if (out.call.s1 == Py_None || out.call.s2 == Py_None) {
         out.none = true;
@@ -157,7 +201,8 @@ bool prepare_call(const char* name, const char* option_name, PyObject* const* ar
     }
     Processor processor;
     if (!convert_call_processor(out.call.processor, processor)) return false;
-    return prepare(processor, out.call.s1, "s1", out.a) && prepare(processor, out.call.s2, "s2", out.b);
+    return prepare(processor, out.call.s1, "s1", utf8_needed, out.a) &&
+           prepare(processor, out.call.s2, "s2", utf8_needed, out.b);
 }
 
 bool convert_float_cutoff(PyObject* object, double fallback, double& out) {
@@ -237,8 +282,9 @@ struct Counted {
 struct CountedMetric {
     const char* name;         // the Python class name, for messages
     const char* option_name;  // nullptr, "weights" or "pad"
+    bool utf8;                // whether count reads the strings' UTF-8 (else their code points)
     // Sets an exception and returns false on a bad option or input.
-    bool (*count)(std::string_view a, std::string_view b, PyObject* option, Counted& out);
+    bool (*count)(const Text& a, const Text& b, PyObject* option, Counted& out);
 };
 
 bool convert_weights(PyObject* option, algo::LevenshteinWeights& out) {
@@ -263,9 +309,10 @@ bool convert_weights(PyObject* option, algo::LevenshteinWeights& out) {
 
 std::size_t chars(std::string_view text) { return vorn::utf8::count_chars(text); }
 
-bool count_levenshtein(std::string_view a, std::string_view b, PyObject* option, Counted& out) {
+bool count_levenshtein(const Text& text_a, const Text& text_b, PyObject* option, Counted& out) {
     algo::LevenshteinWeights weights;
     if (!convert_weights(option, weights)) return false;
+    const std::string_view a = text_a.utf8, b = text_b.utf8;
     const std::size_t la = chars(a), lb = chars(b);
     std::uint64_t distance = 0;
     Py_BEGIN_ALLOW_THREADS distance = algo::levenshtein_weighted_distance(a, b, weights);
@@ -275,15 +322,15 @@ bool count_levenshtein(std::string_view a, std::string_view b, PyObject* option,
 
 // Metrics over decoded code points, computed without the interpreter lock.
 template <class Compute>
-bool count_points(std::string_view a, std::string_view b, Compute&& compute, Counted& out) {
-    const std::u32string x = vorn::text::decode_code_points(a), y = vorn::text::decode_code_points(b);
-    Py_BEGIN_ALLOW_THREADS out = compute(std::u32string_view(x), std::u32string_view(y));
+bool count_points(const Text& a, const Text& b, Compute&& compute, Counted& out) {
+    const CodePointBuffer x(a), y(b);
+    Py_BEGIN_ALLOW_THREADS out = compute(x.view(), y.view());
     Py_END_ALLOW_THREADS return true;
 }
 
 using Points = std::u32string_view;
 
-bool count_indel(std::string_view a, std::string_view b, PyObject*, Counted& out) {
+bool count_indel(const Text& a, const Text& b, PyObject*, Counted& out) {
     return count_points(
         a, b,
         [](Points x, Points y) {
@@ -294,7 +341,7 @@ bool count_indel(std::string_view a, std::string_view b, PyObject*, Counted& out
 
 // Metrics counted as a similarity s: distance = maximum - s.
 template <std::size_t (*Similarity)(Points, Points)>
-bool count_similarity(std::string_view a, std::string_view b, PyObject*, Counted& out) {
+bool count_similarity(const Text& a, const Text& b, PyObject*, Counted& out) {
     return count_points(
         a, b,
         [](Points x, Points y) {
@@ -305,7 +352,7 @@ bool count_similarity(std::string_view a, std::string_view b, PyObject*, Counted
 }
 
 template <std::size_t (*Distance)(Points, Points)>
-bool count_distance(std::string_view a, std::string_view b, PyObject*, Counted& out) {
+bool count_distance(const Text& a, const Text& b, PyObject*, Counted& out) {
     return count_points(
         a, b,
         [](Points x, Points y) {
@@ -322,14 +369,15 @@ std::size_t damerau(Points x, Points y) { return algo::damerau_levenshtein_dista
 
 // Positions that differ, plus the length difference when pad is true
 // (the default); unequal lengths are an error otherwise.
-bool count_hamming(std::string_view a, std::string_view b, PyObject* option, Counted& out) {
+bool count_hamming(const Text& a, const Text& b, PyObject* option, Counted& out) {
     bool pad = true;
     if (option != nullptr) {
         const int truth = PyObject_IsTrue(option);
         if (truth < 0) return false;
         pad = truth != 0;
     }
-    const std::u32string x = vorn::text::decode_code_points(a), y = vorn::text::decode_code_points(b);
+    const CodePointBuffer buffer_x(a), buffer_y(b);
+    const std::u32string_view x = buffer_x.view(), y = buffer_y.view();
     if (!pad && x.size() != y.size()) {
         PyErr_SetString(PyExc_ValueError, "Sequences are not the same length.");
         return false;
@@ -341,14 +389,14 @@ bool count_hamming(std::string_view a, std::string_view b, PyObject* option, Cou
     return true;
 }
 
-constexpr CountedMetric kLevenshtein{"Levenshtein", "weights", count_levenshtein};
-constexpr CountedMetric kIndel{"Indel", nullptr, count_indel};
-constexpr CountedMetric kLcsSeq{"LCSseq", nullptr, count_similarity<lcs_length>};
-constexpr CountedMetric kOsa{"OSA", nullptr, count_distance<osa>};
-constexpr CountedMetric kDamerauLevenshtein{"DamerauLevenshtein", nullptr, count_distance<damerau>};
-constexpr CountedMetric kHamming{"Hamming", "pad", count_hamming};
-constexpr CountedMetric kPrefix{"Prefix", nullptr, count_similarity<prefix_length>};
-constexpr CountedMetric kPostfix{"Postfix", nullptr, count_similarity<suffix_length>};
+constexpr CountedMetric kLevenshtein{"Levenshtein", "weights", true, count_levenshtein};
+constexpr CountedMetric kIndel{"Indel", nullptr, false, count_indel};
+constexpr CountedMetric kLcsSeq{"LCSseq", nullptr, false, count_similarity<lcs_length>};
+constexpr CountedMetric kOsa{"OSA", nullptr, false, count_distance<osa>};
+constexpr CountedMetric kDamerauLevenshtein{"DamerauLevenshtein", nullptr, false, count_distance<damerau>};
+constexpr CountedMetric kHamming{"Hamming", "pad", false, count_hamming};
+constexpr CountedMetric kPrefix{"Prefix", nullptr, false, count_similarity<prefix_length>};
+constexpr CountedMetric kPostfix{"Postfix", nullptr, false, count_similarity<suffix_length>};
 
 constexpr const char* form_name(Form form) {
     switch (form) {
@@ -374,7 +422,8 @@ template <const CountedMetric& Metric, Form F>
 PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Prepared prepared;
-        if (!prepare_call(form_name(F), Metric.option_name, args, nargsf, kwnames, prepared)) return nullptr;
+        if (!prepare_call(form_name(F), Metric.option_name, args, nargsf, kwnames, prepared, Metric.utf8))
+            return nullptr;
         constexpr bool normalized = F == Form::normalized_distance || F == Form::normalized_similarity;
         double norm_cutoff = 0;
         std::uint64_t cutoff = 0;
@@ -394,7 +443,7 @@ PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
             return PyFloat_FromDouble(F == Form::normalized_distance ? 1.0 : 0.0);
         }
         Counted counted{};
-        if (!Metric.count(prepared.a.utf8, prepared.b.utf8, prepared.call.option, counted)) return nullptr;
+        if (!Metric.count(prepared.a, prepared.b, prepared.call.option, counted)) return nullptr;
         const double normalized_distance =
             counted.maximum == 0 ? 0.0 : static_cast<double>(counted.distance) / static_cast<double>(counted.maximum);
         if constexpr (F == Form::distance) {
@@ -457,6 +506,76 @@ PyObject* rated_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
     });
 }
 
+// Levenshtein and Indel edit scripts: ([(tag, src_pos, dest_pos), ...],
+// src_len, dest_len), or with Blocks ([(tag, src_start, src_end,
+// dest_start, dest_end), ...], src_len, dest_len); vornkit.distance wraps
+// them in Editops and Opcodes.
+using EditScriptFunction = algo::EditScript (*)(std::u32string_view, std::u32string_view);
+
+PyObject* edit_tag(algo::EditKind kind) {
+    static PyObject* const tags[] = {PyUnicode_InternFromString("replace"), PyUnicode_InternFromString("insert"),
+                                     PyUnicode_InternFromString("delete"), PyUnicode_InternFromString("equal")};
+    PyObject* tag = tags[static_cast<int>(kind)];
+    if (tag == nullptr) return PyErr_Occurred() ? nullptr : PyErr_NoMemory();
+    Py_INCREF(tag);
+    return tag;
+}
+
+PyObject* edit_item(const algo::EditOp& op) {
+    PyObject* tag = edit_tag(op.kind);
+    if (tag == nullptr) return nullptr;
+    return Py_BuildValue("(Nnn)", tag, static_cast<Py_ssize_t>(op.src_pos), static_cast<Py_ssize_t>(op.dest_pos));
+}
+
+PyObject* edit_item(const algo::EditBlock& block) {
+    PyObject* tag = edit_tag(block.kind);
+    if (tag == nullptr) return nullptr;
+    return Py_BuildValue("(Nnnnn)", tag, static_cast<Py_ssize_t>(block.src_start),
+                         static_cast<Py_ssize_t>(block.src_end), static_cast<Py_ssize_t>(block.dest_start),
+                         static_cast<Py_ssize_t>(block.dest_end));
+}
+
+template <class Item>
+PyObject* edit_list(const std::vector<Item>& items) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = edit_item(items[i]);
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+template <EditScriptFunction Compute, bool Blocks>
+PyObject* editops_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        const char* name = Blocks ? "opcodes" : "editops";
+        const Py_ssize_t nkw = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t i = 0; i < nkw; ++i) {
+            if (keyword_is(PyTuple_GET_ITEM(kwnames, i), "score_cutoff")) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument 'score_cutoff'", name);
+                return nullptr;
+            }
+        }
+        Prepared prepared;
+        if (!prepare_call(name, nullptr, args, nargsf, kwnames, prepared, false)) return nullptr;
+        if (prepared.none) {
+            PyErr_SetString(PyExc_TypeError, "s1 and s2 must be str, not None");
+            return nullptr;
+        }
+        const CodePointBuffer a(prepared.a), b(prepared.b);
+        algo::EditScript script;
+        std::vector<algo::EditBlock> blocks;
+        Py_BEGIN_ALLOW_THREADS script = Compute(a.view(), b.view());
+        if constexpr (Blocks) blocks = algo::edit_blocks(script);
+        Py_END_ALLOW_THREADS PyObject* items = Blocks ? edit_list(blocks) : edit_list(script.ops);
+        if (items == nullptr) return nullptr;
+        return Py_BuildValue("(Nnn)", items, static_cast<Py_ssize_t>(script.src_length),
+                             static_cast<Py_ssize_t>(script.dest_length));
+    });
+}
+
 template <class Entry>
 PyMethodDef entry(const char* name, Entry* function, const char* doc) {
     return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)), METH_FASTCALL | METH_KEYWORDS,
@@ -494,6 +613,10 @@ PyMethodDef fuzz_methods[] = {
           "(score, src_start, src_end, dest_start, dest_end), or None below score_cutoff."),
     VORNKIT_COUNTED("levenshtein", kLevenshtein),
     VORNKIT_COUNTED("indel", kIndel),
+    entry("levenshtein_editops", editops_entry<algo::levenshtein_editops, false>, nullptr),
+    entry("levenshtein_opcodes", editops_entry<algo::levenshtein_editops, true>, nullptr),
+    entry("indel_editops", editops_entry<algo::indel_editops, false>, nullptr),
+    entry("indel_opcodes", editops_entry<algo::indel_editops, true>, nullptr),
     VORNKIT_COUNTED("lcs_seq", kLcsSeq),
     VORNKIT_COUNTED("osa", kOsa),
     VORNKIT_COUNTED("damerau_levenshtein", kDamerauLevenshtein),
