@@ -35,3 +35,70 @@ def test_smoke_run_writes_the_report(tmp_path, script, arguments, report, expect
     for line in expected:
         assert line in text
     assert "DISAGREEMENTS" not in completed.stderr
+
+
+# ---------------------------------------------------------------- linkage data and its scoring
+
+sys.path.insert(0, str(BENCH))
+person_data = pytest.importorskip("person_data")
+linkage_eval = pytest.importorskip("linkage_eval")
+
+
+def test_person_data_is_fixed_by_its_seed():
+    first = person_data.make_link_tables(300, seed=5)
+    assert person_data.make_link_tables(300, seed=5) == first
+    assert person_data.make_link_tables(300, seed=6) != first
+    dedup = person_data.make_dedup_table(400, seed=5, duplicate_rate=0.3)
+    assert person_data.make_dedup_table(400, seed=5, duplicate_rate=0.3) == dedup
+
+
+def test_person_data_tables_hold_strings_and_answers():
+    left, right = person_data.make_link_tables(500, seed=1)
+    dedup = person_data.make_dedup_table(1000, seed=1, duplicate_rate=0.3)
+    for table in (left, right, dedup):
+        assert list(table) == ["id", *person_data.FIELDS, "entity"]
+        assert len({len(column) for column in table.values()}) == 1
+        assert len(set(table["id"])) == len(table["id"])
+        assert all(value is None or isinstance(value, str) for column in table.values() for value in column)
+    assert len(set(left["entity"]) & set(right["entity"])) == len(person_data.true_link_pairs(left, right))
+    assert len(dedup["id"]) == 1000 and 650 <= len(set(dedup["entity"])) <= 750
+    # The hard cases are there: relatives at one address, people who moved.
+    by_address = {}
+    for entity, street, postcode in zip(dedup["entity"], dedup["street"], dedup["postcode"]):
+        by_address.setdefault((street, postcode), set()).add(entity)
+    assert max(len(entities) for entities in by_address.values()) >= 3
+
+
+@pytest.mark.parametrize(
+    ("draws", "expected"),
+    [((0.0, 0.0, 0.0), "aword"), ((0.3, 0.0, 0.0), "ord"), ((0.6, 0.99, 0.0), "wora"), ((0.9, 0.99, 0.0), "wodr")],
+    ids=["insert", "delete", "substitute", "transpose at the end"],
+)
+def test_typo_makes_one_edit(draws, expected):
+    assert person_data.typo("word", draws) == expected
+
+
+LINK_TRUTH = {("a1", "b1"), ("a2", "b2"), ("a3", "b3"), ("a4", "b4")}
+
+
+def test_pair_quality_counts_distinct_pairs():
+    quality = linkage_eval.pair_quality([("a1", "b1"), ("a1", "b1"), ("a2", "b2"), ("a2", "b3")], LINK_TRUTH)
+    assert (quality.correct, quality.predicted, quality.true) == (2, 3, 4)
+    assert (quality.precision, quality.recall, quality.f1) == (2 / 3, 0.5, 4 / 7)
+
+
+def test_dedup_pairs_are_unordered_and_never_a_record_with_itself():
+    truth = {("r2", "r1"), ("r3", "r1"), ("r2", "r3")}
+    quality = linkage_eval.pair_quality([("r1", "r2"), ("r2", "r1"), ("r3", "r3"), ("r3", "r1")], truth, dedup=True)
+    assert (quality.correct, quality.predicted, quality.true) == (2, 2, 3)
+
+
+def test_best_threshold_cuts_between_distinct_probabilities():
+    left = ["a1", "a2", "a3", "a9", "a8", "a4"]
+    right = ["b1", "b2", "b3", "b9", "b8", "b4"]
+    # a9-b9 is wrong and ties with a3-b3: both are kept or neither is.
+    probability = [0.99, 0.9, 0.8, 0.8, 0.3, float("nan")]
+    best = linkage_eval.best_threshold(left, right, probability, LINK_TRUTH)
+    assert (best.correct, best.predicted, best.threshold, best.f1) == (3, 4, 0.8, 0.75)
+    above = linkage_eval.quality_at(left, right, probability, LINK_TRUTH, 0.85)
+    assert (above.correct, above.predicted, above.f1) == (2, 2, 2 / 3)
