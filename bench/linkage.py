@@ -398,7 +398,7 @@ def main() -> None:
             rows[dataset.name] = dataset.rows()
             print(f"== {dataset.name}: {rows[dataset.name]} records, {len(dataset.truth)} true pairs", flush=True)
             tools = [lambda d=dataset: measure_vornkit(d, args.vornkit_python, work)]
-            if splink:
+            if splink and (mode != "smoke" or dataset is datasets[0]):  # smoke: Splink on the first only
                 tools.append(lambda d=dataset: measure_splink(d, work))
             for measure in tools:
                 outcome = measure()

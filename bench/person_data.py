@@ -26,7 +26,7 @@ from __future__ import annotations
 
 import argparse
 import csv
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from functools import cache
 from pathlib import Path
 
@@ -200,7 +200,7 @@ class Population:
     dob: np.ndarray  # datetime64[D]
     mobile: np.ndarray  # object, None for people without one
     email: np.ndarray  # object, None for children
-    street_number: np.ndarray  # per household, int
+    street_number: np.ndarray  # per household, like the columns below
     street: np.ndarray
     city: np.ndarray
     postcode: np.ndarray
@@ -228,7 +228,8 @@ def _addresses(rng: np.random.Generator, count: int) -> tuple[np.ndarray, ...]:
     area = vocab.city_area_codes[city].astype(str)
     postcode = np.char.add(area, np.char.zfill(rng.integers(0, 100, count).astype(str), 2))
     landline = np.char.add(np.char.add("0", area), _digits(rng, count, 6))
-    return number, vocab.streets[street], vocab.cities[city], postcode.astype(object), landline.astype(object)
+    number_text = number.astype(str).astype(object)
+    return number_text, vocab.streets[street], vocab.cities[city], postcode.astype(object), landline.astype(object)
 
 
 def make_population(n_people: int, rng: np.random.Generator) -> Population:
@@ -324,7 +325,7 @@ class Corruption:
     prefer_mobile: float = 0.3  # the phone given is the mobile (when there is one), else the landline
     email_present: float = 0.3
     email_typo: float = 0.01
-    moved: float = 0.0  # a new address, postcode and landline
+    moved: float = 0.0  # a new address, postcode and landline (whole households move together)
 
 
 CENSUS = Corruption()
@@ -382,11 +383,13 @@ def _shifted_dates(dob: np.ndarray, rng: np.random.Generator, rates: Corruption)
     swap = (roll[0] < rates.dob_day_month_swap) & (day <= 12) & (day != month)
     month, day = np.where(swap, day, month), np.where(swap, month, day)
     year = year + np.where(roll[1] < rates.dob_year_off, rng.choice([-1, 1], count), 0)
-    day_off = roll[2] < rates.dob_day_off
-    day = np.where(day_off, np.clip(day + rng.choice([-1, 1], count), 1, 28), day)
     start = ((year - 1970) * 12 + month - 1).astype("datetime64[M]")
-    month_length = ((start + 1).astype("datetime64[D]") - start.astype("datetime64[D]")).astype(int)
-    dates = start.astype("datetime64[D]") + (np.minimum(day, month_length) - 1).astype("timedelta64[D]")
+    month_length = ((start + np.timedelta64(1, "M")).astype("datetime64[D]") - start.astype("datetime64[D]")).astype(
+        int
+    )
+    day = np.minimum(day, month_length)  # 29 February of a year that slipped to a common one
+    day_off = np.where(roll[2] < rates.dob_day_off, rng.choice([-1, 1], count), 0)
+    dates = start.astype("datetime64[D]") + (day - 1 + day_off).astype("timedelta64[D]")
     text = np.datetime_as_string(dates, unit="D").astype(object)
     text[roll[3] < rates.dob_missing] = None
     return text.tolist()
@@ -399,7 +402,7 @@ def corrupt_records(people: np.ndarray, population: Population, rng: np.random.G
     home = pop.household[people]
     first = pop.first_name[people].copy()
     surname = pop.surname[people].copy()
-    number = pop.street_number[home].astype(str).astype(object)
+    number = pop.street_number[home].copy()
     street = pop.street[home].copy()
     city = pop.city[home].copy()
     postcode = pop.postcode[home].copy()
@@ -411,7 +414,7 @@ def corrupt_records(people: np.ndarray, population: Population, rng: np.random.G
         movers, which = np.unique(home[moved], return_inverse=True)
         new = _addresses(rng, len(movers))
         for column, values in zip((number, street, city, postcode, landline), new):
-            column[moved] = values.astype(str).astype(object)[which] if column is number else values[which]
+            column[moved] = values[which]
 
     roll = lambda: rng.random(count)  # noqa: E731 - one fresh draw per decision
 
@@ -497,11 +500,7 @@ def make_link_tables(
     moved_households = rng.random(int(population.household[-1]) + 1) < 0.08
     moved = moved_households[population.household[in_right]] | (rng.random(len(in_right)) < 0.02)
     right_records = corrupt_records(in_right, population, rng, right)
-    relocated = corrupt_records(in_right[moved], population, rng, _replace(right, moved=1.0))
-    for name in ("street_number", "street", "city", "postcode", "phone"):
-        column = right_records[name]
-        for row, value in zip(np.flatnonzero(moved).tolist(), relocated[name]):
-            column[row] = value
+    _move(right_records, moved, in_right, population, rng, right)
     right_table = _finish(right_records, in_right, "t", rng)
     return left_table, right_table
 
@@ -517,19 +516,25 @@ def make_dedup_table(n: int = 1_000_000, seed: int = 0, duplicate_rate: float = 
     people = np.concatenate([np.arange(n_people), extra])
     records = corrupt_records(people, population, rng, DUPLICATE)
     moved = np.concatenate([np.zeros(n_people, bool), rng.random(len(extra)) < 0.1])
-    if moved.any():
-        relocated = corrupt_records(people[moved], population, rng, _replace(DUPLICATE, moved=1.0))
-        for name in ("street_number", "street", "city", "postcode", "phone"):
-            column = records[name]
-            for row, value in zip(np.flatnonzero(moved).tolist(), relocated[name]):
-                column[row] = value
+    _move(records, moved, people, population, rng, DUPLICATE)
     return _finish(records, people, "r", rng)
 
 
-def _replace(rates: Corruption, **changes: float) -> Corruption:
-    from dataclasses import replace
+ADDRESS_FIELDS = ("street_number", "street", "city", "postcode", "phone")
 
-    return replace(rates, **changes)
+
+def _move(
+    records: Table, moved: np.ndarray, people: np.ndarray, population: Population, rng, rates: Corruption
+) -> None:
+    """Gives the records where moved is set a new address (and landline)."""
+    if not moved.any():
+        return
+    relocated = corrupt_records(people[moved], population, rng, replace(rates, moved=1.0))
+    rows = np.flatnonzero(moved).tolist()
+    for name in ADDRESS_FIELDS:
+        column = records[name]
+        for row, value in zip(rows, relocated[name]):
+            column[row] = value
 
 
 def true_link_pairs(left: Table, right: Table) -> set[tuple[str, str]]:
