@@ -242,13 +242,17 @@ def make_population(n_people: int, rng: np.random.Generator) -> Population:
     household = np.repeat(np.arange(n_households), sizes)
     rank = np.arange(n_people) - np.repeat(np.cumsum(sizes) - sizes, sizes)  # 0 head, 1 partner, 2+ children
 
-    # Heads born 1935-2002; partners within a few years; children 18-42 years after the head.
+    # Heads born 1935-2002; partners within a few years; children 18-42 years
+    # after the head, and before the end of 2024.
     head_birth = np.datetime64("1935-01-01") + rng.integers(0, 68 * 365, n_households).astype("timedelta64[D]")
-    offset = np.where(
-        rank == 0, 0, np.where(rank == 1, rng.normal(0, 4 * 365, n_people), rng.integers(18 * 365, 42 * 365, n_people))
+    head_day = (head_birth[household] - np.datetime64("1970-01-01")).astype(int)
+    last_child_day = np.minimum(
+        head_day + 42 * 365, (np.datetime64("2024-12-31") - np.datetime64("1970-01-01")).astype(int)
     )
-    dob = head_birth[household] + offset.astype("int64").astype("timedelta64[D]")
-    dob = np.minimum(dob, np.datetime64("2024-12-31"))
+    child_day = head_day + 18 * 365 + (rng.random(n_people) * (last_child_day - head_day - 18 * 365)).astype(int)
+    partner_day = head_day + rng.normal(0, 4 * 365, n_people).astype(int)
+    day = np.where(rank == 0, head_day, np.where(rank == 1, partner_day, child_day))
+    dob = np.datetime64("1970-01-01") + day.astype("timedelta64[D]")
 
     male = rng.random(n_people) < 0.5
     male[rank == 1] = ~male[np.flatnonzero(rank == 1) - 1]  # partners of the other sex, mostly
