@@ -131,10 +131,13 @@ def febrl(number: int, folder: Path) -> Dataset | None:
 # ---------------------------------------------------------------- child processes
 
 
-def run_child(command: list[str], log: Path) -> tuple[float, int, int]:
-    """Runs a command; returns its wall time, its peak resident memory
-    (VmHWM, polled every 20 ms, so growth in its last moments can be
-    missed) and its exit status. Its standard error goes to log."""
+def run_child(command: list[str], log: Path, out: Path) -> tuple[float, int, int]:
+    """Runs a command that writes out; returns its wall time, its peak
+    resident memory (VmHWM, polled every 20 ms, so growth in its last
+    moments can be missed) and its exit status. Its standard error goes to
+    log. An out left by an earlier run is removed first, so that it is
+    never read as this run's."""
+    out.unlink(missing_ok=True)
     with open(log, "w", encoding="utf-8") as err:
         started = time.perf_counter()
         child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=err)
@@ -165,10 +168,10 @@ def output_kind(path: Path) -> str:
     return "probability" if "match_probability" in header else "score"
 
 
-def measure_vornkit(dataset: Dataset, python: str, work: Path) -> Outcome:
+def measure_vornkit(dataset: Dataset, python: str, work: Path, *, sweep: bool = True) -> Outcome:
     out = work / f"vornkit_{slug(dataset.name)}.csv"
     base = [python, "-m", "vornkit", "link", *map(str, dataset.files), "--on", ",".join(dataset.on), "--id", "id"]
-    seconds, peak, status = run_child([*base, "--out", str(out), "--quiet"], work / "vornkit.log")
+    seconds, peak, status = run_child([*base, "--out", str(out), "--quiet"], work / "vornkit.log", out)
     tool = "vornkit link"
     note = ""
     if status == 2 and dataset.dedup and "RIGHT" in (work / "vornkit.log").read_text(encoding="utf-8"):
@@ -176,7 +179,7 @@ def measure_vornkit(dataset: Dataset, python: str, work: Path) -> Outcome:
         if dataset.rows() > SELF_LINK_LIMIT:
             return Outcome(dataset.name, tool, None, None, 0.0, 0, "no one-table dedup; self-link too large")
         base = [*base[:5], str(dataset.files[0]), *base[5:]]
-        seconds, peak, status = run_child([*base, "--out", str(out), "--quiet"], work / "vornkit.log")
+        seconds, peak, status = run_child([*base, "--out", str(out), "--quiet"], work / "vornkit.log", out)
         note = "table linked with itself; "
     if status != 0 or not out.exists():
         message = (work / "vornkit.log").read_text(encoding="utf-8").strip().splitlines()
@@ -186,22 +189,23 @@ def measure_vornkit(dataset: Dataset, python: str, work: Path) -> Outcome:
     tool = "vornkit link (model)" if kind == "probability" else "vornkit link (weighted mean)"
     left_ids, right_ids, _ = read_pairs(out, "left_id", "right_id", value)
     default = linkage_eval.pair_quality(zip(left_ids, right_ids), dataset.truth, dedup=dataset.dedup)
-    sweep = work / f"vornkit_sweep_{slug(dataset.name)}.csv"
     lower = SWEEP_FROM[kind]
-    run_child([*base, "--threshold", str(lower), "--out", str(sweep), "--quiet"], work / "vornkit_sweep.log")
     best = None
-    if sweep.exists():
-        best = linkage_eval.best_threshold(
-            *read_pairs(sweep, "left_id", "right_id", value), dataset.truth, dedup=dataset.dedup
-        )
-    note += "" if kind == "probability" else f"best threshold on the score, from pairs >= {lower}"
+    if sweep:
+        swept = work / f"vornkit_sweep_{slug(dataset.name)}.csv"
+        command = [*base, "--threshold", str(lower), "--out", str(swept), "--quiet"]
+        if run_child(command, work / "vornkit_sweep.log", swept)[2] == 0:
+            pairs = read_pairs(swept, "left_id", "right_id", value)
+            best = linkage_eval.best_threshold(*pairs, dataset.truth, dedup=dataset.dedup)
+    if sweep and kind == "score":
+        note += f"best threshold on the score, from pairs >= {lower}"
     return Outcome(dataset.name, tool, default, best, seconds, peak, note)
 
 
 def measure_splink(dataset: Dataset, work: Path, schema: str) -> Outcome:
     out = work / f"splink_{schema}_{slug(dataset.name)}.csv"
     spec = json.dumps({"files": [str(f) for f in dataset.files], "schema": schema, "out": str(out)})
-    seconds, peak, status = run_child([sys.executable, __file__, "--splink-child", spec], work / "splink.log")
+    seconds, peak, status = run_child([sys.executable, __file__, "--splink-child", spec], work / "splink.log", out)
     version = splink_version()
     tool = f"Splink {version} (DuckDB){SPLINK_VARIANTS.get(schema, '')}"
     if status != 0 or not out.exists():
@@ -439,7 +443,7 @@ def main() -> None:
             large = generated_dedup(sizes["large"], work, seed=2)
             rows[large.name] = large.rows()
             print(f"== {large.name}: {len(large.truth)} true pairs", flush=True)
-            outcomes.append(measure_vornkit(large, args.vornkit_python, work))
+            outcomes.append(measure_vornkit(large, args.vornkit_python, work, sweep=False))
             print(f"   {describe(outcomes[-1])}", flush=True)
         if not splink:
             print("Splink is not installed (pip install splink): left out", flush=True)
