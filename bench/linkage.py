@@ -4,7 +4,7 @@
     python bench/linkage.py --quick      generated data at a tenth of the size, FEBRL 1-4
     python bench/linkage.py --smoke      tiny generated data and FEBRL 1; used by the test suite
     python bench/linkage.py --large      adds the 1,000,000-record dedup (vornkit only)
-    --vornkit-python PATH                the interpreter whose vornkit is measured (default: this one)
+    --vornkit-python [LABEL=]PATH        an interpreter whose vornkit is measured (repeatable; default: this one)
     --output DIR                         where linkage_results.md goes (default: bench/)
 
 Every tool runs in a child process on the same CSV files, as a user would run
@@ -169,10 +169,13 @@ def output_kind(path: Path) -> str:
 
 
 def measure_vornkit(dataset: Dataset, python: str, work: Path, *, sweep: bool = True) -> Outcome:
+    """python is an interpreter, or LABEL=interpreter to tell builds apart."""
+    label, _, python = python.rpartition("=")
+    suffix = f" [{label}]" if label else ""
     out = work / f"vornkit_{slug(dataset.name)}.csv"
     base = [python, "-m", "vornkit", "link", *map(str, dataset.files), "--on", ",".join(dataset.on), "--id", "id"]
     seconds, peak, status = run_child([*base, "--out", str(out), "--quiet"], work / "vornkit.log", out)
-    tool = "vornkit link"
+    tool = f"vornkit link{suffix}"
     note = ""
     if status == 2 and dataset.dedup and "RIGHT" in (work / "vornkit.log").read_text(encoding="utf-8"):
         # A vornkit without one-table deduplication: link the table with itself.
@@ -186,7 +189,7 @@ def measure_vornkit(dataset: Dataset, python: str, work: Path, *, sweep: bool = 
         return Outcome(dataset.name, tool, None, None, seconds, peak, f"failed: {message[-1] if message else status}")
     kind = output_kind(out)
     value = "match_probability" if kind == "probability" else "score"
-    tool = "vornkit link (model)" if kind == "probability" else "vornkit link (weighted mean)"
+    tool = f"vornkit link ({'model' if kind == 'probability' else 'weighted mean'}){suffix}"
     left_ids, right_ids, _ = read_pairs(out, "left_id", "right_id", value)
     default = linkage_eval.pair_quality(zip(left_ids, right_ids), dataset.truth, dedup=dataset.dedup)
     lower = SWEEP_FROM[kind]
@@ -381,20 +384,23 @@ def report(outcomes: list[Outcome], mode: str, rows: dict[str, int]) -> list[str
             f"| {o.dataset} | {rows.get(o.dataset, 0)} | {o.tool} | {percent_or_dash(o.default)} | {pr} | {best} "
             f"| {o.seconds:.1f} | {o.peak_bytes / 2**20:.0f} | {o.note} |"
         )
-    by_data: dict[str, dict[str, Outcome]] = {}
-    for o in outcomes:
-        by_data.setdefault(o.dataset, {})[o.tool.split(" (")[0].split(" ")[0]] = o
     ratios = []
-    for name, tools in by_data.items():
-        ours, theirs = tools.get("vornkit"), tools.get("Splink")
-        if ours and theirs and ours.default and theirs.default:
-            ratios.append(
-                f"- {name}: F1 at default {ours.default.f1 - theirs.default.f1:+.4f} vs Splink; "
-                f"wall time {ours.seconds / theirs.seconds:.2f} of Splink's"
-            )
+    for ours in outcomes:
+        for theirs in outcomes:
+            same_data = ours.dataset == theirs.dataset and ours.default and theirs.default
+            if same_data and ours.tool.startswith("vornkit") and theirs.tool.startswith("Splink"):
+                ratios.append(
+                    f"- {ours.dataset}, {ours.tool} against {theirs.tool}: F1 at default "
+                    f"{ours.default.f1 - theirs.default.f1:+.4f}, best F1 {best_f1(ours) - best_f1(theirs):+.4f}, "
+                    f"wall time {ours.seconds / theirs.seconds:.2f} of Splink's"
+                )
     if ratios:
         lines += ["", "vornkit against Splink, same data, same run:", "", *ratios]
     return lines
+
+
+def best_f1(outcome: Outcome) -> float:
+    return float("nan") if outcome.best is None else outcome.best.f1
 
 
 def describe(outcome: Outcome) -> str:
@@ -411,7 +417,12 @@ def main() -> None:
     size.add_argument("--smoke", action="store_true")
     parser.add_argument("--large", action="store_true", help="add the 1,000,000-record dedup (vornkit only)")
     parser.add_argument("--no-splink", action="store_true", help="leave Splink out even when installed")
-    parser.add_argument("--vornkit-python", default=sys.executable)
+    parser.add_argument(
+        "--vornkit-python",
+        action="append",
+        metavar="[LABEL=]PATH",
+        help="an interpreter whose vornkit is measured (repeatable; default: this one)",
+    )
     parser.add_argument("--output", type=Path, default=HERE)
     parser.add_argument("--keep", type=Path, help="keep the data and outputs in this folder")
     parser.add_argument("--splink-child", help=argparse.SUPPRESS)
@@ -424,6 +435,7 @@ def main() -> None:
     work = args.keep or Path(tempfile.mkdtemp(prefix="linkage-bench-"))
     work.mkdir(parents=True, exist_ok=True)
     splink = not args.no_splink and splink_version() is not None
+    pythons = args.vornkit_python or [sys.executable]
     try:
         datasets = [generated_link(sizes["link"], work), generated_dedup(sizes["dedup"], work)]
         datasets += [d for d in (febrl(number, work) for number in sizes["febrl"]) if d is not None]
@@ -431,7 +443,7 @@ def main() -> None:
         for dataset in datasets:
             rows[dataset.name] = dataset.rows()
             print(f"== {dataset.name}: {rows[dataset.name]} records, {len(dataset.truth)} true pairs", flush=True)
-            tools = [lambda d=dataset: measure_vornkit(d, args.vornkit_python, work)]
+            tools = [lambda d=dataset, p=python: measure_vornkit(d, p, work) for python in pythons]
             if splink and (mode != "smoke" or dataset is datasets[0]):  # smoke: Splink on the first only
                 schemas = [dataset.schema] if mode == "smoke" else SPLINK_SCHEMAS[dataset.schema]
                 tools += [lambda d=dataset, s=schema: measure_splink(d, work, s) for schema in schemas]
@@ -443,8 +455,9 @@ def main() -> None:
             large = generated_dedup(sizes["large"], work, seed=2)
             rows[large.name] = large.rows()
             print(f"== {large.name}: {len(large.truth)} true pairs", flush=True)
-            outcomes.append(measure_vornkit(large, args.vornkit_python, work, sweep=False))
-            print(f"   {describe(outcomes[-1])}", flush=True)
+            for python in pythons:
+                outcomes.append(measure_vornkit(large, python, work, sweep=False))
+                print(f"   {describe(outcomes[-1])}", flush=True)
         if not splink:
             print("Splink is not installed (pip install splink): left out", flush=True)
         args.output.mkdir(parents=True, exist_ok=True)
