@@ -48,7 +48,8 @@ SIZES = {
 }
 SPLINK_DEFAULT = 0.5  # Splink's match_probability at which a pair counts as a match
 SWEEP_FROM = {"probability": 0.01, "score": 0.6}  # the second run's lower cut, by output kind
-TIMEOUT = 3600
+TIMEOUT = 1800  # seconds a child may run
+MEMORY_CAP = 8 * 2**30  # bytes of resident memory a child may hold (the 1M-record target)
 SELF_LINK_LIMIT = 10_000  # all pairs of a table with itself: 10^8 scored at most
 
 
@@ -136,7 +137,8 @@ def run_child(command: list[str], log: Path, out: Path) -> tuple[float, int, int
     resident memory (VmHWM, polled every 20 ms, so growth in its last
     moments can be missed) and its exit status. Its standard error goes to
     log. An out left by an earlier run is removed first, so that it is
-    never read as this run's."""
+    never read as this run's. The machine is shared: a child past the
+    memory cap or the timeout is killed, and says so in its log."""
     out.unlink(missing_ok=True)
     with open(log, "w", encoding="utf-8") as err:
         started = time.perf_counter()
@@ -150,8 +152,12 @@ def run_child(command: list[str], log: Path, out: Path) -> tuple[float, int, int
                         peak = max(peak, int(line.split()[1]) * 1024)
             except (OSError, ValueError, IndexError):
                 pass
-            if time.perf_counter() - started > TIMEOUT:
+            over = "memory" if peak > MEMORY_CAP else "time" if time.perf_counter() - started > TIMEOUT else ""
+            if over:
                 child.kill()
+                child.wait()
+                err.write(f"\nkilled by the benchmark: over its {over} limit\n")
+                break
             time.sleep(0.02)
         return time.perf_counter() - started, peak, child.returncode
 
@@ -166,6 +172,15 @@ def output_kind(path: Path) -> str:
     with open(path, encoding="utf-8", newline="") as file:
         header = next(csv.reader(file), [])
     return "probability" if "match_probability" in header else "score"
+
+
+def ranking_column(path: Path) -> str:
+    """The column the best threshold is searched over: the match weight where
+    there is one (probabilities round to 1.0 for the best pairs and tie
+    there; the weight keeps their order), else the probability or score."""
+    with open(path, encoding="utf-8", newline="") as file:
+        header = next(csv.reader(file), [])
+    return next(name for name in ("match_weight", "match_probability", "score", header[-1]) if name in header)
 
 
 def measure_vornkit(dataset: Dataset, python: str, work: Path, *, sweep: bool = True) -> Outcome:
@@ -198,10 +213,10 @@ def measure_vornkit(dataset: Dataset, python: str, work: Path, *, sweep: bool = 
         swept = work / f"vornkit_sweep_{slug(dataset.name)}.csv"
         command = [*base, "--threshold", str(lower), "--out", str(swept), "--quiet"]
         if run_child(command, work / "vornkit_sweep.log", swept)[2] == 0:
-            pairs = read_pairs(swept, "left_id", "right_id", value)
+            ranking = ranking_column(swept)
+            pairs = read_pairs(swept, "left_id", "right_id", ranking)
             best = linkage_eval.best_threshold(*pairs, dataset.truth, dedup=dataset.dedup)
-    if sweep and kind == "score":
-        note += f"best threshold on the score, from pairs >= {lower}"
+            note += f"best threshold on the {ranking}, among pairs with {value} >= {lower}"
     return Outcome(dataset.name, tool, default, best, seconds, peak, note)
 
 
@@ -218,8 +233,11 @@ def measure_splink(dataset: Dataset, work: Path, schema: str) -> Outcome:
     default = linkage_eval.quality_at(
         left_ids, right_ids, probability, dataset.truth, SPLINK_DEFAULT, dedup=dataset.dedup
     )
-    best = linkage_eval.best_threshold(left_ids, right_ids, probability, dataset.truth, dedup=dataset.dedup)
-    return Outcome(dataset.name, tool, default, best, seconds, peak)
+    ranking = ranking_column(out)
+    ranked = read_pairs(out, "id_l", "id_r", ranking)
+    best = linkage_eval.best_threshold(*ranked, dataset.truth, dedup=dataset.dedup)
+    note = f"best threshold on the {ranking}"
+    return Outcome(dataset.name, tool, default, best, seconds, peak, note)
 
 
 def splink_version() -> str | None:
@@ -351,7 +369,7 @@ def splink_child(spec_text: str) -> None:
     for rule in training:
         linker.training.estimate_parameters_using_expectation_maximisation(rule)
     predictions = linker.inference.predict(threshold_match_probability=SWEEP_FROM["probability"])
-    frame = predictions.as_pandas_dataframe()[["id_l", "id_r", "match_probability"]]
+    frame = predictions.as_pandas_dataframe()[["id_l", "id_r", "match_weight", "match_probability"]]
     frame.to_csv(spec["out"], index=False)
 
 
