@@ -6,6 +6,7 @@ import subprocess
 import sys
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 BENCH = Path(__file__).resolve().parent.parent / "bench"
@@ -103,3 +104,35 @@ def test_best_threshold_cuts_between_distinct_probabilities():
     assert (best.correct, best.predicted, best.threshold, best.f1) == (3, 4, 0.8, 0.75)
     above = linkage_eval.quality_at(left, right, probability, LINK_TRUTH, 0.85)
     assert (above.correct, above.predicted, above.f1) == (2, 2, 2 / 3)
+
+
+def test_household_members_have_different_first_names():
+    population = person_data.make_population(3000, np.random.default_rng(4))
+    members = list(zip(population.household.tolist(), population.first_name.tolist()))
+    assert len(set(members)) == len(members)
+    assert len(set(population.household.tolist())) < 2000  # households of several people are there
+
+
+@pytest.mark.parametrize(
+    ("slip", "born", "written"),
+    [
+        ({"dob_day_month_swap": 1.0}, "1980-03-07", {"1980-07-03"}),
+        ({"dob_day_month_swap": 1.0}, "1980-03-17", {"1980-03-17"}),  # no 17th month
+        ({"dob_day_off": 1.0}, "1980-03-31", {"1980-03-30", "1980-04-01"}),
+        ({"dob_year_off": 1.0}, "1980-02-29", {"1979-02-28", "1981-02-28"}),
+        ({"dob_missing": 1.0}, "1980-02-29", {None}),
+    ],
+    ids=[
+        "day and month swapped",
+        "no swap past the 12th",
+        "a day off across a month end",
+        "a year off from 29 February",
+        "missing",
+    ],
+)
+def test_birth_dates_slip_to_valid_dates(slip, born, written):
+    rates = person_data.Corruption(
+        **{"dob_missing": 0.0, "dob_day_month_swap": 0.0, "dob_day_off": 0.0, "dob_year_off": 0.0, **slip}
+    )
+    dates = np.full(40, np.datetime64(born))
+    assert set(person_data._shifted_dates(dates, np.random.default_rng(0), rates)) == written
