@@ -458,6 +458,16 @@ def main() -> None:
         datasets = [generated_link(sizes["link"], work), generated_dedup(sizes["dedup"], work)]
         datasets += [d for d in (febrl(number, work) for number in sizes["febrl"]) if d is not None]
         outcomes, rows = [], {}
+
+        def record(outcome: Outcome) -> None:
+            """Keeps an outcome and rewrites the report, so that a run stopped
+            part way still leaves the rows it measured."""
+            outcomes.append(outcome)
+            print(f"   {describe(outcome)}", flush=True)
+            args.output.mkdir(parents=True, exist_ok=True)
+            text = "\n".join(report(outcomes, mode, rows)) + "\n"
+            (args.output / "linkage_results.md").write_text(text, encoding="utf-8")
+
         for dataset in datasets:
             rows[dataset.name] = dataset.rows()
             print(f"== {dataset.name}: {rows[dataset.name]} records, {len(dataset.truth)} true pairs", flush=True)
@@ -466,22 +476,16 @@ def main() -> None:
                 schemas = [dataset.schema] if mode == "smoke" else SPLINK_SCHEMAS[dataset.schema]
                 tools += [lambda d=dataset, s=schema: measure_splink(d, work, s) for schema in schemas]
             for measure in tools:
-                outcome = measure()
-                outcomes.append(outcome)
-                print(f"   {describe(outcome)}", flush=True)
+                record(measure())
         if args.large:
             large = generated_dedup(sizes["large"], work, seed=2)
             rows[large.name] = large.rows()
             print(f"== {large.name}: {len(large.truth)} true pairs", flush=True)
             for python in pythons:
-                outcomes.append(measure_vornkit(large, python, work, sweep=False))
-                print(f"   {describe(outcomes[-1])}", flush=True)
+                record(measure_vornkit(large, python, work, sweep=False))
         if not splink:
             print("Splink is not installed (pip install splink): left out", flush=True)
-        args.output.mkdir(parents=True, exist_ok=True)
-        text = "\n".join(report(outcomes, mode, rows)) + "\n"
-        (args.output / "linkage_results.md").write_text(text, encoding="utf-8")
-        print(text)
+        print((args.output / "linkage_results.md").read_text(encoding="utf-8"))
     finally:
         if args.keep is None:
             shutil.rmtree(work, ignore_errors=True)
