@@ -443,6 +443,7 @@ def main() -> None:
     )
     parser.add_argument("--output", type=Path, default=HERE)
     parser.add_argument("--keep", type=Path, help="keep the data and outputs in this folder")
+    parser.add_argument("--only", metavar="TEXT", help="measure only the data sets whose name holds TEXT")
     parser.add_argument("--splink-child", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.splink_child:
@@ -455,8 +456,9 @@ def main() -> None:
     splink = not args.no_splink and splink_version() is not None
     pythons = args.vornkit_python or [sys.executable]
     try:
-        datasets = [generated_link(sizes["link"], work), generated_dedup(sizes["dedup"], work)]
-        datasets += [d for d in (febrl(number, work) for number in sizes["febrl"]) if d is not None]
+        makers = [lambda: generated_link(sizes["link"], work), lambda: generated_dedup(sizes["dedup"], work)]
+        makers += [lambda number=number: febrl(number, work) for number in sizes["febrl"]]
+        datasets = [d for d in (make() for make in makers) if d is not None and (args.only or "") in d.name]
         outcomes, rows = [], {}
 
         def record(outcome: Outcome) -> None:
@@ -483,7 +485,7 @@ def main() -> None:
             print(f"== {large.name}: {len(large.truth)} true pairs", flush=True)
             for python in pythons:
                 record(measure_vornkit(large, python, work, sweep=False))
-        if not splink:
+        if not splink and not args.no_splink:
             print("Splink is not installed (pip install splink): left out", flush=True)
         print((args.output / "linkage_results.md").read_text(encoding="utf-8"))
     finally:
