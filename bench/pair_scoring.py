@@ -50,12 +50,14 @@ def main() -> None:
         rapidfuzz_cpdist = None
     for scorer, peer in ((vorn.jaro_winkler_similarity, "JaroWinkler"), (vorn.levenshtein_distance, "Levenshtein")):
         ways: dict[str, Callable[[], object]] = {
-            "score_pairs": lambda: vornkit.score_pairs(names, None, i, j, scorer=scorer),
-            "gather + vornkit.cpdist": lambda: vornkit.cpdist(*gathered(), scorer=scorer),
+            "score_pairs": lambda scorer=scorer: vornkit.score_pairs(names, None, i, j, scorer=scorer),
+            "gather + vornkit.cpdist": lambda scorer=scorer: vornkit.cpdist(*gathered(), scorer=scorer),
         }
         if rapidfuzz_cpdist is not None:
             peer_scorer = JaroWinkler.similarity if peer == "JaroWinkler" else Levenshtein.distance
-            ways["gather + rapidfuzz cpdist"] = lambda: rapidfuzz_cpdist(*gathered(), scorer=peer_scorer)
+            ways["gather + rapidfuzz cpdist"] = lambda peer_scorer=peer_scorer: rapidfuzz_cpdist(
+                *gathered(), scorer=peer_scorer
+            )
         times = {name: best_of(args.repeats, job) for name, job in ways.items()}
         base = times["score_pairs"]
         row = ", ".join(f"{name} {t:.3f} s ({t / base:.2f}x)" for name, t in times.items())

@@ -18,6 +18,8 @@ from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_
 from vornkit._comparisons import Field
 from vornkit._components import connected_components
 from vornkit._dedup import dedup
+from vornkit._edit_index import EditIndex
+from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
 from vornkit._fingerprints import (
     lsh_band_keys,
     lsh_params,
@@ -25,8 +27,6 @@ from vornkit._fingerprints import (
     signature_agreement,
     simhash_fingerprints,
 )
-from vornkit._edit_index import EditIndex
-from vornkit._fellegi_sunter import LinkageModel, LinkageResult, link_records
 from vornkit._indexes import MinHashLSH, SimHashIndex
 
 __all__: list[str] = []

@@ -10,7 +10,7 @@ of named tuples (equal to plain tuples) with ``src_len`` and ``dest_len``, ``as_
 """
 
 from collections.abc import Iterable, Iterator
-from typing import Any, Generic, NamedTuple, Self, TypeVar, overload
+from typing import Any, NamedTuple, Self, overload
 
 
 class Editop(NamedTuple):
@@ -36,17 +36,14 @@ class MatchingBlock(NamedTuple):
 _INVERSE_TAG = {"insert": "delete", "delete": "insert", "replace": "replace", "equal": "equal"}
 
 
-_Item = TypeVar("_Item", Editop, Opcode)
-
-
-class _Script(Generic[_Item]):
+class _Script[Item: (Editop, Opcode)]:
     """A read-only sequence of edits over strings of src_len and dest_len characters.
 
     The edits are kept as plain tuples and made named tuples when read.
     """
 
     __slots__ = ("_items", "_src_len", "_dest_len")
-    _item: type[_Item]
+    _item: type[Item]
 
     def __init__(self, items: Iterable[Iterable[Any]] | None = None, src_len: int = 0, dest_len: int = 0) -> None:
         self._items: list[tuple[Any, ...]] = [tuple(self._item._make(item)) for item in items or ()]
@@ -77,14 +74,14 @@ class _Script(Generic[_Item]):
     def __len__(self) -> int:
         return len(self._items)
 
-    def __iter__(self) -> Iterator[_Item]:
+    def __iter__(self) -> Iterator[Item]:
         return map(self._item._make, self._items)
 
     @overload
-    def __getitem__(self, index: int) -> _Item: ...
+    def __getitem__(self, index: int) -> Item: ...
     @overload
     def __getitem__(self, index: slice) -> Self: ...
-    def __getitem__(self, index: int | slice) -> _Item | Self:
+    def __getitem__(self, index: int | slice) -> Item | Self:
         if isinstance(index, slice):
             return self._wrap(self._items[index], self._src_len, self._dest_len)
         return self._item._make(self._items[index])

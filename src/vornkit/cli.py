@@ -25,8 +25,8 @@ import vorn
 from vornkit import _fellegi_sunter, _linkage
 from vornkit._blocking import CandidateLimitError
 from vornkit._fellegi_sunter import LinkageModel, link_records
-from vornkit._records import RecordsError
 from vornkit._progress import Progress
+from vornkit._records import RecordsError
 from vornkit._tables import (
     Table,
     TableError,
