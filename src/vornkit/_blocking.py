@@ -77,9 +77,16 @@ class BlockingRule:
 
     Examples
     --------
-    >>> BlockingRule(("surname", "birth_date"))
-    >>> BlockingRule(("surname", "postcode"), keys=("phonetic", "first:3"))
-    >>> BlockingRule.minhash(("given_name", "surname"), bands=8, rows=4)
+    >>> from vornkit import BlockingRule
+    >>> print(BlockingRule(("surname", "birth_date")))
+    surname & birth_date
+    >>> rule = BlockingRule(("surname", "postcode"), keys=("phonetic", "first:3"))
+    >>> print(rule)
+    phonetic(surname) & first:3(postcode)
+    >>> BlockingRule.parse(str(rule)) == rule
+    True
+    >>> print(BlockingRule.minhash(("given_name", "surname"), bands=8, rows=4))
+    minhash(given_name + surname; 2-grams, 8 bands of 4, buckets up to 1000)
     """
 
     columns: tuple[str, ...]
