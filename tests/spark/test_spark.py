@@ -31,7 +31,7 @@ def expected_labels(texts, threshold, shingle_size=3, num_hashes=128, bands=None
     signatures = vornkit.minhash_signatures(texts, shingle_size, num_hashes)
     lsh = vornkit.MinHashLSH(threshold, num_hashes, bands=bands)
     lsh.add(np.arange(len(texts)), signatures)
-    i, j = lsh.candidate_pairs()
+    i, j = lsh.pairs()
     keep = vornkit.signature_agreement(signatures[i], signatures[j]) >= threshold
     labels = vornkit.connected_components(i[keep], j[keep], len(texts))
     if bands is None:
