@@ -222,8 +222,8 @@ def measure_vornkit(dataset: Dataset, python: str, work: Path, *, sweep: bool = 
 
 def measure_splink(dataset: Dataset, work: Path, schema: str) -> Outcome:
     out = work / f"splink_{schema}_{slug(dataset.name)}.csv"
-    spec = json.dumps({"files": [str(f) for f in dataset.files], "schema": schema, "out": str(out)})
-    seconds, peak, status = run_child([sys.executable, __file__, "--splink-child", spec], work / "splink.log", out)
+    job = json.dumps({"files": [str(f) for f in dataset.files], "schema": schema, "out": str(out)})
+    seconds, peak, status = run_child([sys.executable, __file__, "--splink-child", job], work / "splink.log", out)
     version = splink_version()
     tool = f"Splink {version} (DuckDB){SPLINK_VARIANTS.get(schema, '')}"
     if status != 0 or not out.exists():
@@ -349,7 +349,7 @@ def splink_settings(schema: str, dedup: bool):
     return settings, training, deterministic
 
 
-def splink_child(spec_text: str) -> None:
+def splink_child(job_text: str) -> None:
     """Runs in a child process: reads the tables, fits Splink without labels
     and writes every predicted pair with its probability."""
     import logging
@@ -358,9 +358,9 @@ def splink_child(spec_text: str) -> None:
     from splink import DuckDBAPI, Linker
 
     logging.disable(logging.WARNING)
-    spec = json.loads(spec_text)
-    frames = [pd.read_csv(path, dtype=str, keep_default_na=False).replace("", None) for path in spec["files"]]
-    settings, training, deterministic = splink_settings(spec["schema"], dedup=len(frames) == 1)
+    job = json.loads(job_text)
+    frames = [pd.read_csv(path, dtype=str, keep_default_na=False).replace("", None) for path in job["files"]]
+    settings, training, deterministic = splink_settings(job["schema"], dedup=len(frames) == 1)
     api = DuckDBAPI()
     tables = [api.register(frame) for frame in frames]
     linker = Linker(tables if len(tables) > 1 else tables[0], settings)
@@ -370,7 +370,7 @@ def splink_child(spec_text: str) -> None:
         linker.training.estimate_parameters_using_expectation_maximisation(rule)
     predictions = linker.inference.predict(threshold_match_probability=SWEEP_FROM["probability"])
     frame = predictions.as_pandas_dataframe()[["id_l", "id_r", "match_weight", "match_probability"]]
-    frame.to_csv(spec["out"], index=False)
+    frame.to_csv(job["out"], index=False)
 
 
 # ---------------------------------------------------------------- the report

@@ -50,10 +50,10 @@ def bench_module(name: str):
     path = BENCH / f"{name}.py"
     if not path.exists():
         pytest.skip("benchmark not in this tree", allow_module_level=True)
-    spec = importlib.util.spec_from_file_location(f"bench_{name}", path)
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up by name
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(f"bench_{name}", path)
+    module = importlib.util.module_from_spec(module_spec)
+    sys.modules[module_spec.name] = module  # dataclasses look their module up by name
+    module_spec.loader.exec_module(module)
     return module
 
 
