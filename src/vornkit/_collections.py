@@ -125,7 +125,49 @@ def cdist(
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> npt.NDArray[Any]:
-    """Scores of every query against every choice, shape (len(queries), len(choices))."""
+    """Scores of every query against every choice.
+
+    Parameters
+    ----------
+    queries, choices : collection of str
+        Lists, tuples, 1-D NumPy string arrays, pandas Series or Arrow string arrays;
+        a null (None, NaN, ``pandas.NA``) scores NaN, or -1 as a distance.
+    scorer : callable
+        One of vorn's pairwise functions (``vorn.levenshtein_distance``, ...) or a
+        RapidFuzz-compatible scorer of ``vornkit.fuzz`` or ``vornkit.distance``.
+    scorer_kwargs : dict, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``, ...).
+    processor : vorn.Preprocessor or callable, optional
+        Applied once to each string before scoring, not once per pair.
+    score_cutoff : int or float, optional
+        A similarity below it becomes 0.0, a distance above it ``score_cutoff + 1``.
+    dtype : numpy dtype, optional
+        float64 for similarities and int64 for distances by default; float32, or for
+        distances any integer type, converted as ``astype`` converts.
+    workers : int, default 1
+        Threads to use; -1 for every core. The interpreter lock is released while
+        scoring and Ctrl-C stops the work.
+
+    Returns
+    -------
+    numpy.ndarray
+        Shape (len(queries), len(choices)); element (i, j) is exactly
+        ``scorer(queries[i], choices[j])``.
+
+    Raises
+    ------
+    TypeError
+        An element that is not a string or null, named by its position.
+    ValueError
+        A size of 0 in ``scorer_kwargs``.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> vornkit.cdist(["kitten", "mitten"], ["sitting", "kitten"], scorer=vorn.levenshtein_distance)
+    array([[3, 0],
+           [3, 1]])
+    """
     return _scores(
         _native.cdist, True, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype, workers
     )
@@ -142,7 +184,45 @@ def cpdist(
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> npt.NDArray[Any]:
-    """Scores of queries[i] against choices[i], for collections of equal length."""
+    """Scores of ``queries[i]`` against ``choices[i]``, for collections of equal length.
+
+    Parameters
+    ----------
+    queries, choices : collection of str
+        Of equal length; any collection ``cdist`` takes.
+    scorer : callable
+        One of vorn's pairwise functions (``vorn.levenshtein_distance``, ...) or a
+        RapidFuzz-compatible scorer of ``vornkit.fuzz`` or ``vornkit.distance``.
+    scorer_kwargs : dict, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``, ...).
+    processor : vorn.Preprocessor or callable, optional
+        Applied once to each string before scoring, not once per pair.
+    score_cutoff : int or float, optional
+        A similarity below it becomes 0.0, a distance above it ``score_cutoff + 1``.
+    dtype : numpy dtype, optional
+        float64 for similarities and int64 for distances by default; float32, or for
+        distances any integer type, converted as ``astype`` converts.
+    workers : int, default 1
+        Threads to use; -1 for every core. The interpreter lock is released while
+        scoring and Ctrl-C stops the work.
+
+    Returns
+    -------
+    numpy.ndarray
+        Shape (len(queries),); element i is exactly ``scorer(queries[i], choices[i])``.
+
+    Raises
+    ------
+    ValueError
+        Collections of different lengths.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> vornkit.cpdist(["kitten", "abcd"], ["sitting", "abce"], scorer=vorn.jaccard_similarity,
+    ...                scorer_kwargs={"n": 2})
+    array([0.22222222, 0.5       ])
+    """
     return _scores(
         _native.cpdist, False, queries, choices, scorer, scorer_kwargs, processor, score_cutoff, dtype, workers
     )
@@ -160,13 +240,53 @@ def topk(
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> tuple[npt.NDArray[np.int64], npt.NDArray[Any]]:
-    """The ``limit`` best choices of each query: (indices int64[nq, limit],
-    scores[nq, limit]).
+    """The ``limit`` best choices of each query, without the full matrix.
 
     Best first (highest similarity, lowest distance), ties to the lower
     index. Rows with fewer than ``limit`` qualifying choices are padded with index
     -1 and score NaN (-1 for integer score types). Memory beyond the result
     is a few candidates per worker and query, never the full matrix.
+
+    Parameters
+    ----------
+    queries, choices : collection of str
+        Any collection ``cdist`` takes; nulls never qualify.
+    limit : int
+        The number of results per query.
+    scorer : callable
+        One of vorn's pairwise functions (``vorn.levenshtein_distance``, ...) or a
+        RapidFuzz-compatible scorer of ``vornkit.fuzz`` or ``vornkit.distance``.
+    scorer_kwargs : dict, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``, ...).
+    processor : vorn.Preprocessor or callable, optional
+        Applied once to each string before scoring, not once per pair.
+    score_cutoff : int or float, optional
+        A similarity below it becomes 0.0, a distance above it ``score_cutoff + 1``.
+    dtype : numpy dtype, optional
+        float64 for similarities and int64 for distances by default; float32, or for
+        distances any integer type, converted as ``astype`` converts.
+    workers : int, default 1
+        Threads to use; -1 for every core. The interpreter lock is released while
+        scoring and Ctrl-C stops the work.
+
+    Returns
+    -------
+    indices : numpy.ndarray of int64
+        Shape (len(queries), limit): the indices of the choices.
+    scores : numpy.ndarray
+        Shape (len(queries), limit): their scores.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> indices, scores = vornkit.topk(["kitten", "x"], ["kitten", "sitting", "mitten"], 2,
+    ...                                scorer=vorn.levenshtein_distance, score_cutoff=3)
+    >>> indices
+    array([[ 0,  2],
+           [-1, -1]])
+    >>> scores
+    array([[ 0,  1],
+           [-1, -1]])
     """
     limit = _checks.count("limit", limit, 0)
     is_distance = _is_distance(scorer, scorer_kwargs)
@@ -191,9 +311,49 @@ def extract(
 ) -> list[tuple[Any, Score, int]]:
     """The best choices for one query as (choice, score, index), best first.
 
-    ``limit=None`` returns every qualifying choice. A null query matches
-    nothing. Each choice is the original element, not the processed text;
-    each score a Python float or int converted from ``dtype``.
+    A null query matches nothing. Each choice is the original element, not the
+    processed text; each score a Python float or int converted from ``dtype``.
+    Ties go to the lower index.
+
+    Parameters
+    ----------
+    query : str or None
+        The text to look for.
+    choices : collection of str
+        Any collection ``cdist`` takes; nulls never qualify.
+    scorer : callable
+        One of vorn's pairwise functions (``vorn.levenshtein_distance``, ...) or a
+        RapidFuzz-compatible scorer of ``vornkit.fuzz`` or ``vornkit.distance``.
+    scorer_kwargs : dict, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``, ...).
+    processor : vorn.Preprocessor or callable, optional
+        Applied once to each string before scoring, not once per pair.
+    score_cutoff : int or float, optional
+        A similarity below it becomes 0.0, a distance above it ``score_cutoff + 1``.
+    dtype : numpy dtype, optional
+        float64 for similarities and int64 for distances by default; float32, or for
+        distances any integer type, converted as ``astype`` converts.
+    workers : int, default 1
+        Threads to use; -1 for every core. The interpreter lock is released while
+        scoring and Ctrl-C stops the work.
+    limit : int or None, default 5
+        The number of results; None returns every qualifying choice.
+
+    Returns
+    -------
+    list of tuple
+        ``(choice, score, index)`` for each qualifying choice, best first.
+
+    Raises
+    ------
+    TypeError
+        A query that is neither ``str`` nor None.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> vornkit.extract("kiten", ["kitten", "sitting", "mitten"], scorer=vorn.levenshtein_similarity, limit=2)
+    [('kitten', 0.8333333333333334, 0), ('mitten', 0.6666666666666667, 2)]
     """
     if query is not None and not isinstance(query, str):
         raise TypeError(f"query must be str or None, not {type(query).__name__!r}")
@@ -224,7 +384,45 @@ def extract_one(
     dtype: npt.DTypeLike | None = None,
     workers: int = 1,
 ) -> tuple[Any, Score, int] | None:
-    """The best choice for one query as (choice, score, index), or None."""
+    """The best choice for one query as (choice, score, index), or None.
+
+    Parameters
+    ----------
+    query : str or None
+        The text to look for; None matches nothing.
+    choices : collection of str
+        Any collection ``cdist`` takes; nulls never qualify.
+    scorer : callable
+        One of vorn's pairwise functions (``vorn.levenshtein_distance``, ...) or a
+        RapidFuzz-compatible scorer of ``vornkit.fuzz`` or ``vornkit.distance``.
+    scorer_kwargs : dict, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``, ...).
+    processor : vorn.Preprocessor or callable, optional
+        Applied once to each string before scoring, not once per pair.
+    score_cutoff : int or float, optional
+        A similarity below it becomes 0.0, a distance above it ``score_cutoff + 1``.
+    dtype : numpy dtype, optional
+        float64 for similarities and int64 for distances by default; float32, or for
+        distances any integer type, converted as ``astype`` converts.
+    workers : int, default 1
+        Threads to use; -1 for every core. The interpreter lock is released while
+        scoring and Ctrl-C stops the work.
+
+    Returns
+    -------
+    tuple or None
+        ``(choice, score, index)`` of the best choice (the lower index on a tie), or
+        None when no choice qualifies.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> vornkit.extract_one("SITTING ", ["kitten", "sitting"], scorer=vorn.levenshtein_distance,
+    ...                     processor=vorn.Preprocessor())
+    ('sitting', 0, 1)
+    >>> vornkit.extract_one("x", ["kitten"], scorer=vorn.levenshtein_distance, score_cutoff=2) is None
+    True
+    """
     best = extract(
         query,
         choices,
@@ -253,8 +451,50 @@ def threshold_join(
     """Every pair (i, j, score) at or beyond the cutoff, ordered by i, then j.
 
     A similarity qualifies at or above ``score_cutoff``, a distance at or
-    below it. ``choices=None`` joins ``queries`` with itself, pairs i < j
-    only. Memory is proportional to the result, never to the matrix.
+    below it. Memory is proportional to the result, never to the matrix. With
+    a Levenshtein scorer and a tight cutoff, large inputs go through an
+    ``EditIndex``, with the same result.
+
+    Parameters
+    ----------
+    queries : collection of str
+        Any collection ``cdist`` takes; nulls never qualify.
+    choices : collection of str, optional
+        None joins ``queries`` with itself, pairs ``i < j`` only.
+    scorer : callable
+        One of vorn's pairwise functions (``vorn.levenshtein_distance``, ...) or a
+        RapidFuzz-compatible scorer of ``vornkit.fuzz`` or ``vornkit.distance``.
+    scorer_kwargs : dict, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``, ...).
+    processor : vorn.Preprocessor or callable, optional
+        Applied once to each string before scoring, not once per pair.
+    score_cutoff : int or float
+        The least similarity or the greatest distance that qualifies (required).
+    dtype : numpy dtype, optional
+        float64 for similarities and int64 for distances by default; float32, or for
+        distances any integer type, converted as ``astype`` converts.
+    workers : int, default 1
+        Threads to use; -1 for every core. The interpreter lock is released while
+        scoring and Ctrl-C stops the work.
+
+    Returns
+    -------
+    i, j : numpy.ndarray of int64
+        The query and choice index of each qualifying pair.
+    scores : numpy.ndarray
+        Their scores.
+
+    Raises
+    ------
+    TypeError
+        No ``score_cutoff``.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> vornkit.threshold_join(["kitten", "sitting", "mitten"], scorer=vorn.jaccard_similarity,
+    ...                        scorer_kwargs={"n": 2}, score_cutoff=0.5)
+    (array([0]), array([2]), array([0.66666667]))
     """
     if score_cutoff is None:
         raise TypeError("threshold_join() needs a score_cutoff")

@@ -24,8 +24,7 @@ def dedup(
     workers: int = 1,
     progress: bool = False,
 ) -> Int64Array:
-    """Clusters of near-duplicate texts: int64 labels (n,), each text's label
-    the smallest index of its cluster.
+    """Clusters of near-duplicate texts, each labelled by its smallest index.
 
     Two texts are linked when they are candidates and their estimated
     similarity reaches ``threshold``:
@@ -37,8 +36,46 @@ def dedup(
       every pair is a candidate; the similarity is 1 - distance / 64.
 
     Clusters are the connected components of the links, so the labels are
-    the same on every run and with any number of ``workers``. ``progress``
-    shows a bar on stderr (tqdm when installed). Ctrl-C stops the work.
+    the same on every run and with any number of ``workers``.
+
+    Parameters
+    ----------
+    texts : collection of str
+        Lists, NumPy, pandas or Arrow string collections; nulls are refused.
+    method : {"minhash", "simhash"}, default "minhash"
+        How texts are fingerprinted and compared.
+    threshold : float, optional
+        The estimated similarity that links two texts, in [0, 1].
+    shingle_size : int, optional
+        Characters per shingle.
+    num_hashes : int, default 128
+        MinHash signature length.
+    workers : int, default 1
+        Threads to use; -1 for every core. Ctrl-C stops the work.
+    progress : bool, default False
+        Show a progress bar on stderr (tqdm's when installed).
+
+    Returns
+    -------
+    numpy.ndarray of int64
+        Shape (len(texts),): each text's label, the smallest index of its cluster.
+
+    Raises
+    ------
+    ValueError
+        An unknown method or a threshold outside [0, 1].
+
+    Examples
+    --------
+    >>> import vornkit
+    >>> texts = ["The quick brown fox jumps over the lazy dog.",
+    ...          "The quick brown fox jumped over the lazy dog.",
+    ...          "A completely different sentence about cats.",
+    ...          "The quick brown fox jumps over the lazy dog!"]
+    >>> vornkit.dedup(texts, threshold=0.7)
+    array([0, 0, 2, 0])
+    >>> vornkit.dedup(texts, method="simhash", threshold=0.9)
+    array([0, 1, 2, 0])
     """
     if method == "minhash":
         threshold = 0.8 if threshold is None else float(threshold)

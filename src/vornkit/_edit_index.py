@@ -60,6 +60,11 @@ class EditIndex:
     workers : int, default 1
         Threads for applying ``processor`` and building, -1 for every core.
 
+    Raises
+    ------
+    TypeError
+        A choice that is neither a string nor null, named by its position.
+
     Notes
     -----
     Distances are ``vorn.levenshtein_distance``, counted in characters. The
@@ -69,6 +74,16 @@ class EditIndex:
     the query (pigeonhole), and scores what it finds exactly. Distances
     above 8 scan every choice of a fitting length instead. The index holds
     the choices' UTF-8 plus about 20 bytes per choice.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", "Kitten", None],
+    ...                           processor=vorn.Preprocessor())
+    >>> index
+    EditIndex(size=5)
+    >>> index.query("KITEN", 1)
+    (array([0, 3]), array([1, 1]))
     """
 
     def __init__(self, choices: Texts, *, processor: Processor | None = None, workers: int = 1) -> None:
@@ -83,7 +98,7 @@ class EditIndex:
 
     @property
     def memory_bytes(self) -> int:
-        """Bytes the index holds or maps, the choices' text included."""
+        """Bytes the index holds, the choices' text included."""
         return int(self._index.memory_bytes())
 
     def _queries(self, queries: Texts, workers: int) -> _native.Strings:
@@ -92,10 +107,31 @@ class EditIndex:
     def query(self, text: str | None, max_distance: int) -> tuple[Int64Array, Int64Array]:
         """Every choice within ``max_distance`` edits of ``text``.
 
+        Parameters
+        ----------
+        text : str or None
+            The query; None matches nothing.
+        max_distance : int
+            The most Levenshtein edits (characters) a match may need.
+
         Returns
         -------
-        indices, distances : int64 arrays
-            Sorted by distance, then index. A null query matches nothing.
+        indices, distances : numpy.ndarray of int64
+            Sorted by distance, then index.
+
+        Raises
+        ------
+        ValueError
+            A negative ``max_distance``.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", None])
+        >>> index.query("kiten", 1)
+        (array([0]), array([1]))
+        >>> index.query("mitt", 3)
+        (array([2, 0]), array([2, 3]))
         """
         _, indices, distances = self.query_many(_query_text(text), max_distance)
         return indices, distances
@@ -105,29 +141,88 @@ class EditIndex:
     ) -> tuple[Int64Array, Int64Array, Int64Array]:
         """Every (query, choice) pair within ``max_distance`` edits.
 
+        The interpreter lock is released while searching; Ctrl-C stops the search.
+
+        Parameters
+        ----------
+        queries : collection of str
+            Any collection vornkit accepts; nulls match nothing.
+        max_distance : int
+            The most Levenshtein edits (characters) a match may need.
+        workers : int, default 1
+            Threads to use; -1 for every core.
+
         Returns
         -------
-        query_index, choice_index, distance : int64 arrays
-            Sorted by query, then distance, then choice. The interpreter lock
-            is released while searching; Ctrl-C stops the search.
+        query_index, choice_index, distance : numpy.ndarray of int64
+            Sorted by query, then distance, then choice.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", None])
+        >>> index.query_many(["mitt", "sittin"], 2, workers=2)
+        (array([0, 1, 1, 1]), array([2, 1, 0, 2]), array([2, 1, 2, 2]))
         """
         distance = _max_distance(max_distance)
         found = self._index.query_many(self._queries(queries, workers), distance, workers, False)
         return _distances(found)
 
     def query_similar(self, text: str | None, score_cutoff: float) -> tuple[Int64Array, Float64Array]:
-        """Every choice whose ``vorn.levenshtein_similarity`` with ``text`` is at
-        least ``score_cutoff``: (indices int64, similarities float64), by
-        decreasing similarity, then index."""
+        """Every choice whose ``vorn.levenshtein_similarity`` with ``text`` is at least ``score_cutoff``.
+
+        Parameters
+        ----------
+        text : str or None
+            The query; None matches nothing.
+        score_cutoff : float
+            The least similarity, in [0, 1].
+
+        Returns
+        -------
+        indices : numpy.ndarray of int64
+            The matching choices, by decreasing similarity, then index.
+        similarities : numpy.ndarray of float64
+            Their similarities, exactly ``vorn.levenshtein_similarity``'s.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", None])
+        >>> index.query_similar("kitten", 0.8)
+        (array([0, 2]), array([1.        , 0.83333333]))
+        """
         _, indices, similarities = self.query_similar_many(_query_text(text), score_cutoff)
         return indices, similarities
 
     def query_similar_many(
         self, queries: Texts, score_cutoff: float, *, workers: int = 1
     ) -> tuple[Int64Array, Int64Array, Float64Array]:
-        """Every (query, choice) pair with ``vorn.levenshtein_similarity`` at least
-        ``score_cutoff``: (query_index, choice_index, similarity), sorted by
-        query, then decreasing similarity, then choice."""
+        """Every (query, choice) pair whose ``vorn.levenshtein_similarity`` is at least ``score_cutoff``.
+
+        Parameters
+        ----------
+        queries : collection of str
+            Any collection vornkit accepts; nulls match nothing.
+        score_cutoff : float
+            The least similarity, in [0, 1].
+        workers : int, default 1
+            Threads to use; -1 for every core.
+
+        Returns
+        -------
+        query_index, choice_index : numpy.ndarray of int64
+            Sorted by query, then decreasing similarity, then choice.
+        similarity : numpy.ndarray of float64
+            Each pair's similarity.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", None])
+        >>> index.query_similar_many(["kitten", "sitten"], 0.8)
+        (array([0, 0, 1, 1]), array([0, 2, 0, 2]), array([1.        , 0.83333333, 0.83333333, 0.83333333]))
+        """
         cutoff = _similarity_cutoff(score_cutoff)
         found = self._index.query_similar_many(self._queries(queries, workers), cutoff, workers)
         return _similarities(found)
@@ -142,14 +237,54 @@ class EditIndex:
         return _distances(found)
 
     def save(self, path: PathLike) -> None:
-        """Writes the index to a file (replaced atomically). The processor is
-        not stored: pass it again to load()."""
+        """Writes the index to a file, replaced atomically.
+
+        The processor is not stored: pass it again to ``load()``.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The file to write; a new temporary file beside it is renamed into place.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", None])
+        >>> index.save("names.index")
+        >>> vornkit.EditIndex.load("names.index").query("kiten", 1)
+        (array([0]), array([1]))
+        """
         self._index.save(path)
 
     @classmethod
     def load(cls, path: PathLike, *, processor: Processor | None = None) -> EditIndex:
-        """Reads a file written by save(), memory-mapped; a truncated,
-        corrupted or foreign file raises ValueError."""
+        """Reads a file written by ``save()`` into memory.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The file to read.
+        processor : vorn.Preprocessor or callable, optional
+            The processor the index was built with, applied to every query.
+
+        Returns
+        -------
+        EditIndex
+            The index as it was saved.
+
+        Raises
+        ------
+        ValueError
+            A truncated, corrupted or foreign file.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> index = vornkit.EditIndex(["kitten", "sitting", "mitten", None])
+        >>> index.save("names.index")
+        >>> vornkit.EditIndex.load("names.index")
+        EditIndex(size=4)
+        """
         index = cls.__new__(cls)
         index._processor = processor
         index._index = _native.EditIndex.load(path)
