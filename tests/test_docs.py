@@ -148,7 +148,9 @@ def public_modules() -> list[tuple[str, list[str]]]:
     import vornkit.fuzz
     import vornkit.utils
 
-    return [(module.__name__, list(module.__all__)) for module in (vornkit, vornkit.fuzz, vornkit.distance, vornkit.utils)]
+    return [
+        (module.__name__, list(module.__all__)) for module in (vornkit, vornkit.fuzz, vornkit.distance, vornkit.utils)
+    ]
 
 
 def members(obj: object) -> list[str]:
@@ -256,7 +258,12 @@ def test_every_public_vornkit_name_has_a_numpy_docstring() -> None:
     ("doc", "parameters", "returns", "lacking"),
     [
         ("", True, True, ["docstring"]),
-        ("Sum.\n\nParameters\n----------\nx : int\n\nReturns\n-------\nint\n\nExamples\n--------\n>>> 1\n1\n", True, True, []),
+        (
+            "Sum.\n\nParameters\n----------\nx : int\n\nReturns\n-------\nint\n\nExamples\n--------\n>>> 1\n1\n",
+            True,
+            True,
+            [],
+        ),
         ("Sum.\n\nReturns\n-------\nint\n\nExamples\n--------\n>>> 1\n1\n", True, True, ["Parameters"]),
         ("Sum.\n\nParameters\n----------\nx : int\n\nExamples\n--------\n>>> 1\n1\n", True, True, ["Returns"]),
         ("Sum.\n\nExamples\n--------\nsee above\n", False, False, ["Examples (>>>)"]),

@@ -49,9 +49,26 @@ _BYTES_PER_PAIR = 48
 
 
 class CandidateLimitError(MemoryError, ValueError):
-    """A blocking rule, or the union of the rules, would produce more
-    candidate pairs than allowed (``max_pairs``) or than memory holds. It is
-    both a MemoryError and a ValueError; the message names the rule."""
+    """A blocking rule, or the union of the rules, would produce more candidate
+    pairs than allowed (``max_pairs``) or than memory holds.
+
+    It is both a MemoryError and a ValueError; the message names the rule. It
+    is raised before the pairs of that rule are made.
+
+    Examples
+    --------
+    >>> import vornkit
+    >>> from vornkit import BlockingRule
+    >>> left = {"surname": ["smith", "smith", "jones", None], "city": ["york", "leeds", "york", "york"]}
+    >>> right = {"surname": ["smith", "jones", "smyth"], "city": ["york", "york", "york"]}
+    >>> try:
+    ...     vornkit.candidate_pairs(left, right, [BlockingRule(("city",))], max_pairs=5)
+    ... except vornkit.CandidateLimitError as error:
+    ...     print(error)
+    blocking rule city would make about 9 candidate pairs, more than the limit of 5; use a more selective rule
+    >>> issubclass(vornkit.CandidateLimitError, MemoryError), issubclass(vornkit.CandidateLimitError, ValueError)
+    (True, True)
+    """
 
 
 @dataclass(frozen=True)
@@ -126,7 +143,30 @@ class BlockingRule:
         rows: int = 4,
         max_group: int = 1000,
     ) -> BlockingRule:
-        """A fuzzy rule: MinHash LSH buckets over character n-grams."""
+        """A fuzzy rule: MinHash LSH buckets over character n-grams.
+
+        Parameters
+        ----------
+        columns : str or sequence of str
+            The columns whose values, joined with a space, are shingled.
+        shingle_size : int, default 2
+            Characters per n-gram.
+        bands, rows : int, default 8 and 4
+            Each record gets ``bands`` keys of ``rows`` hash values each.
+        max_group : int, default 1000
+            Buckets holding more records than this are skipped.
+
+        Returns
+        -------
+        BlockingRule
+            A rule of kind ``"minhash"``.
+
+        Examples
+        --------
+        >>> from vornkit import BlockingRule
+        >>> print(BlockingRule.minhash(["given_name", "surname"], rows=3))
+        minhash(given_name + surname; 2-grams, 8 bands of 3, buckets up to 1000)
+        """
         return cls(
             tuple([columns] if isinstance(columns, str) else columns),
             kind="minhash",
@@ -138,10 +178,34 @@ class BlockingRule:
 
     @classmethod
     def parse(cls, text: str) -> BlockingRule:
-        """The rule a text names, as ``str(rule)`` writes it: terms joined by
-        ``&``, each a column or ``key(column)`` (``phonetic(surname) &
-        first:4(birth_date)``), or ``minhash(a + b)`` optionally followed by
-        ``; N-grams, B bands of R`` and ``, buckets up to M``."""
+        """The rule a text names, as ``str(rule)`` writes it.
+
+        Parameters
+        ----------
+        text : str
+            Terms joined by ``&``, each a column or ``key(column)``
+            (``phonetic(surname) & first:4(birth_date)``), or ``minhash(a + b)``
+            optionally followed by ``; N-grams, B bands of R`` and
+            ``, buckets up to M``.
+
+        Returns
+        -------
+        BlockingRule
+            The rule; ``str()`` of it gives the text back.
+
+        Raises
+        ------
+        ValueError
+            An empty term or an unknown key function.
+
+        Examples
+        --------
+        >>> from vornkit import BlockingRule
+        >>> BlockingRule.parse("phonetic(surname) & first:3(postcode)").keys
+        ('phonetic', 'first:3')
+        >>> BlockingRule.parse("minhash(given_name + surname; 3-grams, 8 bands of 5)").rows
+        5
+        """
         text = text.strip()
         fuzzy = re.fullmatch(
             r"minhash\((.+?)(?:;\s*(\d+)-grams,\s*(\d+) bands of (\d+)(?:,\s*buckets up to (\d+))?)?\)", text
@@ -477,9 +541,11 @@ def estimate_comparisons(
     Parameters
     ----------
     rules : sequence of BlockingRule
-    left, right : dict of column name -> list of str or None
-        ``right=None`` deduplicates ``left``.
-    workers : int
+        The rules to count.
+    left, right : dict of column name to list of str or None
+        The tables as columns; ``right=None``
+        deduplicates ``left``.
+    workers : int, default 1
         Threads for MinHash signatures, -1 for every core.
 
     Returns
@@ -490,6 +556,15 @@ def estimate_comparisons(
         ``count * (count - 1) / 2``). For a MinHash rule, the same sum over
         every band: an upper bound, as a pair sharing several bands is
         counted once per band.
+
+    Examples
+    --------
+    >>> import vornkit
+    >>> from vornkit import BlockingRule
+    >>> left = {"surname": ["smith", "smith", "jones", None], "city": ["york", "leeds", "york", "york"]}
+    >>> right = {"surname": ["smith", "jones", "smyth"], "city": ["york", "york", "york"]}
+    >>> vornkit.estimate_comparisons([BlockingRule(("surname",)), BlockingRule(("city",))], left, right)
+    [3, 9]
     """
     columns = _Columns(left, right)
     return [_estimate(rule, columns, workers) for rule in rules]
@@ -528,11 +603,12 @@ def candidate_pairs(
 
     Parameters
     ----------
-    left, right : dict of column name -> list of str or None
-        ``right=None`` deduplicates ``left``.
+    left, right : dict of column name to list of str or None
+        The tables as columns; ``right=None`` deduplicates ``left``. A null
+        key never meets another.
     rules : sequence of BlockingRule
         Their union is taken.
-    workers : int
+    workers : int, default 1
         Threads for MinHash signatures, -1 for every core.
     max_pairs : int, optional
         The most candidate pairs allowed, per rule and for the union.
@@ -540,7 +616,7 @@ def candidate_pairs(
 
     Returns
     -------
-    (i, j) : two int64 arrays
+    i, j : numpy.ndarray of int64
         Row numbers into ``left`` and ``right`` (deduplicating: both into
         ``left``, ``i < j``), sorted by i, then j. Memory is proportional to
         the pairs kept, never to all pairs.
@@ -550,6 +626,17 @@ def candidate_pairs(
     CandidateLimitError
         Before making any pair of a rule whose estimated count exceeds the
         limit, or when the union does; the message names the rule.
+
+    Examples
+    --------
+    >>> import vornkit
+    >>> from vornkit import BlockingRule
+    >>> left = {"surname": ["smith", "smith", "jones", None], "city": ["york", "leeds", "york", "york"]}
+    >>> right = {"surname": ["smith", "jones", "smyth"], "city": ["york", "york", "york"]}
+    >>> vornkit.candidate_pairs(left, right, [BlockingRule(("surname",))])
+    (array([0, 1, 2]), array([0, 0, 1]))
+    >>> vornkit.candidate_pairs(left, None, [BlockingRule(("surname",))])    # deduplication
+    (array([0]), array([1]))
     """
     columns = _Columns(left, right)
     dedup = right is None
@@ -607,16 +694,17 @@ def score_pairs(
         a ``vornkit._native.Strings`` is used as it is.
     i, j : array of int
         Row numbers of the pairs, equal lengths.
-    scorer : one of vorn's pairwise functions
-        Size parameters (``n``, ``shingle_size``, ``num_hashes``) go in
-        ``scorer_kwargs``.
-    workers : int
+    scorer : callable
+        One of vorn's pairwise functions.
+    scorer_kwargs : dict, optional
+        Size parameters (``n``, ``shingle_size``, ``num_hashes``).
+    workers : int, default 1
         Threads, -1 for every core; the interpreter lock is released and
         Ctrl-C stops the work.
 
     Returns
     -------
-    float64 array
+    numpy.ndarray of float64
         ``scorer(a, b)`` bit for bit (distances as floats), NaN where either
         value is None or empty. Hamming over texts of different lengths
         pads the shorter, as vornkit's collection functions do.
@@ -625,6 +713,15 @@ def score_pairs(
     ------
     IndexError
         A row number outside its column.
+    ValueError
+        ``i`` and ``j`` of different lengths.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> vornkit.score_pairs(["smith", "jones", None], ["smyth", "jones"], [0, 1, 2], [0, 1, 1],
+    ...                     scorer=vorn.levenshtein_distance)
+    array([ 1.,  0., nan])
     """
     first = np.ascontiguousarray(i, dtype=np.int64).reshape(-1)
     second = np.ascontiguousarray(j, dtype=np.int64).reshape(-1)
@@ -773,6 +870,25 @@ def auto_blocking_rules(
     BlockingPlan
         A list of BlockingRule, with ``estimated_pairs``,
         ``estimated_recall`` and ``pseudo_matches``.
+
+    Raises
+    ------
+    ValueError
+        No column.
+
+    Examples
+    --------
+    >>> import itertools, vornkit
+    >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+    ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+    >>> table = {"given_name": [g for g, s in people] + ["anna", "bem"],
+    ...          "surname": [s for g, s in people] + ["smyth", "jones"]}
+    >>> plan = vornkit.auto_blocking_rules(table, None, ["given_name", "surname"], budget_per_record=5)
+    >>> for rule, pairs in zip(plan, plan.estimated_pairs):
+    ...     print(f"{pairs:3} {rule}")
+     49 minhash(given_name + surname; 2-grams, 8 bands of 4, buckets up to 50)
+      1 given_name & phonetic(surname)
+      1 surname & phonetic(given_name)
     """
     data = _Columns(left, right)
     columns = list(dict.fromkeys(columns))

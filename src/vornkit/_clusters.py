@@ -44,15 +44,29 @@ def cluster_pairs(
         The pairs' match probabilities; NaN counts as no link.
     threshold : float
         Links below it are not used.
-    max_cluster_size : int or None
+    max_cluster_size : int or None, default 50
         The largest cluster kept whole; None means no limit (plain
         connected components).
 
     Returns
     -------
-    int64 array (n,)
-        Each record's label: the smallest row number of its cluster. The
-        same input gives the same labels whatever the order of the pairs.
+    numpy.ndarray of int64
+        Shape (n,): each record's label, the smallest row number of its
+        cluster. The same input gives the same labels whatever the order of
+        the pairs.
+
+    Raises
+    ------
+    ValueError
+        Arrays of different lengths or a row number outside [0, n).
+
+    Examples
+    --------
+    >>> import vornkit
+    >>> vornkit.cluster_pairs(5, [0, 1, 3], [1, 2, 4], [0.99, 0.7, 0.4], 0.5)
+    array([0, 0, 0, 3, 4])
+    >>> vornkit.cluster_pairs(4, [0, 1, 2], [1, 2, 3], [0.99, 0.98, 0.97], 0.5, max_cluster_size=2)
+    array([0, 0, 2, 3])
     """
     first = np.asarray(i, dtype=np.int64).reshape(-1)
     second = np.asarray(j, dtype=np.int64).reshape(-1)

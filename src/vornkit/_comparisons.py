@@ -55,14 +55,44 @@ DATE_LAYOUTS = (
 
 @dataclass(frozen=True)
 class Field:
-    """One compared field.
+    """One compared field of record linkage.
 
-    ``kind`` is one of "name", "code", "date", "text", or "auto" (decided from the
-    values). ``scorer`` names a vorn similarity (``jaro_winkler``, ``levenshtein``,
-    ``jaccard_word``, ...) or ``levenshtein_distance``; ``levels`` are its fuzzy
-    agreement levels, strongest first: lowest similarities, or highest distances.
-    ``term_frequency``: agreeing on a rare value counts for more than on a common
-    one (default: every kind but free text).
+    What is not given is decided from the values when a model is fitted
+    (``completed``).
+
+    Parameters
+    ----------
+    name : str
+        The column.
+    kind : {"auto", "name", "code", "date", "text"}, default "auto"
+        "auto" decides from the values.
+    scorer : str, optional
+        A vorn similarity by its short name (``jaro_winkler``, ``levenshtein``,
+        ``jaccard_word``, ...) or ``levenshtein_distance``.
+    levels : tuple of float, optional
+        The scorer's fuzzy agreement levels, strongest first: decreasing
+        similarities, or increasing distances.
+    term_frequency : bool, optional
+        Agreeing on a rare value counts for more than on a common one
+        (default: every kind but free text).
+    date_layout : str, optional
+        The layout of a date field's values; by default the best fitting one.
+    members : tuple of str
+        For a group of fields compared together: their names.
+
+    Raises
+    ------
+    ValueError
+        An unknown kind or scorer, or levels out of order.
+
+    Examples
+    --------
+    >>> from vornkit import Field
+    >>> field = Field("surname", kind="name")
+    >>> field.scorer, field.levels
+    ('jaro_winkler', (0.92, 0.8))
+    >>> Field("zip", scorer="levenshtein_distance", levels=(1, 2)).levels
+    (1.0, 2.0)
     """
 
     name: str
@@ -100,6 +130,7 @@ class Field:
 
     @property
     def is_distance(self) -> bool:
+        """Whether the scorer is a distance (lower is closer)."""
         return self.scorer in DISTANCES
 
     @property
@@ -111,7 +142,19 @@ class Field:
         return fuzzy + 2
 
     def level_names(self) -> list[str]:
-        """Names of levels 0..exact."""
+        """Names of levels 0 (disagree) up to the exact level.
+
+        Returns
+        -------
+        list of str
+            One name per level.
+
+        Examples
+        --------
+        >>> from vornkit import Field
+        >>> Field("surname", kind="name").level_names()
+        ['else', 'jaro_winkler >= 0.8', 'jaro_winkler >= 0.92', 'exact']
+        """
         if self.kind == GROUP:
             return [f"{count} of {len(self.members)} agree" for count in range(len(self.members) + 1)]
         if self.kind == "date":
@@ -122,7 +165,26 @@ class Field:
         return ["else", *fuzzy, "exact"]
 
     def completed(self, left: Sequence[str | None], right: Sequence[str | None]) -> Field:
-        """This field with its kind, scorer, levels and term-frequency choice filled in from the values."""
+        """This field with its kind, scorer, levels and term-frequency choice filled in from the values.
+
+        Parameters
+        ----------
+        left, right : sequence of str or None
+            The field's values in the two tables (the same values twice when
+            deduplicating).
+
+        Returns
+        -------
+        Field
+            A new field; this one is unchanged.
+
+        Examples
+        --------
+        >>> from vornkit import Field
+        >>> field = Field("surname").completed(["smith", "jones"], ["smyth", "brown"])
+        >>> field.kind, field.scorer, field.levels, field.term_frequency
+        ('name', 'jaro_winkler', (0.92, 0.8), True)
+        """
         kind, layout = self.kind, self.date_layout
         if kind == AUTO:
             kind, layout = detect_kind(left, right)

@@ -263,8 +263,39 @@ def _initial_m(field: Field) -> np.ndarray:
 class LinkageModel:
     """A Fellegi-Sunter model over a few fields: fit it, predict with it, explain it, save it.
 
-    ``fields`` are names or ``Field`` descriptions; what is not given (kind, scorer,
-    levels, term frequency) is decided from the data when fitting.
+    Parameters
+    ----------
+    fields : sequence of Field or str
+        The compared fields, as names or ``Field`` descriptions; what is not
+        given (kind, scorer, levels, term frequency) is decided from the data
+        when fitting.
+    preprocess : bool, default True
+        Compare the values after ``vorn.Preprocessor()`` (NFC, whitespace,
+        lowercase).
+    related : bool, default True
+        Also model related records that are not one entity (members of a
+        household sharing a surname and an address).
+
+    Raises
+    ------
+    ValueError
+        No field, or a field given twice.
+
+    Examples
+    --------
+    >>> import itertools, vornkit
+    >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+    ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+    >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+    ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+    >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+    >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+    >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+    >>> model.fitted
+    True
+    >>> result = model.predict(left, right)
+    >>> len(result), bool((result.left == 2 * result.right).all())   # right row k is left row 2k
+    (24, True)
     """
 
     def __init__(self, fields: Sequence[Field | str], *, preprocess: bool = True, related: bool = True) -> None:
@@ -292,6 +323,7 @@ class LinkageModel:
 
     @property
     def fitted(self) -> bool:
+        """Whether the model has been fitted (or loaded) and can predict."""
         return self.m is not None
 
     def _processor(self) -> vorn.Preprocessor | None:
@@ -307,10 +339,46 @@ class LinkageModel:
         workers: int = -1,
         seed: int = 0,
     ) -> LinkageModel:
-        """Fits the model on one table (deduplication) or two (linkage); returns self.
+        """Fits the model on one table (deduplication) or two (linkage).
 
-        ``labels``: known matching pairs as (left row, right row) numbers; with
-        them m is counted on those pairs instead of estimated."""
+        Without labels, m and u are estimated by expectation maximisation on the
+        candidate pairs.
+
+        Parameters
+        ----------
+        left, right : dict of column name to list of str or None, or a DataFrame
+            The tables (pandas, Polars, Arrow or a dict of columns); ``right=None``
+            deduplicates ``left``.
+        labels : sequence of (int, int), optional
+            Known matching pairs as (left row, right row) numbers; with them m is
+            counted on those pairs instead of estimated.
+        blocking : sequence of BlockingRule or str, optional
+            Rules naming the pairs to compare (column names for exact keys); by
+            default every pair of small inputs, and rules chosen from the data
+            (``auto_blocking_rules``) for larger ones.
+        workers : int, default -1
+            Threads to use; -1 for every core.
+        seed : int, default 0
+            Seed of the random pairs that estimate u.
+
+        Returns
+        -------
+        LinkageModel
+            The model itself, fitted.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"])
+        >>> model.fit(left, right) is model, model.fitted
+        (True, True)
+        """
         self.fields, tables = _read(self.fields, left, right, self._processor(), complete=True, blocking=blocking)
         i, j, _ = _candidates(tables, blocking, workers)
         self._fit(tables, level_matrix(tables, i, j, workers), labels, workers, seed)
@@ -442,7 +510,32 @@ class LinkageModel:
         return self.m, self.u, self.prior
 
     def weight_tables(self) -> list[np.ndarray]:
-        """log2(m/u) per field and level, bounded; a trailing 0 for the missing level (-1)."""
+        """The match weights log2(m/u) of every compared field, level by level.
+
+        Returns
+        -------
+        list of numpy.ndarray
+            One array per compared field: the weight of levels 0 to exact,
+            bounded, then 0.0 for a missing value (level -1).
+
+        Raises
+        ------
+        ValueError
+            The model is not fitted.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> [len(weights) for weights in model.weight_tables()] == [f.level_count + 1 for f in model.compared]
+        True
+        """
         m, u, _ = self._require_fitted()
         return [np.append(np.clip(np.log2(a / b), -MAX_WEIGHT, MAX_WEIGHT), 0.0) for a, b in zip(m, u)]
 
@@ -499,7 +592,47 @@ class LinkageModel:
         blocking: Sequence[Any] | None = None,
         workers: int = -1,
     ) -> LinkageResult:
-        """The candidate pairs whose match probability is at least ``threshold``."""
+        """The candidate pairs whose match probability is at least ``threshold``.
+
+        Parameters
+        ----------
+        left, right : dict of column name to list of str or None, or a DataFrame
+            The tables (pandas, Polars, Arrow or a dict of columns); ``right=None``
+            deduplicates ``left``.
+        id : str or (str, str), optional
+            The id column (one name, or a (left, right) pair); by default row numbers.
+        threshold : float, default 0.5
+            The least match probability of a returned pair.
+        blocking : sequence of BlockingRule or str, optional
+            Rules naming the pairs to compare (column names for exact keys); by
+            default every pair of small inputs, and rules chosen from the data
+            (``auto_blocking_rules``) for larger ones.
+        workers : int, default -1
+            Threads to use; -1 for every core.
+
+        Returns
+        -------
+        LinkageResult
+            The pairs, best first.
+
+        Raises
+        ------
+        ValueError
+            The model is not fitted, or a table lacks one of its fields.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> len(model.predict(left, right)), len(model.predict(left, right, threshold=1.0))
+        (24, 0)
+        """
         self._require_fitted()
         _, tables = _read(self.fields, left, right, self._processor(), complete=False, blocking=blocking)
         i, j, used = _candidates(tables, blocking, workers)
@@ -559,7 +692,35 @@ class LinkageModel:
     # ------------------------------------------------------------ the model as a table, a chart, a file
 
     def table(self) -> dict[str, list[Any]]:
-        """The fitted model, one row per field and level: m, u and the match weight log2(m/u)."""
+        """The fitted model, one row per compared field and level.
+
+        Returns
+        -------
+        dict of str to list
+            Columns ``field``, ``level``, ``name``, ``m``, ``u`` and ``weight``
+            (the match weight log2(m/u)).
+
+        Raises
+        ------
+        ValueError
+            The model is not fitted.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> table = model.table()
+        >>> list(table)
+        ['field', 'level', 'name', 'm', 'u', 'weight']
+        >>> [name for field, name in zip(table["field"], table["name"]) if field == "surname"]
+        ['exact', 'jaro_winkler >= 0.92', 'jaro_winkler >= 0.8', 'else']
+        """
         m, u, _ = self._require_fitted()
         rows: dict[str, list[Any]] = {"field": [], "level": [], "name": [], "m": [], "u": [], "weight": []}
         for field, m_levels, u_levels, weights in zip(self.compared, m, u, self.weight_tables()):
@@ -571,12 +732,64 @@ class LinkageModel:
         return rows
 
     def chart(self, path: str | Path) -> Path:
-        """A PNG chart of the fitted model: each level's match weight, with m and u (needs matplotlib)."""
+        """A PNG chart of the fitted model: each level's match weight, with m and u.
+
+        Needs matplotlib.
+
+        Parameters
+        ----------
+        path : str or pathlib.Path
+            The PNG file to write.
+
+        Returns
+        -------
+        pathlib.Path
+            The file written.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> model.chart("model.png").name
+        'model.png'
+        """
         from vornkit._linkage_charts import model_chart
 
         return model_chart(self, Path(path))
 
     def to_dict(self) -> dict[str, Any]:
+        """The fitted model as plain data, the content of the file ``save`` writes.
+
+        Returns
+        -------
+        dict
+            JSON-ready: format, version, priors, and each field's description, m and u.
+
+        Raises
+        ------
+        ValueError
+            The model is not fitted.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> data = model.to_dict()
+        >>> data["format"] == vornkit.LinkageModel.from_dict(data).to_dict()["format"]
+        True
+        """
         m, u, prior = self._require_fitted()
         fields = []
         for field in self.fields:
@@ -608,7 +821,32 @@ class LinkageModel:
         }
 
     def save(self, path: str | Path) -> None:
-        """Writes the fitted model as readable JSON (replacing the file only when complete)."""
+        """Writes the fitted model as readable JSON, replacing the file only when complete.
+
+        Parameters
+        ----------
+        path : str or pathlib.Path
+            The file to write.
+
+        Raises
+        ------
+        ValueError
+            The model is not fitted.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> model.save("model.json")
+        >>> len(vornkit.LinkageModel.load("model.json").predict(left, right))
+        24
+        """
         from vornkit._tables import _replaced_atomically
 
         text = json.dumps(self.to_dict(), indent=2) + "\n"
@@ -617,6 +855,40 @@ class LinkageModel:
 
     @classmethod
     def from_dict(cls, data: Mapping[str, Any], source: str = "model") -> LinkageModel:
+        """A fitted model from the data ``to_dict`` gives.
+
+        Parameters
+        ----------
+        data : mapping
+            The model's data.
+        source : str, default "model"
+            What the data was read from, named in errors.
+
+        Returns
+        -------
+        LinkageModel
+            The fitted model.
+
+        Raises
+        ------
+        ValueError
+            Data of another format or version, or damaged.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> copy = vornkit.LinkageModel.from_dict(model.to_dict())
+        >>> copy.fitted, [field.name for field in copy.fields]
+        (True, ['given_name', 'surname', 'dob'])
+        """
+
         def bad(reason: str) -> ValueError:
             return ValueError(f"{source}: not a vornkit linkage model ({reason})")
 
@@ -682,7 +954,37 @@ class LinkageModel:
 
     @classmethod
     def load(cls, path: str | Path) -> LinkageModel:
-        """Reads a model written by ``save``; a damaged or foreign file is a ValueError."""
+        """Reads a model written by ``save``.
+
+        Parameters
+        ----------
+        path : str or pathlib.Path
+            The JSON file.
+
+        Returns
+        -------
+        LinkageModel
+            The fitted model.
+
+        Raises
+        ------
+        ValueError
+            A damaged or foreign file.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> model = vornkit.LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+        >>> model.save("model.json")
+        >>> vornkit.LinkageModel.load("model.json").fitted
+        True
+        """
         try:
             text = Path(path).read_text(encoding="utf-8")
         except UnicodeDecodeError:
@@ -738,8 +1040,51 @@ def _candidates(
 
 @dataclass
 class LinkageResult:
-    """Pairs the model predicted, best first: row numbers, ids, match weight and probability,
-    and each field's level and weight. ``to_pandas()``, ``to_arrow()`` or ``to_dict()``."""
+    """Pairs the model predicted, best first.
+
+    Row numbers (``left``, ``right``), ids, match weight and probability, and
+    each field's level and weight; ``to_pandas()``, ``to_arrow()`` or
+    ``to_dict()`` give them as a table. ``link_records`` and
+    ``LinkageModel.predict`` make it.
+
+    Parameters
+    ----------
+    model : LinkageModel
+        The fitted model.
+    left, right : numpy.ndarray of int64
+        The pairs' row numbers.
+    left_id, right_id : numpy.ndarray
+        Their ids (the row numbers without an id column).
+    match_probability, match_weight : numpy.ndarray of float64
+        Each pair's probability and log2 odds of a match.
+    levels, weights : dict of str to numpy.ndarray
+        Each compared field's agreement level and weight.
+    records : int
+        Rows of the (left) table.
+    dedup : bool
+        Whether one table was deduplicated.
+    candidates : int
+        Pairs compared.
+    blocking : object
+        The rules that chose them.
+    threshold : float
+        The lowest match probability the result holds.
+
+    Examples
+    --------
+    >>> import itertools, vornkit
+    >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+    ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+    >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+    ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+    >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+    >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+    >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+    >>> len(result), result.candidates
+    (24, 1152)
+    >>> bool((result.left == 2 * result.right).all())   # right row k is left row 2k
+    True
+    """
 
     model: LinkageModel
     left: np.ndarray  # int64 row numbers
@@ -760,8 +1105,37 @@ class LinkageResult:
         return len(self.left)
 
     def to_dict(self, detail: str = "weight") -> dict[str, np.ndarray]:
-        """Columns: left_id, right_id, match_probability, match_weight, then each field's
-        ``<field>_weight`` (``detail="weight"``), ``<field>_level`` ("level") or both ("both")."""
+        """The pairs as columns.
+
+        Parameters
+        ----------
+        detail : {"weight", "level", "both"}, default "weight"
+            Each field's ``<field>_weight``, ``<field>_level`` or both.
+
+        Returns
+        -------
+        dict of str to numpy.ndarray
+            left_id, right_id, match_probability, match_weight, then the fields'
+            columns.
+
+        Raises
+        ------
+        ValueError
+            An unknown ``detail``.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+        >>> list(result.to_dict(detail="level"))
+        ['left_id', 'right_id', 'match_probability', 'match_weight', 'given_name+dob_level', 'surname_level']
+        """
         if detail not in ("weight", "level", "both"):
             raise ValueError(f"detail must be 'weight', 'level' or 'both', not {detail!r}")
         columns = {
@@ -778,11 +1152,61 @@ class LinkageResult:
         return columns
 
     def to_pandas(self, detail: str = "weight") -> Any:
+        """The pairs as a pandas DataFrame (needs pandas).
+
+        Parameters
+        ----------
+        detail : {"weight", "level", "both"}, default "weight"
+            As for ``to_dict``.
+
+        Returns
+        -------
+        pandas.DataFrame
+            The columns of ``to_dict``.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+        >>> result.to_pandas().shape
+        (24, 6)
+        """
         import pandas as pd  # type: ignore[import-untyped,unused-ignore]
 
         return pd.DataFrame(self.to_dict(detail))
 
     def to_arrow(self, detail: str = "weight") -> Any:
+        """The pairs as an Arrow table (needs pyarrow).
+
+        Parameters
+        ----------
+        detail : {"weight", "level", "both"}, default "weight"
+            As for ``to_dict``.
+
+        Returns
+        -------
+        pyarrow.Table
+            The columns of ``to_dict``.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+        >>> result.to_arrow(detail="both").num_columns
+        8
+        """
         import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
 
         return pa.table({name: list(values) if values.dtype == object else values
@@ -791,8 +1215,45 @@ class LinkageResult:
     def clusters(
         self, threshold: float = DEFAULT_THRESHOLD, *, max_cluster_size: int | None = _candidate_pairs.MAX_CLUSTER_SIZE
     ) -> np.ndarray:
-        """Deduplication: a cluster label (int64) for every record of the table, from the pairs at
-        or above ``threshold``; see ``cluster_pairs`` for the guard against long chains."""
+        """A cluster label for every record of a deduplicated table.
+
+        Records are clustered from the pairs at or above ``threshold``; see
+        ``cluster_pairs`` for the guard against long chains.
+
+        Parameters
+        ----------
+        threshold : float, default 0.5
+            The least match probability of a link; not below the result's own.
+        max_cluster_size : int or None, default 50
+            The largest cluster kept whole; None means no limit.
+
+        Returns
+        -------
+        numpy.ndarray of int64
+            Shape (records,): each record's label, the smallest row of its cluster.
+
+        Raises
+        ------
+        ValueError
+            A result of two tables, or a threshold below the result's.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> table = {column: values + right[column] for column, values in left.items()}   # 48 + 24 records
+        >>> result = vornkit.link_records(table, on=["given_name", "surname", "dob"])
+        >>> labels = result.clusters()
+        >>> len(labels), len(set(labels.tolist()))
+        (72, 48)
+        >>> int(labels[48]), int(labels[49])     # the first two copies join persons 0 and 2
+        (0, 2)
+        """
         if not self.dedup:
             raise ValueError("clusters are for deduplication (one table); a linkage result pairs two tables")
         if threshold < self.threshold:
@@ -805,8 +1266,42 @@ class LinkageResult:
         )
 
     def explain(self, row: int) -> dict[str, list[Any]]:
-        """The waterfall of one predicted pair (``row`` of this result): the prior, then each
-        field's level and weight, with the running total, ending at the match weight."""
+        """The waterfall of one predicted pair.
+
+        The prior, then each compared field's level and weight, with the running
+        total, ending at the match weight.
+
+        Parameters
+        ----------
+        row : int
+            The pair's row in this result (negative counts from the end).
+
+        Returns
+        -------
+        dict of str to list
+            Columns ``step``, ``level``, ``weight`` and ``cumulative``.
+
+        Raises
+        ------
+        IndexError
+            A row outside the result.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+        >>> steps = result.explain(0)
+        >>> steps["step"]
+        ['prior', 'given_name+dob', 'surname', 'related records', 'match weight']
+        >>> steps["cumulative"][-1] == float(result.match_weight[0])
+        True
+        """
         if not -len(self) <= row < len(self):
             raise IndexError(f"row {row} is outside the result's {len(self)} pairs")
         steps: dict[str, list[Any]] = {"step": ["prior"], "level": [""], "weight": [self.model.prior_weight]}
@@ -829,7 +1324,33 @@ class LinkageResult:
         return steps
 
     def explain_chart(self, row: int, path: str | Path) -> Path:
-        """The waterfall of one pair as a PNG chart (needs matplotlib)."""
+        """The waterfall of one pair as a PNG chart (needs matplotlib).
+
+        Parameters
+        ----------
+        row : int
+            The pair's row in this result.
+        path : str or pathlib.Path
+            The PNG file to write.
+
+        Returns
+        -------
+        pathlib.Path
+            The file written.
+
+        Examples
+        --------
+        >>> import itertools, vornkit
+        >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+        ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+        >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+        ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+        >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+        >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+        >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+        >>> result.explain_chart(0, "pair.png").name
+        'pair.png'
+        """
         from vornkit._linkage_charts import waterfall_chart
 
         return waterfall_chart(self, row, Path(path))
@@ -850,13 +1371,68 @@ def link_records(
     seed: int = 0,
     report: Callable[[str], None] | None = None,
 ) -> LinkageResult:
-    """Links two tables, or deduplicates one (each unordered pair once), with no configuration:
-    the fields in ``on`` are compared as their values suggest, the model is fitted on the
-    candidate pairs (unless a fitted ``model`` is given) and the pairs at or above the match
-    probability ``threshold`` are returned. ``blocking``: rules naming the pairs to compare
-    (``BlockingRule`` objects, or column names for exact keys); by default every pair of small
-    inputs, and rules chosen from the data for larger ones. ``report`` receives a line per
-    blocking rule (its estimated pair count) before any pair is compared."""
+    """Links two tables, or deduplicates one, with no configuration.
+
+    The fields in ``on`` are compared as their values suggest, the model is
+    fitted on the candidate pairs (unless a fitted ``model`` is given) and the
+    pairs at or above the match probability ``threshold`` are returned;
+    deduplicating, each unordered pair once.
+
+    Parameters
+    ----------
+    left, right : dict of column name to list of str or None, or a DataFrame
+        The tables (pandas, Polars, Arrow or a dict of columns); ``right=None``
+        deduplicates ``left``.
+    on : sequence of Field or str, optional
+        The fields to compare; required unless ``model`` is given.
+    id : str or (str, str), optional
+        The id column (one name, or a (left, right) pair); by default row numbers.
+    threshold : float, default 0.5
+        The least match probability of a returned pair.
+    model : LinkageModel, optional
+        A model to use instead of a new one: fitted, it only predicts;
+        unfitted, it is fitted here.
+    labels : sequence of (int, int), optional
+        Known matching pairs (left row, right row) that fit m.
+    blocking : sequence of BlockingRule or str, optional
+        Rules naming the pairs to compare (column names for exact keys); by
+        default every pair of small inputs, and rules chosen from the data
+        (``auto_blocking_rules``) for larger ones.
+    workers : int, default -1
+        Threads to use; -1 for every core.
+    preprocess : bool, default True
+        Compare the values after ``vorn.Preprocessor()``.
+    seed : int, default 0
+        Seed of the random pairs that estimate u.
+    report : callable, optional
+        Receives a line per blocking rule (its estimated pair count) before any
+        pair is compared.
+
+    Returns
+    -------
+    LinkageResult
+        The pairs, best first; ``result.model`` is the fitted model.
+
+    Raises
+    ------
+    ValueError
+        Neither ``on`` nor ``model``, both, or a threshold outside [0, 1].
+
+    Examples
+    --------
+    >>> import itertools, vornkit
+    >>> people = list(itertools.product(["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"],
+    ...                                 ["smith", "jones", "brown", "taylor", "wilson", "evans"]))
+    >>> left = {"given_name": [g for g, s in people], "surname": [s for g, s in people],
+    ...         "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))]}
+    >>> right = {column: values[::2] for column, values in left.items()}    # every second person
+    >>> right["surname"] = [s.replace("o", "0") for s in right["surname"]]   # with typos
+    >>> result = vornkit.link_records(left, right, on=["given_name", "surname", "dob"])
+    >>> len(result), bool((result.left == 2 * result.right).all())   # right row k is left row 2k
+    (24, True)
+    >>> [round(p, 2) for p in result.match_probability[:2].tolist()]
+    [1.0, 1.0]
+    """
     if model is None:
         if on is None:
             raise ValueError("give the fields to compare (on=...) or a fitted model")
