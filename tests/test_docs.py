@@ -153,13 +153,22 @@ def public_modules() -> list[tuple[str, list[str]]]:
     ]
 
 
+def own_attributes(cls: type) -> dict[str, object]:
+    """What a public class defines itself or takes from vornkit's private base classes."""
+    found: dict[str, object] = {}
+    for base in reversed(cls.__mro__):
+        if base is cls or (base.__name__.startswith("_") and base.__module__.startswith("vornkit")):
+            found.update(vars(base))
+    return found
+
+
 def members(obj: object) -> list[str]:
-    """The public functions, methods and properties that ``obj`` itself defines: a class's own,
-    or the functions of a ``vornkit.distance`` metric."""
+    """The public functions, methods and properties of ``obj``: a class's own (with those of
+    vornkit's private base classes), or the functions of a ``vornkit.distance`` metric."""
     if inspect.isclass(obj):
         return [
             name
-            for name, value in vars(obj).items()
+            for name, value in own_attributes(obj).items()
             if not name.startswith("_")
             and (inspect.isfunction(value) or isinstance(value, (classmethod, staticmethod, property)))
         ]
@@ -207,7 +216,7 @@ def runtime_doc_gaps() -> dict[str, list[str]]:
             obj = getattr(module, name)
             qualified = f"{module_name}.{name}"
             if inspect.isclass(obj):
-                init = vars(obj).get("__init__") or vars(obj).get("__new__")
+                init = own_attributes(obj).get("__init__") or own_attributes(obj).get("__new__")
                 gaps[qualified] = missing_sections(
                     inspect.getdoc(obj) or "", parameters=init is not None and takes_parameters(init), returns=False
                 )
@@ -216,7 +225,7 @@ def runtime_doc_gaps() -> dict[str, list[str]]:
                     obj.__doc__ or "", parameters=takes_parameters(obj), returns=returns_something(obj)
                 )
             for member in members(obj):
-                raw = vars(obj)[member] if inspect.isclass(obj) else getattr(obj, member)
+                raw = own_attributes(obj)[member] if inspect.isclass(obj) else getattr(obj, member)
                 if isinstance(raw, property):
                     gaps[f"{qualified}.{member}"] = missing_sections(
                         raw.__doc__ or "", parameters=False, returns=False, examples=False

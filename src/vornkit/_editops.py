@@ -14,12 +14,48 @@ from typing import Any, NamedTuple, Self, overload
 
 
 class Editop(NamedTuple):
+    """One single-character edit of an ``Editops`` script.
+
+    Parameters
+    ----------
+    tag : {"replace", "insert", "delete"}
+        ``"replace"`` puts ``s2[dest_pos]`` in place of ``s1[src_pos]``,
+        ``"insert"`` puts ``s2[dest_pos]`` before ``s1[src_pos]``, ``"delete"``
+        drops ``s1[src_pos]``.
+    src_pos, dest_pos : int
+        The positions in s1 and s2.
+
+    Examples
+    --------
+    >>> from vornkit.distance import Editop
+    >>> Editop("replace", 0, 0) == ("replace", 0, 0)
+    True
+    """
+
     tag: str
     src_pos: int
     dest_pos: int
 
 
 class Opcode(NamedTuple):
+    """One block of an ``Opcodes`` script: ``s1[src_start:src_end]`` against ``s2[dest_start:dest_end]``.
+
+    Parameters
+    ----------
+    tag : {"equal", "replace", "insert", "delete"}
+        What the block does, as in ``difflib.SequenceMatcher.get_opcodes``.
+    src_start, src_end : int
+        The block's range in s1.
+    dest_start, dest_end : int
+        The block's range in s2.
+
+    Examples
+    --------
+    >>> from vornkit.distance import Opcode
+    >>> Opcode("insert", 6, 6, 6, 7).dest_end
+    7
+    """
+
     tag: str
     src_start: int
     src_end: int
@@ -28,6 +64,22 @@ class Opcode(NamedTuple):
 
 
 class MatchingBlock(NamedTuple):
+    """A run of ``size`` equal characters: ``s1[a:a + size] == s2[b:b + size]``.
+
+    Parameters
+    ----------
+    a, b : int
+        Where the run starts in s1 and in s2.
+    size : int
+        Its length; the last block of a list is ``(len(s1), len(s2), 0)``.
+
+    Examples
+    --------
+    >>> from vornkit.distance import MatchingBlock
+    >>> MatchingBlock(1, 1, 3).size
+    3
+    """
+
     a: int
     b: int
     size: int
@@ -65,10 +117,12 @@ class _Script[Item: (Editop, Opcode)]:
 
     @property
     def src_len(self) -> int:
+        """The length of s1, in characters."""
         return self._src_len
 
     @property
     def dest_len(self) -> int:
+        """The length of s2, in characters."""
         return self._dest_len
 
     def __len__(self) -> int:
@@ -97,15 +151,70 @@ class _Script[Item: (Editop, Opcode)]:
         return f"{type(self).__name__}({self.as_list()!r}, src_len={self._src_len}, dest_len={self._dest_len})"
 
     def as_list(self) -> list[tuple[Any, ...]]:
-        """The edits as plain tuples."""
+        """The edits as plain tuples.
+
+        Returns
+        -------
+        list of tuple
+            One tuple per edit or block.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> ops.as_list()
+        [('replace', 0, 0), ('replace', 4, 4), ('insert', 6, 6)]
+        """
         return list(self._items)
 
     def copy(self) -> Self:
+        """A copy of the script.
+
+        Returns
+        -------
+        Editops or Opcodes
+            An equal script of the same type.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> ops.copy() == ops
+        True
+        """
         return self._wrap(list(self._items), self._src_len, self._dest_len)
 
 
 class Editops(_Script[Editop]):
-    """Single-character edits turning s1 into s2, in increasing positions."""
+    """Single-character edits turning s1 into s2, in increasing positions.
+
+    A read-only sequence of ``Editop`` named tuples over strings of
+    ``src_len`` and ``dest_len`` characters; ``Levenshtein.editops`` and
+    ``Indel.editops`` make it.
+
+    Parameters
+    ----------
+    items : iterable of (str, int, int), optional
+        The edits, in increasing positions.
+    src_len, dest_len : int, default 0
+        The lengths of s1 and s2.
+
+    Raises
+    ------
+    ValueError
+        Edits that do not fit strings of those lengths.
+
+    Examples
+    --------
+    >>> from vornkit.distance import Levenshtein
+    >>> ops = Levenshtein.editops("kitten", "sitting")
+    >>> ops
+    Editops([('replace', 0, 0), ('replace', 4, 4), ('insert', 6, 6)], src_len=6, dest_len=7)
+    >>> ops[0]
+    Editop(tag='replace', src_pos=0, dest_pos=0)
+    >>> ops.apply("kitten", "sitting")
+    'sitting'
+    """
 
     __slots__ = ()
     _item = Editop
@@ -122,15 +231,63 @@ class Editops(_Script[Editop]):
         return True
 
     def inverse(self) -> "Editops":
-        """The edits turning s2 into s1."""
+        """The edits turning s2 into s1.
+
+        Returns
+        -------
+        Editops
+            Inserts become deletes and the other way round.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> ops.inverse().as_list()
+        [('replace', 0, 0), ('replace', 4, 4), ('delete', 6, 6)]
+        """
         items = [(_INVERSE_TAG[tag], dest, src) for tag, src, dest in self._items]
         return Editops._wrap(items, self._dest_len, self._src_len)
 
     def as_editops(self) -> "Editops":
+        """A copy of these edits.
+
+        Returns
+        -------
+        Editops
+            An equal script.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> ops.as_editops() == ops
+        True
+        """
         return self.copy()
 
     def as_opcodes(self) -> "Opcodes":
-        """Runs of equal edits become one block; the characters between them "equal" blocks."""
+        """The same edits as blocks covering both strings.
+
+        Runs of equal edits become one block; the characters between them
+        "equal" blocks.
+
+        Returns
+        -------
+        Opcodes
+            The blocks.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> for block in ops.as_opcodes():
+        ...     print(block)
+        Opcode(tag='replace', src_start=0, src_end=1, dest_start=0, dest_end=1)
+        Opcode(tag='equal', src_start=1, src_end=4, dest_start=1, dest_end=4)
+        Opcode(tag='replace', src_start=4, src_end=5, dest_start=4, dest_end=5)
+        Opcode(tag='equal', src_start=5, src_end=6, dest_start=5, dest_end=6)
+        Opcode(tag='insert', src_start=6, src_end=6, dest_start=6, dest_end=7)
+        """
         blocks: list[tuple[str, int, int, int, int]] = []
         src = dest = 0
         ops = self._items
@@ -151,7 +308,20 @@ class Editops(_Script[Editop]):
         return Opcodes._wrap(blocks, self._src_len, self._dest_len)
 
     def as_matching_blocks(self) -> list[MatchingBlock]:
-        """The runs of characters the edits keep, ending with (src_len, dest_len, 0)."""
+        """The runs of characters the edits keep.
+
+        Returns
+        -------
+        list of MatchingBlock
+            Ending with ``(src_len, dest_len, 0)``.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> ops.as_matching_blocks()
+        [MatchingBlock(a=1, b=1, size=3), MatchingBlock(a=5, b=5, size=1), MatchingBlock(a=6, b=7, size=0)]
+        """
         blocks = []
         src = dest = 0
         for tag, src_pos, dest_pos in self._items:
@@ -169,7 +339,29 @@ class Editops(_Script[Editop]):
         return blocks
 
     def apply(self, source_string: str, destination_string: str) -> str:
-        """source_string with the edits made, taking inserted characters from destination_string."""
+        """``source_string`` with the edits made.
+
+        Parameters
+        ----------
+        source_string : str
+            s1.
+        destination_string : str
+            s2, where inserted and replacing characters are taken from.
+
+        Returns
+        -------
+        str
+            The edited text: s2 when the edits were made for these strings.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> ops = Levenshtein.editops("kitten", "sitting")
+        >>> ops.apply("kitten", "sitting")
+        'sitting'
+        >>> ops[:1].apply("kitten", "sitting")    # the first edit only
+        'sitten'
+        """
         parts = []
         src = 0
         for tag, src_pos, dest_pos in self._items:
@@ -184,7 +376,34 @@ class Editops(_Script[Editop]):
 
 
 class Opcodes(_Script[Opcode]):
-    """Blocks covering both strings: equal, replace, insert or delete."""
+    """Blocks covering both strings: equal, replace, insert or delete.
+
+    A read-only sequence of ``Opcode`` named tuples over strings of
+    ``src_len`` and ``dest_len`` characters, like
+    ``difflib.SequenceMatcher.get_opcodes``; ``Levenshtein.opcodes`` and
+    ``Indel.opcodes`` make it.
+
+    Parameters
+    ----------
+    items : iterable of (str, int, int, int, int), optional
+        Consecutive blocks covering both strings.
+    src_len, dest_len : int, default 0
+        The lengths of s1 and s2.
+
+    Raises
+    ------
+    ValueError
+        Blocks that do not cover strings of those lengths.
+
+    Examples
+    --------
+    >>> from vornkit.distance import Levenshtein
+    >>> blocks = Levenshtein.opcodes("kitten", "sitting")
+    >>> blocks[1]
+    Opcode(tag='equal', src_start=1, src_end=4, dest_start=1, dest_end=4)
+    >>> len(blocks), blocks.src_len, blocks.dest_len
+    (5, 6, 7)
+    """
 
     __slots__ = ()
     _item = Opcode
@@ -207,15 +426,55 @@ class Opcodes(_Script[Opcode]):
         return (src, dest) == (self._src_len, self._dest_len)
 
     def inverse(self) -> "Opcodes":
-        """The blocks turning s2 into s1."""
+        """The blocks turning s2 into s1.
+
+        Returns
+        -------
+        Opcodes
+            Inserts become deletes and the other way round.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> blocks = Levenshtein.opcodes("kitten", "sitting")
+        >>> blocks.inverse()[-1]
+        Opcode(tag='delete', src_start=6, src_end=7, dest_start=6, dest_end=6)
+        """
         items = [(_INVERSE_TAG[tag], d1, d2, s1, s2) for tag, s1, s2, d1, d2 in self._items]
         return Opcodes._wrap(items, self._dest_len, self._src_len)
 
     def as_opcodes(self) -> "Opcodes":
+        """A copy of these blocks.
+
+        Returns
+        -------
+        Opcodes
+            An equal script.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> blocks = Levenshtein.opcodes("kitten", "sitting")
+        >>> blocks.as_opcodes() == blocks
+        True
+        """
         return self.copy()
 
     def as_editops(self) -> Editops:
-        """One edit per edited character."""
+        """The same edits, one per edited character.
+
+        Returns
+        -------
+        Editops
+            The edits.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> blocks = Levenshtein.opcodes("kitten", "sitting")
+        >>> blocks.as_editops().as_list()
+        [('replace', 0, 0), ('replace', 4, 4), ('insert', 6, 6)]
+        """
         items: list[tuple[str, int, int]] = []
         for tag, src_start, src_end, dest_start, dest_end in self._items:
             if tag == "replace":
@@ -227,7 +486,20 @@ class Opcodes(_Script[Opcode]):
         return Editops._wrap(items, self._src_len, self._dest_len)
 
     def as_matching_blocks(self) -> list[MatchingBlock]:
-        """The "equal" blocks, ending with (src_len, dest_len, 0)."""
+        """The "equal" blocks as matching blocks.
+
+        Returns
+        -------
+        list of MatchingBlock
+            Ending with ``(src_len, dest_len, 0)``.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> blocks = Levenshtein.opcodes("kitten", "sitting")
+        >>> blocks.as_matching_blocks()[0]
+        MatchingBlock(a=1, b=1, size=3)
+        """
         blocks = [
             MatchingBlock(src_start, dest_start, src_end - src_start)
             for tag, src_start, src_end, dest_start, _ in self._items
@@ -237,7 +509,27 @@ class Opcodes(_Script[Opcode]):
         return blocks
 
     def apply(self, source_string: str, destination_string: str) -> str:
-        """source_string with the blocks applied, taking new characters from destination_string."""
+        """``source_string`` with the blocks applied.
+
+        Parameters
+        ----------
+        source_string : str
+            s1.
+        destination_string : str
+            s2, where new characters are taken from.
+
+        Returns
+        -------
+        str
+            The edited text: s2 when the blocks were made for these strings.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> blocks = Levenshtein.opcodes("kitten", "sitting")
+        >>> blocks.apply("kitten", "sitting")
+        'sitting'
+        """
         parts = []
         for tag, src_start, src_end, dest_start, dest_end in self._items:
             if tag == "equal":

@@ -53,12 +53,59 @@ class _AlignedMetric(_Metric):
         )
 
     def editops(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Editops:
-        """The single-character edits turning s1 into s2."""
+        """The single-character edits of one cheapest alignment turning s1 into s2.
+
+        The same alignment RapidFuzz picks.
+
+        Parameters
+        ----------
+        s1, s2 : str
+            The texts.
+        processor : vorn.Preprocessor or callable, optional
+            Applied to each text first.
+        score_hint : int, optional
+            Accepted for RapidFuzz's signature; it does not change the result.
+
+        Returns
+        -------
+        Editops
+            The edits, in increasing positions.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Levenshtein
+        >>> Levenshtein.editops("kitten", "sitting").as_list()
+        [('replace', 0, 0), ('replace', 4, 4), ('insert', 6, 6)]
+        """
         ops, src_len, dest_len = self._editops(s1, s2, processor=processor, score_hint=score_hint)
         return Editops._wrap(ops, src_len, dest_len)
 
     def opcodes(self, s1: str, s2: str, *, processor: Any = None, score_hint: int | None = None) -> Opcodes:
-        """The blocks, equal ones included, turning s1 into s2."""
+        """The blocks, equal ones included, of one cheapest alignment turning s1 into s2.
+
+        Parameters
+        ----------
+        s1, s2 : str
+            The texts.
+        processor : vorn.Preprocessor or callable, optional
+            Applied to each text first.
+        score_hint : int, optional
+            Accepted for RapidFuzz's signature; it does not change the result.
+
+        Returns
+        -------
+        Opcodes
+            Consecutive blocks covering both strings.
+
+        Examples
+        --------
+        >>> from vornkit.distance import Indel
+        >>> for block in Indel.opcodes("abc", "abd"):
+        ...     print(block)
+        Opcode(tag='equal', src_start=0, src_end=2, dest_start=0, dest_end=2)
+        Opcode(tag='insert', src_start=2, src_end=2, dest_start=2, dest_end=3)
+        Opcode(tag='delete', src_start=2, src_end=3, dest_start=3, dest_end=3)
+        """
         blocks, src_len, dest_len = self._opcodes(s1, s2, processor=processor, score_hint=score_hint)
         return Opcodes._wrap(blocks, src_len, dest_len)
 

@@ -24,7 +24,23 @@ QRatio = _native.QRatio
 
 
 class ScoreAlignment(NamedTuple):
-    """Where partial_ratio found its score: ``s1[src_start:src_end]`` against ``s2[dest_start:dest_end]``."""
+    """Where ``partial_ratio`` found its score: ``s1[src_start:src_end]`` against ``s2[dest_start:dest_end]``.
+
+    Parameters
+    ----------
+    score : float
+        The score, in [0, 100].
+    src_start, src_end : int
+        The window of s1.
+    dest_start, dest_end : int
+        The window of s2.
+
+    Examples
+    --------
+    >>> from vornkit.fuzz import ScoreAlignment
+    >>> ScoreAlignment(100.0, 0, 9, 4, 13).dest_start
+    4
+    """
 
     score: float
     src_start: int
@@ -41,7 +57,32 @@ def partial_ratio_alignment(
     score_cutoff: float | None = None,
     score_hint: float | None = None,
 ) -> ScoreAlignment | None:
-    """partial_ratio's score with the windows it compared; None below score_cutoff or for a None string."""
+    """``partial_ratio``'s score with the windows it compared.
+
+    Parameters
+    ----------
+    s1, s2 : str or None
+        The texts; the shorter one is slid along the longer.
+    processor : vorn.Preprocessor or callable, optional
+        Applied to each text first.
+    score_cutoff : float, optional
+        A score below it gives None.
+    score_hint : float, optional
+        Accepted for RapidFuzz's signature; it does not change the result.
+
+    Returns
+    -------
+    ScoreAlignment or None
+        None below ``score_cutoff`` or for a None string.
+
+    Examples
+    --------
+    >>> from vornkit import fuzz
+    >>> fuzz.partial_ratio_alignment("york mets", "new york mets!")
+    ScoreAlignment(score=100.0, src_start=0, src_end=9, dest_start=4, dest_end=13)
+    >>> fuzz.partial_ratio_alignment("abc", "xyz", score_cutoff=50) is None
+    True
+    """
     found = _native.partial_ratio_alignment(s1, s2, processor=processor, score_cutoff=score_cutoff)
     return None if found is None else ScoreAlignment(*found)
 

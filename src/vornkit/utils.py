@@ -42,8 +42,28 @@ _REPLACEMENTS = _Replacements()
 
 
 def default_process(sentence: str) -> str:
-    """RapidFuzz's default_process: every character that is not a letter or digit becomes a space,
-    letters are lowercased, and spaces are trimmed from both ends."""
+    """RapidFuzz's ``default_process``.
+
+    Every character that is not a letter or digit becomes a space, letters
+    are lowercased, and spaces are trimmed from both ends (runs inside are
+    kept).
+
+    Parameters
+    ----------
+    sentence : str
+        The text.
+
+    Returns
+    -------
+    str
+        The processed text.
+
+    Examples
+    --------
+    >>> from vornkit import utils
+    >>> utils.default_process("  Hello, World! ")
+    'hello  world'
+    """
     return sentence.translate(_REPLACEMENTS).strip(" ")
 
 
