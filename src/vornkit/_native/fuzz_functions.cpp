@@ -18,6 +18,7 @@
 #include "algo/lcs_seq.hpp"
 #include "algo/levenshtein.hpp"
 #include "algo/osa.hpp"
+#include "fuzz_docs.hpp"
 #include "native.hpp"
 #include "text/code_points.hpp"
 #include "text/utf8.hpp"
@@ -582,18 +583,22 @@ PyMethodDef entry(const char* name, Entry* function, const char* doc) {
             doc};
 }
 
-#define VORNKIT_FUZZ(name, scorer) \
-    entry(name, fuzz_entry<scorer>, name "(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n--\n\n")
-#define VORNKIT_COUNTED(prefix, metric)                                                                  \
-    entry(prefix "_distance", counted_entry<metric, Form::distance>, nullptr),                           \
-        entry(prefix "_similarity", counted_entry<metric, Form::similarity>, nullptr),                   \
-        entry(prefix "_normalized_distance", counted_entry<metric, Form::normalized_distance>, nullptr), \
-        entry(prefix "_normalized_similarity", counted_entry<metric, Form::normalized_similarity>, nullptr)
-#define VORNKIT_RATED(prefix, metric)                                                                  \
-    entry(prefix "_distance", rated_entry<metric, Form::distance>, nullptr),                           \
-        entry(prefix "_similarity", rated_entry<metric, Form::similarity>, nullptr),                   \
-        entry(prefix "_normalized_distance", rated_entry<metric, Form::normalized_distance>, nullptr), \
-        entry(prefix "_normalized_similarity", rated_entry<metric, Form::normalized_similarity>, nullptr)
+// Each scorer's docstring is docs::<its constant> (fuzz_docs.hpp), each form's docs::<metric><Form>.
+#define VORNKIT_FUZZ(name, scorer) entry(name, fuzz_entry<scorer>, docs::scorer)
+#define VORNKIT_COUNTED(prefix, metric)                                                                 \
+    entry(prefix "_distance", counted_entry<metric, Form::distance>, docs::metric##Distance),           \
+        entry(prefix "_similarity", counted_entry<metric, Form::similarity>, docs::metric##Similarity), \
+        entry(prefix "_normalized_distance", counted_entry<metric, Form::normalized_distance>,          \
+              docs::metric##NormalizedDistance),                                                        \
+        entry(prefix "_normalized_similarity", counted_entry<metric, Form::normalized_similarity>,      \
+              docs::metric##NormalizedSimilarity)
+#define VORNKIT_RATED(prefix, metric)                                                                 \
+    entry(prefix "_distance", rated_entry<metric, Form::distance>, docs::metric##Distance),           \
+        entry(prefix "_similarity", rated_entry<metric, Form::similarity>, docs::metric##Similarity), \
+        entry(prefix "_normalized_distance", rated_entry<metric, Form::normalized_distance>,          \
+              docs::metric##NormalizedDistance),                                                      \
+        entry(prefix "_normalized_similarity", rated_entry<metric, Form::normalized_similarity>,      \
+              docs::metric##NormalizedSimilarity)
 
 }  // namespace
 
