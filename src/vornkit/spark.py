@@ -167,12 +167,8 @@ def minhash_dedup(
     num_hashes: int = _native.MINHASH_NUM_HASHES,
     bands: int | None = None,
 ) -> DataFrame:
-    """Clusters of near-duplicate documents: a DataFrame (id, component).
+    """Clusters of near-duplicate documents, computed in Spark's executors.
 
-    ``id_col`` holds unique integer or string ids, none null (anything else
-    is refused before any work); ``component`` is the smallest id of the
-    document's cluster (its own id when it has no near-duplicate), of the
-    ids' own type.
     Signatures and band keys are computed by the executors over Arrow
     batches; candidate pairs come from grouping on (band, band key); a pair is
     linked when its signatures agree in at least ``threshold`` of their
@@ -181,8 +177,49 @@ def minhash_dedup(
     parameters the clusters are those of :func:`vornkit.dedup`, whatever the
     partitioning.
 
-    ``bands`` (rows per band: ``num_hashes // bands``) defaults to the choice
-    of :func:`vornkit.lsh_params` for the threshold.
+    Parameters
+    ----------
+    df : pyspark.sql.DataFrame
+        The documents.
+    text_col : str
+        The column of texts; a null text is never linked.
+    id_col : str
+        Unique integer or string ids, none null (anything else is refused with
+        ValueError or TypeError before any work).
+    threshold : float
+        The signature agreement that links two documents, in [0, 1].
+    shingle_size : int, default 3
+        Characters per shingle.
+    num_hashes : int, default 128
+        MinHash signature length.
+    bands : int, optional
+        The LSH bands (rows per band: ``num_hashes // bands``); by default the
+        choice of :func:`vornkit.lsh_params` for the threshold.
+
+    Returns
+    -------
+    pyspark.sql.DataFrame
+        Columns (``id_col``, ``component``): ``component`` is the smallest id of
+        the document's cluster (its own id when it has no near-duplicate), of
+        the ids' own type.
+
+    Raises
+    ------
+    ValueError
+        A threshold outside [0, 1], a missing column, bands that do not fit, or
+        ids that are null or repeated.
+
+    Examples
+    --------
+    >>> import vornkit.spark
+    >>> docs = spark.createDataFrame(
+    ...     [(1, "the quick brown fox jumps over the lazy dog"),
+    ...      (2, "the quick brown fox jumped over the lazy dog"),
+    ...      (3, "an entirely different sentence about cats")],
+    ...     "doc_id long, body string")
+    >>> clusters = vornkit.spark.minhash_dedup(docs, "body", id_col="doc_id", threshold=0.5)
+    >>> sorted(tuple(row) for row in clusters.collect())
+    [(1, 1), (2, 1), (3, 3)]
     """
     if not 0.0 <= threshold <= 1.0:
         raise ValueError(f"threshold must be between 0 and 1, not {threshold!r}")
@@ -322,11 +359,38 @@ def score(
 ) -> Column:
     """A Column of ``scorer``'s scores of the pairs (col_a[i], col_b[i]).
 
-    The scorer is one of vorn's pairwise functions, as for
-    :func:`vornkit.cpdist`; ``processor`` (a ``vorn.Preprocessor``) is applied
-    to each text first. Scores are the very values of the vorn function: a
-    distance is a ``long`` column, a similarity a ``double`` one. A pair with
-    a null text scores null.
+    Scores are the very values of the vorn function, computed in the
+    executors over Arrow batches.
+
+    Parameters
+    ----------
+    col_a, col_b : pyspark.sql.Column or str
+        Two string columns.
+    scorer : callable
+        One of vorn's pairwise functions, as for :func:`vornkit.cpdist`.
+    processor : vorn.Preprocessor, optional
+        Applied to each text first.
+    scorer_kwargs : mapping, optional
+        The scorer's size arguments (``n``, ``shingle_size``, ``num_hashes``).
+
+    Returns
+    -------
+    pyspark.sql.Column
+        A ``long`` column for a distance, a ``double`` one for a similarity;
+        null where either text is null.
+
+    Raises
+    ------
+    TypeError
+        A scorer that is not one of vorn's pairwise functions.
+
+    Examples
+    --------
+    >>> import vorn, vornkit.spark
+    >>> pairs = spark.createDataFrame([("Jonathan", "Jonathon"), ("Mary", None)], "a string, b string")
+    >>> scores = pairs.select(vornkit.spark.score("a", "b", scorer=vorn.levenshtein_distance).alias("d"))
+    >>> [row.d for row in scores.collect()]
+    [1, None]
     """
     kwargs = dict(scorer_kwargs or {})
     # Checked here, on the driver, rather than in the first task.

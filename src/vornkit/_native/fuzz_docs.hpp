@@ -5,302 +5,133 @@
 
 namespace vornkit::native::docs {
 
+// The text signature: "name(...)" and the "--" line that ends it.
+#define VORNKIT_DOC_SIGNATURE(function, option) \
+    function "(s1, s2, *" option ", processor=None, score_cutoff=None, score_hint=None)\n--\n\n"
+
+// The sections every fuzz scorer shares.
+#define VORNKIT_DOC_FUZZ_SECTIONS                                              \
+    "Parameters\n"                                                             \
+    "----------\n"                                                             \
+    "s1, s2 : str or None\n"                                                   \
+    "    The texts; a pair with a None string scores 0.\n"                     \
+    "processor : vorn.Preprocessor or callable, optional\n"                    \
+    "    Applied once to each string first (``utils.default_process`` is\n"    \
+    "    RapidFuzz's usual one).\n"                                            \
+    "score_cutoff : float, optional\n"                                         \
+    "    A score below it is 0; a score that reaches it is kept.\n"            \
+    "score_hint : float, optional\n"                                           \
+    "    Accepted for RapidFuzz's signature; it does not change the result.\n" \
+    "\n"                                                                       \
+    "Returns\n"                                                                \
+    "-------\n"                                                                \
+    "float\n"                                                                  \
+    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"                  \
+    "\n"                                                                       \
+    "Examples\n"                                                               \
+    "--------\n"                                                               \
+    ">>> from vornkit import fuzz\n"
+
+// The keywords every distance form shares, of its score type and cutoff rule.
+#define VORNKIT_DOC_METRIC_KEYWORDS(type, cutoff_rule)                           \
+    "processor : vorn.Preprocessor or callable, optional\n"                      \
+    "    Applied once to each string first.\n"                                   \
+    "score_cutoff : " type                                                       \
+    ", optional\n"                                                               \
+    "    " cutoff_rule                                                           \
+    "\n"                                                                         \
+    "score_hint : " type                                                         \
+    ", optional\n"                                                               \
+    "    Accepted for RapidFuzz's signature; it does not change the result.\n\n" \
+    "Returns\n-------\n" type "\n"
+
+// Where a None string is a TypeError (the unnormalized forms).
+#define VORNKIT_DOC_RAISES_NONE "\nRaises\n------\nTypeError\n    A string that is None.\n"
+
 inline constexpr char kRatio[] =
-    "ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("ratio", "")
     "The normalized Indel similarity of s1 and s2, scaled to [0, 100].\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.ratio(\"this is a test\", \"this is a test!\")\n"
     "96.55172413793103\n";
 
 inline constexpr char kPartialRatio[] =
-    "partial_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("partial_ratio", "")
     "The best ``ratio`` of the shorter text against any window of the longer one of its length.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.partial_ratio(\"this is a test\", \"this is a test!\")\n"
     "100.0\n";
 
 inline constexpr char kTokenSortRatio[] =
-    "token_sort_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("token_sort_ratio", "")
     "The ``ratio`` of the two texts with their words sorted.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.token_sort_ratio(\"fuzzy wuzzy was a bear\", \"wuzzy fuzzy was a bear\")\n"
     "100.0\n";
 
 inline constexpr char kTokenSetRatio[] =
-    "token_set_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("token_set_ratio", "")
     "The ``ratio`` of the two texts' sets of words: the common words against each text's\n"
     "common and remaining words, the best of the comparisons.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.token_set_ratio(\"fuzzy was a bear\", \"fuzzy fuzzy was a bear\")\n"
     "100.0\n";
 
 inline constexpr char kTokenRatio[] =
-    "token_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("token_ratio", "")
     "The better of ``token_sort_ratio`` and ``token_set_ratio``, computed together.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.token_ratio(\"fuzzy wuzzy was a bear\", \"wuzzy fuzzy was a bear\")\n"
     "100.0\n";
 
 inline constexpr char kPartialTokenSortRatio[] =
-    "partial_token_sort_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("partial_token_sort_ratio", "")
     "The ``partial_ratio`` of the two texts with their words sorted.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.partial_token_sort_ratio(\"this is a test\", \"this is a test!\")\n"
     "92.85714285714286\n";
 
 inline constexpr char kPartialTokenSetRatio[] =
-    "partial_token_set_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("partial_token_set_ratio", "")
     "The ``partial_ratio`` of the two texts' sets of words; 100 when they share a word.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.partial_token_set_ratio(\"this is a test\", \"this is a test!\")\n"
     "100.0\n";
 
 inline constexpr char kPartialTokenRatio[] =
-    "partial_token_ratio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("partial_token_ratio", "")
     "The better of ``partial_token_sort_ratio`` and ``partial_token_set_ratio``.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.partial_token_ratio(\"this is a test\", \"this is a test!\")\n"
     "100.0\n";
 
 inline constexpr char kWRatio[] =
-    "WRatio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("WRatio", "")
     "A weighted blend of the ratios above, chosen by the texts' length ratio, as RapidFuzz\n"
     "weighs them.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.WRatio(\"fuzzy wuzzy was a bear\", \"wuzzy fuzzy was a bear\")\n"
     "95.0\n";
 
 inline constexpr char kQRatio[] =
-    "QRatio(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("QRatio", "")
     "``ratio``, except that a pair with an empty string scores 0.\n"
     "\n"
-    "Parameters\n"
-    "----------\n"
-    "s1, s2 : str or None\n"
-    "    The texts; a pair with a None string scores 0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first (``utils.default_process`` is\n"
-    "    RapidFuzz's usual one).\n"
-    "score_cutoff : float, optional\n"
-    "    A score below it is 0; a score that reaches it is kept.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
-    "    The score in [0, 100], equal to RapidFuzz 3.14's.\n"
-    "\n"
-    "Examples\n"
-    "--------\n"
-    ">>> from vornkit import fuzz\n"
+    VORNKIT_DOC_FUZZ_SECTIONS
     ">>> fuzz.QRatio(\"this is a test\", \"this is a test!\")\n"
     "96.55172413793103\n";
 
 inline constexpr char kLevenshteinDistance[] =
-    "levenshtein_distance(s1, s2, *, weights=(1, 1, 1), processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("levenshtein_distance", ", weights=(1, 1, 1)")
     "The Levenshtein distance: the fewest insertions, deletions and substitutions (each at its weight) turning s1 into s2.\n"
     "\n"
     "Parameters\n"
@@ -309,22 +140,9 @@ inline constexpr char kLevenshteinDistance[] =
     "    The texts.\n"
     "weights : (int, int, int), default (1, 1, 1)\n"
     "    The costs of an insertion, a deletion and a substitution.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``Levenshtein.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -333,9 +151,7 @@ inline constexpr char kLevenshteinDistance[] =
     "3\n";
 
 inline constexpr char kLevenshteinSimilarity[] =
-    "levenshtein_similarity(s1, s2, *, weights=(1, 1, 1), processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("levenshtein_similarity", ", weights=(1, 1, 1)")
     "The Levenshtein similarity: the fewest insertions, deletions and substitutions (each at its weight) turning s1 into s2.\n"
     "\n"
     "Parameters\n"
@@ -344,22 +160,9 @@ inline constexpr char kLevenshteinSimilarity[] =
     "    The texts.\n"
     "weights : (int, int, int), default (1, 1, 1)\n"
     "    The costs of an insertion, a deletion and a substitution.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Levenshtein.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -368,9 +171,7 @@ inline constexpr char kLevenshteinSimilarity[] =
     "4\n";
 
 inline constexpr char kLevenshteinNormalizedDistance[] =
-    "levenshtein_normalized_distance(s1, s2, *, weights=(1, 1, 1), processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("levenshtein_normalized_distance", ", weights=(1, 1, 1)")
     "The Levenshtein distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
@@ -379,16 +180,7 @@ inline constexpr char kLevenshteinNormalizedDistance[] =
     "    The texts; a pair with a None string scores 1.0.\n"
     "weights : (int, int, int), default (1, 1, 1)\n"
     "    The costs of an insertion, a deletion and a substitution.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Levenshtein.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -398,9 +190,7 @@ inline constexpr char kLevenshteinNormalizedDistance[] =
     "0.42857142857142855\n";
 
 inline constexpr char kLevenshteinNormalizedSimilarity[] =
-    "levenshtein_normalized_similarity(s1, s2, *, weights=(1, 1, 1), processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("levenshtein_normalized_similarity", ", weights=(1, 1, 1)")
     "1 minus the normalized Levenshtein distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
@@ -409,16 +199,7 @@ inline constexpr char kLevenshteinNormalizedSimilarity[] =
     "    The texts; a pair with a None string scores 0.0.\n"
     "weights : (int, int, int), default (1, 1, 1)\n"
     "    The costs of an insertion, a deletion and a substitution.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Levenshtein.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -428,31 +209,16 @@ inline constexpr char kLevenshteinNormalizedSimilarity[] =
     "0.5714285714285714\n";
 
 inline constexpr char kIndelDistance[] =
-    "indel_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("indel_distance", "")
     "The Indel distance: the fewest insertions and deletions turning s1 into s2.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``Indel.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -461,31 +227,16 @@ inline constexpr char kIndelDistance[] =
     "5\n";
 
 inline constexpr char kIndelSimilarity[] =
-    "indel_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("indel_similarity", "")
     "The Indel similarity: the fewest insertions and deletions turning s1 into s2.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Indel.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -494,25 +245,14 @@ inline constexpr char kIndelSimilarity[] =
     "8\n";
 
 inline constexpr char kIndelNormalizedDistance[] =
-    "indel_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("indel_normalized_distance", "")
     "The Indel distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Indel.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -522,25 +262,14 @@ inline constexpr char kIndelNormalizedDistance[] =
     "0.38461538461538464\n";
 
 inline constexpr char kIndelNormalizedSimilarity[] =
-    "indel_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("indel_normalized_similarity", "")
     "1 minus the normalized Indel distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Indel.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -550,31 +279,16 @@ inline constexpr char kIndelNormalizedSimilarity[] =
     "0.6153846153846154\n";
 
 inline constexpr char kLcsSeqDistance[] =
-    "lcs_seq_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("lcs_seq_distance", "")
     "The LCSseq distance: the length of the longest common subsequence of s1 and s2, and the rest of the longer text as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``LCSseq.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -583,31 +297,16 @@ inline constexpr char kLcsSeqDistance[] =
     "3\n";
 
 inline constexpr char kLcsSeqSimilarity[] =
-    "lcs_seq_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("lcs_seq_similarity", "")
     "The LCSseq similarity: the length of the longest common subsequence of s1 and s2, and the rest of the longer text as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``LCSseq.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -616,25 +315,14 @@ inline constexpr char kLcsSeqSimilarity[] =
     "4\n";
 
 inline constexpr char kLcsSeqNormalizedDistance[] =
-    "lcs_seq_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("lcs_seq_normalized_distance", "")
     "The LCSseq distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``LCSseq.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -644,25 +332,14 @@ inline constexpr char kLcsSeqNormalizedDistance[] =
     "0.42857142857142855\n";
 
 inline constexpr char kLcsSeqNormalizedSimilarity[] =
-    "lcs_seq_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("lcs_seq_normalized_similarity", "")
     "1 minus the normalized LCSseq distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``LCSseq.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -672,9 +349,7 @@ inline constexpr char kLcsSeqNormalizedSimilarity[] =
     "0.5714285714285714\n";
 
 inline constexpr char kOsaDistance[] =
-    "osa_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("osa_distance", "")
     "The OSA distance: the optimal string alignment distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, no substring edited twice.\n"
     "\n"
@@ -682,22 +357,9 @@ inline constexpr char kOsaDistance[] =
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``OSA.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -706,9 +368,7 @@ inline constexpr char kOsaDistance[] =
     "3\n";
 
 inline constexpr char kOsaSimilarity[] =
-    "osa_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("osa_similarity", "")
     "The OSA similarity: the optimal string alignment distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, no substring edited twice.\n"
     "\n"
@@ -716,22 +376,9 @@ inline constexpr char kOsaSimilarity[] =
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``OSA.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -740,25 +387,14 @@ inline constexpr char kOsaSimilarity[] =
     "0\n";
 
 inline constexpr char kOsaNormalizedDistance[] =
-    "osa_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("osa_normalized_distance", "")
     "The OSA distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``OSA.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -768,25 +404,14 @@ inline constexpr char kOsaNormalizedDistance[] =
     "1.0\n";
 
 inline constexpr char kOsaNormalizedSimilarity[] =
-    "osa_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("osa_normalized_similarity", "")
     "1 minus the normalized OSA distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``OSA.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -796,9 +421,7 @@ inline constexpr char kOsaNormalizedSimilarity[] =
     "0.0\n";
 
 inline constexpr char kDamerauLevenshteinDistance[] =
-    "damerau_levenshtein_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("damerau_levenshtein_distance", "")
     "The DamerauLevenshtein distance: the Damerau-Levenshtein distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, without the restriction of OSA.\n"
     "\n"
@@ -806,22 +429,9 @@ inline constexpr char kDamerauLevenshteinDistance[] =
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``DamerauLevenshtein.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -830,9 +440,7 @@ inline constexpr char kDamerauLevenshteinDistance[] =
     "2\n";
 
 inline constexpr char kDamerauLevenshteinSimilarity[] =
-    "damerau_levenshtein_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("damerau_levenshtein_similarity", "")
     "The DamerauLevenshtein similarity: the Damerau-Levenshtein distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, without the restriction of OSA.\n"
     "\n"
@@ -840,22 +448,9 @@ inline constexpr char kDamerauLevenshteinSimilarity[] =
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``DamerauLevenshtein.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -864,25 +459,14 @@ inline constexpr char kDamerauLevenshteinSimilarity[] =
     "1\n";
 
 inline constexpr char kDamerauLevenshteinNormalizedDistance[] =
-    "damerau_levenshtein_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("damerau_levenshtein_normalized_distance", "")
     "The DamerauLevenshtein distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``DamerauLevenshtein.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -892,25 +476,14 @@ inline constexpr char kDamerauLevenshteinNormalizedDistance[] =
     "0.6666666666666666\n";
 
 inline constexpr char kDamerauLevenshteinNormalizedSimilarity[] =
-    "damerau_levenshtein_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("damerau_levenshtein_normalized_similarity", "")
     "1 minus the normalized DamerauLevenshtein distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``DamerauLevenshtein.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -920,9 +493,7 @@ inline constexpr char kDamerauLevenshteinNormalizedSimilarity[] =
     "0.33333333333333337\n";
 
 inline constexpr char kHammingDistance[] =
-    "hamming_distance(s1, s2, *, pad=True, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("hamming_distance", ", pad=True")
     "The Hamming distance: the number of positions at which s1 and s2 differ.\n"
     "\n"
     "Parameters\n"
@@ -932,22 +503,9 @@ inline constexpr char kHammingDistance[] =
     "pad : bool, default True\n"
     "    Count each position the shorter text lacks as a difference; with False, texts of\n"
     "    different lengths raise ValueError.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``Hamming.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -956,9 +514,7 @@ inline constexpr char kHammingDistance[] =
     "3\n";
 
 inline constexpr char kHammingSimilarity[] =
-    "hamming_similarity(s1, s2, *, pad=True, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("hamming_similarity", ", pad=True")
     "The Hamming similarity: the number of positions at which s1 and s2 differ.\n"
     "\n"
     "Parameters\n"
@@ -968,22 +524,9 @@ inline constexpr char kHammingSimilarity[] =
     "pad : bool, default True\n"
     "    Count each position the shorter text lacks as a difference; with False, texts of\n"
     "    different lengths raise ValueError.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Hamming.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -992,9 +535,7 @@ inline constexpr char kHammingSimilarity[] =
     "4\n";
 
 inline constexpr char kHammingNormalizedDistance[] =
-    "hamming_normalized_distance(s1, s2, *, pad=True, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("hamming_normalized_distance", ", pad=True")
     "The Hamming distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
@@ -1004,16 +545,7 @@ inline constexpr char kHammingNormalizedDistance[] =
     "pad : bool, default True\n"
     "    Count each position the shorter text lacks as a difference; with False, texts of\n"
     "    different lengths raise ValueError.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Hamming.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -1023,9 +555,7 @@ inline constexpr char kHammingNormalizedDistance[] =
     "0.42857142857142855\n";
 
 inline constexpr char kHammingNormalizedSimilarity[] =
-    "hamming_normalized_similarity(s1, s2, *, pad=True, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("hamming_normalized_similarity", ", pad=True")
     "1 minus the normalized Hamming distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
@@ -1035,16 +565,7 @@ inline constexpr char kHammingNormalizedSimilarity[] =
     "pad : bool, default True\n"
     "    Count each position the shorter text lacks as a difference; with False, texts of\n"
     "    different lengths raise ValueError.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Hamming.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -1054,31 +575,16 @@ inline constexpr char kHammingNormalizedSimilarity[] =
     "0.5714285714285714\n";
 
 inline constexpr char kPrefixDistance[] =
-    "prefix_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("prefix_distance", "")
     "The Prefix distance: the length of the common prefix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``Prefix.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1087,31 +593,16 @@ inline constexpr char kPrefixDistance[] =
     "3\n";
 
 inline constexpr char kPrefixSimilarity[] =
-    "prefix_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("prefix_similarity", "")
     "The Prefix similarity: the length of the common prefix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Prefix.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1120,25 +611,14 @@ inline constexpr char kPrefixSimilarity[] =
     "4\n";
 
 inline constexpr char kPrefixNormalizedDistance[] =
-    "prefix_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("prefix_normalized_distance", "")
     "The Prefix distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Prefix.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -1148,25 +628,14 @@ inline constexpr char kPrefixNormalizedDistance[] =
     "0.42857142857142855\n";
 
 inline constexpr char kPrefixNormalizedSimilarity[] =
-    "prefix_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("prefix_normalized_similarity", "")
     "1 minus the normalized Prefix distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Prefix.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -1176,31 +645,16 @@ inline constexpr char kPrefixNormalizedSimilarity[] =
     "0.5714285714285714\n";
 
 inline constexpr char kPostfixDistance[] =
-    "postfix_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("postfix_distance", "")
     "The Postfix distance: the length of the common suffix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A distance above it gives ``score_cutoff + 1``.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A distance above it gives ``score_cutoff + 1``.")
     "    Equal to RapidFuzz 3.14's ``Postfix.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1209,31 +663,16 @@ inline constexpr char kPostfixDistance[] =
     "4\n";
 
 inline constexpr char kPostfixSimilarity[] =
-    "postfix_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("postfix_similarity", "")
     "The Postfix similarity: the length of the common suffix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : int, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : int, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "int\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("int", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Postfix.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1242,25 +681,14 @@ inline constexpr char kPostfixSimilarity[] =
     "3\n";
 
 inline constexpr char kPostfixNormalizedDistance[] =
-    "postfix_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("postfix_normalized_distance", "")
     "The Postfix distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Postfix.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -1270,25 +698,14 @@ inline constexpr char kPostfixNormalizedDistance[] =
     "0.5714285714285714\n";
 
 inline constexpr char kPostfixNormalizedSimilarity[] =
-    "postfix_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("postfix_normalized_similarity", "")
     "1 minus the normalized Postfix distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Postfix.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -1298,31 +715,16 @@ inline constexpr char kPostfixNormalizedSimilarity[] =
     "0.4285714285714286\n";
 
 inline constexpr char kJaroDistance[] =
-    "jaro_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_distance", "")
     "The Jaro distance: the Jaro similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Jaro.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1331,31 +733,16 @@ inline constexpr char kJaroDistance[] =
     "0.05555555555555547\n";
 
 inline constexpr char kJaroSimilarity[] =
-    "jaro_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_similarity", "")
     "The Jaro similarity: the Jaro similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str\n"
     "    The texts.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Jaro.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1364,25 +751,14 @@ inline constexpr char kJaroSimilarity[] =
     "0.9444444444444445\n";
 
 inline constexpr char kJaroNormalizedDistance[] =
-    "jaro_normalized_distance(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_normalized_distance", "")
     "The Jaro distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 1.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``Jaro.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -1392,25 +768,14 @@ inline constexpr char kJaroNormalizedDistance[] =
     "0.05555555555555547\n";
 
 inline constexpr char kJaroNormalizedSimilarity[] =
-    "jaro_normalized_similarity(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_normalized_similarity", "")
     "1 minus the normalized Jaro distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
     "----------\n"
     "s1, s2 : str or None\n"
     "    The texts; a pair with a None string scores 0.0.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``Jaro.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -1420,9 +785,7 @@ inline constexpr char kJaroNormalizedSimilarity[] =
     "0.9444444444444445\n";
 
 inline constexpr char kJaroWinklerDistance[] =
-    "jaro_winkler_distance(s1, s2, *, prefix_weight=0.1, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_winkler_distance", ", prefix_weight=0.1")
     "The JaroWinkler distance: the Jaro-Winkler similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
     "Parameters\n"
@@ -1432,22 +795,9 @@ inline constexpr char kJaroWinklerDistance[] =
     "prefix_weight : float, default 0.1\n"
     "    The bonus per character of common prefix (at most 4), given when the Jaro similarity\n"
     "    is above 0.7, as in RapidFuzz.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``JaroWinkler.distance``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1456,9 +806,7 @@ inline constexpr char kJaroWinklerDistance[] =
     "0.03888888888888886\n";
 
 inline constexpr char kJaroWinklerSimilarity[] =
-    "jaro_winkler_similarity(s1, s2, *, prefix_weight=0.1, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_winkler_similarity", ", prefix_weight=0.1")
     "The JaroWinkler similarity: the Jaro-Winkler similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
     "Parameters\n"
@@ -1468,22 +816,9 @@ inline constexpr char kJaroWinklerSimilarity[] =
     "prefix_weight : float, default 0.1\n"
     "    The bonus per character of common prefix (at most 4), given when the Jaro similarity\n"
     "    is above 0.7, as in RapidFuzz.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``JaroWinkler.similarity``.\n"
-    "\n"
-    "Raises\n"
-    "------\n"
-    "TypeError\n"
-    "    A string that is None.\n"
+    VORNKIT_DOC_RAISES_NONE
     "\n"
     "Examples\n"
     "--------\n"
@@ -1492,9 +827,7 @@ inline constexpr char kJaroWinklerSimilarity[] =
     "0.9611111111111111\n";
 
 inline constexpr char kJaroWinklerNormalizedDistance[] =
-    "jaro_winkler_normalized_distance(s1, s2, *, prefix_weight=0.1, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_winkler_normalized_distance", ", prefix_weight=0.1")
     "The JaroWinkler distance divided by its largest possible value, in [0, 1].\n"
     "\n"
     "Parameters\n"
@@ -1504,16 +837,7 @@ inline constexpr char kJaroWinklerNormalizedDistance[] =
     "prefix_weight : float, default 0.1\n"
     "    The bonus per character of common prefix (at most 4), given when the Jaro similarity\n"
     "    is above 0.7, as in RapidFuzz.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A distance above it gives 1.0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A distance above it gives 1.0.")
     "    Equal to RapidFuzz 3.14's ``JaroWinkler.normalized_distance``.\n"
     "\n"
     "Examples\n"
@@ -1523,9 +847,7 @@ inline constexpr char kJaroWinklerNormalizedDistance[] =
     "0.03888888888888886\n";
 
 inline constexpr char kJaroWinklerNormalizedSimilarity[] =
-    "jaro_winkler_normalized_similarity(s1, s2, *, prefix_weight=0.1, processor=None, score_cutoff=None, score_hint=None)\n"
-    "--\n"
-    "\n"
+    VORNKIT_DOC_SIGNATURE("jaro_winkler_normalized_similarity", ", prefix_weight=0.1")
     "1 minus the normalized JaroWinkler distance, in [0, 1].\n"
     "\n"
     "Parameters\n"
@@ -1535,16 +857,7 @@ inline constexpr char kJaroWinklerNormalizedSimilarity[] =
     "prefix_weight : float, default 0.1\n"
     "    The bonus per character of common prefix (at most 4), given when the Jaro similarity\n"
     "    is above 0.7, as in RapidFuzz.\n"
-    "processor : vorn.Preprocessor or callable, optional\n"
-    "    Applied once to each string first.\n"
-    "score_cutoff : float, optional\n"
-    "    A similarity below it gives 0.\n"
-    "score_hint : float, optional\n"
-    "    Accepted for RapidFuzz's signature; it does not change the result.\n"
-    "\n"
-    "Returns\n"
-    "-------\n"
-    "float\n"
+    VORNKIT_DOC_METRIC_KEYWORDS("float", "A similarity below it gives 0.")
     "    Equal to RapidFuzz 3.14's ``JaroWinkler.normalized_similarity``.\n"
     "\n"
     "Examples\n"
@@ -1552,5 +865,10 @@ inline constexpr char kJaroWinklerNormalizedSimilarity[] =
     ">>> from vornkit.distance import JaroWinkler\n"
     ">>> JaroWinkler.normalized_similarity(\"MARTHA\", \"MARHTA\")\n"
     "0.9611111111111111\n";
+
+#undef VORNKIT_DOC_SIGNATURE
+#undef VORNKIT_DOC_FUZZ_SECTIONS
+#undef VORNKIT_DOC_METRIC_KEYWORDS
+#undef VORNKIT_DOC_RAISES_NONE
 
 }  // namespace vornkit::native::docs
