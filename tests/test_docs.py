@@ -137,7 +137,7 @@ def test_stub_examples(name: str) -> None:
     assert result.failed == 0, f"{result.failed} of {result.attempted} examples of vorn.{name} failed"
 
 
-SECTION = re.compile(r"^ *(?P<name>Parameters|Returns|Raises|Examples)\n *-{3,}$", re.MULTILINE)
+SECTION = re.compile(r"^ *(?P<name>Parameters|Attributes|Returns|Raises|Examples)\n *-{3,}$", re.MULTILINE)
 SPARK = ROOT / "src" / "vornkit" / "spark.py"
 
 
@@ -199,6 +199,8 @@ def missing_sections(doc: str, *, parameters: bool, returns: bool, examples: boo
     if not doc.strip():
         return ["docstring"]
     found = {m["name"] for m in SECTION.finditer(doc)}
+    if "Attributes" in found:
+        found.add("Parameters")  # a named tuple lists its fields as attributes
     wanted = [("Parameters", parameters), ("Returns", returns), ("Examples", examples)]
     lacking = [name for name, needed in wanted if needed and name not in found]
     if examples and ">>>" not in doc and "Examples" not in lacking:

@@ -16,7 +16,7 @@ from typing import Any, NamedTuple, Self, overload
 class Editop(NamedTuple):
     """One single-character edit of an ``Editops`` script.
 
-    Parameters
+    Attributes
     ----------
     tag : {"replace", "insert", "delete"}
         ``"replace"`` puts ``s2[dest_pos]`` in place of ``s1[src_pos]``,
@@ -40,7 +40,7 @@ class Editop(NamedTuple):
 class Opcode(NamedTuple):
     """One block of an ``Opcodes`` script: ``s1[src_start:src_end]`` against ``s2[dest_start:dest_end]``.
 
-    Parameters
+    Attributes
     ----------
     tag : {"equal", "replace", "insert", "delete"}
         What the block does, as in ``difflib.SequenceMatcher.get_opcodes``.
@@ -66,7 +66,7 @@ class Opcode(NamedTuple):
 class MatchingBlock(NamedTuple):
     """A run of ``size`` equal characters: ``s1[a:a + size] == s2[b:b + size]``.
 
-    Parameters
+    Attributes
     ----------
     a, b : int
         Where the run starts in s1 and in s2.

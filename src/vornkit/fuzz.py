@@ -26,7 +26,7 @@ QRatio = _native.QRatio
 class ScoreAlignment(NamedTuple):
     """Where ``partial_ratio`` found its score: ``s1[src_start:src_end]`` against ``s2[dest_start:dest_end]``.
 
-    Parameters
+    Attributes
     ----------
     score : float
         The score, in [0, 100].
