@@ -87,6 +87,9 @@ class BlockingRule:
         ``"minhash"`` joins the columns' values with a space and keys each
         record by the bands of its MinHash signature over character
         ``shingle_size``-grams: ``bands`` keys of ``rows`` hash values each.
+    shingle_size, bands, rows : int
+        For a MinHash rule: characters per n-gram (2), keys per record (8) and
+        hash values per key (4).
     max_group : int
         For a MinHash rule, band buckets holding more records than this are
         skipped: a bucket shared by a large part of the table (common short
@@ -151,8 +154,10 @@ class BlockingRule:
             The columns whose values, joined with a space, are shingled.
         shingle_size : int, default 2
             Characters per n-gram.
-        bands, rows : int, default 8 and 4
-            Each record gets ``bands`` keys of ``rows`` hash values each.
+        bands : int, default 8
+            The keys each record gets.
+        rows : int, default 4
+            The hash values in each key.
         max_group : int, default 1000
             Buckets holding more records than this are skipped.
 
