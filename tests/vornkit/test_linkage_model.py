@@ -69,8 +69,17 @@ def test_group_levels():
     members = [NAME, CODE, Field("city", kind="name")]
     levels = np.array([[3, 3, 3], [3, -1, 0], [0, 0, 0], [-1, -1, -1], [2, 1, 3], [2, -1, -1]], dtype=np.int8)
     assert _comparisons.group_levels(levels, members).tolist() == [3, 2, 0, -1, 2, 3]
-    group = Field("name+zip+city", kind="group", members=("name", "zip", "city"))
+    group = Field("name+zip+city", kind="group", scorer=_comparisons.GROUP_COUNT, members=("name", "zip", "city"))
     assert group.level_count == 4 and group.level_names()[-1] == "3 of 3 agree"
+    # Which members agree: bit k for member k (a missing member does not agree).
+    by_which = _comparisons.group_levels(levels, members, _comparisons.GROUP_WHICH)
+    assert by_which.tolist() == [7, 1, 0, -1, 5, 1]
+    group = Field("name+zip+city", kind="group", members=("name", "zip", "city"))
+    assert group.level_count == 8 and group.level_names()[5] == "name & city" and group.level_names()[0] == "none agree"
+    large = Field("g", kind="group", members=tuple("abcdefg"))
+    assert large.scorer == _comparisons.GROUP_COUNT and large.level_count == 8
+    with pytest.raises(ValueError, match="cannot compare by"):
+        Field("g", kind="group", scorer=_comparisons.GROUP_WHICH, members=tuple("abcdefg"))
 
 
 @pytest.mark.parametrize(
@@ -210,7 +219,7 @@ def test_save_and_load(tmp_path, fitted):
     path = tmp_path / "model.json"
     model.save(path)
     data = json.loads(path.read_text())
-    assert data["format"] == "vornkit-linkage-model" and data["version"] == 1
+    assert data["format"] == "vornkit-linkage-model" and data["version"] == 2
     assert [f["kind"] for f in data["fields"]] == ["name", "code"]
     assert [c["name"] for c in data["comparisons"]] == ["name", "zip"]
     loaded = LinkageModel.load(path)
@@ -256,6 +265,26 @@ def test_load_damaged(tmp_path, fitted, change, message):
     with pytest.raises(ValueError, match="not a vornkit linkage model") as caught:
         LinkageModel.load(path)
     assert message in str(caught.value) and "\n" not in str(caught.value)
+
+
+def test_load_format_1_compares_groups_by_count(tmp_path):
+    # Files of format 1 compared a group by how many members agree; format 2 by which agree.
+    fields = [NAME, CODE, Field("city", kind="name", scorer="jaro_winkler", levels=(0.92, 0.80), term_frequency=True)]
+    count_levels, city_levels = [0.1, 0.2, 0.7], [0.05, 0.05, 0.1, 0.8]
+    model = fixed_model(fields, [count_levels, city_levels], [[0.9, 0.09, 0.01], [0.9, 0.05, 0.04, 0.01]], 0.01)
+    model.groups, model.count_groups = [("name", "zip")], True
+    data = model.to_dict()
+    assert data["comparisons"][0]["agreement"] == _comparisons.GROUP_COUNT
+    data["version"] = 1
+    del data["comparisons"][0]["agreement"]
+    path = tmp_path / "old.json"
+    path.write_text(json.dumps(data))
+    loaded = LinkageModel.load(path)
+    assert loaded.compared[0].level_count == 3 and loaded.to_dict()["version"] == 2
+    data["version"] = 2  # read as format 2, the group has 4 levels (which agree) and 3 values
+    path.write_text(json.dumps(data))
+    with pytest.raises(ValueError, match="4 levels but 3 m values"):
+        LinkageModel.load(path)
 
 
 @pytest.mark.parametrize("content", [b"{not json", b"\xff\xfe", b"[1, 2]"])
