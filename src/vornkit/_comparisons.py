@@ -156,14 +156,21 @@ def group_levels(levels: np.ndarray, fields: Sequence[Field], by: str = GROUP_CO
     GROUP_WHICH: which members agree (at their two highest levels), bit k for member k, so that a
     moved person's surname still counts and a household's address is told from it;
     GROUP_COUNT: how many of the members present agree, scaled to the group's size."""
+    size = len(fields)
+    if by == GROUP_WHICH:
+        # Column by column in int8: millions of pairs, a few members.
+        which = np.zeros(len(levels), dtype=np.int8)
+        none_present = np.ones(len(levels), dtype=bool)
+        for k, field in enumerate(fields):
+            column = levels[:, k]
+            which |= (column >= max(field.level_count - 2, 0)).view(np.int8) << k  # missing (-1) is below
+            none_present &= column < 0
+        which[none_present] = MISSING
+        return which
     top = np.array([field.level_count - 2 for field in fields])
     present = levels >= 0
     counted = present.sum(axis=1)
     agree = ((levels >= top) & present).sum(axis=1)
-    size = len(fields)
-    if by == GROUP_WHICH:
-        which = ((levels >= top) & present).astype(np.int64) @ (1 << np.arange(size, dtype=np.int64))
-        return np.where(counted > 0, which, MISSING).astype(np.int8)
     scaled = (2 * size * agree + counted) // np.maximum(2 * counted, 1)
     return np.where(counted > 0, scaled, MISSING).astype(np.int8)
 

@@ -257,8 +257,14 @@ def pair_count(left_rows: int, right_rows: int, dedup: bool) -> int:
     return left_rows * (left_rows - 1) // 2 if dedup else left_rows * right_rows
 
 
-def _agreeing_pairs(left_codes: np.ndarray, right_codes: np.ndarray | None) -> float:
-    """Pairs of records with equal codes (both present): each unordered pair once for one table."""
+def _agreeing_pairs(left_codes: np.ndarray, right_codes: np.ndarray | None, distinct: int = 0) -> float:
+    """Pairs of records with equal codes (both present): each unordered pair once for one table.
+    ``distinct``: the codes are below it (counted directly, without sorting)."""
+    if distinct:
+        left_counts = np.bincount(left_codes[left_codes >= 0], minlength=distinct).astype(np.float64)
+        if right_codes is None:
+            return float(np.dot(left_counts, left_counts - 1.0) / 2.0)
+        return float(np.dot(left_counts, np.bincount(right_codes[right_codes >= 0], minlength=distinct)))
     left = np.unique(left_codes[left_codes >= 0], return_counts=True)
     if right_codes is None:
         counts = left[1].astype(np.float64)
@@ -283,16 +289,20 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
         for b in range(a + 1, count):
             sides = []
             width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
+            distinct = (len(columns[a].values), len(columns[b].values), 0)
             for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),
                                      (columns[a].right_codes, columns[b].right_codes)):  # fmt: skip
                 both = (codes_a >= 0) & (codes_b >= 0)
-                sides.append((np.where(both, codes_a, -1), np.where(both, codes_b, -1),
-                              np.where(both, codes_a * width + codes_b, -1), int(both.sum())))  # fmt: skip
+                only_a, only_b = np.where(both, codes_a, -1), np.where(both, codes_b, -1)
+                combined = np.where(both, codes_a * width + codes_b, -1)
+                sides.append((only_a, only_b, combined, int(both.sum())))
+                if dedup:
+                    break
             left, right = sides[0], None if dedup else sides[1]
             present = pair_count(left[3], right[3] if right else left[3], dedup)
             if present == 0:
                 continue
-            agreeing = [_agreeing_pairs(left[k], right[k] if right else None) for k in range(3)]
+            agreeing = [_agreeing_pairs(left[k], right[k] if right else None, distinct[k]) for k in range(3)]
             independent = agreeing[0] * agreeing[1] / present
             out[a, b] = out[b, a] = (agreeing[2] - independent) * population / present
             chance[a, b] = chance[b, a] = independent * population / present
