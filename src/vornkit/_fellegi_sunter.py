@@ -317,7 +317,7 @@ def dependent_groups(excess: np.ndarray, chance: np.ndarray, names: Sequence[str
     is then D * r_a * r_least, so least_a * least_b / (the smallest least) estimates D * r_a * r_b.
     Two fields depend on each other when their excess is DEPENDENT_EXCESS times that, and clear
     of the noise of chance agreement (four standard deviations of a count). Groups (two fields or
-    more) gather fields most of whose pairs depend, provided at least one field stays outside."""
+    more) gather fields more than half of whose pairs depend, provided at least one field stays outside."""
     count = len(names)
     if count < 3:
         return []
@@ -326,7 +326,7 @@ def dependent_groups(excess: np.ndarray, chance: np.ndarray, names: Sequence[str
     expected = np.outer(least, least) / least.min()
     dependent = excess > DEPENDENT_EXCESS * expected + 4.0 * np.sqrt(chance)
     np.fill_diagonal(dependent, False)
-    # Most dependent first, two sets merge when at least half of the pairs between them depend:
+    # Most dependent first, two sets merge when more than half of the pairs between them depend:
     # an e-mail address holding a first name and a surname does not join a name to an address.
     ratio = excess / np.maximum(expected, 1e-300)
     pairs = sorted(zip(*np.nonzero(np.triu(dependent))), key=lambda ab: -ratio[ab])
@@ -338,7 +338,7 @@ def dependent_groups(excess: np.ndarray, chance: np.ndarray, names: Sequence[str
             first = next(k for k, members in enumerate(sets) if a in members)
             second = next(k for k, members in enumerate(sets) if b in members)
             linked = sum(bool(dependent[x, y]) for x in sets[first] for y in sets[second])
-            if first != second and 2 * linked >= len(sets[first]) * len(sets[second]):
+            if first != second and 2 * linked > len(sets[first]) * len(sets[second]):
                 sets[first] = sets[first] | sets[second]
                 del sets[second]
                 merged = True

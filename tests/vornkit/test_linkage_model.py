@@ -300,3 +300,82 @@ def test_unfitted_model():
         LinkageModel(["name"]).predict({"name": ["a"]})
     with pytest.raises(ValueError, match="'name' is given twice"):
         LinkageModel(["name", "name"])
+
+
+# ---------------------------------------------------------------- one table against all its pairs
+
+
+def test_em_over_a_population_step_by_hand():
+    # 100 candidate pairs of 10 000: the match share is of the 10 000, the other pairs being
+    # non-matches; posteriors by Bayes' rule with that share.
+    patterns, counts = np.array([[1], [0]], dtype=np.int8), np.array([30.0, 70.0])
+    m, u, prior = [np.array([0.2, 0.8])], [np.array([0.99, 0.01])], 0.001
+    saved = _fellegi_sunter.EM_ITERATIONS
+    try:
+        _fellegi_sunter.EM_ITERATIONS = 1
+        fit = _fellegi_sunter.expectation_maximisation(patterns, counts, m, u, prior, population=10_000.0)
+    finally:
+        _fellegi_sunter.EM_ITERATIONS = saved
+    agree = prior * 0.8 / (prior * 0.8 + (1 - prior) * 0.01)
+    disagree = prior * 0.2 / (prior * 0.2 + (1 - prior) * 0.99)
+    assert fit.shares[0] == pytest.approx((30 * agree + 70 * disagree) / 10_000)
+    assert fit.u[0].tolist() == u[0].tolist()  # u is of all pairs: held
+    pseudo = _fellegi_sunter.PSEUDO_COUNT  # a count of pairs, not a share of a tiny class
+    total = 30 * agree + 70 * disagree + 2 * pseudo
+    assert fit.m[0] == pytest.approx([(70 * disagree + pseudo) / total, (30 * agree + pseudo) / total])
+    with pytest.raises(ValueError, match="population"):
+        _fellegi_sunter.expectation_maximisation(patterns, counts, m, u, prior, population=50.0)
+
+
+def test_co_agreement_counts_pairs_beyond_independence():
+    # Records 0-2 share a zip, 0-1 also a name, 3-4 share a name: one table of five records.
+    name = _comparisons.encode(NAME, ["ann", "ann", "bob", "cy", "cy"], None)
+    zip_code = _comparisons.encode(CODE, ["1", "1", "1", "2", "3"], None)
+    excess, chance = _fellegi_sunter.co_agreement([name, zip_code], dedup=True)
+    # 10 pairs: 2 agree on the name, 3 on the zip, 1 on both; independence gives 2 * 3 / 10.
+    assert chance[0, 1] == pytest.approx(0.6) and excess[0, 1] == pytest.approx(1 - 0.6)
+    assert excess[1, 0] == excess[0, 1] and excess[0, 0] == 0.0
+    # Two tables: pairs (left, right) agreeing on both, among 2 x 2.
+    name = _comparisons.encode(NAME, ["ann", "bob"], ["ann", "ann"])
+    zip_code = _comparisons.encode(CODE, ["1", "1"], ["1", "2"])
+    excess, chance = _fellegi_sunter.co_agreement([name, zip_code], dedup=False)
+    assert chance[0, 1] == pytest.approx(2 * 2 / 4) and excess[0, 1] == pytest.approx(1 - 1.0)
+
+
+def excess_of(copies, rates, shared, extra):
+    """Co-agreement excess of copies of one entity agreeing on each field at its rate, plus
+    ``extra`` pairs agreeing on every pair of fields in ``shared`` (a household's)."""
+    excess = copies * np.outer(rates, rates)
+    for a in shared:
+        for b in shared:
+            excess[a, b] += extra
+    np.fill_diagonal(excess, 0.0)
+    return excess
+
+
+@pytest.mark.parametrize(
+    ("shared", "extra", "groups"),
+    [
+        ((), 0.0, []),  # copies alone: no field depends on another, however their rates differ
+        ((1, 3, 4), 2000.0, [("last", "zip", "street")]),  # a household: surname and address
+        ((1, 3, 4), 150.0, []),  # too little beyond the copies to be told from them
+        ((0, 1, 2, 3, 4), 900.0, []),  # every field: none would stay outside
+    ],
+)
+def test_dependent_groups(shared, extra, groups):
+    names = ["first", "last", "dob", "zip", "street"]
+    excess = excess_of(1000.0, np.array([0.9, 0.8, 0.95, 0.6, 0.7]), shared, extra)
+    assert _fellegi_sunter.dependent_groups(excess, np.zeros_like(excess), names) == groups
+
+
+def test_dependent_groups_need_most_pairs_between_two_sets():
+    # An e-mail holding the first name and the surname depends on both, and the surname on the
+    # address: the name does not join the address through it.
+    names = ["first", "email", "last", "zip", "street", "dob"]
+    excess = excess_of(1000.0, np.full(6, 0.8), (2, 3, 4), 900.0)
+    for a, b in ((0, 1), (1, 2)):
+        excess[a, b] = excess[b, a] = excess[a, b] + 900.0
+    found = _fellegi_sunter.dependent_groups(excess, np.zeros_like(excess), names)
+    assert sorted(found) == [("first", "email"), ("last", "zip", "street")]
+    # Chance agreement that large (a state, a sex) makes the same excess noise, not dependence.
+    assert _fellegi_sunter.dependent_groups(excess, np.full_like(excess, 1e6), names) == []
