@@ -321,14 +321,19 @@ def dependent_groups(excess: np.ndarray, chance: np.ndarray, names: Sequence[str
     count = len(names)
     if count < 3:
         return []
-    off_diagonal = excess + np.diag(np.full(count, np.inf))
-    least = np.maximum(off_diagonal.min(axis=1), 1.0)
-    expected = np.outer(least, least) / least.min()
-    dependent = excess > DEPENDENT_EXCESS * expected + 4.0 * np.sqrt(chance)
+    noise = 4.0 * np.sqrt(chance)
+    # An excess within the noise (common names in big towns) says nothing, and is no least.
+    measured = np.where(excess > noise, excess, np.inf)
+    np.fill_diagonal(measured, np.inf)
+    least = measured.min(axis=1)
+    if not np.isfinite(least).any():
+        return []
+    expected = np.outer(least, least) / least[np.isfinite(least)].min()  # inf for a field never measured
+    dependent = excess > DEPENDENT_EXCESS * expected + noise
     np.fill_diagonal(dependent, False)
     # Most dependent first, two sets merge when more than half of the pairs between them depend:
     # an e-mail address holding a first name and a surname does not join a name to an address.
-    ratio = excess / np.maximum(expected, 1e-300)
+    ratio = excess / expected
     pairs = sorted(zip(*np.nonzero(np.triu(dependent))), key=lambda ab: -ratio[ab])
     sets = [{k} for k in range(count)]
     merged = True

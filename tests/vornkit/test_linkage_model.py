@@ -379,3 +379,10 @@ def test_dependent_groups_need_most_pairs_between_two_sets():
     assert sorted(found) == [("first", "email"), ("last", "zip", "street")]
     # Chance agreement that large (a state, a sex) makes the same excess noise, not dependence.
     assert _fellegi_sunter.dependent_groups(excess, np.full_like(excess, 1e6), names) == []
+    # A pair of common values (first names in a big town) whose excess is lost in its noise is
+    # no least: the other fields are still measured against each other.
+    chance = np.zeros_like(excess)
+    excess[0, 3] = excess[3, 0] = -500.0
+    chance[0, 3] = chance[3, 0] = 1e5
+    found = _fellegi_sunter.dependent_groups(excess, chance, names)
+    assert sorted(found) == [("first", "email"), ("last", "zip", "street")]
