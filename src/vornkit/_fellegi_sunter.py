@@ -287,22 +287,22 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
     population = pair_count(len(columns[0].left_codes), len(columns[0].right_codes), dedup) if count else 0
     for a in range(count):
         for b in range(a + 1, count):
-            sides = []
             width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
             distinct = (len(columns[a].values), len(columns[b].values), 0)
+            keys: list[list[np.ndarray]] = []  # per table: codes of a, of b, of both, where both are present
+            records: list[int] = []
             for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),
                                      (columns[a].right_codes, columns[b].right_codes)):  # fmt: skip
                 both = (codes_a >= 0) & (codes_b >= 0)
-                only_a, only_b = np.where(both, codes_a, -1), np.where(both, codes_b, -1)
-                combined = np.where(both, codes_a * width + codes_b, -1)
-                sides.append((only_a, only_b, combined, int(both.sum())))
+                combined = codes_a * width + codes_b
+                keys.append([np.where(both, codes, -1) for codes in (codes_a, codes_b, combined)])
+                records.append(int(both.sum()))
                 if dedup:
                     break
-            left, right = sides[0], None if dedup else sides[1]
-            present = pair_count(left[3], right[3] if right else left[3], dedup)
+            present = pair_count(records[0], records[-1], dedup)
             if present == 0:
                 continue
-            agreeing = [_agreeing_pairs(left[k], right[k] if right else None, distinct[k]) for k in range(3)]
+            agreeing = [_agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k]) for k in range(3)]
             independent = agreeing[0] * agreeing[1] / present
             out[a, b] = out[b, a] = (agreeing[2] - independent) * population / present
             chance[a, b] = chance[b, a] = independent * population / present
