@@ -43,6 +43,9 @@ CODE_SHARE = 0.95  # of the present values without letters make a code field
 TEXT_WORDS = 3.0  # mean words per value that make a free-text field
 
 MISSING = -1
+# A group's level: which of its members agree (up to MAX_SET_GROUP members), or how many.
+GROUP_WHICH, GROUP_COUNT = "which agree", "how many agree"
+MAX_SET_GROUP = 6
 _LETTER = re.compile(r"[^\W\d_]")
 # (name, pattern, order of the year, month and day groups)
 DATE_LAYOUTS = (
@@ -101,7 +104,7 @@ class Field:
     levels: tuple[float, ...] | None = None
     term_frequency: bool | None = None
     date_layout: str | None = None
-    members: tuple[str, ...] = ()  # a group: the fields compared together, by how many agree
+    members: tuple[str, ...] = ()  # a group: the fields compared together (scorer: GROUP_WHICH or GROUP_COUNT)
 
     def __post_init__(self) -> None:
         if self.kind == GROUP:
@@ -109,6 +112,12 @@ class Field:
             if len(self.members) < 2:
                 raise ValueError(f"group {self.name!r}: needs two fields or more")
             object.__setattr__(self, "term_frequency", False)
+            if self.scorer is None:
+                object.__setattr__(self, "scorer", GROUP_WHICH if len(self.members) <= MAX_SET_GROUP else GROUP_COUNT)
+            if self.scorer not in (GROUP_WHICH, GROUP_COUNT) or (
+                self.scorer == GROUP_WHICH and len(self.members) > MAX_SET_GROUP
+            ):
+                raise ValueError(f"group {self.name!r}: cannot compare by {self.scorer!r}")
             return
         if self.kind != AUTO and self.kind not in KINDS:
             raise ValueError(f"field {self.name!r}: kind must be one of {', '.join((AUTO, *KINDS))}, not {self.kind!r}")
@@ -137,7 +146,7 @@ class Field:
     def level_count(self) -> int:
         """Levels from 0 (disagree) to the exact level."""
         if self.kind == GROUP:
-            return len(self.members) + 1
+            return 1 << len(self.members) if self.scorer == GROUP_WHICH else len(self.members) + 1
         fuzzy = len(DATE_LEVELS) if self.kind == "date" else len(self.levels or ())
         return fuzzy + 2
 
@@ -156,6 +165,9 @@ class Field:
         ['else', 'jaro_winkler >= 0.8', 'jaro_winkler >= 0.92', 'exact']
         """
         if self.kind == GROUP:
+            if self.scorer == GROUP_WHICH:
+                return [" & ".join(m for k, m in enumerate(self.members) if agree >> k & 1) or "none agree"
+                        for agree in range(1 << len(self.members))]  # fmt: skip
             return [f"{count} of {len(self.members)} agree" for count in range(len(self.members) + 1)]
         if self.kind == "date":
             fuzzy = list(DATE_LEVELS)
@@ -201,14 +213,26 @@ class Field:
         )
 
 
-def group_levels(levels: np.ndarray, fields: Sequence[Field]) -> np.ndarray:
-    """A group's level from its members' levels (pairs x members): how many of the members present
-    agree (at their two highest levels), scaled to the group's size; -1 when none is present."""
+def group_levels(levels: np.ndarray, fields: Sequence[Field], by: str = GROUP_COUNT) -> np.ndarray:
+    """A group's level from its members' levels (pairs x members), -1 when none is present:
+    GROUP_WHICH: which members agree (at their two highest levels), bit k for member k, so that a
+    moved person's surname still counts and a household's address is told from it;
+    GROUP_COUNT: how many of the members present agree, scaled to the group's size."""
+    size = len(fields)
+    if by == GROUP_WHICH:
+        # Column by column in int8: millions of pairs, a few members.
+        which = np.zeros(len(levels), dtype=np.int8)
+        none_present = np.ones(len(levels), dtype=bool)
+        for k, field in enumerate(fields):
+            column = levels[:, k]
+            which |= (column >= max(field.level_count - 2, 0)).view(np.int8) << k  # missing (-1) is below
+            none_present &= column < 0
+        which[none_present] = MISSING
+        return which
     top = np.array([field.level_count - 2 for field in fields])
     present = levels >= 0
     counted = present.sum(axis=1)
     agree = ((levels >= top) & present).sum(axis=1)
-    size = len(fields)
     scaled = (2 * size * agree + counted) // np.maximum(2 * counted, 1)
     return np.where(counted > 0, scaled, MISSING).astype(np.int8)
 

@@ -33,7 +33,7 @@ from vornkit._comparisons import MISSING, Field, FieldValues
 from vornkit._records import Columns, preprocess, read_columns, read_ids
 
 FORMAT = "vornkit-linkage-model"
-FORMAT_VERSION = 1
+FORMAT_VERSION = 2  # 2: groups compared by which members agree; version 1 files (by how many) are read too
 DEFAULT_THRESHOLD = 0.5  # a pair is a match when it is more likely a match than not
 U_SAMPLE = 300_000  # random pairs that estimate u
 EM_ITERATIONS = 200
@@ -43,6 +43,7 @@ MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a 
 PREDICT_CHUNK = 1 << 20  # candidate pairs weighed at a time
 SHARED_AGREEMENT = 0.5  # related records agreeing at least half as often as matches share the field
 RELATED_LIFT = 4.0  # exact agreement above chance, on every field, that makes related records matches
+DEPENDENT_EXCESS = 2.0  # co-agreement beyond what copies of one entity give, that makes fields one group
 
 
 def _rule_text(field: Field) -> str:
@@ -196,16 +197,23 @@ def expectation_maximisation(
     fix_m: bool = False,
     fix_u: bool = True,
     start: np.ndarray | None = None,
+    population: float | None = None,
 ) -> Mixture:
     """EM over weighted agreement patterns: m, u and the classes' shares, with m or u held
     fixed when asked; ``related`` adds a third class, of non-matches that share some fields.
     ``start``: each pattern's initial posterior per class (classes x patterns), used for a
-    first maximisation step in place of the tables given."""
+    first maximisation step in place of the tables given.
+
+    ``population``: the patterns are the candidate pairs of that many pairs in all, the others
+    non-matches (u fixed); the match share is then of the whole population, not of the candidates
+    (``population_shares``)."""
     classes = [m] + ([related] if related is not None else []) + [u]
     free = [not fix_m] + ([True] if related is not None else []) + [not fix_u]
     shares = np.array([prior] + ([related_share] if related is not None else []))
     shares = np.append(shares, 1.0 - shares.sum())
     total = counts.sum()
+    if population is not None and (related is not None or not fix_u or population < total):
+        raise ValueError("population: two classes, u fixed, and at least as many pairs as the patterns count")
     sizes = [len(table) for table in m]
     iterations = 0
     while iterations < EM_ITERATIONS:
@@ -217,18 +225,131 @@ def expectation_maximisation(
             posterior = np.exp(logs - logs.max(axis=0))
             posterior /= posterior.sum(axis=0)
         weighted = counts * posterior
-        new_shares = np.maximum(weighted.sum(axis=1) / total, 1e-9)
-        new_shares /= new_shares.sum()
-        change = float(np.max(np.abs(new_shares - shares)))
+        if population is not None:
+            new_shares = population_shares(weighted[0], population)
+            change = float(abs(new_shares[0] - shares[0]) / shares[0])
+        else:
+            new_shares = np.maximum(weighted.sum(axis=1) / total, 1e-9)
+            new_shares /= new_shares.sum()
+            change = float(np.max(np.abs(new_shares - shares)))
         for c, is_free in enumerate(free):
             if is_free:
-                table = _level_shares(patterns, weighted[c], sizes, PSEUDO_COUNT * new_shares[c])
+                # Over a population the match share is tiny: the pseudo-count is then one of pairs.
+                pseudo = PSEUDO_COUNT * (1.0 if population is not None else new_shares[c])
+                table = _level_shares(patterns, weighted[c], sizes, pseudo)
                 change = max([change] + [float(np.max(np.abs(a - b))) for a, b in zip(table, classes[c])])
                 classes[c] = table
         shares = new_shares
         if change < EM_TOLERANCE:
             break
     return Mixture(classes[0], classes[1] if related is not None else None, classes[-1], shares, iterations)
+
+
+def population_shares(match_weights: np.ndarray, population: float) -> np.ndarray:
+    """(match, non-match) shares of a population of pairs whose candidates carry the posterior
+    match weights given (pattern counts times posteriors); pairs not compared are non-matches."""
+    share = min(max(float(match_weights.sum()) / population, 1e-12), 0.5)
+    return np.array([share, 1.0 - share])
+
+
+def pair_count(left_rows: int, right_rows: int, dedup: bool) -> int:
+    """Pairs of records: each unordered pair once for one table."""
+    return left_rows * (left_rows - 1) // 2 if dedup else left_rows * right_rows
+
+
+def _agreeing_pairs(left_codes: np.ndarray, right_codes: np.ndarray | None, distinct: int = 0) -> float:
+    """Pairs of records with equal codes (both present): each unordered pair once for one table.
+    ``distinct``: the codes are below it (counted directly, without sorting)."""
+    if distinct:
+        left_counts = np.bincount(left_codes[left_codes >= 0], minlength=distinct).astype(np.float64)
+        if right_codes is None:
+            return float(np.dot(left_counts, left_counts - 1.0) / 2.0)
+        return float(np.dot(left_counts, np.bincount(right_codes[right_codes >= 0], minlength=distinct)))
+    left = np.unique(left_codes[left_codes >= 0], return_counts=True)
+    if right_codes is None:
+        counts = left[1].astype(np.float64)
+        return float(np.dot(counts, counts - 1.0) / 2.0)
+    right = np.unique(right_codes[right_codes >= 0], return_counts=True)
+    _, at_left, at_right = np.intersect1d(left[0], right[0], assume_unique=True, return_indices=True)
+    return float(np.dot(left[1][at_left].astype(np.float64), right[1][at_right].astype(np.float64)))
+
+
+def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarray, np.ndarray]:
+    """(excess, chance), each (fields, fields): pairs of records agreeing exactly on both fields
+    beyond what independent fields would give, and what they would give, among the records with
+    both present, scaled to the whole population.
+
+    Copies of one entity agree on every field together: they add about the same excess to each
+    pair of fields. Fields that also agree together among different entities (an address, and
+    the surname of a household) add much more."""
+    count = len(columns)
+    out, chance = np.zeros((count, count)), np.zeros((count, count))
+    population = pair_count(len(columns[0].left_codes), len(columns[0].right_codes), dedup) if count else 0
+    for a in range(count):
+        for b in range(a + 1, count):
+            width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
+            distinct = (len(columns[a].values), len(columns[b].values), 0)
+            keys: list[list[np.ndarray]] = []  # per table: codes of a, of b, of both, where both are present
+            records: list[int] = []
+            for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),
+                                     (columns[a].right_codes, columns[b].right_codes)):  # fmt: skip
+                both = (codes_a >= 0) & (codes_b >= 0)
+                combined = codes_a * width + codes_b
+                keys.append([np.where(both, codes, -1) for codes in (codes_a, codes_b, combined)])
+                records.append(int(both.sum()))
+                if dedup:
+                    break
+            present = pair_count(records[0], records[-1], dedup)
+            if present == 0:
+                continue
+            agreeing = [_agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k]) for k in range(3)]
+            independent = agreeing[0] * agreeing[1] / present
+            out[a, b] = out[b, a] = (agreeing[2] - independent) * population / present
+            chance[a, b] = chance[b, a] = independent * population / present
+    return out, chance
+
+
+def dependent_groups(excess: np.ndarray, chance: np.ndarray, names: Sequence[str]) -> list[tuple[str, ...]]:
+    """The groups of fields that agree together far more than copies of one entity explain.
+
+    Copies of one entity agreeing on fields a and b independently give an excess of about
+    D * r_a * r_b (D copies, r the share agreeing on a field). A field's least excess with another
+    is then D * r_a * r_least, so least_a * least_b / (the smallest least) estimates D * r_a * r_b.
+    Two fields depend on each other when their excess is DEPENDENT_EXCESS times that, and clear
+    of the noise of chance agreement (four standard deviations of a count). Groups (two fields or
+    more) gather fields more than half of whose pairs depend, provided at least one field stays outside."""
+    count = len(names)
+    if count < 3:
+        return []
+    noise = 4.0 * np.sqrt(chance)
+    # An excess within the noise (common names in big towns) says nothing, and is no least.
+    measured = np.where(excess > noise, excess, np.inf)
+    np.fill_diagonal(measured, np.inf)
+    least = measured.min(axis=1)
+    if not np.isfinite(least).any():
+        return []
+    expected = np.outer(least, least) / least[np.isfinite(least)].min()  # inf for a field never measured
+    dependent = excess > DEPENDENT_EXCESS * expected + noise
+    np.fill_diagonal(dependent, False)
+    # Most dependent first, two sets merge when more than half of the pairs between them depend:
+    # an e-mail address holding a first name and a surname does not join a name to an address.
+    ratio = excess / expected
+    pairs = sorted(zip(*np.nonzero(np.triu(dependent))), key=lambda ab: -ratio[ab])
+    sets = [{k} for k in range(count)]
+    merged = True
+    while merged:
+        merged = False
+        for a, b in pairs:
+            first = next(k for k, members in enumerate(sets) if a in members)
+            second = next(k for k, members in enumerate(sets) if b in members)
+            linked = sum(bool(dependent[x, y]) for x in sets[first] for y in sets[second])
+            if first != second and 2 * linked > len(sets[first]) * len(sets[second]):
+                sets[first] = sets[first] | sets[second]
+                del sets[second]
+                merged = True
+                break
+    groups = [tuple(names[k] for k in sorted(members)) for members in sets if len(members) >= 2]
+    return groups if sum(map(len, groups)) < count else []
 
 
 def _agreement_start(patterns: np.ndarray, fields: Sequence[Field]) -> np.ndarray:
@@ -255,8 +376,8 @@ def _initial_related(field: Field) -> np.ndarray:
 
 def _initial_m(field: Field) -> np.ndarray:
     count = field.level_count
-    m = np.full(count, 0.05)
-    m[-1] = 1.0 - 0.05 * (count - 1)
+    m = np.full(count, min(0.05, 0.5 / max(count - 1, 1)))  # many levels (a group): half the mass below exact
+    m[-1] = 1.0 - m[0] * (count - 1)
     return m
 
 
@@ -272,9 +393,13 @@ class LinkageModel:
     preprocess : bool, default True
         Compare the values after ``vorn.Preprocessor()`` (NFC, whitespace,
         lowercase).
-    related : bool, default True
-        Also model related records that are not one entity (members of a
-        household sharing a surname and an address).
+    related : bool or None, default None
+        True fits three classes over the candidate pairs (matches, related
+        records such as a household, other pairs) and finds fields that move
+        together from the related class; False fits matches against all pairs
+        of records (u and the prior of all pairs), the fields that move
+        together found from the value counts. None: False for one table,
+        True for two.
 
     Raises
     ------
@@ -298,7 +423,7 @@ class LinkageModel:
     (24, True)
     """
 
-    def __init__(self, fields: Sequence[Field | str], *, preprocess: bool = True, related: bool = True) -> None:
+    def __init__(self, fields: Sequence[Field | str], *, preprocess: bool = True, related: bool | None = None) -> None:
         described = [Field(field) if isinstance(field, str) else field for field in fields]
         if not described:
             raise ValueError("a linkage model needs at least one field")
@@ -314,8 +439,10 @@ class LinkageModel:
         self.related: list[np.ndarray] | None = None  # the class of related non-matches, if any
         self.related_prior = 0.0
         self.related_class = related
+        self._three_classes = bool(related)
         self.related_matches = False  # whether the related class turned out to be matches too
         self.groups: list[tuple[str, ...]] = []  # fields compared together
+        self.count_groups = False  # groups compared by how many members agree (models of format 1)
         self.chance_exact: list[float] | None = None  # chance agreement from random pairs, for term frequencies
         self.iterations = 0
 
@@ -393,7 +520,19 @@ class LinkageModel:
         seed: int,
     ) -> None:
         self.groups = []
+        self._three_classes = not tables.dedup if self.related_class is None else self.related_class
+        # Three classes: the related class tells a household from a match; otherwise which fields of
+        # a group agree does (a moved person keeps a surname, a household shares an address).
+        self.count_groups = self._three_classes
         random_levels = level_matrix(tables, *_random_pairs(tables, U_SAMPLE, seed), workers)
+        if not self._three_classes:
+            # Fields that agree together beyond what copies of one entity explain (an address, a
+            # household's surname and phone) are found from the value counts of the whole table
+            # and compared as one, so that the shared evidence counts once.
+            excess, chance = co_agreement(tables.columns, tables.dedup)
+            self.groups = dependent_groups(excess, chance, [column.field.name for column in tables.columns])
+            self._fit_classes(tables, levels, random_levels, labels, workers)
+            return
         self._fit_classes(tables, levels, random_levels, labels, workers)
         group = self._dependent_group()
         if group:
@@ -427,7 +566,11 @@ class LinkageModel:
         levels = self._compared_levels(base_levels)
         patterns, counts = _patterns(levels)
         expected_matches = min(tables.left_rows, tables.right_rows)
-        prior = min(max(expected_matches / max(len(levels), 1), 1e-6), 0.5)
+        population = pair_count(tables.left_rows, tables.right_rows, tables.dedup)
+        # Without a related class the prior is of all pairs (u is of all pairs too); with one, the
+        # classes share the candidate pairs.
+        pairs = len(levels) if self._three_classes else population
+        prior = min(max(expected_matches / max(pairs, 1), 1e-6 if self._three_classes else 1e-12), 0.5)
         if labels is not None:
             known = np.asarray(list(labels), dtype=np.int64).reshape(-1, 2)
             if len(known) == 0:
@@ -447,7 +590,7 @@ class LinkageModel:
         if len(patterns) == 0:
             self.m, self.related, self.prior, self.related_prior, self.iterations = start, None, prior, 0.0, 0
             return
-        related = [_initial_related(field) for field in compared] if self.related_class else None
+        related = [_initial_related(field) for field in compared] if self._three_classes else None
         fit = expectation_maximisation(
             patterns,
             counts,
@@ -457,8 +600,9 @@ class LinkageModel:
             related=related,
             related_share=min(prior, 0.25),
             fix_m=fix_m,
-            fix_u=not self.related_class,
-            start=_agreement_start(patterns, compared) if self.related_class else None,
+            fix_u=not self._three_classes,
+            start=_agreement_start(patterns, compared) if self._three_classes else None,
+            population=None if self._three_classes else float(max(population, counts.sum())),
         )
         self.m, self.u, self.related, self.iterations = fit.m, fit.u, fit.related, fit.iterations
         self.prior, self.related_prior = float(fit.shares[0]), float(fit.shares[1]) if related else 0.0
@@ -481,7 +625,8 @@ class LinkageModel:
             if group is None:
                 out.append(field)
             elif field.name == group[0]:
-                out.append(Field("+".join(group), kind=_comparisons.GROUP, members=group))
+                by = _comparisons.GROUP_COUNT if self.count_groups else None
+                out.append(Field("+".join(group), kind=_comparisons.GROUP, scorer=by, members=group))
         return out
 
     def _compared_levels(self, base_levels: np.ndarray) -> np.ndarray:
@@ -493,7 +638,7 @@ class LinkageModel:
             if field.kind == _comparisons.GROUP:
                 members = [position[name] for name in field.members]
                 member_fields = [self.fields[k] for k in members]
-                columns.append(_comparisons.group_levels(base_levels[:, members], member_fields))
+                columns.append(_comparisons.group_levels(base_levels[:, members], member_fields, field.scorer or ""))
             else:
                 columns.append(base_levels[:, position[field.name]])
         return np.stack(columns, axis=1) if columns else base_levels[:, :0]
@@ -802,6 +947,7 @@ class LinkageModel:
             comparison: dict[str, Any] = {"name": field.name, "level_names": field.level_names()}
             if field.kind == _comparisons.GROUP:
                 comparison["members"] = list(field.members)
+                comparison["agreement"] = field.scorer
             comparison["m"] = m[k].tolist()
             comparison["u"] = u[k].tolist()
             if self.related is not None:
@@ -894,8 +1040,8 @@ class LinkageModel:
 
         if not isinstance(data, Mapping) or data.get("format") != FORMAT:
             raise bad(f'no "format": "{FORMAT}"')
-        if data.get("version") != FORMAT_VERSION:
-            raise bad(f"format version {data.get('version')!r}; this vornkit reads version {FORMAT_VERSION}")
+        if data.get("version") not in (1, FORMAT_VERSION):
+            raise bad(f"format version {data.get('version')!r}; this vornkit reads versions 1 to {FORMAT_VERSION}")
         try:
             fields = []
             for entry in data["fields"]:
@@ -913,6 +1059,7 @@ class LinkageModel:
             model = cls(fields, preprocess=bool(data.get("preprocess", True)))
             known = {field.name for field in fields}
             model.groups = [tuple(map(str, entry["members"])) for entry in data["comparisons"] if "members" in entry]
+            model.count_groups = data["version"] == 1
             for group in model.groups:
                 if not set(group) <= known or len(group) < 2:
                     raise bad(f"group {'+'.join(group)!r} names fields the model does not have")
@@ -926,6 +1073,8 @@ class LinkageModel:
             for field, entry in zip(compared, data["comparisons"]):
                 if entry["name"] != field.name:
                     raise bad(f"comparison {entry['name']!r} where {field.name!r} was expected")
+                if field.kind == _comparisons.GROUP and entry.get("agreement", field.scorer) != field.scorer:
+                    raise bad(f"group {field.name!r} compared by {entry['agreement']!r}, not {field.scorer!r}")
                 tables = {"m": np.array(entry["m"], dtype=np.float64), "u": np.array(entry["u"], dtype=np.float64)}
                 if related_prior:
                     tables["related"] = np.array(entry["related"], dtype=np.float64)

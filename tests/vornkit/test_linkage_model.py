@@ -69,8 +69,17 @@ def test_group_levels():
     members = [NAME, CODE, Field("city", kind="name")]
     levels = np.array([[3, 3, 3], [3, -1, 0], [0, 0, 0], [-1, -1, -1], [2, 1, 3], [2, -1, -1]], dtype=np.int8)
     assert _comparisons.group_levels(levels, members).tolist() == [3, 2, 0, -1, 2, 3]
-    group = Field("name+zip+city", kind="group", members=("name", "zip", "city"))
+    group = Field("name+zip+city", kind="group", scorer=_comparisons.GROUP_COUNT, members=("name", "zip", "city"))
     assert group.level_count == 4 and group.level_names()[-1] == "3 of 3 agree"
+    # Which members agree: bit k for member k (a missing member does not agree).
+    by_which = _comparisons.group_levels(levels, members, _comparisons.GROUP_WHICH)
+    assert by_which.tolist() == [7, 1, 0, -1, 5, 1]
+    group = Field("name+zip+city", kind="group", members=("name", "zip", "city"))
+    assert group.level_count == 8 and group.level_names()[5] == "name & city" and group.level_names()[0] == "none agree"
+    large = Field("g", kind="group", members=tuple("abcdefg"))
+    assert large.scorer == _comparisons.GROUP_COUNT and large.level_count == 8
+    with pytest.raises(ValueError, match="cannot compare by"):
+        Field("g", kind="group", scorer=_comparisons.GROUP_WHICH, members=tuple("abcdefg"))
 
 
 @pytest.mark.parametrize(
@@ -210,7 +219,7 @@ def test_save_and_load(tmp_path, fitted):
     path = tmp_path / "model.json"
     model.save(path)
     data = json.loads(path.read_text())
-    assert data["format"] == "vornkit-linkage-model" and data["version"] == 1
+    assert data["format"] == "vornkit-linkage-model" and data["version"] == 2
     assert [f["kind"] for f in data["fields"]] == ["name", "code"]
     assert [c["name"] for c in data["comparisons"]] == ["name", "zip"]
     loaded = LinkageModel.load(path)
@@ -258,6 +267,26 @@ def test_load_damaged(tmp_path, fitted, change, message):
     assert message in str(caught.value) and "\n" not in str(caught.value)
 
 
+def test_load_format_1_compares_groups_by_count(tmp_path):
+    # Files of format 1 compared a group by how many members agree; format 2 by which agree.
+    fields = [NAME, CODE, Field("city", kind="name", scorer="jaro_winkler", levels=(0.92, 0.80), term_frequency=True)]
+    count_levels, city_levels = [0.1, 0.2, 0.7], [0.05, 0.05, 0.1, 0.8]
+    model = fixed_model(fields, [count_levels, city_levels], [[0.9, 0.09, 0.01], [0.9, 0.05, 0.04, 0.01]], 0.01)
+    model.groups, model.count_groups = [("name", "zip")], True
+    data = model.to_dict()
+    assert data["comparisons"][0]["agreement"] == _comparisons.GROUP_COUNT
+    data["version"] = 1
+    del data["comparisons"][0]["agreement"]
+    path = tmp_path / "old.json"
+    path.write_text(json.dumps(data))
+    loaded = LinkageModel.load(path)
+    assert loaded.compared[0].level_count == 3 and loaded.to_dict()["version"] == 2
+    data["version"] = 2  # read as format 2, the group has 4 levels (which agree) and 3 values
+    path.write_text(json.dumps(data))
+    with pytest.raises(ValueError, match="4 levels but 3 m values"):
+        LinkageModel.load(path)
+
+
 @pytest.mark.parametrize("content", [b"{not json", b"\xff\xfe", b"[1, 2]"])
 def test_load_foreign(tmp_path, content):
     path = tmp_path / "model.json"
@@ -271,3 +300,89 @@ def test_unfitted_model():
         LinkageModel(["name"]).predict({"name": ["a"]})
     with pytest.raises(ValueError, match="'name' is given twice"):
         LinkageModel(["name", "name"])
+
+
+# ---------------------------------------------------------------- one table against all its pairs
+
+
+def test_em_over_a_population_step_by_hand():
+    # 100 candidate pairs of 10 000: the match share is of the 10 000, the other pairs being
+    # non-matches; posteriors by Bayes' rule with that share.
+    patterns, counts = np.array([[1], [0]], dtype=np.int8), np.array([30.0, 70.0])
+    m, u, prior = [np.array([0.2, 0.8])], [np.array([0.99, 0.01])], 0.001
+    saved = _fellegi_sunter.EM_ITERATIONS
+    try:
+        _fellegi_sunter.EM_ITERATIONS = 1
+        fit = _fellegi_sunter.expectation_maximisation(patterns, counts, m, u, prior, population=10_000.0)
+    finally:
+        _fellegi_sunter.EM_ITERATIONS = saved
+    agree = prior * 0.8 / (prior * 0.8 + (1 - prior) * 0.01)
+    disagree = prior * 0.2 / (prior * 0.2 + (1 - prior) * 0.99)
+    assert fit.shares[0] == pytest.approx((30 * agree + 70 * disagree) / 10_000)
+    assert fit.u[0].tolist() == u[0].tolist()  # u is of all pairs: held
+    pseudo = _fellegi_sunter.PSEUDO_COUNT  # a count of pairs, not a share of a tiny class
+    total = 30 * agree + 70 * disagree + 2 * pseudo
+    assert fit.m[0] == pytest.approx([(70 * disagree + pseudo) / total, (30 * agree + pseudo) / total])
+    with pytest.raises(ValueError, match="population"):
+        _fellegi_sunter.expectation_maximisation(patterns, counts, m, u, prior, population=50.0)
+
+
+def test_co_agreement_counts_pairs_beyond_independence():
+    # Records 0-2 share a zip, 0-1 also a name, 3-4 share a name: one table of five records.
+    name = _comparisons.encode(NAME, ["ann", "ann", "bob", "cy", "cy"], None)
+    zip_code = _comparisons.encode(CODE, ["1", "1", "1", "2", "3"], None)
+    excess, chance = _fellegi_sunter.co_agreement([name, zip_code], dedup=True)
+    # 10 pairs: 2 agree on the name, 3 on the zip, 1 on both; independence gives 2 * 3 / 10.
+    assert chance[0, 1] == pytest.approx(0.6) and excess[0, 1] == pytest.approx(1 - 0.6)
+    assert excess[1, 0] == excess[0, 1] and excess[0, 0] == 0.0
+    # Two tables: pairs (left, right) agreeing on both, among 2 x 2.
+    name = _comparisons.encode(NAME, ["ann", "bob"], ["ann", "ann"])
+    zip_code = _comparisons.encode(CODE, ["1", "1"], ["1", "2"])
+    excess, chance = _fellegi_sunter.co_agreement([name, zip_code], dedup=False)
+    assert chance[0, 1] == pytest.approx(2 * 2 / 4) and excess[0, 1] == pytest.approx(1 - 1.0)
+
+
+def excess_of(copies, rates, shared, extra):
+    """Co-agreement excess of copies of one entity agreeing on each field at its rate, plus
+    ``extra`` pairs agreeing on every pair of fields in ``shared`` (a household's)."""
+    excess = copies * np.outer(rates, rates)
+    for a in shared:
+        for b in shared:
+            excess[a, b] += extra
+    np.fill_diagonal(excess, 0.0)
+    return excess
+
+
+@pytest.mark.parametrize(
+    ("shared", "extra", "groups"),
+    [
+        ((), 0.0, []),  # copies alone: no field depends on another, however their rates differ
+        ((1, 3, 4), 2000.0, [("last", "zip", "street")]),  # a household: surname and address
+        ((1, 3, 4), 150.0, []),  # too little beyond the copies to be told from them
+        ((0, 1, 2, 3, 4), 900.0, []),  # every field: none would stay outside
+    ],
+)
+def test_dependent_groups(shared, extra, groups):
+    names = ["first", "last", "dob", "zip", "street"]
+    excess = excess_of(1000.0, np.array([0.9, 0.8, 0.95, 0.6, 0.7]), shared, extra)
+    assert _fellegi_sunter.dependent_groups(excess, np.zeros_like(excess), names) == groups
+
+
+def test_dependent_groups_need_most_pairs_between_two_sets():
+    # An e-mail holding the first name and the surname depends on both, and the surname on the
+    # address: the name does not join the address through it.
+    names = ["first", "email", "last", "zip", "street", "dob"]
+    excess = excess_of(1000.0, np.full(6, 0.8), (2, 3, 4), 900.0)
+    for a, b in ((0, 1), (1, 2)):
+        excess[a, b] = excess[b, a] = excess[a, b] + 900.0
+    found = _fellegi_sunter.dependent_groups(excess, np.zeros_like(excess), names)
+    assert sorted(found) == [("first", "email"), ("last", "zip", "street")]
+    # Chance agreement that large (a state, a sex) makes the same excess noise, not dependence.
+    assert _fellegi_sunter.dependent_groups(excess, np.full_like(excess, 1e6), names) == []
+    # A pair of common values (first names in a big town) whose excess is lost in its noise is
+    # no least: the other fields are still measured against each other.
+    chance = np.zeros_like(excess)
+    excess[0, 3] = excess[3, 0] = -500.0
+    chance[0, 3] = chance[3, 0] = 1e5
+    found = _fellegi_sunter.dependent_groups(excess, chance, names)
+    assert sorted(found) == [("first", "email"), ("last", "zip", "street")]
