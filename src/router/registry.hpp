@@ -146,34 +146,34 @@ constexpr double score_scale(Measure measure) noexcept {
 // for its functions.
 //
 // The fuzz ratios, as X(function, measure).
-#define VORN_FUZZ_RATIOS(X)                                        \
-    X("ratio", fuzz_ratio)                                         \
-    X("partial_ratio", fuzz_partial_ratio)                         \
-    X("token_sort_ratio", fuzz_token_sort_ratio)                   \
-    X("token_set_ratio", fuzz_token_set_ratio)                     \
-    X("token_ratio", fuzz_token_ratio)                             \
-    X("partial_token_sort_ratio", fuzz_partial_token_sort_ratio)   \
-    X("partial_token_set_ratio", fuzz_partial_token_set_ratio)     \
-    X("partial_token_ratio", fuzz_partial_token_ratio)             \
-    X("WRatio", fuzz_wratio)                                       \
+#define VORN_FUZZ_RATIOS(X)                                      \
+    X("ratio", fuzz_ratio)                                       \
+    X("partial_ratio", fuzz_partial_ratio)                       \
+    X("token_sort_ratio", fuzz_token_sort_ratio)                 \
+    X("token_set_ratio", fuzz_token_set_ratio)                   \
+    X("token_ratio", fuzz_token_ratio)                           \
+    X("partial_token_sort_ratio", fuzz_partial_token_sort_ratio) \
+    X("partial_token_set_ratio", fuzz_partial_token_set_ratio)   \
+    X("partial_token_ratio", fuzz_partial_token_ratio)           \
+    X("WRatio", fuzz_wratio)                                     \
     X("QRatio", fuzz_qratio)
 // The metrics counted in edits, as X(class, function prefix, measure
 // stem): the stem's _edits measure is the distance, _normalized the
 // normalized similarity.
-#define VORN_COUNTED_METRICS(X)                                    \
-    X("Levenshtein", "levenshtein", levenshtein)                   \
-    X("Indel", "indel", indel)                                     \
-    X("LCSseq", "lcs_seq", lcs_seq)                                \
-    X("OSA", "osa", osa)                                           \
+#define VORN_COUNTED_METRICS(X)                                         \
+    X("Levenshtein", "levenshtein", levenshtein)                        \
+    X("Indel", "indel", indel)                                          \
+    X("LCSseq", "lcs_seq", lcs_seq)                                     \
+    X("OSA", "osa", osa)                                                \
     X("DamerauLevenshtein", "damerau_levenshtein", damerau_levenshtein) \
-    X("Hamming", "hamming", hamming)                               \
-    X("Prefix", "prefix", prefix)                                  \
+    X("Hamming", "hamming", hamming)                                    \
+    X("Prefix", "prefix", prefix)                                       \
     X("Postfix", "postfix", postfix)
 // The metrics rated as a similarity in [0, 1], as X(class, function
 // prefix, measure stem): _plain is the similarity, _normalized the
 // normalized similarity.
-#define VORN_RATED_METRICS(X)   \
-    X("Jaro", "jaro", jaro)     \
+#define VORN_RATED_METRICS(X) \
+    X("Jaro", "jaro", jaro)   \
     X("JaroWinkler", "jaro_winkler", jaro_winkler)
 
 struct Entry {
@@ -261,15 +261,17 @@ inline constexpr Entry kAlgorithms[] = {
 // objects; the metric classes hold the same objects as attributes.
 #define VORN_RAPIDFUZZ(function, measure, name) {function, Measure::measure, {}, 0, 0, name, "", "", "vornkit._native"},
 #define VORN_FUZZ_ENTRY(function, measure) VORN_RAPIDFUZZ(function, measure, function)
-#define VORN_COUNTED_ENTRIES(metric, prefix, stem)                         \
+#define VORN_COUNTED_ENTRIES(metric, prefix, stem)                       \
     VORN_RAPIDFUZZ(prefix "_distance", stem##_edits, metric ".distance") \
     VORN_RAPIDFUZZ(prefix "_normalized_similarity", stem##_normalized, metric ".normalized_similarity")
-#define VORN_RATED_ENTRIES(metric, prefix, stem)                                                          \
+#define VORN_RATED_ENTRIES(metric, prefix, stem)                                                        \
     VORN_RAPIDFUZZ(prefix "_normalized_similarity", stem##_normalized, metric ".normalized_similarity") \
     VORN_RAPIDFUZZ(prefix "_similarity", stem##_plain, metric ".similarity")
+    // clang-format off
     VORN_FUZZ_RATIOS(VORN_FUZZ_ENTRY)
     VORN_COUNTED_METRICS(VORN_COUNTED_ENTRIES)
     VORN_RATED_METRICS(VORN_RATED_ENTRIES)
+    // clang-format on
 #undef VORN_RATED_ENTRIES
 #undef VORN_COUNTED_ENTRIES
 #undef VORN_FUZZ_ENTRY
@@ -344,7 +346,6 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
                             const Options& options = {});
 // A RapidFuzz-compatible distance of one pair, without a cutoff; a refused
 // pair counts its longer length.
-std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b,
-                                 const Options& options = {});
+std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b, const Options& options = {});
 
 }  // namespace vorn::registry

@@ -181,7 +181,9 @@ def test_a_scorer_of_the_other_direction_needs_its_own_levels(scorer, kind, mess
 
 
 def test_unknown_scorer_names_list_the_registry():
-    with pytest.raises(ValueError, match=r"unknown scorer 'levenshtein\.distance' \(choose from .*Levenshtein\.distance"):
+    with pytest.raises(
+        ValueError, match=r"unknown scorer 'levenshtein\.distance' \(choose from .*Levenshtein\.distance"
+    ):
         _comparisons.Field("x", scorer="levenshtein.distance")
 
 

@@ -297,8 +297,7 @@ PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
         constexpr registry::Option option = registry::option_of(Edits);
         constexpr bool utf8 = registry::counts_utf8(Edits);
         Prepared prepared;
-        if (!prepare_call(form_name(F), option_keyword(option), args, nargsf, kwnames, prepared, utf8))
-            return nullptr;
+        if (!prepare_call(form_name(F), option_keyword(option), args, nargsf, kwnames, prepared, utf8)) return nullptr;
         constexpr bool normalized = F == Form::normalized_distance || F == Form::normalized_similarity;
         double norm_cutoff = 0;
         std::uint64_t cutoff = 0;
@@ -453,14 +452,15 @@ PyMethodDef entry(const char* name, Entry* function, const char* doc) {
             doc};
 }
 
-#define VORNKIT_FUZZ(name, measure) \
-    entry(name, fuzz_entry<Measure::measure>,   \
+#define VORNKIT_FUZZ(name, measure)           \
+    entry(name, fuzz_entry<Measure::measure>, \
           name "(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n--\n\n"),
-#define VORNKIT_FORMS(prefix, entry_template, measure)                                                           \
-    entry(prefix "_distance", entry_template<Measure::measure, Form::distance>, nullptr),                        \
-        entry(prefix "_similarity", entry_template<Measure::measure, Form::similarity>, nullptr),                \
+#define VORNKIT_FORMS(prefix, entry_template, measure)                                                              \
+    entry(prefix "_distance", entry_template<Measure::measure, Form::distance>, nullptr),                           \
+        entry(prefix "_similarity", entry_template<Measure::measure, Form::similarity>, nullptr),                   \
         entry(prefix "_normalized_distance", entry_template<Measure::measure, Form::normalized_distance>, nullptr), \
-        entry(prefix "_normalized_similarity", entry_template<Measure::measure, Form::normalized_similarity>, nullptr),
+        entry(prefix "_normalized_similarity", entry_template<Measure::measure, Form::normalized_similarity>,       \
+              nullptr),
 #define VORNKIT_COUNTED(metric, prefix, stem) VORNKIT_FORMS(prefix, counted_entry, stem##_edits)
 #define VORNKIT_RATED(metric, prefix, stem) VORNKIT_FORMS(prefix, rated_entry, stem##_plain)
 
@@ -512,6 +512,7 @@ bool convert_option(registry::Option option, PyObject* value, registry::Options&
     return true;
 }
 
+// clang-format off
 PyMethodDef fuzz_methods[] = {
     VORN_FUZZ_RATIOS(VORNKIT_FUZZ)
     entry("partial_ratio_alignment", partial_ratio_alignment,
@@ -525,5 +526,6 @@ PyMethodDef fuzz_methods[] = {
     entry("indel_opcodes", editops_entry<algo::indel_editops, true>, nullptr),
     {nullptr, nullptr, 0, nullptr},
 };
+// clang-format on
 
 }  // namespace vornkit::native

@@ -160,10 +160,9 @@ PyObject* algorithms(PyObject*, PyObject*) {
         }
         const std::string_view option = registry::option_name(registry::option_of(entry.measure));
         PyObject* row = Py_BuildValue(
-            "(s#s#OOs#s#s#d)", entry.module.data(), static_cast<Py_ssize_t>(entry.module.size()),
-            entry.function.data(), static_cast<Py_ssize_t>(entry.function.size()),
-            registry::is_distance(entry.measure) ? Py_True : Py_False, given.get(), entry.router_name.data(),
-            static_cast<Py_ssize_t>(entry.router_name.size()), entry.name.data(),
+            "(s#s#OOs#s#s#d)", entry.module.data(), static_cast<Py_ssize_t>(entry.module.size()), entry.function.data(),
+            static_cast<Py_ssize_t>(entry.function.size()), registry::is_distance(entry.measure) ? Py_True : Py_False,
+            given.get(), entry.router_name.data(), static_cast<Py_ssize_t>(entry.router_name.size()), entry.name.data(),
             static_cast<Py_ssize_t>(entry.name.size()), option.data(), static_cast<Py_ssize_t>(option.size()),
             registry::score_scale(entry.measure));
         if (row == nullptr) return nullptr;
