@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import os
 from collections.abc import Sequence
-from typing import Any, TypeAlias
+from typing import Any, Self, TypeAlias
 
 import numpy as np
 import numpy.typing as npt
@@ -20,7 +20,38 @@ from vornkit._fingerprints import lsh_params
 PathLike: TypeAlias = str | os.PathLike[str]
 
 
-class MinHashLSH:
+class _KeyedIndex:
+    """What both indexes share: documents by int64 key in a native index, saved to a file."""
+
+    _native_type: Any  # the vornkit._native class, with its load()
+    _index: Any
+
+    def __len__(self) -> int:
+        return len(self._index)
+
+    def __contains__(self, key: object) -> bool:
+        return isinstance(key, (int, np.integer)) and bool(self._index.contains(int(key)))
+
+    def remove(self, keys: npt.ArrayLike) -> None:
+        """Removes documents; a missing key raises KeyError and nothing is removed."""
+        self._index.remove(_checks.int64_keys(np.atleast_1d(np.asarray(keys))))
+
+    def save(self, path: PathLike) -> None:
+        """Writes the index to a file (replaced atomically); see the README for
+        the format."""
+        self._index.save(path)
+
+    @classmethod
+    def load(cls, path: PathLike) -> Self:
+        """Reads a file written by save() into memory (later changes to the file
+        do not reach the index); a truncated, corrupted or foreign file raises
+        ValueError."""
+        index = cls.__new__(cls)
+        index._index = cls._native_type.load(path)
+        return index
+
+
+class MinHashLSH(_KeyedIndex):
     """Locality-sensitive hashing of MinHash signatures.
 
     Each signature is cut into ``bands`` bands of ``rows`` values; documents
@@ -38,6 +69,8 @@ class MinHashLSH:
     resident with the slack of growing arrays. Candidates
     are not verified; compare signatures with ``signature_agreement``.
     """
+
+    _native_type = _native.MinHashIndex
 
     def __init__(
         self,
@@ -58,7 +91,7 @@ class MinHashLSH:
         else:
             band_count = _checks.count("bands", bands)
             rows = num_hashes // band_count
-        self._index = _native.MinHashIndex(float(threshold), num_hashes, band_count, rows, fp_weight, fn_weight)
+        self._index = self._native_type(float(threshold), num_hashes, band_count, rows, fp_weight, fn_weight)
 
     @property
     def threshold(self) -> float:
@@ -87,12 +120,6 @@ class MinHashLSH:
             f"rows={self.rows}, size={len(self)})"
         )
 
-    def __len__(self) -> int:
-        return len(self._index)
-
-    def __contains__(self, key: object) -> bool:
-        return isinstance(key, (int, np.integer)) and bool(self._index.contains(int(key)))
-
     def keys(self) -> Int64Array:
         """The indexed keys, in the order they were added."""
         return np.frombuffer(self._index.keys(), dtype=np.int64)
@@ -109,10 +136,6 @@ class MinHashLSH:
         if rows.shape[0] != key_array.shape[0]:
             raise ValueError(f"{key_array.shape[0]} keys but {rows.shape[0]} signatures")
         self._index.add(key_array, rows)
-
-    def remove(self, keys: npt.ArrayLike) -> None:
-        """Removes documents; a missing key raises KeyError and nothing is removed."""
-        self._index.remove(_checks.int64_keys(np.atleast_1d(np.asarray(keys))))
 
     def query(self, signature: npt.ArrayLike) -> Int64Array:
         """Keys of the candidates of one signature, ascending."""
@@ -133,22 +156,8 @@ class MinHashLSH:
         first, second = self._index.candidate_pairs()
         return np.frombuffer(first, dtype=np.int64), np.frombuffer(second, dtype=np.int64)
 
-    def save(self, path: PathLike) -> None:
-        """Writes the index to a file (replaced atomically); see the README for
-        the format."""
-        self._index.save(path)
 
-    @classmethod
-    def load(cls, path: PathLike) -> MinHashLSH:
-        """Reads a file written by save() into memory (later changes to the file
-        do not reach the index); a truncated, corrupted or foreign file raises
-        ValueError."""
-        lsh = cls.__new__(cls)
-        lsh._index = _native.MinHashIndex.load(path)
-        return lsh
-
-
-class SimHashIndex:
+class SimHashIndex(_KeyedIndex):
     """An exact index of 64-bit SimHash fingerprints within ``max_distance``
     differing bits.
 
@@ -158,8 +167,10 @@ class SimHashIndex:
     Each indexed document costs 12 bytes per block plus 29 bytes.
     """
 
+    _native_type = _native.SimHashIndex
+
     def __init__(self, max_distance: int = 3) -> None:
-        self._index = _native.SimHashIndex(_checks.count("max_distance", max_distance, 0))
+        self._index = self._native_type(_checks.count("max_distance", max_distance, 0))
 
     @property
     def max_distance(self) -> int:
@@ -167,12 +178,6 @@ class SimHashIndex:
 
     def __repr__(self) -> str:
         return f"SimHashIndex(max_distance={self.max_distance}, size={len(self)})"
-
-    def __len__(self) -> int:
-        return len(self._index)
-
-    def __contains__(self, key: object) -> bool:
-        return isinstance(key, (int, np.integer)) and bool(self._index.contains(int(key)))
 
     def add(self, keys: npt.ArrayLike, fingerprints: npt.ArrayLike) -> None:
         """Adds documents: keys int64 (n,), fingerprints uint64 (n,). A key
@@ -182,10 +187,6 @@ class SimHashIndex:
         if values.shape != key_array.shape:
             raise ValueError(f"{key_array.shape[0]} keys but {values.shape[0]} fingerprints")
         self._index.add(key_array, values)
-
-    def remove(self, keys: npt.ArrayLike) -> None:
-        """Removes documents; a missing key raises KeyError and nothing is removed."""
-        self._index.remove(_checks.int64_keys(np.atleast_1d(np.asarray(keys))))
 
     def query(self, fingerprint: int | np.integer[Any]) -> Int64Array:
         """Keys of the documents within max_distance bits, ascending."""
@@ -211,16 +212,3 @@ class SimHashIndex:
             np.frombuffer(second, dtype=np.int64),
             np.frombuffer(distances, dtype=np.uint8).astype(np.int64),
         )
-
-    def save(self, path: PathLike) -> None:
-        """Writes the index to a file (replaced atomically)."""
-        self._index.save(path)
-
-    @classmethod
-    def load(cls, path: PathLike) -> SimHashIndex:
-        """Reads a file written by save() into memory (later changes to the file
-        do not reach the index); a truncated, corrupted or foreign file raises
-        ValueError."""
-        index = cls.__new__(cls)
-        index._index = _native.SimHashIndex.load(path)
-        return index
