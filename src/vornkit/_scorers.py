@@ -42,11 +42,6 @@ ALGORITHMS: tuple[Algorithm, ...] = tuple(Algorithm(*row) for row in _native.alg
 NAMED: dict[str, Algorithm] = {algorithm.name: algorithm for algorithm in ALGORITHMS if algorithm.name}
 
 
-def by_router_name() -> dict[str, Callable[..., float]]:
-    """The similarities that have a router name, by that name, in registry order."""
-    return {algorithm.router_name: algorithm.scorer() for algorithm in ALGORITHMS if algorithm.router_name}
-
-
 def named(name: str) -> Algorithm:
     """The algorithm a scorer name stands for; ValueError naming the choices for any other name."""
     try:
