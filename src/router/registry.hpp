@@ -271,7 +271,7 @@ inline constexpr Entry kAlgorithms[] = {
     VORN_FUZZ_RATIOS(VORN_FUZZ_ENTRY)
     VORN_COUNTED_METRICS(VORN_COUNTED_ENTRIES)
     VORN_RATED_METRICS(VORN_RATED_ENTRIES)
-    // clang-format on
+// clang-format on
 #undef VORN_RATED_ENTRIES
 #undef VORN_COUNTED_ENTRIES
 #undef VORN_FUZZ_ENTRY

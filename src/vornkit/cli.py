@@ -25,6 +25,7 @@ import vorn
 
 from vornkit import _fellegi_sunter, _linkage, _scorers
 from vornkit._blocking import CandidateLimitError
+from vornkit._dedup import dedup_with_missing
 from vornkit._fellegi_sunter import LinkageModel, link_records
 from vornkit._progress import Progress
 from vornkit._records import RecordsError
@@ -205,15 +206,7 @@ def _selected(args: argparse.Namespace, name: str) -> bool:
 
 
 def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progress: Progress) -> np.ndarray:
-    """Cluster labels (the smallest member's index) from vornkit's near-duplicate
-    detection; a missing text is never linked: its cluster is itself."""
-    import vornkit
-
-    present = np.array([i for i, text in enumerate(texts) if text is not None], dtype=np.int64)
-    labels = np.arange(len(texts), dtype=np.int64)
-    if len(present) == 0:
-        return labels
-
+    """Cluster labels from vornkit's near-duplicate detection, a missing text its own cluster."""
     options = {
         name: value
         for name, value in (
@@ -223,17 +216,7 @@ def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progres
         )
         if value is not None
     }
-    found = vornkit.dedup(
-        [texts[i] for i in present.tolist()],
-        method=args.method,
-        workers=args.workers,
-        progress=progress.enabled,
-        **options,
-    )
-    # Positions among the present texts back to rows (in the same order, so
-    # the smallest member stays the smallest).
-    labels[present] = present[np.asarray(found, dtype=np.int64)]
-    return labels
+    return dedup_with_missing(texts, method=args.method, workers=args.workers, progress=progress.enabled, **options)
 
 
 def run_dedup(args: argparse.Namespace) -> int:
