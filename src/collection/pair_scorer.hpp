@@ -25,7 +25,7 @@ struct ScorerConfig {
     // value depends on it (WRatio's inner cutoffs); 0 for none.
     double score_cutoff = 0;
     // A RapidFuzz-compatible metric's option (weights, prefix_weight, pad);
-    // a kernel that ignores them must only serve the defaults.
+    // a kernel that ignores them serves only options.are_defaults().
     registry::Options options;
 };
 

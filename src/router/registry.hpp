@@ -112,6 +112,12 @@ struct Options {
     algo::LevenshteinWeights weights;  // Levenshtein: (insertion, deletion, substitution)
     double prefix_weight = 0.1;        // JaroWinkler
     bool pad = true;                   // Hamming: unequal lengths count their difference
+
+    // A kernel specialised for a measure (a cdist tile) serves only these.
+    constexpr bool are_defaults() const noexcept {
+        return weights.insertion == 1 && weights.deletion == 1 && weights.substitution == 1 && prefix_weight == 0.1 &&
+               pad;
+    }
 };
 
 constexpr Option option_of(Measure measure) noexcept {

@@ -206,16 +206,21 @@ OPTIONS = [
     ("Hamming", "distance", {"pad": True}),
     ("Hamming", "normalized_similarity", {"pad": 1}),
 ]
+DISTANCE_FORMS = {algorithm.scorer() for algorithm in _scorers.ALGORITHMS if algorithm.is_distance}
 OPTION_IDS = [f"{metric}.{form}-{next(iter(kwargs.values()))}" for metric, form, kwargs in OPTIONS]
 
 
 @pytest.mark.parametrize(("metric", "form", "kwargs"), OPTIONS, ids=OPTION_IDS)
 def test_scorer_kwargs_options_score_as_the_function(metric, form, kwargs):
     scorer = getattr(getattr(distance, metric), form)
-    expected = [[scorer(q, t, **kwargs) for t in TARGETS] for q in QUERIES]
-    assert vornkit.cdist(QUERIES, TARGETS, scorer=scorer, scorer_kwargs=kwargs, workers=2).tolist() == expected
-    aligned = vornkit.cpdist(QUERIES, TARGETS[: len(QUERIES)], scorer=scorer, scorer_kwargs=kwargs).tolist()
-    assert aligned == [expected[k][k] for k in range(len(QUERIES))]
+    # Enough strings for the matrix kernels' blocks, which must honour the options too.
+    queries, targets = [f"{q}{k % 3}" for k in range(8) for q in QUERIES], TARGETS * 12
+    expected = [[scorer(q, t, **kwargs) for t in targets] for q in queries]
+    assert vornkit.cdist(queries, targets, scorer=scorer, scorer_kwargs=kwargs, workers=2).tolist() == expected
+    aligned = vornkit.cpdist(queries, targets[: len(queries)], scorer=scorer, scorer_kwargs=kwargs).tolist()
+    assert aligned == [expected[k][k] for k in range(len(queries))]
+    best = vornkit.extract_one(queries[0], targets, scorer=scorer, scorer_kwargs=kwargs)
+    assert best is not None and best[1] == (min if scorer in DISTANCE_FORMS else max)(expected[0])
 
 
 @pytest.mark.parametrize(("metric", "form", "kwargs"), OPTIONS, ids=OPTION_IDS)
