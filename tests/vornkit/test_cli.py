@@ -147,7 +147,8 @@ def reference_link(left, right, fields, scorers, weights, threshold):
             for field, scorer, weight in zip(fields, scorers, weights):
                 x, y = cleaned([a], field)[0], cleaned([b], field)[0]
                 if x and y:
-                    scores[field] = _linkage.SCORERS[scorer](x, y)
+                    # A fuzz ratio counts divided by 100, like every similarity in [0, 1].
+                    scores[field] = _linkage.SCORERS[scorer](x, y) / _scorers.named(scorer).scale
                     total += weight * scores[field]
                     weight_sum += weight
             if weight_sum and total / weight_sum >= threshold:
@@ -162,6 +163,7 @@ def reference_link(left, right, fields, scorers, weights, threshold):
     [
         (("csv", "parquet"), ["jaro_winkler", "levenshtein", "hamming"]),
         (("jsonl", "tsv"), ["jaccard_bigram", "simhash_default", "levenshtein"]),
+        (("csv", "csv"), ["token_set_ratio", "JaroWinkler.similarity", "Indel.normalized_similarity"]),
     ],
 )
 @pytest.mark.parametrize("memory", ["default", "tight"])
