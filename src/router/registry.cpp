@@ -105,7 +105,7 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
     } else {
         const auto count = count_edits(measure, a, b, options);
         if (!count) return 0.0;
-        score = 1.0 - normalized_distance(*count);
+        score = normalized_similarity(*count);
     }
     return score >= score_cutoff ? score : 0.0;
 }

@@ -316,10 +316,12 @@ struct Counted {
     std::uint64_t maximum;
 };
 
-// The one normalisation of the counted metrics: 0 for two empty texts.
+// The one normalisation of the counted metrics: a distance of 0 for two
+// empty texts.
 constexpr double normalized_distance(Counted counted) noexcept {
     return counted.maximum == 0 ? 0.0 : static_cast<double>(counted.distance) / static_cast<double>(counted.maximum);
 }
+constexpr double normalized_similarity(Counted counted) noexcept { return 1.0 - normalized_distance(counted); }
 
 // Whether a counted measure reads the texts' UTF-8 (Levenshtein, on its
 // bit-parallel kernels) rather than their code points.

@@ -333,7 +333,6 @@ PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
             return nullptr;
         }
         const registry::Counted count = **counted;
-        const double normalized_distance = registry::normalized_distance(count);
         if constexpr (F == Form::distance) {
             const std::uint64_t d = count.distance;
             return PyLong_FromUnsignedLongLong(!given || d <= cutoff ? d : cutoff + 1);
@@ -341,9 +340,10 @@ PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
             const std::uint64_t s = count.maximum - count.distance;
             return PyLong_FromUnsignedLongLong(!given || s >= cutoff ? s : 0);
         } else if constexpr (F == Form::normalized_distance) {
-            return PyFloat_FromDouble(normalized_distance <= norm_cutoff ? normalized_distance : 1.0);
+            const double distance = registry::normalized_distance(count);
+            return PyFloat_FromDouble(distance <= norm_cutoff ? distance : 1.0);
         } else {
-            const double similarity = 1.0 - normalized_distance;
+            const double similarity = registry::normalized_similarity(count);
             return PyFloat_FromDouble(similarity >= norm_cutoff ? similarity : 0.0);
         }
     });
