@@ -166,6 +166,9 @@ def test_every_scorer_name_is_a_linkage_field(algorithm):
         met = [score <= bound if algorithm.is_distance else score >= bound for bound in bounds]
         expected.append(field.level_count - 1 if a == b else sum(met))
     assert got == expected
+    sign = "<=" if algorithm.is_distance else ">="
+    shown = algorithm.name if algorithm.scale == 1 else f"{algorithm.name}/100"
+    assert field.level_names()[1] == f"{shown} {sign} {bounds[-1]:g}"
 
 
 @pytest.mark.parametrize(
