@@ -105,8 +105,7 @@ std::optional<double> direct_score(const Algorithm& algorithm, std::string_view 
         case Measure::simhash_similarity: return value(vorn::algo::simhash_similarity(a, b, algorithm.size));
         case Measure::bm25_similarity: return vorn::algo::bm25_similarity(a, b);
         case Measure::tfidf_similarity: return vorn::algo::tfidf_similarity(a, b);
-        case Measure::levenshtein_distance:
-        case Measure::hamming_distance: break;
+        default: break;  // distances and the RapidFuzz-compatible measures are not routable
     }
     vorn::fuzz::fail(__FILE__, __LINE__, "not a routable measure");
 }
@@ -217,6 +216,41 @@ void check_compare(const VornFlow& router, const std::string& a, const std::stri
     check_error(got, VornError(VornError::Kind::RouterConfigError, "No tiers configured"));
 }
 
+// A RapidFuzz-compatible metric counted in edits: counting the UTF-8 and
+// the code points agree, the distance stays within its maximum, the
+// normalized similarity is 1 - distance / maximum, and Hamming without
+// padding refuses exactly the texts of unequal lengths.
+void check_counted(std::uint8_t pick, const std::u32string& ca, const std::u32string& cb, const std::string& a,
+                   const std::string& b) {
+    namespace registry = vorn::registry;
+    constexpr Measure kCounted[] = {Measure::levenshtein_normalized,
+                                    Measure::indel_normalized,
+                                    Measure::lcs_seq_normalized,
+                                    Measure::osa_normalized,
+                                    Measure::damerau_levenshtein_normalized,
+                                    Measure::hamming_normalized,
+                                    Measure::prefix_normalized,
+                                    Measure::postfix_normalized};
+    const Measure measure = kCounted[pick % std::size(kCounted)];
+    registry::Options options;
+    options.pad = (pick & 0x80) == 0;
+    if (pick & 0x40) options.weights = {1u + pick % 3u, 1u + pick % 2u, 2};
+    const auto counted = registry::count_edits(measure, a, b, options);
+    if (measure == Measure::hamming_normalized && !options.pad)
+        FUZZ_CHECK(counted.has_value() == (ca.size() == cb.size()));
+    if (!counted) return;
+    FUZZ_CHECK(counted->distance <= counted->maximum);
+    if (!registry::counts_utf8(measure)) {
+        const auto by_points =
+            registry::count_edits(measure, std::u32string_view(ca), std::u32string_view(cb), options);
+        FUZZ_CHECK(by_points && by_points->distance == counted->distance && by_points->maximum == counted->maximum);
+    }
+    const double similarity = 1.0 - static_cast<double>(counted->distance) /
+                                        static_cast<double>(std::max<std::uint64_t>(counted->maximum, 1));
+    FUZZ_CHECK(in_unit_range(similarity));
+    FUZZ_CHECK(same_bits(registry::rapidfuzz_similarity(measure, a, b, 0.0, options), similarity));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -280,5 +314,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (intent) check_intent(router, *intent, a, b, pa, pb);
     check_intent(router, static_cast<Intent>(input.byte() % 6), a, b, pa, pb);
     check_compare(router, a, b, pa, pb);
+    check_counted(input.byte(), ca, cb, a, b);
     return 0;
 }

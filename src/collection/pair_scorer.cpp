@@ -201,7 +201,7 @@ double PairScorer::similarity(std::size_t i, std::size_t j) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
     const std::string_view a = a_[i], b = b_[j];
     if (registry::is_rapidfuzz(config_.kind))
-        return registry::rapidfuzz_similarity(config_.kind, a, b, config_.score_cutoff);
+        return registry::rapidfuzz_similarity(config_.kind, a, b, config_.score_cutoff, config_.options);
     switch (config_.kind) {
         case Measure::hamming_similarity: return padded_hamming_similarity(a, b);
         case Measure::minhash_similarity:
@@ -220,7 +220,7 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     if (config_.kind == Measure::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
     if (registry::is_rapidfuzz(config_.kind)) {
         // Counts fit an int64: they are at most a few times the texts' lengths.
-        const auto d = static_cast<std::int64_t>(registry::rapidfuzz_distance(config_.kind, a, b));
+        const auto d = static_cast<std::int64_t>(registry::rapidfuzz_distance(config_.kind, a, b, config_.options));
         return std::min(d, max_distance + 1);
     }
     // The aligned-pair kernel's value, so that a pair scores alike here and

@@ -24,6 +24,9 @@ struct ScorerConfig {
     // The similarity cutoff, for the RapidFuzz-compatible ratios whose
     // value depends on it (WRatio's inner cutoffs); 0 for none.
     double score_cutoff = 0;
+    // A RapidFuzz-compatible metric's option (weights, prefix_weight, pad);
+    // a kernel that ignores them serves only options.are_defaults().
+    registry::Options options;
 };
 
 using registry::is_distance;

@@ -25,12 +25,6 @@ namespace {
 
 constexpr InvalidArgument kNotASimilarity{"a distance has no similarity"};
 
-// A counted metric's distance and the largest distance its lengths allow.
-struct Counted {
-    std::uint64_t distance;
-    std::uint64_t maximum;
-};
-
 using Points = std::u32string_view;
 
 // Counted from the largest distance minus a similarity.
@@ -38,40 +32,6 @@ template <class Similarity>
 Counted from_similarity(Points x, Points y, Similarity similarity) {
     const std::size_t maximum = std::max(x.size(), y.size());
     return {maximum - similarity(x, y), maximum};
-}
-
-Counted counted(Measure measure, std::string_view a, std::string_view b) {
-    if (measure == Measure::levenshtein_edits || measure == Measure::levenshtein_normalized) {
-        const algo::LevenshteinWeights unit;
-        return {algo::levenshtein_weighted_distance(a, b, unit),
-                algo::levenshtein_maximum(utf8::count_chars(a), utf8::count_chars(b), unit)};
-    }
-    const std::u32string first = text::decode_code_points(a), second = text::decode_code_points(b);
-    const Points x(first), y(second);
-    const std::size_t longest = std::max(x.size(), y.size());
-    switch (measure) {
-        case Measure::indel_edits:
-        case Measure::indel_normalized: return {algo::indel_distance(x, y), x.size() + y.size()};
-        case Measure::lcs_seq_edits:
-        case Measure::lcs_seq_normalized:
-            return from_similarity(x, y, [](Points p, Points q) { return algo::lcs_seq_similarity(p, q); });
-        case Measure::osa_edits:
-        case Measure::osa_normalized: return {algo::osa_distance(x, y), longest};
-        case Measure::damerau_levenshtein_edits:
-        case Measure::damerau_levenshtein_normalized: return {algo::damerau_levenshtein_distance(x, y), longest};
-        case Measure::prefix_edits:
-        case Measure::prefix_normalized:
-            return from_similarity(x, y, [](Points p, Points q) { return algo::common_prefix_length(p, q); });
-        case Measure::postfix_edits:
-        case Measure::postfix_normalized:
-            return from_similarity(x, y, [](Points p, Points q) { return algo::common_suffix_length(p, q); });
-        default: {  // Hamming, padded
-            const std::size_t common = std::min(x.size(), y.size());
-            std::uint64_t distance = longest - common;
-            for (std::size_t i = 0; i < common; ++i) distance += x[i] != y[i];
-            return {distance, longest};
-        }
-    }
 }
 
 double fuzz_ratio(Measure measure, std::string_view a, std::string_view b, double cutoff) {
@@ -90,34 +50,69 @@ double fuzz_ratio(Measure measure, std::string_view a, std::string_view b, doubl
     }
 }
 
-// RapidFuzz's default JaroWinkler prefix weight.
-constexpr double kPrefixWeight = 0.1;
-
 }  // namespace
 
-double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_view b, double score_cutoff) {
+Expected<Counted, InvalidArgument> count_edits(Measure measure, std::string_view a, std::string_view b,
+                                               const Options& options) {
+    if (counts_utf8(measure))
+        return Counted{algo::levenshtein_weighted_distance(a, b, options.weights),
+                       algo::levenshtein_maximum(utf8::count_chars(a), utf8::count_chars(b), options.weights)};
+    const std::u32string first = text::decode_code_points(a), second = text::decode_code_points(b);
+    return count_edits(measure, Points(first), Points(second), options);
+}
+
+Expected<Counted, InvalidArgument> count_edits(Measure measure, Points x, Points y, const Options& options) {
+    const std::size_t longest = std::max(x.size(), y.size());
+    switch (measure) {
+        case Measure::indel_edits:
+        case Measure::indel_normalized: return Counted{algo::indel_distance(x, y), x.size() + y.size()};
+        case Measure::lcs_seq_edits:
+        case Measure::lcs_seq_normalized:
+            return from_similarity(x, y, [](Points p, Points q) { return algo::lcs_seq_similarity(p, q); });
+        case Measure::osa_edits:
+        case Measure::osa_normalized: return Counted{algo::osa_distance(x, y), longest};
+        case Measure::damerau_levenshtein_edits:
+        case Measure::damerau_levenshtein_normalized: return Counted{algo::damerau_levenshtein_distance(x, y), longest};
+        case Measure::prefix_edits:
+        case Measure::prefix_normalized:
+            return from_similarity(x, y, [](Points p, Points q) { return algo::common_prefix_length(p, q); });
+        case Measure::postfix_edits:
+        case Measure::postfix_normalized:
+            return from_similarity(x, y, [](Points p, Points q) { return algo::common_suffix_length(p, q); });
+        default: {  // Hamming: positions that differ, plus the length difference when padded
+            if (!options.pad && x.size() != y.size()) return kUnequalSequences;
+            const std::size_t common = std::min(x.size(), y.size());
+            std::uint64_t distance = longest - common;
+            for (std::size_t i = 0; i < common; ++i) distance += x[i] != y[i];
+            return Counted{distance, longest};
+        }
+    }
+}
+
+double rate(Measure measure, std::string_view a, std::string_view b, const Options& options) {
+    if (measure == Measure::jaro_plain || measure == Measure::jaro_normalized) return algo::jaro_similarity(a, b);
+    return algo::winkler_similarity(a, b, options.prefix_weight);
+}
+
+double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_view b, double score_cutoff,
+                            const Options& options) {
     double score = 0;
     if (measure <= Measure::fuzz_qratio) return fuzz_ratio(measure, a, b, score_cutoff);
-    if (measure == Measure::jaro_plain) {
-        score = algo::jaro_similarity(a, b);
-    } else if (measure == Measure::jaro_winkler_plain) {
-        score = algo::winkler_similarity(a, b, kPrefixWeight);
+    if (measure == Measure::jaro_plain || measure == Measure::jaro_winkler_plain) {
+        score = rate(measure, a, b, options);
     } else if (measure == Measure::jaro_normalized || measure == Measure::jaro_winkler_normalized) {
-        // Through the distance, as RapidFuzz rounds it.
-        const double similarity = measure == Measure::jaro_normalized ? algo::jaro_similarity(a, b)
-                                                                      : algo::winkler_similarity(a, b, kPrefixWeight);
-        score = 1.0 - (1.0 - similarity);
+        score = normalized_from_rate(rate(measure, a, b, options));
     } else {
-        const Counted count = counted(measure, a, b);
-        const double normalized_distance =
-            count.maximum == 0 ? 0.0 : static_cast<double>(count.distance) / static_cast<double>(count.maximum);
-        score = 1.0 - normalized_distance;
+        const auto count = count_edits(measure, a, b, options);
+        if (!count) return 0.0;
+        score = normalized_similarity(*count);
     }
     return score >= score_cutoff ? score : 0.0;
 }
 
-std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b) {
-    return counted(measure, a, b).distance;
+std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b, const Options& options) {
+    const auto count = count_edits(measure, a, b, options);
+    return count ? count->distance : std::max(utf8::count_chars(a), utf8::count_chars(b));
 }
 
 Expected<double, InvalidArgument> similarity(Measure measure, std::uint64_t size, std::uint64_t num_hashes,
@@ -132,8 +127,7 @@ Expected<double, InvalidArgument> similarity(Measure measure, std::uint64_t size
         case Measure::simhash_similarity: return algo::simhash_similarity(a, b, size);
         case Measure::bm25_similarity: return algo::bm25_similarity(a, b);
         case Measure::tfidf_similarity: return algo::tfidf_similarity(a, b);
-        case Measure::levenshtein_distance:
-        case Measure::hamming_distance: break;
+        default: break;  // a distance, or a RapidFuzz-compatible measure (rapidfuzz_similarity)
     }
     return kNotASimilarity;
 }

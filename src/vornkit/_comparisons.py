@@ -24,12 +24,11 @@ from dataclasses import field as dataclass_field
 import numpy as np
 import vorn
 
-from vornkit._linkage import SCORERS
+from vornkit import _scorers
 
 KINDS = ("name", "code", "date", "text")
 AUTO = "auto"
 GROUP = "group"  # fields that move together (an address), compared as one
-DISTANCES: dict[str, Callable[[str, str], int]] = {"levenshtein_distance": vorn.levenshtein_distance}
 DEFAULTS: dict[str, tuple[str, tuple[float, ...]]] = {
     "name": ("jaro_winkler", (0.92, 0.80)),
     "code": ("levenshtein_distance", (1, 2)),
@@ -70,11 +69,17 @@ class Field:
     kind : {"auto", "name", "code", "date", "text"}, default "auto"
         "auto" decides from the values.
     scorer : str, optional
-        A vorn similarity by its short name (``jaro_winkler``, ``levenshtein``,
-        ``jaccard_word``, ...) or ``levenshtein_distance``.
+        A scorer name of vornkit's registry: a vorn similarity
+        (``jaro_winkler``, ``levenshtein``, ``jaccard_word``, ...), a distance
+        (``levenshtein_distance``, ``Levenshtein.distance``, ...) or one of
+        RapidFuzz's scorers (``WRatio``, ``token_set_ratio``,
+        ``JaroWinkler.similarity``, ...). A fuzz ratio (0 to 100) is read
+        divided by 100, so its levels are in [0, 1] like every similarity's.
     levels : tuple of float, optional
         The scorer's fuzzy agreement levels, strongest first: decreasing
-        similarities, or increasing distances.
+        similarities, or increasing distances. A scorer whose kind (similarity
+        or distance) differs from the field kind's default scorer needs its
+        own levels.
     term_frequency : bool, optional
         Agreeing on a rare value counts for more than on a common one
         (default: every kind but free text).
@@ -121,9 +126,11 @@ class Field:
             return
         if self.kind != AUTO and self.kind not in KINDS:
             raise ValueError(f"field {self.name!r}: kind must be one of {', '.join((AUTO, *KINDS))}, not {self.kind!r}")
-        if self.scorer is not None and self.scorer not in SCORERS and self.scorer not in DISTANCES:
-            known = ", ".join([*SCORERS, *DISTANCES])
-            raise ValueError(f"field {self.name!r}: unknown scorer {self.scorer!r} (choose from {known})")
+        if self.scorer is not None:
+            try:
+                _scorers.named(self.scorer)
+            except ValueError as error:
+                raise ValueError(f"field {self.name!r}: {error}") from None
         if self.kind in DEFAULTS and self.kind != "date":  # a known kind: its default scorer and levels
             scorer, levels = DEFAULTS[self.kind]
             object.__setattr__(self, "scorer", self.scorer or scorer)
@@ -132,7 +139,7 @@ class Field:
         if self.levels is not None:
             object.__setattr__(self, "levels", tuple(float(level) for level in self.levels))
             steps = np.diff(np.array(self.levels, dtype=np.float64))
-            increasing = self.scorer in DISTANCES
+            increasing = self.is_distance
             if not np.all(steps > 0 if increasing else steps < 0):
                 order = "increasing distances" if increasing else "decreasing similarities"
                 raise ValueError(f"field {self.name!r}: levels must be {order}, strongest first")
@@ -140,7 +147,7 @@ class Field:
     @property
     def is_distance(self) -> bool:
         """Whether the scorer is a distance (lower is closer)."""
-        return self.scorer in DISTANCES
+        return self.scorer is not None and _scorers.NAMED[self.scorer].is_distance
 
     @property
     def level_count(self) -> int:
@@ -173,7 +180,9 @@ class Field:
             fuzzy = list(DATE_LEVELS)
         else:
             sign = "<=" if self.is_distance else ">="
-            fuzzy = [f"{self.scorer} {sign} {level:g}" for level in reversed(self.levels or ())]
+            scale = _scorers.NAMED[self.scorer or ""].scale
+            scored = self.scorer if scale == 1.0 else f"{self.scorer}/{scale:g}"
+            fuzzy = [f"{scored} {sign} {level:g}" for level in reversed(self.levels or ())]
         return ["else", *fuzzy, "exact"]
 
     def completed(self, left: Sequence[str | None], right: Sequence[str | None]) -> Field:
@@ -203,6 +212,13 @@ class Field:
         elif kind == "date" and layout is None:
             layout = _best_date_layout(_sample(left, right))[0]
         scorer, levels = DEFAULTS[kind]
+        if kind != "date" and self.levels is None and self.scorer not in (None, scorer):
+            if _scorers.NAMED[self.scorer].is_distance != _scorers.NAMED[scorer].is_distance:
+                wanted = "highest distances" if _scorers.NAMED[self.scorer].is_distance else "lowest similarities"
+                raise ValueError(
+                    f"field {self.name!r}: scorer {self.scorer!r} needs its own levels ({wanted}, strongest first); "
+                    f"the default levels of {kind} fields are for {scorer!r}"
+                )
         return replace(
             self,
             kind=kind,
@@ -381,8 +397,10 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     if field.kind == "date":
         level = _date_levels(column, a, b, workers)
     else:
-        scorer = DISTANCES[field.scorer or ""] if field.is_distance else SCORERS[field.scorer or ""]
-        scores = _score_distinct(column.values, a, b, scorer, workers)
+        algorithm = _scorers.NAMED[field.scorer or ""]
+        scores = _score_distinct(column.values, a, b, algorithm.scorer(), workers)
+        if algorithm.scale != 1.0:
+            scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
         level = np.zeros(len(distinct), dtype=np.int8)
         for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
             level[scores <= bound if field.is_distance else scores >= bound] = number

@@ -3,7 +3,8 @@ connected components in one call."""
 
 from __future__ import annotations
 
-from typing import Literal
+from collections.abc import Sequence
+from typing import Any, Literal
 
 import numpy as np
 
@@ -110,4 +111,18 @@ def dedup(
         _native.link_simhash(fingerprints, threshold, parent)
     labels = np.empty(n, dtype=np.int64)
     _native.component_labels(parent, labels)
+    return labels
+
+
+def dedup_with_missing(texts: Sequence[str | None], **options: Any) -> Int64Array:
+    """dedup's labels over texts some of which are missing (None): a missing
+    text is never linked, its cluster is itself."""
+    present = np.array([i for i, text in enumerate(texts) if text is not None], dtype=np.int64)
+    labels = np.arange(len(texts), dtype=np.int64)
+    if len(present) == 0:
+        return labels
+    found = dedup([texts[i] for i in present.tolist()], **options)
+    # Positions among the present texts back to rows (in the same order, so
+    # the smallest member stays the smallest).
+    labels[present] = present[np.asarray(found, dtype=np.int64)]
     return labels

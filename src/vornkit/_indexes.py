@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import os
 from collections.abc import Sequence
-from typing import Any, TypeAlias
+from typing import Any, Self, TypeAlias
 
 import numpy as np
 import numpy.typing as npt
@@ -20,7 +20,106 @@ from vornkit._fingerprints import lsh_params
 PathLike: TypeAlias = str | os.PathLike[str]
 
 
-class MinHashLSH:
+class _KeyedIndex:
+    """What both indexes share: documents by int64 key in a native index, saved to a file."""
+
+    _native_type: Any  # the vornkit._native class, with its load()
+    _index: Any
+
+    def __len__(self) -> int:
+        return len(self._index)
+
+    def __contains__(self, key: object) -> bool:
+        return isinstance(key, (int, np.integer)) and bool(self._index.contains(int(key)))
+
+    def remove(self, keys: npt.ArrayLike) -> None:
+        """Removes documents.
+
+        Parameters
+        ----------
+        keys : array_like of int64
+            The keys to remove.
+
+        Raises
+        ------
+        KeyError
+            A key that is not indexed; nothing is removed.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> texts = ["the quick brown fox", "the quick brown fox!", "a different text"]
+        >>> signatures = vornkit.minhash_signatures(texts)
+        >>> lsh = vornkit.MinHashLSH(threshold=0.7)
+        >>> lsh.add([10, 11, 12], signatures)
+        >>> lsh.remove([11])
+        >>> lsh.keys()
+        array([10, 12])
+        """
+        self._index.remove(_checks.int64_keys(np.atleast_1d(np.asarray(keys))))
+
+    def save(self, path: PathLike) -> None:
+        """Writes the index to a file, replaced atomically.
+
+        The file is checksummed; the format is described on the documentation's
+        page on indexes.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The file to write; a new temporary file beside it is renamed into place.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> texts = ["the quick brown fox jumps", "the quick brown fox jumps!", "a different text"]
+        >>> fingerprints = vornkit.simhash_fingerprints(texts)
+        >>> index = vornkit.SimHashIndex(max_distance=6)
+        >>> index.add([10, 11, 12], fingerprints)
+        >>> index.save("simhash.index")
+        >>> vornkit.SimHashIndex.load("simhash.index")
+        SimHashIndex(max_distance=6, size=3)
+        """
+        self._index.save(path)
+
+    @classmethod
+    def load(cls, path: PathLike) -> Self:
+        """Reads a file written by ``save()`` into memory.
+
+        Later changes to the file do not reach the index.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The file to read.
+
+        Returns
+        -------
+        MinHashLSH or SimHashIndex
+            The index as it was saved, of the class ``load`` is called on.
+
+        Raises
+        ------
+        ValueError
+            A truncated, corrupted or foreign file, naming the path.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> texts = ["the quick brown fox", "the quick brown fox!", "a different text"]
+        >>> signatures = vornkit.minhash_signatures(texts)
+        >>> lsh = vornkit.MinHashLSH(threshold=0.7)
+        >>> lsh.add([10, 11, 12], signatures)
+        >>> lsh.save("lsh.index")
+        >>> vornkit.MinHashLSH.load("lsh.index").pairs()
+        (array([10]), array([11]))
+        """
+        index = cls.__new__(cls)
+        index._index = cls._native_type.load(path)
+        return index
+
+
+class MinHashLSH(_KeyedIndex):
     """Locality-sensitive hashing of MinHash signatures.
 
     Each signature is cut into ``bands`` bands of ``rows`` values; documents
@@ -69,6 +168,8 @@ class MinHashLSH:
     (True, 3)
     """
 
+    _native_type = _native.MinHashIndex
+
     def __init__(
         self,
         threshold: float = 0.8,
@@ -88,7 +189,7 @@ class MinHashLSH:
         else:
             band_count = _checks.count("bands", bands)
             rows = num_hashes // band_count
-        self._index = _native.MinHashIndex(float(threshold), num_hashes, band_count, rows, fp_weight, fn_weight)
+        self._index = self._native_type(float(threshold), num_hashes, band_count, rows, fp_weight, fn_weight)
 
     @property
     def threshold(self) -> float:
@@ -121,12 +222,6 @@ class MinHashLSH:
             f"MinHashLSH(threshold={self.threshold!r}, num_hashes={self.num_hashes}, bands={self.bands}, "
             f"rows={self.rows}, size={len(self)})"
         )
-
-    def __len__(self) -> int:
-        return len(self._index)
-
-    def __contains__(self, key: object) -> bool:
-        return isinstance(key, (int, np.integer)) and bool(self._index.contains(int(key)))
 
     def keys(self) -> Int64Array:
         """The indexed keys, in the order they were added.
@@ -183,32 +278,6 @@ class MinHashLSH:
         if rows.shape[0] != key_array.shape[0]:
             raise ValueError(f"{key_array.shape[0]} keys but {rows.shape[0]} signatures")
         self._index.add(key_array, rows)
-
-    def remove(self, keys: npt.ArrayLike) -> None:
-        """Removes documents.
-
-        Parameters
-        ----------
-        keys : array_like of int64
-            The keys to remove.
-
-        Raises
-        ------
-        KeyError
-            A key that is not indexed; nothing is removed.
-
-        Examples
-        --------
-        >>> import vornkit
-        >>> texts = ["the quick brown fox", "the quick brown fox!", "a different text"]
-        >>> signatures = vornkit.minhash_signatures(texts)
-        >>> lsh = vornkit.MinHashLSH(threshold=0.7)
-        >>> lsh.add([10, 11, 12], signatures)
-        >>> lsh.remove([11])
-        >>> lsh.keys()
-        array([10, 12])
-        """
-        self._index.remove(_checks.int64_keys(np.atleast_1d(np.asarray(keys))))
 
     def query(self, signature: npt.ArrayLike) -> Int64Array:
         """Keys of the candidates of one signature.
@@ -290,69 +359,10 @@ class MinHashLSH:
         first, second = self._index.candidate_pairs()
         return np.frombuffer(first, dtype=np.int64), np.frombuffer(second, dtype=np.int64)
 
-    def save(self, path: PathLike) -> None:
-        """Writes the index to a file, replaced atomically.
 
-        The file is checksummed; the format is described on the documentation's
-        page on indexes.
-
-        Parameters
-        ----------
-        path : str or os.PathLike
-            The file to write; a new temporary file beside it is renamed into place.
-
-        Examples
-        --------
-        >>> import vornkit
-        >>> texts = ["the quick brown fox", "the quick brown fox!", "a different text"]
-        >>> signatures = vornkit.minhash_signatures(texts)
-        >>> lsh = vornkit.MinHashLSH(threshold=0.7)
-        >>> lsh.add([10, 11, 12], signatures)
-        >>> lsh.save("lsh.index")
-        >>> vornkit.MinHashLSH.load("lsh.index")
-        MinHashLSH(threshold=0.7, num_hashes=128, bands=14, rows=9, size=3)
-        """
-        self._index.save(path)
-
-    @classmethod
-    def load(cls, path: PathLike) -> MinHashLSH:
-        """Reads a file written by ``save()`` into memory.
-
-        Later changes to the file do not reach the index.
-
-        Parameters
-        ----------
-        path : str or os.PathLike
-            The file to read.
-
-        Returns
-        -------
-        MinHashLSH
-            The index as it was saved.
-
-        Raises
-        ------
-        ValueError
-            A truncated, corrupted or foreign file, naming the path.
-
-        Examples
-        --------
-        >>> import vornkit
-        >>> texts = ["the quick brown fox", "the quick brown fox!", "a different text"]
-        >>> signatures = vornkit.minhash_signatures(texts)
-        >>> lsh = vornkit.MinHashLSH(threshold=0.7)
-        >>> lsh.add([10, 11, 12], signatures)
-        >>> lsh.save("lsh.index")
-        >>> vornkit.MinHashLSH.load("lsh.index").pairs()
-        (array([10]), array([11]))
-        """
-        lsh = cls.__new__(cls)
-        lsh._index = _native.MinHashIndex.load(path)
-        return lsh
-
-
-class SimHashIndex:
-    """An exact index of 64-bit SimHash fingerprints within ``max_distance`` differing bits.
+class SimHashIndex(_KeyedIndex):
+    """An exact index of 64-bit SimHash fingerprints within ``max_distance``
+    differing bits.
 
     The fingerprint is cut into max_distance + 1 blocks; two fingerprints
     within max_distance bits agree on a whole block (pigeonhole), so one
@@ -377,8 +387,10 @@ class SimHashIndex:
     array([10, 11])
     """
 
+    _native_type = _native.SimHashIndex
+
     def __init__(self, max_distance: int = 3) -> None:
-        self._index = _native.SimHashIndex(_checks.count("max_distance", max_distance, 0))
+        self._index = self._native_type(_checks.count("max_distance", max_distance, 0))
 
     @property
     def max_distance(self) -> int:
@@ -387,12 +399,6 @@ class SimHashIndex:
 
     def __repr__(self) -> str:
         return f"SimHashIndex(max_distance={self.max_distance}, size={len(self)})"
-
-    def __len__(self) -> int:
-        return len(self._index)
-
-    def __contains__(self, key: object) -> bool:
-        return isinstance(key, (int, np.integer)) and bool(self._index.contains(int(key)))
 
     def add(self, keys: npt.ArrayLike, fingerprints: npt.ArrayLike) -> None:
         """Adds documents.
@@ -425,32 +431,6 @@ class SimHashIndex:
         if values.shape != key_array.shape:
             raise ValueError(f"{key_array.shape[0]} keys but {values.shape[0]} fingerprints")
         self._index.add(key_array, values)
-
-    def remove(self, keys: npt.ArrayLike) -> None:
-        """Removes documents.
-
-        Parameters
-        ----------
-        keys : array_like of int64
-            The keys to remove.
-
-        Raises
-        ------
-        KeyError
-            A key that is not indexed; nothing is removed.
-
-        Examples
-        --------
-        >>> import vornkit
-        >>> texts = ["the quick brown fox jumps", "the quick brown fox jumps!", "a different text"]
-        >>> fingerprints = vornkit.simhash_fingerprints(texts)
-        >>> index = vornkit.SimHashIndex(max_distance=6)
-        >>> index.add([10, 11, 12], fingerprints)
-        >>> index.remove([11])
-        >>> index.query(fingerprints[0])
-        array([10])
-        """
-        self._index.remove(_checks.int64_keys(np.atleast_1d(np.asarray(keys))))
 
     def query(self, fingerprint: int | np.integer[Any]) -> Int64Array:
         """Keys of the documents within ``max_distance`` bits of a fingerprint.
@@ -532,60 +512,3 @@ class SimHashIndex:
             np.frombuffer(second, dtype=np.int64),
             np.frombuffer(distances, dtype=np.uint8).astype(np.int64),
         )
-
-    def save(self, path: PathLike) -> None:
-        """Writes the index to a file, replaced atomically.
-
-        Parameters
-        ----------
-        path : str or os.PathLike
-            The file to write; a new temporary file beside it is renamed into place.
-
-        Examples
-        --------
-        >>> import vornkit
-        >>> texts = ["the quick brown fox jumps", "the quick brown fox jumps!", "a different text"]
-        >>> fingerprints = vornkit.simhash_fingerprints(texts)
-        >>> index = vornkit.SimHashIndex(max_distance=6)
-        >>> index.add([10, 11, 12], fingerprints)
-        >>> index.save("simhash.index")
-        >>> vornkit.SimHashIndex.load("simhash.index")
-        SimHashIndex(max_distance=6, size=3)
-        """
-        self._index.save(path)
-
-    @classmethod
-    def load(cls, path: PathLike) -> SimHashIndex:
-        """Reads a file written by ``save()`` into memory.
-
-        Later changes to the file do not reach the index.
-
-        Parameters
-        ----------
-        path : str or os.PathLike
-            The file to read.
-
-        Returns
-        -------
-        SimHashIndex
-            The index as it was saved.
-
-        Raises
-        ------
-        ValueError
-            A truncated, corrupted or foreign file, naming the path.
-
-        Examples
-        --------
-        >>> import vornkit
-        >>> texts = ["the quick brown fox jumps", "the quick brown fox jumps!", "a different text"]
-        >>> fingerprints = vornkit.simhash_fingerprints(texts)
-        >>> index = vornkit.SimHashIndex(max_distance=6)
-        >>> index.add([10, 11, 12], fingerprints)
-        >>> index.save("simhash.index")
-        >>> vornkit.SimHashIndex.load("simhash.index").pairs()
-        (array([10]), array([11]), array([6]))
-        """
-        index = cls.__new__(cls)
-        index._index = _native.SimHashIndex.load(path)
-        return index

@@ -24,8 +24,11 @@ import vorn
 
 from vornkit import _scorers
 
-# Scorer names are those of vorn's own router (VornFlow), each a similarity in [0, 1].
-SCORERS: dict[str, Callable[..., float]] = _scorers.by_router_name()
+# The similarities of the registry by scorer name: vorn's router names, RapidFuzz's
+# fuzz ratios (read divided by 100, so every field scores in [0, 1]) and metrics.
+SCORERS: dict[str, Callable[..., float]] = {
+    algorithm.name: algorithm.scorer() for algorithm in _scorers.NAMED.values() if not algorithm.is_distance
+}
 AUTO = "auto"
 CHUNK_PAIRS = 1 << 21  # pairs combined at a time: about 16 MB per float64 buffer
 LARGE_BLOCK = 1 << 16  # pairs in a block worth scoring as a matrix
@@ -39,7 +42,15 @@ def score_matrix(queries: list[str], choices: list[str], scorer: str, workers: i
     """float64 (len(queries), len(choices)) of vorn scores: the one call into vornkit's kernels."""
     import vornkit
 
-    return vornkit.cdist(queries, choices, scorer=SCORERS[scorer], workers=workers)
+    return _in_unit_range(vornkit.cdist(queries, choices, scorer=SCORERS[scorer], workers=workers), scorer)
+
+
+def _in_unit_range(scores: np.ndarray, scorer: str) -> np.ndarray:
+    """A fuzz ratio's scores divided by 100, in place; other scores as they are."""
+    scale = _scorers.NAMED[scorer].scale
+    if scale != 1.0:
+        scores /= scale
+    return scores
 
 
 @dataclass(frozen=True)
@@ -205,7 +216,7 @@ def _pair_scores(column: _FieldColumns, i: np.ndarray, j: np.ndarray, workers: i
     scores: np.ndarray = vornkit.cpdist(
         column.left[i], column.right[j], scorer=SCORERS[column.field.scorer], workers=workers
     )
-    return scores
+    return _in_unit_range(scores, column.field.scorer)
 
 
 def _link_blocks(

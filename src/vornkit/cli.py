@@ -2,7 +2,7 @@
 
     vornkit dedup PATH... [--method minhash|simhash] [--threshold T] [--out FILE]
     vornkit link LEFT [RIGHT] --on COL[,COL...] [--id COL] [--threshold P] [--out FILE]
-    vornkit search QUERY CHOICES-FILE [--scorer NAME] [--limit N]
+    vornkit search QUERY CHOICES-FILE [--scorer NAME] [--limit N] [--score-cutoff S]
 
 Exit status: 0 on success, 2 on bad input (one line on stderr, no output file
 left behind), 130 when interrupted.
@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import argparse
 import fnmatch
+import math
 import os
 import stat
 import sys
@@ -22,8 +23,9 @@ from typing import Any, NoReturn
 import numpy as np
 import vorn
 
-from vornkit import _fellegi_sunter, _linkage
+from vornkit import _fellegi_sunter, _linkage, _scorers
 from vornkit._blocking import CandidateLimitError
+from vornkit._dedup import dedup_with_missing
 from vornkit._fellegi_sunter import LinkageModel, link_records
 from vornkit._progress import Progress
 from vornkit._records import RecordsError
@@ -76,6 +78,7 @@ def _bounded(kind: type[float] | type[int], low: float, high: float, wording: st
 
 
 _threshold = _bounded(float, 0.0, 1.0, "between 0 and 1")
+_score_cutoff = _bounded(float, 0.0, sys.float_info.max, "a finite number at least 0")
 _positive = _bounded(int, 1, float("inf"), "at least 1")
 # Sizes as vornkit takes them: a shingle of up to 2**64 - 1 characters, and
 # at most the signature length that LSH bands can be chosen for.
@@ -100,13 +103,18 @@ def _names(text: str) -> list[str]:
     return names
 
 
-def _scorer_names(text: str) -> list[str]:
+def _scorer_name(text: str) -> str:
+    try:
+        return _scorers.named(text).name
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def _similarity_names(text: str) -> list[str]:
     names = _names(text)
     for name in names:
-        if name != _linkage.AUTO and name not in _linkage.SCORERS:
-            raise argparse.ArgumentTypeError(
-                f"unknown scorer {name!r} (choose from {', '.join([_linkage.AUTO, *_linkage.SCORERS])})"
-            )
+        if name != _linkage.AUTO and _scorer_name(name) not in _linkage.SCORERS:
+            raise argparse.ArgumentTypeError(f"{name!r} is a distance; a weighted mean needs similarities")
     return names
 
 
@@ -198,15 +206,7 @@ def _selected(args: argparse.Namespace, name: str) -> bool:
 
 
 def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progress: Progress) -> np.ndarray:
-    """Cluster labels (the smallest member's index) from vornkit's near-duplicate
-    detection; a missing text is never linked: its cluster is itself."""
-    import vornkit
-
-    present = np.array([i for i, text in enumerate(texts) if text is not None], dtype=np.int64)
-    labels = np.arange(len(texts), dtype=np.int64)
-    if len(present) == 0:
-        return labels
-
+    """Cluster labels from vornkit's near-duplicate detection, a missing text its own cluster."""
     options = {
         name: value
         for name, value in (
@@ -216,17 +216,7 @@ def find_clusters(texts: Sequence[str | None], args: argparse.Namespace, progres
         )
         if value is not None
     }
-    found = vornkit.dedup(
-        [texts[i] for i in present.tolist()],
-        method=args.method,
-        workers=args.workers,
-        progress=progress.enabled,
-        **options,
-    )
-    # Positions among the present texts back to rows (in the same order, so
-    # the smallest member stays the smallest).
-    labels[present] = present[np.asarray(found, dtype=np.int64)]
-    return labels
+    return dedup_with_missing(texts, method=args.method, workers=args.workers, progress=progress.enabled, **options)
 
 
 def run_dedup(args: argparse.Namespace) -> int:
@@ -445,14 +435,18 @@ def best_matches(query: str, choices: Sequence[str | None], args: argparse.Names
     import vornkit
 
     processor = None if args.no_preprocess else vorn.Preprocessor()
+    algorithm = _scorers.named(args.scorer)
+    cutoff = args.score_cutoff
+    if algorithm.is_distance and cutoff is not None:
+        cutoff = math.floor(cutoff)  # distances are whole numbers: at most 2.5 is at most 2
     return list(
         vornkit.extract(
             query,
             choices,
-            scorer=_linkage.SCORERS[args.scorer],
+            scorer=algorithm.scorer(),
             processor=processor,
             limit=args.limit,
-            score_cutoff=args.threshold,
+            score_cutoff=cutoff,
             workers=args.workers,
         )
     )
@@ -571,11 +565,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     link.add_argument(
         "--scorer",
-        type=_scorer_names,
+        type=_similarity_names,
         metavar="NAME[,NAME...]",
-        help="--method mean: one for all fields or one per field, from: "
+        help="--method mean: one similarity for all fields or one per field: "
         + ", ".join([_linkage.AUTO, *_linkage.SCORERS])
-        + "; auto (default): levenshtein for fields without letters (codes, numbers, dates), jaro_winkler otherwise",
+        + " (a fuzz ratio counts divided by 100); auto (default): levenshtein for fields without letters "
+        "(codes, numbers, dates), jaro_winkler otherwise",
     )
     link.add_argument(
         "--weights",
@@ -598,13 +593,19 @@ def build_parser() -> argparse.ArgumentParser:
     search.add_argument("choices", metavar="CHOICES-FILE", help="a text file (one choice per line) or a table")
     search.add_argument(
         "--scorer",
-        choices=list(_linkage.SCORERS),
+        type=_scorer_name,
         default="jaro_winkler",
         metavar="NAME",
-        help="one of " + ", ".join(_linkage.SCORERS) + "; default: jaro_winkler",
+        help="one of " + ", ".join(_scorers.NAMED) + "; default: jaro_winkler",
     )
     search.add_argument("--limit", type=_positive, default=5, metavar="N", help="how many matches (default 5)")
-    search.add_argument("--threshold", type=_threshold, metavar="T", help="only matches scoring at least T")
+    search.add_argument(
+        "--score-cutoff",
+        type=_score_cutoff,
+        metavar="S",
+        help="only matches scoring at least S (a similarity, in the scorer's range: 0-100 for the fuzz "
+        "ratios), or at most S (a distance)",
+    )
     search.add_argument("--column", metavar="NAME", help="the column of a table (default: the first)")
     search.add_argument("--no-preprocess", action="store_true", help="compare the strings as they are")
     common(search, f"where to write the matches {out_formats}")

@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 import vorn
 
-from vornkit import _linkage, cli
+from vornkit import _linkage, _scorers, cli
 
 pa = pytest.importorskip("pyarrow")
 pq = pytest.importorskip("pyarrow.parquet")
@@ -147,7 +147,8 @@ def reference_link(left, right, fields, scorers, weights, threshold):
             for field, scorer, weight in zip(fields, scorers, weights):
                 x, y = cleaned([a], field)[0], cleaned([b], field)[0]
                 if x and y:
-                    scores[field] = _linkage.SCORERS[scorer](x, y)
+                    # A fuzz ratio counts divided by 100, like every similarity in [0, 1].
+                    scores[field] = _linkage.SCORERS[scorer](x, y) / _scorers.named(scorer).scale
                     total += weight * scores[field]
                     weight_sum += weight
             if weight_sum and total / weight_sum >= threshold:
@@ -162,6 +163,7 @@ def reference_link(left, right, fields, scorers, weights, threshold):
     [
         (("csv", "parquet"), ["jaro_winkler", "levenshtein", "hamming"]),
         (("jsonl", "tsv"), ["jaccard_bigram", "simhash_default", "levenshtein"]),
+        (("csv", "csv"), ["token_set_ratio", "JaroWinkler.similarity", "Indel.normalized_similarity"]),
     ],
 )
 @pytest.mark.parametrize("memory", ["default", "tight"])
@@ -345,6 +347,26 @@ def test_search(tmp_path, capsys, scorer):
         assert [(float(line.split(",")[1]), int(line.split(",")[0])) for line in out[1:]] == expected
 
 
+@pytest.mark.parametrize(
+    ("scorer", "cutoff", "kept"),
+    [
+        ("ratio", "80", lambda score: score >= 80),  # the fuzz ratios' own range
+        ("jaro_winkler", "0.9", lambda score: score >= 0.9),
+        ("Levenshtein.distance", "2.5", lambda distance: distance <= 2),  # a distance: at most
+        ("levenshtein_distance", "1", lambda distance: distance <= 1),
+    ],
+)
+def test_search_score_cutoff_is_in_the_scorers_range(tmp_path, capsys, scorer, cutoff, kept):
+    words = ["licence", "license", "licensed", "silence", "lichen", "licenses", "vicente"]
+    (tmp_path / "words.txt").write_text("\n".join(words) + "\n", encoding="utf-8")
+    assert cli.main(["search", "licence", str(tmp_path / "words.txt"), "--scorer", scorer, "--score-cutoff", cutoff,
+                     "--limit", "10", "--no-preprocess"]) == 0  # fmt: skip
+    found = sorted(int(line.split(",")[0]) for line in capsys.readouterr().out.splitlines()[1:])
+    function = _scorers.named(scorer).scorer()
+    assert found == [k for k, word in enumerate(words) if kept(function("licence", word))]
+    assert 0 < len(found) < len(words)
+
+
 # ---------------------------------------------------------------- bad input
 
 
@@ -384,6 +406,11 @@ BAD_INPUT = [
     ([*LINK, "--out", "out.xlsx"], "out.xlsx: unknown table format"),
     (["search", "x", "absent.txt"], "cannot read absent.txt: No such file or directory"),
     (["search", "x", "people.csv", "--limit", "0"], "argument --limit: must be at least 1, not 0"),
+    (["search", "x", "people.csv", "--scorer", "levenshtein.distance"], "unknown scorer 'levenshtein.distance' ("),
+    (["search", "x", "people.csv", "--score-cutoff", "-1"], "argument --score-cutoff: must be a finite number"),
+    (["search", "x", "people.csv", "--score-cutoff", "inf"], "argument --score-cutoff: must be a finite number"),
+    (["search", "x", "people.csv", "--threshold", "0.5"], "unrecognized arguments: --threshold"),
+    ([*LINK, "--method", "mean", "--scorer", "WRatio,Levenshtein.distance"], "'Levenshtein.distance' is a distance"),
     (["link", "people.csv"], "give the fields to compare with --on (or a saved model with --use-model)"),
     ([*LINK, "--on", "name,name"], "--on names the column 'name' twice"),
     ([*LINK, "--method", "mean", "--on", "name,name"], "--on names the column 'name' twice"),

@@ -111,7 +111,7 @@ def test_nulls_and_refused_forms():
         with pytest.raises(TypeError, match="scorer must be one of vorn's pairwise scoring functions"):
             vornkit.cdist(["a"], ["b"], scorer=refused)
     with pytest.raises(TypeError, match="unexpected scorer_kwargs entry 'weights'"):
-        vornkit.cdist(["a"], ["b"], scorer=distance.Levenshtein.distance, scorer_kwargs={"weights": (1, 1, 2)})
+        vornkit.cdist(["a"], ["b"], scorer=distance.Indel.distance, scorer_kwargs={"weights": (1, 1, 2)})
 
 
 def test_a_callable_processor_runs_once_per_string():

@@ -48,7 +48,7 @@ namespace vornkit::native::docs {
 // Where a None string is a TypeError (the unnormalized forms).
 #define VORNKIT_DOC_RAISES_NONE "\nRaises\n------\nTypeError\n    A string that is None.\n"
 
-inline constexpr char kRatio[] =
+inline constexpr char fuzz_ratio[] =
     VORNKIT_DOC_SIGNATURE("ratio", "")
     "The normalized Indel similarity of s1 and s2, scaled to [0, 100].\n"
     "\n"
@@ -56,7 +56,7 @@ inline constexpr char kRatio[] =
     ">>> fuzz.ratio(\"this is a test\", \"this is a test!\")\n"
     "96.55172413793103\n";
 
-inline constexpr char kPartialRatio[] =
+inline constexpr char fuzz_partial_ratio[] =
     VORNKIT_DOC_SIGNATURE("partial_ratio", "")
     "The best ``ratio`` of the shorter text against any window of the longer one of its length.\n"
     "\n"
@@ -64,7 +64,7 @@ inline constexpr char kPartialRatio[] =
     ">>> fuzz.partial_ratio(\"this is a test\", \"this is a test!\")\n"
     "100.0\n";
 
-inline constexpr char kTokenSortRatio[] =
+inline constexpr char fuzz_token_sort_ratio[] =
     VORNKIT_DOC_SIGNATURE("token_sort_ratio", "")
     "The ``ratio`` of the two texts with their words sorted.\n"
     "\n"
@@ -72,7 +72,7 @@ inline constexpr char kTokenSortRatio[] =
     ">>> fuzz.token_sort_ratio(\"fuzzy wuzzy was a bear\", \"wuzzy fuzzy was a bear\")\n"
     "100.0\n";
 
-inline constexpr char kTokenSetRatio[] =
+inline constexpr char fuzz_token_set_ratio[] =
     VORNKIT_DOC_SIGNATURE("token_set_ratio", "")
     "The ``ratio`` of the two texts' sets of words: the common words against each text's\n"
     "common and remaining words, the best of the comparisons.\n"
@@ -81,7 +81,7 @@ inline constexpr char kTokenSetRatio[] =
     ">>> fuzz.token_set_ratio(\"fuzzy was a bear\", \"fuzzy fuzzy was a bear\")\n"
     "100.0\n";
 
-inline constexpr char kTokenRatio[] =
+inline constexpr char fuzz_token_ratio[] =
     VORNKIT_DOC_SIGNATURE("token_ratio", "")
     "The better of ``token_sort_ratio`` and ``token_set_ratio``, computed together.\n"
     "\n"
@@ -89,7 +89,7 @@ inline constexpr char kTokenRatio[] =
     ">>> fuzz.token_ratio(\"fuzzy wuzzy was a bear\", \"wuzzy fuzzy was a bear\")\n"
     "100.0\n";
 
-inline constexpr char kPartialTokenSortRatio[] =
+inline constexpr char fuzz_partial_token_sort_ratio[] =
     VORNKIT_DOC_SIGNATURE("partial_token_sort_ratio", "")
     "The ``partial_ratio`` of the two texts with their words sorted.\n"
     "\n"
@@ -97,7 +97,7 @@ inline constexpr char kPartialTokenSortRatio[] =
     ">>> fuzz.partial_token_sort_ratio(\"this is a test\", \"this is a test!\")\n"
     "92.85714285714286\n";
 
-inline constexpr char kPartialTokenSetRatio[] =
+inline constexpr char fuzz_partial_token_set_ratio[] =
     VORNKIT_DOC_SIGNATURE("partial_token_set_ratio", "")
     "The ``partial_ratio`` of the two texts' sets of words; 100 when they share a word.\n"
     "\n"
@@ -105,7 +105,7 @@ inline constexpr char kPartialTokenSetRatio[] =
     ">>> fuzz.partial_token_set_ratio(\"this is a test\", \"this is a test!\")\n"
     "100.0\n";
 
-inline constexpr char kPartialTokenRatio[] =
+inline constexpr char fuzz_partial_token_ratio[] =
     VORNKIT_DOC_SIGNATURE("partial_token_ratio", "")
     "The better of ``partial_token_sort_ratio`` and ``partial_token_set_ratio``.\n"
     "\n"
@@ -113,7 +113,7 @@ inline constexpr char kPartialTokenRatio[] =
     ">>> fuzz.partial_token_ratio(\"this is a test\", \"this is a test!\")\n"
     "100.0\n";
 
-inline constexpr char kWRatio[] =
+inline constexpr char fuzz_wratio[] =
     VORNKIT_DOC_SIGNATURE("WRatio", "")
     "A weighted blend of the ratios above, chosen by the texts' length ratio, as RapidFuzz\n"
     "weighs them.\n"
@@ -122,7 +122,7 @@ inline constexpr char kWRatio[] =
     ">>> fuzz.WRatio(\"fuzzy wuzzy was a bear\", \"wuzzy fuzzy was a bear\")\n"
     "95.0\n";
 
-inline constexpr char kQRatio[] =
+inline constexpr char fuzz_qratio[] =
     VORNKIT_DOC_SIGNATURE("QRatio", "")
     "``ratio``, except that a pair with an empty string scores 0.\n"
     "\n"
@@ -130,7 +130,7 @@ inline constexpr char kQRatio[] =
     ">>> fuzz.QRatio(\"this is a test\", \"this is a test!\")\n"
     "96.55172413793103\n";
 
-inline constexpr char kLevenshteinDistance[] =
+inline constexpr char levenshtein_distance[] =
     VORNKIT_DOC_SIGNATURE("levenshtein_distance", ", weights=(1, 1, 1)")
     "The Levenshtein distance: the fewest insertions, deletions and substitutions (each at its weight) turning s1 into s2.\n"
     "\n"
@@ -150,7 +150,7 @@ inline constexpr char kLevenshteinDistance[] =
     ">>> Levenshtein.distance(\"kitten\", \"sitting\")\n"
     "3\n";
 
-inline constexpr char kLevenshteinSimilarity[] =
+inline constexpr char levenshtein_similarity[] =
     VORNKIT_DOC_SIGNATURE("levenshtein_similarity", ", weights=(1, 1, 1)")
     "The Levenshtein similarity: the fewest insertions, deletions and substitutions (each at its weight) turning s1 into s2.\n"
     "\n"
@@ -170,7 +170,7 @@ inline constexpr char kLevenshteinSimilarity[] =
     ">>> Levenshtein.similarity(\"kitten\", \"sitting\")\n"
     "4\n";
 
-inline constexpr char kLevenshteinNormalizedDistance[] =
+inline constexpr char levenshtein_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("levenshtein_normalized_distance", ", weights=(1, 1, 1)")
     "The Levenshtein distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -189,7 +189,7 @@ inline constexpr char kLevenshteinNormalizedDistance[] =
     ">>> Levenshtein.normalized_distance(\"kitten\", \"sitting\")\n"
     "0.42857142857142855\n";
 
-inline constexpr char kLevenshteinNormalizedSimilarity[] =
+inline constexpr char levenshtein_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("levenshtein_normalized_similarity", ", weights=(1, 1, 1)")
     "1 minus the normalized Levenshtein distance, in [0, 1].\n"
     "\n"
@@ -208,7 +208,7 @@ inline constexpr char kLevenshteinNormalizedSimilarity[] =
     ">>> Levenshtein.normalized_similarity(\"kitten\", \"sitting\")\n"
     "0.5714285714285714\n";
 
-inline constexpr char kIndelDistance[] =
+inline constexpr char indel_distance[] =
     VORNKIT_DOC_SIGNATURE("indel_distance", "")
     "The Indel distance: the fewest insertions and deletions turning s1 into s2.\n"
     "\n"
@@ -226,7 +226,7 @@ inline constexpr char kIndelDistance[] =
     ">>> Indel.distance(\"kitten\", \"sitting\")\n"
     "5\n";
 
-inline constexpr char kIndelSimilarity[] =
+inline constexpr char indel_similarity[] =
     VORNKIT_DOC_SIGNATURE("indel_similarity", "")
     "The Indel similarity: the fewest insertions and deletions turning s1 into s2.\n"
     "\n"
@@ -244,7 +244,7 @@ inline constexpr char kIndelSimilarity[] =
     ">>> Indel.similarity(\"kitten\", \"sitting\")\n"
     "8\n";
 
-inline constexpr char kIndelNormalizedDistance[] =
+inline constexpr char indel_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("indel_normalized_distance", "")
     "The Indel distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -261,7 +261,7 @@ inline constexpr char kIndelNormalizedDistance[] =
     ">>> Indel.normalized_distance(\"kitten\", \"sitting\")\n"
     "0.38461538461538464\n";
 
-inline constexpr char kIndelNormalizedSimilarity[] =
+inline constexpr char indel_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("indel_normalized_similarity", "")
     "1 minus the normalized Indel distance, in [0, 1].\n"
     "\n"
@@ -278,7 +278,7 @@ inline constexpr char kIndelNormalizedSimilarity[] =
     ">>> Indel.normalized_similarity(\"kitten\", \"sitting\")\n"
     "0.6153846153846154\n";
 
-inline constexpr char kLcsSeqDistance[] =
+inline constexpr char lcs_seq_distance[] =
     VORNKIT_DOC_SIGNATURE("lcs_seq_distance", "")
     "The LCSseq distance: the length of the longest common subsequence of s1 and s2, and the rest of the longer text as distance.\n"
     "\n"
@@ -296,7 +296,7 @@ inline constexpr char kLcsSeqDistance[] =
     ">>> LCSseq.distance(\"kitten\", \"sitting\")\n"
     "3\n";
 
-inline constexpr char kLcsSeqSimilarity[] =
+inline constexpr char lcs_seq_similarity[] =
     VORNKIT_DOC_SIGNATURE("lcs_seq_similarity", "")
     "The LCSseq similarity: the length of the longest common subsequence of s1 and s2, and the rest of the longer text as distance.\n"
     "\n"
@@ -314,7 +314,7 @@ inline constexpr char kLcsSeqSimilarity[] =
     ">>> LCSseq.similarity(\"kitten\", \"sitting\")\n"
     "4\n";
 
-inline constexpr char kLcsSeqNormalizedDistance[] =
+inline constexpr char lcs_seq_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("lcs_seq_normalized_distance", "")
     "The LCSseq distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -331,7 +331,7 @@ inline constexpr char kLcsSeqNormalizedDistance[] =
     ">>> LCSseq.normalized_distance(\"kitten\", \"sitting\")\n"
     "0.42857142857142855\n";
 
-inline constexpr char kLcsSeqNormalizedSimilarity[] =
+inline constexpr char lcs_seq_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("lcs_seq_normalized_similarity", "")
     "1 minus the normalized LCSseq distance, in [0, 1].\n"
     "\n"
@@ -348,7 +348,7 @@ inline constexpr char kLcsSeqNormalizedSimilarity[] =
     ">>> LCSseq.normalized_similarity(\"kitten\", \"sitting\")\n"
     "0.5714285714285714\n";
 
-inline constexpr char kOsaDistance[] =
+inline constexpr char osa_distance[] =
     VORNKIT_DOC_SIGNATURE("osa_distance", "")
     "The OSA distance: the optimal string alignment distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, no substring edited twice.\n"
@@ -367,7 +367,7 @@ inline constexpr char kOsaDistance[] =
     ">>> OSA.distance(\"ca\", \"abc\")\n"
     "3\n";
 
-inline constexpr char kOsaSimilarity[] =
+inline constexpr char osa_similarity[] =
     VORNKIT_DOC_SIGNATURE("osa_similarity", "")
     "The OSA similarity: the optimal string alignment distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, no substring edited twice.\n"
@@ -386,7 +386,7 @@ inline constexpr char kOsaSimilarity[] =
     ">>> OSA.similarity(\"ca\", \"abc\")\n"
     "0\n";
 
-inline constexpr char kOsaNormalizedDistance[] =
+inline constexpr char osa_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("osa_normalized_distance", "")
     "The OSA distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -403,7 +403,7 @@ inline constexpr char kOsaNormalizedDistance[] =
     ">>> OSA.normalized_distance(\"ca\", \"abc\")\n"
     "1.0\n";
 
-inline constexpr char kOsaNormalizedSimilarity[] =
+inline constexpr char osa_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("osa_normalized_similarity", "")
     "1 minus the normalized OSA distance, in [0, 1].\n"
     "\n"
@@ -420,7 +420,7 @@ inline constexpr char kOsaNormalizedSimilarity[] =
     ">>> OSA.normalized_similarity(\"ca\", \"abc\")\n"
     "0.0\n";
 
-inline constexpr char kDamerauLevenshteinDistance[] =
+inline constexpr char damerau_levenshtein_distance[] =
     VORNKIT_DOC_SIGNATURE("damerau_levenshtein_distance", "")
     "The DamerauLevenshtein distance: the Damerau-Levenshtein distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, without the restriction of OSA.\n"
@@ -439,7 +439,7 @@ inline constexpr char kDamerauLevenshteinDistance[] =
     ">>> DamerauLevenshtein.distance(\"ca\", \"abc\")\n"
     "2\n";
 
-inline constexpr char kDamerauLevenshteinSimilarity[] =
+inline constexpr char damerau_levenshtein_similarity[] =
     VORNKIT_DOC_SIGNATURE("damerau_levenshtein_similarity", "")
     "The DamerauLevenshtein similarity: the Damerau-Levenshtein distance: insertions, deletions, substitutions and transpositions of\n"
     "adjacent characters, without the restriction of OSA.\n"
@@ -458,7 +458,7 @@ inline constexpr char kDamerauLevenshteinSimilarity[] =
     ">>> DamerauLevenshtein.similarity(\"ca\", \"abc\")\n"
     "1\n";
 
-inline constexpr char kDamerauLevenshteinNormalizedDistance[] =
+inline constexpr char damerau_levenshtein_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("damerau_levenshtein_normalized_distance", "")
     "The DamerauLevenshtein distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -475,7 +475,7 @@ inline constexpr char kDamerauLevenshteinNormalizedDistance[] =
     ">>> DamerauLevenshtein.normalized_distance(\"ca\", \"abc\")\n"
     "0.6666666666666666\n";
 
-inline constexpr char kDamerauLevenshteinNormalizedSimilarity[] =
+inline constexpr char damerau_levenshtein_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("damerau_levenshtein_normalized_similarity", "")
     "1 minus the normalized DamerauLevenshtein distance, in [0, 1].\n"
     "\n"
@@ -492,7 +492,7 @@ inline constexpr char kDamerauLevenshteinNormalizedSimilarity[] =
     ">>> DamerauLevenshtein.normalized_similarity(\"ca\", \"abc\")\n"
     "0.33333333333333337\n";
 
-inline constexpr char kHammingDistance[] =
+inline constexpr char hamming_distance[] =
     VORNKIT_DOC_SIGNATURE("hamming_distance", ", pad=True")
     "The Hamming distance: the number of positions at which s1 and s2 differ.\n"
     "\n"
@@ -513,7 +513,7 @@ inline constexpr char kHammingDistance[] =
     ">>> Hamming.distance(\"karolin\", \"kathrin\")\n"
     "3\n";
 
-inline constexpr char kHammingSimilarity[] =
+inline constexpr char hamming_similarity[] =
     VORNKIT_DOC_SIGNATURE("hamming_similarity", ", pad=True")
     "The Hamming similarity: the number of positions at which s1 and s2 differ.\n"
     "\n"
@@ -534,7 +534,7 @@ inline constexpr char kHammingSimilarity[] =
     ">>> Hamming.similarity(\"karolin\", \"kathrin\")\n"
     "4\n";
 
-inline constexpr char kHammingNormalizedDistance[] =
+inline constexpr char hamming_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("hamming_normalized_distance", ", pad=True")
     "The Hamming distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -554,7 +554,7 @@ inline constexpr char kHammingNormalizedDistance[] =
     ">>> Hamming.normalized_distance(\"karolin\", \"kathrin\")\n"
     "0.42857142857142855\n";
 
-inline constexpr char kHammingNormalizedSimilarity[] =
+inline constexpr char hamming_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("hamming_normalized_similarity", ", pad=True")
     "1 minus the normalized Hamming distance, in [0, 1].\n"
     "\n"
@@ -574,7 +574,7 @@ inline constexpr char kHammingNormalizedSimilarity[] =
     ">>> Hamming.normalized_similarity(\"karolin\", \"kathrin\")\n"
     "0.5714285714285714\n";
 
-inline constexpr char kPrefixDistance[] =
+inline constexpr char prefix_distance[] =
     VORNKIT_DOC_SIGNATURE("prefix_distance", "")
     "The Prefix distance: the length of the common prefix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
@@ -592,7 +592,7 @@ inline constexpr char kPrefixDistance[] =
     ">>> Prefix.distance(\"prefix\", \"preface\")\n"
     "3\n";
 
-inline constexpr char kPrefixSimilarity[] =
+inline constexpr char prefix_similarity[] =
     VORNKIT_DOC_SIGNATURE("prefix_similarity", "")
     "The Prefix similarity: the length of the common prefix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
@@ -610,7 +610,7 @@ inline constexpr char kPrefixSimilarity[] =
     ">>> Prefix.similarity(\"prefix\", \"preface\")\n"
     "4\n";
 
-inline constexpr char kPrefixNormalizedDistance[] =
+inline constexpr char prefix_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("prefix_normalized_distance", "")
     "The Prefix distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -627,7 +627,7 @@ inline constexpr char kPrefixNormalizedDistance[] =
     ">>> Prefix.normalized_distance(\"prefix\", \"preface\")\n"
     "0.42857142857142855\n";
 
-inline constexpr char kPrefixNormalizedSimilarity[] =
+inline constexpr char prefix_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("prefix_normalized_similarity", "")
     "1 minus the normalized Prefix distance, in [0, 1].\n"
     "\n"
@@ -644,7 +644,7 @@ inline constexpr char kPrefixNormalizedSimilarity[] =
     ">>> Prefix.normalized_similarity(\"prefix\", \"preface\")\n"
     "0.5714285714285714\n";
 
-inline constexpr char kPostfixDistance[] =
+inline constexpr char postfix_distance[] =
     VORNKIT_DOC_SIGNATURE("postfix_distance", "")
     "The Postfix distance: the length of the common suffix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
@@ -662,7 +662,7 @@ inline constexpr char kPostfixDistance[] =
     ">>> Postfix.distance(\"running\", \"jumping\")\n"
     "4\n";
 
-inline constexpr char kPostfixSimilarity[] =
+inline constexpr char postfix_similarity[] =
     VORNKIT_DOC_SIGNATURE("postfix_similarity", "")
     "The Postfix similarity: the length of the common suffix of s1 and s2 as similarity, the rest of the longer text as distance.\n"
     "\n"
@@ -680,7 +680,7 @@ inline constexpr char kPostfixSimilarity[] =
     ">>> Postfix.similarity(\"running\", \"jumping\")\n"
     "3\n";
 
-inline constexpr char kPostfixNormalizedDistance[] =
+inline constexpr char postfix_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("postfix_normalized_distance", "")
     "The Postfix distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -697,7 +697,7 @@ inline constexpr char kPostfixNormalizedDistance[] =
     ">>> Postfix.normalized_distance(\"running\", \"jumping\")\n"
     "0.5714285714285714\n";
 
-inline constexpr char kPostfixNormalizedSimilarity[] =
+inline constexpr char postfix_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("postfix_normalized_similarity", "")
     "1 minus the normalized Postfix distance, in [0, 1].\n"
     "\n"
@@ -714,7 +714,7 @@ inline constexpr char kPostfixNormalizedSimilarity[] =
     ">>> Postfix.normalized_similarity(\"running\", \"jumping\")\n"
     "0.4285714285714286\n";
 
-inline constexpr char kJaroDistance[] =
+inline constexpr char jaro_distance[] =
     VORNKIT_DOC_SIGNATURE("jaro_distance", "")
     "The Jaro distance: the Jaro similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
@@ -732,7 +732,7 @@ inline constexpr char kJaroDistance[] =
     ">>> Jaro.distance(\"MARTHA\", \"MARHTA\")\n"
     "0.05555555555555547\n";
 
-inline constexpr char kJaroSimilarity[] =
+inline constexpr char jaro_similarity[] =
     VORNKIT_DOC_SIGNATURE("jaro_similarity", "")
     "The Jaro similarity: the Jaro similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
@@ -750,7 +750,7 @@ inline constexpr char kJaroSimilarity[] =
     ">>> Jaro.similarity(\"MARTHA\", \"MARHTA\")\n"
     "0.9444444444444445\n";
 
-inline constexpr char kJaroNormalizedDistance[] =
+inline constexpr char jaro_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("jaro_normalized_distance", "")
     "The Jaro distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -767,7 +767,7 @@ inline constexpr char kJaroNormalizedDistance[] =
     ">>> Jaro.normalized_distance(\"MARTHA\", \"MARHTA\")\n"
     "0.05555555555555547\n";
 
-inline constexpr char kJaroNormalizedSimilarity[] =
+inline constexpr char jaro_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("jaro_normalized_similarity", "")
     "1 minus the normalized Jaro distance, in [0, 1].\n"
     "\n"
@@ -784,7 +784,7 @@ inline constexpr char kJaroNormalizedSimilarity[] =
     ">>> Jaro.normalized_similarity(\"MARTHA\", \"MARHTA\")\n"
     "0.9444444444444445\n";
 
-inline constexpr char kJaroWinklerDistance[] =
+inline constexpr char jaro_winkler_distance[] =
     VORNKIT_DOC_SIGNATURE("jaro_winkler_distance", ", prefix_weight=0.1")
     "The JaroWinkler distance: the Jaro-Winkler similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
@@ -805,7 +805,7 @@ inline constexpr char kJaroWinklerDistance[] =
     ">>> JaroWinkler.distance(\"MARTHA\", \"MARHTA\")\n"
     "0.03888888888888886\n";
 
-inline constexpr char kJaroWinklerSimilarity[] =
+inline constexpr char jaro_winkler_similarity[] =
     VORNKIT_DOC_SIGNATURE("jaro_winkler_similarity", ", prefix_weight=0.1")
     "The JaroWinkler similarity: the Jaro-Winkler similarity of s1 and s2, in [0, 1], and 1 minus it as distance.\n"
     "\n"
@@ -826,7 +826,7 @@ inline constexpr char kJaroWinklerSimilarity[] =
     ">>> JaroWinkler.similarity(\"MARTHA\", \"MARHTA\")\n"
     "0.9611111111111111\n";
 
-inline constexpr char kJaroWinklerNormalizedDistance[] =
+inline constexpr char jaro_winkler_normalized_distance[] =
     VORNKIT_DOC_SIGNATURE("jaro_winkler_normalized_distance", ", prefix_weight=0.1")
     "The JaroWinkler distance divided by its largest possible value, in [0, 1].\n"
     "\n"
@@ -846,7 +846,7 @@ inline constexpr char kJaroWinklerNormalizedDistance[] =
     ">>> JaroWinkler.normalized_distance(\"MARTHA\", \"MARHTA\")\n"
     "0.03888888888888886\n";
 
-inline constexpr char kJaroWinklerNormalizedSimilarity[] =
+inline constexpr char jaro_winkler_normalized_similarity[] =
     VORNKIT_DOC_SIGNATURE("jaro_winkler_normalized_similarity", ", prefix_weight=0.1")
     "1 minus the normalized JaroWinkler distance, in [0, 1].\n"
     "\n"

@@ -9,24 +9,36 @@
 #include <string>
 #include <string_view>
 
-#include "algo/common_affix.hpp"
-#include "algo/damerau_levenshtein.hpp"
+#include <optional>
+
 #include "algo/editops.hpp"
 #include "algo/fuzz_ratios.hpp"
-#include "algo/hamming.hpp"
-#include "algo/jaro.hpp"
 #include "algo/lcs_seq.hpp"
 #include "algo/levenshtein.hpp"
-#include "algo/osa.hpp"
 #include "fuzz_docs.hpp"
 #include "native.hpp"
+#include "router/registry.hpp"
 #include "text/code_points.hpp"
-#include "text/utf8.hpp"
 
 namespace vornkit::native {
 namespace {
 
 namespace algo = vorn::algo;
+namespace registry = vorn::registry;
+using registry::Measure;
+
+// The name of the vornkit function of a RapidFuzz-compatible measure, for
+// messages.
+constexpr const char* function_name(Measure measure) {
+    for (const registry::Entry& entry : registry::kAlgorithms)
+        if (entry.measure == measure && entry.module != "vorn") return entry.function.data();
+    return "";
+}
+
+// The keyword of an option, or nullptr for none.
+constexpr const char* option_keyword(registry::Option option) {
+    return option == registry::Option::none ? nullptr : registry::option_name(option).data();
+}
 
 struct Call {
     PyObject* s1 = nullptr;
@@ -217,23 +229,19 @@ bool convert_float_cutoff(PyObject* object, double fallback, double& out) {
 
 // ---- vornkit.fuzz ----
 
-struct FuzzScorer {
-    const char* name;
-    double (*score)(std::string_view, std::string_view, double);
-};
-
-template <const FuzzScorer& Scorer>
+template <Measure M>
 PyObject* fuzz_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Prepared prepared;
-        if (!prepare_call(Scorer.name, nullptr, args, nargsf, kwnames, prepared)) return nullptr;
+        static constexpr const char* name = function_name(M);
+        if (!prepare_call(name, nullptr, args, nargsf, kwnames, prepared)) return nullptr;
         double cutoff = 0;
         if (!convert_float_cutoff(prepared.call.score_cutoff, 0, cutoff)) return nullptr;
         if (prepared.none) return PyFloat_FromDouble(0);
         double score = 0;
         {
             const std::string_view a = prepared.a.utf8, b = prepared.b.utf8;
-            Py_BEGIN_ALLOW_THREADS score = Scorer.score(a, b, cutoff);
+            Py_BEGIN_ALLOW_THREADS score = registry::rapidfuzz_similarity(M, a, b, cutoff);
             Py_END_ALLOW_THREADS
         }
         return PyFloat_FromDouble(score);
@@ -258,146 +266,9 @@ PyObject* partial_ratio_alignment(PyObject*, PyObject* const* args, Py_ssize_t n
     });
 }
 
-constexpr FuzzScorer kRatio{"ratio", algo::fuzz::ratio};
-constexpr FuzzScorer kPartialRatio{"partial_ratio", algo::fuzz::partial_ratio};
-constexpr FuzzScorer kTokenSortRatio{"token_sort_ratio", algo::fuzz::token_sort_ratio};
-constexpr FuzzScorer kTokenSetRatio{"token_set_ratio", algo::fuzz::token_set_ratio};
-constexpr FuzzScorer kTokenRatio{"token_ratio", algo::fuzz::token_ratio};
-constexpr FuzzScorer kPartialTokenSortRatio{"partial_token_sort_ratio", algo::fuzz::partial_token_sort_ratio};
-constexpr FuzzScorer kPartialTokenSetRatio{"partial_token_set_ratio", algo::fuzz::partial_token_set_ratio};
-constexpr FuzzScorer kPartialTokenRatio{"partial_token_ratio", algo::fuzz::partial_token_ratio};
-constexpr FuzzScorer kWRatio{"WRatio", algo::fuzz::wratio};
-constexpr FuzzScorer kQRatio{"QRatio", algo::fuzz::qratio};
-
 // ---- vornkit.distance ----
 
 enum class Form { distance, similarity, normalized_distance, normalized_similarity };
-
-// A metric counted in edits: its distance and the largest distance
-// possible for the lengths, from which the four forms follow.
-struct Counted {
-    std::uint64_t distance;
-    std::uint64_t maximum;
-};
-
-struct CountedMetric {
-    const char* name;         // the Python class name, for messages
-    const char* option_name;  // nullptr, "weights" or "pad"
-    bool utf8;                // whether count reads the strings' UTF-8 (else their code points)
-    // Sets an exception and returns false on a bad option or input.
-    bool (*count)(const Text& a, const Text& b, PyObject* option, Counted& out);
-};
-
-bool convert_weights(PyObject* option, algo::LevenshteinWeights& out) {
-    if (option == nullptr || option == Py_None) return true;
-    if (!PyTuple_Check(option) || PyTuple_GET_SIZE(option) != 3) {
-        PyErr_SetString(PyExc_TypeError, "weights must be a tuple (insertion, deletion, substitution) of three ints");
-        return false;
-    }
-    std::uint64_t* slots[3] = {&out.insertion, &out.deletion, &out.substitution};
-    for (Py_ssize_t i = 0; i < 3; ++i) {
-        const unsigned long long value = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(option, i));
-        if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
-        // Costs stay far from wrapping when multiplied by a length.
-        if (value > (std::uint64_t{1} << 32)) {
-            PyErr_SetString(PyExc_OverflowError, "a weight must be at most 2**32");
-            return false;
-        }
-        *slots[i] = value;
-    }
-    return true;
-}
-
-std::size_t chars(std::string_view text) { return vorn::utf8::count_chars(text); }
-
-bool count_levenshtein(const Text& text_a, const Text& text_b, PyObject* option, Counted& out) {
-    algo::LevenshteinWeights weights;
-    if (!convert_weights(option, weights)) return false;
-    const std::string_view a = text_a.utf8, b = text_b.utf8;
-    const std::size_t la = chars(a), lb = chars(b);
-    std::uint64_t distance = 0;
-    Py_BEGIN_ALLOW_THREADS distance = algo::levenshtein_weighted_distance(a, b, weights);
-    Py_END_ALLOW_THREADS out = {distance, algo::levenshtein_maximum(la, lb, weights)};
-    return true;
-}
-
-// Metrics over decoded code points, computed without the interpreter lock.
-template <class Compute>
-bool count_points(const Text& a, const Text& b, Compute&& compute, Counted& out) {
-    const CodePointBuffer x(a), y(b);
-    Py_BEGIN_ALLOW_THREADS out = compute(x.view(), y.view());
-    Py_END_ALLOW_THREADS return true;
-}
-
-using Points = std::u32string_view;
-
-bool count_indel(const Text& a, const Text& b, PyObject*, Counted& out) {
-    return count_points(
-        a, b,
-        [](Points x, Points y) {
-            return Counted{algo::indel_distance(x, y), x.size() + y.size()};
-        },
-        out);
-}
-
-// Metrics counted as a similarity s: distance = maximum - s.
-template <std::size_t (*Similarity)(Points, Points)>
-bool count_similarity(const Text& a, const Text& b, PyObject*, Counted& out) {
-    return count_points(
-        a, b,
-        [](Points x, Points y) {
-            const std::size_t maximum = std::max(x.size(), y.size());
-            return Counted{maximum - Similarity(x, y), maximum};
-        },
-        out);
-}
-
-template <std::size_t (*Distance)(Points, Points)>
-bool count_distance(const Text& a, const Text& b, PyObject*, Counted& out) {
-    return count_points(
-        a, b,
-        [](Points x, Points y) {
-            return Counted{Distance(x, y), std::max(x.size(), y.size())};
-        },
-        out);
-}
-
-std::size_t lcs_length(Points x, Points y) { return algo::lcs_seq_similarity(x, y); }
-std::size_t prefix_length(Points x, Points y) { return algo::common_prefix_length(x, y); }
-std::size_t suffix_length(Points x, Points y) { return algo::common_suffix_length(x, y); }
-std::size_t osa(Points x, Points y) { return algo::osa_distance(x, y); }
-std::size_t damerau(Points x, Points y) { return algo::damerau_levenshtein_distance(x, y); }
-
-// Positions that differ, plus the length difference when pad is true
-// (the default); unequal lengths are an error otherwise.
-bool count_hamming(const Text& a, const Text& b, PyObject* option, Counted& out) {
-    bool pad = true;
-    if (option != nullptr) {
-        const int truth = PyObject_IsTrue(option);
-        if (truth < 0) return false;
-        pad = truth != 0;
-    }
-    const CodePointBuffer buffer_x(a), buffer_y(b);
-    const std::u32string_view x = buffer_x.view(), y = buffer_y.view();
-    if (!pad && x.size() != y.size()) {
-        PyErr_SetString(PyExc_ValueError, "Sequences are not the same length.");
-        return false;
-    }
-    const std::size_t common = std::min(x.size(), y.size());
-    std::uint64_t distance = std::max(x.size(), y.size()) - common;
-    for (std::size_t i = 0; i < common; ++i) distance += x[i] != y[i];
-    out = {distance, std::max(x.size(), y.size())};
-    return true;
-}
-
-constexpr CountedMetric kLevenshtein{"Levenshtein", "weights", true, count_levenshtein};
-constexpr CountedMetric kIndel{"Indel", nullptr, false, count_indel};
-constexpr CountedMetric kLcsSeq{"LCSseq", nullptr, false, count_similarity<lcs_length>};
-constexpr CountedMetric kOsa{"OSA", nullptr, false, count_distance<osa>};
-constexpr CountedMetric kDamerauLevenshtein{"DamerauLevenshtein", nullptr, false, count_distance<damerau>};
-constexpr CountedMetric kHamming{"Hamming", "pad", false, count_hamming};
-constexpr CountedMetric kPrefix{"Prefix", nullptr, false, count_similarity<prefix_length>};
-constexpr CountedMetric kPostfix{"Postfix", nullptr, false, count_similarity<suffix_length>};
 
 constexpr const char* form_name(Form form) {
     switch (form) {
@@ -419,12 +290,15 @@ bool convert_count_cutoff(PyObject* object, std::uint64_t& out, bool& given) {
     return !(out == static_cast<std::uint64_t>(-1) && PyErr_Occurred());
 }
 
-template <const CountedMetric& Metric, Form F>
+// The distance's measure of a metric counted in edits, whose four
+// functions all count with it.
+template <Measure Edits, Form F>
 PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
+        constexpr registry::Option option = registry::option_of(Edits);
+        constexpr bool utf8 = registry::counts_utf8(Edits);
         Prepared prepared;
-        if (!prepare_call(form_name(F), Metric.option_name, args, nargsf, kwnames, prepared, Metric.utf8))
-            return nullptr;
+        if (!prepare_call(form_name(F), option_keyword(option), args, nargsf, kwnames, prepared, utf8)) return nullptr;
         constexpr bool normalized = F == Form::normalized_distance || F == Form::normalized_similarity;
         double norm_cutoff = 0;
         std::uint64_t cutoff = 0;
@@ -443,66 +317,62 @@ PyObject* counted_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyO
             }
             return PyFloat_FromDouble(F == Form::normalized_distance ? 1.0 : 0.0);
         }
-        Counted counted{};
-        if (!Metric.count(prepared.a, prepared.b, prepared.call.option, counted)) return nullptr;
-        const double normalized_distance =
-            counted.maximum == 0 ? 0.0 : static_cast<double>(counted.distance) / static_cast<double>(counted.maximum);
+        registry::Options options;
+        if (!convert_option(option, prepared.call.option, options)) return nullptr;
+        std::optional<vorn::Expected<registry::Counted, vorn::InvalidArgument>> counted;
+        if constexpr (utf8) {
+            const std::string_view a = prepared.a.utf8, b = prepared.b.utf8;
+            Py_BEGIN_ALLOW_THREADS counted.emplace(registry::count_edits(Edits, a, b, options));
+            Py_END_ALLOW_THREADS
+        } else {
+            const CodePointBuffer x(prepared.a), y(prepared.b);
+            Py_BEGIN_ALLOW_THREADS counted.emplace(registry::count_edits(Edits, x.view(), y.view(), options));
+            Py_END_ALLOW_THREADS
+        }
+        if (!*counted) {
+            PyErr_SetString(PyExc_ValueError, std::string(counted->error().message).c_str());
+            return nullptr;
+        }
+        const registry::Counted count = **counted;
         if constexpr (F == Form::distance) {
-            const std::uint64_t d = counted.distance;
+            const std::uint64_t d = count.distance;
             return PyLong_FromUnsignedLongLong(!given || d <= cutoff ? d : cutoff + 1);
         } else if constexpr (F == Form::similarity) {
-            const std::uint64_t s = counted.maximum - counted.distance;
+            const std::uint64_t s = count.maximum - count.distance;
             return PyLong_FromUnsignedLongLong(!given || s >= cutoff ? s : 0);
         } else if constexpr (F == Form::normalized_distance) {
-            return PyFloat_FromDouble(normalized_distance <= norm_cutoff ? normalized_distance : 1.0);
+            const double distance = registry::normalized_distance(count);
+            return PyFloat_FromDouble(distance <= norm_cutoff ? distance : 1.0);
         } else {
-            const double similarity = 1.0 - normalized_distance;
+            const double similarity = registry::normalized_similarity(count);
             return PyFloat_FromDouble(similarity >= norm_cutoff ? similarity : 0.0);
         }
     });
 }
 
-// Jaro and JaroWinkler: a similarity in [0, 1]; every form is a float.
-struct RatedMetric {
-    const char* option_name;  // nullptr or "prefix_weight"
-    bool (*rate)(std::string_view a, std::string_view b, PyObject* option, double& out);
-};
-
-bool rate_jaro(std::string_view a, std::string_view b, PyObject*, double& out) {
-    Py_BEGIN_ALLOW_THREADS out = algo::jaro_similarity(a, b);
-    Py_END_ALLOW_THREADS return true;
-}
-
-bool rate_jaro_winkler(std::string_view a, std::string_view b, PyObject* option, double& out) {
-    double prefix_weight = 0.1;
-    if (option != nullptr && !convert_float_cutoff(option, 0.1, prefix_weight)) return false;
-    if (!(prefix_weight >= 0.0 && prefix_weight <= 1.0)) {
-        PyErr_SetString(PyExc_ValueError, "prefix_weight has to be in the range 0.0 - 1.0");
-        return false;
-    }
-    Py_BEGIN_ALLOW_THREADS out = algo::winkler_similarity(a, b, prefix_weight);
-    Py_END_ALLOW_THREADS return true;
-}
-
-constexpr RatedMetric kJaro{nullptr, rate_jaro};
-constexpr RatedMetric kJaroWinkler{"prefix_weight", rate_jaro_winkler};
-
-template <const RatedMetric& Metric, Form F>
+// Jaro and JaroWinkler, by their similarity's measure: a similarity in
+// [0, 1]; every form is a float.
+template <Measure Plain, Form F>
 PyObject* rated_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
+        constexpr registry::Option option = registry::option_of(Plain);
         Prepared prepared;
-        if (!prepare_call(form_name(F), Metric.option_name, args, nargsf, kwnames, prepared)) return nullptr;
+        if (!prepare_call(form_name(F), option_keyword(option), args, nargsf, kwnames, prepared)) return nullptr;
         constexpr bool is_distance = F == Form::distance || F == Form::normalized_distance;
         double cutoff = 0;
         if (!convert_float_cutoff(prepared.call.score_cutoff, is_distance ? 1.0 : 0.0, cutoff)) return nullptr;
         if (prepared.none) return PyFloat_FromDouble(is_distance ? 1.0 : 0.0);
+        registry::Options options;
+        if (!convert_option(option, prepared.call.option, options)) return nullptr;
         double similarity = 0;
-        if (!Metric.rate(prepared.a.utf8, prepared.b.utf8, prepared.call.option, similarity)) return nullptr;
+        {
+            const std::string_view a = prepared.a.utf8, b = prepared.b.utf8;
+            Py_BEGIN_ALLOW_THREADS similarity = registry::rate(Plain, a, b, options);
+            Py_END_ALLOW_THREADS
+        }
         const double distance = 1.0 - similarity;
         if constexpr (is_distance) return PyFloat_FromDouble(distance <= cutoff ? distance : 1.0);
-        // The normalized similarity goes through the distance, as in
-        // RapidFuzz, which changes the last bit for some pairs.
-        const double score = F == Form::normalized_similarity ? 1.0 - distance : similarity;
+        const double score = F == Form::normalized_similarity ? registry::normalized_from_rate(similarity) : similarity;
         return PyFloat_FromDouble(score >= cutoff ? score : 0.0);
     });
 }
@@ -583,54 +453,81 @@ PyMethodDef entry(const char* name, Entry* function, const char* doc) {
             doc};
 }
 
-// Each scorer's docstring is docs::<its constant> (fuzz_docs.hpp), each form's docs::<metric><Form>.
-#define VORNKIT_FUZZ(name, scorer) entry(name, fuzz_entry<scorer>, docs::scorer)
-#define VORNKIT_COUNTED(prefix, metric)                                                                 \
-    entry(prefix "_distance", counted_entry<metric, Form::distance>, docs::metric##Distance),           \
-        entry(prefix "_similarity", counted_entry<metric, Form::similarity>, docs::metric##Similarity), \
-        entry(prefix "_normalized_distance", counted_entry<metric, Form::normalized_distance>,          \
-              docs::metric##NormalizedDistance),                                                        \
-        entry(prefix "_normalized_similarity", counted_entry<metric, Form::normalized_similarity>,      \
-              docs::metric##NormalizedSimilarity)
-#define VORNKIT_RATED(prefix, metric)                                                                 \
-    entry(prefix "_distance", rated_entry<metric, Form::distance>, docs::metric##Distance),           \
-        entry(prefix "_similarity", rated_entry<metric, Form::similarity>, docs::metric##Similarity), \
-        entry(prefix "_normalized_distance", rated_entry<metric, Form::normalized_distance>,          \
-              docs::metric##NormalizedDistance),                                                      \
-        entry(prefix "_normalized_similarity", rated_entry<metric, Form::normalized_similarity>,      \
-              docs::metric##NormalizedSimilarity)
+// Each function's docstring is docs::<its measure> (fuzz_docs.hpp) for a
+// ratio, docs::<stem>_<form> for a form of a metric.
+#define VORNKIT_FUZZ(name, measure) entry(name, fuzz_entry<Measure::measure>, docs::measure),
+#define VORNKIT_FORMS(prefix, entry_template, measure, stem)                                                  \
+    entry(prefix "_distance", entry_template<Measure::measure, Form::distance>, docs::stem##_distance),       \
+        entry(prefix "_similarity", entry_template<Measure::measure, Form::similarity>, docs::stem##_similarity), \
+        entry(prefix "_normalized_distance", entry_template<Measure::measure, Form::normalized_distance>,     \
+              docs::stem##_normalized_distance),                                                                \
+        entry(prefix "_normalized_similarity", entry_template<Measure::measure, Form::normalized_similarity>, \
+              docs::stem##_normalized_similarity),
+#define VORNKIT_COUNTED(metric, prefix, stem) VORNKIT_FORMS(prefix, counted_entry, stem##_edits, stem)
+#define VORNKIT_RATED(metric, prefix, stem) VORNKIT_FORMS(prefix, rated_entry, stem##_plain, stem)
 
 }  // namespace
 
+bool convert_option(registry::Option option, PyObject* value, registry::Options& out) {
+    if (value == nullptr) return true;
+    // None is the default weights and prefix weight, as in RapidFuzz; pad
+    // reads it as false.
+    if (value == Py_None && option != registry::Option::pad) return true;
+    switch (option) {
+        case registry::Option::weights: {
+            if (!PyTuple_Check(value) || PyTuple_GET_SIZE(value) != 3) {
+                PyErr_SetString(PyExc_TypeError,
+                                "weights must be a tuple (insertion, deletion, substitution) of three ints");
+                return false;
+            }
+            std::uint64_t* slots[3] = {&out.weights.insertion, &out.weights.deletion, &out.weights.substitution};
+            for (Py_ssize_t i = 0; i < 3; ++i) {
+                const unsigned long long weight = PyLong_AsUnsignedLongLong(PyTuple_GET_ITEM(value, i));
+                if (weight == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+                // Costs stay far from wrapping when multiplied by a length.
+                if (weight > (std::uint64_t{1} << 32)) {
+                    PyErr_SetString(PyExc_OverflowError, "a weight must be at most 2**32");
+                    return false;
+                }
+                *slots[i] = weight;
+            }
+            return true;
+        }
+        case registry::Option::prefix_weight: {
+            const double weight = PyFloat_AsDouble(value);
+            if (weight == -1.0 && PyErr_Occurred()) return false;
+            if (!(weight >= 0.0 && weight <= 1.0)) {
+                PyErr_SetString(PyExc_ValueError, "prefix_weight has to be in the range 0.0 - 1.0");
+                return false;
+            }
+            out.prefix_weight = weight;
+            return true;
+        }
+        case registry::Option::pad: {
+            const int truth = PyObject_IsTrue(value);
+            if (truth < 0) return false;
+            out.pad = truth != 0;
+            return true;
+        }
+        case registry::Option::none: break;
+    }
+    return true;
+}
+
+// clang-format off
 PyMethodDef fuzz_methods[] = {
-    VORNKIT_FUZZ("ratio", kRatio),
-    VORNKIT_FUZZ("partial_ratio", kPartialRatio),
-    VORNKIT_FUZZ("token_sort_ratio", kTokenSortRatio),
-    VORNKIT_FUZZ("token_set_ratio", kTokenSetRatio),
-    VORNKIT_FUZZ("token_ratio", kTokenRatio),
-    VORNKIT_FUZZ("partial_token_sort_ratio", kPartialTokenSortRatio),
-    VORNKIT_FUZZ("partial_token_set_ratio", kPartialTokenSetRatio),
-    VORNKIT_FUZZ("partial_token_ratio", kPartialTokenRatio),
-    VORNKIT_FUZZ("WRatio", kWRatio),
-    VORNKIT_FUZZ("QRatio", kQRatio),
+    VORN_FUZZ_RATIOS(VORNKIT_FUZZ)
     entry("partial_ratio_alignment", partial_ratio_alignment,
           "partial_ratio_alignment(s1, s2, *, processor=None, score_cutoff=None, score_hint=None)\n--\n\n"
           "(score, src_start, src_end, dest_start, dest_end), or None below score_cutoff."),
-    VORNKIT_COUNTED("levenshtein", kLevenshtein),
-    VORNKIT_COUNTED("indel", kIndel),
+    VORN_COUNTED_METRICS(VORNKIT_COUNTED)
+    VORN_RATED_METRICS(VORNKIT_RATED)
     entry("levenshtein_editops", editops_entry<algo::levenshtein_editops, false>, nullptr),
     entry("levenshtein_opcodes", editops_entry<algo::levenshtein_editops, true>, nullptr),
     entry("indel_editops", editops_entry<algo::indel_editops, false>, nullptr),
     entry("indel_opcodes", editops_entry<algo::indel_editops, true>, nullptr),
-    VORNKIT_COUNTED("lcs_seq", kLcsSeq),
-    VORNKIT_COUNTED("osa", kOsa),
-    VORNKIT_COUNTED("damerau_levenshtein", kDamerauLevenshtein),
-    VORNKIT_COUNTED("hamming", kHamming),
-    VORNKIT_COUNTED("prefix", kPrefix),
-    VORNKIT_COUNTED("postfix", kPostfix),
-    VORNKIT_RATED("jaro", kJaro),
-    VORNKIT_RATED("jaro_winkler", kJaroWinkler),
     {nullptr, nullptr, 0, nullptr},
 };
+// clang-format on
 
 }  // namespace vornkit::native

@@ -111,6 +111,14 @@ const StringInput* strings_input(PyObject* object);
 // conversion's error for a bad value, ValueError for a window size of 0.
 const vorn::registry::Entry* convert_scorer(PyObject* scorer, PyObject* kwargs, vorn::collection::ScorerConfig& out);
 
+// ---- fuzz_functions.cpp: RapidFuzz's scorers ----
+
+// Sets the option of a RapidFuzz-compatible metric in `out` from a call's
+// value (nullptr: RapidFuzz's default; None too, but for pad): weights a tuple of three
+// ints, prefix_weight a float in [0, 1], pad a truth value. False with
+// TypeError, ValueError or OverflowError for a bad value.
+bool convert_option(vorn::registry::Option option, PyObject* value, vorn::registry::Options& out);
+
 // ---- processor.cpp: vorn.Preprocessor objects ----
 
 // Copies the pipeline record of a vorn.Preprocessor instance (or of a

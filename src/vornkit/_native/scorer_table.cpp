@@ -5,6 +5,13 @@
 // with no import and no attribute access. Registering a scorer (one of
 // vorn's or one of vornkit's own, implemented anywhere) is one Entry in the
 // registry naming its module and function; nothing here changes.
+//
+// Why identity and not a description carried by the function: vorn's
+// functions belong to a module whose names and attributes are fixed, and
+// builtin functions (vorn's and vornkit._native's alike) cannot hold an
+// attribute or capsule of their own. Making vornkit's scorers objects of a
+// type of ours that could would add a layer to every call, and the
+// identity map answers in one lookup for both modules.
 #include <span>
 
 #include "native.hpp"
@@ -61,12 +68,16 @@ const registry::Entry* find_scorer(PyObject* scorer) {
     return &registry::algorithms()[PyLong_AsSize_t(position)];
 }
 
+bool is_named(PyObject* key, std::string_view name) {
+    return !name.empty() && PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name.data()) == 0;
+}
+
+// Whether scorer_kwargs may hold `key` for this entry: a size it takes or
+// its option.
 bool is_given(const registry::Entry& entry, PyObject* key) {
     for (registry::Size size : entry.given)
-        if (size != registry::Size::none && PyUnicode_Check(key) &&
-            PyUnicode_CompareWithASCIIString(key, registry::size_name(size).data()) == 0)
-            return true;
-    return false;
+        if (is_named(key, registry::size_name(size))) return true;
+    return is_named(key, registry::option_name(registry::option_of(entry.measure)));
 }
 
 }  // namespace
@@ -79,7 +90,7 @@ const vorn::registry::Entry* convert_scorer(PyObject* scorer, PyObject* kwargs, 
         PyErr_Format(PyExc_TypeError, "scorer_kwargs must be a dict or None, not '%.200s'", Py_TYPE(kwargs)->tp_name);
         return nullptr;
     }
-    ScorerConfig config{entry->measure, entry->size, entry->num_hashes};
+    ScorerConfig config{entry->measure, entry->size, entry->num_hashes, 0, {}};
     std::size_t found = 0;
     for (registry::Size size : entry->given) {
         if (size == registry::Size::none) continue;
@@ -93,6 +104,23 @@ const vorn::registry::Entry* convert_scorer(PyObject* scorer, PyObject* kwargs, 
         std::uint64_t& field = size == registry::Size::num_hashes ? config.num_hashes : config.size;
         if (!convert_size(value, field, "while processing scorer_kwargs['%s'] of %s()", parameter, function))
             return nullptr;
+    }
+    const registry::Option option = registry::option_of(entry->measure);
+    if (option != registry::Option::none && kwargs != Py_None) {
+        const char* parameter = registry::option_name(option).data();
+        if (PyObject* value = PyDict_GetItemString(kwargs, parameter)) {
+            ++found;
+            if (!convert_option(option, value, config.options)) return nullptr;
+            // Unequal lengths have no score then, and a matrix has no
+            // place for one pair's error: refused before any work.
+            if (!config.options.pad) {
+                PyErr_Format(PyExc_ValueError,
+                             "%s(): scorer_kwargs['pad'] must be true; without padding, strings of unequal "
+                             "lengths have no score",
+                             function);
+                return nullptr;
+            }
+        }
     }
     if (kwargs != Py_None && static_cast<std::size_t>(PyDict_GET_SIZE(kwargs)) != found) {
         PyObject *key, *value;
@@ -113,7 +141,8 @@ const vorn::registry::Entry* convert_scorer(PyObject* scorer, PyObject* kwargs, 
 }
 
 // algorithms(): the registry as a tuple of (module, function, is_distance,
-// sizes the caller gives, router name) for the Python layer.
+// sizes the caller gives, router name, scorer name, option name, score
+// scale) for the Python layer.
 PyObject* algorithms(PyObject*, PyObject*) {
     const std::span<const registry::Entry> entries = registry::algorithms();
     PyRef table(PyTuple_New(static_cast<Py_ssize_t>(entries.size())));
@@ -129,10 +158,13 @@ PyObject* algorithms(PyObject*, PyObject*) {
             if (name == nullptr) return nullptr;
             PyTuple_SET_ITEM(given.get(), k, name);
         }
-        PyObject* row = Py_BuildValue("(s#s#OOs#)", entry.module.data(), static_cast<Py_ssize_t>(entry.module.size()),
-                                      entry.function.data(), static_cast<Py_ssize_t>(entry.function.size()),
-                                      registry::is_distance(entry.measure) ? Py_True : Py_False, given.get(),
-                                      entry.router_name.data(), static_cast<Py_ssize_t>(entry.router_name.size()));
+        const std::string_view option = registry::option_name(registry::option_of(entry.measure));
+        PyObject* row = Py_BuildValue(
+            "(s#s#OOs#s#s#d)", entry.module.data(), static_cast<Py_ssize_t>(entry.module.size()), entry.function.data(),
+            static_cast<Py_ssize_t>(entry.function.size()), registry::is_distance(entry.measure) ? Py_True : Py_False,
+            given.get(), entry.router_name.data(), static_cast<Py_ssize_t>(entry.router_name.size()), entry.name.data(),
+            static_cast<Py_ssize_t>(entry.name.size()), option.data(), static_cast<Py_ssize_t>(option.size()),
+            registry::score_scale(entry.measure));
         if (row == nullptr) return nullptr;
         PyTuple_SET_ITEM(table.get(), static_cast<Py_ssize_t>(index), row);
     }
