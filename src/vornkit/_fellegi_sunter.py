@@ -1059,7 +1059,13 @@ class LinkageModel:
             model = cls(fields, preprocess=bool(data.get("preprocess", True)))
             known = {field.name for field in fields}
             model.groups = [tuple(map(str, entry["members"])) for entry in data["comparisons"] if "members" in entry]
-            model.count_groups = data["version"] == 1
+            # Format 1 compared every group by count; format 2 names each group's way.
+            # (a group too large to compare by which members agree is counted in either way).
+            model.count_groups = data["version"] == 1 or any(
+                entry.get("agreement") == _comparisons.GROUP_COUNT and len(entry["members"]) <= _comparisons.MAX_SET_GROUP
+                for entry in data["comparisons"]
+                if "members" in entry
+            )
             for group in model.groups:
                 if not set(group) <= known or len(group) < 2:
                     raise bad(f"group {'+'.join(group)!r} names fields the model does not have")

@@ -386,3 +386,21 @@ def test_dependent_groups_need_most_pairs_between_two_sets():
     chance[0, 3] = chance[3, 0] = 1e5
     found = _fellegi_sunter.dependent_groups(excess, chance, names)
     assert sorted(found) == [("first", "email"), ("last", "zip", "street")]
+
+
+def test_two_table_model_with_a_group_loads_back():
+    """A two-table model compares its groups by how many members agree; its file must say so."""
+    people = [(g, s) for g in ["anna", "ben", "carl", "dora", "emil", "fay", "gus", "hana"]
+              for s in ["smith", "jones", "brown", "taylor", "wilson", "evans"]]  # fmt: skip
+    left = {
+        "given_name": [g for g, _ in people],
+        "surname": [s for _, s in people],
+        "dob": [f"19{50 + k}-01-1{k % 10}" for k in range(len(people))],
+    }
+    right = {column: values[::2] for column, values in left.items()}
+    right["surname"] = [s.replace("o", "0") for s in right["surname"]]
+    model = LinkageModel(["given_name", "surname", "dob"]).fit(left, right)
+    assert model.groups, "the example is meant to have a group"
+    loaded = LinkageModel.from_dict(model.to_dict())
+    assert loaded.to_dict() == model.to_dict()
+    assert np.array_equal(loaded.predict(left, right).match_weight, model.predict(left, right).match_weight)
