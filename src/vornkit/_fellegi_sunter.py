@@ -698,6 +698,33 @@ class LinkageModel:
         return f"LinkageModel([{', '.join(_rule_text(f) for f in self.fields)}], {state})"
 
 
+def weigh_pair_batch(
+    model: LinkageModel,
+    left: Columns,
+    right: Columns,
+    frequencies: Mapping[str, np.ndarray],
+    workers: int = 1,
+) -> tuple[np.ndarray, np.ndarray]:
+    """Levels (pairs, compared fields) and match weights of the pairs (left row k, right row k)
+    of one batch of preprocessed values, as ``predict`` weighs them: for prediction run batch by
+    batch elsewhere (Spark's executors). ``frequencies``: for each term-frequency field, each
+    left row's value frequency over the whole input (``FieldValues.frequency`` of its code),
+    since a batch alone does not know it."""
+    rows = len(left[model.fields[0].name])
+    columns = []
+    for field in model.fields:
+        column = _comparisons.encode(field, left[field.name], right[field.name])
+        if field.term_frequency:
+            present = column.left_codes >= 0
+            column.frequency = np.zeros(len(column.values))
+            column.frequency[column.left_codes[present]] = np.asarray(frequencies[field.name])[present]
+        columns.append(column)
+    tables = _Tables(columns, (left, right), rows, rows, dedup=False)
+    pairs = np.arange(rows)
+    levels = model._compared_levels(level_matrix(tables, pairs, pairs, workers))
+    return levels, model._pair_weights(tables, levels, pairs)[1]
+
+
 def probability(weight: np.ndarray) -> np.ndarray:
     """Match probability from the match weight (log2 odds)."""
     return 1.0 / (1.0 + np.exp2(-np.asarray(weight, dtype=np.float64)))
