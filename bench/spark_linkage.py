@@ -79,6 +79,7 @@ def main():
     spark = (
         SparkSession.builder.master("local[2]")
         .config("spark.ui.enabled", "false")
+        .config("spark.ui.showConsoleProgress", "false")
         .config("spark.driver.memory", "6g")
         .config("spark.sql.shuffle.partitions", "8")
         .getOrCreate()

@@ -20,6 +20,7 @@ from typing import Any
 
 import numpy as np
 import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+import pyarrow.compute as pc  # type: ignore[import-untyped,unused-ignore]
 import vorn
 from pyspark.sql import DataFrame  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
@@ -36,6 +37,7 @@ from vornkit._spark_common import BATCH_ROWS, check_ids, components
 FIT_SAMPLE = 100_000  # records of each table a model is fitted on when none is given
 SKEW_ROWS = 2_000  # records sharing one blocking key above which its pairs are spread over several tasks
 MAX_SALTS = 256  # the most tasks one key's pairs are spread over
+WEIGH_ROWS = 1 << 16  # pairs weighed at a time: each batch encodes its distinct values once
 
 _log = logging.getLogger("vornkit.spark")
 
@@ -131,38 +133,50 @@ def _prepared_schema(plan: _Plan, id_type: str) -> str:
     return ", ".join(f"{name} {kind}" for name, kind in zip(_prepared_names(plan), types))
 
 
+def _dictionary(left: pa.Array, right: pa.Array) -> tuple[list[str], np.ndarray, np.ndarray]:
+    """The distinct values of both columns, and each row's index into them (-1 for null)."""
+    encoded = pa.concat_arrays([left, right]).dictionary_encode()
+    indices = pc.fill_null(encoded.indices, -1).to_numpy(zero_copy_only=False).astype(np.intp)
+    return encoded.dictionary.to_pylist(), indices[: len(left)], indices[len(left) :]
+
+
 def _weigh(
     plan: _Plan, totals: list[int], threshold: float
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: candidate pairs with both records' values to the pairs at or above the
-    threshold, with their match probability and weight."""
-    model, fields = plan.model, plan.fields
+    threshold, with their match probability and weight. Batches are gathered to WEIGH_ROWS pairs:
+    a field's values are encoded once per batch."""
+    model, fields, limit = plan.model, plan.fields, WEIGH_ROWS  # read on the driver, not in the executors
     term = {name: k for k, name in enumerate(plan.term_fields)}
 
+    def weigh(pairs: pa.Table) -> pa.RecordBatch:
+        column = {name: pa.concat_arrays(pairs.column(name).chunks) for name in pairs.column_names}
+        values = {name: _dictionary(column[f"l{k}"], column[f"r{k}"]) for k, name in enumerate(fields)}
+        # A value's frequency is its count over the whole input divided by the present
+        # values, as the local model divides them.
+        frequencies = {
+            name: column[f"c{k}"].to_numpy(zero_copy_only=False).astype(np.int64) / max(totals[k], 1)
+            for name, k in term.items()
+        }
+        _, weight = weigh_pair_batch(model, values, frequencies)
+        chance = probability(weight)
+        keep = pa.array(np.flatnonzero(chance >= threshold))
+        return pa.RecordBatch.from_arrays(
+            [column["i"].take(keep), column["j"].take(keep), pa.array(chance).take(keep), pa.array(weight).take(keep)],
+            names=["left_id", "right_id", "match_probability", "match_weight"],
+        )
+
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        gathered: list[pa.RecordBatch] = []
+        rows = 0
         for batch in batches:
-            for start in range(0, batch.num_rows, BATCH_ROWS):
-                part = batch.slice(start, BATCH_ROWS)
-                left = {name: part.column(f"l{k}").to_pylist() for k, name in enumerate(fields)}
-                right = {name: part.column(f"r{k}").to_pylist() for k, name in enumerate(fields)}
-                # A value's frequency is its count over the whole input divided by the
-                # present values, as the local model divides them.
-                frequencies = {
-                    name: part.column(f"c{k}").to_numpy(zero_copy_only=False).astype(np.int64) / max(totals[k], 1)
-                    for name, k in term.items()
-                }
-                _, weight = weigh_pair_batch(model, left, right, frequencies)
-                chance = probability(weight)
-                keep = pa.array(np.flatnonzero(chance >= threshold))
-                yield pa.RecordBatch.from_arrays(
-                    [
-                        part.column("i").take(keep),
-                        part.column("j").take(keep),
-                        pa.array(chance).take(keep),
-                        pa.array(weight).take(keep),
-                    ],
-                    names=["left_id", "right_id", "match_probability", "match_weight"],
-                )
+            gathered.append(batch)
+            rows += batch.num_rows
+            if rows >= limit:
+                yield weigh(pa.Table.from_batches(gathered))
+                gathered, rows = [], 0
+        if rows:
+            yield weigh(pa.Table.from_batches(gathered))
 
     return run
 

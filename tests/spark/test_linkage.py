@@ -68,12 +68,19 @@ def local_pairs(result):
 
 
 def spark_pairs(df):
-    return {(str(row["left_id"]), str(row["right_id"]), row["match_probability"]) for row in df.collect()}
+    rows = df.collect()
+    pairs = {(str(row["left_id"]), str(row["right_id"]), row["match_probability"]) for row in rows}
+    assert len(pairs) == len(rows)  # each pair once
+    return pairs
 
 
-@pytest.mark.parametrize("partitions", [1, 5])
+@pytest.mark.parametrize(("partitions", "weigh_rows"), [(1, 1 << 16), (5, 37)])
 @pytest.mark.parametrize("threshold", [0.5, 0.01])
-def test_dedup_equals_local(spark, vks, records, model, partitions, threshold):
+def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, threshold, monkeypatch):
+    """Equal at two partitionings, and with the pairs weighed in many small batches."""
+    from vornkit import _spark_linkage
+
+    monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
     lines = []
     df = frame(spark, records, partitions=partitions)
@@ -196,3 +203,11 @@ def test_model_and_fields_together_and_local_tables(spark, vks, model):
         vks.link(
             df, spark.createDataFrame([("b", "x"), ("b", "y")], "id string, surname string"), on=["surname"], id="id"
         )
+
+
+def test_pair_limit_is_checked_before_the_join(spark, vks, records, model):
+    df = frame(spark, records)
+    with pytest.raises(vornkit.CandidateLimitError, match=r"blocking rule surname would make about [\d,]+ candidate"):
+        vks.link(df, id="id", model=model, blocking=RULES, max_pairs=10)
+    with pytest.raises(TypeError, match="deduplicates one DataFrame"):
+        vks.link_clusters(df, id="id", model=model, right=df)
