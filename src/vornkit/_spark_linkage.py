@@ -246,11 +246,13 @@ def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
     )
 
 
-def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[int]]:
-    """Each record with its term values' counts over all the input (c0, c1, ...), and each term
-    field's number of present values; the records are materialised (localCheckpoint)."""
+def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[DataFrame], list[int]]:
+    """The prepared records materialised (localCheckpoint); each record's id and field values
+    with its term values' counts over all the input (c0, c1, ...), materialised too; and each
+    term field's number of present values. The blocking keys stay out of the joins here."""
     sides = [side.localCheckpoint() for side in sides]  # read by every count and join below
-    counted = list(sides)
+    kept = ["_id", *(f"v{k}" for k in range(len(plan.fields))), *(f"t{k}" for k in range(len(plan.term_fields)))]
+    counted = [side.select(*kept) for side in sides]
     for k in range(len(plan.term_fields)):
         values = sides[0].select(F.col(f"t{k}").alias("_term"))
         for other in sides[1:]:
@@ -267,7 +269,7 @@ def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFra
         if plan.term_fields:
             row = side.agg(*(F.count(f"t{k}") for k in range(len(plan.term_fields)))).collect()[0]
             totals = [total + int(value) for total, value in zip(totals, row)]
-    return counted, totals
+    return sides, counted, totals
 
 
 def _keyed(records: DataFrame, plan: _Plan, side: int) -> DataFrame:
@@ -453,8 +455,8 @@ def link(
         term_fields=[field.name for field in resolved.fields if field.term_frequency],
     )
     prepared = [_records(table, id_col, plan) for table, id_col in zip(tables, names)]
-    sides, totals = _with_term_counts(prepared, plan)
-    pairs = _candidates(sides, plan, dedup, skew_rows, max_pairs, report or _log.info)
+    keyed, sides, totals = _with_term_counts(prepared, plan)
+    pairs = _candidates(keyed, plan, dedup, skew_rows, max_pairs, report or _log.info)
     values = [F.col(f"v{k}") for k in range(len(plan.fields))]
     counts_of_terms = [F.coalesce(F.col(f"c{k}"), F.lit(0)).alias(f"c{k}") for k in range(len(plan.term_fields))]
     left_values = sides[0].select(

@@ -181,7 +181,7 @@ def test_clusters_equal_local(spark, vks, records, model, max_cluster_size):
         ([(1.5, "x")], "id double, surname string", {}, TypeError, "integers or strings"),
         ([("a", "x")], "id string, surname string", {"on": ["nope"]}, ValueError, "no column 'nope'"),
         ([("a", "x")], "id string, surname string", {"threshold": 1.5}, ValueError, "between 0 and 1"),
-        ([("a", "x")], "id string, surname string", {"model": 3}, TypeError, "LinkageModel"),
+        ([("a", "x")], "id string, surname string", {"on": None, "model": 3}, TypeError, "LinkageModel"),
         ([("a", "x")], "id string, surname string", {"on": None}, ValueError, "on=..."),
         ([("a", "x")], "id string, surname string", {"skew_rows": 0}, ValueError, "skew_rows"),
     ],
