@@ -427,7 +427,7 @@ def link(
     if len(names) != 2 or not all(isinstance(name, str) for name in names):
         raise ValueError("id: one column name, or a (left, right) pair of names")
     resolved = _resolve_model(model, on, preprocess)
-    tables = [left] if dedup else [left, right]
+    tables: list[DataFrame] = [left] if right is None else [left, right]
     wanted = [field.name for field in resolved.fields] + [
         name for name in rule_columns(blocking) if name not in {field.name for field in resolved.fields}
     ]
