@@ -1155,6 +1155,39 @@ class LinkageModel:
         return f"LinkageModel([{', '.join(_rule_text(f) for f in self.fields)}], {state})"
 
 
+def weigh_pair_batch(
+    model: LinkageModel,
+    values: Mapping[str, tuple[Sequence[str], np.ndarray, np.ndarray]],
+    frequencies: Mapping[str, np.ndarray],
+    workers: int = 1,
+) -> tuple[np.ndarray, np.ndarray]:
+    """Levels (pairs, compared fields) and match weights of the pairs (left row k, right row k)
+    of one batch, as ``predict`` weighs them: for prediction run batch by batch elsewhere (Spark's
+    executors). ``values``: for each field, its distinct preprocessed values in the batch and each
+    pair's left and right index into them (-1 missing). ``frequencies``: for each term-frequency
+    field, each left value's frequency over the whole input (``FieldValues.frequency`` of its
+    code), which a batch alone does not know."""
+    columns = []
+    rows = 0
+    for field in model.fields:
+        distinct, left_index, right_index = values[field.name]
+        rows = len(left_index)
+        # Encoding the distinct values (dates merged in one layout) and gathering their codes
+        # gives the codes encode() gives the pairs' values, at the cost of the distinct ones.
+        encoded = _comparisons.encode(field, list(distinct), None)
+        codes = np.append(encoded.left_codes, MISSING)  # index -1 reads the appended MISSING
+        column = FieldValues(field, encoded.values, codes[left_index], codes[right_index], parts=encoded.parts)
+        if field.term_frequency:
+            present = column.left_codes >= 0
+            column.frequency = np.zeros(len(column.values))
+            column.frequency[column.left_codes[present]] = np.asarray(frequencies[field.name])[present]
+        columns.append(column)
+    tables = _Tables(columns, ({}, None), rows, rows, dedup=False)
+    pairs = np.arange(rows)
+    levels = model._compared_levels(level_matrix(tables, pairs, pairs, workers))
+    return levels, model._pair_weights(tables, levels, pairs)[1]
+
+
 def probability(weight: np.ndarray) -> np.ndarray:
     """Match probability from the match weight (log2 odds)."""
     return 1.0 / (1.0 + np.exp2(-np.asarray(weight, dtype=np.float64)))

@@ -1,4 +1,4 @@
-"""Near-duplicate detection and pairwise scores on Apache Spark.
+"""Record linkage, near-duplicate detection and pairwise scores on Apache Spark.
 
 The work runs in Spark's own executors, over Arrow batches, with the same
 native kernels as the rest of vornkit, so a job gives the same answer on a
@@ -8,7 +8,10 @@ cluster as on one machine:
   and their MinHash signatures agree in at least ``threshold`` of their
   positions (the rule of :func:`vornkit.dedup`), and labels each document with
   the smallest id of its connected component;
-- :func:`score` is a column of the pairwise scores of two string columns.
+- :func:`score` is a column of the pairwise scores of two string columns;
+- :func:`link` and :func:`link_clusters` link or deduplicate records with the
+  Fellegi-Sunter model of :func:`vornkit.link_records`, with the same pairs,
+  match probabilities and clusters.
 
 PySpark is an optional dependency (``pip install 'vorn[spark]'``); importing
 this module without it raises ImportError.
@@ -25,18 +28,16 @@ import pyarrow.compute as pc  # type: ignore[import-untyped,unused-ignore]
 import vorn
 from pyspark.sql import Column, DataFrame  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
-from pyspark.sql.types import DoubleType, IntegralType, LongType, StringType  # type: ignore[import-not-found,unused-ignore]
+from pyspark.sql.types import DoubleType, LongType  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql.window import Window  # type: ignore[import-not-found,unused-ignore]
 
 import vornkit
 from vornkit import _native
 from vornkit._collections import Processor
+from vornkit._spark_common import BATCH_ROWS, check_ids, components
+from vornkit._spark_linkage import link, link_clusters
 
-__all__ = ["minhash_dedup", "score"]
-
-# Rows per Arrow batch handed to the kernels: large enough to amortise the
-# call, small enough that a batch of signatures stays far below 2 GiB.
-_BATCH_ROWS = 4096
+__all__ = ["link", "link_clusters", "minhash_dedup", "score"]
 
 
 def _signature_batches(
@@ -105,56 +106,6 @@ def _signature_matrix(column: pa.Array, num_hashes: int) -> np.ndarray:
         raise ValueError("signatures of unequal length")
     start = int(offsets[0])
     return data[start : start + len(column) * width].view(np.uint64).reshape(len(column), num_hashes)
-
-
-def _components(edges: DataFrame) -> DataFrame:
-    """(node, component) for every node of an undirected edge list (src, dst),
-    component being the smallest node of its connected component.
-
-    Alternating large-star and small-star steps (Kiveris et al., "Connected
-    Components in MapReduce and Beyond", 2014) until the edges form
-    disjoint stars around each component's smallest node; each step is two shuffles, and the number of rounds grows with
-    the logarithm of the largest component's size. Nodes with no edge do
-    not appear. Lineage is cut every round, so plans stay small.
-    """
-    # Every edge points from the larger node to the smaller one.
-    current = (
-        edges.select(F.greatest("src", "dst").alias("src"), F.least("src", "dst").alias("dst"))
-        .where(F.col("src") != F.col("dst"))
-        .distinct()
-        .localCheckpoint()
-    )
-    while True:
-        # Large star: each node's larger neighbours attach to the node's
-        # smallest neighbour (or to the node itself).
-        both = current.union(current.select(F.col("dst").alias("src"), F.col("src").alias("dst")))
-        least = both.groupBy("src").agg(F.least(F.min("dst"), F.col("src")).alias("m"))
-        large = (
-            both.join(least, "src")
-            .where(F.col("dst") > F.col("src"))
-            .select(F.col("dst").alias("src"), F.col("m").alias("dst"))
-            .distinct()
-        )
-        # Small star: each node and its smaller neighbours attach to the
-        # smallest of them.
-        least = large.groupBy("src").agg(F.min("dst").alias("m"))
-        small = (
-            large.join(least, "src")
-            .select(F.col("dst").alias("src"), F.col("m").alias("dst"))
-            .union(least.select(F.col("src"), F.col("m").alias("dst")))
-            .where(F.col("src") != F.col("dst"))
-            .distinct()
-            .localCheckpoint()
-        )
-        current = small
-        # Done when the edges form disjoint stars: each node has one edge,
-        # to a node that has none (the smallest of its component, since
-        # every edge points to a smaller node). One job checks both.
-        roots = current.select(F.col("src").alias("dst"))
-        branching = current.groupBy("src").count().where(F.col("count") > 1).select("src")
-        chained = current.join(roots, "dst", "left_semi").select("src")
-        if branching.union(chained).limit(1).count() == 0:
-            return current.select(F.col("src").alias("node"), F.col("dst").alias("component"))
 
 
 def minhash_dedup(
@@ -234,7 +185,7 @@ def minhash_dedup(
     for name in (text_col, id_col):
         if name not in df.columns:
             raise ValueError(f"no column {name!r} in the DataFrame")
-    string_ids = _check_ids(df, id_col)
+    string_ids = check_ids(df, id_col)
 
     spark = df.sparkSession
     if string_ids:
@@ -251,7 +202,7 @@ def minhash_dedup(
         )
     documents = df.select(F.col(id_col).cast("long").alias(id_col), F.col(text_col).cast("string").alias(text_col))
     previous_batch = spark.conf.get("spark.sql.execution.arrow.maxRecordsPerBatch", None)
-    spark.conf.set("spark.sql.execution.arrow.maxRecordsPerBatch", str(_BATCH_ROWS))
+    spark.conf.set("spark.sql.execution.arrow.maxRecordsPerBatch", str(BATCH_ROWS))
     try:
         signed = documents.mapInArrow(
             _signature_batches(text_col, id_col, shingle_size, num_hashes, bands, rows),
@@ -282,7 +233,7 @@ def minhash_dedup(
         edges = with_signatures.select("i", "j", "sig_i", "sig_j").mapInArrow(
             _verified_edges(threshold, num_hashes), "src long, dst long"
         )
-        labels = _components(edges.union(copies))
+        labels = components(edges.union(copies))
     finally:
         if previous_batch is None:
             spark.conf.unset("spark.sql.execution.arrow.maxRecordsPerBatch")
@@ -301,28 +252,6 @@ def minhash_dedup(
         .join(ranks.select(F.col("_vornkit_rank").alias("component"), F.col("_vornkit_key").alias("_c")), "component")
         .select(F.col("_id").alias("id"), F.col("_c").alias("component"))
     )
-
-
-def _check_ids(df: DataFrame, id_col: str) -> bool:
-    """Whether the ids are strings (else integers); TypeError for ids of
-    another type, ValueError naming a null or repeated id. Ids are kept
-    exactly: a cast would merge 1.2 and 1.7, or "01" and "1"."""
-    id_type = df.schema[id_col].dataType
-    if not isinstance(id_type, (IntegralType, StringType)):
-        raise TypeError(f"ids in column {id_col!r} must be integers or strings, not {id_type.simpleString()}")
-    repeated = (
-        df.groupBy(id_col)
-        .agg(F.count(F.lit(1)).alias("_vornkit_count"))
-        .where((F.col("_vornkit_count") > 1) | F.col(id_col).isNull())
-        .limit(1)
-        .collect()
-    )
-    if repeated:
-        value, count = repeated[0][0], repeated[0][1]
-        if value is None:
-            raise ValueError(f"column {id_col!r} holds a null id; every document needs one")
-        raise ValueError(f"column {id_col!r} holds the id {value!r} {count} times; ids must be unique")
-    return isinstance(id_type, StringType)
 
 
 def _rebuilt_processor(state: tuple[Any, ...]) -> Any:

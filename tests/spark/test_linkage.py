@@ -1,0 +1,213 @@
+"""vornkit.spark.link and link_clusters against the local linkage API, exactly."""
+
+import importlib.util
+import re
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import vornkit
+from vornkit import BlockingRule, LinkageModel
+
+BENCH = Path(__file__).resolve().parents[2] / "bench"
+FIELDS = ["first_name", "surname", "dob", "city", "postcode", "phone"]
+RULES = [
+    BlockingRule(("surname",)),
+    BlockingRule(("dob", "postcode"), keys=("exact", "first:2")),
+    BlockingRule.minhash(("first_name", "surname"), bands=6, rows=3, max_group=40),
+]
+
+
+def _person_data():
+    module_spec = importlib.util.spec_from_file_location("bench_person_data", BENCH / "person_data.py")
+    module = importlib.util.module_from_spec(module_spec)
+    sys.modules[module_spec.name] = module  # dataclasses look their module up by name
+    module_spec.loader.exec_module(module)
+    return module
+
+
+person_data = _person_data()
+
+
+@pytest.fixture(scope="module")
+def vks(spark):
+    import vornkit.spark
+
+    return vornkit.spark
+
+
+@pytest.fixture(scope="module")
+def records():
+    """500 person records, sorted by id (the local row order is the id order), a few with every
+    field missing, and one city shared by 40% of them (a skewed key)."""
+    table = person_data.make_dedup_table(500, seed=11, duplicate_rate=0.3)
+    table = {name: table[name] for name in ["id", *FIELDS]}
+    for row in range(0, 500, 5):
+        table["city"][row] = "springfield"
+    for row in (3, 250):
+        for name in FIELDS:
+            table[name][row] = None
+    return table
+
+
+@pytest.fixture(scope="module")
+def model(records):
+    return LinkageModel(FIELDS).fit(records, blocking=RULES)
+
+
+def frame(spark, table, id_type="string", partitions=2):
+    names = list(table)
+    schema = ", ".join(f"{name} {id_type if name == 'id' else 'string'}" for name in names)
+    return spark.createDataFrame(list(zip(*table.values())), schema).repartition(partitions)
+
+
+def local_pairs(result):
+    return {(str(a), str(b), p) for a, b, p in zip(result.left_id, result.right_id, result.match_probability)}
+
+
+def spark_pairs(df):
+    rows = df.collect()
+    pairs = {(str(row["left_id"]), str(row["right_id"]), row["match_probability"]) for row in rows}
+    assert len(pairs) == len(rows)  # each pair once
+    return pairs
+
+
+@pytest.mark.parametrize(("partitions", "weigh_rows"), [(1, 1 << 16), (5, 37)])
+@pytest.mark.parametrize("threshold", [0.5, 0.01])
+def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, threshold, monkeypatch):
+    """Equal at two partitionings, and with the pairs weighed in many small batches."""
+    from vornkit import _spark_linkage
+
+    monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
+    local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
+    lines = []
+    df = frame(spark, records, partitions=partitions)
+    found = vks.link(df, id="id", model=model, blocking=RULES, threshold=threshold, report=lines.append)
+    pairs = spark_pairs(found)
+    assert len(local) > 50
+    assert pairs == local_pairs(local)
+    assert all(a < b for a, b, _ in pairs)
+    # The estimates are reported before the join, as the local call reports them.
+    expected = []
+    vornkit.link_records(records, model=model, blocking=RULES, threshold=threshold, report=expected.append)
+    assert lines == expected
+
+
+def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
+    """A key of 200 records split over many tasks gives the same pairs as one task."""
+    rules = [BlockingRule(("city",))]
+    local = vornkit.link_records(records, model=model, blocking=rules, id="id", threshold=0.2)
+    df = frame(spark, records, partitions=3)
+    lines = []
+    spread = vks.link(df, id="id", model=model, blocking=rules, threshold=0.2, skew_rows=7, report=lines.append)
+    assert spark_pairs(spread) == local_pairs(local)
+    # springfield's 100 records alone make ceil(100 / 7) = 15 parts
+    keys, tasks = map(
+        int, re.fullmatch(r"blocking: (\d+) keys of more than 7 records spread over (\d+) tasks", lines[-1]).groups()
+    )
+    assert tasks >= keys + 14
+
+
+def test_link_two_tables_with_integer_ids(spark, vks):
+    left, right = person_data.make_link_tables(400, seed=4)
+    rng = np.random.default_rng(4)
+    tables = []
+    for table in (left, right):
+        ids = rng.choice(10**12, size=len(table["id"]), replace=False)
+        order = np.argsort(ids)
+        columns = {"id": ids[order].tolist()}
+        columns.update({name: [table[name][k] for k in order] for name in FIELDS})
+        tables.append(columns)
+    model = LinkageModel(FIELDS).fit(tables[0], tables[1], blocking=RULES)
+    local = vornkit.link_records(tables[0], tables[1], model=model, blocking=RULES, id="id")
+    found = vks.link(
+        frame(spark, tables[0], "long", 3), frame(spark, tables[1], "long", 2), id="id", model=model, blocking=RULES
+    )
+    assert dict(found.dtypes)["left_id"] == "bigint"
+    assert len(local) > 100
+    assert spark_pairs(found) == local_pairs(local)
+
+
+def test_saved_model_on_new_rows(spark, vks, records, model, tmp_path):
+    path = tmp_path / "model.json"
+    model.save(path)
+    fresh = person_data.make_dedup_table(300, seed=12)
+    fresh = {name: fresh[name] for name in ["id", *FIELDS]}
+    local = vornkit.link_records(fresh, model=LinkageModel.load(path), blocking=RULES, id="id")
+    found = vks.link(frame(spark, fresh, partitions=4), id="id", model=str(path), blocking=RULES)
+    assert len(local) > 10
+    assert spark_pairs(found) == local_pairs(local)
+
+
+def test_model_fitted_on_all_rows_of_a_small_table(spark, vks, records):
+    """Without a model, one is fitted on the rows in id order: for a small table, all of them."""
+    local = vornkit.link_records(records, on=FIELDS, blocking=RULES, id="id")
+    found = vks.link(frame(spark, records, partitions=3), on=FIELDS, id="id", blocking=RULES)
+    assert spark_pairs(found) == local_pairs(local)
+
+
+@pytest.mark.parametrize("max_cluster_size", [None, 3])
+def test_clusters_equal_local(spark, vks, records, model, max_cluster_size):
+    threshold = 0.1
+    local = vornkit.link_records(records, model=model, blocking=RULES, threshold=threshold)
+    labels = local.clusters(threshold, max_cluster_size=max_cluster_size)
+    rows = vks.link_clusters(
+        frame(spark, records, partitions=3),
+        id="id",
+        model=model,
+        blocking=RULES,
+        threshold=threshold,
+        max_cluster_size=max_cluster_size,
+    ).collect()
+    found = {row["id"]: row["cluster"] for row in rows}
+    expected = {records["id"][k]: records["id"][label] for k, label in enumerate(labels)}
+    assert len(set(expected.values())) < len(expected)
+    if max_cluster_size is not None:
+        assert (
+            max(np.bincount(labels))
+            <= max_cluster_size
+            < max(np.bincount(local.clusters(threshold, max_cluster_size=None)))
+        )
+    assert found == expected
+
+
+@pytest.mark.parametrize(
+    ("rows", "schema", "kwargs", "error", "message"),
+    [
+        ([("a", "x"), ("a", "y")], "id string, surname string", {}, ValueError, "holds the id 'a' 2 times"),
+        ([(None, "x"), ("b", "y")], "id string, surname string", {}, ValueError, "null id"),
+        ([(1.5, "x")], "id double, surname string", {}, TypeError, "integers or strings"),
+        ([("a", "x")], "id string, surname string", {"on": ["nope"]}, ValueError, "no column 'nope'"),
+        ([("a", "x")], "id string, surname string", {"threshold": 1.5}, ValueError, "between 0 and 1"),
+        ([("a", "x")], "id string, surname string", {"on": None, "model": 3}, TypeError, "LinkageModel"),
+        ([("a", "x")], "id string, surname string", {"on": None}, ValueError, "on=..."),
+        ([("a", "x")], "id string, surname string", {"skew_rows": 0}, ValueError, "skew_rows"),
+    ],
+)
+def test_bad_arguments(spark, vks, rows, schema, kwargs, error, message):
+    df = spark.createDataFrame(rows, schema)
+    arguments = {"on": ["surname"], "id": "id", **kwargs}
+    with pytest.raises(error, match=message):
+        vks.link(df, **arguments)
+
+
+def test_model_and_fields_together_and_local_tables(spark, vks, model):
+    df = spark.createDataFrame([("a", "x")], "id string, surname string")
+    with pytest.raises(ValueError, match="not both"):
+        vks.link(df, on=["surname"], id="id", model=model)
+    with pytest.raises(TypeError, match="Spark DataFrames"):
+        vks.link({"id": ["a"], "surname": ["x"]}, on=["surname"], id="id")
+    with pytest.raises(ValueError, match="holds the id 'b' 2 times"):
+        vks.link(
+            df, spark.createDataFrame([("b", "x"), ("b", "y")], "id string, surname string"), on=["surname"], id="id"
+        )
+
+
+def test_pair_limit_is_checked_before_the_join(spark, vks, records, model):
+    df = frame(spark, records)
+    with pytest.raises(vornkit.CandidateLimitError, match=r"blocking rule surname would make about [\d,]+ candidate"):
+        vks.link(df, id="id", model=model, blocking=RULES, max_pairs=10)
+    with pytest.raises(TypeError, match="deduplicates one DataFrame"):
+        vks.link_clusters(df, id="id", model=model, right=df)
