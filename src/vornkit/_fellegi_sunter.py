@@ -1062,7 +1062,8 @@ class LinkageModel:
             # Format 1 compared every group by count; format 2 names each group's way.
             # (a group too large to compare by which members agree is counted in either way).
             model.count_groups = data["version"] == 1 or any(
-                entry.get("agreement") == _comparisons.GROUP_COUNT and len(entry["members"]) <= _comparisons.MAX_SET_GROUP
+                entry.get("agreement") == _comparisons.GROUP_COUNT
+                and len(entry["members"]) <= _comparisons.MAX_SET_GROUP
                 for entry in data["comparisons"]
                 if "members" in entry
             )

@@ -456,12 +456,12 @@ PyMethodDef entry(const char* name, Entry* function, const char* doc) {
 // Each function's docstring is docs::<its measure> (fuzz_docs.hpp) for a
 // ratio, docs::<stem>_<form> for a form of a metric.
 #define VORNKIT_FUZZ(name, measure) entry(name, fuzz_entry<Measure::measure>, docs::measure),
-#define VORNKIT_FORMS(prefix, entry_template, measure, stem)                                                  \
-    entry(prefix "_distance", entry_template<Measure::measure, Form::distance>, docs::stem##_distance),       \
+#define VORNKIT_FORMS(prefix, entry_template, measure, stem)                                                      \
+    entry(prefix "_distance", entry_template<Measure::measure, Form::distance>, docs::stem##_distance),           \
         entry(prefix "_similarity", entry_template<Measure::measure, Form::similarity>, docs::stem##_similarity), \
-        entry(prefix "_normalized_distance", entry_template<Measure::measure, Form::normalized_distance>,     \
-              docs::stem##_normalized_distance),                                                                \
-        entry(prefix "_normalized_similarity", entry_template<Measure::measure, Form::normalized_similarity>, \
+        entry(prefix "_normalized_distance", entry_template<Measure::measure, Form::normalized_distance>,         \
+              docs::stem##_normalized_distance),                                                                  \
+        entry(prefix "_normalized_similarity", entry_template<Measure::measure, Form::normalized_similarity>,     \
               docs::stem##_normalized_similarity),
 #define VORNKIT_COUNTED(metric, prefix, stem) VORNKIT_FORMS(prefix, counted_entry, stem##_edits, stem)
 #define VORNKIT_RATED(metric, prefix, stem) VORNKIT_FORMS(prefix, rated_entry, stem##_plain, stem)
