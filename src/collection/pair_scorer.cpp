@@ -119,17 +119,6 @@ double padded_hamming_similarity(std::string_view a, std::string_view b) {
     return 1.0 - static_cast<double>(padded_hamming_distance(a, b)) / static_cast<double>(n);
 }
 
-// A distance bound for a similarity cutoff c over texts of at most m
-// characters: any distance beyond it gives 1 - d / m < c - 1 / m, below
-// the cutoff whatever the rounding (the + 1 is that margin). No bound for
-// c <= 0.
-std::int64_t distance_bound(double cutoff, std::size_t m) {
-    if (!(cutoff > 0.0)) return kUnbounded;
-    const double allowed = (1.0 - cutoff) * static_cast<double>(m);
-    if (!(allowed < static_cast<double>(m))) return kUnbounded;
-    return static_cast<std::int64_t>(allowed) + 1;
-}
-
 // A collection distance bound as the kernels take it: kUnbounded is no
 // bound at all.
 std::uint64_t kernel_bound(std::int64_t max_distance) {
@@ -144,6 +133,17 @@ bool uses_signatures(Measure kind) {
 }
 
 }  // namespace
+
+// A distance bound for a similarity cutoff c over texts of at most m
+// characters: any distance beyond it gives 1 - d / m < c - 1 / m, below
+// the cutoff whatever the rounding (the + 1 is that margin). No bound for
+// c <= 0.
+std::int64_t distance_bound(double cutoff, std::size_t m) {
+    if (!(cutoff > 0.0)) return kUnbounded;
+    const double allowed = (1.0 - cutoff) * static_cast<double>(m);
+    if (!(allowed < static_cast<double>(m))) return kUnbounded;
+    return static_cast<std::int64_t>(allowed) + 1;
+}
 
 double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b) {
     const std::size_t m = std::max(count_a, count_b);

@@ -40,6 +40,11 @@ inline constexpr std::int64_t kUnbounded = std::numeric_limits<std::int64_t>::ma
 // count (the formula of the core function, so the values are the same).
 double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b);
 
+// The largest Levenshtein distance that can still give a similarity of
+// at least `cutoff` over texts of at most m characters (kUnbounded for a
+// cutoff <= 0); the bound keeps a margin of one edit against rounding.
+std::int64_t distance_bound(double cutoff, std::size_t m);
+
 // Size 0 for the windowed scorers (n-grams, shingles) is refused before
 // any work starts.
 Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config);

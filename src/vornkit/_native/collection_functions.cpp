@@ -174,6 +174,14 @@ std::unique_ptr<StringInput> call_processor(const StringInput& input, PyObject* 
     return processed;
 }
 
+// The length index of prepared texts, built on first use (with the
+// interpreter lock held, so only once); none for other texts.
+const col::LengthIndex* length_index_of(const StringInput& input) {
+    if (!input.prepared) return nullptr;
+    if (!input.length_index) input.length_index = std::make_unique<col::LengthIndex>(input.column);
+    return input.length_index.get();
+}
+
 template <class T>
 PyObject* to_bytearray(const std::vector<T>& values) {
     return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
@@ -212,6 +220,15 @@ PyObject* apply_processor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         processed->origin = PyRef::borrow(args[0]);
         return new_strings_object(std::move(processed));
     });
+}
+
+// mark_prepared(strings): its texts are searched many times; searches
+// may keep per-text data with them.
+PyObject* mark_prepared(PyObject*, PyObject* strings) {
+    const StringInput* input = strings_input(strings);
+    if (input == nullptr) return nullptr;
+    const_cast<StringInput*>(input)->prepared = true;
+    Py_RETURN_NONE;
 }
 
 // cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
@@ -268,7 +285,8 @@ PyObject* topk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         }
         auto scorer = job.prepared_scorer();
         if (!scorer || !col::topk(*scorer, static_cast<std::size_t>(k), job.runner(), job.workers, job.cutoff,
-                                  static_cast<std::int64_t*>(indices.output().data), scores.output()))
+                                  static_cast<std::int64_t*>(indices.output().data), scores.output(),
+                                  length_index_of(*job.b)))
             return nullptr;
         Py_RETURN_NONE;
     });

@@ -1,0 +1,156 @@
+#include "collection/search.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "text/utf8.hpp"
+
+namespace vorn::collection {
+
+using registry::Measure;
+
+namespace {
+
+// Bounds are a few floating operations away from the true limit: a margin
+// far above their rounding and far below any gap between two scores.
+constexpr double kUnitMargin = 1e-9;
+
+double ratio_bound(std::size_t a, std::size_t b) {
+    // Indel needs at least |a - b| edits: 100 * (1 - |a - b| / (a + b)).
+    if (a + b == 0) return 100.0;
+    const double gap = static_cast<double>(a > b ? a - b : b - a);
+    return 100.0 * (1.0 - gap / static_cast<double>(a + b));
+}
+
+// WRatio's weights: full ratio, token ratios scaled by 0.95, partial ratios
+// by 0.9 (0.6 when one text is over 8 times longer).
+double wratio_bound(std::size_t a, std::size_t b) {
+    if (a == 0 || b == 0) return 0.0;
+    const double longer = static_cast<double>(std::max(a, b)), shorter = static_cast<double>(std::min(a, b));
+    const double length_ratio = longer / shorter;
+    if (length_ratio < 1.5) return std::max(ratio_bound(a, b), 95.0);
+    return std::max(ratio_bound(a, b), length_ratio <= 8.0 ? 90.0 : 60.0);
+}
+
+// Jaro is at most (s / a + s / b + 1) / 3 with s the shorter count (every
+// character matched, no transposition); Winkler's prefix bonus adds at most
+// 4 * weight of what is missing to 1.
+double jaro_bound(std::size_t a, std::size_t b, double prefix_weight) {
+    if (a == 0 || b == 0) return 1.0;
+    const double shorter = static_cast<double>(std::min(a, b));
+    const double jaro = (shorter / static_cast<double>(a) + shorter / static_cast<double>(b) + 1.0) / 3.0;
+    return std::min(1.0, jaro + 4.0 * prefix_weight * (1.0 - jaro));
+}
+
+// 1 - |a - b| / longest: the bound of every edit count normalised by the
+// longer text (at least |a - b| edits are needed).
+double normalized_bound(std::size_t a, std::size_t b, std::size_t longest) {
+    if (longest == 0) return 1.0;
+    const double gap = static_cast<double>(a > b ? a - b : b - a);
+    return 1.0 - gap / static_cast<double>(longest);
+}
+
+bool uses_levenshtein_pattern(Measure kind) {
+    return kind == Measure::levenshtein_similarity || kind == Measure::levenshtein_distance ||
+           kind == Measure::levenshtein_normalized || kind == Measure::levenshtein_edits;
+}
+
+}  // namespace
+
+LengthIndex::LengthIndex(const StringColumn& column) {
+    std::vector<std::uint32_t> counts(column.size());
+    std::uint32_t longest = 0;
+    std::size_t present = 0;
+    for (std::size_t i = 0; i < column.size(); ++i) {
+        if (column.is_null(i)) continue;
+        const std::size_t count = utf8::count_chars(column[i]);
+        counts[i] = static_cast<std::uint32_t>(std::min<std::size_t>(count, std::numeric_limits<std::uint32_t>::max()));
+        longest = std::max(longest, counts[i]);
+        ++present;
+    }
+    // A counting sort: rows stay ascending within a count.
+    std::vector<std::size_t> starts(static_cast<std::size_t>(longest) + 2, 0);
+    for (std::size_t i = 0; i < column.size(); ++i)
+        if (!column.is_null(i)) ++starts[counts[i] + 1];
+    for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+    rows_.resize(present);
+    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+    for (std::size_t i = 0; i < column.size(); ++i)
+        if (!column.is_null(i)) rows_[next[counts[i]]++] = static_cast<std::uint32_t>(i);
+    for (std::size_t c = 0; c + 1 < starts.size(); ++c)
+        if (starts[c] != starts[c + 1]) groups_.push_back({static_cast<std::uint32_t>(c), starts[c], starts[c + 1]});
+}
+
+QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
+    : scorer_(scorer),
+      query_(query),
+      length_(utf8::count_chars(scorer.column_a()[query])),
+      margin_(registry::is_rapidfuzz(scorer.config().kind) && scorer.config().kind <= Measure::fuzz_qratio
+                  ? 100.0 * kUnitMargin
+                  : kUnitMargin) {
+    const Measure kind = scorer.config().kind;
+    if (uses_levenshtein_pattern(kind)) {
+        pattern_.emplace<algo::CachedLevenshtein>(scorer.column_a()[query]);
+    } else if (kind == Measure::jaro_winkler_similarity) {
+        pattern_.emplace<algo::CachedJaroWinkler>(scorer.column_a()[query]);
+    }
+}
+
+double QueryScorer::highest_similarity(std::size_t length) const noexcept {
+    const std::size_t q = length_, c = length;
+    switch (scorer_.config().kind) {
+        case Measure::levenshtein_similarity:
+        case Measure::levenshtein_normalized:
+        case Measure::hamming_similarity:
+        case Measure::hamming_normalized:
+        case Measure::osa_normalized:
+        case Measure::damerau_levenshtein_normalized:
+        case Measure::lcs_seq_normalized: return normalized_bound(q, c, std::max(q, c));
+        case Measure::indel_normalized: return normalized_bound(q, c, q + c);
+        case Measure::jaro_winkler_similarity:
+        case Measure::jaro_winkler_plain:
+        case Measure::jaro_winkler_normalized: return jaro_bound(q, c, 0.1);
+        case Measure::jaro_plain:
+        case Measure::jaro_normalized: return jaro_bound(q, c, 0.0);
+        case Measure::fuzz_ratio:
+        case Measure::fuzz_qratio: return ratio_bound(q, c);
+        case Measure::fuzz_wratio: return wratio_bound(q, c);
+        default: return std::numeric_limits<double>::infinity();
+    }
+}
+
+std::int64_t QueryScorer::lowest_distance(std::size_t length) const noexcept {
+    // Every distance here counts edits, at least one per missing character.
+    return static_cast<std::int64_t>(length_ > length ? length_ - length : length - length_);
+}
+
+double QueryScorer::similarity(std::size_t j, std::size_t length, double bar) const {
+    if (const auto* pattern = std::get_if<algo::CachedLevenshtein>(&pattern_)) {
+        const std::size_t longest = std::max(length_, length);
+        const std::int64_t bound = distance_bound(bar, longest);
+        const auto d = pattern->distance(scorer_.column_b()[j], static_cast<std::uint64_t>(bound));
+        if (bound != kUnbounded && d > static_cast<std::uint64_t>(bound))
+            return -std::numeric_limits<double>::infinity();
+        return levenshtein_similarity_of(static_cast<std::int64_t>(d), length_, length);
+    }
+    if (const auto* pattern = std::get_if<algo::CachedJaroWinkler>(&pattern_))
+        return pattern->similarity(scorer_.column_b()[j]);
+    return scorer_.similarity(query_, j);
+}
+
+std::int64_t QueryScorer::distance(std::size_t j, std::size_t length, std::int64_t bar) const {
+    (void)length;
+    if (const auto* pattern = std::get_if<algo::CachedLevenshtein>(&pattern_)) {
+        const auto bound = bar >= kUnbounded ? UINT64_MAX : static_cast<std::uint64_t>(bar);
+        return static_cast<std::int64_t>(std::min<std::uint64_t>(pattern->distance(scorer_.column_b()[j], bound),
+                                                                 static_cast<std::uint64_t>(kUnbounded)));
+    }
+    return scorer_.distance(query_, j, bar);
+}
+
+bool prefers_pruned_search(std::size_t queries) noexcept {
+    // Many queries share the tile kernels' prepared choices instead.
+    return queries <= 8;
+}
+
+}  // namespace vorn::collection

@@ -1,0 +1,72 @@
+// One query against many choices with a bar that rises as the search finds
+// better choices: a bound from the texts' character counts skips a choice
+// without scoring it, and the bounded kernels stop early beyond the bar.
+// A choice is skipped only when its bound is strictly below the bar, so the
+// result (scores, and ties to the lower index) is the unpruned one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "algo/jaro_winkler.hpp"
+#include "algo/levenshtein.hpp"
+#include "collection/pair_scorer.hpp"
+
+namespace vorn::collection {
+
+// The character counts of a column's texts and its non-null rows grouped by
+// count (rows ascending within a group). Built once for prepared texts: a
+// search then visits the counts nearest the query's first and skips whole
+// groups its bar rules out.
+class LengthIndex {
+public:
+    struct Group {
+        std::uint32_t length;
+        std::size_t begin, end;  // into rows()
+    };
+
+    explicit LengthIndex(const StringColumn& column);
+
+    std::span<const Group> groups() const noexcept { return groups_; }
+    std::span<const std::uint32_t> rows() const noexcept { return rows_; }
+
+private:
+    std::vector<Group> groups_;
+    std::vector<std::uint32_t> rows_;
+};
+
+// Scores of one query against the choices of a scorer, with bounds.
+class QueryScorer {
+public:
+    QueryScorer(const PairScorer& scorer, std::size_t query);
+
+    std::size_t length() const noexcept { return length_; }
+
+    // No choice of `length` characters scores above highest_similarity
+    // (below lowest_distance); the bound may be loose.
+    double highest_similarity(std::size_t length) const noexcept;
+    std::int64_t lowest_distance(std::size_t length) const noexcept;
+    // Bounds above the bar by less than this may still reach it.
+    double bound_margin() const noexcept { return margin_; }
+
+    // The score of choice j (not null) of `length` characters: exact when
+    // it reaches `bar`, otherwise any value below it (distances: above).
+    double similarity(std::size_t j, std::size_t length, double bar) const;
+    std::int64_t distance(std::size_t j, std::size_t length, std::int64_t bar) const;
+
+private:
+    const PairScorer& scorer_;
+    std::size_t query_;
+    std::size_t length_;
+    double margin_;
+    std::variant<std::monostate, algo::CachedLevenshtein, algo::CachedJaroWinkler> pattern_;
+};
+
+// Whether a search of this many queries goes through the pruned path.
+bool prefers_pruned_search(std::size_t queries) noexcept;
+
+}  // namespace vorn::collection
