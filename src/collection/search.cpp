@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "text/code_points.hpp"
 #include "text/utf8.hpp"
 
 namespace vorn::collection {
@@ -91,6 +92,8 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
     const Measure kind = scorer.config().kind;
     if (uses_levenshtein_pattern(kind)) {
         pattern_.emplace<algo::CachedLevenshtein>(scorer.column_a()[query]);
+        ascii_ = utf8::is_ascii(scorer.column_a()[query]);
+        if (!ascii_) points_ = text::decode_code_points(scorer.column_a()[query]);
     } else if (kind == Measure::jaro_winkler_similarity) {
         pattern_.emplace<algo::CachedJaroWinkler>(scorer.column_a()[query]);
     }
@@ -124,11 +127,33 @@ std::int64_t QueryScorer::lowest_distance(std::size_t length) const noexcept {
     return static_cast<std::int64_t>(length_ > length ? length_ - length : length - length_);
 }
 
+std::uint64_t QueryScorer::levenshtein(std::size_t j, std::size_t length, std::uint64_t bound) const {
+    const std::string_view choice = scorer_.column_b()[j];
+    constexpr std::size_t kDecoded = 64;
+    if (bound <= algo::kSmallDistance && (utf8::is_ascii(choice) || length < kDecoded)) {
+        const std::string_view query = scorer_.column_a()[query_];
+        const auto* query_bytes = reinterpret_cast<const unsigned char*>(query.data());
+        const auto with_choice = [&](const auto* characters, std::size_t count) {
+            return ascii_ ? algo::small_levenshtein_distance(query_bytes, query.size(), characters, count, bound)
+                          : algo::small_levenshtein_distance(points_.data(), points_.size(), characters, count, bound);
+        };
+        if (utf8::is_ascii(choice)) return with_choice(reinterpret_cast<const unsigned char*>(choice.data()), choice.size());
+        char32_t decoded[kDecoded];
+        std::size_t count = 0;
+        for (char32_t c : text::CodePoints(choice)) {
+            if (count == kDecoded) break;  // invalid UTF-8 can decode to more than `length`
+            decoded[count++] = c;
+        }
+        if (count <= length) return with_choice(decoded, count);
+    }
+    return std::get<algo::CachedLevenshtein>(pattern_).distance(choice, bound);
+}
+
 double QueryScorer::similarity(std::size_t j, std::size_t length, double bar) const {
-    if (const auto* pattern = std::get_if<algo::CachedLevenshtein>(&pattern_)) {
+    if (std::holds_alternative<algo::CachedLevenshtein>(pattern_)) {
         const std::size_t longest = std::max(length_, length);
         const std::int64_t bound = distance_bound(bar, longest);
-        const auto d = pattern->distance(scorer_.column_b()[j], static_cast<std::uint64_t>(bound));
+        const auto d = levenshtein(j, length, static_cast<std::uint64_t>(bound));
         if (bound != kUnbounded && d > static_cast<std::uint64_t>(bound))
             return -std::numeric_limits<double>::infinity();
         return levenshtein_similarity_of(static_cast<std::int64_t>(d), length_, length);
@@ -139,11 +164,10 @@ double QueryScorer::similarity(std::size_t j, std::size_t length, double bar) co
 }
 
 std::int64_t QueryScorer::distance(std::size_t j, std::size_t length, std::int64_t bar) const {
-    (void)length;
-    if (const auto* pattern = std::get_if<algo::CachedLevenshtein>(&pattern_)) {
-        const auto bound = bar >= kUnbounded ? UINT64_MAX : static_cast<std::uint64_t>(bar);
-        return static_cast<std::int64_t>(std::min<std::uint64_t>(pattern->distance(scorer_.column_b()[j], bound),
-                                                                 static_cast<std::uint64_t>(kUnbounded)));
+    if (std::holds_alternative<algo::CachedLevenshtein>(pattern_)) {
+        const auto bound = bar >= kUnbounded ? UINT64_MAX - 1 : static_cast<std::uint64_t>(bar);
+        return static_cast<std::int64_t>(
+            std::min<std::uint64_t>(levenshtein(j, length, bound), static_cast<std::uint64_t>(kUnbounded)));
     }
     return scorer_.distance(query_, j, bar);
 }

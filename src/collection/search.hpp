@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -59,11 +60,16 @@ public:
     std::int64_t distance(std::size_t j, std::size_t length, std::int64_t bar) const;
 
 private:
+    // Levenshtein distance of the query and choice j, exact up to `bound`.
+    std::uint64_t levenshtein(std::size_t j, std::size_t length, std::uint64_t bound) const;
+
     const PairScorer& scorer_;
     std::size_t query_;
     std::size_t length_;
     double margin_;
     std::variant<std::monostate, algo::CachedLevenshtein, algo::CachedJaroWinkler> pattern_;
+    std::u32string points_;  // the query's characters, for small Levenshtein bounds
+    bool ascii_ = true;
 };
 
 // Whether a search of this many queries goes through the pruned path.
