@@ -323,14 +323,15 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
         std::vector<std::size_t> heap_sizes(threads, 0);
         SharedBar<Value> bar(initial);
         // Scores choice j unless its bound rules it out, and offers it.
-        const auto consider = [&](std::size_t j, std::size_t length, Candidate* heap, std::size_t& size) {
+        const auto consider = [&](std::size_t j, std::string_view text, std::size_t length, Candidate* heap,
+                                  std::size_t& size) {
             const Value current = bar.load();
             Value value;
             if (rules_out<Value>(*query, length, current)) return;
             if constexpr (kSimilarity) {
-                value = query->similarity(j, length, current);
+                value = query->similarity(j, text, length, current);
             } else {
-                value = query->distance(j, length, current);
+                value = query->distance(j, text, length, current);
             }
             if (is_worse<Value>(value, current) || !qualifies(value, cutoff)) return;
             if (offer<Value>(heap, size, k, {static_cast<double>(value), static_cast<std::int64_t>(j)}) && size == k)
@@ -342,7 +343,7 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
                 std::size_t& size = heap_sizes[context.worker()];
                 if (!plan) {
                     for (std::size_t j = begin; j < end; ++j)
-                        if (!choices.is_null(j)) consider(j, utf8::count_chars(choices[j]), heap, size);
+                        if (!choices.is_null(j)) consider(j, choices[j], utf8::count_chars(choices[j]), heap, size);
                     return;
                 }
                 const auto rows = index->rows();
@@ -352,8 +353,10 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
                     const LengthIndex::Group& group = plan->groups[g];
                     const std::size_t group_end = std::min(end, plan->starts[g + 1]);
                     if (!rules_out<Value>(*query, group.length, bar.load())) {
-                        for (std::size_t q = p; q < group_end; ++q)
-                            consider(rows[group.begin + (q - plan->starts[g])], group.length, heap, size);
+                        for (std::size_t q = p; q < group_end; ++q) {
+                            const std::size_t position = group.begin + (q - plan->starts[g]);
+                            consider(rows[position], index->text(position), group.length, heap, size);
+                        }
                     }
                     p = group_end;
                 }

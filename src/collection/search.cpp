@@ -36,7 +36,7 @@ double wratio_bound(std::size_t a, std::size_t b) {
 // Jaro is at most (s / a + s / b + 1) / 3 with s the shorter count (every
 // character matched, no transposition); Winkler's prefix bonus adds at most
 // 4 * weight of what is missing to 1.
-double jaro_bound(std::size_t a, std::size_t b, double prefix_weight) {
+double jaro_length_bound(std::size_t a, std::size_t b, double prefix_weight) {
     if (a == 0 || b == 0) return 1.0;
     const double shorter = static_cast<double>(std::min(a, b));
     const double jaro = (shorter / static_cast<double>(a) + shorter / static_cast<double>(b) + 1.0) / 3.0;
@@ -80,6 +80,15 @@ LengthIndex::LengthIndex(const StringColumn& column) {
         if (!column.is_null(i)) rows_[next[counts[i]]++] = static_cast<std::uint32_t>(i);
     for (std::size_t c = 0; c + 1 < starts.size(); ++c)
         if (starts[c] != starts[c + 1]) groups_.push_back({static_cast<std::uint32_t>(c), starts[c], starts[c + 1]});
+    std::size_t total = 0;
+    for (std::uint32_t row : rows_) total += column[row].size();
+    bytes_.reserve(total);
+    offsets_.reserve(rows_.size() + 1);
+    offsets_.push_back(0);
+    for (std::uint32_t row : rows_) {
+        bytes_.append(column[row]);
+        offsets_.push_back(bytes_.size());
+    }
 }
 
 QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
@@ -97,6 +106,43 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
     } else if (kind == Measure::jaro_winkler_similarity) {
         pattern_.emplace<algo::CachedJaroWinkler>(scorer.column_a()[query]);
     }
+    switch (kind) {
+        case Measure::jaro_winkler_similarity:
+        case Measure::jaro_winkler_plain:
+        case Measure::jaro_winkler_normalized: prefix_weight_ = 0.1; break;
+        case Measure::jaro_plain:
+        case Measure::jaro_normalized: prefix_weight_ = 0.0; break;
+        default: return;
+    }
+    for (unsigned char byte : scorer.column_a()[query])
+        if (byte < 0x80) ascii_set_[byte / 64] |= std::uint64_t{1} << (byte % 64);
+}
+
+double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) const noexcept {
+    if (length == 0 || length_ == 0) return 1.0;
+    // A matched character of the choice is one of the query's: count the
+    // choice's ASCII characters in the query and every other character.
+    std::size_t shared = 0;
+    for (unsigned char byte : choice) {
+        if (byte < 0x80) {
+            shared += (ascii_set_[byte / 64] >> (byte % 64)) & 1;
+        } else {
+            shared += byte >= 0xC0;
+        }
+    }
+    const std::string_view query = scorer_.column_a()[query_];
+    std::size_t prefix = 0;
+    while (prefix < 4 && prefix < choice.size() && prefix < query.size() && choice[prefix] == query[prefix] &&
+           static_cast<unsigned char>(choice[prefix]) < 0x80)
+        ++prefix;
+    // Past a character beyond ASCII the prefix may go on: assume it does.
+    if (prefix < 4 && prefix < choice.size() && prefix < query.size() &&
+        (static_cast<unsigned char>(choice[prefix]) >= 0x80 || static_cast<unsigned char>(query[prefix]) >= 0x80))
+        prefix = 4;
+    const double matches = static_cast<double>(std::min({shared, length, length_}));
+    const double jaro =
+        (matches / static_cast<double>(length_) + matches / static_cast<double>(length) + 1.0) / 3.0;
+    return jaro + static_cast<double>(prefix) * prefix_weight_ * (1.0 - jaro);
 }
 
 double QueryScorer::highest_similarity(std::size_t length) const noexcept {
@@ -112,9 +158,9 @@ double QueryScorer::highest_similarity(std::size_t length) const noexcept {
         case Measure::indel_normalized: return normalized_bound(q, c, q + c);
         case Measure::jaro_winkler_similarity:
         case Measure::jaro_winkler_plain:
-        case Measure::jaro_winkler_normalized: return jaro_bound(q, c, 0.1);
+        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, 0.1);
         case Measure::jaro_plain:
-        case Measure::jaro_normalized: return jaro_bound(q, c, 0.0);
+        case Measure::jaro_normalized: return jaro_length_bound(q, c, 0.0);
         case Measure::fuzz_ratio:
         case Measure::fuzz_qratio: return ratio_bound(q, c);
         case Measure::fuzz_wratio: return wratio_bound(q, c);
@@ -127,8 +173,7 @@ std::int64_t QueryScorer::lowest_distance(std::size_t length) const noexcept {
     return static_cast<std::int64_t>(length_ > length ? length_ - length : length - length_);
 }
 
-std::uint64_t QueryScorer::levenshtein(std::size_t j, std::size_t length, std::uint64_t bound) const {
-    const std::string_view choice = scorer_.column_b()[j];
+std::uint64_t QueryScorer::levenshtein(std::string_view choice, std::size_t length, std::uint64_t bound) const {
     constexpr std::size_t kDecoded = 64;
     if (bound <= algo::kSmallDistance && (utf8::is_ascii(choice) || length < kDecoded)) {
         const std::string_view query = scorer_.column_a()[query_];
@@ -149,25 +194,26 @@ std::uint64_t QueryScorer::levenshtein(std::size_t j, std::size_t length, std::u
     return std::get<algo::CachedLevenshtein>(pattern_).distance(choice, bound);
 }
 
-double QueryScorer::similarity(std::size_t j, std::size_t length, double bar) const {
+double QueryScorer::similarity(std::size_t j, std::string_view choice, std::size_t length, double bar) const {
     if (std::holds_alternative<algo::CachedLevenshtein>(pattern_)) {
         const std::size_t longest = std::max(length_, length);
         const std::int64_t bound = distance_bound(bar, longest);
-        const auto d = levenshtein(j, length, static_cast<std::uint64_t>(bound));
+        const auto d = levenshtein(choice, length, static_cast<std::uint64_t>(bound));
         if (bound != kUnbounded && d > static_cast<std::uint64_t>(bound))
             return -std::numeric_limits<double>::infinity();
         return levenshtein_similarity_of(static_cast<std::int64_t>(d), length_, length);
     }
-    if (const auto* pattern = std::get_if<algo::CachedJaroWinkler>(&pattern_))
-        return pattern->similarity(scorer_.column_b()[j]);
+    if (prefix_weight_ >= 0 && jaro_bound(choice, length) < bar - margin_)
+        return -std::numeric_limits<double>::infinity();
+    if (const auto* pattern = std::get_if<algo::CachedJaroWinkler>(&pattern_)) return pattern->similarity(choice);
     return scorer_.similarity(query_, j);
 }
 
-std::int64_t QueryScorer::distance(std::size_t j, std::size_t length, std::int64_t bar) const {
+std::int64_t QueryScorer::distance(std::size_t j, std::string_view choice, std::size_t length, std::int64_t bar) const {
     if (std::holds_alternative<algo::CachedLevenshtein>(pattern_)) {
         const auto bound = bar >= kUnbounded ? UINT64_MAX - 1 : static_cast<std::uint64_t>(bar);
         return static_cast<std::int64_t>(
-            std::min<std::uint64_t>(levenshtein(j, length, bound), static_cast<std::uint64_t>(kUnbounded)));
+            std::min<std::uint64_t>(levenshtein(choice, length, bound), static_cast<std::uint64_t>(kUnbounded)));
     }
     return scorer_.distance(query_, j, bar);
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -34,10 +35,17 @@ public:
 
     std::span<const Group> groups() const noexcept { return groups_; }
     std::span<const std::uint32_t> rows() const noexcept { return rows_; }
+    // The text of rows()[position], from a copy laid out in that order: a
+    // group is read from consecutive memory.
+    std::string_view text(std::size_t position) const noexcept {
+        return std::string_view(bytes_).substr(offsets_[position], offsets_[position + 1] - offsets_[position]);
+    }
 
 private:
     std::vector<Group> groups_;
     std::vector<std::uint32_t> rows_;
+    std::string bytes_;
+    std::vector<std::size_t> offsets_;
 };
 
 // Scores of one query against the choices of a scorer, with bounds.
@@ -54,22 +62,28 @@ public:
     // Bounds above the bar by less than this may still reach it.
     double bound_margin() const noexcept { return margin_; }
 
-    // The score of choice j (not null) of `length` characters: exact when
-    // it reaches `bar`, otherwise any value below it (distances: above).
-    double similarity(std::size_t j, std::size_t length, double bar) const;
-    std::int64_t distance(std::size_t j, std::size_t length, std::int64_t bar) const;
+    // The score of choice j (not null), whose text is `choice` of `length`
+    // characters: exact when it reaches `bar`, otherwise any value below it
+    // (distances: above).
+    double similarity(std::size_t j, std::string_view choice, std::size_t length, double bar) const;
+    std::int64_t distance(std::size_t j, std::string_view choice, std::size_t length, std::int64_t bar) const;
 
 private:
-    // Levenshtein distance of the query and choice j, exact up to `bound`.
-    std::uint64_t levenshtein(std::size_t j, std::size_t length, std::uint64_t bound) const;
+    // Levenshtein distance of the query and a choice, exact up to `bound`.
+    std::uint64_t levenshtein(std::string_view choice, std::size_t length, std::uint64_t bound) const;
 
     const PairScorer& scorer_;
     std::size_t query_;
     std::size_t length_;
     double margin_;
     std::variant<std::monostate, algo::CachedLevenshtein, algo::CachedJaroWinkler> pattern_;
+    // Jaro's bound from the characters a choice shares with the query.
+    double jaro_bound(std::string_view choice, std::size_t length) const noexcept;
+
     std::u32string points_;  // the query's characters, for small Levenshtein bounds
     bool ascii_ = true;
+    double prefix_weight_ = -1;     // Jaro measures: Winkler's weight (0 for plain Jaro); -1 otherwise
+    std::uint64_t ascii_set_[2]{};  // the ASCII characters of the query
 };
 
 // Whether a search of this many queries goes through the pruned path.
