@@ -295,13 +295,33 @@ struct VisitPlan {
 };
 
 // topk for a few queries, one at a time, pruned by the bar (see search.hpp).
+// Character counts kept by a search over a column without a length index:
+// the count, or one of these for a null and a text too long to keep.
+using KeptCount = std::uint32_t;
+constexpr KeptCount kNullCount = std::numeric_limits<KeptCount>::max();
+constexpr KeptCount kLongCount = kNullCount - 1;
+
+// topk for a few queries, one at a time, pruned by the bar (see search.hpp).
+// Choices are visited by their length's distance from the query's, nearest
+// first, so that the bar rises early: through the length index's groups
+// when there is one; otherwise in passes over the column, the first
+// counting the characters and scoring the choices as long as the query,
+// each later one scoring the lengths one character further away, until
+// the bar rules out every length left.
 template <class Value>
 bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
-               const LengthIndex* index, std::int64_t* indices, Output scores, std::size_t pairs) {
+               const ChoiceLengths& known, std::int64_t* indices, Output scores, std::size_t pairs) {
     const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
     const std::size_t row_width = k;
     k = std::min(k, n_b);
     const StringColumn& choices = scorer.column_b();
+    const LengthIndex* index = known.index;
+    const bool in_passes = index == nullptr && prefers_length_passes(scorer.config().kind, n_b);
+    // The reader's counts stand for ours unless a count is too long to keep.
+    const bool counted = in_passes && known.counts.size() == n_b &&
+                         std::all_of(known.counts.begin(), known.counts.end(), [](KeptCount c) { return c < kLongCount; });
+    std::vector<KeptCount> own_counts(in_passes && !counted ? n_b : 0);
+    const std::span<const KeptCount> counts = counted ? known.counts : std::span<const KeptCount>(own_counts);
     constexpr bool kSimilarity = std::is_same_v<Value, double>;
     Value initial;
     if constexpr (kSimilarity) {
@@ -321,31 +341,27 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
         const std::size_t threads = thread_count(n_items, pairs, workers);
         std::vector<Candidate> heaps(threads * k);
         std::vector<std::size_t> heap_sizes(threads, 0);
+        std::vector<std::size_t> longest(threads, 0);
         SharedBar<Value> bar(initial);
         // Scores choice j unless its bound rules it out, and offers it.
-        const auto consider = [&](std::size_t j, std::string_view text, std::size_t length, Candidate* heap,
-                                  std::size_t& size) {
+        const auto consider = [&](std::size_t j, std::string_view text, std::size_t length, std::size_t worker) {
             const Value current = bar.load();
-            Value value;
             if (rules_out<Value>(*query, length, current)) return;
+            Value value;
             if constexpr (kSimilarity) {
                 value = query->similarity(j, text, length, current);
             } else {
                 value = query->distance(j, text, length, current);
             }
             if (is_worse<Value>(value, current) || !qualifies(value, cutoff)) return;
+            Candidate* heap = heaps.data() + worker * k;
+            std::size_t& size = heap_sizes[worker];
             if (offer<Value>(heap, size, k, {static_cast<double>(value), static_cast<std::int64_t>(j)}) && size == k)
                 bar.raise(static_cast<Value>(heap[0].score));
         };
-        const bool completed =
-            n_items == 0 || run(n_items, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
-                Candidate* heap = heaps.data() + context.worker() * k;
-                std::size_t& size = heap_sizes[context.worker()];
-                if (!plan) {
-                    for (std::size_t j = begin; j < end; ++j)
-                        if (!choices.is_null(j)) consider(j, choices[j], utf8::count_chars(choices[j]), heap, size);
-                    return;
-                }
+        const auto scan = [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+            const std::size_t worker = context.worker();
+            if (plan) {
                 const auto rows = index->rows();
                 std::size_t g = static_cast<std::size_t>(
                     std::upper_bound(plan->starts.begin(), plan->starts.end(), begin) - plan->starts.begin() - 1);
@@ -355,13 +371,86 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
                     if (!rules_out<Value>(*query, group.length, bar.load())) {
                         for (std::size_t q = p; q < group_end; ++q) {
                             const std::size_t position = group.begin + (q - plan->starts[g]);
-                            consider(rows[position], index->text(position), group.length, heap, size);
+                            consider(rows[position], index->text(position), group.length, worker);
                         }
                     }
                     p = group_end;
                 }
-            });
-        if (!completed) return false;
+                return;
+            }
+            if (counted) {
+                for (std::size_t j = begin; j < end; ++j) {
+                    if (choices.is_null(j)) continue;
+                    longest[worker] = std::max<std::size_t>(longest[worker], counts[j]);
+                    if (counts[j] == query->length()) consider(j, choices[j], counts[j], worker);
+                }
+                return;
+            }
+            for (std::size_t j = begin; j < end; ++j) {
+                if (choices.is_null(j)) {
+                    if (in_passes) own_counts[j] = kNullCount;
+                    continue;
+                }
+                const std::size_t length = utf8::count_chars(choices[j]);
+                if (in_passes) {
+                    own_counts[j] = static_cast<KeptCount>(std::min<std::size_t>(length, kLongCount));
+                    longest[worker] = std::max(longest[worker], length);
+                    if (length != query->length()) continue;
+                }
+                consider(j, choices[j], length, worker);
+            }
+        };
+        if (n_items != 0 && !run(n_items, pairs, scan)) return false;
+        if (in_passes && n_items != 0) {
+            const std::size_t q = query->length();
+            const std::size_t reach = std::max(*std::max_element(longest.begin(), longest.end()), q);
+            constexpr std::size_t kNoCount = std::numeric_limits<std::size_t>::max();
+            // A length further away than another on its side bounds no
+            // higher; counts from kLongCount on are the last pass's.
+            const auto open = [&](std::size_t gap) {
+                return !rules_out<Value>(*query, q + gap, bar.load()) ||
+                       (gap <= q && !rules_out<Value>(*query, q - gap, bar.load()));
+            };
+            for (std::size_t gap = 1; gap <= std::min<std::size_t>(reach, kLongCount); ++gap) {
+                if (!open(gap)) break;
+                // A bar that leaves many lengths open: one sweep over them all.
+                constexpr std::size_t kPassesAhead = 3;
+                if (open(gap + kPassesAhead)) {
+                    const bool completed =
+                        run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+                            for (std::size_t j = begin; j < end; ++j) {
+                                const std::size_t count = counts[j];
+                                if (count < kLongCount && (count > q ? count - q : q - count) >= gap &&
+                                    !choices.is_null(j))
+                                    consider(j, choices[j], count, c.worker());
+                            }
+                        });
+                    if (!completed) return false;
+                    break;
+                }
+                const bool above = !rules_out<Value>(*query, q + gap, bar.load());
+                const bool below = gap <= q && !rules_out<Value>(*query, q - gap, bar.load());
+                const std::size_t high = above && q + gap < kLongCount ? q + gap : kNoCount;
+                const std::size_t low = below && q - gap < kLongCount ? q - gap : kNoCount;
+                const bool completed = run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+                    for (std::size_t j = begin; j < end; ++j)
+                        if ((counts[j] == high || counts[j] == low) && !choices.is_null(j))
+                            consider(j, choices[j], counts[j], c.worker());
+                });
+                if (!completed) return false;
+            }
+            // Texts too long to keep their count, with their own (those as
+            // long as the query were the first pass's).
+            if (reach >= kLongCount &&
+                !run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+                    for (std::size_t j = begin; j < end; ++j) {
+                        if (counts[j] != kLongCount) continue;
+                        const std::size_t length = utf8::count_chars(choices[j]);
+                        if (length != q) consider(j, choices[j], length, c.worker());
+                    }
+                }))
+                return false;
+        }
         store_best<Value>(heaps, heap_sizes, threads, 1, k, row_width, indices, scores, i, i + 1);
     }
     return true;
@@ -473,15 +562,15 @@ bool cpdist(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, O
 }
 
 bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
-          std::int64_t* indices, Output scores, const LengthIndex* choices_index) {
+          std::int64_t* indices, Output scores, const ChoiceLengths& choice_lengths) {
     const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
     if (k == 0 || n_a == 0) return true;
     workers = std::max<std::size_t>(workers, 1);
     const std::size_t pairs = scorer.pairs_per_chunk();
     if (prefers_pruned_search(n_a)) {
         if (is_distance(scorer.config().kind))
-            return search_of<std::int64_t>(scorer, k, run, workers, cutoff, choices_index, indices, scores, pairs);
-        return search_of<double>(scorer, k, run, workers, cutoff, choices_index, indices, scores, pairs);
+            return search_of<std::int64_t>(scorer, k, run, workers, cutoff, choice_lengths, indices, scores, pairs);
+        return search_of<double>(scorer, k, run, workers, cutoff, choice_lengths, indices, scores, pairs);
     }
     if (is_distance(scorer.config().kind))
         return topk_of<std::int64_t>(scorer, k, run, workers, cutoff, indices, scores, n_a, n_b, pairs);

@@ -50,10 +50,10 @@ bool cpdist(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, O
 // without nulls count. Rows are padded with index -1 and score NaN (-1 for
 // integer outputs). `indices` holds n_a x k int64, `scores` n_a x k.
 // A few queries are searched one at a time with a rising bar that skips
-// choices which cannot make the best k (search.hpp); `choices_index`, the
-// choices' length index if they have one, lets it skip whole lengths.
+// choices which cannot make the best k (search.hpp), faster with what is
+// known of the choices already (ChoiceLengths).
 bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
-          std::int64_t* indices, Output scores, const LengthIndex* choices_index = nullptr);
+          std::int64_t* indices, Output scores, const ChoiceLengths& choice_lengths = {});
 
 // Every pair (i, j) whose score is within the cutoff (required), ordered
 // by i and then j; with `self_join` (a and b the same column) only i < j.

@@ -51,6 +51,30 @@ double normalized_bound(std::size_t a, std::size_t b, std::size_t longest) {
     return 1.0 - gap / static_cast<double>(longest);
 }
 
+// The highest similarity of texts of q and c characters; infinity for a
+// measure with no bound by length.
+double similarity_length_bound(Measure kind, std::size_t q, std::size_t c) {
+    switch (kind) {
+        case Measure::levenshtein_similarity:
+        case Measure::levenshtein_normalized:
+        case Measure::hamming_similarity:
+        case Measure::hamming_normalized:
+        case Measure::osa_normalized:
+        case Measure::damerau_levenshtein_normalized:
+        case Measure::lcs_seq_normalized: return normalized_bound(q, c, std::max(q, c));
+        case Measure::indel_normalized: return normalized_bound(q, c, q + c);
+        case Measure::jaro_winkler_similarity:
+        case Measure::jaro_winkler_plain:
+        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, 0.1);
+        case Measure::jaro_plain:
+        case Measure::jaro_normalized: return jaro_length_bound(q, c, 0.0);
+        case Measure::fuzz_ratio:
+        case Measure::fuzz_qratio: return ratio_bound(q, c);
+        case Measure::fuzz_wratio: return wratio_bound(q, c);
+        default: return std::numeric_limits<double>::infinity();
+    }
+}
+
 bool uses_levenshtein_pattern(Measure kind) {
     return kind == Measure::levenshtein_similarity || kind == Measure::levenshtein_distance ||
            kind == Measure::levenshtein_normalized || kind == Measure::levenshtein_edits;
@@ -59,27 +83,35 @@ bool uses_levenshtein_pattern(Measure kind) {
 }  // namespace
 
 LengthIndex::LengthIndex(const StringColumn& column) {
-    std::vector<std::uint32_t> counts(column.size());
-    std::uint32_t longest = 0;
-    std::size_t present = 0;
+    std::vector<std::size_t> counts(column.size());
+    std::size_t longest = 0;
     for (std::size_t i = 0; i < column.size(); ++i) {
         if (column.is_null(i)) continue;
-        const std::size_t count = utf8::count_chars(column[i]);
-        counts[i] = static_cast<std::uint32_t>(std::min<std::size_t>(count, std::numeric_limits<std::uint32_t>::max()));
+        counts[i] = utf8::count_chars(column[i]);
         longest = std::max(longest, counts[i]);
-        ++present;
+        rows_.push_back(static_cast<std::uint32_t>(i));
     }
-    // A counting sort: rows stay ascending within a count.
-    std::vector<std::size_t> starts(static_cast<std::size_t>(longest) + 2, 0);
-    for (std::size_t i = 0; i < column.size(); ++i)
-        if (!column.is_null(i)) ++starts[counts[i] + 1];
-    for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
-    rows_.resize(present);
-    std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
-    for (std::size_t i = 0; i < column.size(); ++i)
-        if (!column.is_null(i)) rows_[next[counts[i]]++] = static_cast<std::uint32_t>(i);
-    for (std::size_t c = 0; c + 1 < starts.size(); ++c)
-        if (starts[c] != starts[c + 1]) groups_.push_back({static_cast<std::uint32_t>(c), starts[c], starts[c + 1]});
+    // Rows stay ascending within a count: a counting sort while the counts
+    // are few, otherwise a stable sort.
+    if (longest <= 4 * rows_.size() + 1024) {
+        std::vector<std::size_t> starts(longest + 2, 0);
+        for (std::uint32_t row : rows_) ++starts[counts[row] + 1];
+        for (std::size_t c = 1; c < starts.size(); ++c) starts[c] += starts[c - 1];
+        std::vector<std::uint32_t> sorted(rows_.size());
+        for (std::uint32_t row : rows_) sorted[starts[counts[row]]++] = row;
+        rows_ = std::move(sorted);
+    } else {
+        std::stable_sort(rows_.begin(), rows_.end(),
+                         [&](std::uint32_t x, std::uint32_t y) { return counts[x] < counts[y]; });
+    }
+    for (std::size_t p = 0; p < rows_.size(); ++p) {
+        const std::size_t count = counts[rows_[p]];
+        if (groups_.empty() || groups_.back().length != count) {
+            if (!groups_.empty()) groups_.back().end = p;
+            groups_.push_back({count, p, p});
+        }
+    }
+    if (!groups_.empty()) groups_.back().end = rows_.size();
     std::size_t total = 0;
     for (std::uint32_t row : rows_) total += column[row].size();
     bytes_.reserve(total);
@@ -146,26 +178,7 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
 }
 
 double QueryScorer::highest_similarity(std::size_t length) const noexcept {
-    const std::size_t q = length_, c = length;
-    switch (scorer_.config().kind) {
-        case Measure::levenshtein_similarity:
-        case Measure::levenshtein_normalized:
-        case Measure::hamming_similarity:
-        case Measure::hamming_normalized:
-        case Measure::osa_normalized:
-        case Measure::damerau_levenshtein_normalized:
-        case Measure::lcs_seq_normalized: return normalized_bound(q, c, std::max(q, c));
-        case Measure::indel_normalized: return normalized_bound(q, c, q + c);
-        case Measure::jaro_winkler_similarity:
-        case Measure::jaro_winkler_plain:
-        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, 0.1);
-        case Measure::jaro_plain:
-        case Measure::jaro_normalized: return jaro_length_bound(q, c, 0.0);
-        case Measure::fuzz_ratio:
-        case Measure::fuzz_qratio: return ratio_bound(q, c);
-        case Measure::fuzz_wratio: return wratio_bound(q, c);
-        default: return std::numeric_limits<double>::infinity();
-    }
+    return similarity_length_bound(scorer_.config().kind, length_, length);
 }
 
 std::int64_t QueryScorer::lowest_distance(std::size_t length) const noexcept {
@@ -216,6 +229,13 @@ std::int64_t QueryScorer::distance(std::size_t j, std::string_view choice, std::
             std::min<std::uint64_t>(levenshtein(choice, length, bound), static_cast<std::uint64_t>(kUnbounded)));
     }
     return scorer_.distance(query_, j, bar);
+}
+
+bool prefers_length_passes(Measure kind, std::size_t choices) noexcept {
+    constexpr std::size_t kFewChoices = 4096;
+    if (choices < kFewChoices) return false;
+    // Every distance is bounded by the length difference.
+    return is_distance(kind) || similarity_length_bound(kind, 1, 2) < std::numeric_limits<double>::infinity();
 }
 
 bool prefers_pruned_search(std::size_t queries) noexcept {

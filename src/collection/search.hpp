@@ -20,14 +20,14 @@
 
 namespace vorn::collection {
 
-// The character counts of a column's texts and its non-null rows grouped by
-// count (rows ascending within a group). Built once for prepared texts: a
+// The non-null rows of a column grouped by the character count of their
+// texts (rows ascending within a group); at most 2^32 rows. Built once for prepared texts: a
 // search then visits the counts nearest the query's first and skips whole
 // groups its bar rules out.
 class LengthIndex {
 public:
     struct Group {
-        std::uint32_t length;
+        std::size_t length;
         std::size_t begin, end;  // into rows()
     };
 
@@ -46,6 +46,14 @@ private:
     std::vector<std::uint32_t> rows_;
     std::string bytes_;
     std::vector<std::size_t> offsets_;
+};
+
+// What a search may know of its choices' lengths beforehand: a length
+// index (prepared texts), or each text's character count (the reader's;
+// empty when it had none; nulls may hold any count).
+struct ChoiceLengths {
+    const LengthIndex* index = nullptr;
+    std::span<const std::uint32_t> counts;
 };
 
 // Scores of one query against the choices of a scorer, with bounds.
@@ -88,5 +96,10 @@ private:
 
 // Whether a search of this many queries goes through the pruned path.
 bool prefers_pruned_search(std::size_t queries) noexcept;
+
+// Whether a search of this measure over these many choices without a
+// length index visits them in passes by length: the measure has a bound by
+// length, and the choices are enough to repay the passes.
+bool prefers_length_passes(registry::Measure kind, std::size_t choices) noexcept;
 
 }  // namespace vorn::collection

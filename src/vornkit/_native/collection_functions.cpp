@@ -174,12 +174,22 @@ std::unique_ptr<StringInput> call_processor(const StringInput& input, PyObject* 
     return processed;
 }
 
-// The length index of prepared texts, built on first use (with the
-// interpreter lock held, so only once); none for other texts.
-const col::LengthIndex* length_index_of(const StringInput& input) {
-    if (!input.prepared) return nullptr;
-    if (!input.length_index) input.length_index = std::make_unique<col::LengthIndex>(input.column);
-    return input.length_index.get();
+// The length index of prepared texts, built on first use (the calling
+// thread holds the interpreter lock until the build starts, so only one
+// builds it); none for other texts. False when interrupted.
+bool length_index_of(const StringInput& input, const col::LengthIndex*& index) {
+    index = nullptr;
+    if (!input.prepared || input.column.size() > UINT32_MAX) return true;
+    if (!input.length_index) {
+        std::unique_ptr<col::LengthIndex> built;
+        if (!run_released(1, 1, 1, [&](std::size_t, std::size_t, const col::ChunkContext&) {
+                built = std::make_unique<col::LengthIndex>(input.column);
+            }))
+            return false;
+        if (!input.length_index) input.length_index = std::move(built);
+    }
+    index = input.length_index.get();
+    return true;
 }
 
 template <class T>
@@ -283,10 +293,12 @@ PyObject* topk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             PyErr_SetString(PyExc_TypeError, "indices must be int64");
             return nullptr;
         }
+        const col::LengthIndex* choices_index;
+        if (!length_index_of(*job.b, choices_index)) return nullptr;
         auto scorer = job.prepared_scorer();
         if (!scorer || !col::topk(*scorer, static_cast<std::size_t>(k), job.runner(), job.workers, job.cutoff,
                                   static_cast<std::int64_t*>(indices.output().data), scores.output(),
-                                  length_index_of(*job.b)))
+                                  {choices_index, job.b->char_counts}))
             return nullptr;
         Py_RETURN_NONE;
     });

@@ -74,6 +74,9 @@ struct StringInput {
     // Prepared texts (vornkit.prepare) keep per-text data for searches,
     // built on first use while the interpreter lock is held.
     bool prepared = false;
+    // The character count of each text (0 for a null) when reading gave it
+    // for free (Python's str length); empty otherwise.
+    std::vector<std::uint32_t> char_counts;
     mutable std::unique_ptr<vorn::collection::LengthIndex> length_index;
 
     // Points the column at `owned`, keeping the nulls of `source`: the last
