@@ -1,6 +1,7 @@
-// The fuzz ratios over code points. Each text is decoded once; tokens are
-// views into the decoded text, and joined token lists are built only where
-// a ratio needs them.
+// The fuzz ratios over code points. Each text is decoded and split once
+// (PreparedText); tokens are views into the decoded text. The functions on
+// UTF-8 texts prepare both texts and score the prepared pair, so a batch
+// that prepares each string once gets the very same values.
 #include "algo/fuzz_ratios.hpp"
 
 #include <algorithm>
@@ -20,6 +21,7 @@ namespace {
 
 using Text = std::u32string_view;
 using Tokens = std::vector<Text>;
+using TokenSpan = std::span<const Text>;
 
 constexpr double kUnbaseScale = 0.95;
 
@@ -157,7 +159,7 @@ double partial_of(Text a, Text b, double score_cutoff) { return partial_alignmen
 // sorted by code point. Separators are Python's whitespace, except that
 // in a text with no character beyond U+00FF (one byte per character in
 // Python's storage) RapidFuzz does not split on U+0085 and U+00A0.
-Tokens sorted_tokens(Text text) {
+Tokens sorted_tokens_of(Text text) {
     const bool narrow = std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
     const auto separates = [narrow](char32_t c) {
         return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
@@ -178,13 +180,13 @@ Tokens distinct(Tokens tokens) {
     return tokens;
 }
 
-std::size_t joined_length(const Tokens& tokens) {
+std::size_t joined_length(TokenSpan tokens) {
     std::size_t length = tokens.empty() ? 0 : tokens.size() - 1;
     for (Text token : tokens) length += token.size();
     return length;
 }
 
-std::u32string joined(const Tokens& tokens) {
+std::u32string joined(TokenSpan tokens) {
     std::u32string text;
     text.reserve(joined_length(tokens));
     for (Text token : tokens) {
@@ -200,7 +202,7 @@ struct Decomposition {
     Tokens common, only_a, only_b;
 };
 
-Decomposition decompose(const Tokens& a, const Tokens& b) {
+Decomposition decompose(TokenSpan a, TokenSpan b) {
     Decomposition parts;
     std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.common));
     std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.only_a));
@@ -229,29 +231,27 @@ bool one_holds_other(const Decomposition& parts) {
     return !parts.common.empty() && (parts.only_a.empty() || parts.only_b.empty());
 }
 
-double token_set_of(Text a, Text b) {
-    const Tokens tokens_a = distinct(sorted_tokens(a)), tokens_b = distinct(sorted_tokens(b));
-    if (tokens_a.empty() || tokens_b.empty()) return 0;
-    const Decomposition parts = decompose(tokens_a, tokens_b);
+double token_set_of(const PreparedText& a, const PreparedText& b) {
+    if (a.distinct_tokens().empty() || b.distinct_tokens().empty()) return 0;
+    const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (one_holds_other(parts)) return 100;
     return set_ratio_of(parts);
 }
 
-double token_of(Text a, Text b) {
-    const Tokens sorted_a = sorted_tokens(a), sorted_b = sorted_tokens(b);
-    const Decomposition parts = decompose(distinct(sorted_a), distinct(sorted_b));
+double token_of(const PreparedText& a, const PreparedText& b) {
+    const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (one_holds_other(parts)) return 100;
-    const double sorted = ratio_of(joined(sorted_a), joined(sorted_b));
+    const double sorted = ratio_of(a.sorted_joined(), b.sorted_joined());
     return std::max(sorted, set_ratio_of(parts));
 }
 
-double partial_token_of(Text a, Text b) {
-    const Tokens sorted_a = sorted_tokens(a), sorted_b = sorted_tokens(b);
-    const Decomposition parts = decompose(distinct(sorted_a), distinct(sorted_b));
+double partial_token_of(const PreparedText& a, const PreparedText& b) {
+    const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (!parts.common.empty()) return 100;
-    const double sorted = partial_of(joined(sorted_a), joined(sorted_b), 0);
+    const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0);
     // Without repeated tokens the set form compares the same two texts.
-    if (sorted_a.size() == parts.only_a.size() && sorted_b.size() == parts.only_b.size()) return sorted;
+    if (a.sorted_tokens().size() == parts.only_a.size() && b.sorted_tokens().size() == parts.only_b.size())
+        return sorted;
     return std::max(sorted, partial_of(joined(parts.only_a), joined(parts.only_b), 0));
 }
 
@@ -259,7 +259,12 @@ double partial_token_of(Text a, Text b) {
 // of the formula (a scaled score that only rounding lifts above the best
 // so far does not count). The caller's cutoff applies to the result alone,
 // so that a score equal to it is kept.
-double wratio_of(Text a, Text b) {
+//
+// A ratio that cannot reach its inner cutoff leaves the result as it is,
+// so it is not computed: a score of at most 100 scaled by the same factors
+// cannot come out above 100 scaled by them.
+double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b) {
+    const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
     const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
@@ -267,13 +272,15 @@ double wratio_of(Text a, Text b) {
     double end_ratio = ratio_of(a, b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
-        return std::max(end_ratio, kept(token_of(a, b), token_cutoff) * kUnbaseScale);
+        if (token_cutoff > 100) return end_ratio;
+        return std::max(end_ratio, kept(token_of(prepared_a, prepared_b), token_cutoff) * kUnbaseScale);
     }
     const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
     double cutoff = end_ratio / partial_scale;
-    end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0), cutoff) * partial_scale);
+    if (cutoff <= 100) end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0), cutoff) * partial_scale);
     cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
-    return std::max(end_ratio, kept(partial_token_of(a, b), cutoff) * kUnbaseScale * partial_scale);
+    if (cutoff > 100) return end_ratio;
+    return std::max(end_ratio, kept(partial_token_of(prepared_a, prepared_b), cutoff) * kUnbaseScale * partial_scale);
 }
 
 template <class Score>
@@ -281,7 +288,76 @@ double on_code_points(std::string_view a, std::string_view b, Score&& score) {
     return score(text::decode_code_points(a), text::decode_code_points(b));
 }
 
+// A score of two UTF-8 texts through their prepared forms.
+template <class Score>
+double on_prepared(std::string_view a, std::string_view b, Score&& score) {
+    return score(PreparedText(a), PreparedText(b));
+}
+
 }  // namespace
+
+PreparedText::PreparedText(std::string_view text) {
+    const std::u32string decoded = text::decode_code_points(text);
+    chars_.assign(decoded.begin(), decoded.end());
+    sorted_tokens_ = sorted_tokens_of(chars());
+    distinct_tokens_ = distinct(sorted_tokens_);
+    const std::u32string sorted = joined(sorted_tokens_);
+    sorted_joined_.assign(sorted.begin(), sorted.end());
+}
+
+double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff) noexcept {
+    const std::size_t lensum = len_a + len_b;
+    return kept(indel_ratio(lensum - 2 * lcs, lensum), score_cutoff);
+}
+
+double ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return kept(ratio_of(a.chars(), b.chars()), score_cutoff);
+}
+
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return partial_of(a.chars(), b.chars(), score_cutoff);
+}
+
+double token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return kept(ratio_of(a.sorted_joined(), b.sorted_joined()), score_cutoff);
+}
+
+double partial_token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return partial_of(a.sorted_joined(), b.sorted_joined(), score_cutoff);
+}
+
+double token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return kept(token_set_of(a, b), score_cutoff);
+}
+
+double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    double score = 0;
+    if (!a.distinct_tokens().empty() && !b.distinct_tokens().empty()) {
+        const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
+        score = !parts.common.empty() ? 100.0 : partial_of(joined(parts.only_a), joined(parts.only_b), 0);
+    }
+    return kept(score, score_cutoff);
+}
+
+double token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(token_of(a, b), score_cutoff);
+}
+
+double partial_token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(partial_token_of(a, b), score_cutoff);
+}
+
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(wratio_of(a, b), score_cutoff);
+}
+
+double qratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (a.chars().empty() || b.chars().empty()) return 0;
+    return ratio(a, b, score_cutoff);
+}
 
 double ratio(std::string_view a, std::string_view b, double score_cutoff) {
     return kept(on_code_points(a, b, ratio_of), score_cutoff);
@@ -296,45 +372,32 @@ double partial_ratio(std::string_view a, std::string_view b, double score_cutoff
 }
 
 double token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    const double score = on_code_points(
-        a, b, [](Text x, Text y) { return ratio_of(joined(sorted_tokens(x)), joined(sorted_tokens(y))); });
-    return kept(score, score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return token_sort_ratio(x, y, score_cutoff); });
 }
 
 double partial_token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    return on_code_points(a, b, [&](Text x, Text y) {
-        return partial_of(joined(sorted_tokens(x)), joined(sorted_tokens(y)), score_cutoff);
-    });
+    return on_prepared(a, b,
+                       [&](const auto& x, const auto& y) { return partial_token_sort_ratio(x, y, score_cutoff); });
 }
 
 double token_set_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    return kept(on_code_points(a, b, token_set_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return token_set_ratio(x, y, score_cutoff); });
 }
 
 double partial_token_set_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    const double score = on_code_points(a, b, [](Text x, Text y) {
-        const Tokens tokens_x = distinct(sorted_tokens(x)), tokens_y = distinct(sorted_tokens(y));
-        if (tokens_x.empty() || tokens_y.empty()) return 0.0;
-        const Decomposition parts = decompose(tokens_x, tokens_y);
-        if (!parts.common.empty()) return 100.0;
-        return partial_of(joined(parts.only_a), joined(parts.only_b), 0);
-    });
-    return kept(score, score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return partial_token_set_ratio(x, y, score_cutoff); });
 }
 
 double token_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
-    return kept(on_code_points(a, b, token_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return token_ratio(x, y, score_cutoff); });
 }
 
 double partial_token_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
-    return kept(on_code_points(a, b, partial_token_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return partial_token_ratio(x, y, score_cutoff); });
 }
 
 double wratio(std::string_view a, std::string_view b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
-    return kept(on_code_points(a, b, wratio_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return wratio(x, y, score_cutoff); });
 }
 
 double qratio(std::string_view a, std::string_view b, double score_cutoff) {

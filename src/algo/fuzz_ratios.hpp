@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
+#include <vector>
 
 namespace vorn::algo::fuzz {
 
@@ -47,5 +49,42 @@ double partial_token_ratio(std::string_view a, std::string_view b, double score_
 double wratio(std::string_view a, std::string_view b, double score_cutoff = 0);
 // ratio, but 0 when either text is empty.
 double qratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+
+// A text decoded and split once, for scoring against many others: its
+// code points, its tokens sorted by code point (views into the code
+// points), the distinct ones, and the sorted tokens joined by single
+// spaces. Moving it keeps the views valid.
+class PreparedText {
+public:
+    PreparedText() = default;  // the empty text
+    explicit PreparedText(std::string_view text);
+
+    std::u32string_view chars() const noexcept { return {chars_.data(), chars_.size()}; }
+    std::u32string_view sorted_joined() const noexcept { return {sorted_joined_.data(), sorted_joined_.size()}; }
+    std::span<const std::u32string_view> sorted_tokens() const noexcept { return sorted_tokens_; }
+    std::span<const std::u32string_view> distinct_tokens() const noexcept { return distinct_tokens_; }
+
+private:
+    std::vector<char32_t> chars_;
+    std::vector<std::u32string_view> sorted_tokens_, distinct_tokens_;
+    std::vector<char32_t> sorted_joined_;
+};
+
+// The ratios of two prepared texts: each equals the function of the same
+// name on the two UTF-8 texts.
+double ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double qratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+
+// ratio from the length of a longest common subsequence of two texts of
+// len_a and len_b code points (how a batch kernel's LCS becomes the ratio).
+double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff = 0) noexcept;
 
 }  // namespace vorn::algo::fuzz
