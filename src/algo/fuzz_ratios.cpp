@@ -27,11 +27,6 @@ constexpr double kUnbaseScale = 0.95;
 
 double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
 
-// 100 * (1 - dist / lensum): the Indel similarity normalised, then scaled.
-double indel_ratio(std::size_t dist, std::size_t lensum) noexcept {
-    const double normalized = lensum == 0 ? 0.0 : static_cast<double>(dist) / static_cast<double>(lensum);
-    return (1.0 - normalized) * 100;
-}
 
 // 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
 double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
@@ -77,7 +72,10 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
         const std::size_t maximum = 2 * len1;
         std::size_t bound = maximum;  // a window must come closer than this
         std::size_t best_distance = kUnknown;
-        std::vector<std::size_t> distances(len2 - len1, kUnknown);
+        // This thread's buffers, reused from pair to pair.
+        thread_local std::vector<std::size_t> distances;
+        thread_local std::vector<std::pair<std::size_t, std::size_t>> ranges, halves;
+        distances.assign(len2 - len1, kUnknown);
         const auto visit = [&](std::size_t start) {
             if (distances[start] != kUnknown) return false;
             distances[start] = distance_to(haystack.substr(start, len1));
@@ -87,7 +85,8 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
             best.dest_end = start + len1;
             return best_distance == 0;
         };
-        std::vector<std::pair<std::size_t, std::size_t>> ranges{{0, len2 - len1 - 1}}, halves;
+        ranges.assign(1, {0, len2 - len1 - 1});
+        halves.clear();
         while (!ranges.empty()) {
             for (const auto& [first, last] : ranges) {
                 if (visit(first) || visit(last)) {
@@ -186,8 +185,9 @@ std::size_t joined_length(TokenSpan tokens) {
     return length;
 }
 
-std::u32string joined(TokenSpan tokens) {
-    std::u32string text;
+// The tokens joined by single spaces into `text` (its memory reused).
+Text joined_into(TokenSpan tokens, std::u32string& text) {
+    text.clear();
     text.reserve(joined_length(tokens));
     for (Text token : tokens) {
         if (!text.empty()) text.push_back(U' ');
@@ -196,14 +196,31 @@ std::u32string joined(TokenSpan tokens) {
     return text;
 }
 
+std::u32string joined(TokenSpan tokens) {
+    std::u32string text;
+    joined_into(tokens, text);
+    return text;
+}
+
+// The tokens of one side of a pair joined, in this thread's buffer for
+// that side: pairs in a batch reuse the memory instead of allocating.
+Text joined_side(TokenSpan tokens, bool second) {
+    thread_local std::u32string buffers[2];
+    return joined_into(tokens, buffers[second]);
+}
+
 // The distinct tokens of two texts split into those of both, of the
 // first only and of the second only (each sorted).
 struct Decomposition {
     Tokens common, only_a, only_b;
 };
 
-Decomposition decompose(TokenSpan a, TokenSpan b) {
-    Decomposition parts;
+// The decomposition in this thread's buffer, valid until its next call.
+const Decomposition& decompose(TokenSpan a, TokenSpan b) {
+    thread_local Decomposition parts;
+    parts.common.clear();
+    parts.only_a.clear();
+    parts.only_b.clear();
     std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.common));
     std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.only_a));
     std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(parts.only_b));
@@ -215,7 +232,7 @@ Decomposition decompose(TokenSpan a, TokenSpan b) {
 // "common" alone, worked out from the lengths where they share the common
 // part.
 double set_ratio_of(const Decomposition& parts) {
-    const std::u32string only_a = joined(parts.only_a), only_b = joined(parts.only_b);
+    const Text only_a = joined_side(parts.only_a, false), only_b = joined_side(parts.only_b, true);
     const std::size_t common = joined_length(parts.common);
     const std::size_t separator = common != 0;
     const std::size_t common_a = common + separator + only_a.size();
@@ -233,26 +250,26 @@ bool one_holds_other(const Decomposition& parts) {
 
 double token_set_of(const PreparedText& a, const PreparedText& b) {
     if (a.distinct_tokens().empty() || b.distinct_tokens().empty()) return 0;
-    const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
+    const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (one_holds_other(parts)) return 100;
     return set_ratio_of(parts);
 }
 
 double token_of(const PreparedText& a, const PreparedText& b) {
-    const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
+    const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (one_holds_other(parts)) return 100;
     const double sorted = ratio_of(a.sorted_joined(), b.sorted_joined());
     return std::max(sorted, set_ratio_of(parts));
 }
 
 double partial_token_of(const PreparedText& a, const PreparedText& b) {
-    const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
+    const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (!parts.common.empty()) return 100;
     const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0);
     // Without repeated tokens the set form compares the same two texts.
     if (a.sorted_tokens().size() == parts.only_a.size() && b.sorted_tokens().size() == parts.only_b.size())
         return sorted;
-    return std::max(sorted, partial_of(joined(parts.only_a), joined(parts.only_b), 0));
+    return std::max(sorted, partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0));
 }
 
 // The inner cutoffs are those of a call without a cutoff: they are part
@@ -305,11 +322,6 @@ PreparedText::PreparedText(std::string_view text) {
     sorted_joined_.assign(sorted.begin(), sorted.end());
 }
 
-double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff) noexcept {
-    const std::size_t lensum = len_a + len_b;
-    return kept(indel_ratio(lensum - 2 * lcs, lensum), score_cutoff);
-}
-
 double ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
     return kept(ratio_of(a.chars(), b.chars()), score_cutoff);
 }
@@ -333,8 +345,9 @@ double token_set_ratio(const PreparedText& a, const PreparedText& b, double scor
 double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
     double score = 0;
     if (!a.distinct_tokens().empty() && !b.distinct_tokens().empty()) {
-        const Decomposition parts = decompose(a.distinct_tokens(), b.distinct_tokens());
-        score = !parts.common.empty() ? 100.0 : partial_of(joined(parts.only_a), joined(parts.only_b), 0);
+        const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
+        score = !parts.common.empty() ? 100.0
+                                      : partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0);
     }
     return kept(score, score_cutoff);
 }

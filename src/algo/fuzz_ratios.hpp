@@ -83,8 +83,19 @@ double partial_token_ratio(const PreparedText& a, const PreparedText& b, double 
 double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
 double qratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
 
+// 100 * (1 - dist / lensum): the Indel similarity normalised, then scaled
+// (inline: batch kernels convert whole rows of counts with it).
+inline double indel_ratio(std::size_t dist, std::size_t lensum) noexcept {
+    const double normalized = lensum == 0 ? 0.0 : static_cast<double>(dist) / static_cast<double>(lensum);
+    return (1.0 - normalized) * 100;
+}
+
 // ratio from the length of a longest common subsequence of two texts of
 // len_a and len_b code points (how a batch kernel's LCS becomes the ratio).
-double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff = 0) noexcept;
+inline double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff = 0) noexcept {
+    const std::size_t lensum = len_a + len_b;
+    const double score = indel_ratio(lensum - 2 * lcs, lensum);
+    return score >= score_cutoff ? score : 0.0;
+}
 
 }  // namespace vorn::algo::fuzz

@@ -450,13 +450,22 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
         static_assert(sizeof(double) == sizeof(std::uint64_t));
         auto* lengths = reinterpret_cast<std::uint64_t*>(out);
         lcs_block(r0, r1, c0, c1, lengths, stride);
+        thread_local std::vector<std::size_t> lengths_b;
+        lengths_b.resize(c1 - c0);
+        for (std::size_t j = c0; j < c1; ++j) lengths_b[j - c0] = lcs_text(prepared_b(j)).size();
+        const bool plain_ratio = config_.kind == Measure::fuzz_ratio || config_.kind == Measure::fuzz_token_sort_ratio;
         for (std::size_t i = r0; i < r1; ++i) {
             const std::size_t len_a = lcs_text(prepared_a_[i]).size();
-            for (std::size_t j = c0; j < c1; ++j) {
-                const std::size_t at = (i - r0) * stride + (j - c0);
-                out[at] = lcs_similarity(config_.kind, lengths[at], len_a, lcs_text(prepared_b(j)).size(),
-                                         config_.score_cutoff);
+            std::uint64_t* row_lengths = lengths + (i - r0) * stride;
+            double* row = out + (i - r0) * stride;
+            if (plain_ratio) {
+                // The common case in a loop of its own, with nothing to dispatch.
+                for (std::size_t j = 0; j < c1 - c0; ++j)
+                    row[j] = algo::fuzz::ratio_from_lcs(row_lengths[j], len_a, lengths_b[j], config_.score_cutoff);
+                continue;
             }
+            for (std::size_t j = 0; j < c1 - c0; ++j)
+                row[j] = lcs_similarity(config_.kind, row_lengths[j], len_a, lengths_b[j], config_.score_cutoff);
         }
     } else if (config_.kind == Measure::levenshtein_similarity) {
         // Distances first (in the output's own memory), then each becomes
