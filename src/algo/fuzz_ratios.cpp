@@ -35,36 +35,17 @@ double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
 
 double ratio_of(Text a, Text b) { return indel_ratio(indel_distance(a, b), a.size() + b.size()); }
 
-// The characters of a text, for the test "can a window starting or ending
-// here improve on a shorter one".
-class CharSet {
-public:
-    explicit CharSet(Text text) {
-        for (char32_t c : text) {
-            if (c < 128) ascii_[c] = true;
-            else others_.push_back(c);
-        }
-        std::sort(others_.begin(), others_.end());
-    }
-    bool contains(char32_t c) const noexcept {
-        return c < 128 ? ascii_[c] : std::binary_search(others_.begin(), others_.end(), c);
-    }
-
-private:
-    bool ascii_[128] = {};
-    std::vector<char32_t> others_;
-};
-
 // needle is not longer than haystack, and neither is empty. The full-length
 // windows are searched first, by halving ranges of window starts and
 // dropping a range when even its best case, bounded by the distances at
 // its ends (moving a window by one character changes the distance by at
 // most two), cannot beat the best so far. Then the windows cut short at
 // the start and at the end. The first window with the best score wins.
-ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
+ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack) {
+    const Text needle = prepared.text();
     const std::size_t len1 = needle.size(), len2 = haystack.size();
     ScoreAlignment best{0, 0, len1, 0, len1};
-    const CachedLcsSeq cached(needle);
+    const CachedLcsSeq& cached = prepared.masks();
     const auto distance_to = [&](Text window) { return len1 + window.size() - 2 * cached.similarity(window); };
 
     if (len2 > len1) {
@@ -114,7 +95,6 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
 
     // A window cut short can only win by ending (starting) on a character
     // of the needle.
-    const CharSet needle_chars(needle);
     const auto consider = [&](std::size_t start, std::size_t end) {
         const Text window = haystack.substr(start, end - start);
         const double score = indel_ratio(distance_to(window), len1 + window.size());
@@ -125,15 +105,23 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
         return score == 100;
     };
     for (std::size_t end = 1; end < len1; ++end)
-        if (needle_chars.contains(haystack[end - 1]) && consider(0, end)) return best;
+        if (prepared.contains(haystack[end - 1]) && consider(0, end)) return best;
     for (std::size_t start = len2 - len1; start < len2; ++start)
-        if (needle_chars.contains(haystack[start]) && consider(start, len2)) return best;
+        if (prepared.contains(haystack[start]) && consider(start, len2)) return best;
     return best;
 }
 
-ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff) {
+// Searches with the needle's prepared form when given, else prepares it.
+ScoreAlignment search_with(Text needle, const PartialNeedle* prepared, Text haystack) {
+    if (prepared != nullptr) return partial_ratio_search(*prepared, haystack);
+    return partial_ratio_search(PartialNeedle(needle), haystack);
+}
+
+// needle_a and needle_b, when given, are a and b prepared.
+ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff, const PartialNeedle* needle_a = nullptr,
+                                    const PartialNeedle* needle_b = nullptr) {
     if (a.size() > b.size()) {
-        ScoreAlignment swapped = partial_alignment_of(b, a, score_cutoff);
+        ScoreAlignment swapped = partial_alignment_of(b, a, score_cutoff, needle_b, needle_a);
         std::swap(swapped.src_start, swapped.dest_start);
         std::swap(swapped.src_end, swapped.dest_end);
         return swapped;
@@ -142,17 +130,20 @@ ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff) {
     const ScoreAlignment nothing{0, 0, len1, 0, len1};
     if (score_cutoff > 100) return nothing;
     if (len1 == 0 || len2 == 0) return {len1 == len2 ? 100.0 : 0.0, 0, len1, 0, len1};
-    ScoreAlignment found = partial_ratio_search(a, b);
+    ScoreAlignment found = search_with(a, needle_a, b);
     if (found.score != 100 && len1 == len2) {
         // Of equal lengths either text may be the needle.
-        const ScoreAlignment other = partial_ratio_search(b, a);
+        const ScoreAlignment other = search_with(b, needle_b, a);
         if (other.score > found.score)
             found = {other.score, other.dest_start, other.dest_end, other.src_start, other.src_end};
     }
     return found.score >= score_cutoff ? found : nothing;
 }
 
-double partial_of(Text a, Text b, double score_cutoff) { return partial_alignment_of(a, b, score_cutoff).score; }
+double partial_of(Text a, Text b, double score_cutoff, const PartialNeedle* needle_a = nullptr,
+                  const PartialNeedle* needle_b = nullptr) {
+    return partial_alignment_of(a, b, score_cutoff, needle_a, needle_b).score;
+}
 
 // Tokens are the maximal runs of characters other than separators,
 // sorted by code point. Separators are Python's whitespace, except that
@@ -280,7 +271,8 @@ double partial_token_of(const PreparedText& a, const PreparedText& b) {
 // A ratio that cannot reach its inner cutoff leaves the result as it is,
 // so it is not computed: a score of at most 100 scaled by the same factors
 // cannot come out above 100 scaled by them.
-double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b) {
+double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b, const PartialNeedle* needle_a,
+                 const PartialNeedle* needle_b) {
     const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
@@ -294,7 +286,8 @@ double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b)
     }
     const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
     double cutoff = end_ratio / partial_scale;
-    if (cutoff <= 100) end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0), cutoff) * partial_scale);
+    if (cutoff <= 100)
+        end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0, needle_a, needle_b), cutoff) * partial_scale);
     cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
     if (cutoff > 100) return end_ratio;
     return std::max(end_ratio, kept(partial_token_of(prepared_a, prepared_b), cutoff) * kUnbaseScale * partial_scale);
@@ -312,6 +305,29 @@ double on_prepared(std::string_view a, std::string_view b, Score&& score) {
 }
 
 }  // namespace
+
+PartialNeedle::PartialNeedle(std::u32string_view needle) : text_(needle), masks_(needle) {
+    for (char32_t c : needle) {
+        if (c < 128) ascii_[c] = true;
+        else others_.push_back(c);
+    }
+    std::sort(others_.begin(), others_.end());
+}
+
+bool PartialNeedle::contains(char32_t c) const noexcept {
+    return c < 128 ? ascii_[c] : std::binary_search(others_.begin(), others_.end(), c);
+}
+
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+                     const PartialNeedle& needle_b) {
+    return partial_of(a.chars(), b.chars(), score_cutoff, &needle_a, &needle_b);
+}
+
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+              const PartialNeedle& needle_b) {
+    if (score_cutoff > 100) return 0;
+    return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
+}
 
 PreparedText::PreparedText(std::string_view text) {
     const std::u32string decoded = text::decode_code_points(text);
@@ -364,7 +380,7 @@ double partial_token_ratio(const PreparedText& a, const PreparedText& b, double 
 
 double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
     if (score_cutoff > 100) return 0;
-    return kept(wratio_of(a, b), score_cutoff);
+    return kept(wratio_of(a, b, nullptr, nullptr), score_cutoff);
 }
 
 double qratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {

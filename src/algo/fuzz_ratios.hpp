@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <span>
+
+#include "algo/lcs_seq.hpp"
 #include <string_view>
 #include <vector>
 
@@ -89,6 +91,33 @@ inline double indel_ratio(std::size_t dist, std::size_t lensum) noexcept {
     const double normalized = lensum == 0 ? 0.0 : static_cast<double>(dist) / static_cast<double>(lensum);
     return (1.0 - normalized) * 100;
 }
+
+// A text prepared as partial_ratio's needle (the shorter text, compared
+// with every window of the other): its masks and the set of its
+// characters. It keeps a view of the text, which must outlive it.
+class PartialNeedle {
+public:
+    explicit PartialNeedle(std::u32string_view needle);
+
+    std::u32string_view text() const noexcept { return text_; }
+    const CachedLcsSeq& masks() const noexcept { return masks_; }
+    // Whether the needle has the character c: a window cut short can only
+    // improve on a shorter one by ending (starting) on such a character.
+    bool contains(char32_t c) const noexcept;
+
+private:
+    std::u32string_view text_;
+    CachedLcsSeq masks_;
+    bool ascii_[128] = {};
+    std::vector<char32_t> others_;  // sorted
+};
+
+// partial_ratio and WRatio with both texts' needles prepared (a batch
+// prepares each once for many pairs; only the shorter text's is read).
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+                     const PartialNeedle& needle_b);
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+              const PartialNeedle& needle_b);
 
 // ratio from the length of a longest common subsequence of two texts of
 // len_a and len_b code points (how a batch kernel's LCS becomes the ratio).

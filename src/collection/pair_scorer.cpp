@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <new>
 #include <span>
 
@@ -214,6 +215,29 @@ const TileChoices& prepared_lcs_choices(std::uint64_t owner, std::size_t c0, std
     }
     return *cache.prepared;
 }
+
+// partial_ratio's needles of the choices of the last block this thread
+// scored: consecutive tiles of a column share them.
+template <class TextOf>
+const std::deque<algo::fuzz::PartialNeedle>& prepared_needles(std::uint64_t owner, std::size_t c0, std::size_t c1,
+                                                               TextOf text_of) {
+    struct Cache {
+        std::uint64_t owner = 0;
+        std::size_t c0 = 0, c1 = 0;
+        std::deque<algo::fuzz::PartialNeedle> needles;  // needles stay where they are made
+    };
+    thread_local Cache cache;
+    if (cache.owner != owner || cache.c0 != c0 || cache.c1 != c1 || cache.needles.size() != c1 - c0) {
+        cache.needles.clear();
+        for (std::size_t j = c0; j < c1; ++j) cache.needles.emplace_back(text_of(j));
+        cache.owner = owner;
+        cache.c0 = c0;
+        cache.c1 = c1;
+    }
+    return cache.needles;
+}
+
+bool uses_needles(Measure kind) { return kind == Measure::fuzz_partial_ratio || kind == Measure::fuzz_wratio; }
 
 }  // namespace
 
@@ -487,6 +511,24 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
                 const std::size_t m = std::max(counts_a[i], counts_b[j]);
                 const std::int64_t pair_bound = cutoff ? distance_bound(*cutoff, m) : kUnbounded;
                 out[i * stride + j] = d > pair_bound ? 0.0 : levenshtein_similarity_of(d, counts_a[i], counts_b[j]);
+            }
+        }
+    } else if (uses_needles(config_.kind)) {
+        // Each text's needle built once for the block (the choices' once
+        // for all blocks of their column this thread scores).
+        const auto& choice_needles =
+            prepared_needles(id_, c0, c1, [&](std::size_t j) { return prepared_b(j).chars(); });
+        thread_local std::deque<algo::fuzz::PartialNeedle> query_needles;
+        query_needles.clear();
+        for (std::size_t i = r0; i < r1; ++i) query_needles.emplace_back(prepared_a_[i].chars());
+        const bool wratio = config_.kind == Measure::fuzz_wratio;
+        for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
+            for (std::size_t j = c0; j < c1; ++j) {
+                const auto &a = prepared_a_[i], &b = prepared_b(j);
+                const auto &needle_a = query_needles[i - r0], &needle_b = choice_needles[j - c0];
+                out[(i - r0) * stride + (j - c0)] =
+                    wratio ? algo::fuzz::wratio(a, b, config_.score_cutoff, needle_a, needle_b)
+                           : algo::fuzz::partial_ratio(a, b, config_.score_cutoff, needle_a, needle_b);
             }
         }
     } else {
