@@ -69,12 +69,14 @@ def records(count: int, rng: random.Random) -> list[str]:
     return out
 
 
-def best_time(run: Callable[[], object], rounds: int) -> float:
-    best = float("inf")
+def best_times(runs: list[Callable[[], object]], rounds: int) -> list[float]:
+    """The minimum seconds of each run, the runs alternating round by round."""
+    best = [float("inf")] * len(runs)
     for _ in range(rounds):
-        start = time.perf_counter()
-        run()
-        best = min(best, time.perf_counter() - start)
+        for k, run in enumerate(runs):
+            start = time.perf_counter()
+            run()
+            best[k] = min(best[k], time.perf_counter() - start)
     return best
 
 
@@ -94,9 +96,12 @@ def cdist_main(args: argparse.Namespace) -> int:
             return rp.cdist(queries, choices, scorer=theirs, dtype=np.float64, workers=args.workers)
 
         failed |= not np.array_equal(run_ours(args.workers), run_theirs())
-        time_ours = best_time(lambda: run_ours(args.workers), args.rounds)
-        time_theirs = best_time(run_theirs, args.rounds)
-        scaling = best_time(lambda: run_ours(1), args.rounds) / time_ours if args.workers > 1 else 1.0
+        runs = [lambda: run_ours(args.workers), run_theirs]
+        if args.workers > 1:
+            runs.append(lambda: run_ours(1))
+        times = best_times(runs, args.rounds)
+        time_ours, time_theirs = times[0], times[1]
+        scaling = times[2] / time_ours if args.workers > 1 else 1.0
         print(f"{name:<20}{time_ours:>11.3f}{time_theirs:>13.3f}{time_ours / time_theirs:>8.2f}{scaling:>9.2f}")
     if failed:
         print("some scores differ from RapidFuzz's")

@@ -35,6 +35,23 @@ double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
 
 double ratio_of(Text a, Text b) { return indel_ratio(indel_distance(a, b), a.size() + b.size()); }
 
+// Memory for n items: on the stack for the usual short texts, on the heap
+// beyond.
+template <class T>
+class Scratch {
+public:
+    T* get(std::size_t n) {
+        if (n <= kLocal) return local_;
+        heap_.resize(n);
+        return heap_.data();
+    }
+
+private:
+    static constexpr std::size_t kLocal = 128;
+    T local_[kLocal];
+    std::vector<T> heap_;
+};
+
 // needle is not longer than haystack, and neither is empty. The full-length
 // windows are searched first, by halving ranges of window starts and
 // dropping a range when even its best case, bounded by the distances at
@@ -53,10 +70,16 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
         const std::size_t maximum = 2 * len1;
         std::size_t bound = maximum;  // a window must come closer than this
         std::size_t best_distance = kUnknown;
-        // This thread's buffers, reused from pair to pair.
-        thread_local std::vector<std::size_t> distances;
-        thread_local std::vector<std::pair<std::size_t, std::size_t>> ranges, halves;
-        distances.assign(len2 - len1, kUnknown);
+        // A range holds at least one window, so each level has at most one
+        // range per window.
+        const std::size_t windows = len2 - len1;
+        Scratch<std::size_t> distance_memory;
+        struct Range {
+            std::size_t first, last;  // window starts
+        };
+        Scratch<Range> range_memory, half_memory;
+        std::size_t* distances = distance_memory.get(windows);
+        std::fill_n(distances, windows, kUnknown);
         const auto visit = [&](std::size_t start) {
             if (distances[start] != kUnknown) return false;
             distances[start] = distance_to(haystack.substr(start, len1));
@@ -66,10 +89,13 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
             best.dest_end = start + len1;
             return best_distance == 0;
         };
-        ranges.assign(1, {0, len2 - len1 - 1});
-        halves.clear();
-        while (!ranges.empty()) {
-            for (const auto& [first, last] : ranges) {
+        auto* ranges = range_memory.get(windows);
+        auto* halves = half_memory.get(windows);
+        std::size_t range_count = 1, half_count = 0;
+        ranges[0] = {0, windows - 1};
+        while (range_count != 0) {
+            for (std::size_t r = 0; r < range_count; ++r) {
+                const auto [first, last] = ranges[r];
                 if (visit(first) || visit(last)) {
                     best.score = 100;
                     return best;
@@ -82,12 +108,12 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
                 const auto lowest =
                     static_cast<std::ptrdiff_t>(std::min(d_first, d_last)) - static_cast<std::ptrdiff_t>(improvement);
                 if (lowest < static_cast<std::ptrdiff_t>(bound)) {
-                    halves.emplace_back(first, first + cells / 2);
-                    halves.emplace_back(first + cells / 2, last);
+                    halves[half_count++] = {first, first + cells / 2};
+                    halves[half_count++] = {first + cells / 2, last};
                 }
             }
-            ranges.swap(halves);
-            halves.clear();
+            std::swap(ranges, halves);
+            range_count = std::exchange(half_count, 0);
         }
         if (best_distance != kUnknown)
             best.score = (1.0 - static_cast<double>(best_distance) / static_cast<double>(maximum)) * 100;
