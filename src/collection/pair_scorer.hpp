@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "algo/fuzz_ratios.hpp"
 #include "collection/parallel.hpp"
 #include "collection/string_column.hpp"
 #include "error/vorn_error.hpp"
@@ -93,6 +94,12 @@ public:
 
 private:
     double fingerprint_similarity(std::size_t i, std::size_t j) const;
+    const algo::fuzz::PreparedText& prepared_b(std::size_t j) const noexcept;
+    // Lengths of the longest common subsequences of a block into out
+    // (the LCS-based measures).
+    void lcs_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::uint64_t* out,
+                   std::size_t stride) const;
+    std::u32string_view lcs_text(const algo::fuzz::PreparedText& text) const noexcept;
 
     ScorerConfig config_;
     const StringColumn& a_;
@@ -101,6 +108,9 @@ private:
     std::uint64_t id_;  // unique per scorer object
     std::size_t prepare_count_ = 0;
     std::vector<std::uint64_t> signatures_a_, signatures_b_;  // num_hashes per string, or one fingerprint
+    // The RapidFuzz-compatible measures over code points: each string
+    // decoded and split once (empty for a null).
+    std::vector<algo::fuzz::PreparedText> prepared_a_, prepared_b_;
 };
 
 }  // namespace vorn::collection

@@ -109,10 +109,15 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
         score = 1.0 - (1.0 - similarity);
     } else {
         const Counted count = counted(measure, a, b);
-        const double normalized_distance =
-            count.maximum == 0 ? 0.0 : static_cast<double>(count.distance) / static_cast<double>(count.maximum);
-        score = 1.0 - normalized_distance;
+        return counted_similarity(count.distance, count.maximum, score_cutoff);
     }
+    return score >= score_cutoff ? score : 0.0;
+}
+
+double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept {
+    const double normalized_distance =
+        maximum == 0 ? 0.0 : static_cast<double>(distance) / static_cast<double>(maximum);
+    const double score = 1.0 - normalized_distance;
     return score >= score_cutoff ? score : 0.0;
 }
 

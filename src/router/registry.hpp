@@ -203,6 +203,9 @@ Expected<double, InvalidArgument> similarity(Measure measure, std::uint64_t size
 // A RapidFuzz-compatible similarity of one pair, exactly what its vornkit
 // function returns with that score_cutoff (0 for none).
 double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_view b, double score_cutoff);
+// A counted metric's normalized similarity from its distance and the
+// largest distance the lengths allow, with the score cutoff applied.
+double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept;
 // A RapidFuzz-compatible distance of one pair, without a cutoff.
 std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b);
 
