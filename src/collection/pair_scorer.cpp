@@ -252,8 +252,9 @@ Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config) {
     return true;
 }
 
-PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b)
+PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b, bool per_string_data)
     : config_(config), a_(a), b_(b), same_(&a == &b), id_(next_scorer_id.fetch_add(1) + 1) {
+    if (!per_string_data && registry::is_rapidfuzz(config.kind)) return;
     if (uses_prepared_texts(config.kind)) {
         prepared_a_.resize(a.size());
         prepared_b_.resize(same_ ? 0 : b.size());

@@ -54,7 +54,10 @@ class PairScorer {
 public:
     // `b` may be the same object as `a` (a self-join); both must outlive
     // the scorer.
-    PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b);
+    // Without `per_string_data` the RapidFuzz-compatible measures keep no
+    // per-string data (nothing to prepare): such a scorer serves only a
+    // caller that scores their pairs through the registry (search.hpp).
+    PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b, bool per_string_data = true);
 
     const ScorerConfig& config() const noexcept { return config_; }
     std::size_t rows() const noexcept { return a_.size(); }

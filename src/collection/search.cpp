@@ -219,6 +219,9 @@ double QueryScorer::similarity(std::size_t j, std::string_view choice, std::size
     if (prefix_weight_ >= 0 && jaro_bound(choice, length) < bar - margin_)
         return -std::numeric_limits<double>::infinity();
     if (const auto* pattern = std::get_if<algo::CachedJaroWinkler>(&pattern_)) return pattern->similarity(choice);
+    const ScorerConfig& config = scorer_.config();
+    if (registry::is_rapidfuzz(config.kind))
+        return registry::rapidfuzz_similarity(config.kind, scorer_.column_a()[query_], choice, config.score_cutoff);
     return scorer_.similarity(query_, j);
 }
 
@@ -227,6 +230,12 @@ std::int64_t QueryScorer::distance(std::size_t j, std::string_view choice, std::
         const auto bound = bar >= kUnbounded ? UINT64_MAX - 1 : static_cast<std::uint64_t>(bar);
         return static_cast<std::int64_t>(
             std::min<std::uint64_t>(levenshtein(choice, length, bound), static_cast<std::uint64_t>(kUnbounded)));
+    }
+    if (registry::is_rapidfuzz(scorer_.config().kind)) {
+        // Counts fit an int64: they are at most a few times the texts' lengths.
+        const auto d = static_cast<std::int64_t>(
+            registry::rapidfuzz_distance(scorer_.config().kind, scorer_.column_a()[query_], choice));
+        return std::min(d, bar + 1);
     }
     return scorer_.distance(query_, j, bar);
 }

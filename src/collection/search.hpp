@@ -56,7 +56,9 @@ struct ChoiceLengths {
     std::span<const std::uint32_t> counts;
 };
 
-// Scores of one query against the choices of a scorer, with bounds.
+// Scores of one query against the choices of a scorer, with bounds. The
+// RapidFuzz-compatible measures are scored through the registry, so their
+// scorer needs no per-string data.
 class QueryScorer {
 public:
     QueryScorer(const PairScorer& scorer, std::size_t query);

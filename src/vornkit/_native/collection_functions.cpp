@@ -126,9 +126,11 @@ struct Job {
         };
     }
 
-    // The scorer over a and b with its per-string work done.
-    std::unique_ptr<col::PairScorer> prepared_scorer() const {
-        auto scorer = std::make_unique<col::PairScorer>(config, a->column, b->column);
+    // The scorer over a and b with its per-string work done (a search of a
+    // few queries scores the RapidFuzz-compatible measures without it).
+    std::unique_ptr<col::PairScorer> prepared_scorer(bool search = false) const {
+        const bool per_string_data = !(search && col::prefers_pruned_search(a->column.size()));
+        auto scorer = std::make_unique<col::PairScorer>(config, a->column, b->column, per_string_data);
         const bool completed = runner()(
             scorer->prepare_count(), 64,
             [&](std::size_t begin, std::size_t end, const col::ChunkContext&) { scorer->prepare(begin, end); });
@@ -295,7 +297,7 @@ PyObject* topk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         }
         const col::LengthIndex* choices_index;
         if (!length_index_of(*job.b, choices_index)) return nullptr;
-        auto scorer = job.prepared_scorer();
+        auto scorer = job.prepared_scorer(true);
         if (!scorer || !col::topk(*scorer, static_cast<std::size_t>(k), job.runner(), job.workers, job.cutoff,
                                   static_cast<std::int64_t*>(indices.output().data), scores.output(),
                                   {choices_index, job.b->char_counts}))
