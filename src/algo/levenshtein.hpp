@@ -2,8 +2,8 @@
 // similarity 1 - d / max(len a, len b).
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <variant>

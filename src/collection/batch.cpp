@@ -264,8 +264,7 @@ public:
     Value load() const noexcept { return value_.load(std::memory_order_relaxed); }
     void raise(Value to) noexcept {
         Value current = load();
-        while (is_higher(to, current) && !value_.compare_exchange_weak(current, to, std::memory_order_relaxed)) {
-        }
+        while (is_higher(to, current) && !value_.compare_exchange_weak(current, to, std::memory_order_relaxed)) {}
     }
 
 private:
@@ -283,7 +282,8 @@ struct VisitPlan {
     std::vector<LengthIndex::Group> groups;
     std::vector<std::size_t> starts;  // position of each group's first row in the visit; one past the last at the end
 
-    VisitPlan(const LengthIndex& index, std::size_t query_length) : groups(index.groups().begin(), index.groups().end()) {
+    VisitPlan(const LengthIndex& index, std::size_t query_length)
+        : groups(index.groups().begin(), index.groups().end()) {
         const auto gap = [&](const LengthIndex::Group& g) {
             return g.length > query_length ? g.length - query_length : query_length - g.length;
         };
@@ -318,8 +318,9 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
     const LengthIndex* index = known.index;
     const bool in_passes = index == nullptr && prefers_length_passes(scorer.config().kind, n_b);
     // The reader's counts stand for ours unless a count is too long to keep.
-    const bool counted = in_passes && known.counts.size() == n_b &&
-                         std::all_of(known.counts.begin(), known.counts.end(), [](KeptCount c) { return c < kLongCount; });
+    const bool counted =
+        in_passes && known.counts.size() == n_b &&
+        std::all_of(known.counts.begin(), known.counts.end(), [](KeptCount c) { return c < kLongCount; });
     std::vector<KeptCount> own_counts(in_passes && !counted ? n_b : 0);
     const std::span<const KeptCount> counts = counted ? known.counts : std::span<const KeptCount>(own_counts);
     constexpr bool kSimilarity = std::is_same_v<Value, double>;
@@ -441,8 +442,7 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
             }
             // Texts too long to keep their count, with their own (those as
             // long as the query were the first pass's).
-            if (reach >= kLongCount &&
-                !run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+            if (reach >= kLongCount && !run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
                     for (std::size_t j = begin; j < end; ++j) {
                         if (counts[j] != kLongCount) continue;
                         const std::size_t length = utf8::count_chars(choices[j]);

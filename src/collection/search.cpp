@@ -172,8 +172,7 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
         (static_cast<unsigned char>(choice[prefix]) >= 0x80 || static_cast<unsigned char>(query[prefix]) >= 0x80))
         prefix = 4;
     const double matches = static_cast<double>(std::min({shared, length, length_}));
-    const double jaro =
-        (matches / static_cast<double>(length_) + matches / static_cast<double>(length) + 1.0) / 3.0;
+    const double jaro = (matches / static_cast<double>(length_) + matches / static_cast<double>(length) + 1.0) / 3.0;
     return jaro + static_cast<double>(prefix) * prefix_weight_ * (1.0 - jaro);
 }
 
@@ -195,7 +194,8 @@ std::uint64_t QueryScorer::levenshtein(std::string_view choice, std::size_t leng
             return ascii_ ? algo::small_levenshtein_distance(query_bytes, query.size(), characters, count, bound)
                           : algo::small_levenshtein_distance(points_.data(), points_.size(), characters, count, bound);
         };
-        if (utf8::is_ascii(choice)) return with_choice(reinterpret_cast<const unsigned char*>(choice.data()), choice.size());
+        if (utf8::is_ascii(choice))
+            return with_choice(reinterpret_cast<const unsigned char*>(choice.data()), choice.size());
         char32_t decoded[kDecoded];
         std::size_t count = 0;
         for (char32_t c : text::CodePoints(choice)) {

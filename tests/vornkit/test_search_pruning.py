@@ -13,7 +13,7 @@ import pytest
 import vorn
 
 import vornkit
-from vornkit import distance, fuzz
+from vornkit import _native, distance, fuzz
 
 # (scorer, a cutoff that falls among its scores)
 SIMILARITY_SCORERS = [
@@ -69,7 +69,7 @@ def _choices(seed, n):
 
 
 def _is_distance(scorer):
-    return any(scorer is s for s, _ in DISTANCE_SCORERS)
+    return _native.scorer_info(scorer, None)[1]
 
 
 def _ranked(row, cutoff, is_distance):
@@ -93,9 +93,7 @@ def test_searches_equal_the_unpruned_ranking(scorer, cut):
             best = _ranked(row, cutoff, is_distance)
             for texts in (choices, prepared):
                 for workers in (1, 2):
-                    hits = vornkit.extract(
-                        query, texts, scorer=scorer, limit=5, score_cutoff=cutoff, workers=workers
-                    )
+                    hits = vornkit.extract(query, texts, scorer=scorer, limit=5, score_cutoff=cutoff, workers=workers)
                     assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best[:5]]
                     one = vornkit.extract_one(query, texts, scorer=scorer, score_cutoff=cutoff, workers=workers)
                     assert one == (None if not best else (choices[best[0][1]], best[0][0], best[0][1]))
@@ -114,9 +112,14 @@ def test_ties_go_to_the_lowest_index_whatever_the_visiting_order(seed):
     rng = random.Random(seed)
     choices = ["".join(rng.choice("ab") for _ in range(rng.randint(0, 6))) for _ in range(400)]
     for query in ("abab", "a", "bbbbbb", ""):
-        for scorer in (vorn.levenshtein_similarity, vorn.levenshtein_distance, fuzz.WRatio, vorn.jaro_winkler_similarity):
+        for scorer in (
+            vorn.levenshtein_similarity,
+            vorn.levenshtein_distance,
+            fuzz.WRatio,
+            vorn.jaro_winkler_similarity,
+        ):
             row = vornkit.cdist([query], choices, scorer=scorer)[0].tolist()
-            expected = _ranked(row, None, scorer is vorn.levenshtein_distance)[:7]
+            expected = _ranked(row, None, _is_distance(scorer))[:7]
             for texts in (choices, vornkit.prepare(choices)):
                 hits = vornkit.extract(query, texts, scorer=scorer, limit=7, workers=2)
                 assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in expected]
@@ -209,3 +212,68 @@ def test_prepared_texts_are_accepted_everywhere_texts_are():
         vornkit.minhash_signatures(vornkit.prepare(texts[:3], processor=str.lower)),
         vornkit.minhash_signatures(lowered[:3]),
     )
+
+
+@pytest.mark.parametrize(
+    "scorer",
+    [
+        vorn.levenshtein_similarity,
+        vorn.levenshtein_distance,
+        vorn.jaro_winkler_similarity,
+        fuzz.WRatio,
+        distance.Indel.normalized_similarity,
+        distance.OSA.distance,
+    ],
+    ids=lambda s: getattr(s, "__qualname__", s.__name__),
+)
+def test_searches_of_many_choices_visit_lengths_in_passes_without_changing_results(scorer):
+    # From 4096 choices a search over a list visits the lengths nearest the
+    # query's first, pass by pass, or in one sweep when the bar is low; the
+    # lengths come from Python's str, or are counted when the texts were
+    # processed or come from Arrow.
+    pa = pytest.importorskip("pyarrow")
+    choices = _choices(3, 5000)
+    is_distance = _is_distance(scorer)
+    near = next(c for c in choices[2500:] if c and len(c) > 6)
+    queries = [near[:-1] + "x", "zzzzzzzzzzzzzzzzzzzzzzzzzzzz", near + "é𝄞"]
+    matrix = vornkit.cdist(queries, choices, scorer=scorer)
+    inputs = [choices, pa.array(choices), vornkit.prepare(choices)]
+    for query, row in zip(queries, matrix.tolist()):
+        for limit in (1, 5):
+            best = _ranked(row, None, is_distance)[:limit]
+            for texts in inputs:
+                hits = vornkit.extract(query, texts, scorer=scorer, limit=limit, workers=2)
+                assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
+        processed = vornkit.extract(query, choices, scorer=scorer, limit=3, processor=lambda s: s)
+        assert [(j, v) for _, v, j in processed] == [(j, v) for v, j in _ranked(row, None, is_distance)[:3]]
+
+
+@pytest.mark.parametrize("cutoff", [0, 1, 2, 3, 4])
+def test_small_levenshtein_bounds_are_exact_across_scripts_and_lengths(cutoff):
+    # Bounds of at most 3 edits try edit patterns at the mismatches on
+    # decoded characters; longer texts and wider characters take the
+    # bit-parallel kernel.
+    rng = random.Random(cutoff)
+    alphabet = "ab\u00e9\U0001d11e\u4e2d"
+    base = ["".join(rng.choice(alphabet) for _ in range(rng.choice([1, 4, 9, 63, 64, 70]))) for _ in range(40)]
+    choices = []
+    for text in base:
+        for _ in range(8):
+            edited = list(text)
+            for _ in range(rng.randint(0, 4)):
+                at = rng.randrange(len(edited) + 1)
+                op = rng.choice("ids")
+                if op == "i":
+                    edited.insert(at, rng.choice(alphabet))
+                elif edited and at < len(edited):
+                    if op == "d":
+                        del edited[at]
+                    else:
+                        edited[at] = rng.choice(alphabet)
+            choices.append("".join(edited))
+    for query in base[:10]:
+        row = vornkit.cdist([query], choices, scorer=vorn.levenshtein_distance)[0].tolist()
+        expected = _ranked(row, cutoff, True)
+        for texts in (choices, vornkit.prepare(choices)):
+            hits = vornkit.extract(query, texts, scorer=vorn.levenshtein_distance, limit=None, score_cutoff=cutoff)
+            assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in expected]
