@@ -54,7 +54,9 @@ class ArrowStreamExportable(Protocol):
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
 
-Texts: TypeAlias = Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
+Texts: TypeAlias = (
+    PreparedTexts | Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
+)
 Scorer: TypeAlias = Callable[..., object]
 Score: TypeAlias = float | int
 Processor: TypeAlias = vorn.Preprocessor | Callable[[str], str]
