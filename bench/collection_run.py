@@ -181,6 +181,47 @@ def topk_workload(scale: float) -> Workload:
     return Workload(f"topk k={k} {nq}x{nc}", nq * nc, runs, "faster, <= 50 MB extra")
 
 
+def single_search_workloads(scale: float) -> list[Workload]:
+    """One query over a list of names at one worker, beside RapidFuzz's extractOne and extract."""
+    nc = max(1000, int(1_000_000 * scale))
+    choices = names(nc, 7)
+    query = choices[nc // 2][:-1] + "q"
+    prepared = vornkit.prepare(choices)
+    out = []
+    for label, ours, peer in [
+        ("Levenshtein", "distance.Levenshtein.normalized_similarity", "distance.Levenshtein.normalized_similarity"),
+        ("Jaro-Winkler", "distance.JaroWinkler.similarity", "distance.JaroWinkler.similarity"),
+        ("WRatio", "fuzz.WRatio", "fuzz.WRatio"),
+        ("token_set_ratio", "fuzz.token_set_ratio", "fuzz.token_set_ratio"),
+    ]:
+        scorer = _attribute(vornkit, ours)
+        one: dict[str, Callable[[], Any]] = {
+            "vornkit.extract_one (list)": lambda s=scorer: vornkit.extract_one(query, choices, scorer=s),
+            "vornkit.extract_one (prepared)": lambda s=scorer: vornkit.extract_one(query, prepared, scorer=s),
+        }
+        five: dict[str, Callable[[], Any]] = {
+            "vornkit.extract limit=5 (list)": lambda s=scorer: vornkit.extract(query, choices, scorer=s, limit=5),
+        }
+        if rapidfuzz:
+            fn = _attribute(rapidfuzz, peer)
+            one["rapidfuzz.process.extractOne"] = lambda fn=fn: rapidfuzz.process.extractOne(query, choices, scorer=fn)
+            five["rapidfuzz.process.extract limit=5"] = lambda fn=fn: rapidfuzz.process.extract(
+                query, choices, scorer=fn, limit=5
+            )
+        out.append(Workload(f"extract_one {label} 1x{nc} workers=1", nc, one, "list <= 0.8x, prepared <= 0.25x peer"))
+        out.append(Workload(f"extract limit=5 {label} 1x{nc} workers=1", nc, five, "<= 0.8x peer"))
+    return out
+
+
+def _attribute(package: Any, dotted: str) -> Any:
+    """package's submodule.attribute... by name (vornkit.fuzz is not imported with vornkit)."""
+    submodule, _, rest = dotted.partition(".")
+    found = importlib.import_module(f"{package.__name__}.{submodule}")
+    for name in rest.split("."):
+        found = getattr(found, name)
+    return found
+
+
 def extract_workload(scale: float) -> Workload:
     nc = max(1000, int(1_000_000 * scale))
     choices = names(nc, 7)
@@ -281,6 +322,7 @@ def main(argv: list[str] | None = None) -> int:
         lambda: [cpdist_workload(scale)],
         lambda: [topk_workload(scale)],
         lambda: [extract_workload(scale)],
+        lambda: single_search_workloads(scale),
         lambda: [join_workload(scale)],
     ):
         for workload in make():

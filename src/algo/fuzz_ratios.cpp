@@ -1,6 +1,7 @@
-// The fuzz ratios over code points. Each text is decoded once; tokens are
-// views into the decoded text, and joined token lists are built only where
-// a ratio needs them.
+// The fuzz ratios over code points. Each text is decoded and split once
+// (PreparedText); tokens are views into the decoded text. The functions on
+// UTF-8 texts prepare both texts and score the prepared pair, so a batch
+// that prepares each string once gets the very same values.
 #include "algo/fuzz_ratios.hpp"
 
 #include <algorithm>
@@ -20,16 +21,12 @@ namespace {
 
 using Text = std::u32string_view;
 using Tokens = std::vector<Text>;
+using TokenSpan = std::span<const Text>;
 
 constexpr double kUnbaseScale = 0.95;
 
 double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
 
-// 100 * (1 - dist / lensum): the Indel similarity normalised, then scaled.
-double indel_ratio(std::size_t dist, std::size_t lensum) noexcept {
-    const double normalized = lensum == 0 ? 0.0 : static_cast<double>(dist) / static_cast<double>(lensum);
-    return (1.0 - normalized) * 100;
-}
 
 // 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
 double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
@@ -38,24 +35,21 @@ double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
 
 double ratio_of(Text a, Text b) { return indel_ratio(indel_distance(a, b), a.size() + b.size()); }
 
-// The characters of a text, for the test "can a window starting or ending
-// here improve on a shorter one".
-class CharSet {
+// Memory for n items: on the stack for the usual short texts, on the heap
+// beyond.
+template <class T>
+class Scratch {
 public:
-    explicit CharSet(Text text) {
-        for (char32_t c : text) {
-            if (c < 128) ascii_[c] = true;
-            else others_.push_back(c);
-        }
-        std::sort(others_.begin(), others_.end());
-    }
-    bool contains(char32_t c) const noexcept {
-        return c < 128 ? ascii_[c] : std::binary_search(others_.begin(), others_.end(), c);
+    T* get(std::size_t n) {
+        if (n <= kLocal) return local_;
+        heap_.resize(n);
+        return heap_.data();
     }
 
 private:
-    bool ascii_[128] = {};
-    std::vector<char32_t> others_;
+    static constexpr std::size_t kLocal = 128;
+    T local_[kLocal];
+    std::vector<T> heap_;
 };
 
 // needle is not longer than haystack, and neither is empty. The full-length
@@ -64,10 +58,11 @@ private:
 // its ends (moving a window by one character changes the distance by at
 // most two), cannot beat the best so far. Then the windows cut short at
 // the start and at the end. The first window with the best score wins.
-ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
+ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack) {
+    const Text needle = prepared.text();
     const std::size_t len1 = needle.size(), len2 = haystack.size();
     ScoreAlignment best{0, 0, len1, 0, len1};
-    const CachedLcsSeq cached(needle);
+    const CachedLcsSeq& cached = prepared.masks();
     const auto distance_to = [&](Text window) { return len1 + window.size() - 2 * cached.similarity(window); };
 
     if (len2 > len1) {
@@ -75,7 +70,16 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
         const std::size_t maximum = 2 * len1;
         std::size_t bound = maximum;  // a window must come closer than this
         std::size_t best_distance = kUnknown;
-        std::vector<std::size_t> distances(len2 - len1, kUnknown);
+        // A range holds at least one window, so each level has at most one
+        // range per window.
+        const std::size_t windows = len2 - len1;
+        Scratch<std::size_t> distance_memory;
+        struct Range {
+            std::size_t first, last;  // window starts
+        };
+        Scratch<Range> range_memory, half_memory;
+        std::size_t* distances = distance_memory.get(windows);
+        std::fill_n(distances, windows, kUnknown);
         const auto visit = [&](std::size_t start) {
             if (distances[start] != kUnknown) return false;
             distances[start] = distance_to(haystack.substr(start, len1));
@@ -85,9 +89,13 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
             best.dest_end = start + len1;
             return best_distance == 0;
         };
-        std::vector<std::pair<std::size_t, std::size_t>> ranges{{0, len2 - len1 - 1}}, halves;
-        while (!ranges.empty()) {
-            for (const auto& [first, last] : ranges) {
+        auto* ranges = range_memory.get(windows);
+        auto* halves = half_memory.get(windows);
+        std::size_t range_count = 1, half_count = 0;
+        ranges[0] = {0, windows - 1};
+        while (range_count != 0) {
+            for (std::size_t r = 0; r < range_count; ++r) {
+                const auto [first, last] = ranges[r];
                 if (visit(first) || visit(last)) {
                     best.score = 100;
                     return best;
@@ -100,12 +108,12 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
                 const auto lowest =
                     static_cast<std::ptrdiff_t>(std::min(d_first, d_last)) - static_cast<std::ptrdiff_t>(improvement);
                 if (lowest < static_cast<std::ptrdiff_t>(bound)) {
-                    halves.emplace_back(first, first + cells / 2);
-                    halves.emplace_back(first + cells / 2, last);
+                    halves[half_count++] = {first, first + cells / 2};
+                    halves[half_count++] = {first + cells / 2, last};
                 }
             }
-            ranges.swap(halves);
-            halves.clear();
+            std::swap(ranges, halves);
+            range_count = std::exchange(half_count, 0);
         }
         if (best_distance != kUnknown)
             best.score = (1.0 - static_cast<double>(best_distance) / static_cast<double>(maximum)) * 100;
@@ -113,7 +121,6 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
 
     // A window cut short can only win by ending (starting) on a character
     // of the needle.
-    const CharSet needle_chars(needle);
     const auto consider = [&](std::size_t start, std::size_t end) {
         const Text window = haystack.substr(start, end - start);
         const double score = indel_ratio(distance_to(window), len1 + window.size());
@@ -124,15 +131,23 @@ ScoreAlignment partial_ratio_search(Text needle, Text haystack) {
         return score == 100;
     };
     for (std::size_t end = 1; end < len1; ++end)
-        if (needle_chars.contains(haystack[end - 1]) && consider(0, end)) return best;
+        if (prepared.contains(haystack[end - 1]) && consider(0, end)) return best;
     for (std::size_t start = len2 - len1; start < len2; ++start)
-        if (needle_chars.contains(haystack[start]) && consider(start, len2)) return best;
+        if (prepared.contains(haystack[start]) && consider(start, len2)) return best;
     return best;
 }
 
-ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff) {
+// Searches with the needle's prepared form when given, else prepares it.
+ScoreAlignment search_with(Text needle, const PartialNeedle* prepared, Text haystack) {
+    if (prepared != nullptr) return partial_ratio_search(*prepared, haystack);
+    return partial_ratio_search(PartialNeedle(needle), haystack);
+}
+
+// needle_a and needle_b, when given, are a and b prepared.
+ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff, const PartialNeedle* needle_a = nullptr,
+                                    const PartialNeedle* needle_b = nullptr) {
     if (a.size() > b.size()) {
-        ScoreAlignment swapped = partial_alignment_of(b, a, score_cutoff);
+        ScoreAlignment swapped = partial_alignment_of(b, a, score_cutoff, needle_b, needle_a);
         std::swap(swapped.src_start, swapped.dest_start);
         std::swap(swapped.src_end, swapped.dest_end);
         return swapped;
@@ -141,23 +156,26 @@ ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff) {
     const ScoreAlignment nothing{0, 0, len1, 0, len1};
     if (score_cutoff > 100) return nothing;
     if (len1 == 0 || len2 == 0) return {len1 == len2 ? 100.0 : 0.0, 0, len1, 0, len1};
-    ScoreAlignment found = partial_ratio_search(a, b);
+    ScoreAlignment found = search_with(a, needle_a, b);
     if (found.score != 100 && len1 == len2) {
         // Of equal lengths either text may be the needle.
-        const ScoreAlignment other = partial_ratio_search(b, a);
+        const ScoreAlignment other = search_with(b, needle_b, a);
         if (other.score > found.score)
             found = {other.score, other.dest_start, other.dest_end, other.src_start, other.src_end};
     }
     return found.score >= score_cutoff ? found : nothing;
 }
 
-double partial_of(Text a, Text b, double score_cutoff) { return partial_alignment_of(a, b, score_cutoff).score; }
+double partial_of(Text a, Text b, double score_cutoff, const PartialNeedle* needle_a = nullptr,
+                  const PartialNeedle* needle_b = nullptr) {
+    return partial_alignment_of(a, b, score_cutoff, needle_a, needle_b).score;
+}
 
 // Tokens are the maximal runs of characters other than separators,
 // sorted by code point. Separators are Python's whitespace, except that
 // in a text with no character beyond U+00FF (one byte per character in
 // Python's storage) RapidFuzz does not split on U+0085 and U+00A0.
-Tokens sorted_tokens(Text text) {
+Tokens sorted_tokens_of(Text text) {
     const bool narrow = std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
     const auto separates = [narrow](char32_t c) {
         return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
@@ -178,14 +196,15 @@ Tokens distinct(Tokens tokens) {
     return tokens;
 }
 
-std::size_t joined_length(const Tokens& tokens) {
+std::size_t joined_length(TokenSpan tokens) {
     std::size_t length = tokens.empty() ? 0 : tokens.size() - 1;
     for (Text token : tokens) length += token.size();
     return length;
 }
 
-std::u32string joined(const Tokens& tokens) {
-    std::u32string text;
+// The tokens joined by single spaces into `text` (its memory reused).
+Text joined_into(TokenSpan tokens, std::u32string& text) {
+    text.clear();
     text.reserve(joined_length(tokens));
     for (Text token : tokens) {
         if (!text.empty()) text.push_back(U' ');
@@ -194,14 +213,31 @@ std::u32string joined(const Tokens& tokens) {
     return text;
 }
 
+std::u32string joined(TokenSpan tokens) {
+    std::u32string text;
+    joined_into(tokens, text);
+    return text;
+}
+
+// The tokens of one side of a pair joined, in this thread's buffer for
+// that side: pairs in a batch reuse the memory instead of allocating.
+Text joined_side(TokenSpan tokens, bool second) {
+    thread_local std::u32string buffers[2];
+    return joined_into(tokens, buffers[second]);
+}
+
 // The distinct tokens of two texts split into those of both, of the
 // first only and of the second only (each sorted).
 struct Decomposition {
     Tokens common, only_a, only_b;
 };
 
-Decomposition decompose(const Tokens& a, const Tokens& b) {
-    Decomposition parts;
+// The decomposition in this thread's buffer, valid until its next call.
+const Decomposition& decompose(TokenSpan a, TokenSpan b) {
+    thread_local Decomposition parts;
+    parts.common.clear();
+    parts.only_a.clear();
+    parts.only_b.clear();
     std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.common));
     std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(parts.only_a));
     std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(parts.only_b));
@@ -213,7 +249,7 @@ Decomposition decompose(const Tokens& a, const Tokens& b) {
 // "common" alone, worked out from the lengths where they share the common
 // part.
 double set_ratio_of(const Decomposition& parts) {
-    const std::u32string only_a = joined(parts.only_a), only_b = joined(parts.only_b);
+    const Text only_a = joined_side(parts.only_a, false), only_b = joined_side(parts.only_b, true);
     const std::size_t common = joined_length(parts.common);
     const std::size_t separator = common != 0;
     const std::size_t common_a = common + separator + only_a.size();
@@ -229,37 +265,41 @@ bool one_holds_other(const Decomposition& parts) {
     return !parts.common.empty() && (parts.only_a.empty() || parts.only_b.empty());
 }
 
-double token_set_of(Text a, Text b) {
-    const Tokens tokens_a = distinct(sorted_tokens(a)), tokens_b = distinct(sorted_tokens(b));
-    if (tokens_a.empty() || tokens_b.empty()) return 0;
-    const Decomposition parts = decompose(tokens_a, tokens_b);
+double token_set_of(const PreparedText& a, const PreparedText& b) {
+    if (a.distinct_tokens().empty() || b.distinct_tokens().empty()) return 0;
+    const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (one_holds_other(parts)) return 100;
     return set_ratio_of(parts);
 }
 
-double token_of(Text a, Text b) {
-    const Tokens sorted_a = sorted_tokens(a), sorted_b = sorted_tokens(b);
-    const Decomposition parts = decompose(distinct(sorted_a), distinct(sorted_b));
+double token_of(const PreparedText& a, const PreparedText& b) {
+    const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (one_holds_other(parts)) return 100;
-    const double sorted = ratio_of(joined(sorted_a), joined(sorted_b));
+    const double sorted = ratio_of(a.sorted_joined(), b.sorted_joined());
     return std::max(sorted, set_ratio_of(parts));
 }
 
-double partial_token_of(Text a, Text b) {
-    const Tokens sorted_a = sorted_tokens(a), sorted_b = sorted_tokens(b);
-    const Decomposition parts = decompose(distinct(sorted_a), distinct(sorted_b));
+double partial_token_of(const PreparedText& a, const PreparedText& b) {
+    const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (!parts.common.empty()) return 100;
-    const double sorted = partial_of(joined(sorted_a), joined(sorted_b), 0);
+    const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0);
     // Without repeated tokens the set form compares the same two texts.
-    if (sorted_a.size() == parts.only_a.size() && sorted_b.size() == parts.only_b.size()) return sorted;
-    return std::max(sorted, partial_of(joined(parts.only_a), joined(parts.only_b), 0));
+    if (a.sorted_tokens().size() == parts.only_a.size() && b.sorted_tokens().size() == parts.only_b.size())
+        return sorted;
+    return std::max(sorted, partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0));
 }
 
 // The inner cutoffs are those of a call without a cutoff: they are part
 // of the formula (a scaled score that only rounding lifts above the best
 // so far does not count). The caller's cutoff applies to the result alone,
 // so that a score equal to it is kept.
-double wratio_of(Text a, Text b) {
+//
+// A ratio that cannot reach its inner cutoff leaves the result as it is,
+// so it is not computed: a score of at most 100 scaled by the same factors
+// cannot come out above 100 scaled by them.
+double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b, const PartialNeedle* needle_a,
+                 const PartialNeedle* needle_b) {
+    const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
     const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
@@ -267,13 +307,16 @@ double wratio_of(Text a, Text b) {
     double end_ratio = ratio_of(a, b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
-        return std::max(end_ratio, kept(token_of(a, b), token_cutoff) * kUnbaseScale);
+        if (token_cutoff > 100) return end_ratio;
+        return std::max(end_ratio, kept(token_of(prepared_a, prepared_b), token_cutoff) * kUnbaseScale);
     }
     const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
     double cutoff = end_ratio / partial_scale;
-    end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0), cutoff) * partial_scale);
+    if (cutoff <= 100)
+        end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0, needle_a, needle_b), cutoff) * partial_scale);
     cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
-    return std::max(end_ratio, kept(partial_token_of(a, b), cutoff) * kUnbaseScale * partial_scale);
+    if (cutoff > 100) return end_ratio;
+    return std::max(end_ratio, kept(partial_token_of(prepared_a, prepared_b), cutoff) * kUnbaseScale * partial_scale);
 }
 
 template <class Score>
@@ -281,7 +324,95 @@ double on_code_points(std::string_view a, std::string_view b, Score&& score) {
     return score(text::decode_code_points(a), text::decode_code_points(b));
 }
 
+// A score of two UTF-8 texts through their prepared forms.
+template <class Score>
+double on_prepared(std::string_view a, std::string_view b, Score&& score) {
+    return score(PreparedText(a), PreparedText(b));
+}
+
 }  // namespace
+
+PartialNeedle::PartialNeedle(std::u32string_view needle) : text_(needle), masks_(needle) {
+    for (char32_t c : needle) {
+        if (c < 128) ascii_[c] = true;
+        else others_.push_back(c);
+    }
+    std::sort(others_.begin(), others_.end());
+}
+
+bool PartialNeedle::contains(char32_t c) const noexcept {
+    return c < 128 ? ascii_[c] : std::binary_search(others_.begin(), others_.end(), c);
+}
+
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+                     const PartialNeedle& needle_b) {
+    return partial_of(a.chars(), b.chars(), score_cutoff, &needle_a, &needle_b);
+}
+
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+              const PartialNeedle& needle_b) {
+    if (score_cutoff > 100) return 0;
+    return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
+}
+
+PreparedText::PreparedText(std::string_view text) {
+    const std::u32string decoded = text::decode_code_points(text);
+    chars_.assign(decoded.begin(), decoded.end());
+    sorted_tokens_ = sorted_tokens_of(chars());
+    distinct_tokens_ = distinct(sorted_tokens_);
+    const std::u32string sorted = joined(sorted_tokens_);
+    sorted_joined_.assign(sorted.begin(), sorted.end());
+}
+
+double ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return kept(ratio_of(a.chars(), b.chars()), score_cutoff);
+}
+
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return partial_of(a.chars(), b.chars(), score_cutoff);
+}
+
+double token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return kept(ratio_of(a.sorted_joined(), b.sorted_joined()), score_cutoff);
+}
+
+double partial_token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return partial_of(a.sorted_joined(), b.sorted_joined(), score_cutoff);
+}
+
+double token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    return kept(token_set_of(a, b), score_cutoff);
+}
+
+double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    double score = 0;
+    if (!a.distinct_tokens().empty() && !b.distinct_tokens().empty()) {
+        const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
+        score = !parts.common.empty() ? 100.0
+                                      : partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0);
+    }
+    return kept(score, score_cutoff);
+}
+
+double token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(token_of(a, b), score_cutoff);
+}
+
+double partial_token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(partial_token_of(a, b), score_cutoff);
+}
+
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (score_cutoff > 100) return 0;
+    return kept(wratio_of(a, b, nullptr, nullptr), score_cutoff);
+}
+
+double qratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
+    if (a.chars().empty() || b.chars().empty()) return 0;
+    return ratio(a, b, score_cutoff);
+}
 
 double ratio(std::string_view a, std::string_view b, double score_cutoff) {
     return kept(on_code_points(a, b, ratio_of), score_cutoff);
@@ -296,45 +427,32 @@ double partial_ratio(std::string_view a, std::string_view b, double score_cutoff
 }
 
 double token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    const double score = on_code_points(
-        a, b, [](Text x, Text y) { return ratio_of(joined(sorted_tokens(x)), joined(sorted_tokens(y))); });
-    return kept(score, score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return token_sort_ratio(x, y, score_cutoff); });
 }
 
 double partial_token_sort_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    return on_code_points(a, b, [&](Text x, Text y) {
-        return partial_of(joined(sorted_tokens(x)), joined(sorted_tokens(y)), score_cutoff);
-    });
+    return on_prepared(a, b,
+                       [&](const auto& x, const auto& y) { return partial_token_sort_ratio(x, y, score_cutoff); });
 }
 
 double token_set_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    return kept(on_code_points(a, b, token_set_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return token_set_ratio(x, y, score_cutoff); });
 }
 
 double partial_token_set_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    const double score = on_code_points(a, b, [](Text x, Text y) {
-        const Tokens tokens_x = distinct(sorted_tokens(x)), tokens_y = distinct(sorted_tokens(y));
-        if (tokens_x.empty() || tokens_y.empty()) return 0.0;
-        const Decomposition parts = decompose(tokens_x, tokens_y);
-        if (!parts.common.empty()) return 100.0;
-        return partial_of(joined(parts.only_a), joined(parts.only_b), 0);
-    });
-    return kept(score, score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return partial_token_set_ratio(x, y, score_cutoff); });
 }
 
 double token_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
-    return kept(on_code_points(a, b, token_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return token_ratio(x, y, score_cutoff); });
 }
 
 double partial_token_ratio(std::string_view a, std::string_view b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
-    return kept(on_code_points(a, b, partial_token_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return partial_token_ratio(x, y, score_cutoff); });
 }
 
 double wratio(std::string_view a, std::string_view b, double score_cutoff) {
-    if (score_cutoff > 100) return 0;
-    return kept(on_code_points(a, b, wratio_of), score_cutoff);
+    return on_prepared(a, b, [&](const auto& x, const auto& y) { return wratio(x, y, score_cutoff); });
 }
 
 double qratio(std::string_view a, std::string_view b, double score_cutoff) {

@@ -9,7 +9,11 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
+
+#include "algo/lcs_seq.hpp"
 #include <string_view>
+#include <vector>
 
 namespace vorn::algo::fuzz {
 
@@ -47,5 +51,80 @@ double partial_token_ratio(std::string_view a, std::string_view b, double score_
 double wratio(std::string_view a, std::string_view b, double score_cutoff = 0);
 // ratio, but 0 when either text is empty.
 double qratio(std::string_view a, std::string_view b, double score_cutoff = 0);
+
+// A text decoded and split once, for scoring against many others: its
+// code points, its tokens sorted by code point (views into the code
+// points), the distinct ones, and the sorted tokens joined by single
+// spaces. Moving it keeps the views valid.
+class PreparedText {
+public:
+    PreparedText() = default;  // the empty text
+    explicit PreparedText(std::string_view text);
+
+    std::u32string_view chars() const noexcept { return {chars_.data(), chars_.size()}; }
+    std::u32string_view sorted_joined() const noexcept { return {sorted_joined_.data(), sorted_joined_.size()}; }
+    std::span<const std::u32string_view> sorted_tokens() const noexcept { return sorted_tokens_; }
+    std::span<const std::u32string_view> distinct_tokens() const noexcept { return distinct_tokens_; }
+
+private:
+    std::vector<char32_t> chars_;
+    std::vector<std::u32string_view> sorted_tokens_, distinct_tokens_;
+    std::vector<char32_t> sorted_joined_;
+};
+
+// The ratios of two prepared texts: each equals the function of the same
+// name on the two UTF-8 texts.
+double ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_token_sort_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double partial_token_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+double qratio(const PreparedText& a, const PreparedText& b, double score_cutoff = 0);
+
+// 100 * (1 - dist / lensum): the Indel similarity normalised, then scaled
+// (inline: batch kernels convert whole rows of counts with it).
+inline double indel_ratio(std::size_t dist, std::size_t lensum) noexcept {
+    const double normalized = lensum == 0 ? 0.0 : static_cast<double>(dist) / static_cast<double>(lensum);
+    return (1.0 - normalized) * 100;
+}
+
+// A text prepared as partial_ratio's needle (the shorter text, compared
+// with every window of the other): its masks and the set of its
+// characters. It keeps a view of the text, which must outlive it.
+class PartialNeedle {
+public:
+    explicit PartialNeedle(std::u32string_view needle);
+
+    std::u32string_view text() const noexcept { return text_; }
+    const CachedLcsSeq& masks() const noexcept { return masks_; }
+    // Whether the needle has the character c: a window cut short can only
+    // improve on a shorter one by ending (starting) on such a character.
+    bool contains(char32_t c) const noexcept;
+
+private:
+    std::u32string_view text_;
+    CachedLcsSeq masks_;
+    bool ascii_[128] = {};
+    std::vector<char32_t> others_;  // sorted
+};
+
+// partial_ratio and WRatio with both texts' needles prepared (a batch
+// prepares each once for many pairs; only the shorter text's is read).
+double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+                     const PartialNeedle& needle_b);
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
+              const PartialNeedle& needle_b);
+
+// ratio from the length of a longest common subsequence of two texts of
+// len_a and len_b code points (how a batch kernel's LCS becomes the ratio).
+inline double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff = 0) noexcept {
+    const std::size_t lensum = len_a + len_b;
+    const double score = indel_ratio(lensum - 2 * lcs, lensum);
+    return score >= score_cutoff ? score : 0.0;
+}
 
 }  // namespace vorn::algo::fuzz

@@ -205,6 +205,34 @@ std::uint64_t distance_blocks(const BlockMasks& masks, std::size_t m, std::size_
 
 }  // namespace
 
+namespace detail {
+
+const EditPatterns& edit_patterns() noexcept {
+    static const EditPatterns patterns = [] {
+        EditPatterns built{};
+        for (std::uint64_t k = 1; k <= kSmallDistance; ++k) {
+            unsigned combinations = 1;
+            for (std::uint64_t step = 0; step < k; ++step) combinations *= 3;
+            for (unsigned index = 0; index < combinations; ++index) {
+                unsigned code = 0, rest = index;
+                int skew = 0;  // characters of the longer text skipped beyond the shorter's
+                for (std::uint64_t step = 0; step < k; ++step, rest /= 3) {
+                    const unsigned op = rest % 3 + 1;
+                    skew += op == 1 ? 1 : op == 2 ? -1 : 0;
+                    code |= op << (2 * step);
+                }
+                if (skew < 0) continue;
+                auto& count = built.counts[k][skew];
+                built.codes[k][skew][count++] = static_cast<std::uint8_t>(code);
+            }
+        }
+        return built;
+    }();
+    return patterns;
+}
+
+}  // namespace detail
+
 CachedLevenshtein::CachedLevenshtein(std::string_view pattern)
     : CachedLevenshtein(pattern, utf8::count_chars(pattern), utf8::is_ascii(pattern)) {}
 

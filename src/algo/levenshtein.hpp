@@ -2,6 +2,7 @@
 // similarity 1 - d / max(len a, len b).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -17,6 +18,62 @@ std::uint64_t levenshtein_distance(std::string_view a, std::string_view b);
 // 1.0 for two empty texts, otherwise 1.0 - d / m with m the larger
 // character count (division first, then the subtraction).
 double levenshtein_similarity(std::string_view a, std::string_view b);
+
+// The Levenshtein distance of two character sequences when it is at most
+// max_distance (at most kSmallDistance), else max_distance + 1. Tries each
+// pattern of max_distance edits at the mismatches (Hyyro-style bounds
+// would scan the whole text): texts that differ early are ruled out after
+// a few characters, which is what a search with a high bar sees most.
+inline constexpr std::uint64_t kSmallDistance = 3;
+
+namespace detail {
+// Edit patterns as 2-bit operations, first in the low bits: 1 skips a
+// character of the longer text, 2 of the shorter, 3 of both (substitution).
+// patterns[k][gap]: every sequence of k operations that skips `gap` more
+// characters of the longer text; shorter ones are covered by them.
+struct EditPatterns {
+    std::uint8_t codes[kSmallDistance + 1][kSmallDistance + 1][27];
+    std::uint8_t counts[kSmallDistance + 1][kSmallDistance + 1];
+};
+const EditPatterns& edit_patterns() noexcept;
+}  // namespace detail
+
+template <class A, class B>
+std::uint64_t small_levenshtein_distance(const A* a, std::size_t la, const B* b, std::size_t lb,
+                                         std::uint64_t max_distance) noexcept {
+    if (la < lb) return small_levenshtein_distance(b, lb, a, la, max_distance);
+    // Common ends never change the distance.
+    while (lb > 0 && a[0] == b[0]) ++a, ++b, --la, --lb;
+    while (lb > 0 && a[la - 1] == b[lb - 1]) --la, --lb;
+    const std::size_t gap = la - lb;
+    if (lb == 0 || gap > max_distance) return std::min<std::uint64_t>(la, max_distance + 1);
+    const auto& patterns = detail::edit_patterns();
+    std::uint64_t best = max_distance + 1;
+    for (std::uint8_t p = 0; p < patterns.counts[max_distance][gap]; ++p) {
+        unsigned ops = patterns.codes[max_distance][gap][p];
+        std::size_t i = 0, j = 0;
+        std::uint64_t cost = 0;
+        bool failed = false;
+        while (i < la && j < lb) {
+            if (a[i] == b[j]) {
+                ++i, ++j;
+                continue;
+            }
+            if (ops == 0) {
+                failed = true;
+                break;
+            }
+            ++cost;
+            i += (ops & 3) != 2;
+            j += (ops & 3) != 1;
+            ops >>= 2;
+        }
+        if (failed) continue;
+        cost += (la - i) + (lb - j);
+        best = std::min(best, cost);
+    }
+    return best;
+}
 
 // Edit costs; the unit costs give levenshtein_distance.
 struct LevenshteinWeights {

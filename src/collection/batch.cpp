@@ -5,7 +5,12 @@
 #include "collection/batch.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <limits>
+
+#include "collection/search.hpp"
+#include "text/utf8.hpp"
 
 namespace vorn::collection {
 namespace {
@@ -157,6 +162,64 @@ bool better(const Candidate& x, const Candidate& y) {
     return x.index < y.index;
 }
 
+// A score strictly worse than the bar cannot end among the best k.
+template <class Value>
+bool is_worse(Value value, Value bar) {
+    if constexpr (std::is_same_v<Value, double>) return value < bar;
+    return value > bar;
+}
+
+// Whether no choice of `length` characters can reach the bar.
+template <class Value>
+bool rules_out(const QueryScorer& query, std::size_t length, Value bar) {
+    if constexpr (std::is_same_v<Value, double>) return query.highest_similarity(length) < bar - query.bound_margin();
+    return query.lowest_distance(length) > bar;
+}
+
+// Offers a candidate to a bounded heap (its worst candidate on top);
+// true when the heap changed.
+template <class Value>
+bool offer(Candidate* heap, std::size_t& size, std::size_t k, const Candidate& candidate) {
+    if (size < k) {
+        heap[size++] = candidate;
+        std::push_heap(heap, heap + size, better<Value>);
+        return true;
+    }
+    if (!better<Value>(candidate, heap[0])) return false;
+    std::pop_heap(heap, heap + size, better<Value>);
+    heap[size - 1] = candidate;
+    std::push_heap(heap, heap + size, better<Value>);
+    return true;
+}
+
+// Merges the per-thread heaps of rows [first, last) (slot w * heap_rows +
+// i) and stores each row best first, padded past what was found.
+template <class Value>
+void store_best(const std::vector<Candidate>& heaps, const std::vector<std::size_t>& heap_sizes, std::size_t threads,
+                std::size_t heap_rows, std::size_t k, std::size_t row_width, std::int64_t* indices, Output scores,
+                std::size_t first, std::size_t last) {
+    std::vector<Candidate> merged;
+    std::vector<Value> row_scores(row_width);
+    for (std::size_t i = first; i < last; ++i) {
+        merged.clear();
+        for (std::size_t w = 0; w < threads; ++w) {
+            const std::size_t slot = w * heap_rows + (i - first);
+            merged.insert(merged.end(), heaps.begin() + slot * k, heaps.begin() + slot * k + heap_sizes[slot]);
+        }
+        std::sort(merged.begin(), merged.end(), better<Value>);
+        for (std::size_t r = 0; r < row_width; ++r) {
+            const bool found = r < merged.size();
+            indices[i * row_width + r] = found ? merged[r].index : -1;
+            if constexpr (std::is_same_v<Value, double>) {
+                row_scores[r] = found ? merged[r].score : kNullSimilarity;
+            } else {
+                row_scores[r] = found ? static_cast<std::int64_t>(merged[r].score) : kNullDistance;
+            }
+        }
+        store(row_scores.data(), row_width, scores, i * row_width);
+    }
+}
+
 template <class Value>
 bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
              std::int64_t* indices, Output scores, std::size_t n_a, std::size_t n_b, std::size_t pairs) {
@@ -181,39 +244,214 @@ bool topk_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::si
                 for (std::size_t j = tile.c0; j < tile.c1; ++j) {
                     const Value value = buffer[(i - tile.r0) * width + (j - tile.c0)];
                     if (!qualifies(value, cutoff)) continue;
-                    const Candidate candidate{static_cast<double>(value), static_cast<std::int64_t>(j)};
-                    if (size < k) {
-                        heap[size++] = candidate;
-                        std::push_heap(heap, heap + size, better<Value>);
-                    } else if (better<Value>(candidate, heap[0])) {
-                        std::pop_heap(heap, heap + size, better<Value>);
-                        heap[size - 1] = candidate;
-                        std::push_heap(heap, heap + size, better<Value>);
-                    }
+                    offer<Value>(heap, size, k, {static_cast<double>(value), static_cast<std::int64_t>(j)});
                 }
             }
         }
     });
     if (!completed) return false;
-    std::vector<Candidate> merged;
-    std::vector<Value> row_scores(row_width);
+    store_best<Value>(heaps, heap_sizes, threads, n_a, k, row_width, indices, scores, 0, n_a);
+    return true;
+}
+
+// The bar of a search: the best k end at or above it (distances: at or
+// below). It starts at the cutoff and each worker raises it to the k-th
+// best it holds.
+template <class Value>
+class SharedBar {
+public:
+    explicit SharedBar(Value initial) : value_(initial) {}
+    Value load() const noexcept { return value_.load(std::memory_order_relaxed); }
+    void raise(Value to) noexcept {
+        Value current = load();
+        while (is_higher(to, current) && !value_.compare_exchange_weak(current, to, std::memory_order_relaxed)) {}
+    }
+
+private:
+    static bool is_higher(Value x, Value y) noexcept {
+        if constexpr (std::is_same_v<Value, double>) return x > y;
+        return x < y;
+    }
+    std::atomic<Value> value_;
+};
+
+// The order a search visits the choices in: every row in index order, or,
+// with a length index, the groups of counts nearest the query's first, so
+// that the bar rises early and rules out whole groups.
+struct VisitPlan {
+    std::vector<LengthIndex::Group> groups;
+    std::vector<std::size_t> starts;  // position of each group's first row in the visit; one past the last at the end
+
+    VisitPlan(const LengthIndex& index, std::size_t query_length)
+        : groups(index.groups().begin(), index.groups().end()) {
+        const auto gap = [&](const LengthIndex::Group& g) {
+            return g.length > query_length ? g.length - query_length : query_length - g.length;
+        };
+        std::stable_sort(groups.begin(), groups.end(),
+                         [&](const LengthIndex::Group& x, const LengthIndex::Group& y) { return gap(x) < gap(y); });
+        starts.push_back(0);
+        for (const auto& group : groups) starts.push_back(starts.back() + (group.end - group.begin));
+    }
+};
+
+// topk for a few queries, one at a time, pruned by the bar (see search.hpp).
+// Character counts kept by a search over a column without a length index:
+// the count, or one of these for a null and a text too long to keep.
+using KeptCount = std::uint32_t;
+constexpr KeptCount kNullCount = std::numeric_limits<KeptCount>::max();
+constexpr KeptCount kLongCount = kNullCount - 1;
+
+// topk for a few queries, one at a time, pruned by the bar (see search.hpp).
+// Choices are visited by their length's distance from the query's, nearest
+// first, so that the bar rises early: through the length index's groups
+// when there is one; otherwise in passes over the column, the first
+// counting the characters and scoring the choices as long as the query,
+// each later one scoring the lengths one character further away, until
+// the bar rules out every length left.
+template <class Value>
+bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
+               const ChoiceLengths& known, std::int64_t* indices, Output scores, std::size_t pairs) {
+    const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
+    const std::size_t row_width = k;
+    k = std::min(k, n_b);
+    const StringColumn& choices = scorer.column_b();
+    const LengthIndex* index = known.index;
+    const bool in_passes = index == nullptr && prefers_length_passes(scorer.config().kind, n_b);
+    // The reader's counts stand for ours unless a count is too long to keep.
+    const bool counted =
+        in_passes && known.counts.size() == n_b &&
+        std::all_of(known.counts.begin(), known.counts.end(), [](KeptCount c) { return c < kLongCount; });
+    std::vector<KeptCount> own_counts(in_passes && !counted ? n_b : 0);
+    const std::span<const KeptCount> counts = counted ? known.counts : std::span<const KeptCount>(own_counts);
+    constexpr bool kSimilarity = std::is_same_v<Value, double>;
+    Value initial;
+    if constexpr (kSimilarity) {
+        initial = cutoff.similarity.value_or(-std::numeric_limits<double>::infinity());
+    } else {
+        initial = cutoff.distance.value_or(kUnbounded);
+    }
     for (std::size_t i = 0; i < n_a; ++i) {
-        merged.clear();
-        for (std::size_t w = 0; w < threads; ++w) {
-            const std::size_t slot = w * n_a + i;
-            merged.insert(merged.end(), heaps.begin() + slot * k, heaps.begin() + slot * k + heap_sizes[slot]);
+        std::optional<QueryScorer> query;
+        std::optional<VisitPlan> plan;
+        std::size_t n_items = 0;
+        if (!scorer.column_a().is_null(i)) {
+            query.emplace(scorer, i);
+            if (index != nullptr) plan.emplace(*index, query->length());
+            n_items = plan ? plan->starts.back() : n_b;
         }
-        std::sort(merged.begin(), merged.end(), better<Value>);
-        for (std::size_t r = 0; r < row_width; ++r) {
-            const bool found = r < merged.size();
-            indices[i * row_width + r] = found ? merged[r].index : -1;
-            if constexpr (std::is_same_v<Value, double>) {
-                row_scores[r] = found ? merged[r].score : kNullSimilarity;
+        const std::size_t threads = thread_count(n_items, pairs, workers);
+        std::vector<Candidate> heaps(threads * k);
+        std::vector<std::size_t> heap_sizes(threads, 0);
+        std::vector<std::size_t> longest(threads, 0);
+        SharedBar<Value> bar(initial);
+        // Scores choice j unless its bound rules it out, and offers it.
+        const auto consider = [&](std::size_t j, std::string_view text, std::size_t length, std::size_t worker) {
+            const Value current = bar.load();
+            if (rules_out<Value>(*query, length, current)) return;
+            Value value;
+            if constexpr (kSimilarity) {
+                value = query->similarity(j, text, length, current);
             } else {
-                row_scores[r] = found ? static_cast<std::int64_t>(merged[r].score) : kNullDistance;
+                value = query->distance(j, text, length, current);
             }
+            if (is_worse<Value>(value, current) || !qualifies(value, cutoff)) return;
+            Candidate* heap = heaps.data() + worker * k;
+            std::size_t& size = heap_sizes[worker];
+            if (offer<Value>(heap, size, k, {static_cast<double>(value), static_cast<std::int64_t>(j)}) && size == k)
+                bar.raise(static_cast<Value>(heap[0].score));
+        };
+        const auto scan = [&](std::size_t begin, std::size_t end, const ChunkContext& context) {
+            const std::size_t worker = context.worker();
+            if (plan) {
+                const auto rows = index->rows();
+                std::size_t g = static_cast<std::size_t>(
+                    std::upper_bound(plan->starts.begin(), plan->starts.end(), begin) - plan->starts.begin() - 1);
+                for (std::size_t p = begin; p < end; ++g) {
+                    const LengthIndex::Group& group = plan->groups[g];
+                    const std::size_t group_end = std::min(end, plan->starts[g + 1]);
+                    if (!rules_out<Value>(*query, group.length, bar.load())) {
+                        for (std::size_t q = p; q < group_end; ++q) {
+                            const std::size_t position = group.begin + (q - plan->starts[g]);
+                            consider(rows[position], index->text(position), group.length, worker);
+                        }
+                    }
+                    p = group_end;
+                }
+                return;
+            }
+            if (counted) {
+                for (std::size_t j = begin; j < end; ++j) {
+                    if (choices.is_null(j)) continue;
+                    longest[worker] = std::max<std::size_t>(longest[worker], counts[j]);
+                    if (counts[j] == query->length()) consider(j, choices[j], counts[j], worker);
+                }
+                return;
+            }
+            for (std::size_t j = begin; j < end; ++j) {
+                if (choices.is_null(j)) {
+                    if (in_passes) own_counts[j] = kNullCount;
+                    continue;
+                }
+                const std::size_t length = utf8::count_chars(choices[j]);
+                if (in_passes) {
+                    own_counts[j] = static_cast<KeptCount>(std::min<std::size_t>(length, kLongCount));
+                    longest[worker] = std::max(longest[worker], length);
+                    if (length != query->length()) continue;
+                }
+                consider(j, choices[j], length, worker);
+            }
+        };
+        if (n_items != 0 && !run(n_items, pairs, scan)) return false;
+        if (in_passes && n_items != 0) {
+            const std::size_t q = query->length();
+            const std::size_t reach = std::max(*std::max_element(longest.begin(), longest.end()), q);
+            constexpr std::size_t kNoCount = std::numeric_limits<std::size_t>::max();
+            // A length further away than another on its side bounds no
+            // higher; counts from kLongCount on are the last pass's.
+            const auto open = [&](std::size_t gap) {
+                return !rules_out<Value>(*query, q + gap, bar.load()) ||
+                       (gap <= q && !rules_out<Value>(*query, q - gap, bar.load()));
+            };
+            for (std::size_t gap = 1; gap <= std::min<std::size_t>(reach, kLongCount); ++gap) {
+                if (!open(gap)) break;
+                // A bar that leaves many lengths open: one sweep over them all.
+                constexpr std::size_t kPassesAhead = 3;
+                if (open(gap + kPassesAhead)) {
+                    const bool completed =
+                        run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+                            for (std::size_t j = begin; j < end; ++j) {
+                                const std::size_t count = counts[j];
+                                if (count < kLongCount && (count > q ? count - q : q - count) >= gap &&
+                                    !choices.is_null(j))
+                                    consider(j, choices[j], count, c.worker());
+                            }
+                        });
+                    if (!completed) return false;
+                    break;
+                }
+                const bool above = !rules_out<Value>(*query, q + gap, bar.load());
+                const bool below = gap <= q && !rules_out<Value>(*query, q - gap, bar.load());
+                const std::size_t high = above && q + gap < kLongCount ? q + gap : kNoCount;
+                const std::size_t low = below && q - gap < kLongCount ? q - gap : kNoCount;
+                const bool completed = run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+                    for (std::size_t j = begin; j < end; ++j)
+                        if ((counts[j] == high || counts[j] == low) && !choices.is_null(j))
+                            consider(j, choices[j], counts[j], c.worker());
+                });
+                if (!completed) return false;
+            }
+            // Texts too long to keep their count, with their own (those as
+            // long as the query were the first pass's).
+            if (reach >= kLongCount && !run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
+                    for (std::size_t j = begin; j < end; ++j) {
+                        if (counts[j] != kLongCount) continue;
+                        const std::size_t length = utf8::count_chars(choices[j]);
+                        if (length != q) consider(j, choices[j], length, c.worker());
+                    }
+                }))
+                return false;
         }
-        store(row_scores.data(), row_width, scores, i * row_width);
+        store_best<Value>(heaps, heap_sizes, threads, 1, k, row_width, indices, scores, i, i + 1);
     }
     return true;
 }
@@ -324,11 +562,16 @@ bool cpdist(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, O
 }
 
 bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
-          std::int64_t* indices, Output scores) {
+          std::int64_t* indices, Output scores, const ChoiceLengths& choice_lengths) {
     const std::size_t n_a = scorer.rows(), n_b = scorer.columns();
     if (k == 0 || n_a == 0) return true;
     workers = std::max<std::size_t>(workers, 1);
     const std::size_t pairs = scorer.pairs_per_chunk();
+    if (prefers_pruned_search(n_a)) {
+        if (is_distance(scorer.config().kind))
+            return search_of<std::int64_t>(scorer, k, run, workers, cutoff, choice_lengths, indices, scores, pairs);
+        return search_of<double>(scorer, k, run, workers, cutoff, choice_lengths, indices, scores, pairs);
+    }
     if (is_distance(scorer.config().kind))
         return topk_of<std::int64_t>(scorer, k, run, workers, cutoff, indices, scores, n_a, n_b, pairs);
     return topk_of<double>(scorer, k, run, workers, cutoff, indices, scores, n_a, n_b, pairs);

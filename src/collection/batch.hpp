@@ -13,6 +13,7 @@
 
 #include "collection/pair_scorer.hpp"
 #include "collection/parallel.hpp"
+#include "collection/search.hpp"
 
 namespace vorn::collection {
 
@@ -48,8 +49,11 @@ bool cpdist(const PairScorer& scorer, const Runner& run, const Cutoff& cutoff, O
 // distance), ties to the lower index; only pairs within the cutoff and
 // without nulls count. Rows are padded with index -1 and score NaN (-1 for
 // integer outputs). `indices` holds n_a x k int64, `scores` n_a x k.
+// A few queries are searched one at a time with a rising bar that skips
+// choices which cannot make the best k (search.hpp), faster with what is
+// known of the choices already (ChoiceLengths).
 bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_t workers, const Cutoff& cutoff,
-          std::int64_t* indices, Output scores);
+          std::int64_t* indices, Output scores, const ChoiceLengths& choice_lengths = {});
 
 // Every pair (i, j) whose score is within the cutoff (required), ordered
 // by i and then j; with `self_join` (a and b the same column) only i < j.

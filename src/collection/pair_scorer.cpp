@@ -1,16 +1,20 @@
-// Pair scores over two columns. Levenshtein and Jaro-Winkler go through
-// one block function each, which is where faster kernels plug in; the
-// other scorers run their function per pair, on signatures and
-// fingerprints computed once per string.
+// Pair scores over two columns. Levenshtein, Jaro-Winkler and the
+// measures built on a longest common subsequence (ratio, QRatio,
+// token_sort_ratio, Indel, LCSseq) go through one block function each,
+// which is where faster kernels plug in; the other scorers run their
+// function per pair, on signatures, fingerprints and prepared texts
+// (code points and sorted tokens) computed once per string.
 #include "collection/pair_scorer.hpp"
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <new>
 #include <span>
 
 #include "algo/hamming.hpp"
 #include "algo/jaro_winkler.hpp"
+#include "algo/lcs_seq.hpp"
 #include "algo/levenshtein.hpp"
 #include "algo/minhash.hpp"
 #include "algo/simhash.hpp"
@@ -119,17 +123,6 @@ double padded_hamming_similarity(std::string_view a, std::string_view b) {
     return 1.0 - static_cast<double>(padded_hamming_distance(a, b)) / static_cast<double>(n);
 }
 
-// A distance bound for a similarity cutoff c over texts of at most m
-// characters: any distance beyond it gives 1 - d / m < c - 1 / m, below
-// the cutoff whatever the rounding (the + 1 is that margin). No bound for
-// c <= 0.
-std::int64_t distance_bound(double cutoff, std::size_t m) {
-    if (!(cutoff > 0.0)) return kUnbounded;
-    const double allowed = (1.0 - cutoff) * static_cast<double>(m);
-    if (!(allowed < static_cast<double>(m))) return kUnbounded;
-    return static_cast<std::int64_t>(allowed) + 1;
-}
-
 // A collection distance bound as the kernels take it: kUnbounded is no
 // bound at all.
 std::uint64_t kernel_bound(std::int64_t max_distance) {
@@ -143,7 +136,110 @@ bool uses_signatures(Measure kind) {
     return kind == Measure::minhash_similarity || kind == Measure::simhash_similarity;
 }
 
+// Measures scored on texts prepared once per string.
+bool uses_prepared_texts(Measure kind) {
+    return (kind >= Measure::fuzz_ratio && kind <= Measure::fuzz_qratio) || kind == Measure::indel_edits ||
+           kind == Measure::indel_normalized || kind == Measure::lcs_seq_edits || kind == Measure::lcs_seq_normalized;
+}
+
+// Measures that are a function of the LCS of two texts and their lengths.
+bool uses_lcs(Measure kind) {
+    return kind == Measure::fuzz_ratio || kind == Measure::fuzz_qratio || kind == Measure::fuzz_token_sort_ratio ||
+           kind == Measure::indel_edits || kind == Measure::indel_normalized || kind == Measure::lcs_seq_edits ||
+           kind == Measure::lcs_seq_normalized;
+}
+
+// The distance of an LCS-based counted measure and the largest one the
+// lengths allow (as the pairwise functions count them).
+struct LcsCount {
+    std::uint64_t distance, maximum;
+};
+
+LcsCount lcs_count(Measure kind, std::uint64_t lcs, std::uint64_t len_a, std::uint64_t len_b) {
+    if (kind == Measure::indel_edits || kind == Measure::indel_normalized)
+        return {len_a + len_b - 2 * lcs, len_a + len_b};
+    const std::uint64_t longest = std::max(len_a, len_b);
+    return {longest - lcs, longest};
+}
+
+// A similarity from the LCS of two texts of len_a and len_b code points:
+// exactly what the measure's pairwise function returns.
+double lcs_similarity(Measure kind, std::uint64_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff) {
+    switch (kind) {
+        case Measure::fuzz_qratio:
+            if (len_a == 0 || len_b == 0) return 0;
+            [[fallthrough]];
+        case Measure::fuzz_ratio:
+        case Measure::fuzz_token_sort_ratio: return algo::fuzz::ratio_from_lcs(lcs, len_a, len_b, score_cutoff);
+        default: {
+            const LcsCount count = lcs_count(kind, lcs, len_a, len_b);
+            return registry::counted_similarity(count.distance, count.maximum, score_cutoff);
+        }
+    }
+}
+
+// The choices of the last block this thread scored, prepared for the LCS
+// tile: consecutive tiles of a column share them.
+template <class TextOf>
+const TileChoices& prepared_lcs_choices(std::uint64_t owner, std::size_t c0, std::size_t c1, TextOf text_of) {
+    struct Cache {
+        std::uint64_t owner = 0;
+        std::size_t c0 = 0, c1 = 0;
+        std::optional<TileChoices> prepared;
+    };
+    thread_local Cache cache;
+    if (!cache.prepared || cache.owner != owner || cache.c0 != c0 || cache.c1 != c1) {
+        cache.prepared.reset();
+        std::vector<char32_t> chars;
+        std::vector<std::size_t> start{0};
+        for (std::size_t j = c0; j < c1; ++j) {
+            const std::u32string_view text = text_of(j);
+            chars.insert(chars.end(), text.begin(), text.end());
+            start.push_back(chars.size());
+        }
+        cache.prepared.emplace(simd::active_level(), tile_detail::CodePointTexts{chars.data(), start.data(), c1 - c0});
+        cache.owner = owner;
+        cache.c0 = c0;
+        cache.c1 = c1;
+    }
+    return *cache.prepared;
+}
+
+// partial_ratio's needles of the choices of the last block this thread
+// scored: consecutive tiles of a column share them.
+template <class TextOf>
+const std::deque<algo::fuzz::PartialNeedle>& prepared_needles(std::uint64_t owner, std::size_t c0, std::size_t c1,
+                                                               TextOf text_of) {
+    struct Cache {
+        std::uint64_t owner = 0;
+        std::size_t c0 = 0, c1 = 0;
+        std::deque<algo::fuzz::PartialNeedle> needles;  // needles stay where they are made
+    };
+    thread_local Cache cache;
+    if (cache.owner != owner || cache.c0 != c0 || cache.c1 != c1 || cache.needles.size() != c1 - c0) {
+        cache.needles.clear();
+        for (std::size_t j = c0; j < c1; ++j) cache.needles.emplace_back(text_of(j));
+        cache.owner = owner;
+        cache.c0 = c0;
+        cache.c1 = c1;
+    }
+    return cache.needles;
+}
+
+bool uses_needles(Measure kind) { return kind == Measure::fuzz_partial_ratio || kind == Measure::fuzz_wratio; }
+
 }  // namespace
+
+// A distance bound for a similarity cutoff c over texts of at most m
+// characters: any distance beyond it gives 1 - d / m < c - 1 / m, below
+// the cutoff whatever the rounding (the + 1 is that margin). No bound for
+// c <= 0.
+std::int64_t distance_bound(double cutoff, std::size_t m) {
+    if (!(cutoff > 0.0)) return kUnbounded;
+    const double allowed = (1.0 - cutoff) * static_cast<double>(m);
+    if (!(allowed < static_cast<double>(m))) return kUnbounded;
+    return static_cast<std::int64_t>(allowed) + 1;
+}
 
 double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b) {
     const std::size_t m = std::max(count_a, count_b);
@@ -156,8 +252,15 @@ Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config) {
     return true;
 }
 
-PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b)
+PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b, bool per_string_data)
     : config_(config), a_(a), b_(b), same_(&a == &b), id_(next_scorer_id.fetch_add(1) + 1) {
+    if (!per_string_data && registry::is_rapidfuzz(config.kind)) return;
+    if (uses_prepared_texts(config.kind)) {
+        prepared_a_.resize(a.size());
+        prepared_b_.resize(same_ ? 0 : b.size());
+        prepare_count_ = prepared_a_.size() + prepared_b_.size();
+        return;
+    }
     if (!uses_signatures(config.kind)) return;
     const std::size_t width = config.kind == Measure::minhash_similarity ? config.num_hashes : 1;
     const std::size_t n_b = same_ ? 0 : b.size();
@@ -169,6 +272,15 @@ PairScorer::PairScorer(const ScorerConfig& config, const StringColumn& a, const 
 }
 
 void PairScorer::prepare(std::size_t begin, std::size_t end) {
+    if (uses_prepared_texts(config_.kind)) {
+        for (std::size_t item = begin; item < end; ++item) {
+            const bool in_a = item < a_.size();
+            const StringColumn& column = in_a ? a_ : b_;
+            const std::size_t i = in_a ? item : item - a_.size();
+            if (!column.is_null(i)) (in_a ? prepared_a_ : prepared_b_)[i] = algo::fuzz::PreparedText(column[i]);
+        }
+        return;
+    }
     const bool minhash = config_.kind == Measure::minhash_similarity;
     const std::size_t width = minhash ? config_.num_hashes : 1;
     for (std::size_t item = begin; item < end; ++item) {
@@ -197,8 +309,50 @@ double PairScorer::fingerprint_similarity(std::size_t i, std::size_t j) const {
                                               std::span(signatures_b).subspan(j * width, width));
 }
 
+const algo::fuzz::PreparedText& PairScorer::prepared_b(std::size_t j) const noexcept {
+    return same_ ? prepared_a_[j] : prepared_b_[j];
+}
+
+std::u32string_view PairScorer::lcs_text(const algo::fuzz::PreparedText& text) const noexcept {
+    return config_.kind == Measure::fuzz_token_sort_ratio ? text.sorted_joined() : text.chars();
+}
+
+void PairScorer::lcs_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::uint64_t* out,
+                           std::size_t stride) const {
+    const TileChoices& choices =
+        prepared_lcs_choices(id_, c0, c1, [&](std::size_t j) { return lcs_text(prepared_b(j)); });
+    thread_local std::vector<char32_t> chars;
+    thread_local std::vector<std::size_t> start;
+    chars.clear();
+    start.assign(1, 0);
+    for (std::size_t i = r0; i < r1; ++i) {
+        const std::u32string_view text = lcs_text(prepared_a_[i]);
+        chars.insert(chars.end(), text.begin(), text.end());
+        start.push_back(chars.size());
+    }
+    lcs_seq_tile(tile_detail::CodePointTexts{chars.data(), start.data(), r1 - r0}, choices, out, stride);
+}
+
 double PairScorer::similarity(std::size_t i, std::size_t j) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
+    if (uses_prepared_texts(config_.kind)) {
+        const algo::fuzz::PreparedText &a = prepared_a_[i], &b = prepared_b(j);
+        namespace fuzz = algo::fuzz;
+        const double cutoff = config_.score_cutoff;
+        switch (config_.kind) {
+            case Measure::fuzz_partial_ratio: return fuzz::partial_ratio(a, b, cutoff);
+            case Measure::fuzz_token_set_ratio: return fuzz::token_set_ratio(a, b, cutoff);
+            case Measure::fuzz_token_ratio: return fuzz::token_ratio(a, b, cutoff);
+            case Measure::fuzz_partial_token_sort_ratio: return fuzz::partial_token_sort_ratio(a, b, cutoff);
+            case Measure::fuzz_partial_token_set_ratio: return fuzz::partial_token_set_ratio(a, b, cutoff);
+            case Measure::fuzz_partial_token_ratio: return fuzz::partial_token_ratio(a, b, cutoff);
+            case Measure::fuzz_wratio: return fuzz::wratio(a, b, cutoff);
+            default: {
+                const std::u32string_view x = lcs_text(a), y = lcs_text(b);
+                return lcs_similarity(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size(), cutoff);
+            }
+        }
+    }
     const std::string_view a = a_[i], b = b_[j];
     if (registry::is_rapidfuzz(config_.kind))
         return registry::rapidfuzz_similarity(config_.kind, a, b, config_.score_cutoff, config_.options);
@@ -218,6 +372,11 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     if (a_.is_null(i) || b_.is_null(j)) return kNullDistance;
     const std::string_view a = a_[i], b = b_[j];
     if (config_.kind == Measure::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
+    if (uses_lcs(config_.kind)) {
+        const std::u32string_view x = prepared_a_[i].chars(), y = prepared_b(j).chars();
+        const LcsCount count = lcs_count(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size());
+        return std::min(static_cast<std::int64_t>(count.distance), max_distance + 1);
+    }
     if (registry::is_rapidfuzz(config_.kind)) {
         // Counts fit an int64: they are at most a few times the texts' lengths.
         const auto d = static_cast<std::int64_t>(registry::rapidfuzz_distance(config_.kind, a, b, config_.options));
@@ -310,6 +469,29 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
     const Views choices = Views(b_.values()).subspan(c0, c1 - c0);
     if (config_.kind == Measure::jaro_winkler_similarity) {
         jaro_winkler_block(queries, choices, out, stride, id_);
+    } else if (uses_lcs(config_.kind)) {
+        // LCS lengths first, in the output's own memory, then each becomes
+        // its similarity in place.
+        static_assert(sizeof(double) == sizeof(std::uint64_t));
+        auto* lengths = reinterpret_cast<std::uint64_t*>(out);
+        lcs_block(r0, r1, c0, c1, lengths, stride);
+        thread_local std::vector<std::size_t> lengths_b;
+        lengths_b.resize(c1 - c0);
+        for (std::size_t j = c0; j < c1; ++j) lengths_b[j - c0] = lcs_text(prepared_b(j)).size();
+        const bool plain_ratio = config_.kind == Measure::fuzz_ratio || config_.kind == Measure::fuzz_token_sort_ratio;
+        for (std::size_t i = r0; i < r1; ++i) {
+            const std::size_t len_a = lcs_text(prepared_a_[i]).size();
+            std::uint64_t* row_lengths = lengths + (i - r0) * stride;
+            double* row = out + (i - r0) * stride;
+            if (plain_ratio) {
+                // The common case in a loop of its own, with nothing to dispatch.
+                for (std::size_t j = 0; j < c1 - c0; ++j)
+                    row[j] = algo::fuzz::ratio_from_lcs(row_lengths[j], len_a, lengths_b[j], config_.score_cutoff);
+                continue;
+            }
+            for (std::size_t j = 0; j < c1 - c0; ++j)
+                row[j] = lcs_similarity(config_.kind, row_lengths[j], len_a, lengths_b[j], config_.score_cutoff);
+        }
     } else if (config_.kind == Measure::levenshtein_similarity) {
         // Distances first (in the output's own memory), then each becomes
         // its similarity in place. Under a cutoff each distance is bounded:
@@ -332,6 +514,24 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
                 out[i * stride + j] = d > pair_bound ? 0.0 : levenshtein_similarity_of(d, counts_a[i], counts_b[j]);
             }
         }
+    } else if (uses_needles(config_.kind)) {
+        // Each text's needle built once for the block (the choices' once
+        // for all blocks of their column this thread scores).
+        const auto& choice_needles =
+            prepared_needles(id_, c0, c1, [&](std::size_t j) { return prepared_b(j).chars(); });
+        thread_local std::deque<algo::fuzz::PartialNeedle> query_needles;
+        query_needles.clear();
+        for (std::size_t i = r0; i < r1; ++i) query_needles.emplace_back(prepared_a_[i].chars());
+        const bool wratio = config_.kind == Measure::fuzz_wratio;
+        for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
+            for (std::size_t j = c0; j < c1; ++j) {
+                const auto &a = prepared_a_[i], &b = prepared_b(j);
+                const auto &needle_a = query_needles[i - r0], &needle_b = choice_needles[j - c0];
+                out[(i - r0) * stride + (j - c0)] =
+                    wratio ? algo::fuzz::wratio(a, b, config_.score_cutoff, needle_a, needle_b)
+                           : algo::fuzz::partial_ratio(a, b, config_.score_cutoff, needle_a, needle_b);
+            }
+        }
     } else {
         for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i)
             for (std::size_t j = c0; j < c1; ++j) out[(i - r0) * stride + (j - c0)] = similarity(i, j);
@@ -345,6 +545,20 @@ void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, 
     if (config_.kind == Measure::levenshtein_distance) {
         levenshtein_block(Views(a_.values()).subspan(r0, r1 - r0), Views(b_.values()).subspan(c0, c1 - c0), out, stride,
                           max_distance, id_);
+        fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);
+        return;
+    }
+    if (uses_lcs(config_.kind)) {
+        auto* lengths = reinterpret_cast<std::uint64_t*>(out);
+        lcs_block(r0, r1, c0, c1, lengths, stride);
+        for (std::size_t i = r0; i < r1; ++i) {
+            const std::size_t len_a = prepared_a_[i].chars().size();
+            for (std::size_t j = c0; j < c1; ++j) {
+                const std::size_t at = (i - r0) * stride + (j - c0);
+                const LcsCount count = lcs_count(config_.kind, lengths[at], len_a, prepared_b(j).chars().size());
+                out[at] = std::min(static_cast<std::int64_t>(count.distance), max_distance + 1);
+            }
+        }
         fill_nulls(a_, b_, r0, r1, c0, c1, out, stride, kNullDistance);
         return;
     }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "algo/fuzz_ratios.hpp"
 #include "collection/parallel.hpp"
 #include "collection/string_column.hpp"
 #include "error/vorn_error.hpp"
@@ -43,6 +44,11 @@ inline constexpr std::int64_t kUnbounded = std::numeric_limits<std::int64_t>::ma
 // count (the formula of the core function, so the values are the same).
 double levenshtein_similarity_of(std::int64_t distance, std::size_t count_a, std::size_t count_b);
 
+// The largest Levenshtein distance that can still give a similarity of
+// at least `cutoff` over texts of at most m characters (kUnbounded for a
+// cutoff <= 0); the bound keeps a margin of one edit against rounding.
+std::int64_t distance_bound(double cutoff, std::size_t m);
+
 // Size 0 for the windowed scorers (n-grams, shingles) is refused before
 // any work starts.
 Expected<bool, InvalidArgument> check_scorer(const ScorerConfig& config);
@@ -51,7 +57,10 @@ class PairScorer {
 public:
     // `b` may be the same object as `a` (a self-join); both must outlive
     // the scorer.
-    PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b);
+    // Without `per_string_data` the RapidFuzz-compatible measures keep no
+    // per-string data (nothing to prepare): such a scorer serves only a
+    // caller that scores their pairs through the registry (search.hpp).
+    PairScorer(const ScorerConfig& config, const StringColumn& a, const StringColumn& b, bool per_string_data = true);
 
     const ScorerConfig& config() const noexcept { return config_; }
     std::size_t rows() const noexcept { return a_.size(); }
@@ -91,6 +100,12 @@ public:
 
 private:
     double fingerprint_similarity(std::size_t i, std::size_t j) const;
+    const algo::fuzz::PreparedText& prepared_b(std::size_t j) const noexcept;
+    // Lengths of the longest common subsequences of a block into out
+    // (the LCS-based measures).
+    void lcs_block(std::size_t r0, std::size_t r1, std::size_t c0, std::size_t c1, std::uint64_t* out,
+                   std::size_t stride) const;
+    std::u32string_view lcs_text(const algo::fuzz::PreparedText& text) const noexcept;
 
     ScorerConfig config_;
     const StringColumn& a_;
@@ -99,6 +114,9 @@ private:
     std::uint64_t id_;  // unique per scorer object
     std::size_t prepare_count_ = 0;
     std::vector<std::uint64_t> signatures_a_, signatures_b_;  // num_hashes per string, or one fingerprint
+    // The RapidFuzz-compatible measures over code points: each string
+    // decoded and split once (empty for a null).
+    std::vector<algo::fuzz::PreparedText> prepared_a_, prepared_b_;
 };
 
 }  // namespace vorn::collection

@@ -19,6 +19,7 @@
 
 #include "algo/char_masks.hpp"
 #include "algo/jaro_winkler.hpp"
+#include "algo/lcs_seq.hpp"
 #include "algo/levenshtein.hpp"
 #include "collection/tile_texts.hpp"
 #include "text/code_points.hpp"
@@ -145,9 +146,22 @@ bool fits_lane(std::size_t length) noexcept { return length >= 1 && length <= ti
 
 struct TileChoices::Packed {
     std::vector<std::string_view> texts;
-    DecodedTexts decoded;  // lengths and well-formedness (the characters are in `lanes`)
+    // Lengths and well-formedness; the characters too when built from
+    // decoded texts (otherwise they are in `lanes` alone).
+    DecodedTexts decoded;
     Split split;
     std::unique_ptr<tile_detail::PackedChoices> lanes;  // null when no choice fits a lane
+
+    void pack(simd::Level level) {
+        split = collection::split(decoded, true, fits_lane);
+        const std::span<const std::uint32_t> ids = split.packed;
+        if (ids.empty()) return;
+        switch (simd::clamp_to_processor(level)) {
+            case simd::Level::avx512: lanes = tile_detail::pack_choices_avx512(decoded, ids); break;
+            case simd::Level::avx2: lanes = tile_detail::pack_choices_avx2(decoded, ids); break;
+            case simd::Level::portable: lanes = tile_detail::pack_choices_portable(decoded, ids); break;
+        }
+    }
 };
 
 TileChoices::TileChoices(std::span<const std::string_view> choices) : TileChoices(simd::active_level(), choices) {}
@@ -156,24 +170,26 @@ TileChoices::TileChoices(simd::Level level, std::span<const std::string_view> ch
     : packed_(std::make_unique<Packed>()) {
     packed_->texts.assign(choices.begin(), choices.end());
     packed_->decoded = tile_detail::decode_texts(choices);
-    const DecodedTexts& decoded = packed_->decoded;
-    packed_->split = split(decoded, true, fits_lane);
-    const std::span<const std::uint32_t> ids = packed_->split.packed;
-    if (!ids.empty()) {
-        switch (simd::clamp_to_processor(level)) {
-            case simd::Level::avx512: packed_->lanes = tile_detail::pack_choices_avx512(decoded, ids); break;
-            case simd::Level::avx2: packed_->lanes = tile_detail::pack_choices_avx2(decoded, ids); break;
-            case simd::Level::portable: packed_->lanes = tile_detail::pack_choices_portable(decoded, ids); break;
-        }
-    }
+    packed_->pack(level);
     packed_->decoded.chars = {};  // kept only in the lanes' masks
+}
+
+TileChoices::TileChoices(simd::Level level, const tile_detail::CodePointTexts& choices)
+    : packed_(std::make_unique<Packed>()) {
+    DecodedTexts& decoded = packed_->decoded;
+    const std::size_t first = choices.start[0], last = choices.start[choices.size];
+    decoded.chars.assign(choices.chars + first, choices.chars + last);
+    decoded.start.reserve(choices.size + 1);
+    for (std::size_t i = 0; i <= choices.size; ++i) decoded.start.push_back(choices.start[i] - first);
+    decoded.well_formed.assign(choices.size, 1);
+    packed_->pack(level);
 }
 
 TileChoices::TileChoices(TileChoices&&) noexcept = default;
 TileChoices& TileChoices::operator=(TileChoices&&) noexcept = default;
 TileChoices::~TileChoices() = default;
 
-std::size_t TileChoices::size() const noexcept { return packed_->texts.size(); }
+std::size_t TileChoices::size() const noexcept { return packed_->decoded.well_formed.size(); }
 
 void levenshtein_tile(std::span<const std::string_view> queries, const TileChoices& choices, std::uint64_t* out,
                       std::size_t row_stride, std::uint64_t max_distance) {
@@ -205,6 +221,24 @@ void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoi
         queries, decoded, query_split, packed.texts, packed.decoded, packed.split, out, row_stride,
         [](const algo::CachedJaroWinkler& query, std::string_view choice) { return query.similarity(choice); },
         algo::jaro_winkler_similarity);
+}
+
+void lcs_seq_tile(const tile_detail::CodePointTexts& queries, const TileChoices& choices, std::uint64_t* out,
+                  std::size_t row_stride) {
+    const TileChoices::Packed& packed = *choices.packed_;
+    if (queries.size == 0 || choices.size() == 0) return;
+    if (packed.lanes) {
+        std::vector<std::uint32_t> all_queries(queries.size);
+        for (std::uint32_t q = 0; q < all_queries.size(); ++q) all_queries[q] = q;
+        packed.lanes->lcs_seq(queries, all_queries, out, row_stride);
+    }
+    if (packed.split.loose.empty()) return;
+    const DecodedTexts& decoded = packed.decoded;
+    const tile_detail::CodePointTexts loose_choices{decoded.chars.data(), decoded.start.data(), choices.size()};
+    for (std::size_t q = 0; q < queries.size; ++q) {
+        const algo::CachedLcsSeq query(queries[q]);
+        for (const std::uint32_t c : packed.split.loose) out[q * row_stride + c] = query.similarity(loose_choices[c]);
+    }
 }
 
 void levenshtein_tile(simd::Level level, std::span<const std::string_view> queries,

@@ -21,6 +21,7 @@
 #include <span>
 #include <string_view>
 
+#include "collection/tile_texts.hpp"
 #include "simd/isa.hpp"
 
 namespace vorn::collection {
@@ -33,6 +34,8 @@ class TileChoices {
 public:
     explicit TileChoices(std::span<const std::string_view> choices);
     TileChoices(simd::Level level, std::span<const std::string_view> choices);
+    // Choices already decoded (for the kernels over code points; copied).
+    TileChoices(simd::Level level, const tile_detail::CodePointTexts& choices);
     TileChoices(TileChoices&&) noexcept;
     TileChoices& operator=(TileChoices&&) noexcept;
     ~TileChoices();
@@ -45,6 +48,7 @@ private:
     friend void levenshtein_tile(std::span<const std::string_view>, const TileChoices&, std::uint64_t*, std::size_t,
                                  std::uint64_t);
     friend void jaro_winkler_tile(std::span<const std::string_view>, const TileChoices&, double*, std::size_t);
+    friend void lcs_seq_tile(const tile_detail::CodePointTexts&, const TileChoices&, std::uint64_t*, std::size_t);
     std::unique_ptr<Packed> packed_;
 };
 
@@ -53,6 +57,12 @@ void levenshtein_tile(std::span<const std::string_view> queries, const TileChoic
                       std::size_t row_stride, std::uint64_t max_distance);
 void jaro_winkler_tile(std::span<const std::string_view> queries, const TileChoices& choices, double* out,
                        std::size_t row_stride);
+
+// Length of a longest common subsequence of each decoded query and each
+// choice prepared from decoded texts (the lanes stream queries of any
+// length; choices beyond a lane go through the core's cached LCS).
+void lcs_seq_tile(const tile_detail::CodePointTexts& queries, const TileChoices& choices, std::uint64_t* out,
+                  std::size_t row_stride);
 
 // The same, preparing the choices for this one call.
 // Levenshtein distance of each pair; a distance above max_distance is

@@ -213,6 +213,37 @@ void levenshtein_lanes(const LaneGroup<Ops>& group, const char32_t* a, std::size
     for (std::size_t i = both; i < nb; ++i) column_b.step(group.mask_of(b[i]), ones, one);
 }
 
+// Longest common subsequences of two texts against every lane (Hyyro's
+// row vector per lane: bit j is 0 when lane character j ends a match).
+// Carries and borrows move up only, so a lane's padding bits never reach
+// the bits below its length.
+template <class Ops>
+struct LcsRow {
+    using V = typename Ops::V;
+    V s;
+
+    void step(V eq) noexcept {
+        const V u = Ops::and_(s, eq);
+        s = Ops::or_(Ops::add(s, u), Ops::sub(s, u));
+    }
+
+    std::array<typename LaneGroup<Ops>::Lane, Ops::kLanes> lengths(const LaneGroup<Ops>& group) const noexcept {
+        return LaneGroup<Ops>::lanes(Ops::popcount(Ops::andnot(s, group.length_mask())));
+    }
+};
+
+template <class Ops>
+void lcs_lanes(const LaneGroup<Ops>& group, const char32_t* a, std::size_t na, const char32_t* b, std::size_t nb,
+               LcsRow<Ops>& row_a, LcsRow<Ops>& row_b) {
+    const std::size_t both = std::min(na, nb);
+    for (std::size_t i = 0; i < both; ++i) {
+        row_a.step(group.mask_of(a[i]));
+        row_b.step(group.mask_of(b[i]));
+    }
+    for (std::size_t i = both; i < na; ++i) row_a.step(group.mask_of(a[i]));
+    for (std::size_t i = both; i < nb; ++i) row_b.step(group.mask_of(b[i]));
+}
+
 // The quotients of the final formula, each computed once the way the core
 // computes it per pair (integers converted to double, then divided), so a
 // lookup gives the very same double.
@@ -372,6 +403,27 @@ public:
                                   column_a, column_b);
                 write(a, column_a);
                 if (i + 1 < count) write(b, column_b);
+            }
+        });
+    }
+
+    void lcs_seq(const CodePointTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
+                 std::size_t row_stride) const override {
+        for_each_group(query_ids, [&]<class O>(const LaneGroup<O>& group, std::span<const std::uint32_t> block) {
+            const auto write = [&](std::uint32_t q, const LcsRow<O>& row) {
+                const auto lengths = row.lengths(group);
+                std::uint64_t* out_row = out + q * row_stride;
+                for (std::size_t k = 0; k < group.used; ++k)
+                    out_row[group.choice[k]] = static_cast<std::uint64_t>(lengths[k]);
+            };
+            for (std::size_t i = 0; i < block.size(); i += 2) {
+                const std::uint32_t a = block[i], b = block[i + 1 < block.size() ? i + 1 : i];
+                LcsRow<O> row_a{O::ones()}, row_b{O::ones()};
+                const std::u32string_view text_a = queries[a];
+                const std::u32string_view text_b = i + 1 < block.size() ? queries[b] : std::u32string_view();
+                lcs_lanes(group, text_a.data(), text_a.size(), text_b.data(), text_b.size(), row_a, row_b);
+                write(a, row_a);
+                if (i + 1 < block.size()) write(b, row_b);
             }
         });
     }

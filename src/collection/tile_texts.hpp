@@ -24,6 +24,19 @@ struct DecodedTexts {
 
 DecodedTexts decode_texts(std::span<const std::string_view> texts);
 
+// A view of texts already decoded to code points, back to back: text i is
+// chars[start[i] .. start[i + 1]) (start holds size + 1 offsets).
+struct CodePointTexts {
+    const char32_t* chars = nullptr;
+    const std::size_t* start = nullptr;
+    std::size_t size = 0;
+
+    std::u32string_view operator[](std::size_t i) const noexcept { return {chars + start[i], start[i + 1] - start[i]}; }
+    CodePointTexts slice(std::size_t begin, std::size_t end) const noexcept {
+        return {chars, start + begin, end - begin};
+    }
+};
+
 // Whether a text is well-formed in the sense above.
 bool is_well_formed(std::string_view text) noexcept;
 
@@ -41,6 +54,10 @@ public:
                              std::size_t row_stride, std::uint64_t max_distance) const = 0;
     virtual void jaro_winkler(const DecodedTexts& queries, std::span<const std::uint32_t> query_ids, double* out,
                               std::size_t row_stride) const = 0;
+    // Lengths of the longest common subsequences, every listed query (any
+    // length) against every packed choice.
+    virtual void lcs_seq(const CodePointTexts& queries, std::span<const std::uint32_t> query_ids, std::uint64_t* out,
+                         std::size_t row_stride) const = 0;
 };
 
 // One per instruction set; `ids` are sorted by length.

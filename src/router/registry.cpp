@@ -115,6 +115,11 @@ std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::strin
     return count ? count->distance : std::max(utf8::count_chars(a), utf8::count_chars(b));
 }
 
+double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept {
+    const double score = normalized_similarity(Counted{distance, maximum});
+    return score >= score_cutoff ? score : 0.0;
+}
+
 Expected<double, InvalidArgument> similarity(Measure measure, std::uint64_t size, std::uint64_t num_hashes,
                                              std::string_view a, std::string_view b) {
     switch (measure) {

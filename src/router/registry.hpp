@@ -355,5 +355,8 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
 // A RapidFuzz-compatible distance of one pair, without a cutoff; a refused
 // pair counts its longer length.
 std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b, const Options& options = {});
+// A counted metric's normalized similarity from its distance and the
+// largest distance the lengths allow, with the score cutoff applied.
+double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept;
 
 }  // namespace vorn::registry

@@ -14,7 +14,7 @@ from vornkit._blocking import (
     score_pairs,
 )
 from vornkit._clusters import cluster_pairs
-from vornkit._collections import cdist, cpdist, extract, extract_one, threshold_join, topk
+from vornkit._collections import cdist, cpdist, extract, extract_one, prepare, threshold_join, topk
 from vornkit._comparisons import Field
 from vornkit._components import connected_components
 from vornkit._dedup import dedup
@@ -28,9 +28,10 @@ from vornkit._fingerprints import (
     simhash_fingerprints,
 )
 from vornkit._indexes import MinHashLSH, SimHashIndex
+from vornkit._prepared_texts import PreparedTexts
 
 __all__: list[str] = []
-__all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join"]
+__all__ += ["cdist", "cpdist", "extract", "extract_one", "topk", "threshold_join", "prepare", "PreparedTexts"]
 __all__ += ["minhash_signatures", "simhash_fingerprints", "MinHashLSH", "SimHashIndex", "connected_components"]
 __all__ += ["dedup", "lsh_params", "lsh_band_keys", "signature_agreement"]
 __all__ += ["BlockingRule", "CandidateLimitError", "auto_blocking_rules", "candidate_pairs", "estimate_comparisons"]

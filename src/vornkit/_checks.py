@@ -15,6 +15,7 @@ import numpy as np
 import numpy.typing as npt
 
 from vornkit import _native
+from vornkit._prepared_texts import PreparedTexts
 
 Int64Array: TypeAlias = npt.NDArray[np.int64]
 UInt64Array: TypeAlias = npt.NDArray[np.uint64]
@@ -38,7 +39,10 @@ def probability(name: str, value: float) -> float:
 
 
 def strings(texts: object, name: str) -> _native.Strings:
-    """A collection of texts as the extension reads it (read once, kept as is)."""
+    """A collection of texts as the extension reads it (read once, kept as is);
+    prepared texts give their texts as prepared (their processor applied)."""
+    if isinstance(texts, PreparedTexts):
+        return texts._strings
     return texts if isinstance(texts, _native.Strings) else _native.Strings(texts, name)
 
 

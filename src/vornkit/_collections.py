@@ -12,8 +12,10 @@ Rules shared by every function here:
   score equals the function's for the pair with the same ``score_cutoff``.
 * ``processor`` (a ``vorn.Preprocessor`` or any callable from str to str) is
   applied once per string, to queries and choices alike; nulls are not
-  passed to it.
-* Collections are lists, tuples or other iterables of ``str``, 1-D NumPy
+  passed to it. Texts made by ``prepare`` keep the processor they were
+  prepared with: it is applied to the call's other texts, and a different
+  one is a ValueError.
+* Collections are ``PreparedTexts`` (see ``prepare``), lists, tuples or other iterables of ``str``, 1-D NumPy
   arrays of strings (object, ``str_`` or ``StringDType``), pandas Series, and
   Arrow string arrays or chunked arrays (PyArrow, Polars), which are read in
   place through the Arrow PyCapsule interface.
@@ -41,6 +43,7 @@ import numpy.typing as npt
 import vorn
 
 from vornkit import _checks, _native
+from vornkit._prepared_texts import PreparedTexts
 
 
 class ArrowArrayExportable(Protocol):
@@ -51,7 +54,9 @@ class ArrowStreamExportable(Protocol):
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
 
 
-Texts: TypeAlias = Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
+Texts: TypeAlias = (
+    PreparedTexts | Iterable[str | None] | ArrowArrayExportable | ArrowStreamExportable | npt.NDArray[Any]
+)
 Scorer: TypeAlias = Callable[..., object]
 Score: TypeAlias = float | int
 Processor: TypeAlias = vorn.Preprocessor | Callable[[str], str]
@@ -62,9 +67,64 @@ _INTEGER_TYPES = tuple(
 )
 
 
+def prepare(texts: Texts, *, processor: Processor | None = None, workers: int = 1) -> PreparedTexts:
+    """Texts read once, and processed once, for searching many times.
+
+    Parameters
+    ----------
+    texts
+        Any collection vornkit accepts (list of str, NumPy, pandas, Arrow).
+    processor
+        Applied to every text now. Functions given prepared texts apply it
+        to their other texts (such as the query of ``extract``) and refuse
+        a different processor with ValueError.
+    workers
+        Threads for a ``vorn.Preprocessor``; -1 for every core.
+
+    Returns
+    -------
+    PreparedTexts
+        Accepted as queries or choices by every collection function. Its
+        ``len()`` and indexing give the original elements.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> names = vornkit.prepare(["Jon Smith", "Jane Doe", None])
+    >>> vornkit.extract_one("jon smith", names, scorer=vorn.levenshtein_similarity)
+    ('Jon Smith', 0.7777777777777778, 0)
+    """
+    if isinstance(texts, PreparedTexts):
+        _processor_of(processor, texts)
+        return texts
+    strings = _checks.strings(texts, "texts")
+    if processor is not None:
+        strings = _native.apply_processor(strings, processor, workers)
+    _native.mark_prepared(strings)
+    return PreparedTexts(strings, processor)
+
+
+def _processor_of(processor: Processor | None, *texts: object) -> Processor | None:
+    """The processor of a call: the one given, else that of its prepared
+    texts, which keep the processor they were prepared with."""
+    chosen = processor
+    for text in texts:
+        if not isinstance(text, PreparedTexts):
+            continue
+        if processor is None and chosen is None:
+            chosen = text.processor
+        if text.processor is not chosen:
+            kept = "without a processor" if text.processor is None else f"with processor {text.processor!r}"
+            raise ValueError(
+                f"texts prepared {kept} cannot be used with processor {chosen!r}: "
+                "a prepared text keeps its processor (pass processor=None, or prepare the texts again)"
+            )
+    return chosen
+
+
 def _prepared(texts: object, name: str, processor: Processor | None, workers: int) -> _native.Strings:
     strings = _checks.strings(texts, name)
-    if processor is not None:
+    if processor is not None and not isinstance(texts, PreparedTexts):
         strings = _native.apply_processor(strings, processor, workers)
     return strings
 
@@ -88,6 +148,7 @@ def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any
 def _pair(
     queries: Texts, choices: Texts | None, processor: Processor | None, workers: int
 ) -> tuple[_native.Strings, _native.Strings]:
+    processor = _processor_of(processor, queries, choices)
     a = _prepared(queries, "queries", processor, workers)
     if choices is None or choices is queries:
         return a, a
@@ -359,12 +420,13 @@ def extract(
         raise TypeError(f"query must be str or None, not {type(query).__name__!r}")
     is_distance = _is_distance(scorer, scorer_kwargs)
     score_dtype = _score_dtype(is_distance, dtype)
+    processor = _processor_of(processor, choices)
     b = _checks.strings(choices, "choices")
     k = len(b) if limit is None else min(_checks.count("limit", limit, 0), len(b))
     if query is None or k == 0:
         return []
     a = _prepared([query], "query", processor, workers)
-    if processor is not None:
+    if processor is not None and not isinstance(choices, PreparedTexts):
         b = _native.apply_processor(b, processor, workers)
     indices = np.empty((1, k), dtype=np.int64)
     scores = np.empty((1, k), dtype=score_dtype)

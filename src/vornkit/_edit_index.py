@@ -10,7 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from vornkit import _native
-from vornkit._collections import Processor, Texts, _prepared
+from vornkit._collections import Processor, Texts, _prepared, _processor_of
 
 PathLike: TypeAlias = str | os.PathLike[str]
 Int64Array: TypeAlias = npt.NDArray[np.int64]
@@ -87,7 +87,7 @@ class EditIndex:
     """
 
     def __init__(self, choices: Texts, *, processor: Processor | None = None, workers: int = 1) -> None:
-        self._processor = processor
+        processor = self._processor = _processor_of(processor, choices)
         self._index: Any = _native.EditIndex(_prepared(choices, "choices", processor, workers))
 
     def __repr__(self) -> str:

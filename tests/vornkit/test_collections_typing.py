@@ -21,6 +21,9 @@ GOOD = """
     for choice, score, index in hits:
         position: int = index
     best = vornkit.extract_one("kitten", names, scorer=vorn.levenshtein_distance, processor=vorn.Preprocessor())
+    prepared: vornkit.PreparedTexts = vornkit.prepare(names, processor=str.lower)
+    again = vornkit.extract_one("Kitten", prepared, scorer=vorn.levenshtein_distance)
+    original: str | None = prepared[0]
     i, j, s = vornkit.threshold_join(names, scorer=vorn.levenshtein_distance, score_cutoff=2)
     labels: npt.NDArray[np.int64] = vornkit.dedup(["a", "b"], method="simhash", workers=2)
     signatures: npt.NDArray[np.uint64] = vornkit.minhash_signatures(["a"], num_hashes=16)

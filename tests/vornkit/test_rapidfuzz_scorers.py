@@ -9,6 +9,7 @@ import random
 import numpy as np
 import pytest
 from fuzz_inputs import GENERATORS
+from test_isa_levels import needs, run_python
 
 import vornkit
 from vornkit import distance, fuzz
@@ -132,3 +133,53 @@ def test_a_callable_processor_runs_once_per_string():
         vornkit.cdist(["a"], ["b"], scorer=fuzz.ratio, processor=len)
     with pytest.raises(ZeroDivisionError):
         vornkit.cdist(["a"], ["b"], scorer=fuzz.ratio, processor=lambda t: 1 / 0)
+
+
+# Texts at the lane widths of the LCS tiles (8, 16, 32 and 64 characters)
+# and the 64-character blocks beyond them, more queries than a tile's rows
+# and more choices than a register's lanes, with characters of one to four
+# UTF-8 bytes, NUL (the lanes' padding) and repeated tokens. Each level
+# needs a process of its own.
+BOUNDARIES = """
+import random, sys
+import vornkit
+from vornkit import distance, fuzz
+rng = random.Random(7)
+alphabet = ["a", "b", "c", "é", "中", "😀", " ", " ", "\\x00"]
+lengths = [0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 200]
+texts = ["".join(rng.choices(alphabet, k=rng.choice(lengths))) for _ in range(150)]
+texts += [" ".join(rng.choices(["new", "york", "nyc", "mets"], k=rng.randint(1, 5))) for _ in range(60)]
+queries, choices = texts[::2], texts[1::2] + texts[:30]
+scorers = [fuzz.ratio, fuzz.QRatio, fuzz.token_sort_ratio, fuzz.token_set_ratio, fuzz.WRatio,
+           fuzz.partial_ratio, fuzz.token_ratio, fuzz.partial_token_ratio, distance.Indel.distance,
+           distance.Indel.normalized_similarity, distance.LCSseq.distance, distance.LCSseq.normalized_similarity]
+fuzz_scorers = scorers[:8]
+for scorer in scorers:
+    cutoff = 3 if scorer.__name__.endswith("_distance") else 50.0 if scorer in fuzz_scorers else 0.5
+    for cutoff in (None, cutoff):
+        got = vornkit.cdist(queries, choices, scorer=scorer, score_cutoff=cutoff, workers=2).tolist()
+        for i, q in enumerate(queries):
+            for j, c in enumerate(choices):
+                want = scorer(q, c, score_cutoff=cutoff)
+                if got[i][j] != want:
+                    sys.exit(f"{scorer.__name__} {cutoff} {q!r} {c!r}: {got[i][j]} != {want}")
+print("same")
+"""
+
+
+@pytest.mark.parametrize("level", ["portable", "avx2", "avx512"])
+def test_lcs_tiles_equal_the_function_on_every_level(level):
+    needs(level)
+    run = run_python(["-c", BOUNDARIES], level)
+    assert run.returncode == 0 and run.stdout.strip() == "same", run.stderr[-2000:]
+
+
+@pytest.mark.parametrize(
+    "scorer", [fuzz.ratio, fuzz.token_sort_ratio, fuzz.token_set_ratio, fuzz.WRatio, fuzz.partial_ratio], ids=_name
+)
+def test_cdist_equals_rapidfuzz(scorer):
+    rapidfuzz = pytest.importorskip("rapidfuzz")
+    peer = getattr(rapidfuzz.fuzz, scorer.__name__)
+    texts = _texts(5, 90) + ["new york mets", "mets new york", "york york new", "", "  ", "a" * 64, "a" * 65]
+    got = vornkit.cdist(texts, texts, scorer=scorer, workers=2)
+    assert got.tolist() == rapidfuzz.process.cdist(texts, texts, scorer=peer, dtype=np.float64).tolist()

@@ -126,9 +126,11 @@ struct Job {
         };
     }
 
-    // The scorer over a and b with its per-string work done.
-    std::unique_ptr<col::PairScorer> prepared_scorer() const {
-        auto scorer = std::make_unique<col::PairScorer>(config, a->column, b->column);
+    // The scorer over a and b with its per-string work done (a search of a
+    // few queries scores the RapidFuzz-compatible measures without it).
+    std::unique_ptr<col::PairScorer> prepared_scorer(bool search = false) const {
+        const bool per_string_data = !(search && col::prefers_pruned_search(a->column.size()));
+        auto scorer = std::make_unique<col::PairScorer>(config, a->column, b->column, per_string_data);
         const bool completed = runner()(
             scorer->prepare_count(), 64,
             [&](std::size_t begin, std::size_t end, const col::ChunkContext&) { scorer->prepare(begin, end); });
@@ -174,6 +176,24 @@ std::unique_ptr<StringInput> call_processor(const StringInput& input, PyObject* 
     return processed;
 }
 
+// The length index of prepared texts, built on first use (the calling
+// thread holds the interpreter lock until the build starts, so only one
+// builds it); none for other texts. False when interrupted.
+bool length_index_of(const StringInput& input, const col::LengthIndex*& index) {
+    index = nullptr;
+    if (!input.prepared || input.column.size() > UINT32_MAX) return true;
+    if (!input.length_index) {
+        std::unique_ptr<col::LengthIndex> built;
+        if (!run_released(1, 1, 1, [&](std::size_t, std::size_t, const col::ChunkContext&) {
+                built = std::make_unique<col::LengthIndex>(input.column);
+            }))
+            return false;
+        if (!input.length_index) input.length_index = std::move(built);
+    }
+    index = input.length_index.get();
+    return true;
+}
+
 template <class T>
 PyObject* to_bytearray(const std::vector<T>& values) {
     return PyByteArray_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
@@ -212,6 +232,15 @@ PyObject* apply_processor(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         processed->origin = PyRef::borrow(args[0]);
         return new_strings_object(std::move(processed));
     });
+}
+
+// mark_prepared(strings): its texts are searched many times; searches
+// may keep per-text data with them.
+PyObject* mark_prepared(PyObject*, PyObject* strings) {
+    const StringInput* input = strings_input(strings);
+    if (input == nullptr) return nullptr;
+    const_cast<StringInput*>(input)->prepared = true;
+    Py_RETURN_NONE;
 }
 
 // cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers)
@@ -266,9 +295,12 @@ PyObject* topk(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
             PyErr_SetString(PyExc_TypeError, "indices must be int64");
             return nullptr;
         }
-        auto scorer = job.prepared_scorer();
+        const col::LengthIndex* choices_index;
+        if (!length_index_of(*job.b, choices_index)) return nullptr;
+        auto scorer = job.prepared_scorer(true);
         if (!scorer || !col::topk(*scorer, static_cast<std::size_t>(k), job.runner(), job.workers, job.cutoff,
-                                  static_cast<std::int64_t*>(indices.output().data), scores.output()))
+                                  static_cast<std::int64_t*>(indices.output().data), scores.output(),
+                                  {choices_index, job.b->char_counts}))
             return nullptr;
         Py_RETURN_NONE;
     });

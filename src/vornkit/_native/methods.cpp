@@ -10,6 +10,7 @@ namespace vornkit::native {
 // collection_functions.cpp
 PyObject* scorer_info(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* apply_processor(PyObject*, PyObject* const*, Py_ssize_t);
+PyObject* mark_prepared(PyObject*, PyObject*);
 PyObject* cdist(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* cpdist(PyObject*, PyObject* const*, Py_ssize_t);
 PyObject* topk(PyObject*, PyObject* const*, Py_ssize_t);
@@ -59,6 +60,8 @@ PyMethodDef method_table[] = {
      "algorithms()\n--\n\nThe algorithm registry: (module, function, is_distance, sizes given, router name) rows."},
     {"apply_processor", as_function(apply_processor), METH_FASTCALL,
      "apply_processor(strings, processor, workers, /)\n--\n\nStrings with every text processed once."},
+    {"mark_prepared", mark_prepared, METH_O,
+     "mark_prepared(strings, /)\n--\n\nLets searches keep per-text data with these strings."},
     {"cdist", as_function(cdist), METH_FASTCALL,
      "cdist(a, b, scorer, scorer_kwargs, score_cutoff, out, workers, /)\n--\n\nScores of every pair into out."},
     {"cpdist", as_function(cpdist), METH_FASTCALL,

@@ -15,6 +15,7 @@
 #include "collection/arrow_c_data.hpp"
 #include "collection/pair_scorer.hpp"
 #include "collection/parallel.hpp"
+#include "collection/search.hpp"
 #include "collection/string_column.hpp"
 #include "preprocess/preprocessor.hpp"
 #include "python/preprocessor_class.hpp"
@@ -70,6 +71,13 @@ struct StringInput {
     std::vector<std::unique_ptr<OwnedArrowArray>> arrays;
     std::vector<std::string> owned;
     PyRef origin;  // for processed text: the Strings object it was made from
+    // Prepared texts (vornkit.prepare) keep per-text data for searches,
+    // built on first use while the interpreter lock is held.
+    bool prepared = false;
+    // The character count of each text (0 for a null) when reading gave it
+    // for free (Python's str length); empty otherwise.
+    std::vector<std::uint32_t> char_counts;
+    mutable std::unique_ptr<vorn::collection::LengthIndex> length_index;
 
     // Points the column at `owned`, keeping the nulls of `source`: the last
     // step of every processor.

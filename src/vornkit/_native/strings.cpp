@@ -1,6 +1,6 @@
 // Reading collections of strings. Python str elements are held by a tuple
 // made at the start (other threads may change a list while the lock is
-// released) and read as their cached UTF-8; Arrow arrays are moved out of
+// released) and read as their cached UTF-8 (ASCII ones in place); Arrow arrays are moved out of
 // their capsules and read in place, without making Python strings.
 #include <cmath>
 #include <cstring>
@@ -24,13 +24,35 @@ bool is_null_marker(PyObject* item) {
 }
 
 bool read_items(PyObject* sequence, const char* name, StringInput& out) {
-    PyRef items(PySequence_Tuple(sequence));
+    // A list is copied into the tuple as it is read, one visit per element:
+    // nothing below runs Python code before returning, so the list cannot
+    // change meanwhile.
+    const bool is_list = PyList_CheckExact(sequence);
+    PyRef items(is_list ? PyTuple_New(PyList_GET_SIZE(sequence)) : PySequence_Tuple(sequence));
     if (!items) return false;
     const Py_ssize_t n = PyTuple_GET_SIZE(items.get());
     out.column.reserve(static_cast<std::size_t>(n));
+    out.char_counts.resize(static_cast<std::size_t>(n));
+    bool counts_fit = true;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* item = PyTuple_GET_ITEM(items.get(), i);
+        PyObject* item;
+        if (is_list) {
+            item = PyList_GET_ITEM(sequence, i);
+            PyTuple_SET_ITEM(items.get(), i, Py_NewRef(item));
+        } else {
+            item = PyTuple_GET_ITEM(items.get(), i);
+        }
         if (PyUnicode_Check(item)) {
+            // A str's length counts its code points, as the core counts characters.
+            const Py_ssize_t length = PyUnicode_GET_LENGTH(item);
+            counts_fit = counts_fit && length < UINT32_MAX;
+            out.char_counts[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(length);
+        }
+        // ASCII str objects hold their UTF-8 already: read it in place.
+        if (PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
+            out.column.push_back(std::string_view(static_cast<const char*>(PyUnicode_DATA(item)),
+                                                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))));
+        } else if (PyUnicode_Check(item)) {
             Py_ssize_t size;
             const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
             if (utf8 == nullptr) {
@@ -53,6 +75,7 @@ bool read_items(PyObject* sequence, const char* name, StringInput& out) {
             return false;
         }
     }
+    if (!counts_fit) std::vector<std::uint32_t>().swap(out.char_counts);
     out.items = std::move(items);
     return true;
 }

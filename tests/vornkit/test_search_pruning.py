@@ -1,0 +1,279 @@
+"""Searches of a few queries (extract, extract_one, small topk) skip choices
+that cannot beat the best so far. The skipping must never change a result:
+each search here is checked against the full score matrix of cdist, on
+lists and on prepared texts, with ties, cutoffs at the scores themselves,
+nulls, empty texts and texts of many lengths."""
+
+import math
+import pickle
+import random
+
+import numpy as np
+import pytest
+import vorn
+
+import vornkit
+from vornkit import _native, distance, fuzz
+
+# (scorer, a cutoff that falls among its scores)
+SIMILARITY_SCORERS = [
+    (vorn.levenshtein_similarity, 0.6),
+    (vorn.jaro_winkler_similarity, 0.8),
+    (vorn.hamming_similarity, 0.5),
+    (vorn.jaccard_bigram_similarity, 0.4),
+    (fuzz.ratio, 60.0),
+    (fuzz.QRatio, 60.0),
+    (fuzz.WRatio, 70.0),
+    (fuzz.token_set_ratio, 70.0),
+    (fuzz.partial_ratio, 70.0),
+    (distance.Levenshtein.normalized_similarity, 0.6),
+    (distance.Indel.normalized_similarity, 0.6),
+    (distance.LCSseq.normalized_similarity, 0.6),
+    (distance.OSA.normalized_similarity, 0.6),
+    (distance.Hamming.normalized_similarity, 0.5),
+    (distance.Jaro.similarity, 0.8),
+    (distance.JaroWinkler.similarity, 0.8),
+    (distance.JaroWinkler.normalized_similarity, 0.8),
+]
+DISTANCE_SCORERS = [
+    (vorn.levenshtein_distance, 3),
+    (vorn.hamming_distance, 3),
+    (distance.Levenshtein.distance, 3),
+    (distance.Indel.distance, 4),
+    (distance.DamerauLevenshtein.distance, 3),
+    (distance.Prefix.distance, 5),
+]
+ALL_SCORERS = SIMILARITY_SCORERS + DISTANCE_SCORERS
+IDS = [f"{s.__module__}.{getattr(s, '__qualname__', s.__name__)}" for s, _ in ALL_SCORERS]
+
+
+def _choices(seed, n):
+    """Names of many lengths, with exact repeats and one-edit variants (so
+    ties and near misses abound), empty texts, non-ASCII and nulls."""
+    rng = random.Random(seed)
+    base = ["".join(rng.choice("abcdeé ") for _ in range(rng.randint(1, 14))) for _ in range(n // 3)]
+    out = []
+    for _ in range(n):
+        r = rng.random()
+        if r < 0.05:
+            out.append(None)
+        elif r < 0.08:
+            out.append("")
+        elif r < 0.4:
+            out.append(rng.choice(base))
+        else:
+            text = rng.choice(base)
+            at = rng.randrange(len(text) + 1)
+            out.append(text[:at] + rng.choice("aé𝄞x") + text[at + 1 :])
+    return out
+
+
+def _is_distance(scorer):
+    return _native.scorer_info(scorer, None)[1]
+
+
+def _ranked(row, cutoff, is_distance):
+    """(score, index) best first from an unpruned row, as a search reports them."""
+    keep = [(v, j) for j, v in enumerate(row) if not math.isnan(v) and v >= 0]
+    if cutoff is not None:
+        keep = [(v, j) for v, j in keep if (v <= cutoff if is_distance else v >= cutoff)]
+    return sorted(keep, key=lambda p: (p[0] if is_distance else -p[0], p[1]))
+
+
+@pytest.mark.parametrize("scorer,cut", ALL_SCORERS, ids=IDS)
+def test_searches_equal_the_unpruned_ranking(scorer, cut):
+    choices = _choices(7, 300)
+    prepared = vornkit.prepare(choices)
+    queries = [choices[1], choices[50] or "ab", "abcde", "", "é𝄞", choices[120] or "x"]
+    is_distance = _is_distance(scorer)
+    matrix = vornkit.cdist(queries, choices, scorer=scorer)
+    for i, query in enumerate(queries):
+        row = matrix[i].tolist()
+        for cutoff in (None, cut, row[3] if row[3] >= 0 else None):  # a cutoff equal to a score
+            best = _ranked(row, cutoff, is_distance)
+            for texts in (choices, prepared):
+                for workers in (1, 2):
+                    hits = vornkit.extract(query, texts, scorer=scorer, limit=5, score_cutoff=cutoff, workers=workers)
+                    assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best[:5]]
+                    one = vornkit.extract_one(query, texts, scorer=scorer, score_cutoff=cutoff, workers=workers)
+                    assert one == (None if not best else (choices[best[0][1]], best[0][0], best[0][1]))
+    # A few queries at once go through the same search, one query at a time.
+    indices, scores = vornkit.topk(queries, prepared, 3, scorer=scorer, workers=2)
+    for i in range(len(queries)):
+        best = _ranked(matrix[i].tolist(), None, is_distance)[:3]
+        assert indices[i].tolist()[: len(best)] == [j for _, j in best]
+        assert scores[i].tolist()[: len(best)] == [v for v, _ in best]
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_ties_go_to_the_lowest_index_whatever_the_visiting_order(seed):
+    # Prepared texts are visited by length, nearest the query's first; the
+    # best must still be the first of equal scores in the list.
+    rng = random.Random(seed)
+    choices = ["".join(rng.choice("ab") for _ in range(rng.randint(0, 6))) for _ in range(400)]
+    for query in ("abab", "a", "bbbbbb", ""):
+        for scorer in (
+            vorn.levenshtein_similarity,
+            vorn.levenshtein_distance,
+            fuzz.WRatio,
+            vorn.jaro_winkler_similarity,
+        ):
+            row = vornkit.cdist([query], choices, scorer=scorer)[0].tolist()
+            expected = _ranked(row, None, _is_distance(scorer))[:7]
+            for texts in (choices, vornkit.prepare(choices)):
+                hits = vornkit.extract(query, texts, scorer=scorer, limit=7, workers=2)
+                assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in expected]
+
+
+def test_nulls_and_a_null_query_never_match():
+    choices = [None, "abc", float("nan"), None, "abd"]
+    for texts in (choices, vornkit.prepare(choices)):
+        assert vornkit.extract("abc", texts, scorer=vorn.levenshtein_distance, limit=None) == [
+            ("abc", 0, 1),
+            ("abd", 1, 4),
+        ]
+        assert vornkit.extract_one(None, texts, scorer=fuzz.WRatio) is None
+        assert vornkit.extract_one("zzz", [None, None], scorer=fuzz.WRatio) is None
+    indices, scores = vornkit.topk([None, "abd"], vornkit.prepare(choices), 2, scorer=vorn.levenshtein_similarity)
+    assert indices.tolist() == [[-1, -1], [4, 1]]
+    assert np.isnan(scores[0]).all()
+
+
+def test_cutoffs_at_the_edges():
+    choices = ["abcd", "abce", "wxyz", "abcd"]
+    prepared = vornkit.prepare(choices)
+    for texts in (choices, prepared):
+        # A cutoff equal to the best score keeps it; just above drops it.
+        assert vornkit.extract_one("abcd", texts, scorer=vorn.levenshtein_similarity, score_cutoff=1.0) == (
+            "abcd",
+            1.0,
+            0,
+        )
+        assert vornkit.extract_one("abcx", texts, scorer=vorn.levenshtein_similarity, score_cutoff=0.76) is None
+        assert vornkit.extract("abcx", texts, scorer=vorn.levenshtein_distance, score_cutoff=0) == []
+        assert vornkit.extract("abcx", texts, scorer=vorn.levenshtein_distance, score_cutoff=1, limit=None) == [
+            ("abcd", 1, 0),
+            ("abce", 1, 1),
+            ("abcd", 1, 3),
+        ]
+        assert vornkit.extract_one("abcd", texts, scorer=fuzz.WRatio, score_cutoff=101) is None
+        assert vornkit.extract_one("abcd", texts, scorer=fuzz.WRatio, score_cutoff=-5) == ("abcd", 100.0, 0)
+
+
+def test_prepared_texts_behave_as_a_read_only_sequence():
+    texts = ["Jon Smith", None, "Jane Doe"]
+    prepared = vornkit.prepare(texts, processor=str.lower)
+    assert len(prepared) == 3 and prepared.null_count == 1
+    assert prepared[0] is texts[0] and prepared[-1] is texts[2] and prepared[1] is None
+    assert prepared.processor is str.lower
+    with pytest.raises(IndexError):
+        prepared[3]
+    with pytest.raises(TypeError, match="pickled"):
+        pickle.dumps(prepared)
+    assert vornkit.prepare(prepared) is prepared
+    # The query gets the prepared processor; results name the original element.
+    assert vornkit.extract_one("JANE DOE", prepared, scorer=vorn.levenshtein_similarity) == ("Jane Doe", 1.0, 2)
+    assert vornkit.extract_one("JANE DOE", prepared, scorer=vorn.levenshtein_similarity, processor=str.lower) == (
+        "Jane Doe",
+        1.0,
+        2,
+    )
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda p: vornkit.extract("x", p, scorer=vorn.levenshtein_similarity, processor=str.upper),
+        lambda p: vornkit.cdist(["x"], p, scorer=vorn.levenshtein_similarity, processor=str.upper),
+        lambda p: vornkit.cdist(p, vornkit.prepare(["x"]), scorer=vorn.levenshtein_similarity),
+        lambda p: vornkit.prepare(p, processor=str.upper),
+        lambda p: vornkit.EditIndex(p, processor=str.upper),
+    ],
+)
+def test_a_different_processor_with_prepared_texts_is_refused(call):
+    with pytest.raises(ValueError, match="prepared with"):
+        call(vornkit.prepare(["a", "b"], processor=str.lower))
+
+
+def test_prepared_texts_are_accepted_everywhere_texts_are():
+    texts = ["Ann Lee", "ann lee", "Bob Ray", None]
+    prepared = vornkit.prepare(texts, processor=str.lower)
+    lowered = [t and t.lower() for t in texts]
+    # Unprepared texts in the same call get the prepared processor.
+    np.testing.assert_array_equal(
+        vornkit.cdist(["ANN LEE"], prepared, scorer=vorn.levenshtein_distance),
+        vornkit.cdist(["ann lee"], lowered, scorer=vorn.levenshtein_distance),
+    )
+    i, j, _ = vornkit.threshold_join(prepared, scorer=vorn.levenshtein_distance, score_cutoff=0)
+    assert list(zip(i.tolist(), j.tolist())) == [(0, 1)]
+    index = vornkit.EditIndex(prepared)
+    assert index.query("ANN LEE", 0)[0].tolist() == [0, 1]
+    np.testing.assert_array_equal(
+        vornkit.minhash_signatures(vornkit.prepare(texts[:3], processor=str.lower)),
+        vornkit.minhash_signatures(lowered[:3]),
+    )
+
+
+@pytest.mark.parametrize(
+    "scorer",
+    [
+        vorn.levenshtein_similarity,
+        vorn.levenshtein_distance,
+        vorn.jaro_winkler_similarity,
+        fuzz.WRatio,
+        distance.Indel.normalized_similarity,
+        distance.OSA.distance,
+    ],
+    ids=lambda s: getattr(s, "__qualname__", s.__name__),
+)
+def test_searches_of_many_choices_visit_lengths_in_passes_without_changing_results(scorer):
+    # From 4096 choices a search over a list visits the lengths nearest the
+    # query's first, pass by pass, or in one sweep when the bar is low; the
+    # lengths come from Python's str, or are counted when the texts were
+    # processed or come from Arrow.
+    pa = pytest.importorskip("pyarrow")
+    choices = _choices(3, 5000)
+    is_distance = _is_distance(scorer)
+    near = next(c for c in choices[2500:] if c and len(c) > 6)
+    queries = [near[:-1] + "x", "zzzzzzzzzzzzzzzzzzzzzzzzzzzz", near + "é𝄞"]
+    matrix = vornkit.cdist(queries, choices, scorer=scorer)
+    inputs = [choices, pa.array(choices), vornkit.prepare(choices)]
+    for query, row in zip(queries, matrix.tolist()):
+        for limit in (1, 5):
+            best = _ranked(row, None, is_distance)[:limit]
+            for texts in inputs:
+                hits = vornkit.extract(query, texts, scorer=scorer, limit=limit, workers=2)
+                assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
+        processed = vornkit.extract(query, choices, scorer=scorer, limit=3, processor=lambda s: s)
+        assert [(j, v) for _, v, j in processed] == [(j, v) for v, j in _ranked(row, None, is_distance)[:3]]
+
+
+@pytest.mark.parametrize("cutoff", [0, 1, 2, 3, 4])
+def test_small_levenshtein_bounds_are_exact_across_scripts_and_lengths(cutoff):
+    # Bounds of at most 3 edits try edit patterns at the mismatches on
+    # decoded characters; longer texts and wider characters take the
+    # bit-parallel kernel.
+    rng = random.Random(cutoff)
+    alphabet = "ab\u00e9\U0001d11e\u4e2d"
+    base = ["".join(rng.choice(alphabet) for _ in range(rng.choice([1, 4, 9, 63, 64, 70]))) for _ in range(40)]
+    choices = []
+    for text in base:
+        for _ in range(8):
+            edited = list(text)
+            for _ in range(rng.randint(0, 4)):
+                at = rng.randrange(len(edited) + 1)
+                op = rng.choice("ids")
+                if op == "i":
+                    edited.insert(at, rng.choice(alphabet))
+                elif edited and at < len(edited):
+                    if op == "d":
+                        del edited[at]
+                    else:
+                        edited[at] = rng.choice(alphabet)
+            choices.append("".join(edited))
+    for query in base[:10]:
+        row = vornkit.cdist([query], choices, scorer=vorn.levenshtein_distance)[0].tolist()
+        expected = _ranked(row, cutoff, True)
+        for texts in (choices, vornkit.prepare(choices)):
+            hits = vornkit.extract(query, texts, scorer=vorn.levenshtein_distance, limit=None, score_cutoff=cutoff)
+            assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in expected]
