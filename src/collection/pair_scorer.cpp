@@ -276,7 +276,11 @@ void PairScorer::prepare(std::size_t begin, std::size_t end) {
             const bool in_a = item < a_.size();
             const StringColumn& column = in_a ? a_ : b_;
             const std::size_t i = in_a ? item : item - a_.size();
-            if (!column.is_null(i)) (in_a ? prepared_a_ : prepared_b_)[i] = algo::fuzz::PreparedText(column[i]);
+            if (column.is_null(i)) continue;
+            // The measures over whole texts need no tokens.
+            const bool with_tokens = config_.kind == Measure::fuzz_token_sort_ratio ||
+                                     (config_.kind >= Measure::fuzz_token_set_ratio && config_.kind <= Measure::fuzz_wratio);
+            (in_a ? prepared_a_ : prepared_b_)[i] = algo::fuzz::PreparedText(column[i], with_tokens);
         }
         return;
     }
