@@ -27,7 +27,6 @@ constexpr double kUnbaseScale = 0.95;
 
 double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
 
-
 // 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
 double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
     return lensum > 0 ? 100.0 - 100.0 * static_cast<double>(dist) / static_cast<double>(lensum) : 100.0;
@@ -387,8 +386,9 @@ double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, dou
     double score = 0;
     if (!a.distinct_tokens().empty() && !b.distinct_tokens().empty()) {
         const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
-        score = !parts.common.empty() ? 100.0
-                                      : partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0);
+        score = !parts.common.empty()
+                    ? 100.0
+                    : partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0);
     }
     return kept(score, score_cutoff);
 }

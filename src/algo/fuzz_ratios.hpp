@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <span>
 
-#include "algo/lcs_seq.hpp"
 #include <string_view>
 #include <vector>
+#include "algo/lcs_seq.hpp"
 
 namespace vorn::algo::fuzz {
 

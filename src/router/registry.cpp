@@ -74,7 +74,9 @@ Counted counted(Measure measure, std::string_view a, std::string_view b) {
     }
 }
 
-double fuzz_ratio(Measure measure, std::string_view a, std::string_view b, double cutoff) {
+// On UTF-8 texts or on prepared ones: every ratio takes both.
+template <class Text>
+double fuzz_ratio(Measure measure, const Text& a, const Text& b, double cutoff) {
     namespace fuzz = algo::fuzz;
     switch (measure) {
         case Measure::fuzz_ratio: return fuzz::ratio(a, b, cutoff);
@@ -112,6 +114,11 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
         return counted_similarity(count.distance, count.maximum, score_cutoff);
     }
     return score >= score_cutoff ? score : 0.0;
+}
+
+double fuzz_similarity(Measure measure, const algo::fuzz::PreparedText& a, const algo::fuzz::PreparedText& b,
+                       double score_cutoff) {
+    return fuzz_ratio(measure, a, b, score_cutoff);
 }
 
 double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept {

@@ -16,6 +16,10 @@
 
 #include "error/vorn_error.hpp"
 
+namespace vorn::algo::fuzz {
+class PreparedText;
+}
+
 namespace vorn::registry {
 
 // The core measures; a public function is a measure with its sizes fixed
@@ -203,6 +207,10 @@ Expected<double, InvalidArgument> similarity(Measure measure, std::uint64_t size
 // A RapidFuzz-compatible similarity of one pair, exactly what its vornkit
 // function returns with that score_cutoff (0 for none).
 double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_view b, double score_cutoff);
+// A vornkit.fuzz ratio (fuzz_ratio to fuzz_qratio) of two texts prepared
+// once each: what rapidfuzz_similarity returns for the texts.
+double fuzz_similarity(Measure measure, const algo::fuzz::PreparedText& a, const algo::fuzz::PreparedText& b,
+                       double score_cutoff);
 // A counted metric's normalized similarity from its distance and the
 // largest distance the lengths allow, with the score cutoff applied.
 double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept;
