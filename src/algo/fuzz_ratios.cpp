@@ -27,7 +27,6 @@ constexpr double kUnbaseScale = 0.95;
 
 double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
 
-
 // 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
 double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
     return lensum > 0 ? 100.0 - 100.0 * static_cast<double>(dist) / static_cast<double>(lensum) : 100.0;
@@ -191,11 +190,6 @@ Tokens sorted_tokens_of(Text text) {
     return tokens;
 }
 
-Tokens distinct(Tokens tokens) {
-    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
-    return tokens;
-}
-
 std::size_t joined_length(TokenSpan tokens) {
     std::size_t length = tokens.empty() ? 0 : tokens.size() - 1;
     for (Text token : tokens) length += token.size();
@@ -210,12 +204,6 @@ Text joined_into(TokenSpan tokens, std::u32string& text) {
         if (!text.empty()) text.push_back(U' ');
         text.append(token);
     }
-    return text;
-}
-
-std::u32string joined(TokenSpan tokens) {
-    std::u32string text;
-    joined_into(tokens, text);
     return text;
 }
 
@@ -355,13 +343,23 @@ double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff,
     return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
 }
 
-PreparedText::PreparedText(std::string_view text) {
+PreparedText::PreparedText(std::string_view text, bool with_tokens) {
     const std::u32string decoded = text::decode_code_points(text);
-    chars_.assign(decoded.begin(), decoded.end());
-    sorted_tokens_ = sorted_tokens_of(chars());
-    distinct_tokens_ = distinct(sorted_tokens_);
-    const std::u32string sorted = joined(sorted_tokens_);
-    sorted_joined_.assign(sorted.begin(), sorted.end());
+    length_ = decoded.size();
+    // Room for the joined tokens too, which are never longer than the
+    // text: the views made below stay valid.
+    storage_.reserve(with_tokens ? 2 * length_ : length_);
+    storage_.assign(decoded.begin(), decoded.end());
+    if (!with_tokens) return;
+    tokens_ = sorted_tokens_of(chars());
+    sorted_count_ = tokens_.size();
+    tokens_.reserve(2 * sorted_count_);
+    for (std::size_t k = 0; k < sorted_count_; ++k)
+        if (k == 0 || tokens_[k] != tokens_[k - 1]) tokens_.push_back(tokens_[k]);
+    for (const Text token : sorted_tokens()) {
+        if (storage_.size() != length_) storage_.push_back(U' ');
+        storage_.insert(storage_.end(), token.begin(), token.end());
+    }
 }
 
 double ratio(const PreparedText& a, const PreparedText& b, double score_cutoff) {
@@ -388,8 +386,9 @@ double partial_token_set_ratio(const PreparedText& a, const PreparedText& b, dou
     double score = 0;
     if (!a.distinct_tokens().empty() && !b.distinct_tokens().empty()) {
         const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
-        score = !parts.common.empty() ? 100.0
-                                      : partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0);
+        score = !parts.common.empty()
+                    ? 100.0
+                    : partial_of(joined_side(parts.only_a, false), joined_side(parts.only_b, true), 0);
     }
     return kept(score, score_cutoff);
 }

@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <span>
 
-#include "algo/lcs_seq.hpp"
 #include <string_view>
 #include <vector>
+#include "algo/lcs_seq.hpp"
 
 namespace vorn::algo::fuzz {
 
@@ -59,17 +59,29 @@ double qratio(std::string_view a, std::string_view b, double score_cutoff = 0);
 class PreparedText {
 public:
     PreparedText() = default;  // the empty text
-    explicit PreparedText(std::string_view text);
+    // Without `with_tokens` only the code points are kept (the token views
+    // are empty): enough for the ratios over the whole text.
+    explicit PreparedText(std::string_view text, bool with_tokens = true);
 
-    std::u32string_view chars() const noexcept { return {chars_.data(), chars_.size()}; }
-    std::u32string_view sorted_joined() const noexcept { return {sorted_joined_.data(), sorted_joined_.size()}; }
-    std::span<const std::u32string_view> sorted_tokens() const noexcept { return sorted_tokens_; }
-    std::span<const std::u32string_view> distinct_tokens() const noexcept { return distinct_tokens_; }
+    std::u32string_view chars() const noexcept { return {storage_.data(), length_}; }
+    std::u32string_view sorted_joined() const noexcept {
+        return {storage_.data() + length_, storage_.size() - length_};
+    }
+    std::span<const std::u32string_view> sorted_tokens() const noexcept {
+        return std::span(tokens_).first(sorted_count_);
+    }
+    std::span<const std::u32string_view> distinct_tokens() const noexcept {
+        return std::span(tokens_).subspan(sorted_count_);
+    }
 
 private:
-    std::vector<char32_t> chars_;
-    std::vector<std::u32string_view> sorted_tokens_, distinct_tokens_;
-    std::vector<char32_t> sorted_joined_;
+    // The code points, then the sorted tokens joined: one allocation, which
+    // the token views point into.
+    std::vector<char32_t> storage_;
+    std::size_t length_ = 0;
+    // The sorted tokens, then the distinct ones.
+    std::vector<std::u32string_view> tokens_;
+    std::size_t sorted_count_ = 0;
 };
 
 // The ratios of two prepared texts: each equals the function of the same

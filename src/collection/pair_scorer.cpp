@@ -209,7 +209,7 @@ const TileChoices& prepared_lcs_choices(std::uint64_t owner, std::size_t c0, std
 // scored: consecutive tiles of a column share them.
 template <class TextOf>
 const std::deque<algo::fuzz::PartialNeedle>& prepared_needles(std::uint64_t owner, std::size_t c0, std::size_t c1,
-                                                               TextOf text_of) {
+                                                              TextOf text_of) {
     struct Cache {
         std::uint64_t owner = 0;
         std::size_t c0 = 0, c1 = 0;
@@ -277,7 +277,12 @@ void PairScorer::prepare(std::size_t begin, std::size_t end) {
             const bool in_a = item < a_.size();
             const StringColumn& column = in_a ? a_ : b_;
             const std::size_t i = in_a ? item : item - a_.size();
-            if (!column.is_null(i)) (in_a ? prepared_a_ : prepared_b_)[i] = algo::fuzz::PreparedText(column[i]);
+            if (column.is_null(i)) continue;
+            // The measures over whole texts need no tokens.
+            const bool with_tokens =
+                config_.kind == Measure::fuzz_token_sort_ratio ||
+                (config_.kind >= Measure::fuzz_token_set_ratio && config_.kind <= Measure::fuzz_wratio);
+            (in_a ? prepared_a_ : prepared_b_)[i] = algo::fuzz::PreparedText(column[i], with_tokens);
         }
         return;
     }
@@ -337,21 +342,9 @@ double PairScorer::similarity(std::size_t i, std::size_t j) const {
     if (a_.is_null(i) || b_.is_null(j)) return kNullSimilarity;
     if (uses_prepared_texts(config_.kind)) {
         const algo::fuzz::PreparedText &a = prepared_a_[i], &b = prepared_b(j);
-        namespace fuzz = algo::fuzz;
-        const double cutoff = config_.score_cutoff;
-        switch (config_.kind) {
-            case Measure::fuzz_partial_ratio: return fuzz::partial_ratio(a, b, cutoff);
-            case Measure::fuzz_token_set_ratio: return fuzz::token_set_ratio(a, b, cutoff);
-            case Measure::fuzz_token_ratio: return fuzz::token_ratio(a, b, cutoff);
-            case Measure::fuzz_partial_token_sort_ratio: return fuzz::partial_token_sort_ratio(a, b, cutoff);
-            case Measure::fuzz_partial_token_set_ratio: return fuzz::partial_token_set_ratio(a, b, cutoff);
-            case Measure::fuzz_partial_token_ratio: return fuzz::partial_token_ratio(a, b, cutoff);
-            case Measure::fuzz_wratio: return fuzz::wratio(a, b, cutoff);
-            default: {
-                const std::u32string_view x = lcs_text(a), y = lcs_text(b);
-                return lcs_similarity(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size(), cutoff);
-            }
-        }
+        if (!uses_lcs(config_.kind)) return registry::fuzz_similarity(config_.kind, a, b, config_.score_cutoff);
+        const std::u32string_view x = lcs_text(a), y = lcs_text(b);
+        return lcs_similarity(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size(), config_.score_cutoff);
     }
     const std::string_view a = a_[i], b = b_[j];
     if (registry::is_rapidfuzz(config_.kind))

@@ -34,7 +34,9 @@ Counted from_similarity(Points x, Points y, Similarity similarity) {
     return {maximum - similarity(x, y), maximum};
 }
 
-double fuzz_ratio(Measure measure, std::string_view a, std::string_view b, double cutoff) {
+// On UTF-8 texts or on prepared ones: every ratio takes both.
+template <class Text>
+double fuzz_ratio(Measure measure, const Text& a, const Text& b, double cutoff) {
     namespace fuzz = algo::fuzz;
     switch (measure) {
         case Measure::fuzz_ratio: return fuzz::ratio(a, b, cutoff);
@@ -113,6 +115,11 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
 std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b, const Options& options) {
     const auto count = count_edits(measure, a, b, options);
     return count ? count->distance : std::max(utf8::count_chars(a), utf8::count_chars(b));
+}
+
+double fuzz_similarity(Measure measure, const algo::fuzz::PreparedText& a, const algo::fuzz::PreparedText& b,
+                       double score_cutoff) {
+    return fuzz_ratio(measure, a, b, score_cutoff);
 }
 
 double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept {

@@ -17,6 +17,10 @@
 #include "algo/levenshtein.hpp"
 #include "error/vorn_error.hpp"
 
+namespace vorn::algo::fuzz {
+class PreparedText;
+}
+
 namespace vorn::registry {
 
 // The core measures; a public function is a measure with its sizes fixed
@@ -355,6 +359,10 @@ double rapidfuzz_similarity(Measure measure, std::string_view a, std::string_vie
 // A RapidFuzz-compatible distance of one pair, without a cutoff; a refused
 // pair counts its longer length.
 std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::string_view b, const Options& options = {});
+// A vornkit.fuzz ratio (fuzz_ratio to fuzz_qratio) of two texts prepared
+// once each: what rapidfuzz_similarity returns for the texts.
+double fuzz_similarity(Measure measure, const algo::fuzz::PreparedText& a, const algo::fuzz::PreparedText& b,
+                       double score_cutoff);
 // A counted metric's normalized similarity from its distance and the
 // largest distance the lengths allow, with the score cutoff applied.
 double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "algo/jaro_winkler.hpp"
+#include "algo/lcs_seq.hpp"
 #include "algo/levenshtein.hpp"
 #include "algo/minhash_kernels.hpp"
 #include "check.hpp"
@@ -288,6 +289,40 @@ void check_tiles() {
     check_tile_block(same, same, UINT64_MAX, 0);
 }
 
+// The LCS tile against the core's LCS: texts around every lane width and
+// the 64-character blocks, queries scored in blocks of 7 against choices
+// prepared once. NUL is the lanes' padding character.
+void check_lcs_tiles(vorn::simd::Level level) {
+    constexpr std::size_t kLcsLengths[] = {0, 1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 128, 129};
+    const std::u32string alphabets[] = {kAlphabets[0], kAlphabets[1], kAlphabets[2], std::u32string(U"\0a", 2)};
+    for (std::uint64_t seed = 0; seed < 3; ++seed) {
+        Rng rng(seed);
+        std::vector<char32_t> chars;
+        std::vector<std::size_t> start{0};
+        for (std::size_t k = 0; k < 160; ++k) {
+            const std::u32string text = random_chars(rng, pick(rng, alphabets), pick(rng, kLcsLengths));
+            chars.insert(chars.end(), text.begin(), text.end());
+            start.push_back(chars.size());
+        }
+        const vorn::collection::tile_detail::CodePointTexts texts{chars.data(), start.data(), start.size() - 1};
+        const std::size_t n_queries = 40, stride = texts.size - n_queries;
+        const auto choices = texts.slice(n_queries, texts.size);
+        const vorn::collection::TileChoices prepared(level, choices);
+        std::vector<std::uint64_t> lengths(n_queries * stride);
+        for (std::size_t first = 0; first < n_queries; first += 7) {
+            const std::size_t last = std::min(n_queries, first + 7);
+            vorn::collection::lcs_seq_tile(texts.slice(first, last), prepared, &lengths[first * stride], stride);
+        }
+        for (std::size_t q = 0; q < n_queries; ++q)
+            for (std::size_t c = 0; c < stride; ++c) {
+                const std::size_t expected = vorn::algo::lcs_seq_similarity(texts[q], choices[c]);
+                check(lengths[q * stride + c] == expected,
+                      "lcs tile: query %zu (%zu chars), choice %zu (%zu): %llu, expected %zu", q, texts[q].size(), c,
+                      choices[c].size(), static_cast<unsigned long long>(lengths[q * stride + c]), expected);
+            }
+    }
+}
+
 // The kernel of aligned pairs around its one-word border: every pair of
 // border lengths, ASCII and not, unrelated or edited. NUL is the value a
 // pattern is padded with; below U+0100 a character is a byte to the kernels.
@@ -341,6 +376,7 @@ int main(int argc, char** argv) {
     check_utf8_random(level);
     check_utf8_block_positions(level);
     check_tiles();
+    check_lcs_tiles(level);
     check_aligned_pairs();
     return vorn::testing::exit_status();
 }

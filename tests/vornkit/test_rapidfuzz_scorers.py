@@ -183,3 +183,20 @@ def test_cdist_equals_rapidfuzz(scorer):
     texts = _texts(5, 90) + ["new york mets", "mets new york", "york york new", "", "  ", "a" * 64, "a" * 65]
     got = vornkit.cdist(texts, texts, scorer=scorer, workers=2)
     assert got.tolist() == rapidfuzz.process.cdist(texts, texts, scorer=peer, dtype=np.float64).tolist()
+
+
+@pytest.mark.parametrize(
+    "scorer",
+    [fuzz.ratio, fuzz.QRatio, fuzz.token_sort_ratio, fuzz.WRatio, fuzz.partial_ratio, distance.LCSseq.distance],
+    ids=_name,
+)
+def test_nulls_in_the_batch_kernels(scorer):
+    queries, choices = ["new york", None, "a" * 70], [None, "york new", "", "a" * 65]
+    got = vornkit.cdist(queries, choices, scorer=scorer).tolist()
+    null = -1 if scorer.__name__.endswith("_distance") else None
+    for i, q in enumerate(queries):
+        for j, c in enumerate(choices):
+            if q is None or c is None:
+                assert got[i][j] == null if null is not None else math.isnan(got[i][j])
+            else:
+                assert got[i][j] == scorer(q, c)
