@@ -20,6 +20,22 @@ class PreparedTexts:
     per-text data (character counts grouped by length) with the object the
     first time they need it, so later searches skip more of the work.
     Not picklable: pickle the original texts and prepare them again.
+
+    Parameters
+    ----------
+    strings : vornkit._native.Strings
+        The converted texts; made by :func:`vornkit.prepare`, not by hand.
+    processor : vorn.Preprocessor or callable or None
+        The processor already applied to them.
+
+    Examples
+    --------
+    >>> import vorn, vornkit
+    >>> names = vornkit.prepare(["Kitten", "Sitting", None], processor=vorn.Preprocessor())
+    >>> len(names), names[0], names.null_count
+    (3, 'Kitten', 1)
+    >>> vornkit.extract_one("KITTEN", names, scorer=vorn.levenshtein_similarity)
+    ('Kitten', 1.0, 0)
     """
 
     __slots__ = ("_strings", "_processor")
