@@ -186,15 +186,3 @@ def test_bad_arguments(spark, vks):
         vks.minhash_dedup(df, "body", id_col="id", threshold=0.8)
     with pytest.raises(TypeError):
         vks.score("text", "text", scorer=len)
-
-
-def test_readme_example(spark, vks, capsys):
-    """The README's Spark example runs as written (in the tests' session)."""
-    from pathlib import Path
-
-    readme = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
-    section = readme[readme.index("## vornkit on Spark") :]
-    code = section[section.index("```python\n") + len("```python\n") :]
-    code = code[: code.index("```")]
-    exec(compile(code, "README.md", "exec"), {})
-    assert "[(1, 1), (2, 1), (3, 3)]" in capsys.readouterr().out
