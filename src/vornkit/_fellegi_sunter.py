@@ -18,6 +18,7 @@ combined comparison (``_dependence``), so that the shared evidence counts once.
 
 from __future__ import annotations
 
+import copy
 import json
 import math
 from collections.abc import Callable, Mapping, Sequence
@@ -445,6 +446,9 @@ class LinkageModel:
         self.count_groups = False  # groups compared by how many members agree (models of format 1)
         self.chance_exact: list[float] | None = None  # chance agreement from random pairs, for term frequencies
         self.iterations = 0
+        # The tables' sizes (left rows, right rows, one table) when the prior is a share of all their
+        # pairs; None when it is a share of the candidate pairs (three classes).
+        self.population: tuple[int, int, bool] | None = None
 
     # ------------------------------------------------------------ fitting
 
@@ -521,6 +525,7 @@ class LinkageModel:
     ) -> None:
         self.groups = []
         self._three_classes = not tables.dedup if self.related_class is None else self.related_class
+        self.population = None if self._three_classes else (tables.left_rows, tables.right_rows, tables.dedup)
         # Three classes: the related class tells a household from a match; otherwise which fields of
         # a group agree does (a moved person keeps a surname, a household shares an address).
         self.count_groups = self._three_classes
@@ -684,6 +689,54 @@ class LinkageModel:
         m, u, _ = self._require_fitted()
         return [np.append(np.clip(np.log2(a / b), -MAX_WEIGHT, MAX_WEIGHT), 0.0) for a, b in zip(m, u)]
 
+    def for_rows(self, left_rows: int, right_rows: int, dedup: bool) -> LinkageModel:
+        """This model for tables of other sizes.
+
+        A one-table model's prior is a share of all pairs of records: on a table ten times
+        larger, the same share would give each record ten times the matches. The model for
+        other sizes keeps each record's expected matches, over the pairs of the new tables.
+        ``predict``, ``link_records`` and ``vornkit.spark.link`` apply it themselves.
+
+        Parameters
+        ----------
+        left_rows, right_rows : int
+            The tables' rows (for one table, its rows twice).
+        dedup : bool
+            One table (each unordered pair once) rather than two.
+
+        Returns
+        -------
+        LinkageModel
+            A copy with the prior moved; the model itself when it was fitted on tables of these
+            sizes, or when its prior is a share of the candidate pairs (two tables, three
+            classes), which carries over as it is.
+
+        Examples
+        --------
+        >>> import vornkit
+        >>> table = {"name": ["anna", "anne", "bob", "rob", "carl", "karl"] * 20,
+        ...          "zip": [str(1000 + k // 2) for k in range(120)]}
+        >>> model = vornkit.LinkageModel(["name", "zip"]).fit(table)
+        >>> model.population
+        (120, 120, True)
+        >>> model.for_rows(120, 120, True) is model
+        True
+        >>> bigger = model.for_rows(1200, 1200, True)
+        >>> round(bigger.prior / model.prior * 10, 2)   # ten times the records: a tenth of the share
+        0.99
+        """
+        if self.population is None or self.prior is None or self.population == (left_rows, right_rows, dedup):
+            return self
+        fitted_left, fitted_right, fitted_dedup = self.population
+        per_record = (
+            self.prior * pair_count(fitted_left, fitted_right, fitted_dedup) / max(min(fitted_left, fitted_right), 1)
+        )
+        pairs = max(pair_count(left_rows, right_rows, dedup), 1)
+        moved = copy.copy(self)
+        moved.prior = min(max(per_record * min(left_rows, right_rows) / pairs, 1e-12), 0.5)
+        moved.population = (left_rows, right_rows, dedup)
+        return moved
+
     @property
     def prior_weight(self) -> float:
         """log2 of the prior odds of a match against an unrelated pair."""
@@ -797,6 +850,9 @@ class LinkageModel:
     ) -> LinkageResult:
         if not 0.0 <= threshold <= 1.0:
             raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
+        moved = self.for_rows(tables.left_rows, tables.right_rows, tables.dedup)
+        if moved is not self:
+            return moved._predict(tables, left, right, id, i, j, levels, threshold, blocking)
         levels = self._compared_levels(levels)
         compared = self.compared
         kept_i, kept_j, kept_levels, kept_weights, kept_total = [], [], [], [], []
@@ -961,6 +1017,11 @@ class LinkageModel:
             "prior": prior,
             "related_prior": self.related_prior,
             "related_matches": self.related_matches,
+            **(
+                {}
+                if self.population is None
+                else {"population": dict(zip(("left_rows", "right_rows", "dedup"), self.population))}
+            ),
             "preprocess": self.preprocess,
             "fields": fields,
             "comparisons": comparisons,
@@ -1102,6 +1163,17 @@ class LinkageModel:
                 raise
             raise bad(str(error)) from None
         model.m, model.u, model.prior = m, u, prior
+        population = data.get("population")
+        if population is not None:
+            try:
+                rows, one_table = (population["left_rows"], population["right_rows"]), population["dedup"]
+            except (KeyError, TypeError):
+                raise bad(f"population {population!r}: needs left_rows, right_rows and dedup") from None
+            if not all(isinstance(n, int) and not isinstance(n, bool) and n >= 1 for n in rows):
+                raise bad(f"population {population!r}: row counts must be positive integers")
+            if not isinstance(one_table, bool):
+                raise bad(f"population {population!r}: dedup must be true or false")
+            model.population = (rows[0], rows[1], one_table)
         model.related, model.related_prior = (related, related_prior) if related_prior else (None, 0.0)
         model.related_matches = bool(data.get("related_matches", False))
         if all(isinstance(chance, float) and 0.0 < chance <= 1.0 for chance in chances):

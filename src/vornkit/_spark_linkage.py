@@ -446,6 +446,8 @@ def link(
         samples = (taken[0], None if dedup else taken[1])
     if not resolved.fitted:
         resolved.fit(samples[0], samples[1], blocking=blocking, seed=seed)
+    # As predict moves it: a prior of all pairs, fitted on a sample or on other tables, fits these.
+    resolved = resolved.for_rows(counts[0], counts[0] if dedup else counts[1], dedup)
     rules = _chosen_rules(resolved, samples, rows, blocking)
     field_names = [field.name for field in resolved.fields]
     plan = _Plan(

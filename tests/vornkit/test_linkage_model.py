@@ -404,3 +404,33 @@ def test_two_table_model_with_a_group_loads_back():
     loaded = LinkageModel.from_dict(model.to_dict())
     assert loaded.to_dict() == model.to_dict()
     assert np.array_equal(loaded.predict(left, right).match_weight, model.predict(left, right).match_weight)
+
+
+def test_a_saved_model_keeps_the_matches_per_record_on_tables_of_other_sizes(tmp_path, fitted):
+    """The prior of a one-table model is a share of all pairs: on a table of another size it must
+    move, or each record gets (size ratio) times the matches it should."""
+    model, table = fitted
+    assert model.population == (300, 300, True)
+    assert model.for_rows(300, 300, True) is model
+    half = {name: values[:150] for name, values in table.items()}
+    result = vornkit.link_records(half, model=model, threshold=0.01)
+    moved = result.model
+    assert moved is not model and moved.population == (150, 150, True)
+    per_record = model.prior * (300 * 299 // 2) / 300
+    assert moved.prior == pytest.approx(per_record * 150 / (150 * 149 // 2), rel=1e-12)
+    assert model.prior == pytest.approx(per_record * 300 / (300 * 299 // 2), rel=1e-12)  # the model itself is kept
+    path = tmp_path / "model.json"
+    model.save(path)
+    again = vornkit.link_records(half, model=LinkageModel.load(path), threshold=0.01)
+    assert np.array_equal(again.match_weight, result.match_weight)
+
+
+@pytest.mark.parametrize(
+    "population",
+    [{"left_rows": 0, "right_rows": 3, "dedup": True}, {"left_rows": 3, "right_rows": 3, "dedup": 1}, {"rows": 3}, 7],
+)
+def test_a_malformed_population_is_refused(fitted, population):
+    data = fitted[0].to_dict()
+    data["population"] = population
+    with pytest.raises(ValueError, match="population"):
+        LinkageModel.from_dict(data)
