@@ -87,9 +87,12 @@ class BlockingRule:
         ``"minhash"`` joins the columns' values with a space and keys each
         record by the bands of its MinHash signature over character
         ``shingle_size``-grams: ``bands`` keys of ``rows`` hash values each.
-    shingle_size, bands, rows : int
-        For a MinHash rule: characters per n-gram (2), keys per record (8) and
-        hash values per key (4).
+    shingle_size : int, default 2
+        For a MinHash rule: characters per n-gram.
+    bands : int, default 8
+        For a MinHash rule: keys per record.
+    rows : int, default 4
+        For a MinHash rule: hash values per key.
     max_group : int
         For a MinHash rule, band buckets holding more records than this are
         skipped: a bucket shared by a large part of the table (common short
@@ -865,8 +868,10 @@ def auto_blocking_rules(
         summed estimates, an upper bound on their union).
     target_recall : float
         Stop adding rules once the estimated recall reaches it.
-    sample_size, seed : int
-        Records sampled to find pseudo-matches, and the sampling seed.
+    sample_size : int, default 1000
+        Records sampled to find pseudo-matches.
+    seed : int, default 0
+        The sampling seed.
     workers : int
         Threads for signatures and scoring, -1 for every core.
 
