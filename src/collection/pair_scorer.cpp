@@ -149,19 +149,6 @@ bool uses_lcs(Measure kind) {
            kind == Measure::lcs_seq_normalized;
 }
 
-// The distance of an LCS-based counted measure and the largest one the
-// lengths allow (as the pairwise functions count them).
-struct LcsCount {
-    std::uint64_t distance, maximum;
-};
-
-LcsCount lcs_count(Measure kind, std::uint64_t lcs, std::uint64_t len_a, std::uint64_t len_b) {
-    if (kind == Measure::indel_edits || kind == Measure::indel_normalized)
-        return {len_a + len_b - 2 * lcs, len_a + len_b};
-    const std::uint64_t longest = std::max(len_a, len_b);
-    return {longest - lcs, longest};
-}
-
 // A similarity from the LCS of two texts of len_a and len_b code points:
 // exactly what the measure's pairwise function returns.
 double lcs_similarity(Measure kind, std::uint64_t lcs, std::size_t len_a, std::size_t len_b, double score_cutoff) {
@@ -172,8 +159,7 @@ double lcs_similarity(Measure kind, std::uint64_t lcs, std::size_t len_a, std::s
         case Measure::fuzz_ratio:
         case Measure::fuzz_token_sort_ratio: return algo::fuzz::ratio_from_lcs(lcs, len_a, len_b, score_cutoff);
         default: {
-            const LcsCount count = lcs_count(kind, lcs, len_a, len_b);
-            return registry::counted_similarity(count.distance, count.maximum, score_cutoff);
+            return registry::counted_similarity(registry::count_from_lcs(kind, lcs, len_a, len_b), score_cutoff);
         }
     }
 }
@@ -367,7 +353,7 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     if (config_.kind == Measure::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
     if (uses_lcs(config_.kind)) {
         const std::u32string_view x = prepared_a_[i].chars(), y = prepared_b(j).chars();
-        const LcsCount count = lcs_count(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size());
+        const registry::Counted count = registry::count_from_lcs(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size());
         return std::min(static_cast<std::int64_t>(count.distance), max_distance + 1);
     }
     if (registry::is_rapidfuzz(config_.kind)) {
@@ -548,7 +534,7 @@ void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, 
             const std::size_t len_a = prepared_a_[i].chars().size();
             for (std::size_t j = c0; j < c1; ++j) {
                 const std::size_t at = (i - r0) * stride + (j - c0);
-                const LcsCount count = lcs_count(config_.kind, lengths[at], len_a, prepared_b(j).chars().size());
+                const registry::Counted count = registry::count_from_lcs(config_.kind, lengths[at], len_a, prepared_b(j).chars().size());
                 out[at] = std::min(static_cast<std::int64_t>(count.distance), max_distance + 1);
             }
         }

@@ -122,11 +122,6 @@ double fuzz_similarity(Measure measure, const algo::fuzz::PreparedText& a, const
     return fuzz_ratio(measure, a, b, score_cutoff);
 }
 
-double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept {
-    const double score = normalized_similarity(Counted{distance, maximum});
-    return score >= score_cutoff ? score : 0.0;
-}
-
 Expected<double, InvalidArgument> similarity(Measure measure, std::uint64_t size, std::uint64_t num_hashes,
                                              std::string_view a, std::string_view b) {
     switch (measure) {

@@ -363,8 +363,19 @@ std::uint64_t rapidfuzz_distance(Measure measure, std::string_view a, std::strin
 // once each: what rapidfuzz_similarity returns for the texts.
 double fuzz_similarity(Measure measure, const algo::fuzz::PreparedText& a, const algo::fuzz::PreparedText& b,
                        double score_cutoff);
-// A counted metric's normalized similarity from its distance and the
-// largest distance the lengths allow, with the score cutoff applied.
-double counted_similarity(std::uint64_t distance, std::uint64_t maximum, double score_cutoff) noexcept;
+// A counted metric's normalized similarity, with the score cutoff applied.
+constexpr double counted_similarity(Counted counted, double score_cutoff) noexcept {
+    const double score = normalized_similarity(counted);
+    return score >= score_cutoff ? score : 0.0;
+}
+// The count of an LCS-based measure (Indel, LCSseq) from the longest common
+// subsequence of texts of len_a and len_b code points.
+constexpr Counted count_from_lcs(Measure measure, std::uint64_t lcs, std::uint64_t len_a,
+                                 std::uint64_t len_b) noexcept {
+    if (measure == Measure::indel_edits || measure == Measure::indel_normalized)
+        return {len_a + len_b - 2 * lcs, len_a + len_b};
+    const std::uint64_t longest = len_a > len_b ? len_a : len_b;
+    return {longest - lcs, longest};
+}
 
 }  // namespace vorn::registry
