@@ -353,7 +353,8 @@ std::int64_t PairScorer::distance(std::size_t i, std::size_t j, std::int64_t max
     if (config_.kind == Measure::hamming_distance) return std::min(padded_hamming_distance(a, b), max_distance + 1);
     if (uses_lcs(config_.kind)) {
         const std::u32string_view x = prepared_a_[i].chars(), y = prepared_b(j).chars();
-        const registry::Counted count = registry::count_from_lcs(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size());
+        const registry::Counted count =
+            registry::count_from_lcs(config_.kind, algo::lcs_seq_similarity(x, y), x.size(), y.size());
         return std::min(static_cast<std::int64_t>(count.distance), max_distance + 1);
     }
     if (registry::is_rapidfuzz(config_.kind)) {
@@ -534,7 +535,8 @@ void PairScorer::distance_block(std::size_t r0, std::size_t r1, std::size_t c0, 
             const std::size_t len_a = prepared_a_[i].chars().size();
             for (std::size_t j = c0; j < c1; ++j) {
                 const std::size_t at = (i - r0) * stride + (j - c0);
-                const registry::Counted count = registry::count_from_lcs(config_.kind, lengths[at], len_a, prepared_b(j).chars().size());
+                const registry::Counted count =
+                    registry::count_from_lcs(config_.kind, lengths[at], len_a, prepared_b(j).chars().size());
                 out[at] = std::min(static_cast<std::int64_t>(count.distance), max_distance + 1);
             }
         }
