@@ -131,6 +131,33 @@ def test_every_input_kind_gives_the_list_result(kind):
     assert [c for c, _, i in hits] == [texts[i] for _, _, i in hits]
 
 
+class Text(str):
+    """A str subclass: its code units live outside the object."""
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        pytest.param(lambda i: "abc"[i % 3] * (128 + i % 3), id="ascii around the in-place length"),
+        pytest.param(lambda i: "ab\xe9\xff"[i % 4] + "x" * (i % 70), id="one byte per unit"),
+        pytest.param(lambda i: "a\u0100\u20ac\uffff"[i % 4] + "\xe9" * (i % 9), id="two bytes per unit"),
+        pytest.param(lambda i: "a\U0001d11e\U0010ffff\u07ff"[i % 4] * (1 + i % 5), id="four bytes per unit"),
+        pytest.param(lambda i: Text("sub\xe9"[: 1 + i % 5]), id="str subclass"),
+        pytest.param(lambda i: "\u20ac" * (30_000 if i == 3 else i), id="a text longer than a block share"),
+    ],
+)
+def test_str_of_every_width_reads_as_its_characters(make):
+    """Texts copied by code-unit width, over more than one block of copies:
+    Hamming against the text rotated by one compares every character."""
+    texts = [make(i) for i in range(40)] * 400  # about 2 MiB: past the first block
+    rotated = [t[1:] + t[:1] for t in texts]
+    got = vornkit.cpdist(texts, rotated, scorer=vorn.hamming_distance)
+    expected = [vorn.hamming_distance(a, b) for a, b in zip(texts, rotated)]
+    np.testing.assert_array_equal(got, expected)
+    first = texts.index(texts[7])
+    assert vornkit.extract(texts[7], texts[:40], scorer=vorn.levenshtein_distance, limit=1)[0][1:] == (0, first)
+
+
 def test_columns_past_the_large_page_size():
     """Half a million strings: a column of views over 4 MiB takes the large
     allocator, and a stream's second chunk moves it into a larger one."""
@@ -301,6 +328,11 @@ def test_processor_runs_once_per_string_before_scoring():
         ),
         (lambda: vornkit.cdist(["a"], np.arange(3), scorer=vorn.levenshtein_distance), TypeError, "dtype"),
         (lambda: vornkit.cdist(["\ud800"], ["b"], scorer=vorn.levenshtein_distance), UnicodeEncodeError, "surrogates"),
+        (
+            lambda: vornkit.cdist(["a"], ["b", "\U0001d11e\udfff"], scorer=vorn.levenshtein_distance),
+            UnicodeEncodeError,
+            "surrogates",
+        ),
         (lambda: vornkit.extract(3, ["b"], scorer=vorn.levenshtein_distance), TypeError, "query must be str"),
         (
             lambda: vornkit.topk(["a"], ["b"], -1, scorer=vorn.levenshtein_distance),

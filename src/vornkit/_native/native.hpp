@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "collection/arrow_c_data.hpp"
@@ -63,11 +64,25 @@ struct OwnedArrowArray {
     }
 };
 
+// Texts copied out of str objects, laid out one after another in blocks
+// that never move (views into them stay valid).
+class TextBlocks {
+public:
+    // Room for the next text, of exactly `size` bytes.
+    char* append(std::size_t size);
+
+private:
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    std::size_t free_ = 0;
+};
+
 // A column of strings and everything that keeps its memory alive: the
 // Python str objects, the Arrow arrays, or owned copies (processed text).
 struct StringInput {
     StringColumn column;
-    PyRef items;  // tuple of the original elements, for list-like inputs
+    PyRef items;       // tuple of the original elements, for list-like inputs
+    TextBlocks texts;  // the UTF-8 of str elements not read in place
     std::vector<std::unique_ptr<OwnedArrowArray>> arrays;
     std::vector<std::string> owned;
     PyRef origin;  // for processed text: the Strings object it was made from

@@ -1,6 +1,7 @@
 // Reading collections of strings. Python str elements are held by a tuple
 // made at the start (other threads may change a list while the lock is
-// released) and read as their cached UTF-8 (ASCII ones in place); Arrow arrays are moved out of
+// released) and encoded to UTF-8 from their code units into blocks of the
+// input (long ASCII ones read in place); Arrow arrays are moved out of
 // their capsules and read in place, without making Python strings.
 #include <cmath>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "collection/arrow_strings.hpp"
 #include "native.hpp"
+#include "text/utf8.hpp"
 
 namespace vornkit::native {
 namespace {
@@ -21,6 +23,86 @@ bool is_null_marker(PyObject* item) {
     // pandas.NA, without importing pandas.
     const char* type_name = Py_TYPE(item)->tp_name;
     return std::strcmp(type_name, "NAType") == 0 || std::strcmp(type_name, "pandas._libs.missing.NAType") == 0;
+}
+
+// An ASCII str longer than this is read in place; shorter ones are copied,
+// their bytes being in the cache lines its header was just read from, so
+// that the texts a search passes over lie one after another.
+constexpr Py_ssize_t kLongestCopiedAscii = 128;
+
+// The size of the UTF-8 of `count` code units; 0 with a lone surrogate,
+// which UTF-8 cannot hold (a text that has one is never empty).
+template <class Unit>
+std::size_t utf8_size(const Unit* units, Py_ssize_t count) {
+    std::size_t size = 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const char32_t c = units[i];
+        if constexpr (sizeof(Unit) > 1)
+            if (c >= 0xD800 && c < 0xE000) return 0;
+        size += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    }
+    return size;
+}
+
+// Writes at a cursor, for utf8::append.
+struct ByteCursor {
+    char* at;
+    void push_back(char byte) noexcept { *at++ = byte; }
+};
+
+template <class Unit>
+std::string_view copy_as_utf8(const Unit* units, Py_ssize_t count, std::size_t size, TextBlocks& blocks) {
+    ByteCursor cursor{blocks.append(size)};
+    char* const start = cursor.at;
+    for (Py_ssize_t i = 0; i < count; ++i) vorn::utf8::append(cursor, static_cast<char32_t>(units[i]));
+    return std::string_view(start, size);
+}
+
+// The UTF-8 of a str, read by the width of its code units (one pass, no
+// UTF-8 kept on the object). False with the encoder's error for a lone
+// surrogate.
+bool read_str(PyObject* item, TextBlocks& blocks, std::string_view& text) {
+    const Py_ssize_t count = PyUnicode_GET_LENGTH(item);
+    const void* data = PyUnicode_DATA(item);
+    if (PyUnicode_IS_ASCII(item)) {
+        const auto size = static_cast<std::size_t>(count);
+        if (count > kLongestCopiedAscii) {
+            text = std::string_view(static_cast<const char*>(data), size);
+        } else {
+            char* copy = blocks.append(size);
+            if (size != 0) std::memcpy(copy, data, size);
+            text = std::string_view(copy, size);
+        }
+        return true;
+    }
+    switch (PyUnicode_KIND(item)) {
+        case PyUnicode_1BYTE_KIND: {
+            const auto* units = static_cast<const Py_UCS1*>(data);
+            text = copy_as_utf8(units, count, utf8_size(units, count), blocks);
+            return true;
+        }
+        case PyUnicode_2BYTE_KIND: {
+            const auto* units = static_cast<const Py_UCS2*>(data);
+            if (const std::size_t size = utf8_size(units, count); size != 0) {
+                text = copy_as_utf8(units, count, size, blocks);
+                return true;
+            }
+            break;
+        }
+        default: {
+            const auto* units = static_cast<const Py_UCS4*>(data);
+            if (const std::size_t size = utf8_size(units, count); size != 0) {
+                text = copy_as_utf8(units, count, size, blocks);
+                return true;
+            }
+        }
+    }
+    // CPython's encoder raises the error for the surrogate.
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+    if (utf8 == nullptr) return false;
+    text = std::string_view(utf8, static_cast<std::size_t>(size));
+    return true;
 }
 
 bool read_items(PyObject* sequence, const char* name, StringInput& out) {
@@ -47,15 +129,8 @@ bool read_items(PyObject* sequence, const char* name, StringInput& out) {
             const Py_ssize_t length = PyUnicode_GET_LENGTH(item);
             counts_fit = counts_fit && length < UINT32_MAX;
             out.char_counts[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(length);
-        }
-        // ASCII str objects hold their UTF-8 already: read it in place.
-        if (PyUnicode_CheckExact(item) && PyUnicode_IS_COMPACT_ASCII(item)) {
-            out.column.push_back(std::string_view(static_cast<const char*>(PyUnicode_DATA(item)),
-                                                  static_cast<std::size_t>(PyUnicode_GET_LENGTH(item))));
-        } else if (PyUnicode_Check(item)) {
-            Py_ssize_t size;
-            const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
-            if (utf8 == nullptr) {
+            std::string_view text;
+            if (!read_str(item, out.texts, text)) {
                 PyObject* error = PyErr_GetRaisedException();
                 PyObject* note = PyUnicode_FromFormat("while reading %s[%zd]", name, i);
                 if (note != nullptr) {
@@ -67,7 +142,7 @@ bool read_items(PyObject* sequence, const char* name, StringInput& out) {
                 PyErr_SetRaisedException(error);
                 return false;
             }
-            out.column.push_back(std::string_view(utf8, static_cast<std::size_t>(size)));
+            out.column.push_back(text);
         } else if (is_null_marker(item)) {
             out.column.push_null();
         } else {
@@ -255,6 +330,24 @@ bool read_strings(PyObject* object, const char* name, StringInput& out) {
         return false;
     }
     return read_items(object, name, out);
+}
+
+char* TextBlocks::append(std::size_t size) {
+    constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+    // A long text gets a block of its own; the open one stays open.
+    if (size > kBlockSize / 16) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+        return blocks_.back().get();
+    }
+    if (size > free_) {
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
+        next_ = blocks_.back().get();
+        free_ = kBlockSize;
+    }
+    char* room = next_;
+    next_ += size;
+    free_ -= size;
+    return room;
 }
 
 // ---- the Strings type ----
