@@ -294,12 +294,14 @@ struct VisitPlan {
     }
 };
 
-// topk for a few queries, one at a time, pruned by the bar (see search.hpp).
 // Character counts kept by a search over a column without a length index:
 // the count, or one of these for a null and a text too long to keep.
 using KeptCount = std::uint32_t;
 constexpr KeptCount kNullCount = std::numeric_limits<KeptCount>::max();
 constexpr KeptCount kLongCount = kNullCount - 1;
+// The passes read the texts of the lengths they score, scattered over the
+// column: each asks for the bytes of the text this many rows ahead.
+constexpr std::size_t kPrefetchAhead = 16;
 
 // topk for a few queries, one at a time, pruned by the bar (see search.hpp).
 // Choices are visited by their length's distance from the query's, nearest
@@ -381,6 +383,8 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
             }
             if (counted) {
                 for (std::size_t j = begin; j < end; ++j) {
+                    if (j + kPrefetchAhead < end && counts[j + kPrefetchAhead] == query->length())
+                        __builtin_prefetch(choices[j + kPrefetchAhead].data());
                     if (choices.is_null(j)) continue;
                     longest[worker] = std::max<std::size_t>(longest[worker], counts[j]);
                     if (counts[j] == query->length()) consider(j, choices[j], counts[j], worker);
@@ -414,15 +418,17 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
             };
             for (std::size_t gap = 1; gap <= std::min<std::size_t>(reach, kLongCount); ++gap) {
                 if (!open(gap)) break;
-                // A bar that leaves many lengths open: one sweep over them all.
+                // A bar that leaves many lengths open, or a measure whose
+                // bound by length is loose beside its bound by characters
+                // (Jaro's): one sweep over them all, reading the column once.
                 constexpr std::size_t kPassesAhead = 3;
-                if (open(gap + kPassesAhead)) {
+                if (query->bounds_each_choice() || open(gap + kPassesAhead)) {
                     const bool completed =
                         run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
                             for (std::size_t j = begin; j < end; ++j) {
                                 const std::size_t count = counts[j];
                                 if (count < kLongCount && (count > q ? count - q : q - count) >= gap &&
-                                    !choices.is_null(j))
+                                    !rules_out<Value>(*query, count, bar.load()) && !choices.is_null(j))
                                     consider(j, choices[j], count, c.worker());
                             }
                         });
@@ -434,9 +440,13 @@ bool search_of(const PairScorer& scorer, std::size_t k, const Runner& run, std::
                 const std::size_t high = above && q + gap < kLongCount ? q + gap : kNoCount;
                 const std::size_t low = below && q - gap < kLongCount ? q - gap : kNoCount;
                 const bool completed = run(n_b, pairs, [&](std::size_t begin, std::size_t end, const ChunkContext& c) {
-                    for (std::size_t j = begin; j < end; ++j)
+                    for (std::size_t j = begin; j < end; ++j) {
+                        if (j + kPrefetchAhead < end &&
+                            (counts[j + kPrefetchAhead] == high || counts[j + kPrefetchAhead] == low))
+                            __builtin_prefetch(choices[j + kPrefetchAhead].data());
                         if ((counts[j] == high || counts[j] == low) && !choices.is_null(j))
                             consider(j, choices[j], counts[j], c.worker());
+                    }
                 });
                 if (!completed) return false;
             }

@@ -131,6 +131,12 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
                   ? 100.0 * kUnitMargin
                   : kUnitMargin) {
     const Measure kind = scorer.config().kind;
+    if (similarity_length_bound(kind, 1, 2) < std::numeric_limits<double>::infinity()) {
+        constexpr std::size_t kTabulatedLengths = 256;
+        length_bounds_.resize(kTabulatedLengths);
+        for (std::size_t c = 0; c < kTabulatedLengths; ++c)
+            length_bounds_[c] = similarity_length_bound(kind, length_, c);
+    }
     if (uses_levenshtein_pattern(kind)) {
         pattern_.emplace<algo::CachedLevenshtein>(scorer.column_a()[query]);
         ascii_ = utf8::is_ascii(scorer.column_a()[query]);
@@ -147,7 +153,8 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
         default: return;
     }
     for (unsigned char byte : scorer.column_a()[query])
-        if (byte < 0x80) ascii_set_[byte / 64] |= std::uint64_t{1} << (byte % 64);
+        if (byte < 0x80) may_share_[byte] = 1;
+    for (std::size_t lead = 0xC0; lead < may_share_.size(); ++lead) may_share_[lead] = 1;
 }
 
 double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) const noexcept {
@@ -155,13 +162,7 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
     // A matched character of the choice is one of the query's: count the
     // choice's ASCII characters in the query and every other character.
     std::size_t shared = 0;
-    for (unsigned char byte : choice) {
-        if (byte < 0x80) {
-            shared += (ascii_set_[byte / 64] >> (byte % 64)) & 1;
-        } else {
-            shared += byte >= 0xC0;
-        }
-    }
+    for (unsigned char byte : choice) shared += may_share_[byte];
     const std::string_view query = scorer_.column_a()[query_];
     std::size_t prefix = 0;
     while (prefix < 4 && prefix < choice.size() && prefix < query.size() && choice[prefix] == query[prefix] &&
@@ -177,6 +178,7 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
 }
 
 double QueryScorer::highest_similarity(std::size_t length) const noexcept {
+    if (length < length_bounds_.size()) return length_bounds_[length];
     return similarity_length_bound(scorer_.config().kind, length_, length);
 }
 

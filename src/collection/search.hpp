@@ -5,6 +5,7 @@
 // result (scores, and ties to the lower index) is the unpruned one.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -69,6 +70,9 @@ public:
     // (below lowest_distance); the bound may be loose.
     double highest_similarity(std::size_t length) const noexcept;
     std::int64_t lowest_distance(std::size_t length) const noexcept;
+    // Whether similarity() bounds each choice by its characters before
+    // scoring it (the Jaro measures).
+    bool bounds_each_choice() const noexcept { return prefix_weight_ >= 0; }
     // Bounds above the bar by less than this may still reach it.
     double bound_margin() const noexcept { return margin_; }
 
@@ -90,10 +94,14 @@ private:
     // Jaro's bound from the characters a choice shares with the query.
     double jaro_bound(std::string_view choice, std::size_t length) const noexcept;
 
+    // highest_similarity of the shorter lengths, worked out once.
+    std::vector<double> length_bounds_;
     std::u32string points_;  // the query's characters, for small Levenshtein bounds
     bool ascii_ = true;
-    double prefix_weight_ = -1;     // Jaro measures: Winkler's weight (0 for plain Jaro); -1 otherwise
-    std::uint64_t ascii_set_[2]{};  // the ASCII characters of the query
+    double prefix_weight_ = -1;  // Jaro measures: Winkler's weight (0 for plain Jaro); -1 otherwise
+    // Per byte of a choice: 1 when it may start a character the query has
+    // (an ASCII one of the query's, or any lead byte beyond ASCII), else 0.
+    std::array<std::uint8_t, 256> may_share_{};
 };
 
 // Whether a search of this many queries goes through the pruned path.

@@ -220,6 +220,7 @@ def test_prepared_texts_are_accepted_everywhere_texts_are():
         vorn.levenshtein_similarity,
         vorn.levenshtein_distance,
         vorn.jaro_winkler_similarity,
+        distance.Jaro.similarity,
         fuzz.WRatio,
         distance.Indel.normalized_similarity,
         distance.OSA.distance,
@@ -277,3 +278,28 @@ def test_small_levenshtein_bounds_are_exact_across_scripts_and_lengths(cutoff):
         for texts in (choices, vornkit.prepare(choices)):
             hits = vornkit.extract(query, texts, scorer=vorn.levenshtein_distance, limit=None, score_cutoff=cutoff)
             assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in expected]
+
+
+@pytest.mark.parametrize(
+    "scorer",
+    [vorn.levenshtein_similarity, distance.JaroWinkler.similarity, distance.Indel.normalized_similarity, fuzz.ratio],
+    ids=lambda s: getattr(s, "__qualname__", s.__name__),
+)
+def test_bounds_by_length_hold_past_the_lengths_worked_out_beforehand(scorer):
+    """A query and choices of 200 to 300 characters: their length bounds
+    come from a table below 256 characters and from the formula above."""
+    rng = random.Random(11)
+    base = "".join(rng.choice("abcdefgh") for _ in range(300))
+    choices = []
+    for _ in range(4500):
+        length = rng.randint(200, 300)
+        text = list(base[:length])
+        for _ in range(rng.randint(0, 30)):
+            text[rng.randrange(length)] = rng.choice("abcdefghé")
+        choices.append("".join(text))
+    for query in (base[:256], base[:255] + "é", base[:200]):
+        row = vornkit.cdist([query], choices, scorer=scorer)[0].tolist()
+        best = _ranked(row, None, False)[:3]
+        for texts in (choices, vornkit.prepare(choices)):
+            hits = vornkit.extract(query, texts, scorer=scorer, limit=3)
+            assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
