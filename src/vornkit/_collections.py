@@ -42,7 +42,7 @@ import numpy as np
 import numpy.typing as npt
 import vorn
 
-from vornkit import _checks, _native
+from vornkit import _checks, _native, _scorer_forms
 from vornkit._prepared_texts import PreparedTexts
 
 
@@ -133,6 +133,38 @@ def _is_distance(scorer: Scorer, scorer_kwargs: dict[str, Any] | None) -> bool:
     return _native.scorer_info(scorer, scorer_kwargs)[1]
 
 
+def _derived(
+    form: _scorer_forms.Form,
+    scorer_kwargs: dict[str, Any] | None,
+    score_cutoff: Score | None,
+    dtype: npt.DTypeLike | None,
+    queries: Texts,
+    choices: Texts | None,
+    processor: Processor | None,
+    workers: int,
+) -> _scorer_forms.Scoring:
+    """A scorer form scored from another (see _scorer_forms), its output dtype checked."""
+    processor = _processor_of(processor, queries, choices)
+    a, b = _pair(queries, choices, processor, workers)
+    return _derived_of(form, scorer_kwargs, score_cutoff, dtype, a, b, processor, workers)
+
+
+def _derived_of(
+    form: _scorer_forms.Form,
+    scorer_kwargs: dict[str, Any] | None,
+    score_cutoff: Score | None,
+    dtype: npt.DTypeLike | None,
+    a: _native.Strings,
+    b: _native.Strings,
+    processor: Processor | None,
+    workers: int,
+) -> _scorer_forms.Scoring:
+    out_dtype = _score_dtype(form.integer, dtype)
+    if score_cutoff is not None and (isinstance(score_cutoff, bool) or np.isnan(float(score_cutoff))):
+        raise ValueError(f"score_cutoff must be a number, not {score_cutoff!r}")
+    return _scorer_forms.Scoring(form, scorer_kwargs, score_cutoff, a, b, workers, out_dtype, processor)
+
+
 def _score_dtype(is_distance: bool, dtype: npt.DTypeLike | None) -> np.dtype[Any]:
     if dtype is None:
         return np.dtype(np.int64 if is_distance else np.float64)
@@ -167,6 +199,12 @@ def _scores(
     dtype: npt.DTypeLike | None,
     workers: int,
 ) -> npt.NDArray[Any]:
+    form = _scorer_forms.form_of(scorer)
+    if form is not None:
+        scoring = _derived(form, scorer_kwargs, score_cutoff, dtype, queries, choices, processor, workers)
+        if matrix:
+            return scoring.full().astype(scoring.out_dtype, copy=False)
+        return scoring.pairs().astype(scoring.out_dtype, copy=False)
     is_distance = _is_distance(scorer, scorer_kwargs)
     a, b = _pair(queries, choices, processor, workers)
     shape = (len(a), len(b)) if matrix else (len(a),)
@@ -350,6 +388,11 @@ def topk(
            [-1, -1]])
     """
     limit = _checks.count("limit", limit, 0)
+    form = _scorer_forms.form_of(scorer)
+    if form is not None:
+        scoring = _derived(form, scorer_kwargs, score_cutoff, dtype, queries, choices, processor, workers)
+        indices, found = scoring.best(limit)
+        return indices, found.astype(scoring.out_dtype, copy=False)
     is_distance = _is_distance(scorer, scorer_kwargs)
     a, b = _pair(queries, choices, processor, workers)
     indices = np.empty((len(a), limit), dtype=np.int64)
@@ -418,8 +461,9 @@ def extract(
     """
     if query is not None and not isinstance(query, str):
         raise TypeError(f"query must be str or None, not {type(query).__name__!r}")
-    is_distance = _is_distance(scorer, scorer_kwargs)
-    score_dtype = _score_dtype(is_distance, dtype)
+    form = _scorer_forms.form_of(scorer)
+    if form is None:
+        score_dtype = _score_dtype(_is_distance(scorer, scorer_kwargs), dtype)
     processor = _processor_of(processor, choices)
     b = _checks.strings(choices, "choices")
     k = len(b) if limit is None else min(_checks.count("limit", limit, 0), len(b))
@@ -428,9 +472,14 @@ def extract(
     a = _prepared([query], "query", processor, workers)
     if processor is not None and not isinstance(choices, PreparedTexts):
         b = _native.apply_processor(b, processor, workers)
-    indices = np.empty((1, k), dtype=np.int64)
-    scores = np.empty((1, k), dtype=score_dtype)
-    _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers)
+    if form is not None:
+        scoring = _derived_of(form, scorer_kwargs, score_cutoff, dtype, a, b, processor, workers)
+        indices, scores = scoring.best(k)
+        scores = scores.astype(scoring.out_dtype, copy=False)
+    else:
+        indices = np.empty((1, k), dtype=np.int64)
+        scores = np.empty((1, k), dtype=score_dtype)
+        _native.topk(a, b, scorer, scorer_kwargs, score_cutoff, k, indices, scores, workers)
     found = int(np.count_nonzero(indices[0] >= 0))
     return [(b[int(j)], s, int(j)) for j, s in zip(indices[0, :found], scores[0, :found].tolist())]
 
@@ -560,6 +609,11 @@ def threshold_join(
     """
     if score_cutoff is None:
         raise TypeError("threshold_join() needs a score_cutoff")
+    form = _scorer_forms.form_of(scorer)
+    if form is not None:
+        scoring = _derived(form, scorer_kwargs, score_cutoff, dtype, queries, choices, processor, workers)
+        first, second, found = scoring.join(choices is None)
+        return first, second, found.astype(scoring.out_dtype, copy=False)
     name, is_distance = _native.scorer_info(scorer, scorer_kwargs)
     score_dtype = _score_dtype(is_distance, dtype)
     a, b = _pair(queries, choices, processor, workers)

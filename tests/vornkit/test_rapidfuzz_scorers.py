@@ -107,12 +107,12 @@ def test_nulls_and_refused_forms():
     got = vornkit.cdist(["abc", None], ["abd"], scorer=fuzz.ratio)
     assert got[0, 0] == fuzz.ratio("abc", "abd") and math.isnan(got[1, 0])
     assert vornkit.cdist([None], ["abd"], scorer=distance.Indel.distance).tolist() == [[-1]]
-    # Integer similarities and float distances are not collection scorers.
-    for refused in (distance.Indel.similarity, distance.Levenshtein.normalized_distance, distance.Jaro.distance):
-        with pytest.raises(TypeError, match="scorer must be one of vorn's pairwise scoring functions"):
-            vornkit.cdist(["a"], ["b"], scorer=refused)
+    # The forms scored from another form check their options as it does.
+    for scorer in (distance.Indel.distance, distance.Indel.similarity, distance.Indel.normalized_distance):
+        with pytest.raises(TypeError, match="unexpected scorer_kwargs entry 'weights'"):
+            vornkit.cdist(["a"], ["b"], scorer=scorer, scorer_kwargs={"weights": (1, 1, 2)})
     with pytest.raises(TypeError, match="unexpected scorer_kwargs entry 'weights'"):
-        vornkit.cdist(["a"], ["b"], scorer=distance.Indel.distance, scorer_kwargs={"weights": (1, 1, 2)})
+        vornkit.extract("a", ["b"], scorer=distance.Jaro.distance, scorer_kwargs={"weights": (1, 1, 2)})
 
 
 def test_a_callable_processor_runs_once_per_string():
