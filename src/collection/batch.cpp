@@ -577,8 +577,7 @@ bool topk(const PairScorer& scorer, std::size_t k, const Runner& run, std::size_
     if (k == 0 || n_a == 0) return true;
     workers = std::max<std::size_t>(workers, 1);
     const std::size_t pairs = scorer.pairs_per_chunk();
-    // The pruning bounds are those of the measures' default options (unit weights, RapidFuzz's prefix weight).
-    if (prefers_pruned_search(n_a) && scorer.config().options.are_defaults()) {
+    if (prefers_pruned_search(n_a) && bounds_hold_with_options(scorer.config())) {
         if (is_distance(scorer.config().kind))
             return search_of<std::int64_t>(scorer, k, run, workers, cutoff, choice_lengths, indices, scores, pairs);
         return search_of<double>(scorer, k, run, workers, cutoff, choice_lengths, indices, scores, pairs);

@@ -33,14 +33,25 @@ double wratio_bound(std::size_t a, std::size_t b) {
     return std::max(ratio_bound(a, b), length_ratio <= 8.0 ? 90.0 : 60.0);
 }
 
+// Winkler's similarity of a pair whose Jaro similarity is at most `jaro`,
+// given a bonus of `factor` (prefix length times weight). The bonus applies
+// above 0.7 only (with a margin for rounding), and with a factor above 1 it
+// grows as Jaro falls: the highest is then just above 0.7.
+double winkler_bound(double jaro, double factor) {
+    constexpr double kBoostThreshold = 0.7;
+    if (jaro < kBoostThreshold - kUnitMargin) return jaro;
+    if (factor <= 1.0) return jaro + factor * (1.0 - jaro);
+    return std::max(jaro, kBoostThreshold) + factor * (1.0 - kBoostThreshold);
+}
+
 // Jaro is at most (s / a + s / b + 1) / 3 with s the shorter count (every
-// character matched, no transposition); Winkler's prefix bonus adds at most
-// 4 * weight of what is missing to 1.
+// character matched, no transposition); Winkler's bonus counts a prefix of
+// at most 4 characters.
 double jaro_length_bound(std::size_t a, std::size_t b, double prefix_weight) {
     if (a == 0 || b == 0) return 1.0;
     const double shorter = static_cast<double>(std::min(a, b));
     const double jaro = (shorter / static_cast<double>(a) + shorter / static_cast<double>(b) + 1.0) / 3.0;
-    return std::min(1.0, jaro + 4.0 * prefix_weight * (1.0 - jaro));
+    return winkler_bound(jaro, 4.0 * prefix_weight);
 }
 
 // 1 - |a - b| / longest: the bound of every edit count normalised by the
@@ -51,12 +62,28 @@ double normalized_bound(std::size_t a, std::size_t b, std::size_t longest) {
     return 1.0 - gap / static_cast<double>(longest);
 }
 
+// The fewest (weighted) edits between texts of q and c characters: turning
+// the query into the choice inserts what it lacks, deletes what it has over.
+std::uint64_t fewest_edits(std::size_t q, std::size_t c, const registry::Options& options) {
+    if (c > q) return (c - q) * options.weights.insertion;
+    return (q - c) * options.weights.deletion;
+}
+
+// The weight Winkler's bonus may add with: RapidFuzz's measures take the
+// caller's (at least 0); vorn's has RapidFuzz's default.
+double winkler_weight(const registry::Options& options) { return std::max(options.prefix_weight, 0.0); }
+
 // The highest similarity of texts of q and c characters; infinity for a
 // measure with no bound by length.
-double similarity_length_bound(Measure kind, std::size_t q, std::size_t c) {
-    switch (kind) {
+double similarity_length_bound(const ScorerConfig& config, std::size_t q, std::size_t c) {
+    switch (config.kind) {
+        case Measure::levenshtein_normalized: {
+            // 1 - d / maximum, d at least the weighted length difference.
+            const std::uint64_t maximum = algo::levenshtein_maximum(q, c, config.options.weights);
+            if (maximum == 0) return 1.0;
+            return 1.0 - static_cast<double>(fewest_edits(q, c, config.options)) / static_cast<double>(maximum);
+        }
         case Measure::levenshtein_similarity:
-        case Measure::levenshtein_normalized:
         case Measure::hamming_similarity:
         case Measure::hamming_normalized:
         case Measure::osa_normalized:
@@ -65,7 +92,7 @@ double similarity_length_bound(Measure kind, std::size_t q, std::size_t c) {
         case Measure::indel_normalized: return normalized_bound(q, c, q + c);
         case Measure::jaro_winkler_similarity:
         case Measure::jaro_winkler_plain:
-        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, 0.1);
+        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, winkler_weight(config.options));
         case Measure::jaro_plain:
         case Measure::jaro_normalized: return jaro_length_bound(q, c, 0.0);
         case Measure::fuzz_ratio:
@@ -75,9 +102,14 @@ double similarity_length_bound(Measure kind, std::size_t q, std::size_t c) {
     }
 }
 
-bool uses_levenshtein_pattern(Measure kind) {
-    return kind == Measure::levenshtein_similarity || kind == Measure::levenshtein_distance ||
-           kind == Measure::levenshtein_normalized || kind == Measure::levenshtein_edits;
+// The unit-cost Levenshtein kernels serve every Levenshtein measure but
+// RapidFuzz's with other weights.
+bool uses_levenshtein_pattern(const ScorerConfig& config) {
+    const Measure kind = config.kind;
+    if (kind == Measure::levenshtein_similarity || kind == Measure::levenshtein_distance) return true;
+    const algo::LevenshteinWeights& weights = config.options.weights;
+    const bool unit = weights.insertion == 1 && weights.deletion == 1 && weights.substitution == 1;
+    return unit && (kind == Measure::levenshtein_normalized || kind == Measure::levenshtein_edits);
 }
 
 }  // namespace
@@ -131,13 +163,13 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
                   ? 100.0 * kUnitMargin
                   : kUnitMargin) {
     const Measure kind = scorer.config().kind;
-    if (similarity_length_bound(kind, 1, 2) < std::numeric_limits<double>::infinity()) {
+    if (similarity_length_bound(scorer.config(), 1, 2) < std::numeric_limits<double>::infinity()) {
         constexpr std::size_t kTabulatedLengths = 256;
         length_bounds_.resize(kTabulatedLengths);
         for (std::size_t c = 0; c < kTabulatedLengths; ++c)
-            length_bounds_[c] = similarity_length_bound(kind, length_, c);
+            length_bounds_[c] = similarity_length_bound(scorer.config(), length_, c);
     }
-    if (uses_levenshtein_pattern(kind)) {
+    if (uses_levenshtein_pattern(scorer.config())) {
         pattern_.emplace<algo::CachedLevenshtein>(scorer.column_a()[query]);
         ascii_ = utf8::is_ascii(scorer.column_a()[query]);
         if (!ascii_) points_ = text::decode_code_points(scorer.column_a()[query]);
@@ -147,7 +179,7 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
     switch (kind) {
         case Measure::jaro_winkler_similarity:
         case Measure::jaro_winkler_plain:
-        case Measure::jaro_winkler_normalized: prefix_weight_ = 0.1; break;
+        case Measure::jaro_winkler_normalized: prefix_weight_ = winkler_weight(scorer.config().options); break;
         case Measure::jaro_plain:
         case Measure::jaro_normalized: prefix_weight_ = 0.0; break;
         default: return;
@@ -174,16 +206,20 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
         prefix = 4;
     const double matches = static_cast<double>(std::min({shared, length, length_}));
     const double jaro = (matches / static_cast<double>(length_) + matches / static_cast<double>(length) + 1.0) / 3.0;
-    return jaro + static_cast<double>(prefix) * prefix_weight_ * (1.0 - jaro);
+    return winkler_bound(jaro, static_cast<double>(prefix) * prefix_weight_);
 }
 
 double QueryScorer::highest_similarity(std::size_t length) const noexcept {
     if (length < length_bounds_.size()) return length_bounds_[length];
-    return similarity_length_bound(scorer_.config().kind, length_, length);
+    return similarity_length_bound(scorer_.config(), length_, length);
 }
 
 std::int64_t QueryScorer::lowest_distance(std::size_t length) const noexcept {
-    // Every distance here counts edits, at least one per missing character.
+    // Every distance here counts edits, at least one per missing character
+    // (weighted for RapidFuzz's Levenshtein; the options of the others keep it).
+    if (scorer_.config().kind == Measure::levenshtein_edits)
+        return static_cast<std::int64_t>(
+            std::min<std::uint64_t>(fewest_edits(length_, length, scorer_.config().options), kUnbounded));
     return static_cast<std::int64_t>(length_ > length ? length_ - length : length - length_);
 }
 
@@ -223,7 +259,8 @@ double QueryScorer::similarity(std::size_t j, std::string_view choice, std::size
     if (const auto* pattern = std::get_if<algo::CachedJaroWinkler>(&pattern_)) return pattern->similarity(choice);
     const ScorerConfig& config = scorer_.config();
     if (registry::is_rapidfuzz(config.kind))
-        return registry::rapidfuzz_similarity(config.kind, scorer_.column_a()[query_], choice, config.score_cutoff);
+        return registry::rapidfuzz_similarity(config.kind, scorer_.column_a()[query_], choice, config.score_cutoff,
+                                              config.options);
     return scorer_.similarity(query_, j);
 }
 
@@ -235,8 +272,8 @@ std::int64_t QueryScorer::distance(std::size_t j, std::string_view choice, std::
     }
     if (registry::is_rapidfuzz(scorer_.config().kind)) {
         // Counts fit an int64: they are at most a few times the texts' lengths.
-        const auto d = static_cast<std::int64_t>(
-            registry::rapidfuzz_distance(scorer_.config().kind, scorer_.column_a()[query_], choice));
+        const auto d = static_cast<std::int64_t>(registry::rapidfuzz_distance(
+            scorer_.config().kind, scorer_.column_a()[query_], choice, scorer_.config().options));
         return std::min(d, bar + 1);
     }
     return scorer_.distance(query_, j, bar);
@@ -246,7 +283,18 @@ bool prefers_length_passes(Measure kind, std::size_t choices) noexcept {
     constexpr std::size_t kFewChoices = 4096;
     if (choices < kFewChoices) return false;
     // Every distance is bounded by the length difference.
-    return is_distance(kind) || similarity_length_bound(kind, 1, 2) < std::numeric_limits<double>::infinity();
+    return is_distance(kind) ||
+           similarity_length_bound(ScorerConfig{.kind = kind}, 1, 2) < std::numeric_limits<double>::infinity();
+}
+
+bool bounds_hold_with_options(const ScorerConfig& config) noexcept {
+    switch (registry::option_of(config.kind)) {
+        case registry::Option::none: return config.options.are_defaults();
+        case registry::Option::weights:        // scaled into fewest_edits
+        case registry::Option::prefix_weight:  // winkler_weight
+        case registry::Option::pad: return true;
+    }
+    return false;
 }
 
 bool prefers_pruned_search(std::size_t queries) noexcept {

@@ -104,6 +104,11 @@ private:
     std::array<std::uint8_t, 256> may_share_{};
 };
 
+// Whether the search's bounds and scores hold with the scorer's options:
+// Levenshtein's weights scale its bounds, Winkler's weight widens its
+// bonus, Hamming's refused pairs score below its bounds.
+bool bounds_hold_with_options(const ScorerConfig& config) noexcept;
+
 // Whether a search of this many queries goes through the pruned path.
 bool prefers_pruned_search(std::size_t queries) noexcept;
 

@@ -303,3 +303,36 @@ def test_bounds_by_length_hold_past_the_lengths_worked_out_beforehand(scorer):
         for texts in (choices, vornkit.prepare(choices)):
             hits = vornkit.extract(query, texts, scorer=scorer, limit=3)
             assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
+
+
+@pytest.mark.parametrize(
+    "scorer,kwargs",
+    [
+        (distance.Levenshtein.distance, {"weights": (1, 1, 2)}),
+        (distance.Levenshtein.distance, {"weights": (3, 1, 1)}),
+        (distance.Levenshtein.distance, {"weights": (1, 4, 2)}),
+        (distance.Levenshtein.normalized_similarity, {"weights": (1, 1, 2)}),
+        (distance.Levenshtein.normalized_similarity, {"weights": (2, 1, 5)}),
+        (distance.Levenshtein.normalized_similarity, {"weights": (1, 3, 1)}),
+        (distance.JaroWinkler.similarity, {"prefix_weight": 0.0}),
+        (distance.JaroWinkler.similarity, {"prefix_weight": 0.25}),
+        (distance.JaroWinkler.similarity, {"prefix_weight": 0.6}),
+        (distance.JaroWinkler.normalized_similarity, {"prefix_weight": 1.0}),
+    ],
+    ids=lambda v: getattr(v, "__qualname__", None) or repr(v),
+)
+def test_searches_with_options_equal_the_unpruned_ranking(scorer, kwargs):
+    """Weighted edits bound lengths by their weights, a wider Winkler bonus
+    widens Jaro's bounds; the ranking stays that of the full matrix."""
+    pa = pytest.importorskip("pyarrow")
+    choices = _choices(5, 5000)
+    is_distance = _is_distance(scorer)
+    near = next(c for c in choices[2500:] if c and len(c) > 6)
+    queries = [near[:-1] + "x", near[2:], "x" + near + "é𝄞", "a"]
+    matrix = vornkit.cdist(queries, choices, scorer=scorer, scorer_kwargs=kwargs)
+    for query, row in zip(queries, matrix.tolist()):
+        for cutoff in (None, row[7] if row[7] == row[7] and row[7] >= 0 else None):
+            best = _ranked(row, cutoff, is_distance)[:5]
+            for texts in (choices, pa.array(choices), vornkit.prepare(choices)):
+                hits = vornkit.extract(query, texts, scorer=scorer, scorer_kwargs=kwargs, limit=5, score_cutoff=cutoff)
+                assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
