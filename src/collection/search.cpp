@@ -34,11 +34,13 @@ double wratio_bound(std::size_t a, std::size_t b) {
 }
 
 // Winkler's similarity of a pair whose Jaro similarity is at most `jaro`,
-// given a bonus of `factor` (prefix length times weight). The bonus applies
-// above 0.7 only (with a margin for rounding), and with a factor above 1 it
-// grows as Jaro falls: the highest is then just above 0.7.
-double winkler_bound(double jaro, double factor) {
+// given a bonus of `factor` (prefix length times weight). RapidFuzz's
+// measures give the bonus above a Jaro of 0.7 only (vorn's at any Jaro):
+// below it (with a margin for rounding) there is none, and with a factor
+// above 1 the bonus grows as Jaro falls, the highest being just above 0.7.
+double winkler_bound(double jaro, double factor, bool from_threshold) {
     constexpr double kBoostThreshold = 0.7;
+    if (!from_threshold) return jaro + factor * (1.0 - jaro);  // vorn's factor is at most 0.4
     if (jaro < kBoostThreshold - kUnitMargin) return jaro;
     if (factor <= 1.0) return jaro + factor * (1.0 - jaro);
     return std::max(jaro, kBoostThreshold) + factor * (1.0 - kBoostThreshold);
@@ -47,11 +49,11 @@ double winkler_bound(double jaro, double factor) {
 // Jaro is at most (s / a + s / b + 1) / 3 with s the shorter count (every
 // character matched, no transposition); Winkler's bonus counts a prefix of
 // at most 4 characters.
-double jaro_length_bound(std::size_t a, std::size_t b, double prefix_weight) {
+double jaro_length_bound(std::size_t a, std::size_t b, double prefix_weight, bool from_threshold) {
     if (a == 0 || b == 0) return 1.0;
     const double shorter = static_cast<double>(std::min(a, b));
     const double jaro = (shorter / static_cast<double>(a) + shorter / static_cast<double>(b) + 1.0) / 3.0;
-    return winkler_bound(jaro, 4.0 * prefix_weight);
+    return winkler_bound(jaro, 4.0 * prefix_weight, from_threshold);
 }
 
 // 1 - |a - b| / longest: the bound of every edit count normalised by the
@@ -90,11 +92,11 @@ double similarity_length_bound(const ScorerConfig& config, std::size_t q, std::s
         case Measure::damerau_levenshtein_normalized:
         case Measure::lcs_seq_normalized: return normalized_bound(q, c, std::max(q, c));
         case Measure::indel_normalized: return normalized_bound(q, c, q + c);
-        case Measure::jaro_winkler_similarity:
+        case Measure::jaro_winkler_similarity: return jaro_length_bound(q, c, winkler_weight(config.options), false);
         case Measure::jaro_winkler_plain:
-        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, winkler_weight(config.options));
+        case Measure::jaro_winkler_normalized: return jaro_length_bound(q, c, winkler_weight(config.options), true);
         case Measure::jaro_plain:
-        case Measure::jaro_normalized: return jaro_length_bound(q, c, 0.0);
+        case Measure::jaro_normalized: return jaro_length_bound(q, c, 0.0, false);
         case Measure::fuzz_ratio:
         case Measure::fuzz_qratio: return ratio_bound(q, c);
         case Measure::fuzz_wratio: return wratio_bound(q, c);
@@ -206,7 +208,8 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
         prefix = 4;
     const double matches = static_cast<double>(std::min({shared, length, length_}));
     const double jaro = (matches / static_cast<double>(length_) + matches / static_cast<double>(length) + 1.0) / 3.0;
-    return winkler_bound(jaro, static_cast<double>(prefix) * prefix_weight_);
+    return winkler_bound(jaro, static_cast<double>(prefix) * prefix_weight_,
+                         scorer_.config().kind != Measure::jaro_winkler_similarity);
 }
 
 double QueryScorer::highest_similarity(std::size_t length) const noexcept {

@@ -336,3 +336,23 @@ def test_searches_with_options_equal_the_unpruned_ranking(scorer, kwargs):
             for texts in (choices, pa.array(choices), vornkit.prepare(choices)):
                 hits = vornkit.extract(query, texts, scorer=scorer, scorer_kwargs=kwargs, limit=5, score_cutoff=cutoff)
                 assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
+
+
+@pytest.mark.parametrize(
+    "scorer,boost_threshold",
+    [(vorn.jaro_winkler_similarity, False), (distance.JaroWinkler.similarity, True)],
+    ids=["vorn", "rapidfuzz"],
+)
+def test_a_prefix_bonus_below_a_jaro_of_0_7_is_bounded_as_scored(scorer, boost_threshold):
+    """vorn's Winkler bonus applies at any Jaro, RapidFuzz's above 0.7 only:
+    a choice sharing only its prefix with the query must not be skipped by
+    a bound that drops the bonus."""
+    query = "abcdefghij"
+    choices = ["qqqdefghij", "qqqqefghij", "abcdxyzxyzxy", "zzzzzzzzzzzz"]
+    prefix_only = scorer(query, choices[2])
+    assert (prefix_only > scorer(query, choices[1])) is not boost_threshold
+    row = vornkit.cdist([query], choices, scorer=scorer)[0].tolist()
+    best = _ranked(row, None, False)[:2]
+    for texts in (choices, vornkit.prepare(choices)):
+        hits = vornkit.extract(query, texts, scorer=scorer, limit=2)
+        assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
