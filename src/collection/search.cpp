@@ -1,6 +1,7 @@
 #include "collection/search.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "text/code_points.hpp"
@@ -196,7 +197,15 @@ double QueryScorer::jaro_bound(std::string_view choice, std::size_t length) cons
     // A matched character of the choice is one of the query's: count the
     // choice's ASCII characters in the query and every other character.
     std::size_t shared = 0;
-    for (unsigned char byte : choice) shared += may_share_[byte];
+    // Eight bytes a step, read as a word: texts are short, and a loop of
+    // single bytes is turned into vector code that costs more than it saves.
+    std::size_t at = 0;
+    for (; at + 8 <= choice.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, choice.data() + at, 8);
+        for (int shift = 0; shift < 64; shift += 8) shared += may_share_[(word >> shift) & 0xFF];
+    }
+    for (; at < choice.size(); ++at) shared += may_share_[static_cast<unsigned char>(choice[at])];
     const std::string_view query = scorer_.column_a()[query_];
     std::size_t prefix = 0;
     while (prefix < 4 && prefix < choice.size() && prefix < query.size() && choice[prefix] == query[prefix] &&
