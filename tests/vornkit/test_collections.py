@@ -139,7 +139,9 @@ class Text(str):
     "make",
     [
         pytest.param(lambda i: "abc"[i % 3] * (128 + i % 3), id="ascii around the in-place length"),
-        pytest.param(lambda i: "ab\xe9\xff"[i % 4] + "x" * (i % 70), id="one byte per unit"),
+        pytest.param(
+            lambda i: "ab\xe9\xff"[i % 4] + "x" * (i * 4 % 150), id="one byte per unit, around the copied length"
+        ),
         pytest.param(lambda i: "a\u0100\u20ac\uffff"[i % 4] + "\xe9" * (i % 9), id="two bytes per unit"),
         pytest.param(lambda i: "a\U0001d11e\U0010ffff\u07ff"[i % 4] * (1 + i % 5), id="four bytes per unit"),
         pytest.param(lambda i: Text("sub\xe9"[: 1 + i % 5]), id="str subclass"),

@@ -1,7 +1,7 @@
 // Reading collections of strings. Python str elements are held by a tuple
 // made at the start (other threads may change a list while the lock is
-// released) and encoded to UTF-8 from their code units into blocks of the
-// input (long ASCII ones read in place); Arrow arrays are moved out of
+// released); short ones are encoded to UTF-8 from their code units into
+// blocks of the input, long ones read as CPython's UTF-8; Arrow arrays are moved out of
 // their capsules and read in place, without making Python strings.
 #include <cmath>
 #include <cstring>
@@ -25,10 +25,12 @@ bool is_null_marker(PyObject* item) {
     return std::strcmp(type_name, "NAType") == 0 || std::strcmp(type_name, "pandas._libs.missing.NAType") == 0;
 }
 
-// An ASCII str longer than this is read in place; shorter ones are copied,
-// their bytes being in the cache lines its header was just read from, so
-// that the texts a search passes over lie one after another.
-constexpr Py_ssize_t kLongestCopiedAscii = 128;
+// A str whose UTF-8 is longer than this is read from CPython's own UTF-8
+// (an ASCII one in place, another from the copy CPython keeps with it, made
+// once however often the object repeats); shorter ones are copied, their
+// units being in the cache lines its header was just read from, so that
+// the texts a search passes over lie one after another.
+constexpr std::size_t kLongestCopied = 128;
 
 // The size of the UTF-8 of `count` code units; 0 with a lone surrogate,
 // which UTF-8 cannot hold (a text that has one is never empty).
@@ -58,15 +60,14 @@ std::string_view copy_as_utf8(const Unit* units, Py_ssize_t count, std::size_t s
     return std::string_view(start, size);
 }
 
-// The UTF-8 of a str, read by the width of its code units (one pass, no
-// UTF-8 kept on the object). False with the encoder's error for a lone
-// surrogate.
+// The UTF-8 of a str: a short one encoded from its code units (no UTF-8
+// kept on the object). False with the encoder's error for a lone surrogate.
 bool read_str(PyObject* item, TextBlocks& blocks, std::string_view& text) {
     const Py_ssize_t count = PyUnicode_GET_LENGTH(item);
     const void* data = PyUnicode_DATA(item);
     if (PyUnicode_IS_ASCII(item)) {
         const auto size = static_cast<std::size_t>(count);
-        if (count > kLongestCopiedAscii) {
+        if (size > kLongestCopied) {
             text = std::string_view(static_cast<const char*>(data), size);
         } else {
             char* copy = blocks.append(size);
@@ -75,29 +76,25 @@ bool read_str(PyObject* item, TextBlocks& blocks, std::string_view& text) {
         }
         return true;
     }
+    // UTF-8 takes at least a byte a character: a longer str is not counted.
+    const bool short_enough = static_cast<std::size_t>(count) <= kLongestCopied;
+    const auto copy_if_short = [&](const auto* units) {
+        const std::size_t size = short_enough ? utf8_size(units, count) : 0;
+        if (size == 0 || size > kLongestCopied) return false;
+        text = copy_as_utf8(units, count, size, blocks);
+        return true;
+    };
     switch (PyUnicode_KIND(item)) {
-        case PyUnicode_1BYTE_KIND: {
-            const auto* units = static_cast<const Py_UCS1*>(data);
-            text = copy_as_utf8(units, count, utf8_size(units, count), blocks);
-            return true;
-        }
-        case PyUnicode_2BYTE_KIND: {
-            const auto* units = static_cast<const Py_UCS2*>(data);
-            if (const std::size_t size = utf8_size(units, count); size != 0) {
-                text = copy_as_utf8(units, count, size, blocks);
-                return true;
-            }
+        case PyUnicode_1BYTE_KIND:
+            if (copy_if_short(static_cast<const Py_UCS1*>(data))) return true;
             break;
-        }
-        default: {
-            const auto* units = static_cast<const Py_UCS4*>(data);
-            if (const std::size_t size = utf8_size(units, count); size != 0) {
-                text = copy_as_utf8(units, count, size, blocks);
-                return true;
-            }
-        }
+        case PyUnicode_2BYTE_KIND:
+            if (copy_if_short(static_cast<const Py_UCS2*>(data))) return true;
+            break;
+        default:
+            if (copy_if_short(static_cast<const Py_UCS4*>(data))) return true;
     }
-    // CPython's encoder raises the error for the surrogate.
+    // Long texts, and lone surrogates (CPython's encoder raises the error).
     Py_ssize_t size;
     const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
     if (utf8 == nullptr) return false;
