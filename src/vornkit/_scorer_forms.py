@@ -193,7 +193,13 @@ class Scoring:
             for offset, i in enumerate(range(rows.start, rows.stop)):
                 columns = np.flatnonzero(keep[offset])
                 values = block[offset, columns]
-                order = np.lexsort((columns, values if self.form.is_distance else -values))[:k]
+                rank = values if self.form.is_distance else -values
+                if len(rank) > k:
+                    # Only what ranks at or above the k-th value (ties kept) is sorted.
+                    kth = np.partition(rank, k - 1)[k - 1]
+                    near = rank <= kth
+                    columns, values, rank = columns[near], values[near], rank[near]
+                order = np.lexsort((columns, rank))[:k]
                 indices[i, : len(order)] = columns[order]
                 scores[i, : len(order)] = values[order]
         return indices, scores
