@@ -107,6 +107,9 @@ class Scoring:
         out_dtype: np.dtype[Any],
         processor: object = None,
     ) -> None:
+        # An integer form's cutoff is truncated, as its function truncates it.
+        if form.integer and score_cutoff is not None:
+            score_cutoff = int(score_cutoff)
         self.form, self.kwargs, self.cutoff = form, scorer_kwargs, score_cutoff
         self.a, self.b, self.workers, self.out_dtype = a, b, workers, out_dtype
         self.processor = processor  # what a's texts were processed with
@@ -132,7 +135,7 @@ class Scoring:
         if self.form.form == "similarity":
             scores = np.where(present, maximum - base, -1)
             if self.cutoff is not None:
-                scores = np.where(present & (scores < int(self.cutoff)), 0, scores)
+                scores = np.where(present & (scores < self.cutoff), 0, scores)
             return scores, present
         with np.errstate(divide="ignore", invalid="ignore"):
             scores = np.where(maximum == 0, 0.0, base / np.where(maximum == 0, 1, maximum).astype(np.float64))

@@ -42,6 +42,8 @@ def _lower_is_better(form):
 
 
 def _ranked(scorer, form, query, cutoff, kwargs):
+    if cutoff is not None and isinstance(scorer(query, query, **kwargs), int):
+        cutoff = int(cutoff)
     found = []
     for j, choice in enumerate(CHOICES):
         value = _scalar(scorer, query, choice, **kwargs)
@@ -54,7 +56,7 @@ def _ranked(scorer, form, query, cutoff, kwargs):
 def _cutoff(metric, form):
     if "normalized" in form or metric.startswith("Jaro"):
         return 0.5
-    return 3
+    return 3.7 if form == "similarity" else 3  # the similarity's function truncates it
 
 
 def _same(got, want):
