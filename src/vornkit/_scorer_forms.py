@@ -12,7 +12,6 @@ few queries at a time: they are exact, not pruned.
 
 from __future__ import annotations
 
-import sys
 from collections.abc import Callable, Iterator
 from typing import Any, NamedTuple
 
@@ -55,9 +54,12 @@ _FORMS: dict[int, Form] = {}
 
 def form_of(scorer: object) -> Form | None:
     """The derived form a scorer is, or None for a scorer scored natively."""
-    distance = sys.modules.get("vornkit.distance")
-    if distance is None:  # none of its functions can have been passed
+    # The forms are vornkit._native's functions, reachable without importing
+    # vornkit.distance (the command line's scorer names reach them so).
+    if getattr(scorer, "__module__", None) != "vornkit._native":
         return None
+    from vornkit import distance
+
     if not _FORMS:
         _FORMS.update(_forms())
     form = _FORMS.get(id(scorer))

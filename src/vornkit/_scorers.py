@@ -42,9 +42,46 @@ ALGORITHMS: tuple[Algorithm, ...] = tuple(Algorithm(*row) for row in _native.alg
 NAMED: dict[str, Algorithm] = {algorithm.name: algorithm for algorithm in ALGORITHMS if algorithm.name}
 
 
-def named(name: str) -> Algorithm:
+
+
+def _other_forms() -> dict[str, Algorithm]:
+    """RapidFuzz's remaining forms of the edit metrics (``similarity``, a
+    whole number, and ``normalized_distance``) and of Jaro's (``distance``,
+    ``normalized_distance``). The registry does not list them: the
+    collection functions score them from a form it lists."""
+    forms: dict[str, Algorithm] = {}
+    for algorithm in ALGORITHMS:
+        metric, _, form = algorithm.name.partition(".")
+        if form == "distance" and metric not in ("Jaro", "JaroWinkler"):
+            stem, others = algorithm.function.removesuffix("distance"), (("similarity", False), ("normalized_distance", True))
+        elif form == "similarity" and metric in ("Jaro", "JaroWinkler"):
+            stem, others = algorithm.function.removesuffix("similarity"), (("distance", True), ("normalized_distance", True))
+        else:
+            continue
+        for other, is_distance in others:
+            name = f"{metric}.{other}"
+            forms[name] = algorithm._replace(function=stem + other, is_distance=is_distance, name=name)
+    return forms
+
+
+# Names a search (the command line's ``--scorer``) takes besides NAMED; record
+# linkage takes only NAMED, whose similarities all score in a known range.
+OTHER_FORMS: dict[str, Algorithm] = _other_forms()
+
+
+def named(name: str, *, other_forms: bool = False) -> Algorithm:
     """The algorithm a scorer name stands for; ValueError naming the choices for any other name."""
+    choices = NAMED | OTHER_FORMS if other_forms else NAMED
     try:
-        return NAMED[name]
+        return choices[name]
     except (KeyError, TypeError):
-        raise ValueError(f"unknown scorer {name!r} (choose from {', '.join(NAMED)})") from None
+        raise ValueError(f"unknown scorer {name!r} (choose from {', '.join(choices)})") from None
+
+
+def is_whole_number(algorithm: Algorithm) -> bool:
+    """Whether the scorer counts edits (a distance, or an edit metric's
+    similarity) rather than returning a float."""
+    metric, _, form = algorithm.name.partition(".")
+    if not form:  # vorn's own: its distances count edits
+        return algorithm.is_distance
+    return form in ("distance", "similarity") and metric not in ("Jaro", "JaroWinkler")

@@ -110,6 +110,13 @@ def _scorer_name(text: str) -> str:
         raise argparse.ArgumentTypeError(str(error)) from None
 
 
+def _search_scorer_name(text: str) -> str:
+    try:
+        return _scorers.named(text, other_forms=True).name
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
 def _similarity_names(text: str) -> list[str]:
     names = _names(text)
     for name in names:
@@ -435,10 +442,11 @@ def best_matches(query: str, choices: Sequence[str | None], args: argparse.Names
     import vornkit
 
     processor = None if args.no_preprocess else vorn.Preprocessor()
-    algorithm = _scorers.named(args.scorer)
+    algorithm = _scorers.named(args.scorer, other_forms=True)
     cutoff = args.score_cutoff
-    if algorithm.is_distance and cutoff is not None:
-        cutoff = math.floor(cutoff)  # distances are whole numbers: at most 2.5 is at most 2
+    if cutoff is not None and _scorers.is_whole_number(algorithm):
+        # Edits are counted in whole numbers: at most 2.5 is at most 2, at least 2.5 at least 3.
+        cutoff = math.floor(cutoff) if algorithm.is_distance else math.ceil(cutoff)
     return list(
         vornkit.extract(
             query,
@@ -593,10 +601,10 @@ def build_parser() -> argparse.ArgumentParser:
     search.add_argument("choices", metavar="CHOICES-FILE", help="a text file (one choice per line) or a table")
     search.add_argument(
         "--scorer",
-        type=_scorer_name,
+        type=_search_scorer_name,
         default="jaro_winkler",
         metavar="NAME",
-        help="one of " + ", ".join(_scorers.NAMED) + "; default: jaro_winkler",
+        help="one of " + ", ".join(_scorers.NAMED | _scorers.OTHER_FORMS) + "; default: jaro_winkler",
     )
     search.add_argument("--limit", type=_positive, default=5, metavar="N", help="how many matches (default 5)")
     search.add_argument(

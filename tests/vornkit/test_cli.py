@@ -354,6 +354,9 @@ def test_search(tmp_path, capsys, scorer):
         ("jaro_winkler", "0.9", lambda score: score >= 0.9),
         ("Levenshtein.distance", "2.5", lambda distance: distance <= 2),  # a distance: at most
         ("levenshtein_distance", "1", lambda distance: distance <= 1),
+        ("Levenshtein.similarity", "5.5", lambda similarity: similarity >= 6),  # counted edits: at least 6
+        ("Levenshtein.normalized_distance", "0.2", lambda distance: distance <= 0.2),  # a float: not rounded
+        ("JaroWinkler.distance", "0.1", lambda distance: distance <= 0.1),
     ],
 )
 def test_search_score_cutoff_is_in_the_scorers_range(tmp_path, capsys, scorer, cutoff, kept):
@@ -362,7 +365,7 @@ def test_search_score_cutoff_is_in_the_scorers_range(tmp_path, capsys, scorer, c
     assert cli.main(["search", "licence", str(tmp_path / "words.txt"), "--scorer", scorer, "--score-cutoff", cutoff,
                      "--limit", "10", "--no-preprocess"]) == 0  # fmt: skip
     found = sorted(int(line.split(",")[0]) for line in capsys.readouterr().out.splitlines()[1:])
-    function = _scorers.named(scorer).scorer()
+    function = _scorers.named(scorer, other_forms=True).scorer()
     assert found == [k for k, word in enumerate(words) if kept(function("licence", word))]
     assert 0 < len(found) < len(words)
 

@@ -151,3 +151,18 @@ def test_searches_over_many_rows_score_them_block_by_block(monkeypatch):
         for y in range(x + 1, len(queries))
         if queries[x] is not None and queries[y] is not None and scorer(queries[x].lower(), queries[y].lower()) <= 0.3
     ]
+
+
+def test_forms_are_scored_before_vornkit_distance_is_imported():
+    # The command line reaches these functions through the native module, never importing vornkit.distance.
+    import subprocess
+    import sys
+
+    code = (
+        "import sys, vornkit, vornkit._native as n\n"
+        "assert 'vornkit.distance' not in sys.modules\n"
+        "print(vornkit.extract_one('kitten', ['sitting', 'kitten!'], scorer=n.levenshtein_similarity))"
+    )
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "('kitten!', 6, 1)"
