@@ -14,6 +14,7 @@
 
 #include "algo/lcs_seq.hpp"
 #include "text/code_points.hpp"
+#include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
 namespace vorn::algo::fuzz {
@@ -174,20 +175,24 @@ double partial_of(Text a, Text b, double score_cutoff, const PartialNeedle* need
 // sorted by code point. Separators are Python's whitespace, except that
 // in a text with no character beyond U+00FF (one byte per character in
 // Python's storage) RapidFuzz does not split on U+0085 and U+00A0.
-Tokens sorted_tokens_of(Text text) {
-    const bool narrow = std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
-    const auto separates = [narrow](char32_t c) {
-        return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
-    };
-    Tokens tokens;
+bool separates(char32_t c, bool narrow) noexcept {
+    return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
+}
+
+bool is_narrow(Text text) noexcept {
+    return std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
+}
+
+// Calls add(token) for each token of text, in text order.
+template <class Add>
+void for_each_token(Text text, Add&& add) {
+    const bool narrow = is_narrow(text);
     std::size_t start = 0;
     for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !separates(text[i])) continue;
-        if (i > start) tokens.push_back(text.substr(start, i - start));
+        if (i < text.size() && !separates(text[i], narrow)) continue;
+        if (i > start) add(text.substr(start, i - start));
         start = i + 1;
     }
-    std::sort(tokens.begin(), tokens.end());
-    return tokens;
 }
 
 std::size_t joined_length(TokenSpan tokens) {
@@ -343,15 +348,24 @@ double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff,
     return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
 }
 
-PreparedText::PreparedText(std::string_view text, bool with_tokens) {
-    const std::u32string decoded = text::decode_code_points(text);
-    length_ = decoded.size();
+PreparedText::PreparedText(std::string_view text, bool with_tokens) { assign(text, with_tokens); }
+
+void PreparedText::assign(std::string_view text, bool with_tokens) {
+    storage_.clear();
+    tokens_.clear();
+    if (utf8::is_ascii(text)) {
+        storage_.assign(text.begin(), text.end());
+    } else {
+        for (char32_t c : text::CodePoints(text)) storage_.push_back(c);
+    }
+    length_ = storage_.size();
+    sorted_count_ = 0;
+    if (!with_tokens) return;
     // Room for the joined tokens too, which are never longer than the
     // text: the views made below stay valid.
-    storage_.reserve(with_tokens ? 2 * length_ : length_);
-    storage_.assign(decoded.begin(), decoded.end());
-    if (!with_tokens) return;
-    tokens_ = sorted_tokens_of(chars());
+    storage_.reserve(2 * length_);
+    for_each_token(chars(), [this](Text token) { tokens_.push_back(token); });
+    std::sort(tokens_.begin(), tokens_.end());
     sorted_count_ = tokens_.size();
     tokens_.reserve(2 * sorted_count_);
     for (std::size_t k = 0; k < sorted_count_; ++k)
@@ -457,6 +471,268 @@ double wratio(std::string_view a, std::string_view b, double score_cutoff) {
 double qratio(std::string_view a, std::string_view b, double score_cutoff) {
     if (a.empty() || b.empty()) return 0;
     return ratio(a, b, score_cutoff);
+}
+
+namespace {
+
+// The tokens joined by single spaces at `out`, which has room for them.
+Text join_onto(TokenSpan tokens, char32_t* out) {
+    std::size_t length = 0;
+    for (Text token : tokens) {
+        if (length != 0) out[length++] = U' ';
+        std::copy(token.begin(), token.end(), out + length);
+        length += token.size();
+    }
+    return {out, length};
+}
+
+std::u32string joined_text(TokenSpan tokens) {
+    std::u32string text;
+    joined_into(tokens, text);
+    return text;
+}
+
+// The tokens (sorted) that `other` (sorted) lacks, at `out`; their count.
+std::size_t tokens_outside(TokenSpan tokens, TokenSpan other, Text* out) {
+    std::size_t count = 0;
+    for (Text token : tokens)
+        if (!std::binary_search(other.begin(), other.end(), token)) out[count++] = token;
+    return count;
+}
+
+std::size_t gap(std::size_t a, std::size_t b) noexcept { return a > b ? a - b : b - a; }
+
+// A choice the general way, in this thread's memory: for texts beyond a
+// Choice's room and for the partial ratios of WRatio.
+const PreparedText& prepared_choice(std::string_view text) {
+    thread_local PreparedText prepared;
+    prepared.assign(text);
+    return prepared;
+}
+
+}  // namespace
+
+// A choice decoded and split on the stack: its characters, its tokens
+// sorted and its distinct tokens (views into the characters).
+struct QueryRatios::Choice {
+    static constexpr std::size_t kRoom = 256;  // characters
+    // A token and the separator after it take at least two characters.
+    static constexpr std::size_t kTokenRoom = kRoom / 2 + 1;
+
+    char32_t chars[kRoom];
+    Text sorted[kTokenRoom];
+    Text distinct[kTokenRoom];
+    std::size_t length = 0, sorted_count = 0, distinct_count = 0;
+
+    // False for a text of more than kRoom characters.
+    bool decode(std::string_view text) {
+        if (text.size() <= kRoom && utf8::is_ascii(text)) {
+            std::copy(text.begin(), text.end(), chars);
+            length = text.size();
+            return true;
+        }
+        length = 0;
+        for (char32_t c : text::CodePoints(text)) {
+            if (length == kRoom) return false;
+            chars[length++] = c;
+        }
+        return true;
+    }
+
+    void split() {
+        sorted_count = 0;
+        for_each_token(characters(), [this](Text token) { sorted[sorted_count++] = token; });
+        std::sort(sorted, sorted + sorted_count);
+        distinct_count = 0;
+        for (std::size_t k = 0; k < sorted_count; ++k)
+            if (k == 0 || sorted[k] != sorted[k - 1]) distinct[distinct_count++] = sorted[k];
+    }
+
+    Text characters() const noexcept { return {chars, length}; }
+    TokenSpan sorted_tokens() const noexcept { return {sorted, sorted_count}; }
+    TokenSpan distinct_tokens() const noexcept { return {distinct, distinct_count}; }
+};
+
+// The joined lengths and counts of the distinct tokens of both texts
+// (common), of the query only (only_a) and of the choice only (only_b).
+struct QueryRatios::TokenParts {
+    std::size_t common = 0, common_count = 0;
+    std::size_t only_a = 0, only_a_count = 0;
+    std::size_t only_b = 0, only_b_count = 0;
+
+    bool one_holds_other() const noexcept { return common_count != 0 && (only_a_count == 0 || only_b_count == 0); }
+    // The two texts of one side's tokens differ by at least their lengths'
+    // difference.
+    std::size_t least_distance() const noexcept { return gap(only_a, only_b); }
+
+    // set_ratio_of's value when the texts of one side's tokens are `dist`
+    // apart: the same formula, so that it never decreases as dist falls
+    // (the value at least_distance() bounds it, rounding included).
+    double set_ratio_with(std::size_t dist) const noexcept {
+        const std::size_t separator = common != 0;
+        const std::size_t common_a = common + separator + only_a;
+        const std::size_t common_b = common + separator + only_b;
+        const double either = set_ratio(dist, common_a + common_b);
+        if (common == 0) return either;
+        const double with_a = set_ratio(separator + only_a, common + common_a);
+        const double with_b = set_ratio(separator + only_b, common + common_b);
+        return std::max({either, with_a, with_b});
+    }
+};
+
+QueryRatios::QueryRatios(std::string_view query)
+    : prepared_(query),
+      distinct_joined_(joined_text(prepared_.distinct_tokens())),
+      chars_masks_(prepared_.chars()),
+      sorted_masks_(prepared_.sorted_joined()),
+      distinct_masks_(distinct_joined_),
+      needle_(prepared_.chars()) {}
+
+QueryRatios::TokenParts QueryRatios::parts_of(const Choice& choice) const {
+    TokenParts parts;
+    const TokenSpan a = prepared_.distinct_tokens(), b = choice.distinct_tokens();
+    std::size_t i = 0, j = 0;
+    const auto add = [](std::size_t& length, std::size_t& count, Text token) {
+        length += token.size() + (count != 0);
+        ++count;
+    };
+    while (i < a.size() && j < b.size()) {
+        const int order = a[i].compare(b[j]);
+        if (order < 0) {
+            add(parts.only_a, parts.only_a_count, a[i++]);
+        } else if (order > 0) {
+            add(parts.only_b, parts.only_b_count, b[j++]);
+        } else {
+            add(parts.common, parts.common_count, a[i++]);
+            ++j;
+        }
+    }
+    for (; i < a.size(); ++i) add(parts.only_a, parts.only_a_count, a[i]);
+    for (; j < b.size(); ++j) add(parts.only_b, parts.only_b_count, b[j]);
+    return parts;
+}
+
+double QueryRatios::set_score(const Choice& choice, const TokenParts& parts) const {
+    Text kept_tokens[Choice::kTokenRoom];
+    char32_t joined[Choice::kRoom];
+    const std::size_t count = tokens_outside(choice.distinct_tokens(), prepared_.distinct_tokens(), kept_tokens);
+    const Text only_b = join_onto(TokenSpan(kept_tokens, count), joined);
+    std::size_t dist;
+    if (parts.common_count == 0) {
+        dist = distinct_joined_.size() + only_b.size() - 2 * distinct_masks_.similarity(only_b);
+    } else {
+        thread_local Tokens only_a_tokens;
+        only_a_tokens.resize(prepared_.distinct_tokens().size());
+        only_a_tokens.resize(
+            tokens_outside(prepared_.distinct_tokens(), choice.distinct_tokens(), only_a_tokens.data()));
+        dist = indel_distance(joined_side(only_a_tokens, false), only_b);
+    }
+    return parts.set_ratio_with(dist);
+}
+
+double QueryRatios::sort_score(const Choice& choice) const {
+    char32_t joined[Choice::kRoom];
+    const Text sorted = join_onto(choice.sorted_tokens(), joined);
+    const std::size_t lensum = prepared_.sorted_joined().size() + sorted.size();
+    return indel_ratio(lensum - 2 * sorted_masks_.similarity(sorted), lensum);
+}
+
+double QueryRatios::chars_score(const Choice& choice) const {
+    const std::size_t lensum = prepared_.chars().size() + choice.length;
+    return indel_ratio(lensum - 2 * chars_masks_.similarity(choice.characters()), lensum);
+}
+
+double QueryRatios::token_score(const Choice& choice, const TokenParts& parts, double bar) const {
+    if (parts.one_holds_other()) return 100;
+    const std::size_t query_sorted = prepared_.sorted_joined().size();
+    const std::size_t choice_sorted = joined_length(choice.sorted_tokens());
+    const double sort_bound = indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted);
+    const double set_bound = parts.set_ratio_with(parts.least_distance());
+    // Each part is exact when it may reach the bar; the other then stays
+    // below its bound, below the bar.
+    const double sorted = sort_bound < bar ? sort_bound : sort_score(choice);
+    const double set = set_bound < bar ? set_bound : set_score(choice, parts);
+    return std::max(sorted, set);
+}
+
+double QueryRatios::ratio(std::string_view choice, double bar, double score_cutoff) const {
+    Choice split;
+    if (!split.decode(choice)) return fuzz::ratio(prepared_, prepared_choice(choice), score_cutoff);
+    const std::size_t length = prepared_.chars().size();
+    const double bound = indel_ratio(gap(length, split.length), length + split.length);
+    if (bound < bar) return bound;
+    return kept(chars_score(split), score_cutoff);
+}
+
+double QueryRatios::qratio(std::string_view choice, double bar, double score_cutoff) const {
+    if (prepared_.chars().empty() || choice.empty()) return 0;
+    return ratio(choice, bar, score_cutoff);
+}
+
+double QueryRatios::token_sort_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    Choice split;
+    if (!split.decode(choice)) return fuzz::token_sort_ratio(prepared_, prepared_choice(choice), score_cutoff);
+    split.split();
+    const std::size_t query_sorted = prepared_.sorted_joined().size();
+    const std::size_t choice_sorted = joined_length(split.sorted_tokens());
+    const double bound = indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted);
+    if (bound < bar) return bound;
+    return kept(sort_score(split), score_cutoff);
+}
+
+double QueryRatios::token_set_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    Choice split;
+    if (!split.decode(choice)) return fuzz::token_set_ratio(prepared_, prepared_choice(choice), score_cutoff);
+    split.split();
+    if (prepared_.distinct_tokens().empty() || split.distinct_count == 0) return kept(0, score_cutoff);
+    const TokenParts parts = parts_of(split);
+    if (parts.one_holds_other()) return kept(100, score_cutoff);
+    const double bound = parts.set_ratio_with(parts.least_distance());
+    if (bound < bar) return bound;
+    return kept(set_score(split, parts), score_cutoff);
+}
+
+double QueryRatios::token_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    if (score_cutoff > 100) return 0;
+    Choice split;
+    if (!split.decode(choice)) return fuzz::token_ratio(prepared_, prepared_choice(choice), score_cutoff);
+    split.split();
+    const double score = token_score(split, parts_of(split), bar);
+    return score < bar ? score : kept(score, score_cutoff);
+}
+
+double QueryRatios::wratio(std::string_view choice, double bar, double score_cutoff) const {
+    if (score_cutoff > 100) return 0;
+    Choice split;
+    const std::size_t len1 = prepared_.chars().size();
+    if (split.decode(choice) && len1 != 0 && split.length != 0) {
+        const std::size_t len2 = split.length;
+        const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
+                                             : static_cast<double>(len2) / static_cast<double>(len1);
+        // Below 1.5 WRatio is the better of the ratio and the token ratio
+        // scaled (wratio_of); from 1.5 the partial ratios take part.
+        if (len_ratio < 1.5) {
+            split.split();
+            const TokenParts parts = parts_of(split);
+            const double end_bound = indel_ratio(gap(len1, len2), len1 + len2);
+            double token_bound = 100;
+            if (!parts.one_holds_other()) {
+                const std::size_t query_sorted = prepared_.sorted_joined().size();
+                const std::size_t choice_sorted = joined_length(split.sorted_tokens());
+                token_bound = std::max(indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted),
+                                       parts.set_ratio_with(parts.least_distance()));
+            }
+            const double highest = std::max(end_bound, token_bound * kUnbaseScale);
+            if (highest < bar) return highest;
+            const double end_ratio = chars_score(split);
+            const double token_cutoff = end_ratio / kUnbaseScale;
+            // The scaled token ratio matters only when it may reach the bar.
+            if (token_cutoff > 100 || token_bound * kUnbaseScale < bar) return kept(end_ratio, score_cutoff);
+            const double token = token_score(split, parts, -std::numeric_limits<double>::infinity());
+            return kept(std::max(end_ratio, kept(token, token_cutoff) * kUnbaseScale), score_cutoff);
+        }
+    }
+    return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
 }
 
 }  // namespace vorn::algo::fuzz

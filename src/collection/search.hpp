@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "algo/fuzz_ratios.hpp"
 #include "algo/jaro_winkler.hpp"
 #include "algo/levenshtein.hpp"
 #include "collection/pair_scorer.hpp"
@@ -87,6 +88,11 @@ private:
     std::size_t length_;
     double margin_;
     std::variant<std::monostate, algo::CachedLevenshtein, algo::CachedJaroWinkler> pattern_;
+    // The RapidFuzz-compatible ratios (vornkit.fuzz): the query prepared
+    // once, each choice scored against the bar.
+    double fuzz_similarity(std::string_view choice, double bar) const;
+    std::optional<algo::fuzz::QueryRatios> ratios_;
+
     // Jaro's bound from the characters a choice shares with the query.
     double jaro_bound(std::string_view choice, std::size_t length) const noexcept;
 
