@@ -28,6 +28,12 @@ constexpr double kUnbaseScale = 0.95;
 
 double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
 
+// The longer length over the shorter, as WRatio weighs its parts by.
+double length_ratio(std::size_t len1, std::size_t len2) noexcept {
+    return len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
+                       : static_cast<double>(len2) / static_cast<double>(len1);
+}
+
 // 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
 double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
     return lensum > 0 ? 100.0 - 100.0 * static_cast<double>(dist) / static_cast<double>(lensum) : 100.0;
@@ -295,8 +301,7 @@ double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b,
     const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
-    const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
-                                         : static_cast<double>(len2) / static_cast<double>(len1);
+    const double len_ratio = length_ratio(len1, len2);
     double end_ratio = ratio_of(a, b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
@@ -510,6 +515,20 @@ const PreparedText& prepared_choice(std::string_view text) {
     return prepared;
 }
 
+// Whether a text is a single token and nothing else (no separator).
+bool is_one_word(Text text, TokenSpan sorted_tokens) noexcept {
+    return sorted_tokens.size() == 1 && sorted_tokens[0].size() == text.size();
+}
+
+// Whether a text is one token of ASCII characters: no byte beyond ASCII
+// and none that a separator may be (every separator in ASCII is at most
+// U+0020). The loop has no branch, so that it runs on vectors.
+bool is_plain_ascii_word(std::string_view text) noexcept {
+    unsigned outside = 0;
+    for (char byte : text) outside |= static_cast<unsigned char>(static_cast<unsigned char>(byte) - 0x21) >= 0x5F;
+    return !text.empty() && outside == 0;
+}
+
 }  // namespace
 
 // A choice decoded and split on the stack: its characters, its tokens
@@ -587,6 +606,26 @@ QueryRatios::QueryRatios(std::string_view query)
       sorted_masks_(prepared_.sorted_joined()),
       distinct_masks_(distinct_joined_),
       needle_(prepared_.chars()) {}
+
+bool QueryRatios::word_bounds(std::string_view choice, WordBounds& bounds) const {
+    if (!is_plain_ascii_word(choice)) return false;
+    const TokenSpan tokens = prepared_.distinct_tokens();
+    bounds.one_holds_other = std::any_of(tokens.begin(), tokens.end(), [choice](Text token) {
+        return std::equal(token.begin(), token.end(), choice.begin(), choice.end(),
+                          [](char32_t c, char byte) { return c == static_cast<unsigned char>(byte); });
+    });
+    // Else the choice's tokens are its own: its sorted and distinct texts
+    // are the choice itself.
+    const std::size_t length = choice.size(), query_sorted = prepared_.sorted_joined().size();
+    bounds.sort = indel_ratio(gap(query_sorted, length), query_sorted + length);
+    TokenParts parts;
+    parts.only_a = distinct_joined_.size();
+    parts.only_a_count = tokens.size();
+    parts.only_b = length;
+    parts.only_b_count = 1;
+    bounds.set = parts.set_ratio_with(parts.least_distance());
+    return true;
+}
 
 QueryRatios::TokenParts QueryRatios::parts_of(const Choice& choice) const {
     TokenParts parts;
@@ -670,6 +709,8 @@ double QueryRatios::qratio(std::string_view choice, double bar, double score_cut
 }
 
 double QueryRatios::token_sort_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    WordBounds word;
+    if (word_bounds(choice, word) && word.sort < bar) return word.sort;
     Choice split;
     if (!split.decode(choice)) return fuzz::token_sort_ratio(prepared_, prepared_choice(choice), score_cutoff);
     split.split();
@@ -681,6 +722,11 @@ double QueryRatios::token_sort_ratio(std::string_view choice, double bar, double
 }
 
 double QueryRatios::token_set_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    WordBounds word;
+    if (!prepared_.distinct_tokens().empty() && word_bounds(choice, word)) {
+        if (word.one_holds_other) return kept(100, score_cutoff);
+        if (word.set < bar) return word.set;
+    }
     Choice split;
     if (!split.decode(choice)) return fuzz::token_set_ratio(prepared_, prepared_choice(choice), score_cutoff);
     split.split();
@@ -694,6 +740,11 @@ double QueryRatios::token_set_ratio(std::string_view choice, double bar, double 
 
 double QueryRatios::token_ratio(std::string_view choice, double bar, double score_cutoff) const {
     if (score_cutoff > 100) return 0;
+    WordBounds word;
+    if (word_bounds(choice, word)) {
+        if (word.one_holds_other) return kept(100, score_cutoff);
+        if (std::max(word.sort, word.set) < bar) return std::max(word.sort, word.set);
+    }
     Choice split;
     if (!split.decode(choice)) return fuzz::token_ratio(prepared_, prepared_choice(choice), score_cutoff);
     split.split();
@@ -703,36 +754,61 @@ double QueryRatios::token_ratio(std::string_view choice, double bar, double scor
 
 double QueryRatios::wratio(std::string_view choice, double bar, double score_cutoff) const {
     if (score_cutoff > 100) return 0;
-    Choice split;
     const std::size_t len1 = prepared_.chars().size();
-    if (split.decode(choice) && len1 != 0 && split.length != 0) {
-        const std::size_t len2 = split.length;
-        const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
-                                             : static_cast<double>(len2) / static_cast<double>(len1);
-        // Below 1.5 WRatio is the better of the ratio and the token ratio
-        // scaled (wratio_of); from 1.5 the partial ratios take part.
-        if (len_ratio < 1.5) {
-            split.split();
-            const TokenParts parts = parts_of(split);
-            const double end_bound = indel_ratio(gap(len1, len2), len1 + len2);
-            double token_bound = 100;
-            if (!parts.one_holds_other()) {
-                const std::size_t query_sorted = prepared_.sorted_joined().size();
-                const std::size_t choice_sorted = joined_length(split.sorted_tokens());
-                token_bound = std::max(indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted),
-                                       parts.set_ratio_with(parts.least_distance()));
-            }
-            const double highest = std::max(end_bound, token_bound * kUnbaseScale);
-            if (highest < bar) return highest;
-            const double end_ratio = chars_score(split);
-            const double token_cutoff = end_ratio / kUnbaseScale;
-            // The scaled token ratio matters only when it may reach the bar.
-            if (token_cutoff > 100 || token_bound * kUnbaseScale < bar) return kept(end_ratio, score_cutoff);
-            const double token = token_score(split, parts, -std::numeric_limits<double>::infinity());
-            return kept(std::max(end_ratio, kept(token, token_cutoff) * kUnbaseScale), score_cutoff);
-        }
+    WordBounds word;
+    // Below a length ratio of 1.5 WRatio is the better of the ratio and the
+    // token ratio scaled (wratio_of); from 1.5 the partial ratios take part.
+    if (len1 != 0 && word_bounds(choice, word) && length_ratio(len1, choice.size()) < 1.5) {
+        const double token_bound = word.one_holds_other ? 100 : std::max(word.sort, word.set);
+        const std::size_t len2 = choice.size();
+        const double highest = std::max(indel_ratio(gap(len1, len2), len1 + len2), token_bound * kUnbaseScale);
+        if (highest < bar) return highest;
     }
-    return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+    Choice split;
+    if (len1 == 0 || !split.decode(choice) || split.length == 0)
+        return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+    const std::size_t len2 = split.length;
+    split.split();
+    if (length_ratio(len1, len2) >= 1.5) {
+        if (is_one_word(prepared_.chars(), prepared_.sorted_tokens()) &&
+            is_one_word(split.characters(), split.sorted_tokens()))
+            return kept(word_pair_wratio(split), score_cutoff);
+        return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+    }
+    const TokenParts parts = parts_of(split);
+    const double end_bound = indel_ratio(gap(len1, len2), len1 + len2);
+    double token_bound = 100;
+    if (!parts.one_holds_other()) {
+        const std::size_t query_sorted = prepared_.sorted_joined().size();
+        const std::size_t choice_sorted = joined_length(split.sorted_tokens());
+        token_bound = std::max(indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted),
+                               parts.set_ratio_with(parts.least_distance()));
+    }
+    const double highest = std::max(end_bound, token_bound * kUnbaseScale);
+    if (highest < bar) return highest;
+    const double end_ratio = chars_score(split);
+    const double token_cutoff = end_ratio / kUnbaseScale;
+    // The scaled token ratio matters only when it may reach the bar.
+    if (token_cutoff > 100 || token_bound * kUnbaseScale < bar) return kept(end_ratio, score_cutoff);
+    const double token = token_score(split, parts, -std::numeric_limits<double>::infinity());
+    return kept(std::max(end_ratio, kept(token, token_cutoff) * kUnbaseScale), score_cutoff);
+}
+
+double QueryRatios::word_pair_wratio(const Choice& choice) const {
+    // wratio_of from a length ratio of 1.5 on, for two texts of one token
+    // each, no separator: their sorted tokens joined are the texts, and
+    // tokens of different lengths have none in common, so the partial
+    // token ratio is the partial ratio itself.
+    const std::size_t len1 = prepared_.chars().size(), len2 = choice.length;
+    double end_ratio = chars_score(choice);
+    const double partial_scale = length_ratio(len1, len2) <= 8.0 ? 0.9 : 0.6;
+    double cutoff = end_ratio / partial_scale;
+    if (cutoff > 100) return end_ratio;
+    const double partial = partial_of(prepared_.chars(), choice.characters(), 0, &needle_, nullptr);
+    end_ratio = std::max(end_ratio, kept(partial, cutoff) * partial_scale);
+    cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
+    if (cutoff > 100) return end_ratio;
+    return std::max(end_ratio, kept(partial, cutoff) * kUnbaseScale * partial_scale);
 }
 
 }  // namespace vorn::algo::fuzz

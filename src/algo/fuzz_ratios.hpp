@@ -168,6 +168,15 @@ public:
 private:
     struct Choice;
     struct TokenParts;
+    // The bounds of the sort and set ratios for a choice that is a single
+    // token of ASCII characters, found without decoding it (one_holds_other
+    // when the choice is a token of the query).
+    struct WordBounds {
+        bool one_holds_other = false;
+        double sort = 100, set = 100;
+    };
+
+    bool word_bounds(std::string_view choice, WordBounds& bounds) const;
 
     TokenParts parts_of(const Choice& choice) const;
     // The set ratio's exact value, once its bound reaches the bar.
@@ -176,6 +185,7 @@ private:
     double chars_score(const Choice& choice) const;
     // token_ratio's value (as token_ratio without a cutoff), or below bar.
     double token_score(const Choice& choice, const TokenParts& parts, double bar) const;
+    double word_pair_wratio(const Choice& choice) const;
 
     PreparedText prepared_;
     std::u32string distinct_joined_;
