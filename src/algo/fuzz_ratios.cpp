@@ -529,6 +529,17 @@ bool is_plain_ascii_word(std::string_view text) noexcept {
     return !text.empty() && outside == 0;
 }
 
+// Room for n tokens on the stack, left uninitialised (a view's default
+// constructor would clear all of them on every call): only the slots
+// written are read.
+template <std::size_t N>
+struct TokenRoom {
+    TokenRoom() {}  // NOLINT(modernize-use-equals-default): = default would clear the views
+    union {
+        Text items[N];
+    };
+};
+
 }  // namespace
 
 // A choice decoded and split on the stack: its characters, its tokens
@@ -539,8 +550,7 @@ struct QueryRatios::Choice {
     static constexpr std::size_t kTokenRoom = kRoom / 2 + 1;
 
     char32_t chars[kRoom];
-    Text sorted[kTokenRoom];
-    Text distinct[kTokenRoom];
+    TokenRoom<kTokenRoom> sorted, distinct;
     std::size_t length = 0, sorted_count = 0, distinct_count = 0;
 
     // False for a text of more than kRoom characters.
@@ -560,16 +570,16 @@ struct QueryRatios::Choice {
 
     void split() {
         sorted_count = 0;
-        for_each_token(characters(), [this](Text token) { sorted[sorted_count++] = token; });
-        std::sort(sorted, sorted + sorted_count);
+        for_each_token(characters(), [this](Text token) { sorted.items[sorted_count++] = token; });
+        std::sort(sorted.items, sorted.items + sorted_count);
         distinct_count = 0;
         for (std::size_t k = 0; k < sorted_count; ++k)
-            if (k == 0 || sorted[k] != sorted[k - 1]) distinct[distinct_count++] = sorted[k];
+            if (k == 0 || sorted.items[k] != sorted.items[k - 1]) distinct.items[distinct_count++] = sorted.items[k];
     }
 
     Text characters() const noexcept { return {chars, length}; }
-    TokenSpan sorted_tokens() const noexcept { return {sorted, sorted_count}; }
-    TokenSpan distinct_tokens() const noexcept { return {distinct, distinct_count}; }
+    TokenSpan sorted_tokens() const noexcept { return {sorted.items, sorted_count}; }
+    TokenSpan distinct_tokens() const noexcept { return {distinct.items, distinct_count}; }
 };
 
 // The joined lengths and counts of the distinct tokens of both texts
@@ -608,23 +618,77 @@ QueryRatios::QueryRatios(std::string_view query)
       needle_(prepared_.chars()) {}
 
 bool QueryRatios::word_bounds(std::string_view choice, WordBounds& bounds) const {
-    if (!is_plain_ascii_word(choice)) return false;
-    const TokenSpan tokens = prepared_.distinct_tokens();
-    bounds.one_holds_other = std::any_of(tokens.begin(), tokens.end(), [choice](Text token) {
-        return std::equal(token.begin(), token.end(), choice.begin(), choice.end(),
-                          [](char32_t c, char byte) { return c == static_cast<unsigned char>(byte); });
-    });
-    // Else the choice's tokens are its own: its sorted and distinct texts
-    // are the choice itself.
-    const std::size_t length = choice.size(), query_sorted = prepared_.sorted_joined().size();
-    bounds.sort = indel_ratio(gap(query_sorted, length), query_sorted + length);
+    // Tokens as byte ranges; beyond a few the split on the stack is as cheap.
+    constexpr std::size_t kMostTokens = 16;
+    struct ByteToken {
+        const char* data;
+        std::size_t size;
+        bool operator==(std::string_view other) const noexcept { return std::string_view(data, size) == other; }
+    };
+    ByteToken tokens[kMostTokens];
+    std::size_t count = 0;
+    bounds.one_word = is_plain_ascii_word(choice);
+    if (bounds.one_word) {
+        tokens[count++] = {choice.data(), choice.size()};
+    } else {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= choice.size(); ++i) {
+            if (i < choice.size()) {
+                const auto byte = static_cast<unsigned char>(choice[i]);
+                if (byte >= 0x80) return false;
+                if (!text::is_python_whitespace(byte)) continue;
+            }
+            if (i > start) {
+                if (count == kMostTokens) return false;
+                tokens[count++] = {choice.data() + start, i - start};
+            }
+            start = i + 1;
+        }
+        if (count == 0) return false;
+    }
+    const TokenSpan query = prepared_.distinct_tokens();
+    const auto in_query = [query](const ByteToken& token) {
+        return std::any_of(query.begin(), query.end(), [&token](Text word) {
+            return std::equal(word.begin(), word.end(), token.data, token.data + token.size,
+                              [](char32_t c, char byte) { return c == static_cast<unsigned char>(byte); });
+        });
+    };
+    // The parts' joined lengths from the tokens' (ASCII: one byte each).
     TokenParts parts;
-    parts.only_a = distinct_joined_.size();
-    parts.only_a_count = tokens.size();
-    parts.only_b = length;
-    parts.only_b_count = 1;
+    std::size_t sorted_length = count - 1, common_characters = 0;
+    const auto add = [](std::size_t& length, std::size_t& tokens_added, std::size_t size) {
+        length += size + (tokens_added != 0);
+        ++tokens_added;
+    };
+    for (std::size_t k = 0; k < count; ++k) {
+        sorted_length += tokens[k].size;
+        const std::string_view token(tokens[k].data, tokens[k].size);
+        if (std::any_of(tokens, tokens + k, [token](const ByteToken& earlier) { return earlier == token; }))
+            continue;
+        if (in_query(tokens[k])) {
+            add(parts.common, parts.common_count, tokens[k].size);
+            common_characters += tokens[k].size;
+        } else {
+            add(parts.only_b, parts.only_b_count, tokens[k].size);
+        }
+    }
+    parts.only_a_count = query.size() - parts.common_count;
+    if (parts.only_a_count != 0) {
+        const std::size_t query_characters = distinct_joined_.size() - (query.size() - 1);
+        parts.only_a = query_characters - common_characters + parts.only_a_count - 1;
+    }
+    const std::size_t query_sorted = prepared_.sorted_joined().size();
+    bounds.one_holds_other = parts.one_holds_other();
+    bounds.sort = indel_ratio(gap(query_sorted, sorted_length), query_sorted + sorted_length);
     bounds.set = parts.set_ratio_with(parts.least_distance());
     return true;
+}
+
+std::size_t QueryRatios::ascii_distance(std::string_view choice, Text query_text, const CachedLcsSeq& masks) const {
+    char32_t chars[Choice::kRoom];
+    if (choice.size() > Choice::kRoom) return indel_distance(query_text, text::decode_code_points(choice));
+    std::copy(choice.begin(), choice.end(), chars);
+    return query_text.size() + choice.size() - 2 * masks.similarity(Text(chars, choice.size()));
 }
 
 QueryRatios::TokenParts QueryRatios::parts_of(const Choice& choice) const {
@@ -652,10 +716,10 @@ QueryRatios::TokenParts QueryRatios::parts_of(const Choice& choice) const {
 }
 
 double QueryRatios::set_score(const Choice& choice, const TokenParts& parts) const {
-    Text kept_tokens[Choice::kTokenRoom];
+    TokenRoom<Choice::kTokenRoom> kept_tokens;
     char32_t joined[Choice::kRoom];
-    const std::size_t count = tokens_outside(choice.distinct_tokens(), prepared_.distinct_tokens(), kept_tokens);
-    const Text only_b = join_onto(TokenSpan(kept_tokens, count), joined);
+    const std::size_t count = tokens_outside(choice.distinct_tokens(), prepared_.distinct_tokens(), kept_tokens.items);
+    const Text only_b = join_onto(TokenSpan(kept_tokens.items, count), joined);
     std::size_t dist;
     if (parts.common_count == 0) {
         dist = distinct_joined_.size() + only_b.size() - 2 * distinct_masks_.similarity(only_b);
@@ -710,7 +774,14 @@ double QueryRatios::qratio(std::string_view choice, double bar, double score_cut
 
 double QueryRatios::token_sort_ratio(std::string_view choice, double bar, double score_cutoff) const {
     WordBounds word;
-    if (word_bounds(choice, word) && word.sort < bar) return word.sort;
+    if (word_bounds(choice, word)) {
+        if (word.sort < bar) return word.sort;
+        if (word.one_word) {
+            const std::size_t lensum = prepared_.sorted_joined().size() + choice.size();
+            return kept(indel_ratio(ascii_distance(choice, prepared_.sorted_joined(), sorted_masks_), lensum),
+                        score_cutoff);
+        }
+    }
     Choice split;
     if (!split.decode(choice)) return fuzz::token_sort_ratio(prepared_, prepared_choice(choice), score_cutoff);
     split.split();
@@ -726,6 +797,11 @@ double QueryRatios::token_set_ratio(std::string_view choice, double bar, double 
     if (!prepared_.distinct_tokens().empty() && word_bounds(choice, word)) {
         if (word.one_holds_other) return kept(100, score_cutoff);
         if (word.set < bar) return word.set;
+        // No token in common: the query's distinct tokens against the word.
+        if (word.one_word) {
+            const std::size_t lensum = distinct_joined_.size() + choice.size();
+            return kept(set_ratio(ascii_distance(choice, distinct_joined_, distinct_masks_), lensum), score_cutoff);
+        }
     }
     Choice split;
     if (!split.decode(choice)) return fuzz::token_set_ratio(prepared_, prepared_choice(choice), score_cutoff);

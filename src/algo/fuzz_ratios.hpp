@@ -168,10 +168,11 @@ public:
 private:
     struct Choice;
     struct TokenParts;
-    // The bounds of the sort and set ratios for a choice that is a single
-    // token of ASCII characters, found without decoding it (one_holds_other
-    // when the choice is a token of the query).
+    // The bounds of the sort and set ratios for a choice of ASCII
+    // characters and a few tokens, found from its bytes without decoding or
+    // sorting it (100 when one token set holds the other).
     struct WordBounds {
+        bool one_word = false;  // a single token, no separator: its own sorted and distinct text
         bool one_holds_other = false;
         double sort = 100, set = 100;
     };
@@ -186,6 +187,8 @@ private:
     // token_ratio's value (as token_ratio without a cutoff), or below bar.
     double token_score(const Choice& choice, const TokenParts& parts, double bar) const;
     double word_pair_wratio(const Choice& choice) const;
+    // The Indel distance of an ASCII text and the query's text of `masks`.
+    std::size_t ascii_distance(std::string_view choice, std::u32string_view query_text, const CachedLcsSeq& masks) const;
 
     PreparedText prepared_;
     std::u32string distinct_joined_;
