@@ -663,8 +663,7 @@ bool QueryRatios::word_bounds(std::string_view choice, WordBounds& bounds) const
     for (std::size_t k = 0; k < count; ++k) {
         sorted_length += tokens[k].size;
         const std::string_view token(tokens[k].data, tokens[k].size);
-        if (std::any_of(tokens, tokens + k, [token](const ByteToken& earlier) { return earlier == token; }))
-            continue;
+        if (std::any_of(tokens, tokens + k, [token](const ByteToken& earlier) { return earlier == token; })) continue;
         if (in_query(tokens[k])) {
             add(parts.common, parts.common_count, tokens[k].size);
             common_characters += tokens[k].size;

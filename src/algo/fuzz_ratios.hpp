@@ -188,7 +188,8 @@ private:
     double token_score(const Choice& choice, const TokenParts& parts, double bar) const;
     double word_pair_wratio(const Choice& choice) const;
     // The Indel distance of an ASCII text and the query's text of `masks`.
-    std::size_t ascii_distance(std::string_view choice, std::u32string_view query_text, const CachedLcsSeq& masks) const;
+    std::size_t ascii_distance(std::string_view choice, std::u32string_view query_text,
+                               const CachedLcsSeq& masks) const;
 
     PreparedText prepared_;
     std::u32string distinct_joined_;
