@@ -507,6 +507,10 @@ std::size_t tokens_outside(TokenSpan tokens, TokenSpan other, Text* out) {
 
 std::size_t gap(std::size_t a, std::size_t b) noexcept { return a > b ? a - b : b - a; }
 
+// The highest ratio of texts of a and b characters: the Indel distance is
+// at least their difference, and indel_ratio never rises with it.
+double length_bound(std::size_t a, std::size_t b) noexcept { return indel_ratio(gap(a, b), a + b); }
+
 // A choice the general way, in this thread's memory: for texts beyond a
 // Choice's room and for the partial ratios of WRatio.
 const PreparedText& prepared_choice(std::string_view text) {
@@ -676,9 +680,8 @@ bool QueryRatios::word_bounds(std::string_view choice, WordBounds& bounds) const
         const std::size_t query_characters = distinct_joined_.size() - (query.size() - 1);
         parts.only_a = query_characters - common_characters + parts.only_a_count - 1;
     }
-    const std::size_t query_sorted = prepared_.sorted_joined().size();
     bounds.one_holds_other = parts.one_holds_other();
-    bounds.sort = indel_ratio(gap(query_sorted, sorted_length), query_sorted + sorted_length);
+    bounds.sort = length_bound(prepared_.sorted_joined().size(), sorted_length);
     bounds.set = parts.set_ratio_with(parts.least_distance());
     return true;
 }
@@ -746,9 +749,7 @@ double QueryRatios::chars_score(const Choice& choice) const {
 
 double QueryRatios::token_score(const Choice& choice, const TokenParts& parts, double bar) const {
     if (parts.one_holds_other()) return 100;
-    const std::size_t query_sorted = prepared_.sorted_joined().size();
-    const std::size_t choice_sorted = joined_length(choice.sorted_tokens());
-    const double sort_bound = indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted);
+    const double sort_bound = length_bound(prepared_.sorted_joined().size(), joined_length(choice.sorted_tokens()));
     const double set_bound = parts.set_ratio_with(parts.least_distance());
     // Each part is exact when it may reach the bar; the other then stays
     // below its bound, below the bar.
@@ -761,7 +762,7 @@ double QueryRatios::ratio(std::string_view choice, double bar, double score_cuto
     Choice split;
     if (!split.decode(choice)) return fuzz::ratio(prepared_, prepared_choice(choice), score_cutoff);
     const std::size_t length = prepared_.chars().size();
-    const double bound = indel_ratio(gap(length, split.length), length + split.length);
+    const double bound = length_bound(length, split.length);
     if (bound < bar) return bound;
     return kept(chars_score(split), score_cutoff);
 }
@@ -784,9 +785,7 @@ double QueryRatios::token_sort_ratio(std::string_view choice, double bar, double
     Choice split;
     if (!split.decode(choice)) return fuzz::token_sort_ratio(prepared_, prepared_choice(choice), score_cutoff);
     split.split();
-    const std::size_t query_sorted = prepared_.sorted_joined().size();
-    const std::size_t choice_sorted = joined_length(split.sorted_tokens());
-    const double bound = indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted);
+    const double bound = length_bound(prepared_.sorted_joined().size(), joined_length(split.sorted_tokens()));
     if (bound < bar) return bound;
     return kept(sort_score(split), score_cutoff);
 }
@@ -836,7 +835,7 @@ double QueryRatios::wratio(std::string_view choice, double bar, double score_cut
     if (len1 != 0 && word_bounds(choice, word) && length_ratio(len1, choice.size()) < 1.5) {
         const double token_bound = word.one_holds_other ? 100 : std::max(word.sort, word.set);
         const std::size_t len2 = choice.size();
-        const double highest = std::max(indel_ratio(gap(len1, len2), len1 + len2), token_bound * kUnbaseScale);
+        const double highest = std::max(length_bound(len1, len2), token_bound * kUnbaseScale);
         if (highest < bar) return highest;
     }
     Choice split;
@@ -851,14 +850,11 @@ double QueryRatios::wratio(std::string_view choice, double bar, double score_cut
         return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
     }
     const TokenParts parts = parts_of(split);
-    const double end_bound = indel_ratio(gap(len1, len2), len1 + len2);
+    const double end_bound = length_bound(len1, len2);
     double token_bound = 100;
-    if (!parts.one_holds_other()) {
-        const std::size_t query_sorted = prepared_.sorted_joined().size();
-        const std::size_t choice_sorted = joined_length(split.sorted_tokens());
-        token_bound = std::max(indel_ratio(gap(query_sorted, choice_sorted), query_sorted + choice_sorted),
+    if (!parts.one_holds_other())
+        token_bound = std::max(length_bound(prepared_.sorted_joined().size(), joined_length(split.sorted_tokens())),
                                parts.set_ratio_with(parts.least_distance()));
-    }
     const double highest = std::max(end_bound, token_bound * kUnbaseScale);
     if (highest < bar) return highest;
     const double end_ratio = chars_score(split);
