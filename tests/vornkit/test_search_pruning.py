@@ -378,12 +378,13 @@ def test_token_ratio_searches_of_many_choices_with_a_rising_bar(scorer):
 
 @pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
 @pytest.mark.parametrize("seed", range(3))
-def test_token_ratio_bounds_are_reached_by_subsequences(scorer, seed):
+@pytest.mark.parametrize("letters", ["abcdeéfg", "abcdefg"])  # ASCII choices are bounded from their bytes
+def test_token_ratio_bounds_are_reached_by_subsequences(scorer, seed, letters):
     # A choice made by deleting characters of the query (or of its words)
     # reaches the length bounds exactly, so a bound one step too low drops
     # the best choice once an earlier one has raised the bar just past it.
     rng = random.Random(seed)
-    words = ["".join(rng.choice("abcdeéfg") for _ in range(rng.randint(5, 12))) for _ in range(rng.randint(1, 3))]
+    words = ["".join(rng.choice(letters) for _ in range(rng.randint(5, 12))) for _ in range(rng.randint(1, 3))]
     query = " ".join(words)
     letters = [k for k, c in enumerate(query) if c != " "]
     choices = []
@@ -397,3 +398,60 @@ def test_token_ratio_bounds_are_reached_by_subsequences(scorer, seed):
         assert vornkit.extract_one(query, texts, scorer=scorer) == (choices[best[0][1]], best[0][0], best[0][1])
         three = vornkit.extract(query, texts, scorer=scorer, limit=3)
         assert [(j, v) for _, v, j in three] == [(j, v) for v, j in best[:3]]
+
+
+def _variants(query, rng, count):
+    """Texts near a query: letters dropped or added, words dropped, doubled
+    or swapped, separators changed; their scores reach the length bounds or
+    fall just short of them."""
+    out = []
+    for _ in range(count):
+        words = query.split()
+        r = rng.random()
+        if r < 0.3 and len(words) > 1:
+            words.pop(rng.randrange(len(words)))
+        elif r < 0.45:
+            words.append(rng.choice(words))
+        elif r < 0.55:
+            rng.shuffle(words)
+        text = rng.choice([" ", "  ", "\t"]).join(words)
+        for _ in range(rng.randint(0, 3)):
+            at = rng.randrange(len(text) + 1)
+            if rng.random() < 0.5 and at < len(text) and text[at] != " ":
+                text = text[:at] + text[at + 1 :]
+            else:
+                text = text[:at] + rng.choice("abxy") + text[at:]
+        out.append(text)
+    return out
+
+
+@pytest.mark.parametrize("scorer", [fuzz.token_set_ratio, fuzz.token_ratio], ids=lambda s: s.__name__)
+@pytest.mark.parametrize(
+    "query,first,second",
+    [
+        ("abc defg", "abc defgxy", "abc dfg"),  # a token in common; the query's own tokens' length decides
+        ("abc defg", "abc\tdefgxy", "dfg  abc"),
+        ("abc défg", "abc défgxy", "abc dfg"),  # the same beyond ASCII
+        ("ab ab cdefg", "cdefgxy ab", "ab cdfg ab"),  # repeated tokens count once
+    ],
+)
+def test_a_second_choice_at_its_bound_beats_a_first_just_below(scorer, query, first, second):
+    # The second choice scores exactly its bound, the first just less: a
+    # bound a step too low would rule the second out against the first.
+    row = vornkit.cdist([query], [first, second], scorer=scorer)[0].tolist()
+    assert row[0] < row[1]
+    for texts in ([first, second], vornkit.prepare([first, second])):
+        assert vornkit.extract_one(query, texts, scorer=scorer) == (second, row[1], 1)
+
+
+@pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
+@pytest.mark.parametrize("query", ["abc defg", "abc defg hij", "abc abc de", "kitten", "sitting on kittens", "éa bc"])
+def test_each_choice_is_bounded_against_every_bar(scorer, query):
+    # Two choices: the first one's score is the bar the second must beat.
+    # Every ordered pair of near texts tries each bound against each bar.
+    texts = _variants(query, random.Random(query), 24)
+    row = vornkit.cdist([query], texts, scorer=scorer)[0].tolist()
+    for x, first in enumerate(texts):
+        for y, second in enumerate(texts):
+            expected = (second, row[y], 1) if row[y] > row[x] else (first, row[x], 0)
+            assert vornkit.extract_one(query, [first, second], scorer=scorer) == expected
