@@ -58,8 +58,9 @@ struct ChoiceLengths {
 };
 
 // Scores of one query against the choices of a scorer, with bounds. The
-// RapidFuzz-compatible measures are scored through the registry, so their
-// scorer needs no per-string data.
+// RapidFuzz-compatible measures need no per-string data from their scorer:
+// the fuzz ratios go through the query prepared once (QueryRatios), which
+// bounds each choice itself; the others through the registry.
 class QueryScorer {
 public:
     QueryScorer(const PairScorer& scorer, std::size_t query);
