@@ -869,17 +869,16 @@ double QueryRatios::word_pair_wratio(const Choice& choice) const {
     // wratio_of from a length ratio of 1.5 on, for two texts of one token
     // each, no separator: their sorted tokens joined are the texts, and
     // tokens of different lengths have none in common, so the partial
-    // token ratio is the partial ratio itself.
+    // token ratio is the partial ratio. Scaled by 0.95 as well it never
+    // passes its own cutoff unless the partial ratio alone did, and then it
+    // is below it: it leaves the result as it is.
     const std::size_t len1 = prepared_.chars().size(), len2 = choice.length;
-    double end_ratio = chars_score(choice);
+    const double end_ratio = chars_score(choice);
     const double partial_scale = length_ratio(len1, len2) <= 8.0 ? 0.9 : 0.6;
-    double cutoff = end_ratio / partial_scale;
+    const double cutoff = end_ratio / partial_scale;
     if (cutoff > 100) return end_ratio;
     const double partial = partial_of(prepared_.chars(), choice.characters(), 0, &needle_, nullptr);
-    end_ratio = std::max(end_ratio, kept(partial, cutoff) * partial_scale);
-    cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
-    if (cutoff > 100) return end_ratio;
-    return std::max(end_ratio, kept(partial, cutoff) * kUnbaseScale * partial_scale);
+    return std::max(end_ratio, kept(partial, cutoff) * partial_scale);
 }
 
 }  // namespace vorn::algo::fuzz

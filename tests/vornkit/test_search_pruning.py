@@ -319,7 +319,18 @@ def _token_texts(seed, n):
     return out
 
 
-TOKEN_QUERIES = ["anna", "bob ann", "ann ann bo", "lee\xa0bo", "lee\xa0bo 𝄞x", "   ", "", "x " * 150, " ça  leé "]
+TOKEN_QUERIES = [
+    "anna",
+    "bob ann",
+    "ann ann bo",
+    "lee\xa0bo",
+    "lee\xa0bo 𝄞x",
+    "   ",
+    "",
+    "x " * 150,
+    " ça  leé ",
+    "annabobleexannabobann",  # one word over 8 times longer than some choices (WRatio's 0.6)
+]
 
 
 @pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
