@@ -14,6 +14,7 @@
 
 #include "algo/lcs_seq.hpp"
 #include "text/code_points.hpp"
+#include "text/utf8.hpp"
 #include "text/whitespace.hpp"
 
 namespace vorn::algo::fuzz {
@@ -26,6 +27,12 @@ using TokenSpan = std::span<const Text>;
 constexpr double kUnbaseScale = 0.95;
 
 double kept(double score, double score_cutoff) noexcept { return score >= score_cutoff ? score : 0.0; }
+
+// The longer length over the shorter, as WRatio weighs its parts by.
+double length_ratio(std::size_t len1, std::size_t len2) noexcept {
+    return len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
+                       : static_cast<double>(len2) / static_cast<double>(len1);
+}
 
 // 100 - 100 * dist / lensum: the set ratios' own rounding of the same value.
 double set_ratio(std::size_t dist, std::size_t lensum) noexcept {
@@ -174,20 +181,24 @@ double partial_of(Text a, Text b, double score_cutoff, const PartialNeedle* need
 // sorted by code point. Separators are Python's whitespace, except that
 // in a text with no character beyond U+00FF (one byte per character in
 // Python's storage) RapidFuzz does not split on U+0085 and U+00A0.
-Tokens sorted_tokens_of(Text text) {
-    const bool narrow = std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
-    const auto separates = [narrow](char32_t c) {
-        return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
-    };
-    Tokens tokens;
+bool separates(char32_t c, bool narrow) noexcept {
+    return text::is_python_whitespace(c) && !(narrow && (c == 0x85 || c == 0xA0));
+}
+
+bool is_narrow(Text text) noexcept {
+    return std::all_of(text.begin(), text.end(), [](char32_t c) { return c <= 0xFF; });
+}
+
+// Calls add(token) for each token of text, in text order.
+template <class Add>
+void for_each_token(Text text, Add&& add) {
+    const bool narrow = is_narrow(text);
     std::size_t start = 0;
     for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !separates(text[i])) continue;
-        if (i > start) tokens.push_back(text.substr(start, i - start));
+        if (i < text.size() && !separates(text[i], narrow)) continue;
+        if (i > start) add(text.substr(start, i - start));
         start = i + 1;
     }
-    std::sort(tokens.begin(), tokens.end());
-    return tokens;
 }
 
 std::size_t joined_length(TokenSpan tokens) {
@@ -290,8 +301,7 @@ double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b,
     const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
-    const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
-                                         : static_cast<double>(len2) / static_cast<double>(len1);
+    const double len_ratio = length_ratio(len1, len2);
     double end_ratio = ratio_of(a, b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
@@ -343,15 +353,24 @@ double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff,
     return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
 }
 
-PreparedText::PreparedText(std::string_view text, bool with_tokens) {
-    const std::u32string decoded = text::decode_code_points(text);
-    length_ = decoded.size();
+PreparedText::PreparedText(std::string_view text, bool with_tokens) { assign(text, with_tokens); }
+
+void PreparedText::assign(std::string_view text, bool with_tokens) {
+    storage_.clear();
+    tokens_.clear();
+    if (utf8::is_ascii(text)) {
+        storage_.assign(text.begin(), text.end());
+    } else {
+        for (char32_t c : text::CodePoints(text)) storage_.push_back(c);
+    }
+    length_ = storage_.size();
+    sorted_count_ = 0;
+    if (!with_tokens) return;
     // Room for the joined tokens too, which are never longer than the
     // text: the views made below stay valid.
-    storage_.reserve(with_tokens ? 2 * length_ : length_);
-    storage_.assign(decoded.begin(), decoded.end());
-    if (!with_tokens) return;
-    tokens_ = sorted_tokens_of(chars());
+    storage_.reserve(2 * length_);
+    for_each_token(chars(), [this](Text token) { tokens_.push_back(token); });
+    std::sort(tokens_.begin(), tokens_.end());
     sorted_count_ = tokens_.size();
     tokens_.reserve(2 * sorted_count_);
     for (std::size_t k = 0; k < sorted_count_; ++k)
@@ -457,6 +476,409 @@ double wratio(std::string_view a, std::string_view b, double score_cutoff) {
 double qratio(std::string_view a, std::string_view b, double score_cutoff) {
     if (a.empty() || b.empty()) return 0;
     return ratio(a, b, score_cutoff);
+}
+
+namespace {
+
+// The tokens joined by single spaces at `out`, which has room for them.
+Text join_onto(TokenSpan tokens, char32_t* out) {
+    std::size_t length = 0;
+    for (Text token : tokens) {
+        if (length != 0) out[length++] = U' ';
+        std::copy(token.begin(), token.end(), out + length);
+        length += token.size();
+    }
+    return {out, length};
+}
+
+std::u32string joined_text(TokenSpan tokens) {
+    std::u32string text;
+    joined_into(tokens, text);
+    return text;
+}
+
+// The tokens (sorted) that `other` (sorted) lacks, at `out`; their count.
+std::size_t tokens_outside(TokenSpan tokens, TokenSpan other, Text* out) {
+    std::size_t count = 0;
+    for (Text token : tokens)
+        if (!std::binary_search(other.begin(), other.end(), token)) out[count++] = token;
+    return count;
+}
+
+std::size_t gap(std::size_t a, std::size_t b) noexcept { return a > b ? a - b : b - a; }
+
+// The highest ratio of texts of a and b characters: the Indel distance is
+// at least their difference, and indel_ratio never rises with it.
+double length_bound(std::size_t a, std::size_t b) noexcept { return indel_ratio(gap(a, b), a + b); }
+
+// A choice the general way, in this thread's memory: for texts beyond a
+// Choice's room and for the partial ratios of WRatio.
+const PreparedText& prepared_choice(std::string_view text) {
+    thread_local PreparedText prepared;
+    prepared.assign(text);
+    return prepared;
+}
+
+// Whether a text is a single token and nothing else (no separator).
+bool is_one_word(Text text, TokenSpan sorted_tokens) noexcept {
+    return sorted_tokens.size() == 1 && sorted_tokens[0].size() == text.size();
+}
+
+// Whether a text is one token of ASCII characters: no byte beyond ASCII
+// and none that a separator may be (every separator in ASCII is at most
+// U+0020). The loop has no branch, so that it runs on vectors.
+bool is_plain_ascii_word(std::string_view text) noexcept {
+    unsigned outside = 0;
+    for (char byte : text) outside |= static_cast<unsigned char>(static_cast<unsigned char>(byte) - 0x21) >= 0x5F;
+    return !text.empty() && outside == 0;
+}
+
+// Room for n tokens on the stack, left uninitialised (a view's default
+// constructor would clear all of them on every call): only the slots
+// written are read.
+template <std::size_t N>
+struct TokenRoom {
+    TokenRoom() {}  // NOLINT(modernize-use-equals-default): = default would clear the views
+    union {
+        Text items[N];
+    };
+};
+
+}  // namespace
+
+// A choice decoded and split on the stack: its characters, its tokens
+// sorted and its distinct tokens (views into the characters).
+struct QueryRatios::Choice {
+    static constexpr std::size_t kRoom = 256;  // characters
+    // A token and the separator after it take at least two characters.
+    static constexpr std::size_t kTokenRoom = kRoom / 2 + 1;
+
+    char32_t chars[kRoom];
+    TokenRoom<kTokenRoom> sorted, distinct;
+    std::size_t length = 0, sorted_count = 0, distinct_count = 0;
+
+    // False for a text of more than kRoom characters.
+    bool decode(std::string_view text) {
+        if (text.size() <= kRoom && utf8::is_ascii(text)) {
+            std::copy(text.begin(), text.end(), chars);
+            length = text.size();
+            return true;
+        }
+        length = 0;
+        for (char32_t c : text::CodePoints(text)) {
+            if (length == kRoom) return false;
+            chars[length++] = c;
+        }
+        return true;
+    }
+
+    void split() {
+        sorted_count = 0;
+        for_each_token(characters(), [this](Text token) { sorted.items[sorted_count++] = token; });
+        std::sort(sorted.items, sorted.items + sorted_count);
+        distinct_count = 0;
+        for (std::size_t k = 0; k < sorted_count; ++k)
+            if (k == 0 || sorted.items[k] != sorted.items[k - 1]) distinct.items[distinct_count++] = sorted.items[k];
+    }
+
+    Text characters() const noexcept { return {chars, length}; }
+    TokenSpan sorted_tokens() const noexcept { return {sorted.items, sorted_count}; }
+    TokenSpan distinct_tokens() const noexcept { return {distinct.items, distinct_count}; }
+};
+
+// The joined lengths and counts of the distinct tokens of both texts
+// (common), of the query only (only_a) and of the choice only (only_b).
+struct QueryRatios::TokenParts {
+    std::size_t common = 0, common_count = 0;
+    std::size_t only_a = 0, only_a_count = 0;
+    std::size_t only_b = 0, only_b_count = 0;
+
+    bool one_holds_other() const noexcept { return common_count != 0 && (only_a_count == 0 || only_b_count == 0); }
+    // The two texts of one side's tokens differ by at least their lengths'
+    // difference.
+    std::size_t least_distance() const noexcept { return gap(only_a, only_b); }
+
+    // set_ratio_of's value when the texts of one side's tokens are `dist`
+    // apart: the same formula, so that it never decreases as dist falls
+    // (the value at least_distance() bounds it, rounding included).
+    double set_ratio_with(std::size_t dist) const noexcept {
+        const std::size_t separator = common != 0;
+        const std::size_t common_a = common + separator + only_a;
+        const std::size_t common_b = common + separator + only_b;
+        const double either = set_ratio(dist, common_a + common_b);
+        if (common == 0) return either;
+        const double with_a = set_ratio(separator + only_a, common + common_a);
+        const double with_b = set_ratio(separator + only_b, common + common_b);
+        return std::max({either, with_a, with_b});
+    }
+};
+
+QueryRatios::QueryRatios(std::string_view query)
+    : prepared_(query),
+      distinct_joined_(joined_text(prepared_.distinct_tokens())),
+      chars_masks_(prepared_.chars()),
+      sorted_masks_(prepared_.sorted_joined()),
+      distinct_masks_(distinct_joined_),
+      needle_(prepared_.chars()) {}
+
+bool QueryRatios::word_bounds(std::string_view choice, WordBounds& bounds) const {
+    // Tokens as byte ranges; beyond a few the split on the stack is as cheap.
+    constexpr std::size_t kMostTokens = 16;
+    struct ByteToken {
+        const char* data;
+        std::size_t size;
+        bool operator==(std::string_view other) const noexcept { return std::string_view(data, size) == other; }
+    };
+    ByteToken tokens[kMostTokens];
+    std::size_t count = 0;
+    bounds.one_word = is_plain_ascii_word(choice);
+    if (bounds.one_word) {
+        tokens[count++] = {choice.data(), choice.size()};
+    } else {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i <= choice.size(); ++i) {
+            if (i < choice.size()) {
+                const auto byte = static_cast<unsigned char>(choice[i]);
+                if (byte >= 0x80) return false;
+                if (!text::is_python_whitespace(byte)) continue;
+            }
+            if (i > start) {
+                if (count == kMostTokens) return false;
+                tokens[count++] = {choice.data() + start, i - start};
+            }
+            start = i + 1;
+        }
+        if (count == 0) return false;
+    }
+    const TokenSpan query = prepared_.distinct_tokens();
+    const auto in_query = [query](const ByteToken& token) {
+        return std::any_of(query.begin(), query.end(), [&token](Text word) {
+            return std::equal(word.begin(), word.end(), token.data, token.data + token.size,
+                              [](char32_t c, char byte) { return c == static_cast<unsigned char>(byte); });
+        });
+    };
+    // The parts' joined lengths from the tokens' (ASCII: one byte each).
+    TokenParts parts;
+    std::size_t sorted_length = count - 1, common_characters = 0;
+    const auto add = [](std::size_t& length, std::size_t& tokens_added, std::size_t size) {
+        length += size + (tokens_added != 0);
+        ++tokens_added;
+    };
+    for (std::size_t k = 0; k < count; ++k) {
+        sorted_length += tokens[k].size;
+        const std::string_view token(tokens[k].data, tokens[k].size);
+        if (std::any_of(tokens, tokens + k, [token](const ByteToken& earlier) { return earlier == token; })) continue;
+        if (in_query(tokens[k])) {
+            add(parts.common, parts.common_count, tokens[k].size);
+            common_characters += tokens[k].size;
+        } else {
+            add(parts.only_b, parts.only_b_count, tokens[k].size);
+        }
+    }
+    parts.only_a_count = query.size() - parts.common_count;
+    if (parts.only_a_count != 0) {
+        const std::size_t query_characters = distinct_joined_.size() - (query.size() - 1);
+        parts.only_a = query_characters - common_characters + parts.only_a_count - 1;
+    }
+    bounds.one_holds_other = parts.one_holds_other();
+    bounds.sort = length_bound(prepared_.sorted_joined().size(), sorted_length);
+    bounds.set = parts.set_ratio_with(parts.least_distance());
+    return true;
+}
+
+std::size_t QueryRatios::ascii_distance(std::string_view choice, Text query_text, const CachedLcsSeq& masks) const {
+    char32_t chars[Choice::kRoom];
+    if (choice.size() > Choice::kRoom) return indel_distance(query_text, text::decode_code_points(choice));
+    std::copy(choice.begin(), choice.end(), chars);
+    return query_text.size() + choice.size() - 2 * masks.similarity(Text(chars, choice.size()));
+}
+
+QueryRatios::TokenParts QueryRatios::parts_of(const Choice& choice) const {
+    TokenParts parts;
+    const TokenSpan a = prepared_.distinct_tokens(), b = choice.distinct_tokens();
+    std::size_t i = 0, j = 0;
+    const auto add = [](std::size_t& length, std::size_t& count, Text token) {
+        length += token.size() + (count != 0);
+        ++count;
+    };
+    while (i < a.size() && j < b.size()) {
+        const int order = a[i].compare(b[j]);
+        if (order < 0) {
+            add(parts.only_a, parts.only_a_count, a[i++]);
+        } else if (order > 0) {
+            add(parts.only_b, parts.only_b_count, b[j++]);
+        } else {
+            add(parts.common, parts.common_count, a[i++]);
+            ++j;
+        }
+    }
+    for (; i < a.size(); ++i) add(parts.only_a, parts.only_a_count, a[i]);
+    for (; j < b.size(); ++j) add(parts.only_b, parts.only_b_count, b[j]);
+    return parts;
+}
+
+double QueryRatios::set_score(const Choice& choice, const TokenParts& parts) const {
+    TokenRoom<Choice::kTokenRoom> kept_tokens;
+    char32_t joined[Choice::kRoom];
+    const std::size_t count = tokens_outside(choice.distinct_tokens(), prepared_.distinct_tokens(), kept_tokens.items);
+    const Text only_b = join_onto(TokenSpan(kept_tokens.items, count), joined);
+    std::size_t dist;
+    if (parts.common_count == 0) {
+        dist = distinct_joined_.size() + only_b.size() - 2 * distinct_masks_.similarity(only_b);
+    } else {
+        thread_local Tokens only_a_tokens;
+        only_a_tokens.resize(prepared_.distinct_tokens().size());
+        only_a_tokens.resize(
+            tokens_outside(prepared_.distinct_tokens(), choice.distinct_tokens(), only_a_tokens.data()));
+        dist = indel_distance(joined_side(only_a_tokens, false), only_b);
+    }
+    return parts.set_ratio_with(dist);
+}
+
+double QueryRatios::sort_score(const Choice& choice) const {
+    char32_t joined[Choice::kRoom];
+    const Text sorted = join_onto(choice.sorted_tokens(), joined);
+    const std::size_t lensum = prepared_.sorted_joined().size() + sorted.size();
+    return indel_ratio(lensum - 2 * sorted_masks_.similarity(sorted), lensum);
+}
+
+double QueryRatios::chars_score(const Choice& choice) const {
+    const std::size_t lensum = prepared_.chars().size() + choice.length;
+    return indel_ratio(lensum - 2 * chars_masks_.similarity(choice.characters()), lensum);
+}
+
+double QueryRatios::token_score(const Choice& choice, const TokenParts& parts, double bar) const {
+    if (parts.one_holds_other()) return 100;
+    const double sort_bound = length_bound(prepared_.sorted_joined().size(), joined_length(choice.sorted_tokens()));
+    const double set_bound = parts.set_ratio_with(parts.least_distance());
+    // Each part is exact when it may reach the bar; the other then stays
+    // below its bound, below the bar.
+    const double sorted = sort_bound < bar ? sort_bound : sort_score(choice);
+    const double set = set_bound < bar ? set_bound : set_score(choice, parts);
+    return std::max(sorted, set);
+}
+
+double QueryRatios::ratio(std::string_view choice, double bar, double score_cutoff) const {
+    Choice split;
+    if (!split.decode(choice)) return fuzz::ratio(prepared_, prepared_choice(choice), score_cutoff);
+    const std::size_t length = prepared_.chars().size();
+    const double bound = length_bound(length, split.length);
+    if (bound < bar) return bound;
+    return kept(chars_score(split), score_cutoff);
+}
+
+double QueryRatios::qratio(std::string_view choice, double bar, double score_cutoff) const {
+    if (prepared_.chars().empty() || choice.empty()) return 0;
+    return ratio(choice, bar, score_cutoff);
+}
+
+double QueryRatios::token_sort_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    WordBounds word;
+    if (word_bounds(choice, word)) {
+        if (word.sort < bar) return word.sort;
+        if (word.one_word) {
+            const std::size_t lensum = prepared_.sorted_joined().size() + choice.size();
+            return kept(indel_ratio(ascii_distance(choice, prepared_.sorted_joined(), sorted_masks_), lensum),
+                        score_cutoff);
+        }
+    }
+    Choice split;
+    if (!split.decode(choice)) return fuzz::token_sort_ratio(prepared_, prepared_choice(choice), score_cutoff);
+    split.split();
+    const double bound = length_bound(prepared_.sorted_joined().size(), joined_length(split.sorted_tokens()));
+    if (bound < bar) return bound;
+    return kept(sort_score(split), score_cutoff);
+}
+
+double QueryRatios::token_set_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    WordBounds word;
+    if (!prepared_.distinct_tokens().empty() && word_bounds(choice, word)) {
+        if (word.one_holds_other) return kept(100, score_cutoff);
+        if (word.set < bar) return word.set;
+        // No token in common: the query's distinct tokens against the word.
+        if (word.one_word) {
+            const std::size_t lensum = distinct_joined_.size() + choice.size();
+            return kept(set_ratio(ascii_distance(choice, distinct_joined_, distinct_masks_), lensum), score_cutoff);
+        }
+    }
+    Choice split;
+    if (!split.decode(choice)) return fuzz::token_set_ratio(prepared_, prepared_choice(choice), score_cutoff);
+    split.split();
+    if (prepared_.distinct_tokens().empty() || split.distinct_count == 0) return kept(0, score_cutoff);
+    const TokenParts parts = parts_of(split);
+    if (parts.one_holds_other()) return kept(100, score_cutoff);
+    const double bound = parts.set_ratio_with(parts.least_distance());
+    if (bound < bar) return bound;
+    return kept(set_score(split, parts), score_cutoff);
+}
+
+double QueryRatios::token_ratio(std::string_view choice, double bar, double score_cutoff) const {
+    if (score_cutoff > 100) return 0;
+    WordBounds word;
+    if (word_bounds(choice, word)) {
+        if (word.one_holds_other) return kept(100, score_cutoff);
+        if (std::max(word.sort, word.set) < bar) return std::max(word.sort, word.set);
+    }
+    Choice split;
+    if (!split.decode(choice)) return fuzz::token_ratio(prepared_, prepared_choice(choice), score_cutoff);
+    split.split();
+    const double score = token_score(split, parts_of(split), bar);
+    return score < bar ? score : kept(score, score_cutoff);
+}
+
+double QueryRatios::wratio(std::string_view choice, double bar, double score_cutoff) const {
+    if (score_cutoff > 100) return 0;
+    const std::size_t len1 = prepared_.chars().size();
+    WordBounds word;
+    // Below a length ratio of 1.5 WRatio is the better of the ratio and the
+    // token ratio scaled (wratio_of); from 1.5 the partial ratios take part.
+    if (len1 != 0 && word_bounds(choice, word) && length_ratio(len1, choice.size()) < 1.5) {
+        const double token_bound = word.one_holds_other ? 100 : std::max(word.sort, word.set);
+        const std::size_t len2 = choice.size();
+        const double highest = std::max(length_bound(len1, len2), token_bound * kUnbaseScale);
+        if (highest < bar) return highest;
+    }
+    Choice split;
+    if (len1 == 0 || !split.decode(choice) || split.length == 0)
+        return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+    const std::size_t len2 = split.length;
+    split.split();
+    if (length_ratio(len1, len2) >= 1.5) {
+        if (is_one_word(prepared_.chars(), prepared_.sorted_tokens()) &&
+            is_one_word(split.characters(), split.sorted_tokens()))
+            return kept(word_pair_wratio(split), score_cutoff);
+        return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+    }
+    const TokenParts parts = parts_of(split);
+    const double end_bound = length_bound(len1, len2);
+    double token_bound = 100;
+    if (!parts.one_holds_other())
+        token_bound = std::max(length_bound(prepared_.sorted_joined().size(), joined_length(split.sorted_tokens())),
+                               parts.set_ratio_with(parts.least_distance()));
+    const double highest = std::max(end_bound, token_bound * kUnbaseScale);
+    if (highest < bar) return highest;
+    const double end_ratio = chars_score(split);
+    const double token_cutoff = end_ratio / kUnbaseScale;
+    // The scaled token ratio matters only when it may reach the bar.
+    if (token_cutoff > 100 || token_bound * kUnbaseScale < bar) return kept(end_ratio, score_cutoff);
+    const double token = token_score(split, parts, -std::numeric_limits<double>::infinity());
+    return kept(std::max(end_ratio, kept(token, token_cutoff) * kUnbaseScale), score_cutoff);
+}
+
+double QueryRatios::word_pair_wratio(const Choice& choice) const {
+    // wratio_of from a length ratio of 1.5 on, for two texts of one token
+    // each, no separator: their sorted tokens joined are the texts, and
+    // tokens of different lengths have none in common, so the partial
+    // token ratio is the partial ratio. Scaled by 0.95 as well it never
+    // passes its own cutoff unless the partial ratio alone did, and then it
+    // is below it: it leaves the result as it is.
+    const std::size_t len1 = prepared_.chars().size(), len2 = choice.length;
+    const double end_ratio = chars_score(choice);
+    const double partial_scale = length_ratio(len1, len2) <= 8.0 ? 0.9 : 0.6;
+    const double cutoff = end_ratio / partial_scale;
+    if (cutoff > 100) return end_ratio;
+    const double partial = partial_of(prepared_.chars(), choice.characters(), 0, &needle_, nullptr);
+    return std::max(end_ratio, kept(partial, cutoff) * partial_scale);
 }
 
 }  // namespace vorn::algo::fuzz

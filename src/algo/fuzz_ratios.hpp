@@ -10,7 +10,7 @@
 
 #include <cstddef>
 #include <span>
-
+#include <string>
 #include <string_view>
 #include <vector>
 #include "algo/lcs_seq.hpp"
@@ -62,6 +62,9 @@ public:
     // Without `with_tokens` only the code points are kept (the token views
     // are empty): enough for the ratios over the whole text.
     explicit PreparedText(std::string_view text, bool with_tokens = true);
+    // Prepares another text in this one's memory (a loop over many texts
+    // allocates only for the longest).
+    void assign(std::string_view text, bool with_tokens = true);
 
     std::u32string_view chars() const noexcept { return {storage_.data(), length_}; }
     std::u32string_view sorted_joined() const noexcept {
@@ -138,5 +141,60 @@ inline double ratio_from_lcs(std::size_t lcs, std::size_t len_a, std::size_t len
     const double score = indel_ratio(lensum - 2 * lcs, lensum);
     return score >= score_cutoff ? score : 0.0;
 }
+
+// One text compared with many by the ratios over whole texts and tokens:
+// decoded and split once, with the masks of the texts each ratio compares
+// (its characters, its sorted tokens joined, its distinct tokens joined).
+// Each score takes a bar: a choice whose score reaches the bar gets the
+// very value of the function of the same name (query first); any other
+// gets some value below the bar, often from a bound on the lengths of the
+// texts compared, without comparing them. Choices are decoded and split
+// on the stack. Not copyable: the masks stay where they are made.
+class QueryRatios {
+public:
+    explicit QueryRatios(std::string_view query);
+    QueryRatios(const QueryRatios&) = delete;
+    QueryRatios& operator=(const QueryRatios&) = delete;
+
+    const PreparedText& prepared() const noexcept { return prepared_; }
+
+    double ratio(std::string_view choice, double bar, double score_cutoff) const;
+    double qratio(std::string_view choice, double bar, double score_cutoff) const;
+    double token_sort_ratio(std::string_view choice, double bar, double score_cutoff) const;
+    double token_set_ratio(std::string_view choice, double bar, double score_cutoff) const;
+    double token_ratio(std::string_view choice, double bar, double score_cutoff) const;
+    double wratio(std::string_view choice, double bar, double score_cutoff) const;
+
+private:
+    struct Choice;
+    struct TokenParts;
+    // The bounds of the sort and set ratios for a choice of ASCII
+    // characters and a few tokens, found from its bytes without decoding or
+    // sorting it (100 when one token set holds the other).
+    struct WordBounds {
+        bool one_word = false;  // a single token, no separator: its own sorted and distinct text
+        bool one_holds_other = false;
+        double sort = 100, set = 100;
+    };
+
+    bool word_bounds(std::string_view choice, WordBounds& bounds) const;
+
+    TokenParts parts_of(const Choice& choice) const;
+    // The set ratio's exact value, once its bound reaches the bar.
+    double set_score(const Choice& choice, const TokenParts& parts) const;
+    double sort_score(const Choice& choice) const;
+    double chars_score(const Choice& choice) const;
+    // token_ratio's value (as token_ratio without a cutoff), or below bar.
+    double token_score(const Choice& choice, const TokenParts& parts, double bar) const;
+    double word_pair_wratio(const Choice& choice) const;
+    // The Indel distance of an ASCII text and the query's text of `masks`.
+    std::size_t ascii_distance(std::string_view choice, std::u32string_view query_text,
+                               const CachedLcsSeq& masks) const;
+
+    PreparedText prepared_;
+    std::u32string distinct_joined_;
+    CachedLcsSeq chars_masks_, sorted_masks_, distinct_masks_;
+    PartialNeedle needle_;
+};
 
 }  // namespace vorn::algo::fuzz

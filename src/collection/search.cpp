@@ -178,6 +178,8 @@ QueryScorer::QueryScorer(const PairScorer& scorer, std::size_t query)
         if (!ascii_) points_ = text::decode_code_points(scorer.column_a()[query]);
     } else if (kind == Measure::jaro_winkler_similarity) {
         pattern_.emplace<algo::CachedJaroWinkler>(scorer.column_a()[query]);
+    } else if (registry::is_rapidfuzz(kind) && kind <= Measure::fuzz_qratio) {
+        ratios_.emplace(scorer.column_a()[query]);
     }
     switch (kind) {
         case Measure::jaro_winkler_similarity:
@@ -266,6 +268,7 @@ double QueryScorer::similarity(std::size_t j, std::string_view choice, std::size
             return -std::numeric_limits<double>::infinity();
         return levenshtein_similarity_of(static_cast<std::int64_t>(d), length_, length);
     }
+    if (ratios_) return fuzz_similarity(choice, bar);
     if (prefix_weight_ >= 0 && jaro_bound(choice, length) < bar - margin_)
         return -std::numeric_limits<double>::infinity();
     if (const auto* pattern = std::get_if<algo::CachedJaroWinkler>(&pattern_)) return pattern->similarity(choice);
@@ -274,6 +277,25 @@ double QueryScorer::similarity(std::size_t j, std::string_view choice, std::size
         return registry::rapidfuzz_similarity(config.kind, scorer_.column_a()[query_], choice, config.score_cutoff,
                                               config.options);
     return scorer_.similarity(query_, j);
+}
+
+double QueryScorer::fuzz_similarity(std::string_view choice, double bar) const {
+    const algo::fuzz::QueryRatios& query = *ratios_;
+    const double cutoff = scorer_.config().score_cutoff;
+    switch (scorer_.config().kind) {
+        case Measure::fuzz_ratio: return query.ratio(choice, bar, cutoff);
+        case Measure::fuzz_qratio: return query.qratio(choice, bar, cutoff);
+        case Measure::fuzz_token_sort_ratio: return query.token_sort_ratio(choice, bar, cutoff);
+        case Measure::fuzz_token_set_ratio: return query.token_set_ratio(choice, bar, cutoff);
+        case Measure::fuzz_token_ratio: return query.token_ratio(choice, bar, cutoff);
+        case Measure::fuzz_wratio: return query.wratio(choice, bar, cutoff);
+        default: {
+            // The partial ratios: the query's preparation is kept.
+            thread_local algo::fuzz::PreparedText prepared;
+            prepared.assign(choice);
+            return registry::fuzz_similarity(scorer_.config().kind, query.prepared(), prepared, cutoff);
+        }
+    }
 }
 
 std::int64_t QueryScorer::distance(std::size_t j, std::string_view choice, std::size_t length, std::int64_t bar) const {

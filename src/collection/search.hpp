@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include "algo/fuzz_ratios.hpp"
 #include "algo/jaro_winkler.hpp"
 #include "algo/levenshtein.hpp"
 #include "collection/pair_scorer.hpp"
@@ -58,8 +59,9 @@ struct ChoiceLengths {
 };
 
 // Scores of one query against the choices of a scorer, with bounds. The
-// RapidFuzz-compatible measures are scored through the registry, so their
-// scorer needs no per-string data.
+// RapidFuzz-compatible measures need no per-string data from their scorer:
+// the fuzz ratios go through the query prepared once (QueryRatios), which
+// bounds each choice itself; the others through the registry.
 class QueryScorer {
 public:
     QueryScorer(const PairScorer& scorer, std::size_t query);
@@ -91,6 +93,11 @@ private:
     std::size_t length_;
     double margin_;
     std::variant<std::monostate, algo::CachedLevenshtein, algo::CachedJaroWinkler> pattern_;
+    // The RapidFuzz-compatible ratios (vornkit.fuzz): the query prepared
+    // once, each choice scored against the bar.
+    double fuzz_similarity(std::string_view choice, double bar) const;
+    std::optional<algo::fuzz::QueryRatios> ratios_;
+
     // Jaro's bound from the characters a choice shares with the query.
     double jaro_bound(std::string_view choice, std::size_t length) const noexcept;
 

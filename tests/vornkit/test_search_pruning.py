@@ -356,3 +356,192 @@ def test_a_prefix_bonus_below_a_jaro_of_0_7_is_bounded_as_scored(scorer, boost_t
     for texts in (choices, vornkit.prepare(choices)):
         hits = vornkit.extract(query, texts, scorer=scorer, limit=2)
         assert [(j, v) for _, v, j in hits] == [(j, v) for v, j in best]
+
+
+# The ratios over whole texts and tokens bound each choice by the lengths of
+# the texts they compare (characters, sorted tokens joined, the tokens of
+# one side only), on choices split on the stack up to 256 characters.
+TOKEN_SCORERS = [
+    fuzz.ratio,
+    fuzz.QRatio,
+    fuzz.token_sort_ratio,
+    fuzz.token_set_ratio,
+    fuzz.token_ratio,
+    fuzz.WRatio,
+    fuzz.partial_token_set_ratio,
+    fuzz.partial_token_ratio,
+]
+WORDS = ["ann", "anna", "bo", "bob", "ça", "𝄞x", "lee", "leé", "x"]
+SEPARATORS = [" ", "  ", "\t", "\x1c", "\xa0", "\u3000", "\x85"]
+
+
+def _token_texts(seed, n):
+    """Phrases of a few words sharing a small vocabulary (common tokens,
+    repeated tokens, one holding another), with separators that split only
+    some texts (U+00A0 and U+0085 split only texts beyond Latin-1), edge
+    separators, texts of separators only, and texts beyond a stack split
+    (over 256 characters)."""
+    rng = random.Random(seed)
+    out = []
+    for _ in range(n):
+        r = rng.random()
+        if r < 0.04:
+            out.append(None)
+        elif r < 0.07:
+            out.append(rng.choice(["", " ", "\t \u3000"]))
+        elif r < 0.1:
+            out.append(" ".join(rng.choice(WORDS) for _ in range(rng.randint(60, 130))))
+        else:
+            words = [rng.choice(WORDS) for _ in range(rng.randint(1, 4))]
+            text = "".join(w + rng.choice(SEPARATORS) for w in words)
+            out.append(text if rng.random() < 0.3 else text.strip(" \t\x1c\xa0\u3000\x85"))
+    return out
+
+
+TOKEN_QUERIES = [
+    "anna",
+    "bob ann",
+    "ann ann bo",
+    "lee\xa0bo",
+    "lee\xa0bo 𝄞x",
+    "   ",
+    "",
+    "x " * 150,
+    " ça  leé ",
+    "annabobleexannabobann",  # one word over 8 times longer than some choices (WRatio's 0.6)
+]
+
+
+@pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
+def test_token_ratio_searches_equal_rapidfuzz_and_the_unpruned_scores(scorer):
+    rapidfuzz = pytest.importorskip("rapidfuzz")
+    peer = getattr(rapidfuzz.fuzz, scorer.__name__)
+    choices = _token_texts(11, 400)
+    prepared = vornkit.prepare(choices)
+    matrix = vornkit.cdist(TOKEN_QUERIES, choices, scorer=scorer)
+    for query, row in zip(TOKEN_QUERIES, matrix.tolist()):
+        # A limit of every choice keeps the bar down: every score is exact.
+        every = vornkit.extract(query, prepared, scorer=scorer, limit=len(choices))
+        assert sorted((j, v) for _, v, j in every) == sorted((j, v) for v, j in _ranked(row, None, False))
+        scores = sorted({v for v in row if v == v})
+        middle = len(scores) // 2
+        # RapidFuzz's process functions may drop a score equal to the cutoff
+        # (they turn it into a distance); between two scores they agree.
+        between = (scores[middle - 1] + scores[middle]) / 2 if middle else None
+        for cutoff in (None, between, scores[middle], scores[-1], 100.0):
+            best = _ranked(row, cutoff, False)
+            expected_one = None if not best else (choices[best[0][1]], best[0][0], best[0][1])
+            expected_five = [(choices[j], v, j) for v, j in best[:5]]
+            if cutoff is None or cutoff == between:
+                assert rapidfuzz.process.extractOne(query, choices, scorer=peer, score_cutoff=cutoff) == expected_one
+                peer_five = rapidfuzz.process.extract(query, choices, scorer=peer, limit=5, score_cutoff=cutoff)
+                assert peer_five == expected_five
+            for texts in (choices, prepared):
+                for workers in (1, 2):
+                    one = vornkit.extract_one(query, texts, scorer=scorer, score_cutoff=cutoff, workers=workers)
+                    assert one == expected_one
+                    five = vornkit.extract(query, texts, scorer=scorer, limit=5, score_cutoff=cutoff, workers=workers)
+                    assert five == expected_five
+
+
+@pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
+def test_token_ratio_searches_of_many_choices_with_a_rising_bar(scorer):
+    # Thousands of choices of one to three words: the bar rises early and
+    # most choices are ruled out by their lengths alone; near the query's
+    # score many tie, and the first of them must win.
+    rng = random.Random(5)
+    vocabulary = ["".join(rng.choice("abcdeé") for _ in range(rng.randint(2, 7))) for _ in range(300)]
+    choices = [" ".join(rng.choice(vocabulary) for _ in range(rng.randint(1, 3))) for _ in range(6000)]
+    choices[4000] = choices[100]
+    queries = [choices[100], choices[2000].split()[0] + "x", choices[3000] + " " + choices[3001]]
+    matrix = vornkit.cdist(queries, choices, scorer=scorer)
+    prepared = vornkit.prepare(choices)
+    for query, row in zip(queries, matrix.tolist()):
+        best = _ranked(row, None, False)
+        for texts in (choices, prepared):
+            five = vornkit.extract(query, texts, scorer=scorer, limit=5)
+            assert [(j, v) for _, v, j in five] == [(j, v) for v, j in best[:5]]
+            assert vornkit.extract_one(query, texts, scorer=scorer) == (choices[best[0][1]], best[0][0], best[0][1])
+        lowered = vornkit.extract_one(query.upper(), choices, scorer=scorer, processor=str.lower)
+        assert lowered == (choices[best[0][1]], best[0][0], best[0][1])
+
+
+@pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
+@pytest.mark.parametrize("seed", range(3))
+@pytest.mark.parametrize("letters", ["abcdeéfg", "abcdefg"])  # ASCII choices are bounded from their bytes
+def test_token_ratio_bounds_are_reached_by_subsequences(scorer, seed, letters):
+    # A choice made by deleting characters of the query (or of its words)
+    # reaches the length bounds exactly, so a bound one step too low drops
+    # the best choice once an earlier one has raised the bar just past it.
+    rng = random.Random(seed)
+    words = ["".join(rng.choice(letters) for _ in range(rng.randint(5, 12))) for _ in range(rng.randint(1, 3))]
+    query = " ".join(words)
+    letters = [k for k, c in enumerate(query) if c != " "]
+    choices = []
+    for _ in range(300):
+        dropped = set(rng.sample(letters, rng.randint(1, 4)))
+        text = "".join(c for k, c in enumerate(query) if k not in dropped)
+        choices.append(text + rng.choice(["", "", "a", "gf", " g"]))
+    row = vornkit.cdist([query], choices, scorer=scorer)[0].tolist()
+    best = _ranked(row, None, False)
+    for texts in (choices, vornkit.prepare(choices)):
+        assert vornkit.extract_one(query, texts, scorer=scorer) == (choices[best[0][1]], best[0][0], best[0][1])
+        three = vornkit.extract(query, texts, scorer=scorer, limit=3)
+        assert [(j, v) for _, v, j in three] == [(j, v) for v, j in best[:3]]
+
+
+def _variants(query, rng, count):
+    """Texts near a query: letters dropped or added, words dropped, doubled
+    or swapped, separators changed; their scores reach the length bounds or
+    fall just short of them."""
+    out = []
+    for _ in range(count):
+        words = query.split()
+        r = rng.random()
+        if r < 0.3 and len(words) > 1:
+            words.pop(rng.randrange(len(words)))
+        elif r < 0.45:
+            words.append(rng.choice(words))
+        elif r < 0.55:
+            rng.shuffle(words)
+        text = rng.choice([" ", "  ", "\t"]).join(words)
+        for _ in range(rng.randint(0, 3)):
+            at = rng.randrange(len(text) + 1)
+            if rng.random() < 0.5 and at < len(text) and text[at] != " ":
+                text = text[:at] + text[at + 1 :]
+            else:
+                text = text[:at] + rng.choice("abxy") + text[at:]
+        out.append(text)
+    return out
+
+
+@pytest.mark.parametrize("scorer", [fuzz.token_set_ratio, fuzz.token_ratio], ids=lambda s: s.__name__)
+@pytest.mark.parametrize(
+    "query,first,second",
+    [
+        ("abc defg", "abc defgxy", "abc dfg"),  # a token in common; the query's own tokens' length decides
+        ("abc defg", "abc\tdefgxy", "dfg  abc"),
+        ("abc défg", "abc défgxy", "abc dfg"),  # the same beyond ASCII
+        ("ab ab cdefg", "cdefgxy ab", "ab cdfg ab"),  # repeated tokens count once
+    ],
+)
+def test_a_second_choice_at_its_bound_beats_a_first_just_below(scorer, query, first, second):
+    # The second choice scores exactly its bound, the first just less: a
+    # bound a step too low would rule the second out against the first.
+    row = vornkit.cdist([query], [first, second], scorer=scorer)[0].tolist()
+    assert row[0] < row[1]
+    for texts in ([first, second], vornkit.prepare([first, second])):
+        assert vornkit.extract_one(query, texts, scorer=scorer) == (second, row[1], 1)
+
+
+@pytest.mark.parametrize("scorer", TOKEN_SCORERS, ids=lambda s: s.__name__)
+@pytest.mark.parametrize("query", ["abc defg", "abc defg hij", "abc abc de", "kitten", "sitting on kittens", "éa bc"])
+def test_each_choice_is_bounded_against_every_bar(scorer, query):
+    # Two choices: the first one's score is the bar the second must beat.
+    # Every ordered pair of near texts tries each bound against each bar.
+    texts = _variants(query, random.Random(query), 24)
+    row = vornkit.cdist([query], texts, scorer=scorer)[0].tolist()
+    for x, first in enumerate(texts):
+        for y, second in enumerate(texts):
+            expected = (second, row[y], 1) if row[y] > row[x] else (first, row[x], 0)
+            assert vornkit.extract_one(query, [first, second], scorer=scorer) == expected
