@@ -24,7 +24,7 @@ from dataclasses import field as dataclass_field
 import numpy as np
 import vorn
 
-from vornkit import _scorers
+from vornkit import _native, _scorers
 
 KINDS = ("name", "code", "date", "text")
 AUTO = "auto"
@@ -259,12 +259,22 @@ def _sample(left: Sequence[str | None], right: Sequence[str | None]) -> list[str
     return values
 
 
-def _best_date_layout(values: list[str]) -> tuple[str | None, float]:
+def _best_date_layout(values: list[str], least: float = 0.0) -> tuple[str | None, float]:
+    """The layout parsing the largest share of the values, and that share; a layout is given up
+    as soon as it cannot reach the share ``least``."""
     best, share = None, 0.0
     for name, pattern, order in DATE_LAYOUTS:
-        parsed = sum(_date_parts(value, pattern, order) is not None for value in values)
-        if values and parsed / len(values) > share:
-            best, share = name, parsed / len(values)
+        parsed = failed = 0
+        for value in values:
+            if _date_parts(value, pattern, order) is not None:
+                parsed += 1
+                continue
+            failed += 1
+            if (len(values) - failed) / len(values) < least:  # the share it could still reach
+                break
+        else:
+            if values and parsed / len(values) > share:
+                best, share = name, parsed / len(values)
     return best, share
 
 
@@ -273,7 +283,7 @@ def detect_kind(left: Sequence[str | None], right: Sequence[str | None]) -> tupl
     values = _sample(left, right)
     if not values:
         return "name", None
-    layout, share = _best_date_layout(values)
+    layout, share = _best_date_layout(values, DATE_SHARE)
     if layout is not None and share >= DATE_SHARE:
         return "date", layout
     if sum(not _LETTER.search(value) for value in values) >= CODE_SHARE * len(values):
@@ -378,6 +388,42 @@ def _score_distinct(
     return score_pairs(values, None, a, b, scorer=scorer, workers=workers)
 
 
+def number_keys(keys: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """(codes, first) of int64 keys: codes 0, 1, ... in order of first appearance, and the position
+    of each code's first appearance."""
+    keys = np.ascontiguousarray(keys, dtype=np.int64)
+    codes = np.empty(len(keys), dtype=np.int64)
+    first = np.empty(len(keys), dtype=np.int64)
+    return codes, first[: _native.number_keys(keys, codes, first)]
+
+
+@dataclass
+class KeyGroups:
+    """The distinct values of an int64 key column, as np.unique gives them (sorted, each with its
+    first position and count), and each key's index among them."""
+
+    distinct: np.ndarray
+    inverse: np.ndarray
+    first: np.ndarray
+    counts: np.ndarray
+
+
+def group_keys(keys: np.ndarray) -> KeyGroups:
+    """np.unique(keys, return_index=True, return_inverse=True, return_counts=True) of 1-d int64 or
+    uint64 keys: hashed in one pass (vornkit's native kernel, without the GIL), only the distinct
+    keys sorted."""
+    keys = np.ascontiguousarray(keys)
+    if keys.dtype != np.uint64:
+        keys = keys.astype(np.int64, copy=False)
+    codes, first = number_keys(keys.view(np.int64))  # equal bits: equal keys
+    count = len(first)
+    order = np.argsort(keys[first])  # distinct keys: no ties, so any sort gives np.unique's order
+    rank = np.empty(count, dtype=np.int64)
+    rank[order] = np.arange(count, dtype=np.int64)
+    counts = np.bincount(codes, minlength=count)[order]
+    return KeyGroups(keys[first[order]], rank[codes], first[order], counts)
+
+
 def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1) -> np.ndarray:
     """int8 level of each pair (left row i[k], right row j[k]): -1 missing, 0 else, ..., exact."""
     field = column.field
@@ -390,10 +436,11 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     rest = np.flatnonzero(present & ~exact)
     if len(rest) == 0:
         return out
-    # Each distinct pair of values is scored once.
-    keys = left[rest] * len(column.values) + right[rest]
-    distinct, inverse = np.unique(keys, return_inverse=True)
-    a, b = distinct // len(column.values), distinct % len(column.values)
+    # Each distinct pair of values is scored once (in order of first appearance: each score
+    # depends on its pair alone).
+    left, right = left[rest], right[rest]
+    inverse, first = number_keys(left * len(column.values) + right)
+    a, b = left[first], right[first]
     if field.kind == "date":
         level = _date_levels(column, a, b, workers)
     else:
@@ -401,7 +448,7 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
         scores = _score_distinct(column.values, a, b, algorithm.scorer(), workers)
         if algorithm.scale != 1.0:
             scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
-        level = np.zeros(len(distinct), dtype=np.int8)
+        level = np.zeros(len(first), dtype=np.int8)
         for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
             level[scores <= bound if field.is_distance else scores >= bound] = number
     out[rest] = level[inverse]

@@ -21,7 +21,9 @@ from __future__ import annotations
 import copy
 import json
 import math
+import os
 from collections.abc import Callable, Mapping, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import asdict, dataclass
 from pathlib import Path
 from typing import Any
@@ -39,6 +41,7 @@ DEFAULT_THRESHOLD = 0.5  # a pair is a match when it is more likely a match than
 U_SAMPLE = 300_000  # random pairs that estimate u
 EM_ITERATIONS = 200
 EM_TOLERANCE = 1e-8
+PARALLEL_FIELDS_PAIRS = 100_000  # pairs from which fields' levels are computed two at a time
 PSEUDO_COUNT = 0.5  # added to every level's count: no level is impossible
 MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a trillion to one
 PREDICT_CHUNK = 1 << 20  # candidate pairs weighed at a time
@@ -138,8 +141,22 @@ def estimate_u(tables: _Tables, model: LinkageModel, random_levels: np.ndarray) 
 def level_matrix(tables: _Tables, i: np.ndarray, j: np.ndarray, workers: int) -> np.ndarray:
     """int8 (pairs, fields): each pair's level on each field."""
     out = np.empty((len(i), len(tables.columns)), dtype=np.int8)
-    for k, column in enumerate(tables.columns):
-        out[:, k] = _comparisons.levels(column, i, j, workers)
+
+    def fill(k: int) -> None:
+        out[:, k] = _comparisons.levels(tables.columns[k], i, j, workers)
+
+    # A field's NumPy steps run alone in one thread: two fields at a time keep both cores busy.
+    threads = min(len(tables.columns), os.cpu_count() or 1 if workers < 0 else workers)
+    if threads <= 1 or len(i) < PARALLEL_FIELDS_PAIRS:
+        for k in range(len(tables.columns)):
+            fill(k)
+        return out
+    pool = ThreadPoolExecutor(threads, thread_name_prefix="vornkit-levels")
+    try:
+        for done in [pool.submit(fill, k) for k in range(len(tables.columns))]:
+            done.result()
+    finally:
+        pool.shutdown(wait=True, cancel_futures=True)  # Ctrl-C: fields not begun are dropped
     return out
 
 
@@ -151,8 +168,8 @@ def _patterns(levels: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     base = int(shifted.max()) + 1
     if base ** levels.shape[1] < 1 << 62:  # each row as one integer: a 1-d sort, not a row sort
         keys = shifted @ (base ** np.arange(levels.shape[1], dtype=np.int64))
-        _, first, counts = np.unique(keys, return_index=True, return_counts=True)
-        return levels[first], counts.astype(np.float64)
+        groups = _comparisons.group_keys(keys)
+        return levels[groups.first], groups.counts.astype(np.float64)
     patterns, counts = np.unique(levels, axis=0, return_counts=True)
     return patterns, counts.astype(np.float64)
 
@@ -289,7 +306,10 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
     for a in range(count):
         for b in range(a + 1, count):
             width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
-            distinct = (len(columns[a].values), len(columns[b].values), 0)
+            # Pairs of codes counted directly when they are few; sorted otherwise.
+            pairs_of_codes = len(columns[a].values) * width
+            dense = pairs_of_codes <= 4 * len(columns[a].left_codes) + 1024
+            distinct = (len(columns[a].values), width, pairs_of_codes if dense else 0)
             keys: list[list[np.ndarray]] = []  # per table: codes of a, of b, of both, where both are present
             records: list[int] = []
             for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),

@@ -1,0 +1,111 @@
+"""The linkage's grouping of keys by hashing, against NumPy's sorting, and the steps built on it:
+agreement levels, co-agreement counts, field kinds."""
+
+import numpy as np
+import pytest
+
+from vornkit import _comparisons, _fellegi_sunter, _native
+from vornkit._comparisons import Field
+
+INT64_MIN, INT64_MAX = np.iinfo(np.int64).min, np.iinfo(np.int64).max
+
+
+def key_columns():
+    rng = np.random.default_rng(7)
+    return {
+        "empty": np.zeros(0, dtype=np.int64),
+        "one": np.array([5], dtype=np.int64),
+        # 0 is the hash table's free key; the extremes are ordinary keys
+        "free key and extremes": np.array([0, INT64_MIN, 0, INT64_MAX, -1, 0, INT64_MIN], dtype=np.int64),
+        # past the table's first size (2**14 keys) and a stop check (2**20 keys)
+        "many distinct": rng.permutation(np.arange(-50_000, 1_100_000, dtype=np.int64)),
+        "few repeated": rng.integers(-3, 4, size=200_000).astype(np.int64) * (1 << 40),
+        # above 2**63: as unsigned, the order is not the signed one
+        "uint64": np.array([1 << 63, 3, (1 << 64) - 1, 3, 0, 1 << 63], dtype=np.uint64),
+    }
+
+
+@pytest.mark.parametrize("name", list(key_columns()))
+def test_group_keys_is_numpy_unique(name):
+    keys = key_columns()[name]
+    distinct, first, inverse, counts = np.unique(keys, return_index=True, return_inverse=True, return_counts=True)
+    groups = _comparisons.group_keys(keys)
+    assert groups.distinct.dtype == keys.dtype and groups.distinct.tolist() == distinct.tolist()
+    assert groups.first.tolist() == first.tolist() and groups.counts.tolist() == counts.tolist()
+    assert groups.inverse.tolist() == inverse.reshape(-1).tolist()
+
+
+@pytest.mark.parametrize("name", ["free key and extremes", "many distinct", "few repeated"])
+def test_number_keys_numbers_in_order_of_first_appearance(name):
+    keys = key_columns()[name]
+    codes, first = _comparisons.number_keys(keys)
+    assert np.array_equal(first, np.sort(np.unique(keys, return_index=True)[1]))
+    assert np.array_equal(keys[first][codes], keys)  # each key's code names a position holding it
+
+
+def test_number_keys_arguments():
+    keys = np.arange(4, dtype=np.int64)
+    with pytest.raises(ValueError, match="same length"):
+        _native.number_keys(keys, np.empty(3, np.int64), np.empty(4, np.int64))
+    with pytest.raises(TypeError, match="keys must hold 8-byte items"):
+        _native.number_keys(keys.astype(np.int32), np.empty(4, np.int64), np.empty(4, np.int64))
+    with pytest.raises((BufferError, ValueError)):
+        _native.number_keys(keys, np.empty(8, np.int64)[::2], np.empty(4, np.int64))  # not contiguous
+    read_only = np.empty(4, np.int64)
+    read_only.flags.writeable = False
+    with pytest.raises((BufferError, ValueError)):
+        _native.number_keys(keys, np.empty(4, np.int64), read_only)
+
+
+def test_levels_of_repeated_and_distinct_pairs_are_each_pairs_own():
+    # Many pairs repeat a few pairs of values; each level is the one the pair alone gets.
+    rng = np.random.default_rng(3)
+    names = ["anna", "anne", "ana", "hannah", "bob", "bobby", "rob", None]
+    field = Field("name", kind="name", scorer="jaro_winkler", levels=(0.92, 0.80))
+    column = _comparisons.encode(field, [names[k] for k in rng.integers(0, len(names), 3000)], None)
+    i, j = rng.integers(0, 3000, 50_000), rng.integers(0, 3000, 50_000)
+    levels = _comparisons.levels(column, i, j, workers=1)
+    expected = [_comparisons.levels(column, i[k : k + 1], j[k : k + 1], workers=1)[0] for k in range(0, 50_000, 997)]
+    assert levels[::997].tolist() == expected
+
+
+def test_level_matrix_in_threads_is_the_same(monkeypatch):
+    rng = np.random.default_rng(5)
+    words = [f"w{k}" for k in range(400)]
+    left = {name: [words[k] for k in rng.integers(0, 400, 2000)] for name in ("a", "b", "c")}
+    model = _fellegi_sunter.LinkageModel(["a", "b", "c"])
+    _, tables = _fellegi_sunter._read(model.fields, left, None, None, complete=True)
+    i, j = rng.integers(0, 2000, 150_000), rng.integers(0, 2000, 150_000)
+    threaded = _fellegi_sunter.level_matrix(tables, i, j, workers=2)
+    monkeypatch.setattr(_fellegi_sunter, "PARALLEL_FIELDS_PAIRS", len(i) + 1)
+    assert np.array_equal(threaded, _fellegi_sunter.level_matrix(tables, i, j, workers=2))
+
+
+def brute_co_agreement(a, b, left_rows):
+    """Pairs agreeing on a, on b and on both, each among the records with both present."""
+    both = [k for k in range(left_rows) if a[k] is not None and b[k] is not None]
+    pairs = [(x, y) for n, x in enumerate(both) for y in both[n + 1 :]]
+    counts = [sum(a[x] == a[y] for x, y in pairs), sum(b[x] == b[y] for x, y in pairs)]
+    return counts, sum(a[x] == a[y] and b[x] == b[y] for x, y in pairs), len(pairs)
+
+
+@pytest.mark.parametrize("values", [5, 300])  # few values: counted in an array; many: sorted
+def test_co_agreement_dense_and_sorted(values):
+    rng = np.random.default_rng(values)
+    columns = [[None if v == 0 else f"v{v}" for v in rng.integers(0, values, 400)] for _ in range(2)]
+    field = Field("x", kind="code", scorer="levenshtein_distance", levels=(1, 2))
+    encoded = [_comparisons.encode(field, column, None) for column in columns]
+    excess, chance = _fellegi_sunter.co_agreement(encoded, dedup=True)
+    (agree_a, agree_b), agree_both, present = brute_co_agreement(*columns, 400)
+    population = 400 * 399 // 2
+    assert chance[0, 1] == agree_a * agree_b / present * population / present
+    assert excess[0, 1] == (agree_both - agree_a * agree_b / present) * population / present
+
+
+@pytest.mark.parametrize(
+    ("parsed", "kind"),
+    [(90, "date"), (89, "name")],  # 90 of 100 in one layout is the least share of a date field
+)
+def test_date_kind_at_the_least_share(parsed, kind):
+    values = [f"1990-01-{1 + k % 28:02d}" for k in range(parsed)] + ["anna"] * (100 - parsed)
+    assert _comparisons.detect_kind(values, [])[0] == kind
