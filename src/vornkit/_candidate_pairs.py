@@ -13,7 +13,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from vornkit._blocking import BlockingRule, auto_blocking_rules, candidate_pairs, estimate_comparisons
+from vornkit._blocking import BlockingRule, _Columns, choose_rules, rule_estimates, rule_pairs
 from vornkit._clusters import cluster_pairs
 from vornkit._records import Columns
 
@@ -73,16 +73,18 @@ def candidates(
             keep = i < j
             i, j = i[keep], j[keep]
         return i, j, Blocking([], [])
+    # The columns are coded once: the rules' choice or estimates, then their pairs.
+    coded = _Columns(left, right)
     if blocking is None:
-        plan = auto_blocking_rules(left, right, list(fields), budget_per_record=BUDGET_PER_RECORD, workers=workers)
+        plan = choose_rules(coded, list(fields), BUDGET_PER_RECORD, workers=workers)
         used = Blocking(list(plan), list(plan.estimated_pairs), plan.estimated_recall)
     else:
         rules = as_rules(blocking)
-        used = Blocking(rules, estimate_comparisons(rules, left, right, workers=workers))
+        used = Blocking(rules, rule_estimates(coded, rules, workers))
     if report is not None:
         for line in used.describe():
             report(f"blocking: {line}")
-    i, j = candidate_pairs(left, right, used.rules, workers=workers)
+    i, j = rule_pairs(coded, used.rules, workers)
     return i, j, used
 
 
