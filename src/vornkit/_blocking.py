@@ -34,7 +34,7 @@ import vorn
 
 import vornkit
 from vornkit import _native
-from vornkit._comparisons import group_keys
+from vornkit._comparisons import group_keys, number_keys
 
 Table: TypeAlias = Mapping[str, Sequence[str | None]]
 KeyFunction: TypeAlias = str | Callable[[str], str | None]
@@ -323,6 +323,11 @@ class _Columns:
         self._keyed: dict[tuple[str, Any], Int64Array] = {}
         self._signatures: dict[tuple[tuple[str, ...], int], tuple[Any, Any]] = {}
 
+    def know_raw(self, column: str, codes: Int64Array, distinct: list[str]) -> None:
+        """Takes the column's raw codes as ``raw`` would make them (the linkage's encoding
+        of the same values), so that they are not made twice."""
+        self._raw[column] = (codes, distinct)
+
     def keep_for(self, rules: Sequence[BlockingRule]) -> None:
         """Drops the codes and signatures no rule of these needs."""
         keyed = {(column, key) for rule in rules for column, key in zip(rule.columns, rule.keys)}
@@ -365,7 +370,8 @@ class _Columns:
     ) -> tuple[npt.NDArray[np.bool_], npt.NDArray[np.uint64]]:
         """Which records have text for a MinHash rule (left then right), and
         the signatures of those texts, at least `width` hashes wide (a
-        signature's first k hashes are the k-hash signature)."""
+        signature's first k hashes are the k-hash signature; the band keys
+        read only those, so the wider array is given as it is, uncopied)."""
         cache_key = (rule.columns, rule.shingle_size)
         cached = self._signatures.get(cache_key)
         if cached is None or cached[1].shape[1] < width:
@@ -374,7 +380,7 @@ class _Columns:
             present = np.fromiter((bool(t) for t in texts), dtype=bool, count=len(texts))
             signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
-        return cached[0], cached[1][:, :width]
+        return cached[0], cached[1]
 
 
 def _factorize(values: Sequence[str | None]) -> tuple[Int64Array, list[str]]:
@@ -444,8 +450,9 @@ def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int
     for band in range(rule.bands):
         codes = np.full(len(present), -1, dtype=np.int64)
         if len(keys):
-            groups = group_keys(keys[:, band])
-            inverse, counts = groups.inverse, groups.counts
+            # Codes in order of first appearance: the pairs are sorted once made.
+            inverse = number_keys(keys[:, band].view(np.int64))[0]
+            counts = np.bincount(inverse)
             band_codes = np.where(counts[inverse] <= rule.max_group, inverse, -1)
             codes[present] = band_codes
         out.append(codes)

@@ -8,7 +8,7 @@ a budget of pairs per record); see ``_blocking``.
 
 from __future__ import annotations
 
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 
 import numpy as np
@@ -63,8 +63,11 @@ def candidates(
     blocking: Sequence[BlockingRule | str | Sequence[str]] | None,
     workers: int,
     report: Callable[[str], None] | None = None,
+    raw_codes: Mapping[str, tuple[np.ndarray, list[str]]] | None = None,
 ) -> tuple[np.ndarray, np.ndarray, Blocking]:
-    """(i, j, blocking): each candidate pair once; for one table only i < j."""
+    """(i, j, blocking): each candidate pair once; for one table only i < j. ``raw_codes``: columns
+    already coded (over left then right, -1 missing, codes in order of first appearance), with
+    their distinct values."""
     dedup = right is None
     pairs = left_rows * (left_rows - 1) // 2 if dedup else left_rows * right_rows
     if blocking is None and pairs <= ALL_PAIRS:
@@ -75,6 +78,8 @@ def candidates(
         return i, j, Blocking([], [])
     # The columns are coded once: the rules' choice or estimates, then their pairs.
     coded = _Columns(left, right)
+    for column, (codes, distinct) in (raw_codes or {}).items():
+        coded.know_raw(column, codes, distinct)
     if blocking is None:
         plan = choose_rules(coded, list(fields), BUDGET_PER_RECORD, workers=workers)
         used = Blocking(list(plan), list(plan.estimated_pairs), plan.estimated_recall)

@@ -283,13 +283,15 @@ def _agreeing_pairs(left_codes: np.ndarray, right_codes: np.ndarray | None, dist
         if right_codes is None:
             return float(np.dot(left_counts, left_counts - 1.0) / 2.0)
         return float(np.dot(left_counts, np.bincount(right_codes[right_codes >= 0], minlength=distinct)))
-    left = np.unique(left_codes[left_codes >= 0], return_counts=True)
+    # Equal codes grouped by hashing; the counts are whole numbers whose products sum below
+    # 2**53, so the sums are exact in any order.
+    left = left_codes[left_codes >= 0]
     if right_codes is None:
-        counts = left[1].astype(np.float64)
+        counts = np.bincount(_comparisons.number_keys(left)[0]).astype(np.float64)
         return float(np.dot(counts, counts - 1.0) / 2.0)
-    right = np.unique(right_codes[right_codes >= 0], return_counts=True)
-    _, at_left, at_right = np.intersect1d(left[0], right[0], assume_unique=True, return_indices=True)
-    return float(np.dot(left[1][at_left].astype(np.float64), right[1][at_right].astype(np.float64)))
+    codes, first = _comparisons.number_keys(np.concatenate([left, right_codes[right_codes >= 0]]))
+    left_counts = np.bincount(codes[: len(left)], minlength=len(first)).astype(np.float64)
+    return float(np.dot(left_counts, np.bincount(codes[len(left) :], minlength=len(first)).astype(np.float64)))
 
 
 def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarray, np.ndarray]:
@@ -1316,6 +1318,15 @@ def _candidates(
         blocking,
         workers,
         report,
+        # A field's codes are blocking's raw codes of its values, but for dates (merged layouts).
+        {
+            column.field.name: (
+                column.left_codes if tables.dedup else np.concatenate([column.left_codes, column.right_codes]),
+                column.values,
+            )
+            for column in tables.columns
+            if column.field.kind != "date"
+        },
     )
 
 

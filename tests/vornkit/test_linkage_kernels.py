@@ -4,7 +4,7 @@ agreement levels, co-agreement counts, field kinds."""
 import numpy as np
 import pytest
 
-from vornkit import _comparisons, _fellegi_sunter, _native
+from vornkit import _blocking, _comparisons, _fellegi_sunter, _native, _records
 from vornkit._comparisons import Field
 
 INT64_MIN, INT64_MAX = np.iinfo(np.int64).min, np.iinfo(np.int64).max
@@ -109,3 +109,14 @@ def test_co_agreement_dense_and_sorted(values):
 def test_date_kind_at_the_least_share(parsed, kind):
     values = [f"1990-01-{1 + k % 28:02d}" for k in range(parsed)] + ["anna"] * (100 - parsed)
     assert _comparisons.detect_kind(values, [])[0] == kind
+
+
+@pytest.mark.parametrize("right", [None, ["bob", None, "ann", "", "cy", "bob"]])
+def test_field_codes_are_blockings_raw_codes(right):
+    # The linkage hands its field codes to blocking in place of coding the values again.
+    left = ["ann", None, "bob", "ann", "", "dee"]
+    processed = [_records.preprocess(side, None) for side in (left, right) if side is not None]
+    column = _comparisons.encode(Field("x", kind="name"), processed[0], processed[1] if right else None)
+    codes = column.left_codes if right is None else np.concatenate([column.left_codes, column.right_codes])
+    raw, distinct = _blocking._factorize([value for side in processed for value in side])
+    assert codes.tolist() == raw.tolist() and column.values == distinct
