@@ -462,16 +462,6 @@ def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int
 # ---- counting and expanding key groups ----
 
 
-def _run_lengths(codes: Int64Array) -> tuple[Int64Array, Int64Array]:
-    """The distinct keys (missing left out), sorted, and how often each
-    occurs."""
-    ordered = np.sort(codes[codes >= 0])
-    if len(ordered) == 0:
-        return ordered, ordered
-    starts = np.flatnonzero(np.r_[True, ordered[1:] != ordered[:-1]])
-    return ordered[starts], np.diff(np.r_[starts, len(ordered)])
-
-
 def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
@@ -485,16 +475,15 @@ def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
         counts_left = np.bincount(left[left >= 0], minlength=largest + 1)
         counts_right = np.bincount(right[right >= 0], minlength=largest + 1)
         return int((counts_left * counts_right).sum())
+    # Sparse codes (combined keys): grouped by hashing, then counted the same way.
     if dedup:
-        counts = _run_lengths(codes)[1]
+        counts = np.bincount(number_keys(codes[codes >= 0])[0])
         return int((counts * (counts - 1) // 2).sum())
-    left_keys, left_counts = _run_lengths(codes[:n_left])
-    right_keys, right_counts = _run_lengths(codes[n_left:])
-    if len(right_keys) == 0:
-        return 0
-    at = np.minimum(np.searchsorted(right_keys, left_keys), len(right_keys) - 1)
-    shared = right_keys[at] == left_keys
-    return int((left_counts[shared] * right_counts[at[shared]]).sum())
+    left, right = codes[:n_left], codes[n_left:]
+    left, right = left[left >= 0], right[right >= 0]
+    grouped, first = number_keys(np.concatenate([left, right]))
+    counts_left = np.bincount(grouped[: len(left)], minlength=len(first))
+    return int((counts_left * np.bincount(grouped[len(left) :], minlength=len(first))).sum())
 
 
 def _sorted_groups(codes: Int64Array) -> tuple[Int64Array, Int64Array, Int64Array]:

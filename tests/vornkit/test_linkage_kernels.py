@@ -4,6 +4,7 @@ agreement levels, co-agreement counts, field kinds."""
 import numpy as np
 import pytest
 
+import vornkit
 from vornkit import _blocking, _comparisons, _fellegi_sunter, _native, _records
 from vornkit._comparisons import Field
 
@@ -120,3 +121,21 @@ def test_field_codes_are_blockings_raw_codes(right):
     codes = column.left_codes if right is None else np.concatenate([column.left_codes, column.right_codes])
     raw, distinct = _blocking._factorize([value for side in processed for value in side])
     assert codes.tolist() == raw.tolist() and column.values == distinct
+
+
+@pytest.mark.parametrize("dedup", [True, False])
+def test_estimate_of_a_two_column_rule_with_sparse_keys(dedup):
+    # 80 values per column: combined keys reach 80 * 80, past the counting array's reach.
+    rng = np.random.default_rng(11)
+
+    def table(rows):
+        return {c: [None if v == 0 else f"{c}{v}" for v in rng.integers(0, 80, rows)] for c in ("a", "b")}
+
+    left, right = table(300), None if dedup else table(200)
+    rule = vornkit.BlockingRule(("a", "b"))
+    other = left if dedup else right
+    keys = [(x, y) for x, y in zip(left["a"], left["b"])], [(x, y) for x, y in zip(other["a"], other["b"])]
+    agree = sum(
+        p == q and None not in p for n, p in enumerate(keys[0]) for m, q in enumerate(keys[1]) if not dedup or n < m
+    )
+    assert agree > 0 and vornkit.estimate_comparisons([rule], left, right) == [agree]
