@@ -25,6 +25,7 @@ import numpy as np
 import vorn
 
 from vornkit import _native, _scorers
+from vornkit._records import CodedValues
 
 KINDS = ("name", "code", "date", "text")
 AUTO = "auto"
@@ -298,7 +299,7 @@ def _date_parts(value: str, pattern: re.Pattern[str], order: tuple[int, int, int
     if found is None:
         return None
     groups = found.groups()
-    year, month, day = (int(groups[k]) for k in order)
+    year, month, day = int(groups[order[0]]), int(groups[order[1]]), int(groups[order[2]])
     if not (1 <= month <= 12 and 1 <= day <= 31 and 1000 <= year <= 2999):
         return None
     return year, month, day
@@ -333,7 +334,6 @@ class FieldValues:
 def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None] | None) -> FieldValues:
     """The field's values as codes; ``right`` None means one table (deduplication)."""
     index: dict[str, int] = {}
-    normal = _date_normaliser(field) if field.kind == "date" else None
 
     def codes(column: Sequence[str | None]) -> np.ndarray:
         # A new value's code is the count of values seen before it.
@@ -342,15 +342,35 @@ def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None]
 
     left_codes = codes(left)
     right_codes = left_codes if right is None else codes(right)
-    values = list(index)
+    return _field_values(field, list(index), left_codes, right_codes, right is None)
+
+
+def encode_coded(field: Field, left: CodedValues, right: CodedValues | None) -> FieldValues:
+    """``encode`` of preprocessed columns, from their distinct values: the same codes."""
+    index: dict[str, int] = {}
+
+    def codes(column: CodedValues) -> np.ndarray:
+        # Distinct values come in order of first appearance: so do the codes.
+        remap = [MISSING if value is None else index.setdefault(value, len(index)) for value in column.distinct]
+        return np.array(remap, dtype=np.int64)[column.codes]
+
+    left_codes = codes(left)
+    right_codes = left_codes if right is None else codes(right)
+    return _field_values(field, list(index), left_codes, right_codes, right is None)
+
+
+def _field_values(
+    field: Field, values: list[str], left_codes: np.ndarray, right_codes: np.ndarray, one_table: bool
+) -> FieldValues:
     parts = None
+    normal = _date_normaliser(field) if field.kind == "date" else None
     if normal is not None:
         # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
         normalised = [normal(value) for value in values]
         texts = [text for text, _ in normalised]
         remap, distinct = _merge_equal(texts)
         left_codes = np.where(left_codes >= 0, remap[np.maximum(left_codes, 0)], MISSING)
-        right_codes = left_codes if right is None else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
+        right_codes = left_codes if one_table else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
         parts = np.full((len(distinct), 3), -1, dtype=np.int64)
         for (_, date), code in zip(normalised, remap.tolist()):
             if date is not None:

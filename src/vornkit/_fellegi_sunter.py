@@ -33,7 +33,7 @@ import vorn
 
 from vornkit import _candidate_pairs, _comparisons
 from vornkit._comparisons import MISSING, Field, FieldValues
-from vornkit._records import Columns, preprocess, read_columns, read_ids
+from vornkit._records import CodedValues, Columns, preprocess_coded, read_columns, read_ids
 
 FORMAT = "vornkit-linkage-model"
 FORMAT_VERSION = 2  # 2: groups compared by which members agree; version 1 files (by how many) are read too
@@ -76,20 +76,24 @@ def _read(
     names = [field.name for field in fields]
     names += [name for name in _candidate_pairs.rule_columns(blocking) if name not in names]
     raw_left, left_rows = read_columns(left, names, "left table" if right is not None else "table")
-    left_values = {name: preprocess(column, processor) for name, column in raw_left.items()}
+    # Each column is preprocessed through its distinct values, whose codes the fields' encoding reuses.
+    left_coded = {name: preprocess_coded(column, processor) for name, column in raw_left.items()}
+    left_values = {name: coded.values for name, coded in left_coded.items()}
+    right_coded: dict[str, CodedValues] | None = None
     right_values: Columns | None = None
     right_rows = left_rows
     if right is not None:
         raw_right, right_rows = read_columns(right, names, "right table")
-        right_values = {name: preprocess(column, processor) for name, column in raw_right.items()}
+        right_coded = {name: preprocess_coded(column, processor) for name, column in raw_right.items()}
+        right_values = {name: coded.values for name, coded in right_coded.items()}
     done = []
     columns = []
     for field in fields:
-        other = right_values[field.name] if right_values is not None else None
+        other = right_coded[field.name] if right_coded is not None else None
         if complete:
-            field = field.completed(left_values[field.name], other if other is not None else [])
+            field = field.completed(left_values[field.name], other.values if other is not None else [])
         done.append(field)
-        columns.append(_comparisons.encode(field, left_values[field.name], other))
+        columns.append(_comparisons.encode_coded(field, left_coded[field.name], other))
     return done, _Tables(columns, (left_values, right_values), left_rows, right_rows, right is None)
 
 

@@ -3,6 +3,7 @@ agreement levels, co-agreement counts, field kinds."""
 
 import numpy as np
 import pytest
+import vorn
 
 import vornkit
 from vornkit import _blocking, _comparisons, _fellegi_sunter, _native, _records
@@ -139,3 +140,25 @@ def test_estimate_of_a_two_column_rule_with_sparse_keys(dedup):
         p == q and None not in p for n, p in enumerate(keys[0]) for m, q in enumerate(keys[1]) if not dedup or n < m
     )
     assert agree > 0 and vornkit.estimate_comparisons([rule], left, right) == [agree]
+
+
+@pytest.mark.parametrize("processor", [None, vorn.Preprocessor()])
+@pytest.mark.parametrize("two_tables", [False, True])
+@pytest.mark.parametrize(
+    "field",
+    [Field("x", kind="name", scorer="jaro_winkler", levels=(0.9,)), Field("x", kind="date", date_layout="dd-mm-yyyy")],
+)
+def test_encoding_through_distinct_values_is_encode(processor, two_tables, field):
+    # Raw values that preprocess to one value ("Ann", " ann"), to nothing ("  "), and dates in two spellings.
+    pool = ["Ann", " ann", "ANN ", "bob", "  ", "", None, "1/2/1990", "01/02/1990", "3/4/2001", "Émile", "émile"]
+    rng = np.random.default_rng(2)
+    sides = [[pool[k] for k in rng.integers(0, len(pool), 500)] for _ in range(2 if two_tables else 1)]
+    coded = [_records.preprocess_coded(side, processor) for side in sides]
+    processed = [_records.preprocess(side, processor) for side in sides]
+    assert [c.values for c in coded] == processed
+    expected = _comparisons.encode(field, processed[0], processed[1] if two_tables else None)
+    got = _comparisons.encode_coded(field, coded[0], coded[1] if two_tables else None)
+    assert got.values == expected.values
+    for name in ("left_codes", "right_codes", "frequency", "parts"):
+        assert np.array_equal(getattr(got, name), getattr(expected, name)), name
+    assert (got.right_codes is got.left_codes) == (not two_tables)
