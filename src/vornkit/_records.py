@@ -125,8 +125,8 @@ class CodedValues:
 def preprocess_coded(values: Sequence[str | None], processor: vorn.Preprocessor | None) -> CodedValues:
     """``preprocess`` of the values, with the codes that let the linkage encode them without a
     second pass over the records."""
-    index: dict[str | None, int] = {}
-    codes = np.array([index.setdefault(value, len(index)) for value in values], dtype=np.int64)
+    index = {value: code for code, value in enumerate(dict.fromkeys(values))}
+    codes = np.fromiter(map(index.__getitem__, values), dtype=np.int64, count=len(values))
     if processor is None:
         distinct = [value or None for value in index]
     else:
