@@ -41,6 +41,7 @@ DEFAULT_THRESHOLD = 0.5  # a pair is a match when it is more likely a match than
 U_SAMPLE = 300_000  # random pairs that estimate u
 EM_ITERATIONS = 200
 EM_TOLERANCE = 1e-8
+LEVEL_THREADS = 2  # fields whose levels are computed at a time
 PARALLEL_FIELDS_PAIRS = 100_000  # pairs from which fields' levels are computed two at a time
 PSEUDO_COUNT = 0.5  # added to every level's count: no level is impossible
 MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a trillion to one
@@ -149,8 +150,9 @@ def level_matrix(tables: _Tables, i: np.ndarray, j: np.ndarray, workers: int) ->
     def fill(k: int) -> None:
         out[:, k] = _comparisons.levels(tables.columns[k], i, j, workers)
 
-    # A field's NumPy steps run alone in one thread: two fields at a time keep both cores busy.
-    threads = min(len(tables.columns), os.cpu_count() or 1 if workers < 0 else workers)
+    # A field's NumPy steps run in one thread while its scoring uses every worker: a second field
+    # at a time fills the gaps. Not more: each field in flight holds its pairs' arrays.
+    threads = min(len(tables.columns), LEVEL_THREADS, os.cpu_count() or 1 if workers < 0 else workers)
     if threads <= 1 or len(i) < PARALLEL_FIELDS_PAIRS:
         for k in range(len(tables.columns)):
             fill(k)
