@@ -352,7 +352,8 @@ def encode_coded(field: Field, left: CodedValues, right: CodedValues | None) -> 
     def codes(column: CodedValues) -> np.ndarray:
         # Distinct values come in order of first appearance: so do the codes.
         remap = [MISSING if value is None else index.setdefault(value, len(index)) for value in column.distinct]
-        return np.array(remap, dtype=np.int64)[column.codes]
+        out: np.ndarray = np.array(remap, dtype=np.int64)[column.codes]
+        return out
 
     left_codes = codes(left)
     right_codes = left_codes if right is None else codes(right)
