@@ -311,6 +311,15 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
     count = len(columns)
     out, chance = np.zeros((count, count)), np.zeros((count, count))
     population = pair_count(len(columns[0].left_codes), len(columns[0].right_codes), dedup) if count else 0
+    alone: dict[int, float] = {}  # a field's agreeing pairs among all the records holding it
+
+    def agreeing_alone(field: int) -> float:
+        if field not in alone:
+            column = columns[field]
+            right = None if dedup else column.right_codes
+            alone[field] = _agreeing_pairs(column.left_codes, right, len(column.values))
+        return alone[field]
+
     for a in range(count):
         for b in range(a + 1, count):
             width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
@@ -320,9 +329,13 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
             distinct = (len(columns[a].values), width, pairs_of_codes if dense else 0)
             keys: list[list[np.ndarray]] = []  # per table: codes of a, of b, of both, where both are present
             records: list[int] = []
+            # Where the other field is present wherever one is, that one's codes stay as they are.
+            whole = [True, True]
             for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),
                                      (columns[a].right_codes, columns[b].right_codes)):  # fmt: skip
                 both = (codes_a >= 0) & (codes_b >= 0)
+                whole = [whole[0] and bool((codes_b[codes_a >= 0] >= 0).all()),
+                         whole[1] and bool((codes_a[codes_b >= 0] >= 0).all())]  # fmt: skip
                 combined = codes_a * width + codes_b
                 keys.append([np.where(both, codes, -1) for codes in (codes_a, codes_b, combined)])
                 records.append(int(both.sum()))
@@ -331,7 +344,11 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
             present = pair_count(records[0], records[-1], dedup)
             if present == 0:
                 continue
-            agreeing = [_agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k]) for k in range(3)]
+            agreeing = [
+                agreeing_alone((a, b)[k]) if k < 2 and whole[k] else
+                _agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k])
+                for k in range(3)
+            ]  # fmt: skip
             independent = agreeing[0] * agreeing[1] / present
             out[a, b] = out[b, a] = (agreeing[2] - independent) * population / present
             chance[a, b] = chance[b, a] = independent * population / present

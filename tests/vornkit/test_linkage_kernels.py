@@ -92,9 +92,10 @@ def brute_co_agreement(a, b, left_rows):
 
 
 @pytest.mark.parametrize("values", [5, 300])  # few values: counted in an array; many: sorted
-def test_co_agreement_dense_and_sorted(values):
+@pytest.mark.parametrize("missing", [(True, True), (False, True), (True, False)])  # which column misses values
+def test_co_agreement_dense_and_sorted(values, missing):
     rng = np.random.default_rng(values)
-    columns = [[None if v == 0 else f"v{v}" for v in rng.integers(0, values, 400)] for _ in range(2)]
+    columns = [[None if v == 0 and m else f"v{v}" for v in rng.integers(0, values, 400)] for m in missing]
     field = Field("x", kind="code", scorer="levenshtein_distance", levels=(1, 2))
     encoded = [_comparisons.encode(field, column, None) for column in columns]
     excess, chance = _fellegi_sunter.co_agreement(encoded, dedup=True)
