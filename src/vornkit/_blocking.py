@@ -34,6 +34,7 @@ import vorn
 
 import vornkit
 from vornkit import _native
+from vornkit._comparisons import group_keys, number_keys
 
 Table: TypeAlias = Mapping[str, Sequence[str | None]]
 KeyFunction: TypeAlias = str | Callable[[str], str | None]
@@ -322,6 +323,19 @@ class _Columns:
         self._keyed: dict[tuple[str, Any], Int64Array] = {}
         self._signatures: dict[tuple[tuple[str, ...], int], tuple[Any, Any]] = {}
 
+    def know_raw(self, column: str, codes: Int64Array, distinct: list[str]) -> None:
+        """Takes the column's raw codes as ``raw`` would make them (the linkage's encoding
+        of the same values), so that they are not made twice."""
+        self._raw[column] = (codes, distinct)
+
+    def keep_for(self, rules: Sequence[BlockingRule]) -> None:
+        """Drops the codes and signatures no rule of these needs."""
+        keyed = {(column, key) for rule in rules for column, key in zip(rule.columns, rule.keys)}
+        self._keyed = {cached: codes for cached, codes in self._keyed.items() if cached in keyed}
+        shapes = {(rule.columns, rule.shingle_size) for rule in rules if rule.kind != "exact"}
+        self._signatures = {shape: cached for shape, cached in self._signatures.items() if shape in shapes}
+        self._raw = {column: cached for column, cached in self._raw.items() if column in {c for c, _ in keyed}}
+
     def values(self, column: str) -> list[str | None]:
         for name, table in (("left", self.left), ("right", self.right)):
             if table is not None and column not in table:
@@ -356,7 +370,8 @@ class _Columns:
     ) -> tuple[npt.NDArray[np.bool_], npt.NDArray[np.uint64]]:
         """Which records have text for a MinHash rule (left then right), and
         the signatures of those texts, at least `width` hashes wide (a
-        signature's first k hashes are the k-hash signature)."""
+        signature's first k hashes are the k-hash signature; the band keys
+        read only those, so the wider array is given as it is, uncopied)."""
         cache_key = (rule.columns, rule.shingle_size)
         cached = self._signatures.get(cache_key)
         if cached is None or cached[1].shape[1] < width:
@@ -365,7 +380,7 @@ class _Columns:
             present = np.fromiter((bool(t) for t in texts), dtype=bool, count=len(texts))
             signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
-        return cached[0], cached[1][:, :width]
+        return cached[0], cached[1]
 
 
 def _factorize(values: Sequence[str | None]) -> tuple[Int64Array, list[str]]:
@@ -401,7 +416,7 @@ def _compact(codes: Int64Array) -> Int64Array:
     valid = codes >= 0
     out = np.full(codes.shape, -1, dtype=np.int64)
     if valid.any():
-        out[valid] = np.unique(codes[valid], return_inverse=True)[1].reshape(-1)
+        out[valid] = group_keys(codes[valid]).inverse
     return out
 
 
@@ -435,8 +450,9 @@ def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int
     for band in range(rule.bands):
         codes = np.full(len(present), -1, dtype=np.int64)
         if len(keys):
-            _, inverse, counts = np.unique(keys[:, band], return_inverse=True, return_counts=True)
-            inverse = inverse.reshape(-1)
+            # Codes in order of first appearance: the pairs are sorted once made.
+            inverse = number_keys(keys[:, band].view(np.int64))[0]
+            counts = np.bincount(inverse)
             band_codes = np.where(counts[inverse] <= rule.max_group, inverse, -1)
             codes[present] = band_codes
         out.append(codes)
@@ -444,16 +460,6 @@ def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int
 
 
 # ---- counting and expanding key groups ----
-
-
-def _run_lengths(codes: Int64Array) -> tuple[Int64Array, Int64Array]:
-    """The distinct keys (missing left out), sorted, and how often each
-    occurs."""
-    ordered = np.sort(codes[codes >= 0])
-    if len(ordered) == 0:
-        return ordered, ordered
-    starts = np.flatnonzero(np.r_[True, ordered[1:] != ordered[:-1]])
-    return ordered[starts], np.diff(np.r_[starts, len(ordered)])
 
 
 def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
@@ -469,16 +475,15 @@ def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
         counts_left = np.bincount(left[left >= 0], minlength=largest + 1)
         counts_right = np.bincount(right[right >= 0], minlength=largest + 1)
         return int((counts_left * counts_right).sum())
+    # Sparse codes (combined keys): grouped by hashing, then counted the same way.
     if dedup:
-        counts = _run_lengths(codes)[1]
+        counts = np.bincount(number_keys(codes[codes >= 0])[0])
         return int((counts * (counts - 1) // 2).sum())
-    left_keys, left_counts = _run_lengths(codes[:n_left])
-    right_keys, right_counts = _run_lengths(codes[n_left:])
-    if len(right_keys) == 0:
-        return 0
-    at = np.minimum(np.searchsorted(right_keys, left_keys), len(right_keys) - 1)
-    shared = right_keys[at] == left_keys
-    return int((left_counts[shared] * right_counts[at[shared]]).sum())
+    left, right = codes[:n_left], codes[n_left:]
+    left, right = left[left >= 0], right[right >= 0]
+    grouped, first = number_keys(np.concatenate([left, right]))
+    counts_left = np.bincount(grouped[: len(left)], minlength=len(first))
+    return int((counts_left * np.bincount(grouped[len(left) :], minlength=len(first))).sum())
 
 
 def _sorted_groups(codes: Int64Array) -> tuple[Int64Array, Int64Array, Int64Array]:
@@ -574,7 +579,11 @@ def estimate_comparisons(
     >>> vornkit.estimate_comparisons([BlockingRule(("surname",)), BlockingRule(("city",))], left, right)
     [3, 9]
     """
-    columns = _Columns(left, right)
+    return rule_estimates(_Columns(left, right), rules, workers)
+
+
+def rule_estimates(columns: _Columns, rules: Sequence[BlockingRule], workers: int) -> list[int]:
+    """estimate_comparisons over columns already coded (their codes are kept for the pairs)."""
     return [_estimate(rule, columns, workers) for rule in rules]
 
 
@@ -646,8 +655,14 @@ def candidate_pairs(
     >>> vornkit.candidate_pairs(left, None, [BlockingRule(("surname",))])    # deduplication
     (array([0]), array([1]))
     """
-    columns = _Columns(left, right)
-    dedup = right is None
+    return rule_pairs(_Columns(left, right), rules, workers, max_pairs)
+
+
+def rule_pairs(
+    columns: _Columns, rules: Sequence[BlockingRule], workers: int, max_pairs: int | None = None
+) -> tuple[Int64Array, Int64Array]:
+    """candidate_pairs over columns already coded, e.g. by the rules' choice."""
+    dedup = columns.right is None
     limit = _memory_pairs() if max_pairs is None else int(max_pairs)
     if limit < 0:
         raise ValueError("max_pairs must not be negative")
@@ -900,7 +915,20 @@ def auto_blocking_rules(
       1 given_name & phonetic(surname)
       1 surname & phonetic(given_name)
     """
-    data = _Columns(left, right)
+    return choose_rules(_Columns(left, right), columns, budget_per_record, target_recall, sample_size, seed, workers)
+
+
+def choose_rules(
+    data: _Columns,
+    columns: Sequence[str],
+    budget_per_record: float,
+    target_recall: float = 0.999,
+    sample_size: int = 1000,
+    seed: int = 0,
+    workers: int = 1,
+) -> BlockingPlan:
+    """auto_blocking_rules over columns coded once; ``data`` keeps the codes the chosen rules
+    need, so that making their pairs does not code the columns again."""
     columns = list(dict.fromkeys(columns))
     if not columns:
         raise ValueError("auto_blocking_rules needs at least one column")
@@ -971,6 +999,7 @@ def auto_blocking_rules(
         covered |= found[best]
         if total == 0 and len(chosen) >= 2 + forced:
             break
+    data.keep_for(chosen)
     plan = BlockingPlan(chosen)
     plan.estimated_pairs = [round(candidates[rule] * records) for rule in chosen]
     plan.estimated_recall = float(covered.sum() / total) if total else float("nan")

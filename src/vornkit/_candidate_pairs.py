@@ -8,12 +8,12 @@ a budget of pairs per record); see ``_blocking``.
 
 from __future__ import annotations
 
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 
 import numpy as np
 
-from vornkit._blocking import BlockingRule, auto_blocking_rules, candidate_pairs, estimate_comparisons
+from vornkit._blocking import BlockingRule, _Columns, choose_rules, rule_estimates, rule_pairs
 from vornkit._clusters import cluster_pairs
 from vornkit._records import Columns
 
@@ -63,8 +63,11 @@ def candidates(
     blocking: Sequence[BlockingRule | str | Sequence[str]] | None,
     workers: int,
     report: Callable[[str], None] | None = None,
+    raw_codes: Mapping[str, tuple[np.ndarray, list[str]]] | None = None,
 ) -> tuple[np.ndarray, np.ndarray, Blocking]:
-    """(i, j, blocking): each candidate pair once; for one table only i < j."""
+    """(i, j, blocking): each candidate pair once; for one table only i < j. ``raw_codes``: columns
+    already coded (over left then right, -1 missing, codes in order of first appearance), with
+    their distinct values."""
     dedup = right is None
     pairs = left_rows * (left_rows - 1) // 2 if dedup else left_rows * right_rows
     if blocking is None and pairs <= ALL_PAIRS:
@@ -73,16 +76,20 @@ def candidates(
             keep = i < j
             i, j = i[keep], j[keep]
         return i, j, Blocking([], [])
+    # The columns are coded once: the rules' choice or estimates, then their pairs.
+    coded = _Columns(left, right)
+    for column, (codes, distinct) in (raw_codes or {}).items():
+        coded.know_raw(column, codes, distinct)
     if blocking is None:
-        plan = auto_blocking_rules(left, right, list(fields), budget_per_record=BUDGET_PER_RECORD, workers=workers)
+        plan = choose_rules(coded, list(fields), BUDGET_PER_RECORD, workers=workers)
         used = Blocking(list(plan), list(plan.estimated_pairs), plan.estimated_recall)
     else:
         rules = as_rules(blocking)
-        used = Blocking(rules, estimate_comparisons(rules, left, right, workers=workers))
+        used = Blocking(rules, rule_estimates(coded, rules, workers))
     if report is not None:
         for line in used.describe():
             report(f"blocking: {line}")
-    i, j = candidate_pairs(left, right, used.rules, workers=workers)
+    i, j = rule_pairs(coded, used.rules, workers)
     return i, j, used
 
 

@@ -24,7 +24,8 @@ from dataclasses import field as dataclass_field
 import numpy as np
 import vorn
 
-from vornkit import _scorers
+from vornkit import _native, _scorers
+from vornkit._records import CodedValues
 
 KINDS = ("name", "code", "date", "text")
 AUTO = "auto"
@@ -259,12 +260,22 @@ def _sample(left: Sequence[str | None], right: Sequence[str | None]) -> list[str
     return values
 
 
-def _best_date_layout(values: list[str]) -> tuple[str | None, float]:
+def _best_date_layout(values: list[str], least: float = 0.0) -> tuple[str | None, float]:
+    """The layout parsing the largest share of the values, and that share; a layout is given up
+    as soon as it cannot reach the share ``least``."""
     best, share = None, 0.0
     for name, pattern, order in DATE_LAYOUTS:
-        parsed = sum(_date_parts(value, pattern, order) is not None for value in values)
-        if values and parsed / len(values) > share:
-            best, share = name, parsed / len(values)
+        parsed = failed = 0
+        for value in values:
+            if _date_parts(value, pattern, order) is not None:
+                parsed += 1
+                continue
+            failed += 1
+            if (len(values) - failed) / len(values) < least:  # the share it could still reach
+                break
+        else:
+            if values and parsed / len(values) > share:
+                best, share = name, parsed / len(values)
     return best, share
 
 
@@ -273,7 +284,7 @@ def detect_kind(left: Sequence[str | None], right: Sequence[str | None]) -> tupl
     values = _sample(left, right)
     if not values:
         return "name", None
-    layout, share = _best_date_layout(values)
+    layout, share = _best_date_layout(values, DATE_SHARE)
     if layout is not None and share >= DATE_SHARE:
         return "date", layout
     if sum(not _LETTER.search(value) for value in values) >= CODE_SHARE * len(values):
@@ -288,7 +299,7 @@ def _date_parts(value: str, pattern: re.Pattern[str], order: tuple[int, int, int
     if found is None:
         return None
     groups = found.groups()
-    year, month, day = (int(groups[k]) for k in order)
+    year, month, day = int(groups[order[0]]), int(groups[order[1]]), int(groups[order[2]])
     if not (1 <= month <= 12 and 1 <= day <= 31 and 1000 <= year <= 2999):
         return None
     return year, month, day
@@ -323,7 +334,6 @@ class FieldValues:
 def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None] | None) -> FieldValues:
     """The field's values as codes; ``right`` None means one table (deduplication)."""
     index: dict[str, int] = {}
-    normal = _date_normaliser(field) if field.kind == "date" else None
 
     def codes(column: Sequence[str | None]) -> np.ndarray:
         # A new value's code is the count of values seen before it.
@@ -332,15 +342,36 @@ def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None]
 
     left_codes = codes(left)
     right_codes = left_codes if right is None else codes(right)
-    values = list(index)
+    return _field_values(field, list(index), left_codes, right_codes, right is None)
+
+
+def encode_coded(field: Field, left: CodedValues, right: CodedValues | None) -> FieldValues:
+    """``encode`` of preprocessed columns, from their distinct values: the same codes."""
+    index: dict[str, int] = {}
+
+    def codes(column: CodedValues) -> np.ndarray:
+        # Distinct values come in order of first appearance: so do the codes.
+        remap = [MISSING if value is None else index.setdefault(value, len(index)) for value in column.distinct]
+        out: np.ndarray = np.array(remap, dtype=np.int64)[column.codes]
+        return out
+
+    left_codes = codes(left)
+    right_codes = left_codes if right is None else codes(right)
+    return _field_values(field, list(index), left_codes, right_codes, right is None)
+
+
+def _field_values(
+    field: Field, values: list[str], left_codes: np.ndarray, right_codes: np.ndarray, one_table: bool
+) -> FieldValues:
     parts = None
+    normal = _date_normaliser(field) if field.kind == "date" else None
     if normal is not None:
         # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
         normalised = [normal(value) for value in values]
         texts = [text for text, _ in normalised]
         remap, distinct = _merge_equal(texts)
         left_codes = np.where(left_codes >= 0, remap[np.maximum(left_codes, 0)], MISSING)
-        right_codes = left_codes if right is None else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
+        right_codes = left_codes if one_table else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
         parts = np.full((len(distinct), 3), -1, dtype=np.int64)
         for (_, date), code in zip(normalised, remap.tolist()):
             if date is not None:
@@ -378,6 +409,42 @@ def _score_distinct(
     return score_pairs(values, None, a, b, scorer=scorer, workers=workers)
 
 
+def number_keys(keys: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """(codes, first) of int64 keys: codes 0, 1, ... in order of first appearance, and the position
+    of each code's first appearance."""
+    keys = np.ascontiguousarray(keys, dtype=np.int64)
+    codes = np.empty(len(keys), dtype=np.int64)
+    first = np.empty(len(keys), dtype=np.int64)
+    return codes, first[: _native.number_keys(keys, codes, first)]
+
+
+@dataclass
+class KeyGroups:
+    """The distinct values of an int64 key column, as np.unique gives them (sorted, each with its
+    first position and count), and each key's index among them."""
+
+    distinct: np.ndarray
+    inverse: np.ndarray
+    first: np.ndarray
+    counts: np.ndarray
+
+
+def group_keys(keys: np.ndarray) -> KeyGroups:
+    """np.unique(keys, return_index=True, return_inverse=True, return_counts=True) of 1-d int64 or
+    uint64 keys: hashed in one pass (vornkit's native kernel, without the GIL), only the distinct
+    keys sorted."""
+    keys = np.ascontiguousarray(keys)
+    if keys.dtype != np.uint64:
+        keys = keys.astype(np.int64, copy=False)
+    codes, first = number_keys(keys.view(np.int64))  # equal bits: equal keys
+    count = len(first)
+    order = np.argsort(keys[first])  # distinct keys: no ties, so any sort gives np.unique's order
+    rank = np.empty(count, dtype=np.int64)
+    rank[order] = np.arange(count, dtype=np.int64)
+    counts = np.bincount(codes, minlength=count)[order]
+    return KeyGroups(keys[first[order]], rank[codes], first[order], counts)
+
+
 def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1) -> np.ndarray:
     """int8 level of each pair (left row i[k], right row j[k]): -1 missing, 0 else, ..., exact."""
     field = column.field
@@ -390,10 +457,11 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     rest = np.flatnonzero(present & ~exact)
     if len(rest) == 0:
         return out
-    # Each distinct pair of values is scored once.
-    keys = left[rest] * len(column.values) + right[rest]
-    distinct, inverse = np.unique(keys, return_inverse=True)
-    a, b = distinct // len(column.values), distinct % len(column.values)
+    # Each distinct pair of values is scored once (in order of first appearance: each score
+    # depends on its pair alone).
+    left, right = left[rest], right[rest]
+    inverse, first = number_keys(left * len(column.values) + right)
+    a, b = left[first], right[first]
     if field.kind == "date":
         level = _date_levels(column, a, b, workers)
     else:
@@ -401,7 +469,7 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
         scores = _score_distinct(column.values, a, b, algorithm.scorer(), workers)
         if algorithm.scale != 1.0:
             scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
-        level = np.zeros(len(distinct), dtype=np.int8)
+        level = np.zeros(len(first), dtype=np.int8)
         for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
             level[scores <= bound if field.is_distance else scores >= bound] = number
     out[rest] = level[inverse]

@@ -21,7 +21,9 @@ from __future__ import annotations
 import copy
 import json
 import math
+import os
 from collections.abc import Callable, Mapping, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import asdict, dataclass
 from pathlib import Path
 from typing import Any
@@ -31,7 +33,7 @@ import vorn
 
 from vornkit import _candidate_pairs, _comparisons
 from vornkit._comparisons import MISSING, Field, FieldValues
-from vornkit._records import Columns, preprocess, read_columns, read_ids
+from vornkit._records import CodedValues, Columns, preprocess_coded, read_columns, read_ids
 
 FORMAT = "vornkit-linkage-model"
 FORMAT_VERSION = 2  # 2: groups compared by which members agree; version 1 files (by how many) are read too
@@ -39,6 +41,8 @@ DEFAULT_THRESHOLD = 0.5  # a pair is a match when it is more likely a match than
 U_SAMPLE = 300_000  # random pairs that estimate u
 EM_ITERATIONS = 200
 EM_TOLERANCE = 1e-8
+LEVEL_THREADS = 2  # fields whose levels are computed at a time
+PARALLEL_FIELDS_PAIRS = 100_000  # pairs from which fields' levels are computed two at a time
 PSEUDO_COUNT = 0.5  # added to every level's count: no level is impossible
 MAX_WEIGHT = 40.0  # |log2 m/u| at most: no single field decides alone beyond a trillion to one
 PREDICT_CHUNK = 1 << 20  # candidate pairs weighed at a time
@@ -73,20 +77,24 @@ def _read(
     names = [field.name for field in fields]
     names += [name for name in _candidate_pairs.rule_columns(blocking) if name not in names]
     raw_left, left_rows = read_columns(left, names, "left table" if right is not None else "table")
-    left_values = {name: preprocess(column, processor) for name, column in raw_left.items()}
+    # Each column is preprocessed through its distinct values, whose codes the fields' encoding reuses.
+    left_coded = {name: preprocess_coded(column, processor) for name, column in raw_left.items()}
+    left_values = {name: coded.values for name, coded in left_coded.items()}
+    right_coded: dict[str, CodedValues] | None = None
     right_values: Columns | None = None
     right_rows = left_rows
     if right is not None:
         raw_right, right_rows = read_columns(right, names, "right table")
-        right_values = {name: preprocess(column, processor) for name, column in raw_right.items()}
+        right_coded = {name: preprocess_coded(column, processor) for name, column in raw_right.items()}
+        right_values = {name: coded.values for name, coded in right_coded.items()}
     done = []
     columns = []
     for field in fields:
-        other = right_values[field.name] if right_values is not None else None
+        other = right_coded[field.name] if right_coded is not None else None
         if complete:
-            field = field.completed(left_values[field.name], other if other is not None else [])
+            field = field.completed(left_values[field.name], other.values if other is not None else [])
         done.append(field)
-        columns.append(_comparisons.encode(field, left_values[field.name], other))
+        columns.append(_comparisons.encode_coded(field, left_coded[field.name], other))
     return done, _Tables(columns, (left_values, right_values), left_rows, right_rows, right is None)
 
 
@@ -138,8 +146,23 @@ def estimate_u(tables: _Tables, model: LinkageModel, random_levels: np.ndarray) 
 def level_matrix(tables: _Tables, i: np.ndarray, j: np.ndarray, workers: int) -> np.ndarray:
     """int8 (pairs, fields): each pair's level on each field."""
     out = np.empty((len(i), len(tables.columns)), dtype=np.int8)
-    for k, column in enumerate(tables.columns):
-        out[:, k] = _comparisons.levels(column, i, j, workers)
+
+    def fill(k: int) -> None:
+        out[:, k] = _comparisons.levels(tables.columns[k], i, j, workers)
+
+    # A field's NumPy steps run in one thread while its scoring uses every worker: a second field
+    # at a time fills the gaps. Not more: each field in flight holds its pairs' arrays.
+    threads = min(len(tables.columns), LEVEL_THREADS, os.cpu_count() or 1 if workers < 0 else workers)
+    if threads <= 1 or len(i) < PARALLEL_FIELDS_PAIRS:
+        for k in range(len(tables.columns)):
+            fill(k)
+        return out
+    pool = ThreadPoolExecutor(threads, thread_name_prefix="vornkit-levels")
+    try:
+        for done in [pool.submit(fill, k) for k in range(len(tables.columns))]:
+            done.result()
+    finally:
+        pool.shutdown(wait=True, cancel_futures=True)  # Ctrl-C: fields not begun are dropped
     return out
 
 
@@ -151,8 +174,8 @@ def _patterns(levels: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     base = int(shifted.max()) + 1
     if base ** levels.shape[1] < 1 << 62:  # each row as one integer: a 1-d sort, not a row sort
         keys = shifted @ (base ** np.arange(levels.shape[1], dtype=np.int64))
-        _, first, counts = np.unique(keys, return_index=True, return_counts=True)
-        return levels[first], counts.astype(np.float64)
+        groups = _comparisons.group_keys(keys)
+        return levels[groups.first], groups.counts.astype(np.float64)
     patterns, counts = np.unique(levels, axis=0, return_counts=True)
     return patterns, counts.astype(np.float64)
 
@@ -266,13 +289,15 @@ def _agreeing_pairs(left_codes: np.ndarray, right_codes: np.ndarray | None, dist
         if right_codes is None:
             return float(np.dot(left_counts, left_counts - 1.0) / 2.0)
         return float(np.dot(left_counts, np.bincount(right_codes[right_codes >= 0], minlength=distinct)))
-    left = np.unique(left_codes[left_codes >= 0], return_counts=True)
+    # Equal codes grouped by hashing; the counts are whole numbers whose products sum below
+    # 2**53, so the sums are exact in any order.
+    left = left_codes[left_codes >= 0]
     if right_codes is None:
-        counts = left[1].astype(np.float64)
+        counts = np.bincount(_comparisons.number_keys(left)[0]).astype(np.float64)
         return float(np.dot(counts, counts - 1.0) / 2.0)
-    right = np.unique(right_codes[right_codes >= 0], return_counts=True)
-    _, at_left, at_right = np.intersect1d(left[0], right[0], assume_unique=True, return_indices=True)
-    return float(np.dot(left[1][at_left].astype(np.float64), right[1][at_right].astype(np.float64)))
+    codes, first = _comparisons.number_keys(np.concatenate([left, right_codes[right_codes >= 0]]))
+    left_counts = np.bincount(codes[: len(left)], minlength=len(first)).astype(np.float64)
+    return float(np.dot(left_counts, np.bincount(codes[len(left) :], minlength=len(first)).astype(np.float64)))
 
 
 def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarray, np.ndarray]:
@@ -286,15 +311,31 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
     count = len(columns)
     out, chance = np.zeros((count, count)), np.zeros((count, count))
     population = pair_count(len(columns[0].left_codes), len(columns[0].right_codes), dedup) if count else 0
+    alone: dict[int, float] = {}  # a field's agreeing pairs among all the records holding it
+
+    def agreeing_alone(field: int) -> float:
+        if field not in alone:
+            column = columns[field]
+            right = None if dedup else column.right_codes
+            alone[field] = _agreeing_pairs(column.left_codes, right, len(column.values))
+        return alone[field]
+
     for a in range(count):
         for b in range(a + 1, count):
             width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
-            distinct = (len(columns[a].values), len(columns[b].values), 0)
+            # Pairs of codes counted directly when they are few; sorted otherwise.
+            pairs_of_codes = len(columns[a].values) * width
+            dense = pairs_of_codes <= 4 * len(columns[a].left_codes) + 1024
+            distinct = (len(columns[a].values), width, pairs_of_codes if dense else 0)
             keys: list[list[np.ndarray]] = []  # per table: codes of a, of b, of both, where both are present
             records: list[int] = []
+            # Where the other field is present wherever one is, that one's codes stay as they are.
+            whole = [True, True]
             for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),
                                      (columns[a].right_codes, columns[b].right_codes)):  # fmt: skip
                 both = (codes_a >= 0) & (codes_b >= 0)
+                whole = [whole[0] and bool((codes_b[codes_a >= 0] >= 0).all()),
+                         whole[1] and bool((codes_a[codes_b >= 0] >= 0).all())]  # fmt: skip
                 combined = codes_a * width + codes_b
                 keys.append([np.where(both, codes, -1) for codes in (codes_a, codes_b, combined)])
                 records.append(int(both.sum()))
@@ -303,7 +344,11 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
             present = pair_count(records[0], records[-1], dedup)
             if present == 0:
                 continue
-            agreeing = [_agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k]) for k in range(3)]
+            agreeing = [
+                agreeing_alone((a, b)[k]) if k < 2 and whole[k] else
+                _agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k])
+                for k in range(3)
+            ]  # fmt: skip
             independent = agreeing[0] * agreeing[1] / present
             out[a, b] = out[b, a] = (agreeing[2] - independent) * population / present
             chance[a, b] = chance[b, a] = independent * population / present
@@ -1296,6 +1341,15 @@ def _candidates(
         blocking,
         workers,
         report,
+        # A field's codes are blocking's raw codes of its values, but for dates (merged layouts).
+        {
+            column.field.name: (
+                column.left_codes if tables.dedup else np.concatenate([column.left_codes, column.right_codes]),
+                column.values,
+            )
+            for column in tables.columns
+            if column.field.kind != "date"
+        },
     )
 
 

@@ -332,6 +332,10 @@ def link_band(
 def link_simhash(fingerprints: Buffer, threshold: float, parent: Buffer, /) -> None: ...
 def component_labels(parent: Buffer, labels: Buffer, /) -> None: ...
 
+# Record linkage (vornkit._comparisons): int64 arrays.
+
+def number_keys(keys: Buffer, codes: Buffer, first: Buffer, /) -> int: ...
+
 # Indexes: keys are int64 arrays; results come back as bytearrays of int64
 # (distances: uint8) for numpy.frombuffer.
 

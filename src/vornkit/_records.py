@@ -11,8 +11,10 @@ from __future__ import annotations
 
 import math
 from collections.abc import Mapping, Sequence
+from dataclasses import dataclass
 from typing import Any
 
+import numpy as np
 import vorn
 
 Columns = dict[str, list[str | None]]
@@ -107,3 +109,28 @@ def preprocess(values: Sequence[str | None], processor: vorn.Preprocessor | None
         if value is not None and value not in cache:
             cache[value] = processor.process(value) or None
     return [cache[value] for value in values]
+
+
+@dataclass
+class CodedValues:
+    """A column preprocessed through its distinct values: ``values`` per record (as
+    ``preprocess`` gives them), ``codes`` per record into ``distinct``, the preprocessed value of
+    each distinct raw value, in order of first appearance."""
+
+    values: list[str | None]
+    codes: np.ndarray
+    distinct: list[str | None]
+
+
+def preprocess_coded(values: Sequence[str | None], processor: vorn.Preprocessor | None) -> CodedValues:
+    """``preprocess`` of the values, with the codes that let the linkage encode them without a
+    second pass over the records."""
+    index = {value: code for code, value in enumerate(dict.fromkeys(values))}
+    codes = np.fromiter(map(index.__getitem__, values), dtype=np.int64, count=len(values))
+    if processor is None:
+        distinct = [value or None for value in index]
+    else:
+        distinct = [None if value is None else processor.process(value) or None for value in index]
+    table = np.empty(len(distinct), dtype=object)
+    table[:] = distinct
+    return CodedValues(table[codes].tolist(), codes, distinct)

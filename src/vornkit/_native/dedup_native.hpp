@@ -44,4 +44,7 @@ bool run_released_with_stop(const std::function<bool(const vorn::index::StopChec
 int add_dedup_functions(PyObject* module);
 int add_index_types(PyObject* module);
 
+// Adds the record linkage's kernels (linkage_functions.cpp).
+int add_linkage_functions(PyObject* module);
+
 }  // namespace vornkit::native

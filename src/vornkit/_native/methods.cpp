@@ -90,6 +90,7 @@ int exec_module(PyObject* module) {
     if (add_isa_levels(module) != 0) return -1;
     if (PyModule_AddFunctions(module, fuzz_methods) != 0) return -1;
     if (add_dedup_functions(module) != 0) return -1;
+    if (add_linkage_functions(module) != 0) return -1;
     // The sizes of the *_default functions, which vornkit's fingerprint
     // functions take as their defaults.
     if (PyModule_AddIntConstant(module, "MINHASH_SHINGLE_SIZE", vorn::registry::kMinHashShingleSize) != 0 ||

@@ -1,0 +1,165 @@
+"""The linkage's grouping of keys by hashing, against NumPy's sorting, and the steps built on it:
+agreement levels, co-agreement counts, field kinds."""
+
+import numpy as np
+import pytest
+import vorn
+
+import vornkit
+from vornkit import _blocking, _comparisons, _fellegi_sunter, _native, _records
+from vornkit._comparisons import Field
+
+INT64_MIN, INT64_MAX = np.iinfo(np.int64).min, np.iinfo(np.int64).max
+
+
+def key_columns():
+    rng = np.random.default_rng(7)
+    return {
+        "empty": np.zeros(0, dtype=np.int64),
+        "one": np.array([5], dtype=np.int64),
+        # 0 is the hash table's free key; the extremes are ordinary keys
+        "free key and extremes": np.array([0, INT64_MIN, 0, INT64_MAX, -1, 0, INT64_MIN], dtype=np.int64),
+        # past the table's first size (2**14 keys) and a stop check (2**20 keys)
+        "many distinct": rng.permutation(np.arange(-50_000, 1_100_000, dtype=np.int64)),
+        "few repeated": rng.integers(-3, 4, size=200_000).astype(np.int64) * (1 << 40),
+        # above 2**63: as unsigned, the order is not the signed one
+        "uint64": np.array([1 << 63, 3, (1 << 64) - 1, 3, 0, 1 << 63], dtype=np.uint64),
+    }
+
+
+@pytest.mark.parametrize("name", list(key_columns()))
+def test_group_keys_is_numpy_unique(name):
+    keys = key_columns()[name]
+    distinct, first, inverse, counts = np.unique(keys, return_index=True, return_inverse=True, return_counts=True)
+    groups = _comparisons.group_keys(keys)
+    assert groups.distinct.dtype == keys.dtype and groups.distinct.tolist() == distinct.tolist()
+    assert groups.first.tolist() == first.tolist() and groups.counts.tolist() == counts.tolist()
+    assert groups.inverse.tolist() == inverse.reshape(-1).tolist()
+
+
+@pytest.mark.parametrize("name", ["free key and extremes", "many distinct", "few repeated"])
+def test_number_keys_numbers_in_order_of_first_appearance(name):
+    keys = key_columns()[name]
+    codes, first = _comparisons.number_keys(keys)
+    assert np.array_equal(first, np.sort(np.unique(keys, return_index=True)[1]))
+    assert np.array_equal(keys[first][codes], keys)  # each key's code names a position holding it
+
+
+def test_number_keys_arguments():
+    keys = np.arange(4, dtype=np.int64)
+    with pytest.raises(ValueError, match="same length"):
+        _native.number_keys(keys, np.empty(3, np.int64), np.empty(4, np.int64))
+    with pytest.raises(TypeError, match="keys must hold 8-byte items"):
+        _native.number_keys(keys.astype(np.int32), np.empty(4, np.int64), np.empty(4, np.int64))
+    with pytest.raises((BufferError, ValueError)):
+        _native.number_keys(keys, np.empty(8, np.int64)[::2], np.empty(4, np.int64))  # not contiguous
+    read_only = np.empty(4, np.int64)
+    read_only.flags.writeable = False
+    with pytest.raises((BufferError, ValueError)):
+        _native.number_keys(keys, np.empty(4, np.int64), read_only)
+
+
+def test_levels_of_repeated_and_distinct_pairs_are_each_pairs_own():
+    # Many pairs repeat a few pairs of values; each level is the one the pair alone gets.
+    rng = np.random.default_rng(3)
+    names = ["anna", "anne", "ana", "hannah", "bob", "bobby", "rob", None]
+    field = Field("name", kind="name", scorer="jaro_winkler", levels=(0.92, 0.80))
+    column = _comparisons.encode(field, [names[k] for k in rng.integers(0, len(names), 3000)], None)
+    i, j = rng.integers(0, 3000, 50_000), rng.integers(0, 3000, 50_000)
+    levels = _comparisons.levels(column, i, j, workers=1)
+    expected = [_comparisons.levels(column, i[k : k + 1], j[k : k + 1], workers=1)[0] for k in range(0, 50_000, 997)]
+    assert levels[::997].tolist() == expected
+
+
+def test_level_matrix_in_threads_is_the_same(monkeypatch):
+    rng = np.random.default_rng(5)
+    words = [f"w{k}" for k in range(400)]
+    left = {name: [words[k] for k in rng.integers(0, 400, 2000)] for name in ("a", "b", "c")}
+    model = _fellegi_sunter.LinkageModel(["a", "b", "c"])
+    _, tables = _fellegi_sunter._read(model.fields, left, None, None, complete=True)
+    i, j = rng.integers(0, 2000, 150_000), rng.integers(0, 2000, 150_000)
+    threaded = _fellegi_sunter.level_matrix(tables, i, j, workers=2)
+    monkeypatch.setattr(_fellegi_sunter, "PARALLEL_FIELDS_PAIRS", len(i) + 1)
+    assert np.array_equal(threaded, _fellegi_sunter.level_matrix(tables, i, j, workers=2))
+
+
+def brute_co_agreement(a, b, left_rows):
+    """Pairs agreeing on a, on b and on both, each among the records with both present."""
+    both = [k for k in range(left_rows) if a[k] is not None and b[k] is not None]
+    pairs = [(x, y) for n, x in enumerate(both) for y in both[n + 1 :]]
+    counts = [sum(a[x] == a[y] for x, y in pairs), sum(b[x] == b[y] for x, y in pairs)]
+    return counts, sum(a[x] == a[y] and b[x] == b[y] for x, y in pairs), len(pairs)
+
+
+@pytest.mark.parametrize("values", [5, 300])  # few values: counted in an array; many: sorted
+@pytest.mark.parametrize("missing", [(True, True), (False, True), (True, False)])  # which column misses values
+def test_co_agreement_dense_and_sorted(values, missing):
+    rng = np.random.default_rng(values)
+    columns = [[None if v == 0 and m else f"v{v}" for v in rng.integers(0, values, 400)] for m in missing]
+    field = Field("x", kind="code", scorer="levenshtein_distance", levels=(1, 2))
+    encoded = [_comparisons.encode(field, column, None) for column in columns]
+    excess, chance = _fellegi_sunter.co_agreement(encoded, dedup=True)
+    (agree_a, agree_b), agree_both, present = brute_co_agreement(*columns, 400)
+    population = 400 * 399 // 2
+    assert chance[0, 1] == agree_a * agree_b / present * population / present
+    assert excess[0, 1] == (agree_both - agree_a * agree_b / present) * population / present
+
+
+@pytest.mark.parametrize(
+    ("parsed", "kind"),
+    [(90, "date"), (89, "name")],  # 90 of 100 in one layout is the least share of a date field
+)
+def test_date_kind_at_the_least_share(parsed, kind):
+    values = [f"1990-01-{1 + k % 28:02d}" for k in range(parsed)] + ["anna"] * (100 - parsed)
+    assert _comparisons.detect_kind(values, [])[0] == kind
+
+
+@pytest.mark.parametrize("right", [None, ["bob", None, "ann", "", "cy", "bob"]])
+def test_field_codes_are_blockings_raw_codes(right):
+    # The linkage hands its field codes to blocking in place of coding the values again.
+    left = ["ann", None, "bob", "ann", "", "dee"]
+    processed = [_records.preprocess(side, None) for side in (left, right) if side is not None]
+    column = _comparisons.encode(Field("x", kind="name"), processed[0], processed[1] if right else None)
+    codes = column.left_codes if right is None else np.concatenate([column.left_codes, column.right_codes])
+    raw, distinct = _blocking._factorize([value for side in processed for value in side])
+    assert codes.tolist() == raw.tolist() and column.values == distinct
+
+
+@pytest.mark.parametrize("dedup", [True, False])
+def test_estimate_of_a_two_column_rule_with_sparse_keys(dedup):
+    # 80 values per column: combined keys reach 80 * 80, past the counting array's reach.
+    rng = np.random.default_rng(11)
+
+    def table(rows):
+        return {c: [None if v == 0 else f"{c}{v}" for v in rng.integers(0, 80, rows)] for c in ("a", "b")}
+
+    left, right = table(300), None if dedup else table(200)
+    rule = vornkit.BlockingRule(("a", "b"))
+    other = left if dedup else right
+    keys = [(x, y) for x, y in zip(left["a"], left["b"])], [(x, y) for x, y in zip(other["a"], other["b"])]
+    agree = sum(
+        p == q and None not in p for n, p in enumerate(keys[0]) for m, q in enumerate(keys[1]) if not dedup or n < m
+    )
+    assert agree > 0 and vornkit.estimate_comparisons([rule], left, right) == [agree]
+
+
+@pytest.mark.parametrize("processor", [None, vorn.Preprocessor()])
+@pytest.mark.parametrize("two_tables", [False, True])
+@pytest.mark.parametrize(
+    "field",
+    [Field("x", kind="name", scorer="jaro_winkler", levels=(0.9,)), Field("x", kind="date", date_layout="dd-mm-yyyy")],
+)
+def test_encoding_through_distinct_values_is_encode(processor, two_tables, field):
+    # Raw values that preprocess to one value ("Ann", " ann"), to nothing ("  "), and dates in two spellings.
+    pool = ["Ann", " ann", "ANN ", "bob", "  ", "", None, "1/2/1990", "01/02/1990", "3/4/2001", "Émile", "émile"]
+    rng = np.random.default_rng(2)
+    sides = [[pool[k] for k in rng.integers(0, len(pool), 500)] for _ in range(2 if two_tables else 1)]
+    coded = [_records.preprocess_coded(side, processor) for side in sides]
+    processed = [_records.preprocess(side, processor) for side in sides]
+    assert [c.values for c in coded] == processed
+    expected = _comparisons.encode(field, processed[0], processed[1] if two_tables else None)
+    got = _comparisons.encode_coded(field, coded[0], coded[1] if two_tables else None)
+    assert got.values == expected.values
+    for name in ("left_codes", "right_codes", "frequency", "parts"):
+        assert np.array_equal(getattr(got, name), getattr(expected, name)), name
+    assert (got.right_codes is got.left_codes) == (not two_tables)
