@@ -119,20 +119,26 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
     }
 
     // A window cut short can only win by ending (starting) on a character
-    // of the needle.
-    const auto consider = [&](std::size_t start, std::size_t end) {
-        const Text window = haystack.substr(start, end - start);
-        const double score = indel_ratio(distance_to(window), len1 + window.size());
+    // of the needle. Those at the start share their first character, those
+    // at the end their last: one pass over the haystack's first (last)
+    // len1 characters gives the subsequence of each.
+    const auto consider = [&](std::size_t start, std::size_t end, std::size_t lcs) {
+        const std::size_t width = end - start;
+        const double score = indel_ratio(len1 + width - 2 * lcs, len1 + width);
         if (score <= best.score) return false;
         best.score = score;
         best.dest_start = start;
         best.dest_end = end;
         return score == 100;
     };
+    Scratch<std::size_t> lcs_memory;
+    std::size_t* lcs = lcs_memory.get(len1);
+    cached.prefix_similarities(haystack.substr(0, len1 - 1), lcs);
     for (std::size_t end = 1; end < len1; ++end)
-        if (prepared.contains(haystack[end - 1]) && consider(0, end)) return best;
+        if (prepared.contains(haystack[end - 1]) && consider(0, end, lcs[end - 1])) return best;
+    prepared.reversed_masks().reversed_prefix_similarities(haystack.substr(len2 - len1), lcs);
     for (std::size_t start = len2 - len1; start < len2; ++start)
-        if (prepared.contains(haystack[start]) && consider(start, len2)) return best;
+        if (prepared.contains(haystack[start]) && consider(start, len2, lcs[len2 - start - 1])) return best;
     return best;
 }
 
@@ -320,7 +326,8 @@ double on_prepared(std::string_view a, std::string_view b, Score&& score) {
 
 }  // namespace
 
-PartialNeedle::PartialNeedle(std::u32string_view needle) : text_(needle), masks_(needle) {
+PartialNeedle::PartialNeedle(std::u32string_view needle)
+    : text_(needle), masks_(needle), reversed_masks_(std::u32string(needle.rbegin(), needle.rend())) {
     for (char32_t c : needle) {
         if (c < 128) ascii_[c] = true;
         else others_.push_back(c);

@@ -113,6 +113,9 @@ public:
 
     std::u32string_view text() const noexcept { return text_; }
     const CachedLcsSeq& masks() const noexcept { return masks_; }
+    // The masks of the needle reversed: its similarity with every window
+    // that ends with the haystack comes from one backward pass.
+    const CachedLcsSeq& reversed_masks() const noexcept { return reversed_masks_; }
     // Whether the needle has the character c: a window cut short can only
     // improve on a shorter one by ending (starting) on such a character.
     bool contains(char32_t c) const noexcept;
@@ -120,6 +123,7 @@ public:
 private:
     std::u32string_view text_;
     CachedLcsSeq masks_;
+    CachedLcsSeq reversed_masks_;
     bool ascii_[128] = {};
     std::vector<char32_t> others_;  // sorted
 };

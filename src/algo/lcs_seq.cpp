@@ -33,6 +33,14 @@ std::size_t lcs_single_word(const Masks& masks, std::size_t m, std::u32string_vi
     return static_cast<std::size_t>(std::popcount(~s & low_bits(m)));
 }
 
+// The zero bits among the m bits of the row vector s: the length found.
+inline std::size_t matched_of(const std::uint64_t* s, std::size_t words, std::size_t m) noexcept {
+    std::size_t ones = 0;
+    for (std::size_t w = 0; w + 1 < words; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
+    ones += static_cast<std::size_t>(std::popcount(s[words - 1] & low_bits(m - (words - 1) * kWordBits)));
+    return m - ones;
+}
+
 // Advances the row vector s (`words` words) by one text character whose
 // mask row is `row`.
 inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
@@ -68,20 +76,37 @@ std::size_t lcs_few_words(const BlockMasks& masks, std::size_t m, std::u32string
             s[w] = sum | (x - u);
         }
     }
-    std::size_t ones = 0;
-    for (std::size_t w = 0; w + 1 < N; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
-    ones += static_cast<std::size_t>(std::popcount(s[N - 1] & low_bits(m - (N - 1) * kWordBits)));
-    return m - ones;
+    return matched_of(s, N, m);
 }
 
 std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_view text) {
     const std::size_t words = masks.words();
     std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
     for (char32_t c : text) advance_lcs_row(masks.find(c), s.data(), words);
-    std::size_t ones = 0;
-    for (std::size_t w = 0; w + 1 < words; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
-    ones += static_cast<std::size_t>(std::popcount(s[words - 1] & low_bits(m - (words - 1) * kWordBits)));
-    return m - ones;
+    return matched_of(s.data(), words, m);
+}
+
+// The length after each character of [first, last) into out.
+template <class Masks, class Iterator>
+void lcs_single_word_along(const Masks& masks, std::size_t m, Iterator first, Iterator last,
+                           std::size_t* out) noexcept {
+    const std::uint64_t valid = low_bits(m);
+    std::uint64_t s = ~std::uint64_t{0};
+    for (; first != last; ++first) {
+        const std::uint64_t u = s & masks.get(*first);
+        s = (s + u) | (s - u);
+        *out++ = static_cast<std::size_t>(std::popcount(~s & valid));
+    }
+}
+
+template <class Iterator>
+void lcs_blocks_along(const BlockMasks& masks, std::size_t m, Iterator first, Iterator last, std::size_t* out) {
+    const std::size_t words = masks.words();
+    std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
+    for (; first != last; ++first) {
+        advance_lcs_row(masks.find(*first), s.data(), words);
+        *out++ = matched_of(s.data(), words, m);
+    }
 }
 
 }  // namespace
@@ -104,6 +129,25 @@ std::size_t CachedLcsSeq::similarity(std::u32string_view other) const {
         case 4: return lcs_few_words<4>(masks, length_, other);
         default: return lcs_blocks(masks, length_, other);
     }
+}
+
+template <class Iterator>
+void CachedLcsSeq::similarities_along(Iterator first, Iterator last, std::size_t* out) const {
+    if (length_ == 0) {
+        std::fill(out, out + (last - first), std::size_t{0});
+        return;
+    }
+    if (const auto* word = std::get_if<WordMasks>(&masks_))
+        return lcs_single_word_along(*word, length_, first, last, out);
+    lcs_blocks_along(*std::get_if<BlockMasks>(&masks_), length_, first, last, out);
+}
+
+void CachedLcsSeq::prefix_similarities(std::u32string_view other, std::size_t* out) const {
+    similarities_along(other.begin(), other.end(), out);
+}
+
+void CachedLcsSeq::reversed_prefix_similarities(std::u32string_view other, std::size_t* out) const {
+    similarities_along(other.rbegin(), other.rend(), out);
 }
 
 std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {
