@@ -326,8 +326,19 @@ double on_prepared(std::string_view a, std::string_view b, Score&& score) {
 
 }  // namespace
 
+namespace {
+
+// The text reversed, in `memory`.
+std::u32string_view reversed(std::u32string_view text, Scratch<char32_t>&& memory) {
+    char32_t* out = memory.get(text.size());
+    std::reverse_copy(text.begin(), text.end(), out);
+    return {out, text.size()};
+}
+
+}  // namespace
+
 PartialNeedle::PartialNeedle(std::u32string_view needle)
-    : text_(needle), masks_(needle), reversed_masks_(std::u32string(needle.rbegin(), needle.rend())) {
+    : text_(needle), masks_(needle), reversed_masks_(reversed(needle, Scratch<char32_t>())) {
     for (char32_t c : needle) {
         if (c < 128) ascii_[c] = true;
         else others_.push_back(c);

@@ -42,8 +42,9 @@ inline std::size_t matched_of(const std::uint64_t* s, std::size_t words, std::si
 }
 
 // Advances the row vector s (`words` words) by one text character whose
-// mask row is `row`.
-inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
+// mask row is `row`; returns the carry out of the last word, which is the
+// growth of the subsequence (see lcs_single_word_along).
+inline bool advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
     BlockMasks::RowReader reader(row);
     std::uint64_t carry = 0;
     for (std::size_t w = 0; w < words; ++w) {
@@ -55,6 +56,7 @@ inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::s
         carry = (partial < carry) | (sum < u);
         s[w] = sum | (x - u);
     }
+    return carry != 0;
 }
 
 // Patterns of 65 to 64 * kDenseShare characters: every row is dense and
@@ -86,26 +88,32 @@ std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_vi
     return matched_of(s.data(), words, m);
 }
 
-// The length after each character of [first, last) into out.
+// The length after each character of [first, last) into out. The bits
+// of s above the pattern stay ones, so the run of ones at the top reaches
+// the word's end: the length grows by one exactly when a match falls in
+// that run, which is when the addition carries out of the word (every
+// other run only moves its zero down).
 template <class Masks, class Iterator>
-void lcs_single_word_along(const Masks& masks, std::size_t m, Iterator first, Iterator last,
-                           std::size_t* out) noexcept {
-    const std::uint64_t valid = low_bits(m);
+void lcs_single_word_along(const Masks& masks, Iterator first, Iterator last, std::size_t* out) noexcept {
     std::uint64_t s = ~std::uint64_t{0};
+    std::size_t length = 0;
     for (; first != last; ++first) {
         const std::uint64_t u = s & masks.get(*first);
-        s = (s + u) | (s - u);
-        *out++ = static_cast<std::size_t>(std::popcount(~s & valid));
+        std::uint64_t sum;
+        length += __builtin_add_overflow(s, u, &sum);
+        s = sum | (s - u);
+        *out++ = length;
     }
 }
 
 template <class Iterator>
-void lcs_blocks_along(const BlockMasks& masks, std::size_t m, Iterator first, Iterator last, std::size_t* out) {
+void lcs_blocks_along(const BlockMasks& masks, Iterator first, Iterator last, std::size_t* out) {
     const std::size_t words = masks.words();
     std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
+    std::size_t length = 0;
     for (; first != last; ++first) {
-        advance_lcs_row(masks.find(*first), s.data(), words);
-        *out++ = matched_of(s.data(), words, m);
+        length += advance_lcs_row(masks.find(*first), s.data(), words);
+        *out++ = length;
     }
 }
 
@@ -137,9 +145,8 @@ void CachedLcsSeq::similarities_along(Iterator first, Iterator last, std::size_t
         std::fill(out, out + (last - first), std::size_t{0});
         return;
     }
-    if (const auto* word = std::get_if<WordMasks>(&masks_))
-        return lcs_single_word_along(*word, length_, first, last, out);
-    lcs_blocks_along(*std::get_if<BlockMasks>(&masks_), length_, first, last, out);
+    if (const auto* word = std::get_if<WordMasks>(&masks_)) return lcs_single_word_along(*word, first, last, out);
+    lcs_blocks_along(*std::get_if<BlockMasks>(&masks_), first, last, out);
 }
 
 void CachedLcsSeq::prefix_similarities(std::u32string_view other, std::size_t* out) const {
