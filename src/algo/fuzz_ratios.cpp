@@ -63,6 +63,15 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
     ScoreAlignment best{0, 0, len1, 0, len1};
     const CachedLcsSeq& cached = prepared.masks();
     const auto distance_to = [&](Text window) { return len1 + window.size() - 2 * cached.similarity(window); };
+    // A window's subsequence is no longer than that of the haystack's
+    // prefix it ends or of the suffix it starts: one pass each way gives
+    // these bounds for every window, and the exact values for the windows
+    // cut short.
+    Scratch<std::size_t> prefix_memory, suffix_memory;
+    std::size_t* in_prefix = prefix_memory.get(len2);  // [e - 1]: haystack[0, e)
+    std::size_t* in_suffix = suffix_memory.get(len2);  // [k]: its last k + 1 characters
+    cached.prefix_similarities(haystack, in_prefix);
+    prepared.reversed_masks().reversed_prefix_similarities(haystack, in_suffix);
 
     if (len2 > len1) {
         constexpr std::size_t kUnknown = std::numeric_limits<std::size_t>::max();
@@ -81,6 +90,13 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
         std::fill_n(distances, windows, kUnknown);
         const auto visit = [&](std::size_t start) {
             if (distances[start] != kUnknown) return false;
+            // A window that cannot come closer than the bound keeps its
+            // lower bound in place of its distance: the ranges' bounds
+            // below only grow with the values they are given, and stay
+            // sound with lower ones.
+            const std::size_t most = std::min(in_prefix[start + len1 - 1], in_suffix[len2 - start - 1]);
+            distances[start] = maximum - 2 * most;
+            if (distances[start] >= bound) return false;
             distances[start] = distance_to(haystack.substr(start, len1));
             if (distances[start] >= bound) return false;
             bound = best_distance = distances[start];
@@ -119,9 +135,7 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
     }
 
     // A window cut short can only win by ending (starting) on a character
-    // of the needle. Those at the start share their first character, those
-    // at the end their last: one pass over the haystack's first (last)
-    // len1 characters gives the subsequence of each.
+    // of the needle.
     const auto consider = [&](std::size_t start, std::size_t end, std::size_t lcs) {
         const std::size_t width = end - start;
         const double score = indel_ratio(len1 + width - 2 * lcs, len1 + width);
@@ -131,14 +145,10 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
         best.dest_end = end;
         return score == 100;
     };
-    Scratch<std::size_t> lcs_memory;
-    std::size_t* lcs = lcs_memory.get(len1);
-    cached.prefix_similarities(haystack.substr(0, len1 - 1), lcs);
     for (std::size_t end = 1; end < len1; ++end)
-        if (prepared.contains(haystack[end - 1]) && consider(0, end, lcs[end - 1])) return best;
-    prepared.reversed_masks().reversed_prefix_similarities(haystack.substr(len2 - len1), lcs);
+        if (prepared.contains(haystack[end - 1]) && consider(0, end, in_prefix[end - 1])) return best;
     for (std::size_t start = len2 - len1; start < len2; ++start)
-        if (prepared.contains(haystack[start]) && consider(start, len2, lcs[len2 - start - 1])) return best;
+        if (prepared.contains(haystack[start]) && consider(start, len2, in_suffix[len2 - start - 1])) return best;
     return best;
 }
 
