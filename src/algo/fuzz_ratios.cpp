@@ -186,6 +186,13 @@ double partial_of(Text a, Text b, double score_cutoff, const PartialNeedle* need
     return partial_alignment_of(a, b, score_cutoff, needle_a, needle_b).score;
 }
 
+// ratio_of from the shorter text's prepared masks.
+double prepared_ratio_of(Text a, Text b, const WRatioNeedles& needles_a, const WRatioNeedles& needles_b) {
+    const std::size_t lcs =
+        a.size() <= b.size() ? needles_a.chars.masks().similarity(b) : needles_b.chars.masks().similarity(a);
+    return indel_ratio(a.size() + b.size() - 2 * lcs, a.size() + b.size());
+}
+
 // Tokens are the maximal runs of characters other than separators,
 // sorted by code point. Separators are Python's whitespace, except that
 // in a text with no character beyond U+00FF (one byte per character in
@@ -283,10 +290,13 @@ double token_of(const PreparedText& a, const PreparedText& b) {
     return std::max(sorted, set_ratio_of(parts));
 }
 
-double partial_token_of(const PreparedText& a, const PreparedText& b) {
+// sorted_a and sorted_b, when given, are the needles of the sorted tokens
+// joined.
+double partial_token_of(const PreparedText& a, const PreparedText& b, const PartialNeedle* sorted_a = nullptr,
+                        const PartialNeedle* sorted_b = nullptr) {
     const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (!parts.common.empty()) return 100;
-    const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0);
+    const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0, sorted_a, sorted_b);
     // Without repeated tokens the set form compares the same two texts.
     if (a.sorted_tokens().size() == parts.only_a.size() && b.sorted_tokens().size() == parts.only_b.size())
         return sorted;
@@ -301,14 +311,16 @@ double partial_token_of(const PreparedText& a, const PreparedText& b) {
 // A ratio that cannot reach its inner cutoff leaves the result as it is,
 // so it is not computed: a score of at most 100 scaled by the same factors
 // cannot come out above 100 scaled by them.
-double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b, const PartialNeedle* needle_a,
-                 const PartialNeedle* needle_b) {
+//
+// needles_a and needles_b, when given, are the texts' prepared needles.
+double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b, const WRatioNeedles* needles_a,
+                 const WRatioNeedles* needles_b) {
     const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
     const double len_ratio = len1 > len2 ? static_cast<double>(len1) / static_cast<double>(len2)
                                          : static_cast<double>(len2) / static_cast<double>(len1);
-    double end_ratio = ratio_of(a, b);
+    double end_ratio = needles_a == nullptr ? ratio_of(a, b) : prepared_ratio_of(a, b, *needles_a, *needles_b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
         if (token_cutoff > 100) return end_ratio;
@@ -316,11 +328,19 @@ double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b,
     }
     const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
     double cutoff = end_ratio / partial_scale;
-    if (cutoff <= 100)
-        end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0, needle_a, needle_b), cutoff) * partial_scale);
+    const auto needle = [](const WRatioNeedles* needles, bool sorted) -> const PartialNeedle* {
+        if (needles == nullptr) return nullptr;
+        return sorted ? &needles->sorted : &needles->chars;
+    };
+    if (cutoff <= 100) {
+        const double partial = partial_of(a, b, 0, needle(needles_a, false), needle(needles_b, false));
+        end_ratio = std::max(end_ratio, kept(partial, cutoff) * partial_scale);
+    }
     cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
     if (cutoff > 100) return end_ratio;
-    return std::max(end_ratio, kept(partial_token_of(prepared_a, prepared_b), cutoff) * kUnbaseScale * partial_scale);
+    const double partial_token =
+        partial_token_of(prepared_a, prepared_b, needle(needles_a, true), needle(needles_b, true));
+    return std::max(end_ratio, kept(partial_token, cutoff) * kUnbaseScale * partial_scale);
 }
 
 template <class Score>
@@ -365,10 +385,10 @@ double partial_ratio(const PreparedText& a, const PreparedText& b, double score_
     return partial_of(a.chars(), b.chars(), score_cutoff, &needle_a, &needle_b);
 }
 
-double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
-              const PartialNeedle& needle_b) {
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, WRatioNeedles needles_a,
+              WRatioNeedles needles_b) {
     if (score_cutoff > 100) return 0;
-    return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
+    return kept(wratio_of(a, b, &needles_a, &needles_b), score_cutoff);
 }
 
 PreparedText::PreparedText(std::string_view text, bool with_tokens) {

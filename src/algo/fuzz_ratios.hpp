@@ -128,12 +128,19 @@ private:
     std::vector<char32_t> others_;  // sorted
 };
 
-// partial_ratio and WRatio with both texts' needles prepared (a batch
-// prepares each once for many pairs; only the shorter text's is read).
+// partial_ratio with both texts' needles prepared (a batch prepares each
+// once for many pairs; only the shorter text's is read).
 double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
                      const PartialNeedle& needle_b);
-double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
-              const PartialNeedle& needle_b);
+
+// A text's needles for WRatio: of its characters and of its sorted
+// tokens joined.
+struct WRatioNeedles {
+    const PartialNeedle& chars;
+    const PartialNeedle& sorted;
+};
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, WRatioNeedles needles_a,
+              WRatioNeedles needles_b);
 
 // ratio from the length of a longest common subsequence of two texts of
 // len_a and len_b code points (how a batch kernel's LCS becomes the ratio).
