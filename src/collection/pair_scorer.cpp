@@ -500,10 +500,6 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
         // for all blocks of their column this thread scores).
         // WRatio also compares the sorted tokens joined, partially.
         const bool wratio = config_.kind == Measure::fuzz_wratio;
-        const auto& choice_needles =
-            prepared_needles(id_, c0, c1, [&](std::size_t j) { return prepared_b(j).chars(); });
-        const auto& sorted_choice_needles =
-            prepared_needles(id_, c0, wratio ? c1 : c0, [&](std::size_t j) { return prepared_b(j).sorted_joined(); });
         thread_local std::deque<algo::fuzz::PartialNeedle> query_needles, sorted_query_needles;
         query_needles.clear();
         sorted_query_needles.clear();
@@ -511,14 +507,26 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
             query_needles.emplace_back(prepared_a_[i].chars());
             if (wratio) sorted_query_needles.emplace_back(prepared_a_[i].sorted_joined());
         }
-        for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
-            for (std::size_t j = c0; j < c1; ++j) {
-                const auto &a = prepared_a_[i], &b = prepared_b(j);
-                const auto &needle_a = query_needles[i - r0], &needle_b = choice_needles[j - c0];
-                out[(i - r0) * stride + (j - c0)] =
-                    wratio ? algo::fuzz::wratio(a, b, config_.score_cutoff, {needle_a, sorted_query_needles[i - r0]},
-                                                {needle_b, sorted_choice_needles[j - c0]})
-                           : algo::fuzz::partial_ratio(a, b, config_.score_cutoff, needle_a, needle_b);
+        // A needle takes kilobytes: the choices' are kept for at most
+        // kNeedleColumns at a time. A tile of 64 rows or more is no wider
+        // (batch.cpp), so its column's next tiles still find them.
+        constexpr std::size_t kNeedleColumns = 256;
+        for (std::size_t s0 = c0; s0 < c1; s0 += kNeedleColumns) {
+            const std::size_t s1 = std::min(c1, s0 + kNeedleColumns);
+            const auto& choice_needles =
+                prepared_needles(id_, s0, s1, [&](std::size_t j) { return prepared_b(j).chars(); });
+            const auto& sorted_choice_needles = prepared_needles(
+                id_, s0, wratio ? s1 : s0, [&](std::size_t j) { return prepared_b(j).sorted_joined(); });
+            for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
+                for (std::size_t j = s0; j < s1; ++j) {
+                    const auto &a = prepared_a_[i], &b = prepared_b(j);
+                    const auto &needle_a = query_needles[i - r0], &needle_b = choice_needles[j - s0];
+                    out[(i - r0) * stride + (j - c0)] =
+                        wratio
+                            ? algo::fuzz::wratio(a, b, config_.score_cutoff, {needle_a, sorted_query_needles[i - r0]},
+                                                 {needle_b, sorted_choice_needles[j - s0]})
+                            : algo::fuzz::partial_ratio(a, b, config_.score_cutoff, needle_a, needle_b);
+                }
             }
         }
     } else {

@@ -246,3 +246,11 @@ def test_partial_windows_equal_rapidfuzz_on_every_level(level):
     pytest.importorskip("rapidfuzz")
     run = run_python(["-c", PARTIAL_WINDOWS], level)
     assert run.returncode == 0 and run.stdout.strip() == "same", (run.stdout + run.stderr)[-2000:]
+
+
+@pytest.mark.parametrize("scorer", [fuzz.partial_ratio, fuzz.WRatio], ids=_name)
+def test_few_queries_over_many_choices(scorer):
+    # Tiles of few rows are wide: their choices' needles come in blocks.
+    choices = _texts(9, 700)
+    got = vornkit.cdist(QUERIES[:3], choices, scorer=scorer, workers=2)
+    assert got.tolist() == _expected(scorer, QUERIES[:3], choices)
