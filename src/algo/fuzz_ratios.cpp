@@ -70,6 +70,15 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
     ScoreAlignment best{0, 0, len1, 0, len1};
     const CachedLcsSeq& cached = prepared.masks();
     const auto distance_to = [&](Text window) { return len1 + window.size() - 2 * cached.similarity(window); };
+    // A window's subsequence is no longer than that of the haystack's
+    // prefix it ends or of the suffix it starts: one pass each way gives
+    // these bounds for every window, and the exact values for the windows
+    // cut short.
+    Scratch<std::size_t> prefix_memory, suffix_memory;
+    std::size_t* in_prefix = prefix_memory.get(len2);  // [e - 1]: haystack[0, e)
+    std::size_t* in_suffix = suffix_memory.get(len2);  // [k]: its last k + 1 characters
+    cached.prefix_similarities(haystack, in_prefix);
+    prepared.reversed_masks().reversed_prefix_similarities(haystack, in_suffix);
 
     if (len2 > len1) {
         constexpr std::size_t kUnknown = std::numeric_limits<std::size_t>::max();
@@ -88,6 +97,13 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
         std::fill_n(distances, windows, kUnknown);
         const auto visit = [&](std::size_t start) {
             if (distances[start] != kUnknown) return false;
+            // A window that cannot come closer than the bound keeps its
+            // lower bound in place of its distance: the ranges' bounds
+            // below only grow with the values they are given, and stay
+            // sound with lower ones.
+            const std::size_t most = std::min(in_prefix[start + len1 - 1], in_suffix[len2 - start - 1]);
+            distances[start] = maximum - 2 * most;
+            if (distances[start] >= bound) return false;
             distances[start] = distance_to(haystack.substr(start, len1));
             if (distances[start] >= bound) return false;
             bound = best_distance = distances[start];
@@ -127,9 +143,9 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
 
     // A window cut short can only win by ending (starting) on a character
     // of the needle.
-    const auto consider = [&](std::size_t start, std::size_t end) {
-        const Text window = haystack.substr(start, end - start);
-        const double score = indel_ratio(distance_to(window), len1 + window.size());
+    const auto consider = [&](std::size_t start, std::size_t end, std::size_t lcs) {
+        const std::size_t width = end - start;
+        const double score = indel_ratio(len1 + width - 2 * lcs, len1 + width);
         if (score <= best.score) return false;
         best.score = score;
         best.dest_start = start;
@@ -137,9 +153,9 @@ ScoreAlignment partial_ratio_search(const PartialNeedle& prepared, Text haystack
         return score == 100;
     };
     for (std::size_t end = 1; end < len1; ++end)
-        if (prepared.contains(haystack[end - 1]) && consider(0, end)) return best;
+        if (prepared.contains(haystack[end - 1]) && consider(0, end, in_prefix[end - 1])) return best;
     for (std::size_t start = len2 - len1; start < len2; ++start)
-        if (prepared.contains(haystack[start]) && consider(start, len2)) return best;
+        if (prepared.contains(haystack[start]) && consider(start, len2, in_suffix[len2 - start - 1])) return best;
     return best;
 }
 
@@ -175,6 +191,13 @@ ScoreAlignment partial_alignment_of(Text a, Text b, double score_cutoff, const P
 double partial_of(Text a, Text b, double score_cutoff, const PartialNeedle* needle_a = nullptr,
                   const PartialNeedle* needle_b = nullptr) {
     return partial_alignment_of(a, b, score_cutoff, needle_a, needle_b).score;
+}
+
+// ratio_of from the shorter text's prepared masks.
+double prepared_ratio_of(Text a, Text b, const WRatioNeedles& needles_a, const WRatioNeedles& needles_b) {
+    const std::size_t lcs =
+        a.size() <= b.size() ? needles_a.chars.masks().similarity(b) : needles_b.chars.masks().similarity(a);
+    return indel_ratio(a.size() + b.size() - 2 * lcs, a.size() + b.size());
 }
 
 // Tokens are the maximal runs of characters other than separators,
@@ -278,10 +301,13 @@ double token_of(const PreparedText& a, const PreparedText& b) {
     return std::max(sorted, set_ratio_of(parts));
 }
 
-double partial_token_of(const PreparedText& a, const PreparedText& b) {
+// sorted_a and sorted_b, when given, are the needles of the sorted tokens
+// joined.
+double partial_token_of(const PreparedText& a, const PreparedText& b, const PartialNeedle* sorted_a = nullptr,
+                        const PartialNeedle* sorted_b = nullptr) {
     const Decomposition& parts = decompose(a.distinct_tokens(), b.distinct_tokens());
     if (!parts.common.empty()) return 100;
-    const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0);
+    const double sorted = partial_of(a.sorted_joined(), b.sorted_joined(), 0, sorted_a, sorted_b);
     // Without repeated tokens the set form compares the same two texts.
     if (a.sorted_tokens().size() == parts.only_a.size() && b.sorted_tokens().size() == parts.only_b.size())
         return sorted;
@@ -296,13 +322,16 @@ double partial_token_of(const PreparedText& a, const PreparedText& b) {
 // A ratio that cannot reach its inner cutoff leaves the result as it is,
 // so it is not computed: a score of at most 100 scaled by the same factors
 // cannot come out above 100 scaled by them.
-double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b, const PartialNeedle* needle_a,
-                 const PartialNeedle* needle_b) {
+//
+// needles_a and needles_b, when given, are the texts' prepared needles.
+double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b, const WRatioNeedles* needles_a,
+                 const WRatioNeedles* needles_b) {
     const Text a = prepared_a.chars(), b = prepared_b.chars();
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
     const double len_ratio = length_ratio(len1, len2);
-    double end_ratio = ratio_of(a, b);
+    double end_ratio = needles_a == nullptr || needles_b == nullptr ? ratio_of(a, b)
+                                                                    : prepared_ratio_of(a, b, *needles_a, *needles_b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
         if (token_cutoff > 100) return end_ratio;
@@ -310,11 +339,19 @@ double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b,
     }
     const double partial_scale = len_ratio <= 8.0 ? 0.9 : 0.6;
     double cutoff = end_ratio / partial_scale;
-    if (cutoff <= 100)
-        end_ratio = std::max(end_ratio, kept(partial_of(a, b, 0, needle_a, needle_b), cutoff) * partial_scale);
+    const auto needle = [](const WRatioNeedles* needles, bool sorted) -> const PartialNeedle* {
+        if (needles == nullptr) return nullptr;
+        return sorted ? &needles->sorted : &needles->chars;
+    };
+    if (cutoff <= 100) {
+        const double partial = partial_of(a, b, 0, needle(needles_a, false), needle(needles_b, false));
+        end_ratio = std::max(end_ratio, kept(partial, cutoff) * partial_scale);
+    }
     cutoff = std::max(cutoff, end_ratio) / kUnbaseScale;
     if (cutoff > 100) return end_ratio;
-    return std::max(end_ratio, kept(partial_token_of(prepared_a, prepared_b), cutoff) * kUnbaseScale * partial_scale);
+    const double partial_token =
+        partial_token_of(prepared_a, prepared_b, needle(needles_a, true), needle(needles_b, true));
+    return std::max(end_ratio, kept(partial_token, cutoff) * kUnbaseScale * partial_scale);
 }
 
 template <class Score>
@@ -330,7 +367,19 @@ double on_prepared(std::string_view a, std::string_view b, Score&& score) {
 
 }  // namespace
 
-PartialNeedle::PartialNeedle(std::u32string_view needle) : text_(needle), masks_(needle) {
+namespace {
+
+// The text reversed, in `memory`.
+std::u32string_view reversed(std::u32string_view text, Scratch<char32_t>&& memory) {
+    char32_t* out = memory.get(text.size());
+    std::reverse_copy(text.begin(), text.end(), out);
+    return {out, text.size()};
+}
+
+}  // namespace
+
+PartialNeedle::PartialNeedle(std::u32string_view needle)
+    : text_(needle), masks_(needle), reversed_masks_(reversed(needle, Scratch<char32_t>())) {
     for (char32_t c : needle) {
         if (c < 128) ascii_[c] = true;
         else others_.push_back(c);
@@ -347,10 +396,10 @@ double partial_ratio(const PreparedText& a, const PreparedText& b, double score_
     return partial_of(a.chars(), b.chars(), score_cutoff, &needle_a, &needle_b);
 }
 
-double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
-              const PartialNeedle& needle_b) {
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, WRatioNeedles needles_a,
+              WRatioNeedles needles_b) {
     if (score_cutoff > 100) return 0;
-    return kept(wratio_of(a, b, &needle_a, &needle_b), score_cutoff);
+    return kept(wratio_of(a, b, &needles_a, &needles_b), score_cutoff);
 }
 
 PreparedText::PreparedText(std::string_view text, bool with_tokens) { assign(text, with_tokens); }
@@ -619,7 +668,8 @@ QueryRatios::QueryRatios(std::string_view query)
       chars_masks_(prepared_.chars()),
       sorted_masks_(prepared_.sorted_joined()),
       distinct_masks_(distinct_joined_),
-      needle_(prepared_.chars()) {}
+      needle_(prepared_.chars()),
+      sorted_needle_(prepared_.sorted_joined()) {}
 
 bool QueryRatios::word_bounds(std::string_view choice, WordBounds& bounds) const {
     // Tokens as byte ranges; beyond a few the split on the stack is as cheap.
@@ -840,14 +890,14 @@ double QueryRatios::wratio(std::string_view choice, double bar, double score_cut
     }
     Choice split;
     if (len1 == 0 || !split.decode(choice) || split.length == 0)
-        return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+        return kept(wratio_of(prepared_, prepared_choice(choice), &needles_, nullptr), score_cutoff);
     const std::size_t len2 = split.length;
     split.split();
     if (length_ratio(len1, len2) >= 1.5) {
         if (is_one_word(prepared_.chars(), prepared_.sorted_tokens()) &&
             is_one_word(split.characters(), split.sorted_tokens()))
             return kept(word_pair_wratio(split), score_cutoff);
-        return kept(wratio_of(prepared_, prepared_choice(choice), &needle_, nullptr), score_cutoff);
+        return kept(wratio_of(prepared_, prepared_choice(choice), &needles_, nullptr), score_cutoff);
     }
     const TokenParts parts = parts_of(split);
     const double end_bound = length_bound(len1, len2);

@@ -116,6 +116,9 @@ public:
 
     std::u32string_view text() const noexcept { return text_; }
     const CachedLcsSeq& masks() const noexcept { return masks_; }
+    // The masks of the needle reversed: its similarity with every window
+    // that ends with the haystack comes from one backward pass.
+    const CachedLcsSeq& reversed_masks() const noexcept { return reversed_masks_; }
     // Whether the needle has the character c: a window cut short can only
     // improve on a shorter one by ending (starting) on such a character.
     bool contains(char32_t c) const noexcept;
@@ -123,16 +126,24 @@ public:
 private:
     std::u32string_view text_;
     CachedLcsSeq masks_;
+    CachedLcsSeq reversed_masks_;
     bool ascii_[128] = {};
     std::vector<char32_t> others_;  // sorted
 };
 
-// partial_ratio and WRatio with both texts' needles prepared (a batch
-// prepares each once for many pairs; only the shorter text's is read).
+// partial_ratio with both texts' needles prepared (a batch prepares each
+// once for many pairs; only the shorter text's is read).
 double partial_ratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
                      const PartialNeedle& needle_b);
-double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, const PartialNeedle& needle_a,
-              const PartialNeedle& needle_b);
+
+// A text's needles for WRatio: of its characters and of its sorted
+// tokens joined.
+struct WRatioNeedles {
+    const PartialNeedle& chars;
+    const PartialNeedle& sorted;
+};
+double wratio(const PreparedText& a, const PreparedText& b, double score_cutoff, WRatioNeedles needles_a,
+              WRatioNeedles needles_b);
 
 // ratio from the length of a longest common subsequence of two texts of
 // len_a and len_b code points (how a batch kernel's LCS becomes the ratio).
@@ -194,7 +205,8 @@ private:
     PreparedText prepared_;
     std::u32string distinct_joined_;
     CachedLcsSeq chars_masks_, sorted_masks_, distinct_masks_;
-    PartialNeedle needle_;
+    PartialNeedle needle_, sorted_needle_;
+    WRatioNeedles needles_{needle_, sorted_needle_};
 };
 
 }  // namespace vorn::algo::fuzz

@@ -33,9 +33,18 @@ std::size_t lcs_single_word(const Masks& masks, std::size_t m, std::u32string_vi
     return static_cast<std::size_t>(std::popcount(~s & low_bits(m)));
 }
 
+// The zero bits among the m bits of the row vector s: the length found.
+inline std::size_t matched_of(const std::uint64_t* s, std::size_t words, std::size_t m) noexcept {
+    std::size_t ones = 0;
+    for (std::size_t w = 0; w + 1 < words; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
+    ones += static_cast<std::size_t>(std::popcount(s[words - 1] & low_bits(m - (words - 1) * kWordBits)));
+    return m - ones;
+}
+
 // Advances the row vector s (`words` words) by one text character whose
-// mask row is `row`.
-inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
+// mask row is `row`; returns the carry out of the last word, which is the
+// growth of the subsequence (see lcs_single_word_along).
+inline bool advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::size_t words) noexcept {
     BlockMasks::RowReader reader(row);
     std::uint64_t carry = 0;
     for (std::size_t w = 0; w < words; ++w) {
@@ -47,6 +56,7 @@ inline void advance_lcs_row(const BlockMasks::Row& row, std::uint64_t* s, std::s
         carry = (partial < carry) | (sum < u);
         s[w] = sum | (x - u);
     }
+    return carry != 0;
 }
 
 // Patterns of 65 to 64 * kDenseShare characters: every row is dense and
@@ -68,20 +78,43 @@ std::size_t lcs_few_words(const BlockMasks& masks, std::size_t m, std::u32string
             s[w] = sum | (x - u);
         }
     }
-    std::size_t ones = 0;
-    for (std::size_t w = 0; w + 1 < N; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
-    ones += static_cast<std::size_t>(std::popcount(s[N - 1] & low_bits(m - (N - 1) * kWordBits)));
-    return m - ones;
+    return matched_of(s, N, m);
 }
 
 std::size_t lcs_blocks(const BlockMasks& masks, std::size_t m, std::u32string_view text) {
     const std::size_t words = masks.words();
     std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
     for (char32_t c : text) advance_lcs_row(masks.find(c), s.data(), words);
-    std::size_t ones = 0;
-    for (std::size_t w = 0; w + 1 < words; ++w) ones += static_cast<std::size_t>(std::popcount(s[w]));
-    ones += static_cast<std::size_t>(std::popcount(s[words - 1] & low_bits(m - (words - 1) * kWordBits)));
-    return m - ones;
+    return matched_of(s.data(), words, m);
+}
+
+// The length after each character of [first, last) into out. The bits
+// of s above the pattern stay ones, so the run of ones at the top reaches
+// the word's end: the length grows by one exactly when a match falls in
+// that run, which is when the addition carries out of the word (every
+// other run only moves its zero down).
+template <class Masks, class Iterator>
+void lcs_single_word_along(const Masks& masks, Iterator first, Iterator last, std::size_t* out) noexcept {
+    std::uint64_t s = ~std::uint64_t{0};
+    std::size_t length = 0;
+    for (; first != last; ++first) {
+        const std::uint64_t u = s & masks.get(*first);
+        std::uint64_t sum;
+        length += __builtin_add_overflow(s, u, &sum);
+        s = sum | (s - u);
+        *out++ = length;
+    }
+}
+
+template <class Iterator>
+void lcs_blocks_along(const BlockMasks& masks, Iterator first, Iterator last, std::size_t* out) {
+    const std::size_t words = masks.words();
+    std::vector<std::uint64_t> s(words, ~std::uint64_t{0});
+    std::size_t length = 0;
+    for (; first != last; ++first) {
+        length += advance_lcs_row(masks.find(*first), s.data(), words);
+        *out++ = length;
+    }
 }
 
 }  // namespace
@@ -104,6 +137,24 @@ std::size_t CachedLcsSeq::similarity(std::u32string_view other) const {
         case 4: return lcs_few_words<4>(masks, length_, other);
         default: return lcs_blocks(masks, length_, other);
     }
+}
+
+template <class Iterator>
+void CachedLcsSeq::similarities_along(Iterator first, Iterator last, std::size_t* out) const {
+    if (length_ == 0) {
+        std::fill(out, out + (last - first), std::size_t{0});
+        return;
+    }
+    if (const auto* word = std::get_if<WordMasks>(&masks_)) return lcs_single_word_along(*word, first, last, out);
+    lcs_blocks_along(*std::get_if<BlockMasks>(&masks_), first, last, out);
+}
+
+void CachedLcsSeq::prefix_similarities(std::u32string_view other, std::size_t* out) const {
+    similarities_along(other.begin(), other.end(), out);
+}
+
+void CachedLcsSeq::reversed_prefix_similarities(std::u32string_view other, std::size_t* out) const {
+    similarities_along(other.rbegin(), other.rend(), out);
 }
 
 std::size_t lcs_seq_similarity(std::u32string_view a, std::u32string_view b) {

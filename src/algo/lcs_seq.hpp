@@ -30,10 +30,20 @@ public:
     explicit CachedLcsSeq(std::u32string_view pattern);
 
     std::size_t similarity(std::u32string_view other) const;
+    // The similarity with every prefix of `other` in one pass: out[k] for
+    // its first k + 1 characters.
+    void prefix_similarities(std::u32string_view other, std::size_t* out) const;
+    // The same with `other` read from its end: out[k] for its last k + 1
+    // characters reversed. With the masks of a reversed pattern that is
+    // the pattern's similarity with each suffix of `other`.
+    void reversed_prefix_similarities(std::u32string_view other, std::size_t* out) const;
 
     std::size_t length() const noexcept { return length_; }
 
 private:
+    template <class Iterator>
+    void similarities_along(Iterator first, Iterator last, std::size_t* out) const;
+
     std::size_t length_;
     std::variant<std::monostate, WordMasks, BlockMasks> masks_;  // empty for an empty pattern
 };

@@ -192,7 +192,8 @@ const TileChoices& prepared_lcs_choices(std::uint64_t owner, std::size_t c0, std
 }
 
 // partial_ratio's needles of the choices of the last block this thread
-// scored: consecutive tiles of a column share them.
+// scored: consecutive tiles of a column share them. Each caller's own
+// text_of (a lambda of its own type) has its own cache.
 template <class TextOf>
 const std::deque<algo::fuzz::PartialNeedle>& prepared_needles(std::uint64_t owner, std::size_t c0, std::size_t c1,
                                                               TextOf text_of) {
@@ -497,19 +498,35 @@ void PairScorer::similarity_block(std::size_t r0, std::size_t r1, std::size_t c0
     } else if (uses_needles(config_.kind)) {
         // Each text's needle built once for the block (the choices' once
         // for all blocks of their column this thread scores).
-        const auto& choice_needles =
-            prepared_needles(id_, c0, c1, [&](std::size_t j) { return prepared_b(j).chars(); });
-        thread_local std::deque<algo::fuzz::PartialNeedle> query_needles;
-        query_needles.clear();
-        for (std::size_t i = r0; i < r1; ++i) query_needles.emplace_back(prepared_a_[i].chars());
+        // WRatio also compares the sorted tokens joined, partially.
         const bool wratio = config_.kind == Measure::fuzz_wratio;
-        for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
-            for (std::size_t j = c0; j < c1; ++j) {
-                const auto &a = prepared_a_[i], &b = prepared_b(j);
-                const auto &needle_a = query_needles[i - r0], &needle_b = choice_needles[j - c0];
-                out[(i - r0) * stride + (j - c0)] =
-                    wratio ? algo::fuzz::wratio(a, b, config_.score_cutoff, needle_a, needle_b)
-                           : algo::fuzz::partial_ratio(a, b, config_.score_cutoff, needle_a, needle_b);
+        thread_local std::deque<algo::fuzz::PartialNeedle> query_needles, sorted_query_needles;
+        query_needles.clear();
+        sorted_query_needles.clear();
+        for (std::size_t i = r0; i < r1; ++i) {
+            query_needles.emplace_back(prepared_a_[i].chars());
+            if (wratio) sorted_query_needles.emplace_back(prepared_a_[i].sorted_joined());
+        }
+        // A needle takes kilobytes: the choices' are kept for at most
+        // kNeedleColumns at a time. A tile of 64 rows or more is no wider
+        // (batch.cpp), so its column's next tiles still find them.
+        constexpr std::size_t kNeedleColumns = 256;
+        for (std::size_t s0 = c0; s0 < c1; s0 += kNeedleColumns) {
+            const std::size_t s1 = std::min(c1, s0 + kNeedleColumns);
+            const auto& choice_needles =
+                prepared_needles(id_, s0, s1, [&](std::size_t j) { return prepared_b(j).chars(); });
+            const auto& sorted_choice_needles = prepared_needles(
+                id_, s0, wratio ? s1 : s0, [&](std::size_t j) { return prepared_b(j).sorted_joined(); });
+            for (std::size_t i = r0; i < r1 && !context.stop_requested(); ++i) {
+                for (std::size_t j = s0; j < s1; ++j) {
+                    const auto &a = prepared_a_[i], &b = prepared_b(j);
+                    const auto &needle_a = query_needles[i - r0], &needle_b = choice_needles[j - s0];
+                    out[(i - r0) * stride + (j - c0)] =
+                        wratio
+                            ? algo::fuzz::wratio(a, b, config_.score_cutoff, {needle_a, sorted_query_needles[i - r0]},
+                                                 {needle_b, sorted_choice_needles[j - s0]})
+                            : algo::fuzz::partial_ratio(a, b, config_.score_cutoff, needle_a, needle_b);
+                }
             }
         }
     } else {

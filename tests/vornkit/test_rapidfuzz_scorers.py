@@ -200,3 +200,57 @@ def test_nulls_in_the_batch_kernels(scorer):
                 assert got[i][j] == null if null is not None else math.isnan(got[i][j])
             else:
                 assert got[i][j] == scorer(q, c)
+
+
+# partial_ratio's windows: needles at and around the 64-character blocks,
+# placed at either end of the haystack, cut short at both ends, reversed,
+# over few and many characters (beyond the BMP too), against RapidFuzz
+# scalar and in cdist. Each level needs a process of its own.
+PARTIAL_WINDOWS = """
+import random, sys
+import numpy as np
+import rapidfuzz
+import vornkit
+from vornkit import fuzz
+rng = random.Random(13)
+pairs = []
+for length in (1, 2, 5, 63, 64, 65, 127, 128, 129):
+    for alphabet in ("ab", "abcdefgh", "aé中😀 "):
+        needle = "".join(rng.choices(alphabet, k=length))
+        noise = "".join(rng.choices(alphabet + "xyz", k=rng.randint(1, 2 * length + 10)))
+        cut = rng.randint(1, length)
+        pairs += [(needle, needle + noise), (needle, noise + needle), (needle, needle[cut:] + noise + needle[:cut]),
+                  (needle, noise), (needle, needle[::-1]), (needle, alphabet[0] * len(noise)),
+                  (needle, noise[:length] + needle[1:-1] + noise[length:])]
+for a, b in pairs:
+    for x, y in ((a, b), (b, a)):
+        got, want = fuzz.partial_ratio_alignment(x, y), rapidfuzz.fuzz.partial_ratio_alignment(x, y)
+        if tuple(got) != tuple(want) or fuzz.WRatio(x, y) != rapidfuzz.fuzz.WRatio(x, y):
+            sys.exit(f"{x!r} {y!r}: {tuple(got)} != {tuple(want)}")
+texts = sorted({t for pair in pairs for t in pair})
+for scorer in (fuzz.partial_ratio, fuzz.WRatio):
+    peer = getattr(rapidfuzz.fuzz, scorer.__name__)
+    for cutoff in (None, 70.0):
+        got = vornkit.cdist(texts, texts, scorer=scorer, score_cutoff=cutoff, workers=2)
+        want = rapidfuzz.process.cdist(texts, texts, scorer=peer, score_cutoff=cutoff, dtype=np.float64)
+        if not np.array_equal(got, want):
+            i, j = map(int, np.argwhere(got != want)[0])
+            sys.exit(f"{scorer.__name__} {cutoff} {texts[i]!r} {texts[j]!r}: {got[i, j]} != {want[i, j]}")
+print("same")
+"""
+
+
+@pytest.mark.parametrize("level", ["portable", "avx2", "avx512"])
+def test_partial_windows_equal_rapidfuzz_on_every_level(level):
+    needs(level)
+    pytest.importorskip("rapidfuzz")
+    run = run_python(["-c", PARTIAL_WINDOWS], level)
+    assert run.returncode == 0 and run.stdout.strip() == "same", (run.stdout + run.stderr)[-2000:]
+
+
+@pytest.mark.parametrize("scorer", [fuzz.partial_ratio, fuzz.WRatio], ids=_name)
+def test_few_queries_over_many_choices(scorer):
+    # Tiles of few rows are wide: their choices' needles come in blocks.
+    choices = _texts(9, 700)
+    got = vornkit.cdist(QUERIES[:3], choices, scorer=scorer, workers=2)
+    assert got.tolist() == _expected(scorer, QUERIES[:3], choices)
