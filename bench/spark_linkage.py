@@ -114,9 +114,12 @@ class TimeLimit(Exception):
 
 
 def timed(run, seconds):
-    """run() and its wall time; TimeLimit when it takes longer than seconds."""
+    """run() and its wall time; TimeLimit when it takes longer than seconds (py4j hands the
+    alarm's exception on as its own error, so the flag tells)."""
+    expired = []
 
     def expire(signum, frame):
+        expired.append(True)
         raise TimeLimit
 
     previous = signal.signal(signal.SIGALRM, expire)
@@ -125,6 +128,10 @@ def timed(run, seconds):
         start = time.perf_counter()
         result = set(run())
         return result, time.perf_counter() - start
+    except Exception as error:
+        if expired:
+            raise TimeLimit from error
+        raise
     finally:
         signal.alarm(0)
         signal.signal(signal.SIGALRM, previous)
