@@ -262,22 +262,30 @@ SPLINK_SCHEMAS = {"person": ["person", "person-address"], "febrl": ["febrl"]}
 SPLINK_VARIANTS = {"person-address": ", address as one comparison"}
 
 
-def splink_settings(schema: str, dedup: bool):
+# Splink hands a date format to the backend's own parser: strftime's codes on DuckDB, Java's on Spark.
+SPARK_DATE_FORMATS = {"%Y-%m-%d": "yyyy-MM-dd", "%Y%m%d": "yyyyMMdd"}
+
+
+def splink_settings(schema: str, dedup: bool, spark: bool = False):
     """What a user who has read Splink's tutorials would write: fuzzy name
     levels, date-of-birth levels, address parts, term frequencies on the
     names and places, and blocking rules that together catch the typo'd
     records (each rule leaves out a field that may be wrong). The
     person-address variant compares the address parts, which move together,
-    as one comparison, so that sharing a home counts once."""
+    as one comparison, so that sharing a home counts once. ``spark``: the
+    date formats for Splink's Spark backend."""
     import splink.comparison_level_library as cll
     import splink.comparison_library as cl
     from splink import SettingsCreator, block_on
+
+    def date_format(strftime_format: str) -> str:
+        return SPARK_DATE_FORMATS[strftime_format] if spark else strftime_format
 
     if schema.startswith("person"):
         names_and_dates = [
             cl.NameComparison("first_name"),
             cl.NameComparison("surname").configure(term_frequency_adjustments=True),
-            cl.DateOfBirthComparison("dob", input_is_string=True, datetime_format="%Y-%m-%d"),
+            cl.DateOfBirthComparison("dob", input_is_string=True, datetime_format=date_format("%Y-%m-%d")),
         ]
         contact = [cl.LevenshteinAtThresholds("phone", [1]), cl.EmailComparison("email")]
         if schema == "person-address":
@@ -320,7 +328,7 @@ def splink_settings(schema: str, dedup: bool):
         comparisons = [
             cl.NameComparison("given_name").configure(term_frequency_adjustments=True),
             cl.NameComparison("surname").configure(term_frequency_adjustments=True),
-            cl.DateOfBirthComparison("date_of_birth", input_is_string=True, datetime_format="%Y%m%d"),
+            cl.DateOfBirthComparison("date_of_birth", input_is_string=True, datetime_format=date_format("%Y%m%d")),
             cl.LevenshteinAtThresholds("soc_sec_id", [1, 2]),
             cl.ExactMatch("street_number"),
             cl.JaroWinklerAtThresholds("address_1", [0.9, 0.7]),
@@ -349,6 +357,15 @@ def splink_settings(schema: str, dedup: bool):
     return settings, training, deterministic
 
 
+def train_splink(linker, training, deterministic) -> None:
+    """Fits Splink without labels: the prior from deterministic rules, u by
+    random sampling, m by EM on each training block."""
+    linker.training.estimate_probability_two_random_records_match(deterministic, recall=0.7)
+    linker.training.estimate_u_using_random_sampling(max_pairs=2e6, seed=1)
+    for rule in training:
+        linker.training.estimate_parameters_using_expectation_maximisation(rule)
+
+
 def splink_child(job_text: str) -> None:
     """Runs in a child process: reads the tables, fits Splink without labels
     and writes every predicted pair with its probability."""
@@ -364,10 +381,7 @@ def splink_child(job_text: str) -> None:
     api = DuckDBAPI()
     tables = [api.register(frame) for frame in frames]
     linker = Linker(tables if len(tables) > 1 else tables[0], settings)
-    linker.training.estimate_probability_two_random_records_match(deterministic, recall=0.7)
-    linker.training.estimate_u_using_random_sampling(max_pairs=2e6, seed=1)
-    for rule in training:
-        linker.training.estimate_parameters_using_expectation_maximisation(rule)
+    train_splink(linker, training, deterministic)
     predictions = linker.inference.predict(threshold_match_probability=SWEEP_FROM["probability"])
     frame = predictions.as_pandas_dataframe()[["id_l", "id_r", "match_weight", "match_probability"]]
     frame.to_csv(job["out"], index=False)

@@ -17,7 +17,6 @@
 """
 
 import argparse
-import os
 import random
 import sys
 import time
@@ -26,6 +25,7 @@ from pathlib import Path
 import numpy as np
 import pyarrow as pa
 import vorn
+from spark_session import start_session
 
 
 def documents(count, seed=5):
@@ -101,23 +101,9 @@ def main():
 
     texts = documents(args.docs)
     started = time.perf_counter()
-    os.environ["PYSPARK_PYTHON"] = sys.executable  # workers run this interpreter
-    from pyspark.sql import SparkSession
-
+    spark, session = start_session(driver_memory="4g")
     import vornkit.spark
 
-    spark = (
-        SparkSession.builder.master("local[2]")
-        .config("spark.ui.enabled", "false")
-        .config("spark.ui.showConsoleProgress", "false")
-        .config("spark.driver.host", "127.0.0.1")
-        .config("spark.driver.bindAddress", "127.0.0.1")
-        .config("spark.sql.shuffle.partitions", "8")
-        .config("spark.driver.memory", "4g")
-        .getOrCreate()
-    )
-    spark.sparkContext.setLogLevel("ERROR")
-    session = time.perf_counter() - started
     table = pa.table({"doc_id": pa.array(range(len(texts)), pa.int64()), "body": pa.array(texts)})
     df = spark.createDataFrame(table)
     rows = vornkit.spark.minhash_dedup(df, "body", id_col="doc_id", threshold=0.8).collect()

@@ -253,22 +253,22 @@ def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFra
     sides = [side.localCheckpoint() for side in sides]  # read by every count and join below
     kept = ["_id", *(f"v{k}" for k in range(len(plan.fields))), *(f"t{k}" for k in range(len(plan.term_fields)))]
     counted = [side.select(*kept) for side in sides]
-    for k in range(len(plan.term_fields)):
-        values = sides[0].select(F.col(f"t{k}").alias("_term"))
-        for other in sides[1:]:
-            values = values.unionAll(other.select(F.col(f"t{k}").alias("_term")))
-        counts = (
-            values.where(F.col("_term").isNotNull())
-            .groupBy(F.col("_term").alias(f"t{k}"))
-            .agg(F.count(F.lit(1)).alias(f"c{k}"))
-        )
-        counted = [side.join(counts, f"t{k}", "left").drop(f"t{k}") for side in counted]
-    counted = [side.localCheckpoint() for side in counted]
     totals = [0] * len(plan.term_fields)
-    for side in sides:
-        if plan.term_fields:
-            row = side.agg(*(F.count(f"t{k}") for k in range(len(plan.term_fields)))).collect()[0]
-            totals = [total + int(value) for total, value in zip(totals, row)]
+    if plan.term_fields:
+        # One aggregation keyed by (field, value) counts every term field's values at once.
+        entries = F.array(*(F.struct(F.lit(k).alias("k"), F.col(f"t{k}").alias("term")) for k in range(len(totals))))
+        values = sides[0].select(F.inline(entries))
+        for other in sides[1:]:
+            values = values.unionAll(other.select(F.inline(entries)))
+        counts = (
+            values.where(F.col("term").isNotNull()).groupBy("k", "term").agg(F.count(F.lit(1)).alias("n"))
+        ).localCheckpoint()
+        for k in range(len(totals)):
+            field_counts = counts.where(F.col("k") == k).select(F.col("term").alias(f"t{k}"), F.col("n").alias(f"c{k}"))
+            counted = [side.join(field_counts, f"t{k}", "left").drop(f"t{k}") for side in counted]
+        for k, present in counts.groupBy("k").agg(F.sum("n")).collect():
+            totals[k] = int(present)
+    counted = [side.localCheckpoint() for side in counted]
     return sides, counted, totals
 
 

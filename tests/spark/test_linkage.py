@@ -95,6 +95,20 @@ def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, 
     assert lines == expected
 
 
+def test_term_counts_are_kept_apart_by_field(spark, vks, records):
+    """A value common in one term field and present in another is counted in each field alone:
+    20 surnames set to the commonest first name weigh as 20, not as that name's first-name count."""
+    common = max(set(records["first_name"]) - {None}, key=records["first_name"].count)
+    table = {name: list(values) for name, values in records.items()}
+    for row in range(1, 500, 25):
+        table["surname"][row] = common
+    model = LinkageModel(FIELDS).fit(table, blocking=RULES)
+    assert model.fields[0].term_frequency and model.fields[1].term_frequency
+    local = vornkit.link_records(table, model=model, blocking=RULES, id="id", threshold=0.01)
+    found = vks.link(frame(spark, table, partitions=3), id="id", model=model, blocking=RULES, threshold=0.01)
+    assert spark_pairs(found) == local_pairs(local)
+
+
 def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
     """A key of 200 records split over many tasks gives the same pairs as one task."""
     rules = [BlockingRule(("city",))]
