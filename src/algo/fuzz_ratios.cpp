@@ -330,8 +330,8 @@ double wratio_of(const PreparedText& prepared_a, const PreparedText& prepared_b,
     const std::size_t len1 = a.size(), len2 = b.size();
     if (len1 == 0 || len2 == 0) return 0;
     const double len_ratio = length_ratio(len1, len2);
-    double end_ratio = needles_a == nullptr || needles_b == nullptr ? ratio_of(a, b)
-                                                                    : prepared_ratio_of(a, b, *needles_a, *needles_b);
+    double end_ratio =
+        needles_a == nullptr || needles_b == nullptr ? ratio_of(a, b) : prepared_ratio_of(a, b, *needles_a, *needles_b);
     if (len_ratio < 1.5) {
         const double token_cutoff = end_ratio / kUnbaseScale;
         if (token_cutoff > 100) return end_ratio;

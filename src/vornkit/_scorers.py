@@ -42,8 +42,6 @@ ALGORITHMS: tuple[Algorithm, ...] = tuple(Algorithm(*row) for row in _native.alg
 NAMED: dict[str, Algorithm] = {algorithm.name: algorithm for algorithm in ALGORITHMS if algorithm.name}
 
 
-
-
 def _other_forms() -> dict[str, Algorithm]:
     """RapidFuzz's remaining forms of the edit metrics (``similarity``, a
     whole number, and ``normalized_distance``) and of Jaro's (``distance``,
@@ -53,9 +51,15 @@ def _other_forms() -> dict[str, Algorithm]:
     for algorithm in ALGORITHMS:
         metric, _, form = algorithm.name.partition(".")
         if form == "distance" and metric not in ("Jaro", "JaroWinkler"):
-            stem, others = algorithm.function.removesuffix("distance"), (("similarity", False), ("normalized_distance", True))
+            stem, others = (
+                algorithm.function.removesuffix("distance"),
+                (("similarity", False), ("normalized_distance", True)),
+            )
         elif form == "similarity" and metric in ("Jaro", "JaroWinkler"):
-            stem, others = algorithm.function.removesuffix("similarity"), (("distance", True), ("normalized_distance", True))
+            stem, others = (
+                algorithm.function.removesuffix("similarity"),
+                (("distance", True), ("normalized_distance", True)),
+            )
         else:
             continue
         for other, is_distance in others:
