@@ -127,6 +127,13 @@ class Field:
             return
         if self.kind != AUTO and self.kind not in KINDS:
             raise ValueError(f"field {self.name!r}: kind must be one of {', '.join((AUTO, *KINDS))}, not {self.kind!r}")
+        if self.scorer in _scorers.OTHER_FORMS:
+            metric = self.scorer.partition(".")[0]
+            raise ValueError(
+                f"field {self.name!r}: {self.scorer} is not a linkage scorer (its levels need a similarity in [0, 1] "
+                f"or a count of edits): use {metric}.normalized_similarity"
+                + ("" if metric in ("Jaro", "JaroWinkler") else f" or {metric}.distance")
+            )
         if self.scorer is not None:
             try:
                 _scorers.named(self.scorer)

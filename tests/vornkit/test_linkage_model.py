@@ -104,6 +104,8 @@ def test_detect_kind(values, kind, layout):
     [
         ({"kind": "colour"}, "kind must be one of"),
         ({"scorer": "soundex"}, "unknown scorer 'soundex'"),
+        ({"scorer": "Levenshtein.similarity"}, r"not a linkage scorer .* use Levenshtein.normalized_similarity or Lev"),
+        ({"scorer": "JaroWinkler.distance"}, r"not a linkage scorer .* use JaroWinkler.normalized_similarity$"),
         ({"scorer": "jaro_winkler", "levels": (0.8, 0.9)}, "levels must be decreasing similarities"),
         ({"scorer": "levenshtein_distance", "levels": (2, 1)}, "levels must be increasing distances"),
     ],
