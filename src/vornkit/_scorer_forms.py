@@ -18,10 +18,9 @@ from typing import Any, NamedTuple
 import numpy as np
 import numpy.typing as npt
 
-from vornkit import _native
+from vornkit import _native, _scorers
 
 _COUNTED = ("Levenshtein", "Indel", "LCSseq", "OSA", "DamerauLevenshtein", "Hamming", "Prefix", "Postfix")
-_RATED = ("Jaro", "JaroWinkler")
 # Rows of scores held at once by a search or join: 8 MB of float64.
 _CELLS_PER_BLOCK = 1 << 20
 
@@ -35,17 +34,18 @@ class Form(NamedTuple):
 
 
 def _forms() -> dict[int, Form]:
+    """The forms the command line names (_scorers.OTHER_FORMS), by function."""
     from vornkit import distance
 
     found: dict[int, Form] = {}
-    for metric in _COUNTED:
+    for name, algorithm in _scorers.OTHER_FORMS.items():
+        metric, _, form = name.partition(".")
         cls = getattr(distance, metric)
-        found[id(cls.similarity)] = Form(metric, "similarity", cls.distance, False, True)
-        found[id(cls.normalized_distance)] = Form(metric, "normalized_distance", cls.distance, True, False)
-    for metric in _RATED:
-        cls = getattr(distance, metric)
-        for form in ("distance", "normalized_distance"):
-            found[id(getattr(cls, form))] = Form(metric, form, cls.similarity, True, False)
+        counted = metric in _COUNTED
+        base = cls.distance if counted else cls.similarity
+        found[id(getattr(cls, form))] = Form(
+            metric, form, base, algorithm.is_distance, counted and form == "similarity"
+        )
     return found
 
 
