@@ -11,13 +11,14 @@ from __future__ import annotations
 import csv
 import datetime
 import decimal
+import errno
 import io
 import json
 import os
 import re
+import secrets
 import stat
 import sys
-import tempfile
 from collections.abc import Iterator, Mapping, Sequence
 from contextlib import contextmanager
 from dataclasses import dataclass, field
@@ -283,19 +284,20 @@ def _replaced_atomically(path: str, mode: str) -> Iterator[IO[Any]]:
     """
     target = Path(os.path.realpath(path))
     try:
-        permissions = stat.S_IMODE(os.stat(target).st_mode)
+        permissions: int | None = stat.S_IMODE(os.stat(target).st_mode)
     except FileNotFoundError:
-        permissions = 0o666 & ~_umask()
+        permissions = None  # the kernel applies the umask (and any default ACL) to the new file
     except OSError as error:
         raise TableError(f"cannot write {path}: {error.strerror or error}") from None
     try:
-        handle, temporary = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.", suffix=".tmp")
+        handle, temporary = _create_beside(target, 0o600 if permissions is not None else 0o666)
     except OSError as error:
         raise TableError(f"cannot write {path}: {error.strerror or error}") from None
     try:
         with os.fdopen(handle, mode) if "b" in mode else os.fdopen(handle, mode, encoding="utf-8", newline="") as file:
             yield file
-            os.fchmod(file.fileno(), permissions)
+            if permissions is not None:
+                os.fchmod(file.fileno(), permissions)
         os.replace(temporary, target)
     except BaseException as error:
         try:
@@ -311,10 +313,19 @@ def _replaced_atomically(path: str, mode: str) -> Iterator[IO[Any]]:
         raise
 
 
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
+def _create_beside(target: Path, mode: int) -> tuple[int, str]:
+    """A new file of a free name beside ``target``, created with ``mode`` less the umask.
+
+    Unlike reading the umask with ``os.umask``, which clears it for a moment in every
+    thread of the process, this leaves the process's umask alone."""
+    flags = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_CLOEXEC", 0)
+    for _ in range(100):
+        temporary = str(target.parent / f".{target.name}.{secrets.token_hex(6)}.tmp")
+        try:
+            return os.open(temporary, flags, mode), temporary
+        except FileExistsError:
+            continue
+    raise FileExistsError(errno.EEXIST, "no free temporary name", str(target.parent))
 
 
 def write_table(path: str | None, columns: Mapping[str, Sequence[Any]]) -> None:

@@ -189,6 +189,25 @@ def test_out_keeps_its_mode_and_writes_through_a_link(names):
     assert stat.S_IMODE(out.stat().st_mode) == 0o600
 
 
+@pytest.mark.parametrize("fmt", ["csv", "parquet"])
+def test_new_output_takes_the_umask_without_changing_it(tmp_path, monkeypatch, fmt):
+    from vornkit._tables import write_table
+
+    def forbidden(mask):  # setting the umask, even for a moment, changes it for every thread
+        raise AssertionError("the process umask was changed")
+
+    previous = os.umask(0o027)
+    try:
+        monkeypatch.setattr(os, "umask", forbidden)
+        out = tmp_path / f"new.{fmt}"
+        write_table(str(out), {"id": [1, 2], "name": ["anna", "bo"]})
+    finally:
+        monkeypatch.undo()
+        os.umask(previous)
+    assert stat.S_IMODE(out.stat().st_mode) == 0o640
+    assert [p.name for p in tmp_path.iterdir()] == [out.name]  # no temporary file left
+
+
 def test_failed_stdout_is_one_line(names):
     with open("/dev/full", "wb") as full:
         done = subprocess.run(
