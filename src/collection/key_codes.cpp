@@ -1,13 +1,60 @@
 #include "collection/key_codes.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <vector>
 
 #include "support/flat_hash_table.hpp"
 
 namespace vorn::collection {
 
 namespace {
+
 constexpr std::size_t kInitialKeys = std::size_t{1} << 14;
+
+template <class Partner>
+std::optional<std::size_t> distinct_pair_codes_as(std::span<std::int64_t> codes, std::size_t n_left,
+                                                  std::size_t n_right, const std::function<bool()>& should_stop) {
+    const auto row_of = [n_right](std::int64_t code) { return static_cast<std::size_t>(code) / n_right; };
+    // starts[i + 1] counts row i's codes, then becomes where row i + 1's partners begin.
+    std::vector<std::size_t> starts(n_left + 1, 0);
+    for (std::size_t begin = 0; begin < codes.size(); begin += kKeysPerStopCheck) {
+        if (begin > 0 && should_stop()) return std::nullopt;
+        const std::size_t end = std::min(codes.size(), begin + kKeysPerStopCheck);
+        for (std::size_t k = begin; k < end; ++k) ++starts[row_of(codes[k]) + 1];
+    }
+    for (std::size_t i = 0; i < n_left; ++i) starts[i + 1] += starts[i];
+    std::vector<Partner> partners(codes.size());
+    {
+        std::vector<std::size_t> next(starts.begin(), starts.end() - 1);
+        for (std::size_t begin = 0; begin < codes.size(); begin += kKeysPerStopCheck) {
+            if (should_stop()) return std::nullopt;
+            const std::size_t end = std::min(codes.size(), begin + kKeysPerStopCheck);
+            for (std::size_t k = begin; k < end; ++k) {
+                const auto code = static_cast<std::size_t>(codes[k]);
+                const std::size_t row = code / n_right;
+                partners[next[row]++] = static_cast<Partner>(code - row * n_right);
+            }
+        }
+    }
+    std::size_t kept = 0;
+    std::size_t since_check = 0;
+    for (std::size_t i = 0; i < n_left; ++i) {
+        const auto row_begin = partners.begin() + static_cast<std::ptrdiff_t>(starts[i]);
+        const auto row_end = partners.begin() + static_cast<std::ptrdiff_t>(starts[i + 1]);
+        std::sort(row_begin, row_end);
+        const auto base = static_cast<std::int64_t>(i * n_right);
+        for (auto j = row_begin; j != row_end; ++j)
+            if (j == row_begin || *j != *(j - 1)) codes[kept++] = base + static_cast<std::int64_t>(*j);
+        since_check += starts[i + 1] - starts[i];
+        if (since_check >= kKeysPerStopCheck) {
+            since_check = 0;
+            if (should_stop()) return std::nullopt;
+        }
+    }
+    return kept;
+}
+
 }  // namespace
 
 std::optional<std::size_t> number_keys(std::span<const std::int64_t> keys, std::span<std::int64_t> codes,
@@ -16,9 +63,7 @@ std::optional<std::size_t> number_keys(std::span<const std::int64_t> keys, std::
     // Starts small and doubles: a column of few distinct keys keeps its table in cache.
     code_of.reserve(std::min<std::size_t>(keys.size(), kInitialKeys));
     std::int64_t distinct = 0;
-    for (std::size_t begin = 0; begin < keys.size(); begin += kKeysPerStopCheck) {
-        if (begin > 0 && should_stop()) return std::nullopt;
-        const std::size_t end = std::min(keys.size(), begin + kKeysPerStopCheck);
+    const auto number = [&](std::size_t begin, std::size_t end) {
         for (std::size_t k = begin; k < end; ++k) {
             const auto [code, inserted] = code_of.insert(keys[k]);
             if (inserted) {
@@ -28,8 +73,30 @@ std::optional<std::size_t> number_keys(std::span<const std::int64_t> keys, std::
             }
             codes[k] = *code;
         }
+    };
+    for (std::size_t begin = 0; begin < keys.size(); begin += kKeysPerStopCheck) {
+        if (begin > 0 && should_stop()) return std::nullopt;
+        const std::size_t end = std::min(keys.size(), begin + kKeysPerStopCheck);
+        if (begin > 0 || end <= kInitialKeys) {
+            number(begin, end);
+            continue;
+        }
+        number(0, kInitialKeys);
+        // Keys mostly distinct so far: the table is sized once for as many as the column
+        // projects, not doubled (every key moved) a dozen times on the way.
+        const auto seen = static_cast<std::size_t>(distinct);
+        if (2 * seen > kInitialKeys) code_of.reserve(seen * (keys.size() / kInitialKeys));
+        number(kInitialKeys, end);
     }
     return static_cast<std::size_t>(distinct);
+}
+
+std::optional<std::size_t> distinct_pair_codes(std::span<std::int64_t> codes, std::size_t n_left, std::size_t n_right,
+                                               const std::function<bool()>& should_stop) {
+    // Four bytes a partner when the right side's rows fit: half the scratch memory of a large union.
+    if (n_right <= std::numeric_limits<std::uint32_t>::max() + std::size_t{1})
+        return distinct_pair_codes_as<std::uint32_t>(codes, n_left, n_right, should_stop);
+    return distinct_pair_codes_as<std::uint64_t>(codes, n_left, n_right, should_stop);
 }
 
 }  // namespace vorn::collection

@@ -411,6 +411,13 @@ def _distinct(codes: Int64Array) -> Int64Array:
     return ordered[np.r_[True, ordered[1:] != ordered[:-1]]]
 
 
+def _distinct_pairs(codes: Int64Array, n_left: int, n_right: int) -> Int64Array:
+    """``_distinct`` of pair codes i * n_right + j (a fresh array, sorted in place): bucketed by i,
+    each record's few partners sorted, rather than one sort of all the pairs."""
+    codes = np.ascontiguousarray(codes, dtype=np.int64)
+    return codes[: _native.distinct_pair_codes(codes, n_left, max(n_right, 1))]
+
+
 def _compact(codes: Int64Array) -> Int64Array:
     """The same grouping with codes 0..k-1 (missing stays -1)."""
     valid = codes >= 0
@@ -683,7 +690,7 @@ def rule_pairs(
                 gathered.append(chunk)
                 size += len(chunk)
                 if size > limit:
-                    gathered = [_distinct(np.concatenate(gathered))]
+                    gathered = [_distinct_pairs(np.concatenate(gathered), columns.n_left, columns.n_right).copy()]
                     size = len(gathered[0])
                     if size > limit:
                         raise CandidateLimitError(
@@ -691,7 +698,11 @@ def rule_pairs(
                             "use more selective rules"
                         )
         del key_columns
-    union = _distinct(np.concatenate(gathered)) if gathered else np.zeros(0, dtype=np.int64)
+    union = (
+        _distinct_pairs(np.concatenate(gathered), columns.n_left, columns.n_right)
+        if gathered
+        else np.zeros(0, dtype=np.int64)
+    )
     del gathered
     n_right = max(columns.n_right, 1)
     return union // n_right, union % n_right

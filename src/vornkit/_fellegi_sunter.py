@@ -33,7 +33,7 @@ import vorn
 
 from vornkit import _candidate_pairs, _comparisons
 from vornkit._comparisons import MISSING, Field, FieldValues
-from vornkit._records import CodedValues, Columns, preprocess_coded, read_columns, read_ids
+from vornkit._records import CodedValues, Columns, collector_paused, preprocess_coded, read_columns, read_ids
 
 FORMAT = "vornkit-linkage-model"
 FORMAT_VERSION = 2  # 2: groups compared by which members agree; version 1 files (by how many) are read too
@@ -1759,9 +1759,10 @@ def link_records(
     if not 0.0 <= threshold <= 1.0:
         raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
     fit = not model.fitted
-    model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit, blocking=blocking)
-    i, j, used = _candidates(tables, blocking, workers, report)
-    levels = level_matrix(tables, i, j, workers)
-    if fit:
-        model._fit(tables, levels, labels, workers, seed)
-    return model._predict(tables, left, right, id, i, j, levels, threshold, used)
+    with collector_paused():
+        model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit, blocking=blocking)
+        i, j, used = _candidates(tables, blocking, workers, report)
+        levels = level_matrix(tables, i, j, workers)
+        if fit:
+            model._fit(tables, levels, labels, workers, seed)
+        return model._predict(tables, left, right, id, i, j, levels, threshold, used)

@@ -22,6 +22,8 @@ def key_columns():
         # past the table's first size (2**14 keys) and a stop check (2**20 keys)
         "many distinct": rng.permutation(np.arange(-50_000, 1_100_000, dtype=np.int64)),
         "few repeated": rng.integers(-3, 4, size=200_000).astype(np.int64) * (1 << 40),
+        # one key for the table's first 2**14 keys, then all new: the table grows as it goes
+        "distinct late": np.r_[np.zeros(20_000, np.int64), np.arange(1, 300_000, dtype=np.int64)],
         # above 2**63: as unsigned, the order is not the signed one
         "uint64": np.array([1 << 63, 3, (1 << 64) - 1, 3, 0, 1 << 63], dtype=np.uint64),
     }
@@ -37,7 +39,7 @@ def test_group_keys_is_numpy_unique(name):
     assert groups.inverse.tolist() == inverse.reshape(-1).tolist()
 
 
-@pytest.mark.parametrize("name", ["free key and extremes", "many distinct", "few repeated"])
+@pytest.mark.parametrize("name", ["free key and extremes", "many distinct", "few repeated", "distinct late"])
 def test_number_keys_numbers_in_order_of_first_appearance(name):
     keys = key_columns()[name]
     codes, first = _comparisons.number_keys(keys)
@@ -57,6 +59,34 @@ def test_number_keys_arguments():
     read_only.flags.writeable = False
     with pytest.raises((BufferError, ValueError)):
         _native.number_keys(keys, np.empty(4, np.int64), read_only)
+
+
+@pytest.mark.parametrize(
+    ("n_left", "n_right", "count"),
+    [
+        (1, 1, 5),
+        (7, 3, 0),
+        (1000, 1000, 300_000),  # many repeats, past a stop check
+        (3, 400_000, 2_000_000),  # long rows: each one's partners sorted alone
+        (5, 1 << 33, 10_000),  # right rows beyond 32 bits: partners kept as 64-bit
+    ],
+)
+def test_distinct_pair_codes_is_sorted_unique(n_left, n_right, count):
+    rng = np.random.default_rng(count)
+    codes = rng.integers(0, n_left * n_right, size=count, dtype=np.int64)
+    codes[: count // 2] = codes[count // 2 : 2 * (count // 2)]  # every other code repeated
+    codes[-1:] = n_left * n_right - 1  # the last pair of all
+    assert np.array_equal(_blocking._distinct_pairs(codes.copy(), n_left, n_right), np.unique(codes))
+
+
+def test_distinct_pair_codes_refuses_codes_out_of_range():
+    for bad in (np.array([0, 6], np.int64), np.array([-1], np.int64)):
+        with pytest.raises(ValueError, match="outside"):
+            _native.distinct_pair_codes(bad, 2, 3)
+    with pytest.raises(ValueError, match="positive"):
+        _native.distinct_pair_codes(np.zeros(1, np.int64), 2, 0)
+    with pytest.raises(ValueError, match="positive"):
+        _native.distinct_pair_codes(np.zeros(1, np.int64), 1 << 40, 1 << 40)  # n_left * n_right overflows
 
 
 def test_levels_of_repeated_and_distinct_pairs_are_each_pairs_own():
