@@ -135,6 +135,42 @@ def test_co_agreement_dense_and_sorted(values, missing):
     assert excess[0, 1] == (agree_both - agree_a * agree_b / present) * population / present
 
 
+@pytest.mark.parametrize("values", [3, 40])
+def test_co_agreement_of_two_tables_counts_left_right_pairs(values):
+    rng = np.random.default_rng(values)
+    field = Field("x", kind="code", scorer="levenshtein_distance", levels=(1, 2))
+    sides = [
+        [[None if v == 0 else f"v{v}" for v in rng.integers(0, values, rows)] for _ in range(3)] for rows in (90, 70)
+    ]
+    encoded = [_comparisons.encode(field, left, right) for left, right in zip(*sides)]
+    excess, chance = _fellegi_sunter.co_agreement(encoded, dedup=False, workers=2)
+    for a, b in [(0, 1), (0, 2), (1, 2)]:
+        both = [[k for k in range(len(side[a])) if side[a][k] is not None and side[b][k] is not None] for side in sides]
+        pairs = [(x, y) for x in both[0] for y in both[1]]
+        (left, right), present = sides, len(pairs)
+        agree_a = sum(left[a][x] == right[a][y] for x, y in pairs)
+        agree_b = sum(left[b][x] == right[b][y] for x, y in pairs)
+        agree_both = sum(left[a][x] == right[a][y] and left[b][x] == right[b][y] for x, y in pairs)
+        independent, population = agree_a * agree_b / present, 90 * 70
+        assert chance[a, b] == chance[b, a] == independent * population / present
+        assert excess[a, b] == (agree_both - independent) * population / present
+
+
+def test_co_agreement_counts_refuses_codes_beyond_the_values():
+    codes = [np.array([0, 1, -1], np.int64), np.array([0, 0, 0], np.int64)]
+    out = np.zeros((1, 5), np.uint64)
+    for bad in ([0, 2, -1], [0, -2, 0]):
+        with pytest.raises(ValueError, match="outside"):
+            _native.co_agreement_counts([np.array(bad, np.int64), codes[1]], None, [2, 1], out, 1)
+    with pytest.raises(ValueError, match="same length"):
+        _native.co_agreement_counts([codes[0], codes[1][:2]], None, [2, 1], out, 1)
+    with pytest.raises(ValueError, match="five counts"):
+        _native.co_agreement_counts(codes, None, [2, 1], np.zeros(4, np.uint64), 1)
+    _native.co_agreement_counts(codes, [codes[0][:1], codes[1][:1]], [2, 1], out, 1)
+    # left (0, 0) and (1, 0) hold both; right (0, 0) agrees with the first on a, with both on b
+    assert out.tolist() == [[2, 1, 1, 2, 1]]
+
+
 @pytest.mark.parametrize(
     ("parsed", "kind"),
     [(90, "date"), (89, "name")],  # 90 of 100 in one layout is the least share of a date field

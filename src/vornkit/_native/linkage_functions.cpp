@@ -1,6 +1,10 @@
-// The record linkage's kernels: numbering keys by hashing, the union of candidate pairs.
+// The record linkage's kernels: numbering keys by hashing, the union of candidate pairs, the
+// pairs of records agreeing on two fields at once.
 #include <algorithm>
+#include <deque>
+#include <vector>
 
+#include "collection/co_agreement.hpp"
 #include "collection/key_codes.hpp"
 #include "dedup_native.hpp"
 
@@ -64,9 +68,97 @@ PyObject* distinct_pair_codes(PyObject*, PyObject* args) {
     });
 }
 
+// The fields' code columns of one side (a sequence of int64 buffers), each checked against its
+// distinct count: a code beyond it would index past the counts.
+bool code_columns(PyObject* sequence, const std::vector<std::size_t>& distinct, std::deque<Buffer>& buffers,
+                  std::vector<vorn::collection::CodeColumn>& columns) {
+    vorn::py::PyRef items(PySequence_Fast(sequence, "codes must be a sequence of int64 arrays"));
+    if (!items) return false;
+    if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get())) != distinct.size()) {
+        PyErr_SetString(PyExc_ValueError, "one code column and one distinct count per field");
+        return false;
+    }
+    for (std::size_t field = 0; field < distinct.size(); ++field) {
+        Buffer& buffer = buffers.emplace_back();
+        if (!buffer.get(PySequence_Fast_GET_ITEM(items.get(), field), false, 8, "codes")) return false;
+        const auto codes = buffer.span<std::int64_t>();
+        if (!columns.empty() && codes.size() != columns.front().codes.size()) {
+            PyErr_SetString(PyExc_ValueError, "the code columns of a side must have the same length");
+            return false;
+        }
+        const auto bound = static_cast<std::int64_t>(distinct[field]);
+        if (!std::all_of(codes.begin(), codes.end(),
+                         [bound](std::int64_t code) { return code >= -1 && code < bound; })) {
+            PyErr_SetString(PyExc_ValueError, "a code is outside [-1, distinct)");
+            return false;
+        }
+        columns.push_back({codes, distinct[field]});
+    }
+    return true;
+}
+
+// co_agreement_counts(left, right, distinct, out, workers): for each pair of fields a < b (in
+// order), out's row holds the CoAgreement counts; right None for one table.
+PyObject* co_agreement_counts(PyObject*, PyObject* args) {
+    PyObject *left_object, *right_object, *distinct_object, *out_object, *workers_object;
+    if (!PyArg_ParseTuple(args, "OOOOO:co_agreement_counts", &left_object, &right_object, &distinct_object, &out_object,
+                          &workers_object))
+        return nullptr;
+    return guarded([&]() -> PyObject* {
+        std::size_t workers;
+        if (!convert_workers(workers_object, workers)) return nullptr;
+        vorn::py::PyRef counts(PySequence_Fast(distinct_object, "distinct must be a sequence of counts"));
+        if (!counts) return nullptr;
+        std::vector<std::size_t> distinct;
+        for (Py_ssize_t field = 0; field < PySequence_Fast_GET_SIZE(counts.get()); ++field) {
+            const std::size_t count = PyLong_AsSize_t(PySequence_Fast_GET_ITEM(counts.get(), field));
+            if (count == static_cast<std::size_t>(-1) && PyErr_Occurred()) return nullptr;
+            for (const std::size_t other : distinct) {
+                if (other != 0 && count > SIZE_MAX / other) {
+                    PyErr_SetString(PyExc_ValueError, "too many distinct values to combine two fields' codes");
+                    return nullptr;
+                }
+            }
+            distinct.push_back(count);
+        }
+        const bool one_table = right_object == Py_None;
+        std::deque<Buffer> buffers;
+        std::vector<vorn::collection::CodeColumn> left, right;
+        if (!code_columns(left_object, distinct, buffers, left) ||
+            (!one_table && !code_columns(right_object, distinct, buffers, right)))
+            return nullptr;
+        const std::size_t fields = distinct.size();
+        const std::size_t pairs = fields < 2 ? 0 : fields * (fields - 1) / 2;
+        Buffer out;
+        if (!out.get(out_object, true, 8, "out")) return nullptr;
+        const auto rows = out.mutable_span<std::uint64_t>();
+        if (rows.size() != 5 * pairs) {
+            PyErr_SetString(PyExc_ValueError, "out must hold five counts per pair of fields");
+            return nullptr;
+        }
+        std::vector<std::pair<std::size_t, std::size_t>> fields_of;
+        for (std::size_t a = 0; a < fields; ++a)
+            for (std::size_t b = a + 1; b < fields; ++b) fields_of.emplace_back(a, b);
+        const vorn::collection::CodeColumn none{};
+        const auto body = [&](std::size_t begin, std::size_t end, const vorn::collection::ChunkContext&) {
+            for (std::size_t pair = begin; pair < end; ++pair) {
+                const auto [a, b] = fields_of[pair];
+                const auto found = vorn::collection::co_agreement(left[a], left[b], one_table ? none : right[a],
+                                                                  one_table ? none : right[b], one_table);
+                const std::uint64_t values[] = {found.left_records, found.right_records, found.agree_first,
+                                                found.agree_second, found.agree_both};
+                std::copy(std::begin(values), std::end(values), rows.begin() + static_cast<std::ptrdiff_t>(5 * pair));
+            }
+        };
+        if (!run_released(pairs, 1, workers, body)) return nullptr;
+        Py_RETURN_NONE;
+    });
+}
+
 PyMethodDef linkage_method_table[] = {
     {"number_keys", number_keys, METH_VARARGS, nullptr},
     {"distinct_pair_codes", distinct_pair_codes, METH_VARARGS, nullptr},
+    {"co_agreement_counts", co_agreement_counts, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
