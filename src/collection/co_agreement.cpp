@@ -19,8 +19,8 @@ std::size_t expected_combined(const CodeColumn& first, const CodeColumn& second)
 
 }  // namespace
 
-CoAgreement co_agreement(CodeColumn left_first, CodeColumn left_second, CodeColumn right_first,
-                         CodeColumn right_second, bool one_table) {
+CoAgreement co_agreement(CodeColumn left_first, CodeColumn left_second, CodeColumn right_first, CodeColumn right_second,
+                         bool one_table) {
     CoAgreement out;
     std::vector<std::uint64_t> first_counts(left_first.distinct, 0);
     std::vector<std::uint64_t> second_counts(left_second.distinct, 0);
@@ -36,8 +36,8 @@ CoAgreement co_agreement(CodeColumn left_first, CodeColumn left_second, CodeColu
         // One table: each record agrees with the ones counted before it.
         const std::uint64_t seen_first = first_counts[static_cast<std::size_t>(a)]++;
         const std::uint64_t seen_second = second_counts[static_cast<std::size_t>(b)]++;
-        const std::uint64_t seen_both = (*both_counts.insert(static_cast<std::uint64_t>(a) * width +
-                                                             static_cast<std::uint64_t>(b)).first)++;
+        const std::uint64_t seen_both =
+            (*both_counts.insert(static_cast<std::uint64_t>(a) * width + static_cast<std::uint64_t>(b)).first)++;
         if (one_table) {
             out.agree_first += seen_first;
             out.agree_second += seen_second;

@@ -29,7 +29,7 @@ struct CoAgreement {
 // One table (right_first and right_second empty): each unordered pair of
 // its records once. Two tables: each (left, right) pair. Codes outside
 // [-1, distinct) are the caller's fault (checked by the caller).
-CoAgreement co_agreement(CodeColumn left_first, CodeColumn left_second, CodeColumn right_first,
-                         CodeColumn right_second, bool one_table);
+CoAgreement co_agreement(CodeColumn left_first, CodeColumn left_second, CodeColumn right_first, CodeColumn right_second,
+                         bool one_table);
 
 }  // namespace vorn::collection

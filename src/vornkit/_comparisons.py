@@ -464,32 +464,54 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     rest = np.flatnonzero(present & ~exact)
     if len(rest) == 0:
         return out
+    left, right = left[rest], right[rest]
+    if field.kind == "date":
+        out[rest] = _date_levels(column, left, right, workers)
+        return out
     # Each distinct pair of values is scored once (in order of first appearance: each score
     # depends on its pair alone).
-    left, right = left[rest], right[rest]
     inverse, first = number_keys(left * len(column.values) + right)
-    a, b = left[first], right[first]
-    if field.kind == "date":
-        level = _date_levels(column, a, b, workers)
-    else:
-        algorithm = _scorers.NAMED[field.scorer or ""]
-        scores = _score_distinct(column.values, a, b, algorithm.scorer(), workers)
-        if algorithm.scale != 1.0:
-            scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
-        level = np.zeros(len(first), dtype=np.int8)
-        for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
-            level[scores <= bound if field.is_distance else scores >= bound] = number
+    algorithm = _scorers.NAMED[field.scorer or ""]
+    scores = _score_distinct(column.values, left[first], right[first], algorithm.scorer(), workers)
+    if algorithm.scale != 1.0:
+        scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
+    level = np.zeros(len(first), dtype=np.int8)
+    for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
+        level[scores <= bound if field.is_distance else scores >= bound] = number
     out[rest] = level[inverse]
     return out
 
 
 def _date_levels(column: FieldValues, a: np.ndarray, b: np.ndarray, workers: int) -> np.ndarray:
+    """Levels of pairs of different dates (codes a[k], b[k]): 2 for one edit apart or day and month
+    swapped, 1 for the same year."""
     assert column.parts is not None
     left, right = column.parts[a], column.parts[b]
     level = np.zeros(len(a), dtype=np.int8)
     parsed = (left[:, 0] >= 0) & (right[:, 0] >= 0)
-    level[parsed & (left[:, 0] == right[:, 0])] = 1
-    edits = _score_distinct(column.values, a, b, vorn.levenshtein_distance, workers)
-    swapped = parsed & (left[:, 0] == right[:, 0]) & (left[:, 1] == right[:, 2]) & (left[:, 2] == right[:, 1])
-    level[(edits <= 1) | swapped] = 2
+    same_year = parsed & (left[:, 0] == right[:, 0])
+    level[same_year] = 1
+    swapped = same_year & (left[:, 1] == right[:, 2]) & (left[:, 2] == right[:, 1])
+    # A parsed date's text is its eight digits yyyymmdd, and between texts of one length one edit
+    # is one changed digit: the edits are counted on the digits, packed four bits each.
+    digits = _packed_digits(column.parts)
+    changed = digits[a] ^ digits[b]
+    changed = (changed | (changed >> 1) | (changed >> 2) | (changed >> 3)) & 0x11111111  # a bit per digit
+    one_edit = parsed & ((changed & (changed - 1)) == 0)
+    unparsed = np.flatnonzero(~parsed)
+    if len(unparsed):
+        a, b = a[unparsed], b[unparsed]
+        inverse, first = number_keys(a * len(column.values) + b)
+        edits = _score_distinct(column.values, a[first], b[first], vorn.levenshtein_distance, workers)
+        one_edit[unparsed] = (edits <= 1)[inverse]
+    level[one_edit | swapped] = 2
     return level
+
+
+def _packed_digits(parts: np.ndarray) -> np.ndarray:
+    """Each parsed date's eight digits yyyymmdd, four bits each (the last digit lowest)."""
+    number = parts[:, 0] * 10_000 + parts[:, 1] * 100 + parts[:, 2]
+    packed = np.zeros(len(parts), dtype=np.int64)
+    for place in range(8):
+        packed |= (number // 10**place % 10) << (4 * place)
+    return packed

@@ -171,6 +171,33 @@ def test_co_agreement_counts_refuses_codes_beyond_the_values():
     assert out.tolist() == [[2, 1, 1, 2, 1]]
 
 
+def test_date_levels_are_edits_of_the_texts_or_swaps():
+    # Dates one digit apart in each place, swapped days and months, other years, and texts that
+    # are no date (a month 13, letters, a date one character longer) beside parsed ones.
+    rng = np.random.default_rng(11)
+    dates = [f"{1900 + y}-{m:02d}-{d:02d}" for y, m, d in zip(rng.integers(0, 120, 300), rng.integers(1, 13, 300),
+                                                             rng.integers(1, 29, 300))]  # fmt: skip
+    near = [d[:k] + str((int(d[k]) + 1) % 10) + d[k + 1 :] for d in dates[:40] for k in (0, 1, 2, 3, 5, 6, 8, 9)]
+    swapped = [f"{d[:4]}-{d[8:]}-{d[5:7]}" for d in dates[:40]]
+    others = ["1990-13-01", "19900101", "1990-01-011", "unknown", "1990-1-1", "1990-01-02"]
+    values = dates + near + swapped + others
+    column = _comparisons.encode(Field("dob", kind="date", date_layout="yyyy-mm-dd"), values, None)
+    a, b = rng.integers(0, len(values), 30_000), rng.integers(0, len(values), 30_000)
+    a = np.r_[a, np.arange(40), np.arange(40)]
+    b = np.r_[b, 300 + 8 * np.arange(40), 300 + 320 + np.arange(40)]  # a near date, the swapped one
+    got = _comparisons.levels(column, a, b, workers=1)
+    texts, parts = column.values, column.parts
+    for x, y, level in zip(column.left_codes[a].tolist(), column.left_codes[b].tolist(), got.tolist()):
+        if x == y:
+            assert level == 3
+            continue
+        same_year = parts[x, 0] >= 0 and parts[y, 0] >= 0 and parts[x, 0] == parts[y, 0]
+        swap = same_year and parts[x, 1] == parts[y, 2] and parts[x, 2] == parts[y, 1]
+        close = vorn.levenshtein_distance(texts[x], texts[y]) <= 1 or swap
+        assert level == (2 if close else 1 if same_year else 0), (texts[x], texts[y])
+    assert (got == 2).sum() > 80 and (got == 1).sum() > 0 and (got == 0).sum() > 0
+
+
 @pytest.mark.parametrize(
     ("parsed", "kind"),
     [(90, "date"), (89, "name")],  # 90 of 100 in one layout is the least share of a date field
