@@ -33,7 +33,7 @@ import vorn
 
 from vornkit import _candidate_pairs, _comparisons, _native
 from vornkit._comparisons import MISSING, Field, FieldValues
-from vornkit._records import CodedValues, Columns, collector_paused, preprocess_coded, read_columns, read_ids
+from vornkit._records import CodedValues, Columns, collector_paused, read_coded_columns, read_ids
 
 FORMAT = "vornkit-linkage-model"
 FORMAT_VERSION = 2  # 2: groups compared by which members agree; version 1 files (by how many) are read too
@@ -76,16 +76,14 @@ def _read(
 ) -> tuple[list[Field], _Tables]:
     names = [field.name for field in fields]
     names += [name for name in _candidate_pairs.rule_columns(blocking) if name not in names]
-    raw_left, left_rows = read_columns(left, names, "left table" if right is not None else "table")
     # Each column is preprocessed through its distinct values, whose codes the fields' encoding reuses.
-    left_coded = {name: preprocess_coded(column, processor) for name, column in raw_left.items()}
+    left_coded, left_rows = read_coded_columns(left, names, processor, "left table" if right is not None else "table")
     left_values = {name: coded.values for name, coded in left_coded.items()}
     right_coded: dict[str, CodedValues] | None = None
     right_values: Columns | None = None
     right_rows = left_rows
     if right is not None:
-        raw_right, right_rows = read_columns(right, names, "right table")
-        right_coded = {name: preprocess_coded(column, processor) for name, column in raw_right.items()}
+        right_coded, right_rows = read_coded_columns(right, names, processor, "right table")
         right_values = {name: coded.values for name, coded in right_coded.items()}
     done = []
     columns = []

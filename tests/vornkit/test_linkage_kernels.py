@@ -89,6 +89,48 @@ def test_distinct_pair_codes_refuses_codes_out_of_range():
         _native.distinct_pair_codes(np.zeros(1, np.int64), 1 << 40, 1 << 40)  # n_left * n_right overflows
 
 
+class Text(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    "column",
+    [
+        [],
+        ["Ann", "", None, "ann ", "Ann", None, "", "Ünal", "ＡＢ", "a\x00b", "ann"],
+        # equal texts that are different objects; a text of 2**14 distinct ones later
+        ["x" * 3 + str(k % 20_000) for k in range(40_000)],
+        ["1", 1, 1.0, True, float("nan"), None, "1"],  # not all str: each made text on its own
+        ["a", Text("a"), "b"],
+    ],
+    ids=["empty", "texts", "many", "mixed", "subclass"],
+)
+@pytest.mark.parametrize("processor", [None, vorn.Preprocessor()])
+def test_coded_columns_are_those_of_read_and_preprocess(column, processor):
+    table = {"x": column, "y": list(reversed(column))}
+    coded, rows = _records.read_coded_columns(table, ["x", "y"], processor)
+    read, expected_rows = _records.read_columns(table, ["x", "y"])
+    assert rows == expected_rows == len(column)
+    for name in ("x", "y"):
+        expected = _records.preprocess_coded(read[name], processor)
+        assert coded[name].values == expected.values
+        field = Field(name, kind="name", scorer="jaro_winkler", levels=(0.9,))
+        ours, theirs = (
+            _comparisons.encode_coded(field, coded[name], None),
+            _comparisons.encode_coded(field, expected, None),
+        )
+        assert ours.values == theirs.values and np.array_equal(ours.left_codes, theirs.left_codes)
+
+
+def test_code_texts_leaves_other_values_to_the_caller():
+    codes = np.full(3, 7, np.int64)
+    assert _native.code_texts(["a", 1, "a"], codes) is None and codes.tolist() == [7, 7, 7]
+    assert _native.code_texts(("a", "b", "a"), codes) is None  # a tuple is not read natively
+    assert _native.code_texts(["b", None, "b"], codes) == ["b", None] and codes.tolist() == [0, 1, 0]
+    with pytest.raises(ValueError, match="one entry per value"):
+        _native.code_texts(["a"], codes)
+
+
 def test_levels_of_repeated_and_distinct_pairs_are_each_pairs_own():
     # Many pairs repeat a few pairs of values; each level is the one the pair alone gets.
     rng = np.random.default_rng(3)

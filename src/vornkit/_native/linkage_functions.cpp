@@ -1,12 +1,14 @@
-// The record linkage's kernels: numbering keys by hashing, the union of candidate pairs, the
-// pairs of records agreeing on two fields at once.
+// The record linkage's kernels: coding a column's texts, numbering keys by hashing, the union of
+// candidate pairs, the pairs of records agreeing on two fields at once.
 #include <algorithm>
 #include <deque>
+#include <tuple>
 #include <vector>
 
 #include "collection/co_agreement.hpp"
 #include "collection/key_codes.hpp"
 #include "dedup_native.hpp"
+#include "support/flat_hash_table.hpp"
 
 namespace vornkit::native {
 
@@ -32,6 +34,61 @@ PyObject* number_keys(PyObject*, PyObject* args) {
             }))
             return nullptr;
         return PyLong_FromSize_t(*distinct);
+    });
+}
+
+// Exact str objects as a dict holds them: by their cached hash, then their text.
+struct TextHash {
+    std::uint64_t operator()(PyObject* text) const noexcept { return static_cast<std::uint64_t>(PyObject_Hash(text)); }
+};
+struct TextEqual {
+    bool operator()(PyObject* a, PyObject* b) const noexcept {
+        return a == b || (PyUnicode_GET_LENGTH(a) == PyUnicode_GET_LENGTH(b) && PyUnicode_Compare(a, b) == 0);
+    }
+};
+
+// code_texts(values, codes) -> distinct: for a list of str and None, codes[k] = the position in
+// distinct of values[k], distinct holding each value once in order of first appearance (what
+// dict.fromkeys gives). None, leaving codes unwritten, for anything else.
+PyObject* code_texts(PyObject*, PyObject* args) {
+    PyObject *values, *codes_object;
+    if (!PyArg_ParseTuple(args, "OO:code_texts", &values, &codes_object)) return nullptr;
+    if (!PyList_CheckExact(values)) Py_RETURN_NONE;
+    return guarded([&]() -> PyObject* {
+        Buffer codes;
+        if (!codes.get(codes_object, true, 8, "codes")) return nullptr;
+        const auto out = codes.mutable_span<std::int64_t>();
+        const Py_ssize_t count = PyList_GET_SIZE(values);
+        if (static_cast<Py_ssize_t>(out.size()) != count) {
+            PyErr_SetString(PyExc_ValueError, "codes must have one entry per value");
+            return nullptr;
+        }
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            PyObject* item = PyList_GET_ITEM(values, k);
+            if (item != Py_None && !PyUnicode_CheckExact(item)) Py_RETURN_NONE;
+        }
+        PyRef distinct(PyList_New(0));
+        if (!distinct) return nullptr;
+        // Borrowed keys: the list holds them for the call, and no Python code runs meanwhile.
+        vorn::support::FlatHashMap<PyObject*, std::int64_t, TextHash, TextEqual> code_of;
+        code_of.reserve(std::min<std::size_t>(static_cast<std::size_t>(count), std::size_t{1} << 14));
+        std::int64_t none_code = -1;
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            PyObject* item = PyList_GET_ITEM(values, k);
+            std::int64_t* code = &none_code;
+            bool inserted = false;
+            if (item != Py_None) {
+                std::tie(code, inserted) = code_of.insert(item);
+            } else if (none_code < 0) {
+                inserted = true;
+            }
+            if (inserted) {
+                *code = PyList_GET_SIZE(distinct.get());
+                if (PyList_Append(distinct.get(), item) < 0) return nullptr;
+            }
+            out[static_cast<std::size_t>(k)] = *code;
+        }
+        return distinct.release();
     });
 }
 
@@ -156,6 +213,7 @@ PyObject* co_agreement_counts(PyObject*, PyObject* args) {
 }
 
 PyMethodDef linkage_method_table[] = {
+    {"code_texts", code_texts, METH_VARARGS, nullptr},
     {"number_keys", number_keys, METH_VARARGS, nullptr},
     {"distinct_pair_codes", distinct_pair_codes, METH_VARARGS, nullptr},
     {"co_agreement_counts", co_agreement_counts, METH_VARARGS, nullptr},
