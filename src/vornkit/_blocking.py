@@ -322,6 +322,7 @@ class _Columns:
         self._raw: dict[str, tuple[Int64Array, list[str]]] = {}
         self._keyed: dict[tuple[str, Any], Int64Array] = {}
         self._signatures: dict[tuple[tuple[str, ...], int], tuple[Any, Any]] = {}
+        self._bands: dict[BlockingRule, list[Int64Array]] = {}
 
     def know_raw(self, column: str, codes: Int64Array, distinct: list[str]) -> None:
         """Takes the column's raw codes as ``raw`` would make them (the linkage's encoding
@@ -335,6 +336,11 @@ class _Columns:
         shapes = {(rule.columns, rule.shingle_size) for rule in rules if rule.kind != "exact"}
         self._signatures = {shape: cached for shape, cached in self._signatures.items() if shape in shapes}
         self._raw = {column: cached for column, cached in self._raw.items() if column in {c for c, _ in keyed}}
+        self._bands = {rule: codes for rule, codes in self._bands.items() if rule in rules}
+
+    def know_bands(self, rule: BlockingRule, codes: list[Int64Array]) -> None:
+        """Keeps a MinHash rule's band codes (as ``_band_codes`` made them) for its pairs."""
+        self._bands[rule] = codes
 
     def values(self, column: str) -> list[str | None]:
         for name, table in (("left", self.left), ("right", self.right)):
@@ -376,7 +382,7 @@ class _Columns:
         cached = self._signatures.get(cache_key)
         if cached is None or cached[1].shape[1] < width:
             parts = [self.values(c) for c in rule.columns]
-            texts = [" ".join(v for v in row if v) for row in zip(*parts)]
+            texts = [" ".join(filter(None, row)) for row in zip(*parts)]
             present = np.fromiter((bool(t) for t in texts), dtype=bool, count=len(texts))
             signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
@@ -451,6 +457,9 @@ def _rule_key_columns(rule: BlockingRule, columns: _Columns, workers: int) -> li
 
 
 def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int64Array]:
+    known = columns._bands.pop(rule, None)  # taken once: their pairs are made from them
+    if known is not None:
+        return known
     present, signatures = columns.signatures(rule, rule.bands * rule.rows, workers)
     keys = vornkit.lsh_band_keys(signatures, rule.bands, rule.rows)
     out = []
@@ -985,6 +994,7 @@ def choose_rules(
     if fuzzy is not None:
         candidates[fuzzy[0]] = fuzzy[1]
         sampled[fuzzy[0]] = fuzzy[2]
+        data.know_bands(fuzzy[0], fuzzy[3])  # kept for its pairs if it is chosen
     found, pseudo = _pseudo_matches(sampled, columns, data, workers)
     chosen: list[BlockingRule] = []
     covered = np.zeros(len(pseudo), dtype=bool)
@@ -1020,9 +1030,10 @@ def choose_rules(
 
 def _fuzzy_rule(
     name_like: list[str], data: _Columns, sample: Int64Array, records: int, budget: float, workers: int
-) -> tuple[BlockingRule, float, Int64Array] | None:
+) -> tuple[BlockingRule, float, Int64Array, list[Int64Array]] | None:
     """The MinHash rule over the name-like columns with the fewest rows per
-    band whose cost per record, measured on the sample, is within budget.
+    band whose cost per record, measured on the sample, is within budget,
+    with its cost, its sampled pairs and its band codes.
     Its pairs are counted on the sample, not summed over bands: names
     repeated exactly share every band, and the sum would count them once
     per band."""
@@ -1040,11 +1051,12 @@ def _fuzzy_rule(
             rule = BlockingRule.minhash(
                 tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows, max_group=max_group
             )
-            codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
+            bands = _rule_key_columns(rule, data, workers)
+            codes = _sample_pair_codes(bands, data, sample)
             cost = len(codes) / max(seen, 1e-12) / records
             if cost > budget:
                 break
-            best = rule, cost, codes
+            best = rule, cost, codes, bands
         if best is not None:
             return best
     return None

@@ -11,6 +11,7 @@ import pytest
 import vorn
 
 import vornkit
+from vornkit import _blocking
 from vornkit._blocking import phonetic_key
 
 # scorer, scorer_kwargs, the vorn call for one pair
@@ -414,6 +415,12 @@ def test_automatic_rules_find_nearly_every_true_match_within_budget(dedup):
     assert len(found) <= budget * records
     assert sum(plan.estimated_pairs) <= budget * records
     assert plan.pseudo_matches > 300 and abs(plan.estimated_recall - recall) < 0.03
+    # The chosen MinHash rule's band codes, kept from the choice, give the pairs fresh ones give.
+    coded = _blocking._Columns(*arguments)
+    kept = _blocking.choose_rules(coded, list(left), budget, sample_size=600)
+    assert list(kept) == list(plan) and coded._bands
+    assert all(np.array_equal(a, b) for a, b in zip(_blocking.rule_pairs(coded, kept, 1), (i, j)))
+    assert not coded._bands  # taken once, not held on
 
 
 @pytest.mark.parametrize(
