@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/flat_hash_table.hpp"
+#include "support/large_pages.hpp"
 
 namespace vorn::collection {
 
@@ -59,20 +60,32 @@ std::optional<std::size_t> distinct_pair_codes_as(std::span<std::int64_t> codes,
 
 std::optional<std::size_t> number_keys(std::span<const std::int64_t> keys, std::span<std::int64_t> codes,
                                        std::span<std::int64_t> first, const std::function<bool()>& should_stop) {
-    support::FlatHashMap<std::int64_t, std::int64_t> code_of;
+    // A large table faults in once per 2 MiB, not per 4 KiB page: a third of the time of a column
+    // of a million distinct keys.
+    support::FlatHashMap<std::int64_t, std::int64_t, support::IntegerHash, std::equal_to<>, 0,
+                         support::LargePageAllocator<std::byte>>
+        code_of;
     // Starts small and doubles: a column of few distinct keys keeps its table in cache.
     code_of.reserve(std::min<std::size_t>(keys.size(), kInitialKeys));
-    std::int64_t distinct = 0;
+    std::size_t distinct = 0;
     const auto number = [&](std::size_t begin, std::size_t end) {
-        for (std::size_t k = begin; k < end; ++k) {
-            const auto [code, inserted] = code_of.insert(keys[k]);
-            if (inserted) {
-                *code = distinct;
-                first[static_cast<std::size_t>(distinct)] = static_cast<std::int64_t>(k);
-                ++distinct;
+        // The table's fill loop, and locals for the rest: the stores to codes and first cannot
+        // alias them, so the loop runs from registers (twice as fast as through members).
+        code_of.fill([&](auto&& insert) {
+            const std::int64_t* const in = keys.data();
+            std::int64_t* const out = codes.data();
+            std::int64_t* const firsts = first.data();
+            std::size_t count = distinct;
+            for (std::size_t k = begin; k < end; ++k) {
+                const auto [code, inserted] = insert(in[k]);
+                if (inserted) {
+                    *code = static_cast<std::int64_t>(count);
+                    firsts[count++] = static_cast<std::int64_t>(k);
+                }
+                out[k] = *code;
             }
-            codes[k] = *code;
-        }
+            distinct = count;
+        });
     };
     for (std::size_t begin = 0; begin < keys.size(); begin += kKeysPerStopCheck) {
         if (begin > 0 && should_stop()) return std::nullopt;
@@ -82,13 +95,13 @@ std::optional<std::size_t> number_keys(std::span<const std::int64_t> keys, std::
             continue;
         }
         number(0, kInitialKeys);
-        // Keys mostly distinct so far: the table is sized once for as many as the column
-        // projects, not doubled (every key moved) a dozen times on the way.
-        const auto seen = static_cast<std::size_t>(distinct);
-        if (2 * seen > kInitialKeys) code_of.reserve(seen * (keys.size() / kInitialKeys));
+        // Keys nearly all distinct so far: the table is sized once for as many as the column
+        // projects, not doubled (every key moved) a dozen times on the way. Not for fewer: their
+        // share falls as the column goes on, and an oversized table is slower than doubling.
+        if (4 * distinct > 3 * kInitialKeys) code_of.reserve(distinct * (keys.size() / kInitialKeys));
         number(kInitialKeys, end);
     }
-    return static_cast<std::size_t>(distinct);
+    return distinct;
 }
 
 std::optional<std::size_t> distinct_pair_codes(std::span<std::int64_t> codes, std::size_t n_left, std::size_t n_right,
