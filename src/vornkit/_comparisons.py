@@ -486,15 +486,19 @@ def _date_levels(column: FieldValues, a: np.ndarray, b: np.ndarray, workers: int
     """Levels of pairs of different dates (codes a[k], b[k]): 2 for one edit apart or day and month
     swapped, 1 for the same year."""
     assert column.parts is not None
-    left, right = column.parts[a], column.parts[b]
-    level = np.zeros(len(a), dtype=np.int8)
-    parsed = (left[:, 0] >= 0) & (right[:, 0] >= 0)
-    same_year = parsed & (left[:, 0] == right[:, 0])
-    level[same_year] = 1
-    swapped = same_year & (left[:, 1] == right[:, 2]) & (left[:, 2] == right[:, 1])
+    parts = column.parts
+    # Per distinct value, then per pair: a column each, as 32-bit integers (-1: not parsed).
+    year = parts[:, 0].astype(np.int32)
+    month_day = np.where(year >= 0, parts[:, 1] * 100 + parts[:, 2], -1).astype(np.int32)
+    day_month = np.where(year >= 0, parts[:, 2] * 100 + parts[:, 1], -2).astype(np.int32)
     # A parsed date's text is its eight digits yyyymmdd, and between texts of one length one edit
     # is one changed digit: the edits are counted on the digits, packed four bits each.
-    digits = _packed_digits(column.parts)
+    digits = _packed_digits(parts)
+    left_year, right_year = year[a], year[b]
+    parsed = (left_year >= 0) & (right_year >= 0)
+    same_year = parsed & (left_year == right_year)
+    level = same_year.astype(np.int8)
+    swapped = same_year & (month_day[a] == day_month[b])
     changed = digits[a] ^ digits[b]
     changed = (changed | (changed >> 1) | (changed >> 2) | (changed >> 3)) & 0x11111111  # a bit per digit
     one_edit = parsed & ((changed & (changed - 1)) == 0)
@@ -514,4 +518,4 @@ def _packed_digits(parts: np.ndarray) -> np.ndarray:
     packed = np.zeros(len(parts), dtype=np.int64)
     for place in range(8):
         packed |= (number // 10**place % 10) << (4 * place)
-    return packed
+    return packed.astype(np.int32)  # 32 bits hold the eight digits

@@ -354,8 +354,8 @@ def _link_tables(args: argparse.Namespace, model: LinkageModel | None) -> int:
     }
     for name, values in result.to_dict(args.detail).items():
         if name not in columns:
-            values = values[rows]
-            columns[name] = [None if name.endswith("_level") and v == -1 else v for v in values.tolist()]
+            values = values[rows].tolist()
+            columns[name] = [None if v == -1 else v for v in values] if name.endswith("_level") else values
     write_table(args.out, columns)
     if args.clusters is not None:
         labels = result.clusters(threshold)
