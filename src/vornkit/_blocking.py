@@ -44,6 +44,8 @@ Float64Array: TypeAlias = npt.NDArray[np.float64]
 # Pairs expanded at once while generating a rule's pairs: bounds the
 # temporary arrays (a few int64 per pair) whatever the rule.
 _CHUNK_PAIRS = 1 << 22
+# Codes below this many per record (plus 1024) are counted and looked up in arrays, not hashed.
+_DENSE_PER_RECORD = 4
 # Bytes a kept candidate pair costs while the union is built: its code in
 # the rule's array, in the union and in the merge, and the (i, j) output.
 _BYTES_PER_PAIR = 48
@@ -424,6 +426,17 @@ def _distinct_pairs(codes: Int64Array, n_left: int, n_right: int) -> Int64Array:
     return codes[: _native.distinct_pair_codes(codes, n_left, max(n_right, 1))]
 
 
+def _dense(codes: Int64Array) -> Int64Array:
+    """The same grouping with codes below 4 per record (missing stays -1): the codes themselves
+    when they are, else numbered by hashing, in no particular order."""
+    if int(codes.max(initial=-1)) < _DENSE_PER_RECORD * len(codes) + 1024:
+        return codes
+    out = np.full(codes.shape, -1, dtype=np.int64)
+    valid = codes >= 0
+    out[valid] = number_keys(codes[valid])[0]
+    return out
+
+
 def _compact(codes: Int64Array) -> Int64Array:
     """The same grouping with codes 0..k-1 (missing stays -1)."""
     valid = codes >= 0
@@ -482,7 +495,7 @@ def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
     largest = int(codes.max(initial=-1))
-    if largest < 4 * len(codes) + 1024:  # compact codes: counted without sorting
+    if largest < _DENSE_PER_RECORD * len(codes) + 1024:  # compact codes: counted without sorting
         valid = codes >= 0
         if dedup:
             counts = np.bincount(codes[valid], minlength=largest + 1)
@@ -964,7 +977,7 @@ def choose_rules(
     def consider(rule: BlockingRule) -> float:
         """Counts the rule's pairs; keeps it, with its sampled pairs, when
         within budget. Its keys are made once and dropped after."""
-        key_columns = _rule_key_columns(rule, data, workers)
+        key_columns = [_dense(codes) for codes in _rule_key_columns(rule, data, workers)]
         cost = sum(_group_count(codes, data.n_left, data.right is None) for codes in key_columns) / records
         if 0 < cost <= budget_per_record:  # a rule making no pair finds no one
             candidates[rule] = cost
@@ -1075,8 +1088,15 @@ def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: In
         if len(sample_keys) == 0:
             continue
         others = key if data.right is None else key[data.n_left :]
-        at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
-        partners = np.flatnonzero(sample_keys[at] == others)
+        largest = int(key.max())
+        if largest < _DENSE_PER_RECORD * len(key) + 1024:
+            # Dense codes: the sample's keys marked in an array (slot 0: missing), not searched.
+            in_sample = np.zeros(largest + 2, dtype=bool)
+            in_sample[sample_keys + 1] = True
+            partners = np.flatnonzero(in_sample[others + 1])
+        else:
+            at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
+            partners = np.flatnonzero(sample_keys[at] == others)
         linked = np.concatenate([key[sample], others[partners]])
         for chunk in _key_pair_codes(linked, len(sample), len(partners), False):
             i, j = sample[chunk // max(len(partners), 1)], partners[chunk % max(len(partners), 1)]
