@@ -213,6 +213,29 @@ def test_co_agreement_counts_refuses_codes_beyond_the_values():
     assert out.tolist() == [[2, 1, 1, 2, 1]]
 
 
+@pytest.mark.parametrize("layout", [name for name, _, _ in _comparisons.DATE_LAYOUTS])
+def test_dates_read_in_bulk_are_those_read_one_by_one(layout):
+    rng = np.random.default_rng(len(layout))
+    numbers = [
+        (y, m, d) for y, m, d in zip(rng.integers(900, 3100, 400), rng.integers(0, 14, 400), rng.integers(0, 33, 400))
+    ]
+    spelled = [f"{y:04d}{m:02d}{d:02d}" for y, m, d in numbers] + [f"{y}-{m:02d}-{d:02d}" for y, m, d in numbers]
+    spelled += [f"{d:02d}/{m:02d}/{y}" for y, m, d in numbers] + [f"{m}.{d}.{y}" for y, m, d in numbers]
+    # Other digits, a trailing newline, letters, a separator the layouts do not know, other widths.
+    spelled += ["١٩٩٠-٠١-٠٢", "1990-01-02\n", "02-01-1990\n", "1990-01-0x", "1990_01_02", "1990-1-2", "x"]
+    spelled += ["1990-01-1/", "1/-01-1990", "1990011/"]  # "/" is the digit before "0"
+    normal = _comparisons._date_normaliser(Field("dob", kind="date", date_layout=layout))
+    expected = {}
+    for value in spelled:  # a text read as a date from any of its spellings holds that date
+        text, parts = normal(value)
+        if parts is not None or text not in expected:
+            expected[text] = parts or (-1, -1, -1)
+    column = _comparisons.encode(Field("dob", kind="date", date_layout=layout), spelled, None)
+    assert column.values == list(expected)
+    assert column.parts.tolist() == [list(parts) for parts in expected.values()]
+    assert (column.parts[:, 0] >= 0).sum() > 100  # the layout's own spelling is read
+
+
 def test_date_levels_are_edits_of_the_texts_or_swaps():
     # Dates one digit apart in each place, swapped days and months, other years, and texts that
     # are no date (a month 13, letters, a date one character longer) beside parsed ones.
