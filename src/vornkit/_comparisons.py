@@ -538,7 +538,7 @@ def _date_levels(column: FieldValues, a: np.ndarray, b: np.ndarray, workers: int
     left_year, right_year = year[a], year[b]
     parsed = (left_year >= 0) & (right_year >= 0)
     same_year = parsed & (left_year == right_year)
-    level = same_year.astype(np.int8)
+    level: np.ndarray = same_year.astype(np.int8)
     swapped = same_year & (month_day[a] == day_month[b])
     changed = digits[a] ^ digits[b]
     changed = (changed | (changed >> 1) | (changed >> 2) | (changed >> 3)) & 0x11111111  # a bit per digit

@@ -1692,6 +1692,11 @@ def link_records(
     ValueError
         Neither ``on`` nor ``model``, both, or a threshold outside [0, 1].
 
+    Notes
+    -----
+    Python's cyclic garbage collector is paused for the call (for every thread) and turned back on
+    after it, if it was on: the tables' value lists would be walked again and again for nothing.
+
     Examples
     --------
     >>> import itertools, vornkit
