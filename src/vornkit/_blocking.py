@@ -44,6 +44,8 @@ Float64Array: TypeAlias = npt.NDArray[np.float64]
 # Pairs expanded at once while generating a rule's pairs: bounds the
 # temporary arrays (a few int64 per pair) whatever the rule.
 _CHUNK_PAIRS = 1 << 22
+# Codes below this many per record (plus 1024) are counted and looked up in arrays, not hashed.
+_DENSE_PER_RECORD = 4
 # Bytes a kept candidate pair costs while the union is built: its code in
 # the rule's array, in the union and in the merge, and the (i, j) output.
 _BYTES_PER_PAIR = 48
@@ -322,6 +324,7 @@ class _Columns:
         self._raw: dict[str, tuple[Int64Array, list[str]]] = {}
         self._keyed: dict[tuple[str, Any], Int64Array] = {}
         self._signatures: dict[tuple[tuple[str, ...], int], tuple[Any, Any]] = {}
+        self._bands: dict[BlockingRule, list[Int64Array]] = {}
 
     def know_raw(self, column: str, codes: Int64Array, distinct: list[str]) -> None:
         """Takes the column's raw codes as ``raw`` would make them (the linkage's encoding
@@ -335,6 +338,11 @@ class _Columns:
         shapes = {(rule.columns, rule.shingle_size) for rule in rules if rule.kind != "exact"}
         self._signatures = {shape: cached for shape, cached in self._signatures.items() if shape in shapes}
         self._raw = {column: cached for column, cached in self._raw.items() if column in {c for c, _ in keyed}}
+        self._bands = {rule: codes for rule, codes in self._bands.items() if rule in rules}
+
+    def know_bands(self, rule: BlockingRule, codes: list[Int64Array]) -> None:
+        """Keeps a MinHash rule's band codes (as ``_band_codes`` made them) for its pairs."""
+        self._bands[rule] = codes
 
     def values(self, column: str) -> list[str | None]:
         for name, table in (("left", self.left), ("right", self.right)):
@@ -376,7 +384,7 @@ class _Columns:
         cached = self._signatures.get(cache_key)
         if cached is None or cached[1].shape[1] < width:
             parts = [self.values(c) for c in rule.columns]
-            texts = [" ".join(v for v in row if v) for row in zip(*parts)]
+            texts = [" ".join(filter(None, row)) for row in zip(*parts)]
             present = np.fromiter((bool(t) for t in texts), dtype=bool, count=len(texts))
             signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, width, workers=workers)
             cached = self._signatures[cache_key] = (present, signatures)
@@ -409,6 +417,24 @@ def _distinct(codes: Int64Array) -> Int64Array:
     if len(ordered) < 2:
         return ordered
     return ordered[np.r_[True, ordered[1:] != ordered[:-1]]]
+
+
+def _distinct_pairs(codes: Int64Array, n_left: int, n_right: int) -> Int64Array:
+    """``_distinct`` of pair codes i * n_right + j (a fresh array, sorted in place): bucketed by i,
+    each record's few partners sorted, rather than one sort of all the pairs."""
+    codes = np.ascontiguousarray(codes, dtype=np.int64)
+    return codes[: _native.distinct_pair_codes(codes, n_left, max(n_right, 1))]
+
+
+def _dense(codes: Int64Array) -> Int64Array:
+    """The same grouping with codes below 4 per record (missing stays -1): the codes themselves
+    when they are, else numbered by hashing, in no particular order."""
+    if int(codes.max(initial=-1)) < _DENSE_PER_RECORD * len(codes) + 1024:
+        return codes
+    out = np.full(codes.shape, -1, dtype=np.int64)
+    valid = codes >= 0
+    out[valid] = number_keys(codes[valid])[0]
+    return out
 
 
 def _compact(codes: Int64Array) -> Int64Array:
@@ -444,6 +470,9 @@ def _rule_key_columns(rule: BlockingRule, columns: _Columns, workers: int) -> li
 
 
 def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int64Array]:
+    known = columns._bands.pop(rule, None)  # taken once: their pairs are made from them
+    if known is not None:
+        return known
     present, signatures = columns.signatures(rule, rule.bands * rule.rows, workers)
     keys = vornkit.lsh_band_keys(signatures, rule.bands, rule.rows)
     out = []
@@ -466,7 +495,7 @@ def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
     largest = int(codes.max(initial=-1))
-    if largest < 4 * len(codes) + 1024:  # compact codes: counted without sorting
+    if largest < _DENSE_PER_RECORD * len(codes) + 1024:  # compact codes: counted without sorting
         valid = codes >= 0
         if dedup:
             counts = np.bincount(codes[valid], minlength=largest + 1)
@@ -683,7 +712,7 @@ def rule_pairs(
                 gathered.append(chunk)
                 size += len(chunk)
                 if size > limit:
-                    gathered = [_distinct(np.concatenate(gathered))]
+                    gathered = [_distinct_pairs(np.concatenate(gathered), columns.n_left, columns.n_right).copy()]
                     size = len(gathered[0])
                     if size > limit:
                         raise CandidateLimitError(
@@ -691,7 +720,11 @@ def rule_pairs(
                             "use more selective rules"
                         )
         del key_columns
-    union = _distinct(np.concatenate(gathered)) if gathered else np.zeros(0, dtype=np.int64)
+    union = (
+        _distinct_pairs(np.concatenate(gathered), columns.n_left, columns.n_right)
+        if gathered
+        else np.zeros(0, dtype=np.int64)
+    )
     del gathered
     n_right = max(columns.n_right, 1)
     return union // n_right, union % n_right
@@ -944,7 +977,7 @@ def choose_rules(
     def consider(rule: BlockingRule) -> float:
         """Counts the rule's pairs; keeps it, with its sampled pairs, when
         within budget. Its keys are made once and dropped after."""
-        key_columns = _rule_key_columns(rule, data, workers)
+        key_columns = [_dense(codes) for codes in _rule_key_columns(rule, data, workers)]
         cost = sum(_group_count(codes, data.n_left, data.right is None) for codes in key_columns) / records
         if 0 < cost <= budget_per_record:  # a rule making no pair finds no one
             candidates[rule] = cost
@@ -974,6 +1007,7 @@ def choose_rules(
     if fuzzy is not None:
         candidates[fuzzy[0]] = fuzzy[1]
         sampled[fuzzy[0]] = fuzzy[2]
+        data.know_bands(fuzzy[0], fuzzy[3])  # kept for its pairs if it is chosen
     found, pseudo = _pseudo_matches(sampled, columns, data, workers)
     chosen: list[BlockingRule] = []
     covered = np.zeros(len(pseudo), dtype=bool)
@@ -1009,9 +1043,10 @@ def choose_rules(
 
 def _fuzzy_rule(
     name_like: list[str], data: _Columns, sample: Int64Array, records: int, budget: float, workers: int
-) -> tuple[BlockingRule, float, Int64Array] | None:
+) -> tuple[BlockingRule, float, Int64Array, list[Int64Array]] | None:
     """The MinHash rule over the name-like columns with the fewest rows per
-    band whose cost per record, measured on the sample, is within budget.
+    band whose cost per record, measured on the sample, is within budget,
+    with its cost, its sampled pairs and its band codes.
     Its pairs are counted on the sample, not summed over bands: names
     repeated exactly share every band, and the sum would count them once
     per band."""
@@ -1029,11 +1064,12 @@ def _fuzzy_rule(
             rule = BlockingRule.minhash(
                 tuple(name_like), shingle_size=shingle_size, bands=8, rows=rows, max_group=max_group
             )
-            codes = _sample_pair_codes(_rule_key_columns(rule, data, workers), data, sample)
+            bands = _rule_key_columns(rule, data, workers)
+            codes = _sample_pair_codes(bands, data, sample)
             cost = len(codes) / max(seen, 1e-12) / records
             if cost > budget:
                 break
-            best = rule, cost, codes
+            best = rule, cost, codes, bands
         if best is not None:
             return best
     return None
@@ -1052,8 +1088,15 @@ def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: In
         if len(sample_keys) == 0:
             continue
         others = key if data.right is None else key[data.n_left :]
-        at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
-        partners = np.flatnonzero(sample_keys[at] == others)
+        largest = int(key.max())
+        if largest < _DENSE_PER_RECORD * len(key) + 1024:
+            # Dense codes: the sample's keys marked in an array (slot 0: missing), not searched.
+            in_sample = np.zeros(largest + 2, dtype=bool)
+            in_sample[sample_keys + 1] = True
+            partners = np.flatnonzero(in_sample[others + 1])
+        else:
+            at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
+            partners = np.flatnonzero(sample_keys[at] == others)
         linked = np.concatenate([key[sample], others[partners]])
         for chunk in _key_pair_codes(linked, len(sample), len(partners), False):
             i, j = sample[chunk // max(len(partners), 1)], partners[chunk % max(len(partners), 1)]

@@ -312,6 +312,47 @@ def _date_parts(value: str, pattern: re.Pattern[str], order: tuple[int, int, int
     return year, month, day
 
 
+# Each layout's values of a fixed width: the slices of its three groups of digits, and where the
+# separators are. In ASCII, a value of that width matches the layout's pattern just when these hold.
+_FIXED_WIDTH_DATES = {
+    "yyyymmdd": (8, ((0, 4), (4, 6), (6, 8)), ()),
+    "yyyy-mm-dd": (10, ((0, 4), (5, 7), (8, 10)), (4, 7)),
+    "dd-mm-yyyy": (10, ((0, 2), (3, 5), (6, 10)), (2, 5)),
+    "mm-dd-yyyy": (10, ((0, 2), (3, 5), (6, 10)), (2, 5)),
+}
+_DATE_SEPARATORS = np.frombuffer(b"-/. ", dtype=np.uint8)
+
+
+def _parse_dates(values: Sequence[str], layout: str) -> np.ndarray:
+    """(values, 3): the year, month and day ``_date_parts`` reads in each value, -1 where it reads
+    none. The values of the layout's fixed width in ASCII (most dates) are read in bulk."""
+    pattern, order = _date_layout(layout)
+    width, groups, separators = _FIXED_WIDTH_DATES[layout]
+    dates = np.full((len(values), 3), -1, dtype=np.int64)
+    fixed = np.array([len(value) == width and value.isascii() for value in values], dtype=bool)
+    rows = np.flatnonzero(fixed)
+    if len(rows):
+        text = "".join(values[row] for row in rows.tolist())
+        chars = np.frombuffer(text.encode("ascii"), dtype=np.uint8).reshape(len(rows), width)
+        digits = chars.astype(np.int64) - ord("0")
+        ok = np.ones(len(rows), dtype=bool)
+        numbers = []
+        for begin, end in groups:
+            group = digits[:, begin:end]
+            ok &= ((group >= 0) & (group <= 9)).all(axis=1)
+            numbers.append(group @ 10 ** np.arange(end - begin - 1, -1, -1, dtype=np.int64))
+        for at in separators:
+            ok &= np.isin(chars[:, at], _DATE_SEPARATORS)
+        year, month, day = numbers[order[0]], numbers[order[1]], numbers[order[2]]
+        ok &= (1 <= month) & (month <= 12) & (1 <= day) & (day <= 31) & (1000 <= year) & (year <= 2999)
+        dates[rows[ok]] = np.stack([year, month, day], axis=1)[ok]
+    for row in np.flatnonzero(~fixed).tolist():
+        found = _date_parts(values[row], pattern, order)
+        if found is not None:
+            dates[row] = found
+    return dates
+
+
 def _date_layout(name: str) -> tuple[re.Pattern[str], tuple[int, int, int]]:
     for layout, pattern, order in DATE_LAYOUTS:
         if layout == name:
@@ -371,18 +412,18 @@ def _field_values(
     field: Field, values: list[str], left_codes: np.ndarray, right_codes: np.ndarray, one_table: bool
 ) -> FieldValues:
     parts = None
-    normal = _date_normaliser(field) if field.kind == "date" else None
-    if normal is not None:
-        # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
-        normalised = [normal(value) for value in values]
-        texts = [text for text, _ in normalised]
-        remap, distinct = _merge_equal(texts)
+    if field.kind == "date":
+        # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly:
+        # what _date_normaliser makes of each value (a parsed year has four digits).
+        dates = _parse_dates(values, field.date_layout or "yyyymmdd")
+        parsed = (dates[:, 0] >= 0).tolist()
+        numbers = (dates[:, 0] * 10_000 + dates[:, 1] * 100 + dates[:, 2]).astype(str).tolist()
+        remap, distinct = _merge_equal([number if ok else value for number, ok, value in zip(numbers, parsed, values)])
         left_codes = np.where(left_codes >= 0, remap[np.maximum(left_codes, 0)], MISSING)
         right_codes = left_codes if one_table else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
         parts = np.full((len(distinct), 3), -1, dtype=np.int64)
-        for (_, date), code in zip(normalised, remap.tolist()):
-            if date is not None:
-                parts[code] = date
+        rows = np.flatnonzero(dates[:, 0] >= 0)
+        parts[remap[rows]] = dates[rows]  # values merged into one text are one date
         values = distinct
     return FieldValues(field, values, left_codes, right_codes, parts=parts)
 
@@ -464,32 +505,58 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     rest = np.flatnonzero(present & ~exact)
     if len(rest) == 0:
         return out
+    left, right = left[rest], right[rest]
+    if field.kind == "date":
+        out[rest] = _date_levels(column, left, right, workers)
+        return out
     # Each distinct pair of values is scored once (in order of first appearance: each score
     # depends on its pair alone).
-    left, right = left[rest], right[rest]
     inverse, first = number_keys(left * len(column.values) + right)
-    a, b = left[first], right[first]
-    if field.kind == "date":
-        level = _date_levels(column, a, b, workers)
-    else:
-        algorithm = _scorers.NAMED[field.scorer or ""]
-        scores = _score_distinct(column.values, a, b, algorithm.scorer(), workers)
-        if algorithm.scale != 1.0:
-            scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
-        level = np.zeros(len(first), dtype=np.int8)
-        for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
-            level[scores <= bound if field.is_distance else scores >= bound] = number
+    algorithm = _scorers.NAMED[field.scorer or ""]
+    scores = _score_distinct(column.values, left[first], right[first], algorithm.scorer(), workers)
+    if algorithm.scale != 1.0:
+        scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
+    level = np.zeros(len(first), dtype=np.int8)
+    for number, bound in enumerate(reversed(field.levels or ()), 1):  # weakest first
+        level[scores <= bound if field.is_distance else scores >= bound] = number
     out[rest] = level[inverse]
     return out
 
 
 def _date_levels(column: FieldValues, a: np.ndarray, b: np.ndarray, workers: int) -> np.ndarray:
+    """Levels of pairs of different dates (codes a[k], b[k]): 2 for one edit apart or day and month
+    swapped, 1 for the same year."""
     assert column.parts is not None
-    left, right = column.parts[a], column.parts[b]
-    level = np.zeros(len(a), dtype=np.int8)
-    parsed = (left[:, 0] >= 0) & (right[:, 0] >= 0)
-    level[parsed & (left[:, 0] == right[:, 0])] = 1
-    edits = _score_distinct(column.values, a, b, vorn.levenshtein_distance, workers)
-    swapped = parsed & (left[:, 0] == right[:, 0]) & (left[:, 1] == right[:, 2]) & (left[:, 2] == right[:, 1])
-    level[(edits <= 1) | swapped] = 2
+    parts = column.parts
+    # Per distinct value, then per pair: a column each, as 32-bit integers (-1: not parsed).
+    year = parts[:, 0].astype(np.int32)
+    month_day = np.where(year >= 0, parts[:, 1] * 100 + parts[:, 2], -1).astype(np.int32)
+    day_month = np.where(year >= 0, parts[:, 2] * 100 + parts[:, 1], -2).astype(np.int32)
+    # A parsed date's text is its eight digits yyyymmdd, and between texts of one length one edit
+    # is one changed digit: the edits are counted on the digits, packed four bits each.
+    digits = _packed_digits(parts)
+    left_year, right_year = year[a], year[b]
+    parsed = (left_year >= 0) & (right_year >= 0)
+    same_year = parsed & (left_year == right_year)
+    level: np.ndarray = same_year.astype(np.int8)
+    swapped = same_year & (month_day[a] == day_month[b])
+    changed = digits[a] ^ digits[b]
+    changed = (changed | (changed >> 1) | (changed >> 2) | (changed >> 3)) & 0x11111111  # a bit per digit
+    one_edit = parsed & ((changed & (changed - 1)) == 0)
+    unparsed = np.flatnonzero(~parsed)
+    if len(unparsed):
+        a, b = a[unparsed], b[unparsed]
+        inverse, first = number_keys(a * len(column.values) + b)
+        edits = _score_distinct(column.values, a[first], b[first], vorn.levenshtein_distance, workers)
+        one_edit[unparsed] = (edits <= 1)[inverse]
+    level[one_edit | swapped] = 2
     return level
+
+
+def _packed_digits(parts: np.ndarray) -> np.ndarray:
+    """Each parsed date's eight digits yyyymmdd, four bits each (the last digit lowest)."""
+    number = parts[:, 0] * 10_000 + parts[:, 1] * 100 + parts[:, 2]
+    packed = np.zeros(len(parts), dtype=np.int64)
+    for place in range(8):
+        packed |= (number // 10**place % 10) << (4 * place)
+    return packed.astype(np.int32)  # 32 bits hold the eight digits

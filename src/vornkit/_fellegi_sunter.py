@@ -31,9 +31,9 @@ from typing import Any
 import numpy as np
 import vorn
 
-from vornkit import _candidate_pairs, _comparisons
+from vornkit import _candidate_pairs, _comparisons, _native
 from vornkit._comparisons import MISSING, Field, FieldValues
-from vornkit._records import CodedValues, Columns, preprocess_coded, read_columns, read_ids
+from vornkit._records import CodedValues, Columns, collector_paused, read_coded_columns, read_ids
 
 FORMAT = "vornkit-linkage-model"
 FORMAT_VERSION = 2  # 2: groups compared by which members agree; version 1 files (by how many) are read too
@@ -76,16 +76,14 @@ def _read(
 ) -> tuple[list[Field], _Tables]:
     names = [field.name for field in fields]
     names += [name for name in _candidate_pairs.rule_columns(blocking) if name not in names]
-    raw_left, left_rows = read_columns(left, names, "left table" if right is not None else "table")
     # Each column is preprocessed through its distinct values, whose codes the fields' encoding reuses.
-    left_coded = {name: preprocess_coded(column, processor) for name, column in raw_left.items()}
+    left_coded, left_rows = read_coded_columns(left, names, processor, "left table" if right is not None else "table")
     left_values = {name: coded.values for name, coded in left_coded.items()}
     right_coded: dict[str, CodedValues] | None = None
     right_values: Columns | None = None
     right_rows = left_rows
     if right is not None:
-        raw_right, right_rows = read_columns(right, names, "right table")
-        right_coded = {name: preprocess_coded(column, processor) for name, column in raw_right.items()}
+        right_coded, right_rows = read_coded_columns(right, names, processor, "right table")
         right_values = {name: coded.values for name, coded in right_coded.items()}
     done = []
     columns = []
@@ -281,26 +279,7 @@ def pair_count(left_rows: int, right_rows: int, dedup: bool) -> int:
     return left_rows * (left_rows - 1) // 2 if dedup else left_rows * right_rows
 
 
-def _agreeing_pairs(left_codes: np.ndarray, right_codes: np.ndarray | None, distinct: int = 0) -> float:
-    """Pairs of records with equal codes (both present): each unordered pair once for one table.
-    ``distinct``: the codes are below it (counted directly, without sorting)."""
-    if distinct:
-        left_counts = np.bincount(left_codes[left_codes >= 0], minlength=distinct).astype(np.float64)
-        if right_codes is None:
-            return float(np.dot(left_counts, left_counts - 1.0) / 2.0)
-        return float(np.dot(left_counts, np.bincount(right_codes[right_codes >= 0], minlength=distinct)))
-    # Equal codes grouped by hashing; the counts are whole numbers whose products sum below
-    # 2**53, so the sums are exact in any order.
-    left = left_codes[left_codes >= 0]
-    if right_codes is None:
-        counts = np.bincount(_comparisons.number_keys(left)[0]).astype(np.float64)
-        return float(np.dot(counts, counts - 1.0) / 2.0)
-    codes, first = _comparisons.number_keys(np.concatenate([left, right_codes[right_codes >= 0]]))
-    left_counts = np.bincount(codes[: len(left)], minlength=len(first)).astype(np.float64)
-    return float(np.dot(left_counts, np.bincount(codes[len(left) :], minlength=len(first)).astype(np.float64)))
-
-
-def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarray, np.ndarray]:
+def co_agreement(columns: Sequence[FieldValues], dedup: bool, workers: int = 1) -> tuple[np.ndarray, np.ndarray]:
     """(excess, chance), each (fields, fields): pairs of records agreeing exactly on both fields
     beyond what independent fields would give, and what they would give, among the records with
     both present, scaled to the whole population.
@@ -311,46 +290,26 @@ def co_agreement(columns: Sequence[FieldValues], dedup: bool) -> tuple[np.ndarra
     count = len(columns)
     out, chance = np.zeros((count, count)), np.zeros((count, count))
     population = pair_count(len(columns[0].left_codes), len(columns[0].right_codes), dedup) if count else 0
-    alone: dict[int, float] = {}  # a field's agreeing pairs among all the records holding it
-
-    def agreeing_alone(field: int) -> float:
-        if field not in alone:
-            column = columns[field]
-            right = None if dedup else column.right_codes
-            alone[field] = _agreeing_pairs(column.left_codes, right, len(column.values))
-        return alone[field]
-
+    # Per pair of fields, counted natively (whole numbers, exact in any order): the records with
+    # both present on each side, and the pairs of them agreeing on a, on b, on both.
+    counts = np.zeros((count * (count - 1) // 2, 5), dtype=np.uint64)
+    _native.co_agreement_counts(
+        [np.ascontiguousarray(column.left_codes, dtype=np.int64) for column in columns],
+        None if dedup else [np.ascontiguousarray(column.right_codes, dtype=np.int64) for column in columns],
+        [len(column.values) for column in columns],
+        counts,
+        workers,
+    )
+    pairs = iter(counts.tolist())
     for a in range(count):
         for b in range(a + 1, count):
-            width = len(columns[b].values)  # codes are shared by both tables: so are the combined ones
-            # Pairs of codes counted directly when they are few; sorted otherwise.
-            pairs_of_codes = len(columns[a].values) * width
-            dense = pairs_of_codes <= 4 * len(columns[a].left_codes) + 1024
-            distinct = (len(columns[a].values), width, pairs_of_codes if dense else 0)
-            keys: list[list[np.ndarray]] = []  # per table: codes of a, of b, of both, where both are present
-            records: list[int] = []
-            # Where the other field is present wherever one is, that one's codes stay as they are.
-            whole = [True, True]
-            for codes_a, codes_b in ((columns[a].left_codes, columns[b].left_codes),
-                                     (columns[a].right_codes, columns[b].right_codes)):  # fmt: skip
-                both = (codes_a >= 0) & (codes_b >= 0)
-                whole = [whole[0] and bool((codes_b[codes_a >= 0] >= 0).all()),
-                         whole[1] and bool((codes_a[codes_b >= 0] >= 0).all())]  # fmt: skip
-                combined = codes_a * width + codes_b
-                keys.append([np.where(both, codes, -1) for codes in (codes_a, codes_b, combined)])
-                records.append(int(both.sum()))
-                if dedup:
-                    break
-            present = pair_count(records[0], records[-1], dedup)
+            left_records, right_records, *agreeing = next(pairs)
+            present = pair_count(left_records, right_records, dedup)
             if present == 0:
                 continue
-            agreeing = [
-                agreeing_alone((a, b)[k]) if k < 2 and whole[k] else
-                _agreeing_pairs(keys[0][k], None if dedup else keys[1][k], distinct[k])
-                for k in range(3)
-            ]  # fmt: skip
-            independent = agreeing[0] * agreeing[1] / present
-            out[a, b] = out[b, a] = (agreeing[2] - independent) * population / present
+            agree_a, agree_b, agree_both = (float(pairs_agreeing) for pairs_agreeing in agreeing)
+            independent = agree_a * agree_b / present
+            out[a, b] = out[b, a] = (agree_both - independent) * population / present
             chance[a, b] = chance[b, a] = independent * population / present
     return out, chance
 
@@ -579,7 +538,7 @@ class LinkageModel:
             # Fields that agree together beyond what copies of one entity explain (an address, a
             # household's surname and phone) are found from the value counts of the whole table
             # and compared as one, so that the shared evidence counts once.
-            excess, chance = co_agreement(tables.columns, tables.dedup)
+            excess, chance = co_agreement(tables.columns, tables.dedup, workers)
             self.groups = dependent_groups(excess, chance, [column.field.name for column in tables.columns])
             self._fit_classes(tables, levels, random_levels, labels, workers)
             return
@@ -1733,6 +1692,11 @@ def link_records(
     ValueError
         Neither ``on`` nor ``model``, both, or a threshold outside [0, 1].
 
+    Notes
+    -----
+    Python's cyclic garbage collector is paused for the call (for every thread) and turned back on
+    after it, if it was on: the tables' value lists would be walked again and again for nothing.
+
     Examples
     --------
     >>> import itertools, vornkit
@@ -1759,9 +1723,10 @@ def link_records(
     if not 0.0 <= threshold <= 1.0:
         raise ValueError(f"threshold must be a probability between 0 and 1, not {threshold!r}")
     fit = not model.fitted
-    model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit, blocking=blocking)
-    i, j, used = _candidates(tables, blocking, workers, report)
-    levels = level_matrix(tables, i, j, workers)
-    if fit:
-        model._fit(tables, levels, labels, workers, seed)
-    return model._predict(tables, left, right, id, i, j, levels, threshold, used)
+    with collector_paused():
+        model.fields, tables = _read(model.fields, left, right, model._processor(), complete=fit, blocking=blocking)
+        i, j, used = _candidates(tables, blocking, workers, report)
+        levels = level_matrix(tables, i, j, workers)
+        if fit:
+            model._fit(tables, levels, labels, workers, seed)
+        return model._predict(tables, left, right, id, i, j, levels, threshold, used)

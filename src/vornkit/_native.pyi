@@ -1,6 +1,6 @@
 # Type information of the extension module vornkit._native. Each concern
 # adds its own block of declarations.
-from collections.abc import Buffer, Callable, Iterator
+from collections.abc import Buffer, Callable, Iterator, Sequence
 from os import PathLike
 from typing import Any, Protocol, final
 
@@ -334,7 +334,12 @@ def component_labels(parent: Buffer, labels: Buffer, /) -> None: ...
 
 # Record linkage (vornkit._comparisons): int64 arrays.
 
+def code_texts(values: object, codes: Buffer, /) -> list[str | None] | None: ...
 def number_keys(keys: Buffer, codes: Buffer, first: Buffer, /) -> int: ...
+def distinct_pair_codes(codes: Buffer, n_left: int, n_right: int, /) -> int: ...
+def co_agreement_counts(
+    left: Sequence[Buffer], right: Sequence[Buffer] | None, distinct: Sequence[int], out: Buffer, workers: int, /
+) -> None: ...
 
 # Indexes: keys are int64 arrays; results come back as bytearrays of int64
 # (distances: uint8) for numpy.frombuffer.

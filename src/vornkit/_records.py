@@ -9,15 +9,35 @@ by the methods it has.
 
 from __future__ import annotations
 
+import gc
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Iterator, Mapping, Sequence
+from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
 import vorn
 
+from vornkit import _native
+
 Columns = dict[str, list[str | None]]
+
+
+@contextmanager
+def collector_paused() -> Iterator[None]:
+    """Python's cyclic garbage collector off within the block, back on after if it was on.
+
+    Reading and linking a table builds lists of millions of values that live to the end: each
+    collection would walk them again and again (a tenth of a 100,000-record linkage) to free
+    almost nothing, as the linkage makes no reference cycles."""
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if enabled:
+            gc.enable()
 
 
 class RecordsError(ValueError):
@@ -71,15 +91,15 @@ def _raw_column(table: object, name: str) -> Sequence[Any]:
     return list(column)
 
 
-def read_columns(table: object, names: Sequence[str], what: str = "table") -> tuple[Columns, int]:
-    """The named columns as lists of ``str | None`` (empty strings and NaN: None), and the row count."""
+def _raw_columns(table: object, names: Sequence[str], what: str) -> tuple[dict[str, Sequence[Any]], int]:
+    """The named columns as the table holds them, checked, and the row count."""
     known = _column_names(table)
-    columns: Columns = {}
+    columns: dict[str, Sequence[Any]] = {}
     length = None
     for name in names:
         if name not in known:
             raise RecordsError(f"{what}: no column {name!r} (columns: {', '.join(known) or 'none'})")
-        values = [value if type(value) is str and value else _text(value) for value in _raw_column(table, name)]
+        values = _raw_column(table, name)
         if length is None:
             length = len(values)
         elif len(values) != length:
@@ -88,6 +108,34 @@ def read_columns(table: object, names: Sequence[str], what: str = "table") -> tu
     if length is None:  # no column asked for: the row count of the first column
         length = len(_raw_column(table, known[0])) if known else 0
     return columns, length
+
+
+def _as_texts(values: Sequence[Any]) -> list[str | None]:
+    return [value if type(value) is str and value else _text(value) for value in values]
+
+
+def read_columns(table: object, names: Sequence[str], what: str = "table") -> tuple[Columns, int]:
+    """The named columns as lists of ``str | None`` (empty strings and NaN: None), and the row count."""
+    raw, length = _raw_columns(table, names, what)
+    return {name: _as_texts(values) for name, values in raw.items()}, length
+
+
+def read_coded_columns(
+    table: object, names: Sequence[str], processor: vorn.Preprocessor | None, what: str = "table"
+) -> tuple[dict[str, CodedValues], int]:
+    """``preprocess_coded`` of each column ``read_columns`` reads (the same values and codes of the
+    same values), made without a pass of Python over the records when a column holds only str and
+    None: the native coding of its texts takes the place of both passes."""
+    raw, length = _raw_columns(table, names, what)
+    coded = {}
+    for name, values in raw.items():
+        codes = np.empty(len(values), dtype=np.int64)
+        distinct = _native.code_texts(values, codes)
+        if distinct is None:
+            coded[name] = preprocess_coded(_as_texts(values), processor)
+        else:  # "" is a value here, which preprocessing makes missing as read_columns would
+            coded[name] = _coded(codes, distinct, processor)
+    return coded, length
 
 
 def read_ids(table: object, name: str | None, length: int, what: str = "table") -> list[str]:
@@ -127,10 +175,15 @@ def preprocess_coded(values: Sequence[str | None], processor: vorn.Preprocessor 
     second pass over the records."""
     index = {value: code for code, value in enumerate(dict.fromkeys(values))}
     codes = np.fromiter(map(index.__getitem__, values), dtype=np.int64, count=len(values))
+    return _coded(codes, list(index), processor)
+
+
+def _coded(codes: np.ndarray, raw: list[str | None], processor: vorn.Preprocessor | None) -> CodedValues:
+    """The CodedValues of records coded into their distinct raw values."""
     if processor is None:
-        distinct = [value or None for value in index]
+        distinct = [value or None for value in raw]
     else:
-        distinct = [None if value is None else processor.process(value) or None for value in index]
+        distinct = [None if value is None else processor.process(value) or None for value in raw]
     table = np.empty(len(distinct), dtype=object)
     table[:] = distinct
     return CodedValues(table[codes].tolist(), codes, distinct)

@@ -28,7 +28,7 @@ from vornkit._blocking import CandidateLimitError
 from vornkit._dedup import dedup_with_missing
 from vornkit._fellegi_sunter import LinkageModel, link_records
 from vornkit._progress import Progress
-from vornkit._records import RecordsError
+from vornkit._records import RecordsError, collector_paused
 from vornkit._tables import (
     Table,
     TableError,
@@ -316,6 +316,11 @@ def run_link(args: argparse.Namespace) -> int:
             raise UsageError(f"--on {','.join(args.on)} differs from the saved model's fields {','.join(names)}")
     elif args.on is None:
         raise UsageError("give the fields to compare with --on (or a saved model with --use-model)")
+    with collector_paused():
+        return _link_tables(args, model)
+
+
+def _link_tables(args: argparse.Namespace, model: LinkageModel | None) -> int:
     tables = [read_table(path) for path in (args.left, args.right) if path is not None]
     ids = _link_ids(args, tables)
     names = [field.name for field in model.fields] if model is not None else args.on
@@ -349,8 +354,8 @@ def run_link(args: argparse.Namespace) -> int:
     }
     for name, values in result.to_dict(args.detail).items():
         if name not in columns:
-            values = values[rows]
-            columns[name] = [None if name.endswith("_level") and v == -1 else v for v in values.tolist()]
+            values = values[rows].tolist()
+            columns[name] = [None if v == -1 else v for v in values] if name.endswith("_level") else values
     write_table(args.out, columns)
     if args.clusters is not None:
         labels = result.clusters(threshold)

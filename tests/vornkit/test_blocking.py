@@ -11,6 +11,7 @@ import pytest
 import vorn
 
 import vornkit
+from vornkit import _blocking
 from vornkit._blocking import phonetic_key
 
 # scorer, scorer_kwargs, the vorn call for one pair
@@ -414,6 +415,35 @@ def test_automatic_rules_find_nearly_every_true_match_within_budget(dedup):
     assert len(found) <= budget * records
     assert sum(plan.estimated_pairs) <= budget * records
     assert plan.pseudo_matches > 300 and abs(plan.estimated_recall - recall) < 0.03
+    # The chosen MinHash rule's band codes, kept from the choice, give the pairs fresh ones give.
+    coded = _blocking._Columns(*arguments)
+    kept = _blocking.choose_rules(coded, list(left), budget, sample_size=600)
+    assert list(kept) == list(plan) and coded._bands
+    assert all(np.array_equal(a, b) for a, b in zip(_blocking.rule_pairs(coded, kept, 1), (i, j)))
+    assert not coded._bands  # taken once, not held on
+
+
+@pytest.mark.parametrize("dedup", [True, False], ids=["dedup", "link"])
+@pytest.mark.parametrize("spread", [1, 1 << 40], ids=["dense", "sparse"])  # codes looked up, or searched
+def test_sampled_pairs_of_a_key_are_those_with_a_sampled_record(dedup, spread):
+    rng = np.random.default_rng(spread % 97)
+    n_left, n_right = 300, 0 if dedup else 200
+    key = rng.integers(-1, 40, n_left + n_right) * spread
+    key[key < 0] = -1
+    table = {"k": ["x"] * n_left}
+    data = _blocking._Columns(table, None if dedup else {"k": ["x"] * n_right})
+    sample = np.sort(rng.choice(n_left, 30, replace=False))
+    got = _blocking._sample_pair_codes([key], data, sample)
+    width = n_left if dedup else n_right
+    left, right = key[:n_left], key if dedup else key[n_left:]
+    expected = {
+        (min(a, b) * width + max(a, b)) if dedup else a * width + b
+        for a in sample.tolist()
+        for b in range(len(right))
+        if left[a] >= 0 and left[a] == right[b] and not (dedup and a == b)
+    }
+    assert got.tolist() == sorted(expected)
+    assert np.array_equal(_blocking._sample_pair_codes([_blocking._dense(key)], data, sample), got)
 
 
 @pytest.mark.parametrize(

@@ -1,6 +1,7 @@
 """Linking and deduplicating generated people with known answers, through the public API:
 tables of every kind, each unordered pair once, clusters, labels, explanations and charts."""
 
+import gc
 import importlib.util
 import random
 import re
@@ -214,6 +215,21 @@ def test_numbers_and_missing_values_in_frames():
 def test_bad_tables(table, message):
     with pytest.raises(RecordsError, match=re.escape(message)):
         link_records(table, on=["name", "zip"])
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_garbage_collector_state_is_the_callers_after_a_linkage(enabled):
+    # The collector is paused while linking: on return, and on an error, it is as the caller left it.
+    table = {"name": ["anna", "anne", "bob"], "zip": ["1", "1", "2"]}
+    (gc.enable if enabled else gc.disable)()
+    try:
+        link_records(table, on=["name", "zip"])
+        assert gc.isenabled() is enabled
+        with pytest.raises(RecordsError):
+            link_records(table, on=["name", "city"])
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable()
 
 
 def test_outputs_and_explanations(tmp_path):
