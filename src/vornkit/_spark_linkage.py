@@ -42,6 +42,7 @@ WEIGH_ROWS = 1 << 16  # pairs weighed at a time: each batch encodes its distinct
 BLOCK_ROWS = 1 << 15  # key rows gathered before their whole runs are paired
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
+BROADCAST_BYTES = 1 << 30  # the most bytes of records sent whole to every executor
 
 _log = logging.getLogger("vornkit.spark")
 
@@ -91,26 +92,19 @@ def _term_key(field: Any) -> Callable[[str], str]:
     return lambda value: normal(value)[0]
 
 
-def _rule_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: int) -> pa.Array:
-    """A rule's key of each record: a string for an exact rule (null when a part is missing), the
-    list of band keys for a MinHash rule (null without text)."""
-    if rule.kind == "exact":
-        parts = []
-        for column, key in zip(rule.columns, rule.keys):
-            function = _key_function(key)
-            column_values = values[column]
-            parts.append(
-                column_values if function is None else [None if v is None else function(v) for v in column_values]
-            )
-        keys: list[str | None] = []
-        for row in zip(*parts):
-            if not all(row):
-                keys.append(None)
-            elif len(row) == 1:
-                keys.append(row[0])
-            else:  # length-prefixed, so that ("ab", "c") and ("a", "bc") differ
-                keys.append("".join(f"{len(part)}:{part}" for part in row))
-        return pa.array(keys, pa.string())
+def _exact_key(parts: list[pa.Array]) -> pa.Array:
+    """An exact rule's key from its parts (null when a part is missing): the part itself, or the
+    parts length-prefixed, so that ("ab", "c") and ("a", "bc") differ."""
+    if len(parts) == 1:
+        return parts[0]
+    pieces: list[Any] = []
+    for part in parts:
+        pieces += [pc.cast(pc.utf8_length(part), pa.string()), ":", part]
+    return pc.binary_join_element_wise(*pieces, "")
+
+
+def _band_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: int) -> pa.Array:
+    """A MinHash rule's band keys of each record (null without text)."""
     texts = [" ".join(v for v in row if v) for row in zip(*(values[column] for column in rule.columns))]
     present = np.fromiter((bool(text) for text in texts), dtype=bool, count=rows)
     signatures = vornkit.minhash_signatures([t for t in texts if t], rule.shingle_size, rule.bands * rule.rows)
@@ -120,26 +114,53 @@ def _rule_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: in
     return pa.ListArray.from_arrays(pa.array(offsets), pa.array(band_keys), mask=pa.array(~present))
 
 
+def _mapper(function: Callable[[str], str | None], empty_is_missing: bool) -> Callable[[list[str | None]], pa.Array]:
+    """Applies a function to values (null stays null), each distinct value once per task; an
+    empty result of a key function makes no key (null)."""
+    cache: dict[str | None, str | None] = {None: None}
+
+    def run(values: list[str | None]) -> pa.Array:
+        if len(cache) > 1 << 20:  # bounded: a task of many distinct values starts again
+            cache.clear()
+            cache[None] = None
+        for value in set(values):
+            if value not in cache:
+                result = function(value)  # type: ignore[arg-type]
+                cache[value] = (result or None) if empty_is_missing else result
+        return pa.array([cache[value] for value in values], pa.string())
+
+    return run
+
+
 def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: records to (id, preprocessed values, term keys, derived key parts, rule keys)."""
     fields = {field.name: field for field in plan.model.fields}
-    term_keys = [_term_key(fields[name]) for name in plan.term_fields]
-    part_functions = [_key_function(key) for _, key in plan.parts]
     use_processor = plan.model.preprocess
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
         processor = vorn.Preprocessor() if use_processor else None
+        # Dates are counted in one layout; other values as they are.
+        term_keys = [
+            _mapper(_term_key(fields[name]), False) if fields[name].kind == "date" else None for name in plan.term_fields
+        ]
+        part_keys = [_mapper(_key_function(key), True) for _, key in plan.parts]  # type: ignore[arg-type]
         for batch in batches:
             for start in range(0, batch.num_rows, BATCH_ROWS):
                 part = batch.slice(start, BATCH_ROWS)
                 raw, rows = read_columns(pa.Table.from_batches([part]), plan.columns)
                 values = {name: preprocess(raw[name], processor) for name in plan.columns}
-                arrays = [part.column(id_col), *(pa.array(values[name], pa.string()) for name in plan.columns)]
+                prepared = {f"v{k}": pa.array(values[name], pa.string()) for k, name in enumerate(plan.columns)}
+                for k, ((column, _), key) in enumerate(zip(plan.parts, part_keys)):
+                    prepared[f"p{k}"] = key(values[column])
+                arrays = [part.column(id_col), *(prepared[f"v{k}"] for k in range(len(plan.columns)))]
                 for name, term in zip(plan.term_fields, term_keys):
-                    arrays.append(pa.array([None if v is None else term(v) for v in values[name]], pa.string()))
-                for (column, _), function in zip(plan.parts, part_functions):
-                    arrays.append(pa.array([None if v is None else function(v) for v in values[column]], pa.string()))
-                arrays += [_rule_keys(rule, values, rows) for rule in plan.rules]
+                    arrays.append(prepared[f"v{plan.columns.index(name)}"] if term is None else term(values[name]))
+                arrays += [prepared[f"p{k}"] for k in range(len(plan.parts))]
+                for rule, names in zip(plan.rules, plan.part_columns):
+                    if rule.kind == "exact":
+                        arrays.append(_exact_key([prepared[name] for name in names]))
+                    else:
+                        arrays.append(_band_keys(rule, values, rows))
                 yield pa.RecordBatch.from_arrays(arrays, names=_prepared_names(plan))
 
     return run
@@ -280,12 +301,19 @@ def _run_starts(table: pa.Table) -> np.ndarray:
 
 
 def _group_and_weigh(
-    plan: _Plan, totals: list[int], threshold: float, dedup: bool, skipped: dict[int, np.ndarray]
+    plan: _Plan,
+    totals: list[int],
+    threshold: float,
+    dedup: bool,
+    skipped: dict[int, np.ndarray],
+    payload: tuple[Any, list[np.ndarray]] | None,
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: key rows carrying their records, sorted by (slot, key, salt, side, id), to
     the pairs at or above the threshold, with their match probability and weight. Whole runs of
     equal key are gathered (a run that spans batches waits for its end); each run's pairs are
-    made, kept when their slot is the first their records share, and weighed WEIGH_ROWS at a time."""
+    made, kept when their slot is the first their records share, and weighed WEIGH_ROWS at a time.
+    ``payload``: the records' payload sent to every executor (a broadcast table) and each
+    table's row numbers in its order, when the key rows do not carry it."""
     model, fields, limit = plan.model, plan.fields, WEIGH_ROWS  # read on the driver, not in the executors
     term = {name: k for k, name in enumerate(plan.term_fields)}
 
@@ -323,8 +351,22 @@ def _group_and_weigh(
             names=["left_id", "right_id", "match_probability", "match_weight"],
         )
 
+    def with_payload(table: pa.Table) -> pa.Table:
+        if payload is None:
+            return table
+        records, numbers = payload[0].value, payload[1]
+        row = table.column("_row").to_numpy()
+        index = np.searchsorted(numbers[0], row)
+        if not dedup:
+            right = table.column("side").to_numpy() == 1
+            index[right] = len(numbers[0]) + np.searchsorted(numbers[1], row[right])
+        taken = records.take(pa.array(index))
+        for name in taken.column_names:
+            table = table.append_column(name, taken.column(name))
+        return table.combine_chunks()
+
     def pairs_of(table: pa.Table) -> Iterator[pa.RecordBatch]:
-        block = _Block(table, plan, skipped)
+        block = _Block(with_payload(table), plan, skipped)
         begin, count = _run_pairs(block, dedup, skipped)
         rows = np.flatnonzero(count)
         ends = np.cumsum(count[rows])
@@ -419,12 +461,13 @@ def _pair_count(left_rows: int, right_rows: int | None) -> int:
 
 
 def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
-    """The prepared records (see ``_prepare``), materialised: the key counts and the grouping
-    read them."""
+    """The prepared records (see ``_prepare``) with a number of their own (``_row``),
+    materialised: the key counts and the grouping read them."""
     id_type = df.schema[id_col].dataType.simpleString()
     return (
         df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
         .mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
+        .withColumn("_row", F.monotonically_increasing_id())
         .localCheckpoint()
     )
 
@@ -584,19 +627,42 @@ def _count_keys(
     )
 
 
-def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys) -> DataFrame:
-    """The key rows of the keys that make pairs, each carrying its record (id, values, term
-    counts, key parts, MinHash band keys), with (salt, side, lead), partitioned by (slot, key,
-    salt) and sorted by (slot, key, salt, side, id). A key's rows (deduplicating: all of them;
-    linking: the right ones) are copied into each of its salt parts; a record leads (is a pair's
-    left end) in the part its id hashes to, so each pair is made in one part."""
-    carried = [
-        "_id",
+def _payload_columns(plan: _Plan) -> list[str]:
+    """What the weighing and the first-shared-key check read of a record, besides its id."""
+    return [
         *(f"v{k}" for k in range(len(plan.columns))),
         *(f"c{k}" for k in range(len(plan.term_fields))),
         *(f"p{k}" for k in range(len(plan.parts))),
         *(f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind != "exact"),
     ]
+
+
+def _payload_bytes(plan: _Plan, rows: int) -> int:
+    """About the bytes of the records' payload in Arrow."""
+    bands = sum(rule.bands for rule in plan.rules if rule.kind != "exact")
+    return rows * (24 * (len(plan.columns) + len(plan.term_fields) + len(plan.parts)) + 8 * bands + 16)
+
+
+def _collected(sides: list[DataFrame], plan: _Plan) -> tuple[pa.Table, list[np.ndarray]]:
+    """The records' payload (both tables one after the other), and each table's row numbers
+    in the order of its payload rows."""
+    tables, numbers = [], []
+    for records in sides:
+        table = records.select("_row", *_payload_columns(plan)).toArrow()
+        table = table.take(pc.sort_indices(table.column("_row")))
+        numbers.append(table.column("_row").to_numpy())
+        tables.append(table.drop_columns(["_row"]))
+    return pa.concat_tables(tables).combine_chunks(), numbers
+
+
+def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys, carry: bool) -> DataFrame:
+    """The key rows of the keys that make pairs, with (salt, side, lead), partitioned by (slot,
+    key, salt) and sorted by (slot, key, salt, side, id); each carries its record's id and row
+    number, and with ``carry`` its payload (values, term counts, key parts, MinHash band keys).
+    A key's rows (deduplicating: all of them; linking: the right ones) are copied into each of
+    its salt parts; a record leads (is a pair's left end) in the part its id hashes to, so each
+    pair is made in one part."""
+    carried = ["_id", "_row", *(_payload_columns(plan) if carry else [])]
     useful = F.broadcast(keys.useful) if keys.broadcast else keys.useful
     own_part = F.pmod(F.xxhash64("_id"), F.col("salts")).cast("int")
     every_part = F.explode(F.sequence(F.lit(0), F.col("salts") - 1))
@@ -707,10 +773,16 @@ def link(
     prepared = [_records(table, id_col, plan) for table, id_col in zip(tables, names)]
     keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info)
     counted, totals = _with_term_counts(prepared, plan)
-    grouped = _grouped(counted, plan, dedup, keys)
+    # Records whose payload fits BROADCAST_BYTES are sent whole to the executors, and the key
+    # rows carry only their number; larger inputs carry the payload through the grouping.
+    payload = None
+    if _payload_bytes(plan, sum(counts)) <= BROADCAST_BYTES:
+        table, numbers = _collected(counted, plan)
+        payload = (left.sparkSession.sparkContext.broadcast(table), numbers)
+    grouped = _grouped(prepared if payload else counted, plan, dedup, keys, carry=payload is None)
     id_types = [table.schema[id_col].dataType.simpleString() for table, id_col in zip(tables, names)]
     return grouped.mapInArrow(
-        _group_and_weigh(plan, totals, threshold, dedup, keys.skipped),
+        _group_and_weigh(plan, totals, threshold, dedup, keys.skipped, payload),
         f"left_id {id_types[0]}, right_id {id_types[-1]}, match_probability double, match_weight double",
     )
 
