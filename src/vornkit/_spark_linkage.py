@@ -33,7 +33,7 @@ from vornkit._clusters import cluster_pairs
 from vornkit._comparisons import _date_normaliser
 from vornkit._fellegi_sunter import DEFAULT_THRESHOLD, LinkageModel, _read, probability, weigh_pair_batch
 from vornkit._records import preprocess, read_columns
-from vornkit._spark_common import BATCH_ROWS, check_ids, components
+from vornkit._spark_common import BATCH_ROWS, components, count_checked_ids
 
 FIT_SAMPLE = 100_000  # records of each table a model is fitted on when none is given
 SKEW_ROWS = 2_000  # records sharing one blocking key above which its pairs are spread over several tasks
@@ -464,9 +464,13 @@ def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
     """The prepared records (see ``_prepare``) with a number of their own (``_row``),
     materialised: the key counts and the grouping read them."""
     id_type = df.schema[id_col].dataType.simpleString()
+    selected = df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
+    # Every core prepares records, and every later stage reads them as they are partitioned here.
+    tasks = 2 * df.sparkSession.sparkContext.defaultParallelism
+    if selected.rdd.getNumPartitions() < tasks:
+        selected = selected.repartition(tasks)
     return (
-        df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
-        .mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
+        selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
         .withColumn("_row", F.monotonically_increasing_id())
         .localCheckpoint()
     )
@@ -750,9 +754,7 @@ def link(
         for name in [id_col, *wanted]:
             if name not in table.columns:
                 raise ValueError(f"no column {name!r} in {what}")
-    for table, id_col in zip(tables, names):
-        check_ids(table, id_col)
-    counts = [table.count() for table in tables]
+    counts = [count_checked_ids(table, id_col) for table, id_col in zip(tables, names)]
     rows = (counts[0], None if dedup else counts[1])
     samples: tuple[pa.Table, pa.Table | None] = (pa.table({}), None)
     if not resolved.fitted or (blocking is None and _pair_count(*rows) > ALL_PAIRS):
