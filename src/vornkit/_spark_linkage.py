@@ -80,6 +80,18 @@ class _Plan:
     def fields(self) -> list[str]:
         return [field.name for field in self.model.fields]
 
+    def term_column(self, k: int) -> str:
+        """The prepared column of a term field's counted values: its values, or for a date field
+        its values in one layout."""
+        name = self.term_fields[k]
+        is_date = next(field.kind == "date" for field in self.model.fields if field.name == name)
+        return f"t{k}" if is_date else f"v{self.columns.index(name)}"
+
+    def key_column(self, rule: int) -> str:
+        """The prepared column of a rule's keys: its one key part's, or its own."""
+        parts = self.part_columns[rule]
+        return parts[0] if len(parts) == 1 else f"k{rule}"
+
 
 # ---------------------------------------------------------------- executors
 
@@ -153,14 +165,13 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
                 for k, ((column, _), key) in enumerate(zip(plan.parts, part_keys)):
                     prepared[f"p{k}"] = key(values[column])
                 arrays = [part.column(id_col), *(prepared[f"v{k}"] for k in range(len(plan.columns)))]
-                for name, term in zip(plan.term_fields, term_keys):
-                    arrays.append(prepared[f"v{plan.columns.index(name)}"] if term is None else term(values[name]))
+                arrays += [term(values[name]) for name, term in zip(plan.term_fields, term_keys) if term is not None]
                 arrays += [prepared[f"p{k}"] for k in range(len(plan.parts))]
-                for rule, names in zip(plan.rules, plan.part_columns):
-                    if rule.kind == "exact":
-                        arrays.append(_exact_key([prepared[name] for name in names]))
-                    else:
+                for r, (rule, names) in enumerate(zip(plan.rules, plan.part_columns)):
+                    if rule.kind != "exact":
                         arrays.append(_band_keys(rule, values, rows))
+                    elif plan.key_column(r) == f"k{r}":
+                        arrays.append(_exact_key([prepared[name] for name in names]))
                 yield pa.RecordBatch.from_arrays(arrays, names=_prepared_names(plan))
 
     return run
@@ -170,16 +181,19 @@ def _prepared_names(plan: _Plan) -> list[str]:
     return (
         ["_id"]
         + [f"v{k}" for k in range(len(plan.columns))]
-        + [f"t{k}" for k in range(len(plan.term_fields))]
+        + [f"t{k}" for k in range(len(plan.term_fields)) if plan.term_column(k) == f"t{k}"]
         + [f"p{k}" for k in range(len(plan.parts))]
-        + [f"k{r}" for r in range(len(plan.rules))]
+        + [f"k{r}" for r in range(len(plan.rules)) if plan.key_column(r) == f"k{r}"]
     )
 
 
 def _prepared_schema(plan: _Plan, id_type: str) -> str:
-    types = [id_type] + ["string"] * (len(plan.columns) + len(plan.term_fields) + len(plan.parts))
-    types += ["string" if rule.kind == "exact" else "array<bigint>" for rule in plan.rules]
-    return ", ".join(f"{name} {kind}" for name, kind in zip(_prepared_names(plan), types))
+    """The prepared columns: strings but the id and the MinHash rules' band keys. Term values
+    and keys equal to a column already there are not repeated."""
+    names = _prepared_names(plan)
+    minhash = {f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind != "exact"}
+    types = [id_type] + ["array<bigint>" if name in minhash else "string" for name in names[1:]]
+    return ", ".join(f"{name} {kind}" for name, kind in zip(names, types))
 
 
 def _codes(column: pa.Array, empty_is_missing: bool = False) -> tuple[np.ndarray, pa.Array]:
@@ -466,7 +480,7 @@ def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
     id_type = df.schema[id_col].dataType.simpleString()
     selected = df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
     # Every core prepares records, and every later stage reads them as they are partitioned here.
-    tasks = 2 * df.sparkSession.sparkContext.defaultParallelism
+    tasks = df.sparkSession.sparkContext.defaultParallelism
     if selected.rdd.getNumPartitions() < tasks:
         selected = selected.repartition(tasks)
     return (
@@ -484,7 +498,9 @@ def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFra
     if not plan.term_fields:
         return sides, totals
     # One aggregation keyed by (field, value) counts every term field's values at once.
-    entries = F.array(*(F.struct(F.lit(k).alias("k"), F.col(f"t{k}").alias("term")) for k in range(len(totals))))
+    entries = F.array(
+        *(F.struct(F.lit(k).alias("k"), F.col(plan.term_column(k)).alias("term")) for k in range(len(totals)))
+    )
     values = sides[0].select(F.inline(entries))
     for other in sides[1:]:
         values = values.unionAll(other.select(F.inline(entries)))
@@ -497,10 +513,15 @@ def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFra
         distinct += int(terms)
     counted = sides
     for k in range(len(totals)):
-        field_counts = counts.where(F.col("k") == k).select(F.col("term").alias(f"t{k}"), F.col("n").alias(f"c{k}"))
+        term = f"_term{k}"
+        field_counts = counts.where(F.col("k") == k).select(F.col("term").alias(term), F.col("n").alias(f"c{k}"))
         if distinct <= BROADCAST_ROWS:
             field_counts = F.broadcast(field_counts)
-        counted = [side.join(field_counts, f"t{k}", "left").drop(f"t{k}") for side in counted]
+        counted = [
+            side.join(field_counts, side[plan.term_column(k)] == field_counts[term], "left").drop(term)
+            for side in counted
+        ]
+    counted = [side.drop(*(f"t{k}" for k in range(len(totals)))) for side in counted]
     return counted, totals
 
 
@@ -514,7 +535,7 @@ def _slot_keys(plan: _Plan) -> Any:
         entries.append(
             F.struct(
                 F.lit(slot).alias("slot"),
-                (F.col(f"k{r}") if exact else no_string).alias("skey"),
+                (F.col(plan.key_column(r)) if exact else no_string).alias("skey"),
                 (no_long if exact else F.col(f"k{r}")[band]).alias("lkey"),
             )
         )
