@@ -12,9 +12,9 @@ for bit, whatever the partitioning; ``link_clusters`` labels records as
 
 from __future__ import annotations
 
+import dataclasses
 import logging
 from collections.abc import Callable, Iterator, Sequence
-import dataclasses
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
@@ -55,9 +55,11 @@ class _Plan:
     columns: list[str]  # preprocessed columns: the model's fields, then the other rule columns
     rules: list[BlockingRule]  # empty: every pair is compared
     term_fields: list[str]  # fields whose exact agreement is weighed by the value's frequency
-    parts: list[tuple[str, Any]] = dataclasses.field(default_factory=list)  # (column, key function) of the derived key parts
-    part_columns: list[list[str]] = dataclasses.field(default_factory=list)  # each exact rule's key parts, as prepared columns
-    slots: list[tuple[int, int | None]] = dataclasses.field(default_factory=list)  # (rule, band): the keys in the local order
+    # Derived from the rules: the (column, key function) of each derived key part; each exact
+    # rule's key parts as prepared columns; the (rule, band) of each key slot, in the local order.
+    parts: list[tuple[str, Any]] = dataclasses.field(default_factory=list)
+    part_columns: list[list[str]] = dataclasses.field(default_factory=list)
+    slots: list[tuple[int, int | None]] = dataclasses.field(default_factory=list)
 
     def __post_init__(self) -> None:
         for r, rule in enumerate(self.rules):
@@ -153,7 +155,8 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
         processor = vorn.Preprocessor() if use_processor else None
         # Dates are counted in one layout; other values as they are.
         term_keys = [
-            _mapper(_term_key(fields[name]), False) if fields[name].kind == "date" else None for name in plan.term_fields
+            _mapper(_term_key(fields[name]), False) if fields[name].kind == "date" else None
+            for name in plan.term_fields
         ]
         part_keys = [_mapper(_key_function(key), True) for _, key in plan.parts]  # type: ignore[arg-type]
         for batch in batches:
@@ -223,7 +226,9 @@ class _Block:
     def codes(self, name: str, empty_is_missing: bool = False) -> tuple[np.ndarray, pa.Array]:
         cached = self._encoded.get((name, empty_is_missing))
         if cached is None:
-            cached = self._encoded[(name, empty_is_missing)] = _codes(self.table.column(name).chunk(0), empty_is_missing)
+            cached = self._encoded[(name, empty_is_missing)] = _codes(
+                self.table.column(name).chunk(0), empty_is_missing
+            )
         return cached
 
     def bands(self, rule: int) -> tuple[np.ndarray, np.ndarray]:

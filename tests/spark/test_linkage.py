@@ -131,8 +131,10 @@ def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
     assert tasks >= keys + 14
 
 
-@pytest.mark.parametrize(("right_id_type", "skew_rows", "broadcast_bytes"), [("long", 2_000, 1 << 30), ("string", 3, 0)])
-def test_link_two_tables_with_integer_ids(spark, vks, right_id_type, skew_rows, broadcast_bytes, monkeypatch):
+@pytest.mark.parametrize(
+    ("right_id_type", "skew_rows", "broadcast_bytes"), [("long", 2_000, 1 << 30), ("string", 3, 0)]
+)
+def test_link_two_tables(spark, vks, right_id_type, skew_rows, broadcast_bytes, monkeypatch):
     """Integer ids on the left, integer or string ids on the right; keys of more than three left
     records split into parts, the right records copied into each; the records sent to the
     executors or carried by the key rows."""
