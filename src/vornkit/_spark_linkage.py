@@ -259,7 +259,7 @@ class _Block:
                 shared &= (codes[a] >= 0) & (codes[a] == codes[b])
             return shared
         keys, present = self.bands(rule)
-        shared = present[a] & present[b] & (keys[a, band] == keys[b, band])
+        shared = np.asarray(present[a] & present[b] & (keys[a, band] == keys[b, band]), dtype=bool)
         if slot in self.skipped:
             shared &= ~self.in_skipped_bucket(slot)[a]
         return shared
