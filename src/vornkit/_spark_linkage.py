@@ -42,7 +42,6 @@ WEIGH_ROWS = 1 << 16  # pairs weighed at a time: each batch encodes its distinct
 BLOCK_ROWS = 1 << 15  # key rows gathered before their whole runs are paired
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
-BROADCAST_BYTES = 1 << 30  # the most bytes of records sent whole to every executor
 
 _log = logging.getLogger("vornkit.spark")
 
@@ -325,14 +324,11 @@ def _group_and_weigh(
     threshold: float,
     dedup: bool,
     skipped: dict[int, np.ndarray],
-    payload: tuple[Any, list[np.ndarray]] | None,
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: key rows carrying their records, sorted by (slot, key, salt, side, id), to
     the pairs at or above the threshold, with their match probability and weight. Whole runs of
     equal key are gathered (a run that spans batches waits for its end); each run's pairs are
-    made, kept when their slot is the first their records share, and weighed WEIGH_ROWS at a time.
-    ``payload``: the records' payload sent to every executor (a broadcast table) and each
-    table's row numbers in its order, when the key rows do not carry it."""
+    made, kept when their slot is the first their records share, and weighed WEIGH_ROWS at a time."""
     model, fields, limit = plan.model, plan.fields, WEIGH_ROWS  # read on the driver, not in the executors
     term = {name: k for k, name in enumerate(plan.term_fields)}
 
@@ -370,22 +366,8 @@ def _group_and_weigh(
             names=["left_id", "right_id", "match_probability", "match_weight"],
         )
 
-    def with_payload(table: pa.Table) -> pa.Table:
-        if payload is None:
-            return table
-        records, numbers = payload[0].value, payload[1]
-        row = table.column("_row").to_numpy()
-        index = np.searchsorted(numbers[0], row)
-        if not dedup:
-            right = table.column("side").to_numpy() == 1
-            index[right] = len(numbers[0]) + np.searchsorted(numbers[1], row[right])
-        taken = records.take(pa.array(index))
-        for name in taken.column_names:
-            table = table.append_column(name, taken.column(name))
-        return table.combine_chunks()
-
     def pairs_of(table: pa.Table) -> Iterator[pa.RecordBatch]:
-        block = _Block(with_payload(table), plan, skipped)
+        block = _Block(table, plan, skipped)
         begin, count = _run_pairs(block, dedup, skipped)
         rows = np.flatnonzero(count)
         ends = np.cumsum(count[rows])
@@ -480,19 +462,15 @@ def _pair_count(left_rows: int, right_rows: int | None) -> int:
 
 
 def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
-    """The prepared records (see ``_prepare``) with a number of their own (``_row``),
-    materialised: the key counts and the grouping read them."""
+    """The prepared records (see ``_prepare``), materialised: the key counts and the grouping
+    read them."""
     id_type = df.schema[id_col].dataType.simpleString()
     selected = df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
     # Every core prepares records, and every later stage reads them as they are partitioned here.
     tasks = df.sparkSession.sparkContext.defaultParallelism
     if selected.rdd.getNumPartitions() < tasks:
         selected = selected.repartition(tasks)
-    return (
-        selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
-        .withColumn("_row", F.monotonically_increasing_id())
-        .localCheckpoint()
-    )
+    return selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type)).localCheckpoint()
 
 
 def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[int]]:
@@ -667,32 +645,14 @@ def _payload_columns(plan: _Plan) -> list[str]:
     ]
 
 
-def _payload_bytes(plan: _Plan, rows: int) -> int:
-    """About the bytes of the records' payload in Arrow."""
-    bands = sum(rule.bands for rule in plan.rules if rule.kind != "exact")
-    return rows * (24 * (len(plan.columns) + len(plan.term_fields) + len(plan.parts)) + 8 * bands + 16)
-
-
-def _collected(sides: list[DataFrame], plan: _Plan) -> tuple[pa.Table, list[np.ndarray]]:
-    """The records' payload (both tables one after the other), and each table's row numbers
-    in the order of its payload rows."""
-    tables, numbers = [], []
-    for records in sides:
-        table = records.select("_row", *_payload_columns(plan)).toArrow()
-        table = table.take(pc.sort_indices(table.column("_row")))
-        numbers.append(table.column("_row").to_numpy())
-        tables.append(table.drop_columns(["_row"]))
-    return pa.concat_tables(tables).combine_chunks(), numbers
-
-
-def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys, carry: bool) -> DataFrame:
+def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys) -> DataFrame:
     """The key rows of the keys that make pairs, with (salt, side, lead), partitioned by (slot,
-    key, salt) and sorted by (slot, key, salt, side, id); each carries its record's id and row
-    number, and with ``carry`` its payload (values, term counts, key parts, MinHash band keys).
+    key, salt) and sorted by (slot, key, salt, side, id); each carries its record's id and
+    payload (values, term counts, key parts, MinHash band keys).
     A key's rows (deduplicating: all of them; linking: the right ones) are copied into each of
     its salt parts; a record leads (is a pair's left end) in the part its id hashes to, so each
     pair is made in one part."""
-    carried = ["_id", "_row", *(_payload_columns(plan) if carry else [])]
+    carried = ["_id", *_payload_columns(plan)]
     useful = F.broadcast(keys.useful) if keys.broadcast else keys.useful
     own_part = F.pmod(F.xxhash64("_id"), F.col("salts")).cast("int")
     every_part = F.explode(F.sequence(F.lit(0), F.col("salts") - 1))
@@ -801,16 +761,10 @@ def link(
     prepared = [_records(table, id_col, plan) for table, id_col in zip(tables, names)]
     keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info)
     counted, totals = _with_term_counts(prepared, plan)
-    # Records whose payload fits BROADCAST_BYTES are sent whole to the executors, and the key
-    # rows carry only their number; larger inputs carry the payload through the grouping.
-    payload = None
-    if _payload_bytes(plan, sum(counts)) <= BROADCAST_BYTES:
-        table, numbers = _collected(counted, plan)
-        payload = (left.sparkSession.sparkContext.broadcast(table), numbers)
-    grouped = _grouped(prepared if payload else counted, plan, dedup, keys, carry=payload is None)
+    grouped = _grouped(counted, plan, dedup, keys)
     id_types = [table.schema[id_col].dataType.simpleString() for table, id_col in zip(tables, names)]
     return grouped.mapInArrow(
-        _group_and_weigh(plan, totals, threshold, dedup, keys.skipped, payload),
+        _group_and_weigh(plan, totals, threshold, dedup, keys.skipped),
         f"left_id {id_types[0]}, right_id {id_types[-1]}, match_probability double, match_weight double",
     )
 

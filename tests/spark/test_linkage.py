@@ -74,20 +74,15 @@ def spark_pairs(df):
     return pairs
 
 
-@pytest.mark.parametrize(
-    ("partitions", "weigh_rows", "block_rows", "broadcast_bytes"), [(1, 1 << 16, 1 << 15, 1 << 30), (5, 37, 5, 0)]
-)
+@pytest.mark.parametrize(("partitions", "weigh_rows", "block_rows"), [(1, 1 << 16, 1 << 15), (5, 37, 5)])
 @pytest.mark.parametrize("threshold", [0.5, 0.01])
-def test_dedup_equals_local(
-    spark, vks, records, model, partitions, weigh_rows, block_rows, broadcast_bytes, threshold, monkeypatch
-):
-    """Equal at two partitionings; with the records sent to the executors, or carried by the key
-    rows, in many small batches from key runs that span many blocks."""
+def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, block_rows, threshold, monkeypatch):
+    """Equal at two partitionings, and with the pairs weighed in many small batches from key runs
+    that span many blocks."""
     from vornkit import _spark_linkage
 
     monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
     monkeypatch.setattr(_spark_linkage, "BLOCK_ROWS", block_rows)
-    monkeypatch.setattr(_spark_linkage, "BROADCAST_BYTES", broadcast_bytes)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
     lines = []
     df = frame(spark, records, partitions=partitions)
@@ -131,16 +126,10 @@ def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
     assert tasks >= keys + 14
 
 
-@pytest.mark.parametrize(
-    ("right_id_type", "skew_rows", "broadcast_bytes"), [("long", 2_000, 1 << 30), ("string", 3, 0)]
-)
-def test_link_two_tables(spark, vks, right_id_type, skew_rows, broadcast_bytes, monkeypatch):
+@pytest.mark.parametrize(("right_id_type", "skew_rows"), [("long", 2_000), ("string", 3)])
+def test_link_two_tables(spark, vks, right_id_type, skew_rows):
     """Integer ids on the left, integer or string ids on the right; keys of more than three left
-    records split into parts, the right records copied into each; the records sent to the
-    executors or carried by the key rows."""
-    from vornkit import _spark_linkage
-
-    monkeypatch.setattr(_spark_linkage, "BROADCAST_BYTES", broadcast_bytes)
+    records split into parts, the right records copied into each."""
     left, right = person_data.make_link_tables(400, seed=4)
     rng = np.random.default_rng(4)
     tables = []
