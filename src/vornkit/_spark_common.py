@@ -66,9 +66,31 @@ def check_ids(df: DataFrame, id_col: str) -> bool:
     """Whether the ids are strings (else integers); TypeError for ids of
     another type, ValueError naming a null or repeated id. Ids are kept
     exactly: a cast would merge 1.2 and 1.7, or "01" and "1"."""
+    id_type = _check_id_type(df, id_col)
+    _refuse_bad_id(df, id_col)
+    return isinstance(id_type, StringType)
+
+
+def count_checked_ids(df: DataFrame, id_col: str) -> int:
+    """The number of rows, with the checks of ``check_ids`` made in the same pass."""
+    _check_id_type(df, id_col)
+    per_id = df.groupBy(id_col).agg(F.count(F.lit(1)).alias("_vornkit_count"))
+    rows, most, nulls = per_id.agg(
+        F.sum("_vornkit_count"), F.max("_vornkit_count"), F.sum(F.col(id_col).isNull().cast("long"))
+    ).collect()[0]
+    if (most or 0) > 1 or (nulls or 0) > 0:
+        _refuse_bad_id(df, id_col)
+    return int(rows or 0)
+
+
+def _check_id_type(df: DataFrame, id_col: str) -> object:
     id_type = df.schema[id_col].dataType
     if not isinstance(id_type, (IntegralType, StringType)):
         raise TypeError(f"ids in column {id_col!r} must be integers or strings, not {id_type.simpleString()}")
+    return id_type
+
+
+def _refuse_bad_id(df: DataFrame, id_col: str) -> None:
     repeated = (
         df.groupBy(id_col)
         .agg(F.count(F.lit(1)).alias("_vornkit_count"))
@@ -81,4 +103,3 @@ def check_ids(df: DataFrame, id_col: str) -> bool:
         if value is None:
             raise ValueError(f"column {id_col!r} holds a null id; every row needs one")
         raise ValueError(f"column {id_col!r} holds the id {value!r} {count} times; ids must be unique")
-    return isinstance(id_type, StringType)

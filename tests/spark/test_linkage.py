@@ -74,13 +74,15 @@ def spark_pairs(df):
     return pairs
 
 
-@pytest.mark.parametrize(("partitions", "weigh_rows"), [(1, 1 << 16), (5, 37)])
+@pytest.mark.parametrize(("partitions", "weigh_rows", "block_rows"), [(1, 1 << 16, 1 << 15), (5, 37, 5)])
 @pytest.mark.parametrize("threshold", [0.5, 0.01])
-def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, threshold, monkeypatch):
-    """Equal at two partitionings, and with the pairs weighed in many small batches."""
+def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, block_rows, threshold, monkeypatch):
+    """Equal at two partitionings, and with the pairs weighed in many small batches from key runs
+    that span many blocks."""
     from vornkit import _spark_linkage
 
     monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
+    monkeypatch.setattr(_spark_linkage, "BLOCK_ROWS", block_rows)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
     lines = []
     df = frame(spark, records, partitions=partitions)
@@ -124,7 +126,10 @@ def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
     assert tasks >= keys + 14
 
 
-def test_link_two_tables_with_integer_ids(spark, vks):
+@pytest.mark.parametrize(("right_id_type", "skew_rows"), [("long", 2_000), ("string", 3)])
+def test_link_two_tables(spark, vks, right_id_type, skew_rows):
+    """Integer ids on the left, integer or string ids on the right; keys of more than three left
+    records split into parts, the right records copied into each."""
     left, right = person_data.make_link_tables(400, seed=4)
     rng = np.random.default_rng(4)
     tables = []
@@ -134,14 +139,82 @@ def test_link_two_tables_with_integer_ids(spark, vks):
         columns = {"id": ids[order].tolist()}
         columns.update({name: [table[name][k] for k in order] for name in FIELDS})
         tables.append(columns)
+    if right_id_type == "string":
+        tables[1]["id"] = [f"r{value}" for value in tables[1]["id"]]
     model = LinkageModel(FIELDS).fit(tables[0], tables[1], blocking=RULES)
     local = vornkit.link_records(tables[0], tables[1], model=model, blocking=RULES, id="id")
     found = vks.link(
-        frame(spark, tables[0], "long", 3), frame(spark, tables[1], "long", 2), id="id", model=model, blocking=RULES
+        frame(spark, tables[0], "long", 3),
+        frame(spark, tables[1], right_id_type, 2),
+        id="id",
+        model=model,
+        blocking=RULES,
+        skew_rows=skew_rows,
     )
     assert dict(found.dtypes)["left_id"] == "bigint"
+    assert dict(found.dtypes)["right_id"] == ("bigint" if right_id_type == "long" else "string")
     assert len(local) > 100
     assert spark_pairs(found) == local_pairs(local)
+
+
+def _people(rows):
+    """A small table of the given (first_name, surname, dob, city, postcode, phone) rows, ids "a", "b", ..."""
+    table = {"id": [chr(ord("a") + k) for k in range(len(rows))]}
+    table.update({name: [row[k] for row in rows] for k, name in enumerate(FIELDS)})
+    return table
+
+
+SHARED_RULES = [
+    BlockingRule.minhash(("first_name", "surname"), bands=4, rows=2, max_group=3),
+    BlockingRule(("surname",)),
+    BlockingRule(("dob", "postcode"), keys=("exact", "first:2")),
+]
+
+
+@pytest.mark.parametrize(
+    ("rows", "expected"),
+    [
+        # a and b share the surname, dob & postcode and every band: one pair, weighed once
+        (
+            [
+                ("anna", "smith", "1980-01-02", "york", "yo1 2ab", "0123"),
+                ("anna", "smith", "1980-01-02", "leeds", "yo9 9zz", "0456"),
+                ("carl", "brown", "1971-05-06", "hull", "hu1 1aa", "0789"),
+            ],
+            {("a", "b")},
+        ),
+        # Four records named alike overflow every band's bucket (max_group 3): the buckets are
+        # skipped, not shared, so the pairs are made by the later rules (surname; dob & postcode).
+        (
+            [
+                ("anna", "smith", "1980-01-02", "york", "yo1 2ab", "0123"),
+                ("anna", "smith", "1981-03-04", "leeds", "ls1 2ab", "0456"),
+                ("anna", "smith", "1990-07-08", "hull", "hu1 1aa", "0789"),
+                ("anna", "smith", "1990-07-08", "hull", "hu3 4bb", "0789"),
+            ],
+            {("a", "b"), ("a", "c"), ("a", "d"), ("b", "c"), ("b", "d"), ("c", "d")},
+        ),
+    ],
+    ids=["shared-by-rules-and-bands", "skipped-bucket-first"],
+)
+def test_pairs_found_by_several_keys(spark, vks, model, rows, expected):
+    table = _people(rows)
+    local = vornkit.link_records(table, model=model, blocking=SHARED_RULES, id="id", threshold=0.0)
+    found = spark_pairs(
+        vks.link(frame(spark, table, partitions=2), id="id", model=model, blocking=SHARED_RULES, threshold=0.0)
+    )
+    assert {(a, b) for a, b, _ in found} == expected
+    assert found == local_pairs(local)
+
+
+def test_pair_only_in_a_skipped_bucket_is_not_made(spark, vks, model):
+    """A pair whose one shared key is a MinHash bucket skipped for its size is no candidate."""
+    rules = SHARED_RULES[:1]
+    table = _people([("anna", "smith", f"19{80 + k}-01-02", "york", f"p{k}", str(k)) for k in range(4)])
+    local = vornkit.link_records(table, model=model, blocking=rules, id="id", threshold=0.0)
+    found = vks.link(frame(spark, table, partitions=2), id="id", model=model, blocking=rules, threshold=0.0)
+    assert len(local) == 0
+    assert spark_pairs(found) == set()
 
 
 def test_saved_model_on_new_rows(spark, vks, records, model, tmp_path):
