@@ -901,9 +901,11 @@ def auto_blocking_rules(
        recall reaches ``target_recall`` or no rule adds any.
 
     The estimated recall is the share of pseudo-matches the chosen rules
-    find. It cannot see true matches that no candidate rule finds (for
-    instance records differing in every column), so it is an upper bound
-    on the recall of the rules among all true matches.
+    find, and may err either way: it cannot see true matches that no
+    candidate rule finds (for instance records differing in every column),
+    and the pseudo-matches include relatives, whom the rules may rightly
+    leave apart. On a million generated person records with households it
+    reads 0.88 where the rules find 0.985 of the true matches.
 
     Parameters
     ----------
