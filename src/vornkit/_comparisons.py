@@ -413,12 +413,9 @@ def _field_values(
 ) -> FieldValues:
     parts = None
     if field.kind == "date":
-        # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly:
-        # what _date_normaliser makes of each value (a parsed year has four digits).
-        dates = _parse_dates(values, field.date_layout or "yyyymmdd")
-        parsed = (dates[:, 0] >= 0).tolist()
-        numbers = (dates[:, 0] * 10_000 + dates[:, 1] * 100 + dates[:, 2]).astype(str).tolist()
-        remap, distinct = _merge_equal([number if ok else value for number, ok, value in zip(numbers, parsed, values)])
+        # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
+        texts, dates = normal_dates(values, field.date_layout or "yyyymmdd")
+        remap, distinct = _merge_equal(texts)
         left_codes = np.where(left_codes >= 0, remap[np.maximum(left_codes, 0)], MISSING)
         right_codes = left_codes if one_table else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
         parts = np.full((len(distinct), 3), -1, dtype=np.int64)
@@ -436,16 +433,13 @@ def _merge_equal(texts: list[str]) -> tuple[np.ndarray, list[str]]:
     return remap, list(index)
 
 
-def _date_normaliser(field: Field) -> Callable[[str], tuple[str, tuple[int, int, int] | None]]:
-    pattern, order = _date_layout(field.date_layout or "yyyymmdd")
-
-    def normal(value: str) -> tuple[str, tuple[int, int, int] | None]:
-        parts = _date_parts(value, pattern, order)
-        if parts is None:
-            return value, None
-        return f"{parts[0]:04d}{parts[1]:02d}{parts[2]:02d}", parts
-
-    return normal
+def normal_dates(values: Sequence[str], layout: str) -> tuple[list[str], np.ndarray]:
+    """Each value as its date's eight digits yyyymmdd where the layout reads one (a parsed year
+    has four digits), else as it is; and the (year, month, day) of each, -1 where none."""
+    dates = _parse_dates(values, layout)
+    parsed = (dates[:, 0] >= 0).tolist()
+    numbers = (dates[:, 0] * 10_000 + dates[:, 1] * 100 + dates[:, 2]).astype(str).tolist()
+    return [number if ok else value for number, ok, value in zip(numbers, parsed, values)], dates
 
 
 def _score_distinct(

@@ -30,7 +30,7 @@ import vornkit
 from vornkit._blocking import BlockingRule, CandidateLimitError, _expand, _key_function, auto_blocking_rules
 from vornkit._candidate_pairs import ALL_PAIRS, BUDGET_PER_RECORD, MAX_CLUSTER_SIZE, Blocking, as_rules, rule_columns
 from vornkit._clusters import cluster_pairs
-from vornkit._comparisons import _date_normaliser
+from vornkit._comparisons import normal_dates
 from vornkit._fellegi_sunter import DEFAULT_THRESHOLD, LinkageModel, _read, probability, weigh_pair_batch
 from vornkit._records import preprocess, read_columns
 from vornkit._spark_common import BATCH_ROWS, components, count_checked_ids
@@ -97,12 +97,19 @@ class _Plan:
 # ---------------------------------------------------------------- executors
 
 
-def _term_key(field: Any) -> Callable[[str], str]:
-    """The value under which a field's value is counted: dates in one layout, as the model compares them."""
-    if field.kind != "date":
-        return lambda value: value
-    normal = _date_normaliser(field)
-    return lambda value: normal(value)[0]
+def _date_terms(layout: str) -> Callable[[list[str | None]], pa.Array]:
+    """The values under which a date field's values are counted: in one layout, as the model
+    compares them (null stays null)."""
+
+    def run(values: list[str | None]) -> pa.Array:
+        rows = [k for k, value in enumerate(values) if value is not None]
+        texts, _ = normal_dates([values[k] for k in rows], layout)  # type: ignore[misc]
+        out: list[str | None] = [None] * len(values)
+        for k, text in zip(rows, texts):
+            out[k] = text
+        return pa.array(out, pa.string())
+
+    return run
 
 
 def _exact_key(parts: list[pa.Array]) -> pa.Array:
@@ -127,9 +134,9 @@ def _band_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: in
     return pa.ListArray.from_arrays(pa.array(offsets), pa.array(band_keys), mask=pa.array(~present))
 
 
-def _mapper(function: Callable[[str], str | None], empty_is_missing: bool) -> Callable[[list[str | None]], pa.Array]:
-    """Applies a function to values (null stays null), each distinct value once per task; an
-    empty result of a key function makes no key (null)."""
+def _mapper(function: Callable[[str], str | None]) -> Callable[[list[str | None]], pa.Array]:
+    """Applies a key function to values (null stays null), each distinct value once per task; an
+    empty result makes no key (null)."""
     cache: dict[str | None, str | None] = {None: None}
 
     def run(values: list[str | None]) -> pa.Array:
@@ -138,8 +145,7 @@ def _mapper(function: Callable[[str], str | None], empty_is_missing: bool) -> Ca
             cache[None] = None
         for value in set(values):
             if value not in cache:
-                result = function(value)  # type: ignore[arg-type]
-                cache[value] = (result or None) if empty_is_missing else result
+                cache[value] = function(value) or None  # type: ignore[arg-type]
         return pa.array([cache[value] for value in values], pa.string())
 
     return run
@@ -154,10 +160,10 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
         processor = vorn.Preprocessor() if use_processor else None
         # Dates are counted in one layout; other values as they are.
         term_keys = [
-            _mapper(_term_key(fields[name]), False) if fields[name].kind == "date" else None
+            _date_terms(fields[name].date_layout or "yyyymmdd") if fields[name].kind == "date" else None
             for name in plan.term_fields
         ]
-        part_keys = [_mapper(_key_function(key), True) for _, key in plan.parts]  # type: ignore[arg-type]
+        part_keys = [_mapper(_key_function(key)) for _, key in plan.parts]  # type: ignore[arg-type]
         for batch in batches:
             for start in range(0, batch.num_rows, BATCH_ROWS):
                 part = batch.slice(start, BATCH_ROWS)
