@@ -393,6 +393,13 @@ def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None]
     return _field_values(field, list(index), left_codes, right_codes, right is None)
 
 
+def encode_distinct(field: Field, values: list[str]) -> FieldValues:
+    """``encode`` of one table whose values are distinct and present: each value's code is its
+    position, as ``encode`` numbers values in order of first appearance."""
+    codes = np.arange(len(values), dtype=np.int64)
+    return _field_values(field, values, codes, codes, True)
+
+
 def encode_coded(field: Field, left: CodedValues, right: CodedValues | None) -> FieldValues:
     """``encode`` of preprocessed columns, from their distinct values: the same codes."""
     index: dict[str, int] = {}

@@ -1232,37 +1232,47 @@ class LinkageModel:
         return f"LinkageModel([{', '.join(_rule_text(f) for f in self.fields)}], {state})"
 
 
-def weigh_pair_batch(
-    model: LinkageModel,
-    values: Mapping[str, tuple[Sequence[str], np.ndarray, np.ndarray]],
-    frequencies: Mapping[str, np.ndarray],
-    workers: int = 1,
-) -> tuple[np.ndarray, np.ndarray]:
-    """Levels (pairs, compared fields) and match weights of the pairs (left row k, right row k)
-    of one batch, as ``predict`` weighs them: for prediction run batch by batch elsewhere (Spark's
-    executors). ``values``: for each field, its distinct preprocessed values in the batch and each
-    pair's left and right index into them (-1 missing). ``frequencies``: for each term-frequency
-    field, each left value's frequency over the whole input (``FieldValues.frequency`` of its
-    code), which a batch alone does not know."""
-    columns = []
-    rows = 0
-    for field in model.fields:
-        distinct, left_index, right_index = values[field.name]
-        rows = len(left_index)
-        # Encoding the distinct values (dates merged in one layout) and gathering their codes
-        # gives the codes encode() gives the pairs' values, at the cost of the distinct ones.
-        encoded = _comparisons.encode(field, list(distinct), None)
-        codes = np.append(encoded.left_codes, MISSING)  # index -1 reads the appended MISSING
-        column = FieldValues(field, encoded.values, codes[left_index], codes[right_index], parts=encoded.parts)
-        if field.term_frequency:
-            present = column.left_codes >= 0
-            column.frequency = np.zeros(len(column.values))
-            column.frequency[column.left_codes[present]] = np.asarray(frequencies[field.name])[present]
-        columns.append(column)
-    tables = _Tables(columns, ({}, None), rows, rows, dedup=False)
-    pairs = np.arange(rows)
-    levels = model._compared_levels(level_matrix(tables, pairs, pairs, workers))
-    return levels, model._pair_weights(tables, levels, pairs)[1]
+class RowWeigher:
+    """Weighs pairs of rows of one batch of records as ``predict`` weighs them: for prediction run
+    batch by batch elsewhere (Spark's executors). The batch's values are encoded once, whatever
+    the number of pairs weighed.
+
+    ``values``: for each field, its distinct preprocessed values in the batch (each once, none
+    missing) and each row's index into them (-1 missing). ``frequencies``: for each
+    term-frequency field, each row's value's frequency over the whole input (``FieldValues.frequency``
+    of its code), which a batch alone does not know; NaN where not known (a pair's left value's
+    frequency is the one weighed).
+    """
+
+    def __init__(
+        self,
+        model: LinkageModel,
+        values: Mapping[str, tuple[list[str], np.ndarray]],
+        frequencies: Mapping[str, np.ndarray],
+    ) -> None:
+        columns = []
+        rows = 0
+        for field in model.fields:
+            distinct, row_index = values[field.name]
+            rows = len(row_index)
+            # Encoding the distinct values (dates merged in one layout) and gathering their codes
+            # gives the codes encode() gives the rows' values, at the cost of the distinct ones.
+            encoded = _comparisons.encode_distinct(field, distinct)
+            codes = np.append(encoded.left_codes, MISSING)[row_index]  # index -1 reads the appended MISSING
+            column = FieldValues(field, encoded.values, codes, codes, parts=encoded.parts)
+            if field.term_frequency:
+                frequency = np.asarray(frequencies[field.name], dtype=np.float64)
+                known = (codes >= 0) & ~np.isnan(frequency)
+                column.frequency = np.zeros(len(column.values))
+                column.frequency[codes[known]] = frequency[known]
+            columns.append(column)
+        self.model = model
+        self.tables = _Tables(columns, ({}, None), rows, rows, dedup=False)
+
+    def weights(self, left: np.ndarray, right: np.ndarray, workers: int = 1) -> np.ndarray:
+        """The match weights of the pairs of rows (left[k], right[k])."""
+        levels = self.model._compared_levels(level_matrix(self.tables, left, right, workers))
+        return self.model._pair_weights(self.tables, levels, left)[1]
 
 
 def probability(weight: np.ndarray) -> np.ndarray:

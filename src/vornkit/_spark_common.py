@@ -1,15 +1,75 @@
-"""What vornkit.spark's jobs share: the Arrow batch size, the check of an id column, and
-connected components computed in Spark."""
+"""What vornkit.spark's jobs share: the Arrow batch size, the check of an id column,
+connected components computed in Spark, and the exchange of whole Arrow tables between tasks."""
 
 from __future__ import annotations
 
-from pyspark.sql import DataFrame  # type: ignore[import-not-found,unused-ignore]
+from collections.abc import Iterable, Iterator
+
+import numpy as np
+import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+from pyspark.sql import DataFrame, SparkSession  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
 from pyspark.sql.types import IntegralType, StringType  # type: ignore[import-not-found,unused-ignore]
 
 # Rows per Arrow batch handed to the kernels: large enough to amortise the
 # call, small enough that a batch of signatures stays far below 2 GiB.
 BATCH_ROWS = 4096
+TAGGED_SCHEMA = "tag int, blob binary"  # rows holding a whole Arrow table (blob) under a tag
+
+
+def tagged(tag: int, table: pa.Table) -> pa.RecordBatch:
+    """One row of ``TAGGED_SCHEMA``: the table as an Arrow stream, under the tag."""
+    # Measured first, then written into a buffer of its size: a growing stream copies it again and again.
+    measure = pa.MockOutputStream()
+    with pa.ipc.new_stream(measure, table.schema) as writer:
+        writer.write_table(table)
+    blob = pa.allocate_buffer(measure.size())
+    with pa.ipc.new_stream(pa.FixedSizeBufferWriter(blob), table.schema) as writer:
+        writer.write_table(table)
+    offsets = pa.py_buffer(np.array([0, blob.size], dtype=np.int32))
+    return pa.RecordBatch.from_arrays(
+        [pa.array([tag], pa.int32()), pa.Array.from_buffers(pa.binary(), 1, [None, offsets, blob])],
+        names=["tag", "blob"],
+    )
+
+
+def untagged(batches: Iterable[pa.RecordBatch] | pa.Table) -> Iterator[tuple[int, pa.Table]]:
+    """The (tag, table) of each row of ``TAGGED_SCHEMA``."""
+    for batch in batches.to_batches() if isinstance(batches, pa.Table) else batches:
+        for tag, blob in zip(batch.column("tag").to_pylist(), batch.column("blob")):
+            yield tag, pa.ipc.open_stream(blob.as_buffer()).read_all()
+
+
+def partition_labels(spark: SparkSession, partitions: int) -> np.ndarray:
+    """For each partition p, a tag that ``repartition(partitions, "tag")`` sends to p.
+
+    Spark places a row by the Murmur3 hash of its key (the SQL ``hash``), so the tags are found
+    by Spark itself; a tag that Spark placed elsewhere would only unbalance the tasks.
+    """
+    candidates = spark.range(64 * partitions).select(F.col("id").cast("int").alias("x"))
+    placed = candidates.select("x", F.pmod(F.hash("x"), F.lit(partitions)).alias("p"))
+    labels = np.arange(partitions, dtype=np.int32)
+    for p, x in placed.groupBy("p").agg(F.min("x")).collect():
+        labels[p] = x
+    return labels
+
+
+def shipped(table: pa.Table, destination: np.ndarray, labels: np.ndarray) -> Iterator[pa.RecordBatch]:
+    """The rows of ``table``, in order of their ``destination`` (a partition per row), as one
+    tagged table per partition for ``repartition(len(labels), "tag")``. Spark moves these few
+    large rows as bytes, whatever the table's columns."""
+    bounds = np.searchsorted(destination, np.arange(len(labels) + 1))
+    for p in np.flatnonzero(np.diff(bounds)):
+        yield tagged(int(labels[p]), table.slice(bounds[p], bounds[p + 1] - bounds[p]))
+
+
+def received(batches: Iterator[pa.RecordBatch]) -> pa.Table | None:
+    """The tables that ``shipped`` sent to this task, as one (None when none came); a column that
+    some tables lack is null in their rows."""
+    tables = [table for _, table in untagged(batches) if table.num_rows]
+    if not tables:
+        return None
+    return pa.concat_tables(tables, promote_options="default").combine_chunks()
 
 
 def components(edges: DataFrame) -> DataFrame:

@@ -2,7 +2,7 @@
 
 The executors do the work over Arrow batches: they preprocess the records,
 compute blocking keys and term-frequency keys, and weigh the candidate pairs
-with the very code of ``LinkageModel.predict`` (``weigh_pair_batch``). Only
+with the very code of ``LinkageModel.predict`` (``RowWeigher``). Only
 counts and the model reach the driver (and, when no model is given, a sample
 of the records to fit one on). With the same records, model and blocking
 rules the pairs and match probabilities are those of ``link_records``, bit
@@ -31,9 +31,19 @@ from vornkit._blocking import BlockingRule, CandidateLimitError, _expand, _key_f
 from vornkit._candidate_pairs import ALL_PAIRS, BUDGET_PER_RECORD, MAX_CLUSTER_SIZE, Blocking, as_rules, rule_columns
 from vornkit._clusters import cluster_pairs
 from vornkit._comparisons import normal_dates
-from vornkit._fellegi_sunter import DEFAULT_THRESHOLD, LinkageModel, _read, probability, weigh_pair_batch
+from vornkit._fellegi_sunter import DEFAULT_THRESHOLD, LinkageModel, RowWeigher, _read, probability
 from vornkit._records import preprocess, read_columns
-from vornkit._spark_common import BATCH_ROWS, components, count_checked_ids
+from vornkit._spark_common import (
+    BATCH_ROWS,
+    TAGGED_SCHEMA,
+    components,
+    count_checked_ids,
+    partition_labels,
+    received,
+    shipped,
+    tagged,
+    untagged,
+)
 
 FIT_SAMPLE = 100_000  # records of each table a model is fitted on when none is given
 SKEW_ROWS = 2_000  # records sharing one blocking key above which its pairs are spread over several tasks
@@ -41,6 +51,9 @@ MAX_SALTS = 256  # the most tasks one key's pairs are spread over
 WEIGH_ROWS = 1 << 16  # pairs weighed at a time: each batch encodes its distinct values once
 BLOCK_ROWS = 1 << 15  # key rows gathered before their whole runs are paired
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
+COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
+COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
+SEND_RECORDS = 1 << 14  # records whose key rows a task ships at once
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
 
 _log = logging.getLogger("vornkit.spark")
@@ -218,7 +231,7 @@ def _codes(column: pa.Array, empty_is_missing: bool = False) -> tuple[np.ndarray
 
 class _Block:
     """Rows of whole key runs, sorted by (slot, key, salt, side, id): their pairs, the check
-    that a pair's slot is the first the two records share, and the columns the weighing reads.
+    that a pair's slot is the first the two records share, and the weigher of their pairs.
     Columns are encoded once per block, on first use."""
 
     def __init__(self, table: pa.Table, plan: _Plan, skipped: dict[int, np.ndarray]) -> None:
@@ -271,13 +284,31 @@ class _Block:
 
     def first_shared(self, a: np.ndarray, b: np.ndarray) -> np.ndarray:
         """Whether each pair's slot is the first slot its records share: so a pair that several
-        rules or bands find is weighed once, as the local union of the rules keeps it once."""
+        rules or bands find is weighed once, as the local union of the rules keeps it once. Runs
+        are keys' 64-bit hashes: a pair whose records only share a hash, not the key, is dropped."""
+        if not self.plan.slots:
+            return np.ones(len(a), dtype=bool)
         slot = self.slot[a]
         keep = np.ones(len(a), dtype=bool)
-        for earlier in range(int(slot.max(initial=0))):
-            later = slot > earlier
-            keep[later] &= ~self.share(earlier, a[later], b[later])
+        for at in range(int(slot.max(initial=0)) + 1):
+            earlier, own = slot > at, slot == at
+            keep[earlier] &= ~self.share(at, a[earlier], b[earlier])
+            keep[own] &= self.share(at, a[own], b[own])
         return keep
+
+    def weigher(self, model: LinkageModel, totals: list[int], term: dict[str, int]) -> RowWeigher:
+        """The weigher of this block's pairs. A value's frequency is its count over the whole input
+        divided by the present values, as the local model divides them; a right record's is not
+        known (the left value's is weighed)."""
+        values = {}
+        for k, field in enumerate(model.fields):
+            codes, dictionary = self.codes(f"v{k}")
+            values[field.name] = (dictionary.to_pylist(), codes)
+        frequencies = {
+            name: pc.cast(self.table.column(f"c{k}"), pa.float64()).to_numpy(zero_copy_only=False) / max(totals[k], 1)
+            for name, k in term.items()
+        }
+        return RowWeigher(model, values, frequencies)
 
 
 def _run_pairs(block: _Block, dedup: bool, skipped: dict[int, np.ndarray]) -> tuple[np.ndarray, np.ndarray]:
@@ -291,7 +322,7 @@ def _run_pairs(block: _Block, dedup: bool, skipped: dict[int, np.ndarray]) -> tu
     position = np.arange(rows, dtype=np.int64)
     if dedup:
         first_right = starts
-        leads = table.column("lead").to_numpy()
+        leads = table.column("lead").to_numpy(zero_copy_only=False)
     else:
         leads = table.column("side").to_numpy() == 0
         first_right = starts + np.add.reduceat(leads.astype(np.int64), starts) if rows else starts
@@ -311,15 +342,9 @@ def _run_starts(table: pa.Table) -> np.ndarray:
     if table.num_rows < 2:
         return changed
     same = np.ones(table.num_rows - 1, dtype=bool)
-    for name in ("slot", "salt"):
+    for name in ("slot", "key", "salt"):
         column = table.column(name).to_numpy()
         same &= column[1:] == column[:-1]
-    exact = _codes(table.column("skey").chunk(0))[0]
-    same &= exact[1:] == exact[:-1]
-    bands = table.column("lkey").chunk(0)
-    missing = bands.is_null().to_numpy(zero_copy_only=False)
-    band_keys = pc.fill_null(bands, 0).to_numpy()
-    same &= (band_keys[1:] == band_keys[:-1]) & (missing[1:] == missing[:-1])
     changed[1:] = ~same
     return changed
 
@@ -331,52 +356,22 @@ def _group_and_weigh(
     dedup: bool,
     skipped: dict[int, np.ndarray],
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
-    """mapInArrow body: key rows carrying their records, sorted by (slot, key, salt, side, id), to
-    the pairs at or above the threshold, with their match probability and weight. Whole runs of
-    equal key are gathered (a run that spans batches waits for its end); each run's pairs are
-    made, kept when their slot is the first their records share, and weighed WEIGH_ROWS at a time."""
-    model, fields, limit = plan.model, plan.fields, WEIGH_ROWS  # read on the driver, not in the executors
+    """mapInArrow body: the key rows shipped to this task (each carrying its record) to the pairs
+    at or above the threshold, with their match probability and weight. The rows are sorted by
+    (slot, key, salt, side, id); each run of equal key's pairs are made, kept when their slot is
+    the first their records share, and weighed WEIGH_ROWS at a time."""
+    model, limit = plan.model, WEIGH_ROWS  # read on the driver, not in the executors
     term = {name: k for k, name in enumerate(plan.term_fields)}
-
-    def weigh(block: _Block, a: np.ndarray, b: np.ndarray) -> pa.RecordBatch:
-        values = {}
-        for k, name in enumerate(fields):
-            codes, dictionary = block.codes(f"v{k}")
-            left, right = codes[a], codes[b]
-            used = np.unique(np.concatenate([left[left >= 0], right[right >= 0]]))
-            distinct = dictionary.take(pa.array(used)).to_pylist()
-            values[name] = (
-                distinct,
-                np.where(left >= 0, np.searchsorted(used, left), -1),
-                np.where(right >= 0, np.searchsorted(used, right), -1),
-            )
-        # A value's frequency is its count over the whole input divided by the present
-        # values, as the local model divides them.
-        frequencies = {
-            name: pc.fill_null(block.table.column(f"c{k}").chunk(0), 0).to_numpy().astype(np.int64)[a]
-            / max(totals[k], 1)
-            for name, k in term.items()
-        }
-        _, weight = weigh_pair_batch(model, values, frequencies)
-        chance = probability(weight)
-        keep = np.flatnonzero(chance >= threshold)
-        left_ids = block.table.column("_id").chunk(0)
-        right_ids = left_ids if dedup else block.table.column("_rid").chunk(0)
-        return pa.RecordBatch.from_arrays(
-            [
-                left_ids.take(pa.array(a[keep])),
-                right_ids.take(pa.array(b[keep])),
-                pa.array(chance[keep]),
-                pa.array(weight[keep]),
-            ],
-            names=["left_id", "right_id", "match_probability", "match_weight"],
-        )
+    order = ["slot", "key", "salt", "side", "_id"] + ([] if dedup else ["_rid"])
 
     def pairs_of(table: pa.Table) -> Iterator[pa.RecordBatch]:
         block = _Block(table, plan, skipped)
         begin, count = _run_pairs(block, dedup, skipped)
         rows = np.flatnonzero(count)
         ends = np.cumsum(count[rows])
+        left_ids = table.column("_id").chunk(0)
+        right_ids = left_ids if dedup else table.column("_rid").chunk(0)
+        weigher = None
         done = 0
         while done < len(rows):
             base = int(ends[done - 1]) if done else 0
@@ -384,28 +379,34 @@ def _group_and_weigh(
             part = rows[done:stop]
             a, b = _expand(part, begin[part], count[part])
             kept = block.first_shared(a, b)
-            if kept.any():
-                yield weigh(block, a[kept], b[kept])
+            a, b = a[kept], b[kept]
             done = stop
+            if not len(a):
+                continue
+            weigher = weigher or block.weigher(model, totals, term)
+            weight = weigher.weights(a, b)
+            chance = probability(weight)
+            keep = np.flatnonzero(chance >= threshold)
+            yield pa.RecordBatch.from_arrays(
+                [
+                    left_ids.take(pa.array(a[keep])),
+                    right_ids.take(pa.array(b[keep])),
+                    pa.array(chance[keep]),
+                    pa.array(weight[keep]),
+                ],
+                names=["left_id", "right_id", "match_probability", "match_weight"],
+            )
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        gathered: list[pa.RecordBatch] = []
-        rows, wanted = 0, BLOCK_ROWS
-        for batch in batches:
-            gathered.append(batch)
-            rows += batch.num_rows
-            if rows < wanted:
-                continue
-            table = pa.Table.from_batches(gathered).combine_chunks()
-            last = int(np.flatnonzero(_run_starts(table))[-1])
-            if last == 0:  # one run so far: wait for its end
-                wanted = 2 * rows
-                continue
-            yield from pairs_of(table.slice(0, last).combine_chunks())
-            gathered = table.slice(last).combine_chunks().to_batches()
-            rows, wanted = table.num_rows - last, BLOCK_ROWS
-        if rows:
-            yield from pairs_of(pa.Table.from_batches(gathered).combine_chunks())
+        table = received(batches)
+        if table is None:
+            return
+        table = table.sort_by([(name, "ascending") for name in order]).combine_chunks()
+        starts = np.flatnonzero(_run_starts(table))
+        # Blocks of whole runs, about BLOCK_ROWS rows each.
+        cuts = np.unique(starts[np.searchsorted(starts, np.arange(0, table.num_rows, BLOCK_ROWS))])
+        for begin, end in zip(cuts, [*cuts[1:], table.num_rows]):
+            yield from pairs_of(table.slice(begin, end - begin).combine_chunks())
 
     return run
 
@@ -476,7 +477,11 @@ def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
     tasks = df.sparkSession.sparkContext.defaultParallelism
     if selected.rdd.getNumPartitions() < tasks:
         selected = selected.repartition(tasks)
-    return selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type)).localCheckpoint()
+    prepared = selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
+    # An exact rule's key of several parts is kept as its hash only: pairs are checked on the parts.
+    composite = {f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind == "exact"}
+    kept = [name for name in _prepared_names(plan) if name not in composite]
+    return prepared.select(*kept, *_slot_hashes(plan), F.xxhash64("_id").alias("_idh")).localCheckpoint()
 
 
 def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[int]]:
@@ -514,44 +519,166 @@ def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFra
     return counted, totals
 
 
-def _slot_keys(plan: _Plan) -> Any:
-    """Each record's keys as an array of (slot, skey, lkey): an exact rule's key string, or a
-    MinHash band's key; without rules one key that every record shares."""
-    no_string, no_long = F.lit(None).cast("string"), F.lit(None).cast("long")
-    entries = []
+def _slot_count(plan: _Plan) -> int:
+    """Key slots: one per exact rule and per MinHash band; without rules one, whose key every
+    record shares."""
+    return max(1, len(plan.slots))
+
+
+def _slot_hashes(plan: _Plan) -> list[Any]:
+    """Each slot's key of a record as a 64-bit integer, h0, h1, ... (null without a key): a MinHash
+    band's key itself, or the hash of an exact key. Keys are counted and routed by it; runs of
+    pairs are made from the exact keys."""
+    if not plan.slots:
+        return [F.lit(0).cast("long").alias("h0")]
+    hashes = []
     for slot, (r, band) in enumerate(plan.slots):
-        exact = band is None
-        entries.append(
-            F.struct(
-                F.lit(slot).alias("slot"),
-                (F.col(plan.key_column(r)) if exact else no_string).alias("skey"),
-                (no_long if exact else F.col(f"k{r}")[band]).alias("lkey"),
+        if band is None:
+            key = F.col(plan.key_column(r))
+            hashed = F.when(key.isNotNull() & (key != ""), F.xxhash64(F.lit(slot), key))
+        else:
+            hashed = F.col(f"k{r}")[band]
+        hashes.append(hashed.alias(f"h{slot}"))
+    return hashes
+
+
+_SPREAD = (0x9E3779B97F4A7C15, 0xBF58476D1CE4E5B9, 0x94D049BB133111EB)
+
+
+def _code(slot: np.ndarray | int, keys: np.ndarray, salt: np.ndarray | int = 0) -> np.ndarray:
+    """A well-spread 64-bit code of (slot, key, salt): where a key's rows go, and what the sets of
+    keys are looked up by. Two keys may share a code; that costs work, never a pair."""
+    with np.errstate(over="ignore"):
+        x = keys.view(np.uint64) ^ (np.asarray(slot, dtype=np.uint64) << np.uint64(48))
+        x = x ^ (np.asarray(salt, dtype=np.uint64) * np.uint64(_SPREAD[0]))
+        x = (x ^ (x >> np.uint64(30))) * np.uint64(_SPREAD[1])
+        x = (x ^ (x >> np.uint64(27))) * np.uint64(_SPREAD[2])
+        return np.asarray(x ^ (x >> np.uint64(31)))
+
+
+def _gathered(batches: Iterator[pa.RecordBatch], rows: int) -> Iterator[pa.Table]:
+    """The batches as tables of one chunk of at least ``rows`` rows (the last may be shorter)."""
+    gathered: list[pa.RecordBatch] = []
+    count = 0
+    for batch in batches:
+        gathered.append(batch)
+        count += batch.num_rows
+        if count >= rows:
+            yield pa.Table.from_batches(gathered).combine_chunks()
+            gathered, count = [], 0
+    if count:
+        yield pa.Table.from_batches(gathered).combine_chunks()
+
+
+def _column(table: pa.Table, name: str, fill: int = 0) -> np.ndarray:
+    """An integer column as a NumPy array, nulls as ``fill`` (all ``fill`` when the table lacks it)."""
+    if name not in table.column_names:
+        return np.full(table.num_rows, fill, dtype=np.int64)
+    values: np.ndarray = pc.fill_null(table.column(name), fill).to_numpy().astype(np.int64)
+    return values
+
+
+def _present_keys(table: pa.Table, slot: int) -> tuple[np.ndarray, np.ndarray]:
+    """The rows that have a key of this slot, and their keys' 64-bit integers."""
+    column = table.column(f"h{slot}")
+    rows = np.flatnonzero(pc.is_valid(column).to_numpy(zero_copy_only=False))
+    return rows, _column(table, f"h{slot}")[rows]
+
+
+def _send_counts(
+    plan: _Plan, side: int, labels: np.ndarray
+) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+    """mapInArrow body: a task's records (their h columns) to each key's count among them, shipped
+    to the task that counts the key over all the input."""
+    slots, partitions = _slot_count(plan), len(labels)
+    counted = ("n_left", "n_right")[side]
+
+    def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        for table in _gathered(batches, COUNT_RECORDS):
+            slot, keys, counts = [], [], []
+            for s in range(slots):
+                distinct, n = np.unique(_present_keys(table, s)[1], return_counts=True)
+                slot.append(np.full(len(distinct), s, dtype=np.int32))
+                keys.append(distinct)
+                counts.append(n.astype(np.int64))
+            every_slot, found = np.concatenate(slot), np.concatenate(keys)
+            destination = (_code(every_slot, found) % np.uint64(partitions)).astype(np.int64)
+            order = np.argsort(destination, kind="stable")
+            counts_table = pa.table(
+                {"slot": every_slot[order], "key": found[order], counted: np.concatenate(counts)[order]}
             )
-        )
-    if not entries:
-        entries.append(F.struct(F.lit(0).alias("slot"), F.lit("").alias("skey"), no_long.alias("lkey")))
-    return F.array(*entries)
+            yield from shipped(counts_table, destination[order], labels)
+
+    return run
 
 
-def _exploded(records: DataFrame, plan: _Plan, *carried: Any) -> DataFrame:
-    """One row per record and key it has: the carried columns, slot, skey, lkey."""
-    return records.select(*carried, F.inline(_slot_keys(plan))).where(
-        F.col("skey").isNotNull() | F.col("lkey").isNotNull()
+_SUMMARY = ("pairs", "skewed", "parts", "keys", "rows", "all_rows")
+_COUNTED, _SKEWED, _SKIPPED, _USEFUL, _UNLISTED = range(5)  # what a tagged table of the counts holds
+
+
+def _receive_counts(
+    plan: _Plan, dedup: bool, skew_rows: int, listed: int
+) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+    """mapInArrow body: a task's share of the keys' counts to their totals over the input: per rule
+    the sums of _SUMMARY; the keys split over several parts (salts); the MinHash buckets skipped for
+    their size; and the codes of the keys that make pairs, unless there are more than ``listed``."""
+    rule_of = np.array([r for r, _ in plan.slots] or [0], dtype=np.int64)
+    max_group = np.array(
+        [-1 if band is None else plan.rules[r].max_group for r, band in plan.slots] or [-1], dtype=np.int64
     )
+    rules = max(1, len(plan.rules))
 
+    def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        table = received(batches)
+        if table is None:
+            return
+        slot, keys = _column(table, "slot"), _column(table, "key")
+        order = np.lexsort((keys, slot))
+        slot, keys = slot[order], keys[order]
+        starts = np.flatnonzero(np.r_[True, (slot[1:] != slot[:-1]) | (keys[1:] != keys[:-1])])
+        slot, keys = slot[starts], keys[starts]
+        n_left = np.add.reduceat(_column(table, "n_left")[order], starts)
+        n_right = np.add.reduceat(_column(table, "n_right")[order], starts)
+        pairs = n_left * (n_left - 1) // 2 if dedup else n_left * n_right
+        # A MinHash rule skips buckets of more than max_group records, as locally.
+        skipped = (max_group[slot] >= 0) & (n_left + n_right > max_group[slot]) & (pairs > 0)
+        useful = (pairs > 0) & ~skipped
+        salts = np.minimum(MAX_SALTS, -(-n_left // skew_rows))
+        # Rows the grouping ships: left rows once, right rows (all rows, deduplicating) once per part.
+        shipped_rows = salts * n_left if dedup else n_left + salts * n_right
+        skewed = useful & (salts > 1)
+        rule = rule_of[slot]
+        summary = {name: np.zeros(rules, dtype=np.int64) for name in _SUMMARY}
+        for name, kept, values in [
+            ("pairs", useful, pairs),
+            ("skewed", skewed, np.ones_like(pairs)),
+            ("parts", skewed, salts),
+            ("keys", useful, np.ones_like(pairs)),
+            ("rows", useful, shipped_rows),
+            ("all_rows", ~skipped, shipped_rows),
+        ]:
+            np.add.at(summary[name], rule[kept], values[kept])
+        yield tagged(_COUNTED, pa.table(summary))
+        yield tagged(
+            _SKEWED, pa.table({"code": _code(slot[skewed], keys[skewed]).view(np.int64), "salts": salts[skewed]})
+        )
+        yield tagged(_SKIPPED, pa.table({"slot": slot[skipped], "key": keys[skipped]}))
+        if useful.sum() <= listed:
+            yield tagged(_USEFUL, pa.table({"code": np.sort(_code(slot[useful], keys[useful]))}))
+        else:
+            yield tagged(_UNLISTED, pa.table({}))
 
-def _key_hash() -> Any:
-    return F.xxhash64("slot", "skey", "lkey")
+    return run
 
 
 @dataclass
 class _Keys:
     """What the key counts tell the grouping."""
 
-    useful: DataFrame  # (h, salts): hashes of the keys that make pairs, and their parts
+    useful: np.ndarray | None  # sorted codes of the keys that make pairs (None: too many to list)
+    salted: tuple[np.ndarray, np.ndarray]  # sorted codes of the keys split into parts, their parts
     skipped: dict[int, np.ndarray]  # MinHash slot -> its buckets skipped for their size, sorted
-    rows: int  # key rows the grouping shuffles (salted rows counted once per part)
-    broadcast: bool  # whether the useful keys are few enough to send whole to the executors
+    rows: int  # key rows the grouping ships (salted rows counted once per part)
 
 
 def _count_keys(
@@ -561,68 +688,39 @@ def _count_keys(
     skew_rows: int,
     max_pairs: int | None,
     report: Callable[[str], None],
+    records: int,
 ) -> _Keys:
     """Counts every key's records; reports each rule's pair count (and refuses one above
     ``max_pairs``) before any pair is made. A key shared by more than ``skew_rows`` left records
     is split into parts (up to MAX_SALTS) whose pairs go to different tasks."""
-    every_key = _exploded(sides[0], plan, F.lit(0).alias("side"))
-    if not dedup:
-        every_key = every_key.unionAll(_exploded(sides[1], plan, F.lit(1).alias("side")))
-    counts = every_key.groupBy("slot", "skey", "lkey").agg(
-        F.sum((F.col("side") == 0).cast("long")).alias("n_left"),
-        F.sum((F.col("side") == 1).cast("long")).alias("n_right"),
+    spark = sides[0].sparkSession
+    partitions = max(_shuffle_partitions(spark), -(-records * _slot_count(plan) // COUNT_KEYS_PER_TASK))
+    labels = partition_labels(spark, partitions)
+    hashes = [f"h{slot}" for slot in range(_slot_count(plan))]
+    sent = [
+        records_of_side.select(*hashes).mapInArrow(_send_counts(plan, side, labels), TAGGED_SCHEMA)
+        for side, records_of_side in enumerate(sides)
+    ]
+    exchanged = sent[0] if dedup else sent[0].unionAll(sent[1])
+    totals = exchanged.repartition(partitions, "tag").mapInArrow(
+        _receive_counts(plan, dedup, skew_rows, BROADCAST_ROWS // partitions), TAGGED_SCHEMA
     )
-    present = F.col("n_left") + F.col("n_right")
-    group_pairs = F.expr("n_left * (n_left - 1) div 2") if dedup else F.col("n_left") * F.col("n_right")
-    # A MinHash rule skips buckets of more than max_group records, as locally.
-    max_group = F.lit(None).cast("long")
-    rule_of = F.lit(0)
-    for slot, (r, band) in enumerate(plan.slots):
-        rule_of = F.when(F.col("slot") == slot, F.lit(r)).otherwise(rule_of)
-        if band is not None:
-            max_group = F.when(F.col("slot") == slot, F.lit(plan.rules[r].max_group)).otherwise(max_group)
-    salts = F.least(F.lit(MAX_SALTS), F.ceil(F.col("n_left") / F.lit(skew_rows))).cast("int")
-    # Rows the grouping shuffles: left rows once, right rows (all rows, deduplicating) once per part.
-    if dedup:
-        shuffled = F.col("salts") * F.col("n_left")
-    else:
-        shuffled = F.col("n_left") + F.col("salts") * F.col("n_right")
-    keys = (
-        counts.withColumn("pairs", group_pairs.cast("long"))
-        .where(F.col("pairs") > 0)
-        .select(
-            "slot",
-            "skey",
-            "lkey",
-            "n_left",
-            "n_right",
-            "pairs",
-            rule_of.alias("rule"),
-            (max_group.isNotNull() & (present > max_group)).alias("skipped"),
-            salts.alias("salts"),
-        )
-        .localCheckpoint()
-    )
-    useful = keys.where(~F.col("skipped"))
-    skewed = F.col("salts") > 1
-    by_rule = useful.groupBy("rule").agg(
-        F.sum("pairs").alias("pairs"),
-        F.sum(skewed.cast("long")).alias("skewed"),
-        F.sum(F.when(skewed, F.col("salts")).otherwise(0)).alias("parts"),
-        F.count(F.lit(1)).alias("keys"),
-        F.sum(shuffled).alias("rows"),
-    )
-    counted = {row["rule"]: row for row in by_rule.collect()}
+    found: dict[int, list[pa.Table]] = {}
+    for tag, table in untagged(totals.toArrow()):
+        found.setdefault(tag, []).append(table)
+    counted = {name: sum(table[name].to_numpy() for table in found[_COUNTED]) for name in _SUMMARY}
     if plan.rules:
-        used = Blocking(plan.rules, [int(counted[r]["pairs"]) if r in counted else 0 for r in range(len(plan.rules))])
+        used = Blocking(plan.rules, [int(count) for count in counted["pairs"]])
         for line in used.describe():
             report(f"blocking: {line}")
     else:
         report("blocking: every pair compared")
-    skewed_keys = sum(int(row["skewed"]) for row in counted.values())
-    if skewed_keys:
-        parts = sum(int(row["parts"]) for row in counted.values())
-        report(f"blocking: {skewed_keys:,} keys of more than {skew_rows:,} records spread over {parts:,} tasks")
+    skewed = pa.concat_tables(found.get(_SKEWED, [])) if _SKEWED in found else None
+    if skewed is not None and skewed.num_rows:
+        report(
+            f"blocking: {skewed.num_rows:,} keys of more than {skew_rows:,} records spread over "
+            f"{int(counted['parts'].sum()):,} tasks"
+        )
     if max_pairs is not None and plan.rules:
         for rule, count in zip(used.rules, used.estimated_pairs):
             if count > max_pairs:
@@ -630,15 +728,30 @@ def _count_keys(
                     f"blocking rule {rule} would make about {count:,} candidate pairs, more than the limit of "
                     f"{max_pairs:,}; use a more selective rule"
                 )
-    skipped: dict[int, list[int]] = {}
-    for slot, key in keys.where(F.col("skipped")).select("slot", "lkey").collect():
-        skipped.setdefault(int(slot), []).append(int(key))
+    skipped: dict[int, list[np.ndarray]] = {}
+    for table in found.get(_SKIPPED, []):
+        for slot in np.unique(table["slot"].to_numpy()):
+            skipped.setdefault(int(slot), []).append(table["key"].to_numpy()[table["slot"].to_numpy() == slot])
+    salted_codes = np.zeros(0, dtype=np.uint64) if skewed is None else skewed["code"].to_numpy().view(np.uint64)
+    by_code = np.argsort(salted_codes)
+    useful = None
+    if _UNLISTED not in found:
+        useful = np.sort(
+            np.concatenate([table["code"].to_numpy() for table in found.get(_USEFUL, [])] or [np.zeros(0, np.uint64)])
+        )
     return _Keys(
-        useful=useful.groupBy(_key_hash().alias("h")).agg(F.max("salts").alias("salts")),
-        skipped={slot: np.sort(np.array(found, dtype=np.int64)) for slot, found in skipped.items()},
-        rows=sum(int(row["rows"]) for row in counted.values()),
-        broadcast=sum(int(row["keys"]) for row in counted.values()) <= BROADCAST_ROWS,
+        useful=useful,
+        salted=(
+            salted_codes[by_code],
+            np.zeros(0, np.int64) if skewed is None else skewed["salts"].to_numpy()[by_code],
+        ),
+        skipped={slot: np.sort(np.concatenate(keys)) for slot, keys in skipped.items()},
+        rows=int(counted["rows" if useful is not None else "all_rows"].sum()),
     )
+
+
+def _shuffle_partitions(spark: Any) -> int:
+    return int(spark.conf.get("spark.sql.shuffle.partitions") or 1)
 
 
 def _payload_columns(plan: _Plan) -> list[str]:
@@ -651,43 +764,95 @@ def _payload_columns(plan: _Plan) -> list[str]:
     ]
 
 
-def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys) -> DataFrame:
-    """The key rows of the keys that make pairs, with (salt, side, lead), partitioned by (slot,
-    key, salt) and sorted by (slot, key, salt, side, id); each carries its record's id and
-    payload (values, term counts, key parts, MinHash band keys).
-    A key's rows (deduplicating: all of them; linking: the right ones) are copied into each of
-    its salt parts; a record leads (is a pair's left end) in the part its id hashes to, so each
-    pair is made in one part."""
+def _sent_columns(plan: _Plan) -> list[str]:
+    """The columns of the records that the grouping's senders read."""
+    return ["_id", "_idh", *_payload_columns(plan), *(f"h{s}" for s in range(_slot_count(plan)))]
+
+
+def _in_sorted(values: np.ndarray, sorted_values: np.ndarray) -> np.ndarray:
+    """Whether each value is among the sorted values."""
+    if not len(sorted_values):
+        return np.zeros(len(values), dtype=bool)
+    at = np.minimum(np.searchsorted(sorted_values, values), len(sorted_values) - 1)
+    return np.asarray(sorted_values[at] == values)
+
+
+def _send_key_rows(
+    plan: _Plan, side: int, dedup: bool, keys: _Keys, labels: np.ndarray
+) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+    """mapInArrow body: records to their key rows, each carrying its record's id and payload (values,
+    term counts, key parts, MinHash band keys) with (slot, key, salt, side, lead), shipped to the
+    task of their (slot, key, salt). Only keys that make pairs are sent, when they are few enough
+    to be listed. A key split into parts has its rows (deduplicating: all of them; linking: the
+    right ones) copied into each part; a record leads (is a pair's left end) in the part its id
+    hashes to, so each pair is made in one part."""
+    partitions = len(labels)
     carried = ["_id", *_payload_columns(plan)]
-    useful = F.broadcast(keys.useful) if keys.broadcast else keys.useful
-    own_part = F.pmod(F.xxhash64("_id"), F.col("salts")).cast("int")
-    every_part = F.explode(F.sequence(F.lit(0), F.col("salts") - 1))
-    parts = []
-    id_types = [records.schema["_id"].dataType.simpleString() for records in sides]
-    counts = {f"c{k}" for k in range(len(plan.term_fields))}
-    for side, records in enumerate(sides):
-        rows = _exploded(records, plan, *carried).withColumn("h", _key_hash()).join(useful, "h")
-        if dedup:
-            rows = rows.withColumn("salt", every_part).withColumn("lead", F.col("salt") == own_part)
-        elif side == 0:
-            rows = rows.withColumn("salt", own_part).withColumn("lead", F.lit(True))
-            rows = rows.withColumn("_rid", F.lit(None).cast(id_types[1]))
-        else:
-            # The ids of the two tables may differ in type: the right ones go in a column of their own.
-            # Their term counts are never read (the left value's frequency is weighed).
-            rows = rows.withColumn("salt", every_part).withColumn("lead", F.lit(False))
-            rows = rows.select(
-                *(F.lit(None).cast("long").alias(c) if c in counts else c for c in rows.columns if c != "_id"),
-                F.col("_id").alias("_rid"),
-                F.lit(None).cast(id_types[0]).alias("_id"),
-            )
-        parts.append(rows.withColumn("side", F.lit(side)).drop("h", "salts"))
-    rows = parts[0] if dedup else parts[0].unionByName(parts[1])
-    partitions = max(
-        int(rows.sparkSession.conf.get("spark.sql.shuffle.partitions") or 1), -(-keys.rows // GROUP_ROWS_PER_TASK)
-    )
-    order = ["slot", "skey", "lkey", "salt", "side", "_id"] + ([] if dedup else ["_rid"])
-    return rows.repartition(partitions, "slot", "skey", "lkey", "salt").sortWithinPartitions(*order)
+    if side == 1:  # the right table's term counts are never read (the left value's frequency is weighed)
+        carried = [name for name in carried if not name.startswith("c")]
+    salted_codes, salted_parts = keys.salted
+
+    def key_rows(table: pa.Table) -> tuple[np.ndarray, ...]:
+        """(record row, slot, key, salt, lead) of each key row, over every slot."""
+        id_hash = _column(table, "_idh")
+        found_rows, found_slots, found_keys, found_salts, found_leads = [], [], [], [], []
+        for slot in range(_slot_count(plan)):
+            rows, found = _present_keys(table, slot)
+            code = _code(slot, found)
+            if keys.useful is not None:
+                kept = _in_sorted(code, keys.useful)
+                rows, found, code = rows[kept], found[kept], code[kept]
+            parts = np.ones(len(rows), dtype=np.int64)
+            if len(salted_codes):
+                at = np.minimum(np.searchsorted(salted_codes, code), len(salted_codes) - 1)
+                parts = np.where(salted_codes[at] == code, salted_parts[at], 1)
+            own = np.mod(id_hash[rows], parts)
+            if dedup or side == 1:
+                copy = np.repeat(np.arange(len(rows)), parts)
+                salt = np.arange(len(copy)) - np.repeat(np.cumsum(parts) - parts, parts)
+                lead = salt == own[copy] if dedup else np.zeros(len(copy), dtype=bool)
+            else:
+                copy, salt, lead = np.arange(len(rows)), own, np.ones(len(rows), dtype=bool)
+            found_rows.append(rows[copy])
+            found_slots.append(np.full(len(copy), slot, dtype=np.int32))
+            found_keys.append(found[copy])
+            found_salts.append(salt.astype(np.int32))
+            found_leads.append(lead)
+        return tuple(np.concatenate(found) for found in (found_rows, found_slots, found_keys, found_salts, found_leads))
+
+    def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+        for table in _gathered(batches, SEND_RECORDS):
+            rows, slot, key, salt, lead = key_rows(table)
+            destination = (_code(slot, key, salt) % np.uint64(partitions)).astype(np.int64)
+            order = np.argsort(destination, kind="stable")
+            shipped_rows = table.select(carried).take(pa.array(rows[order]))
+            if side == 1:
+                shipped_rows = shipped_rows.rename_columns(["_rid" if name == "_id" else name for name in carried])
+            for name, values in [
+                ("slot", slot[order]),
+                ("key", key[order]),
+                ("salt", salt[order]),
+                ("side", np.full(len(order), side, dtype=np.int8)),
+                ("lead", lead[order]),
+            ]:
+                shipped_rows = shipped_rows.append_column(name, pa.array(values))
+            yield from shipped(shipped_rows, destination[order], labels)
+
+    return run
+
+
+def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys, partitions_at_least: int) -> DataFrame:
+    """The key rows of the keys that make pairs, shipped so that each (slot, key, salt) is in one
+    partition (see ``_send_key_rows``): TAGGED_SCHEMA rows that ``_group_and_weigh`` reads."""
+    spark = sides[0].sparkSession
+    partitions = max(partitions_at_least, -(-keys.rows // GROUP_ROWS_PER_TASK))
+    labels = partition_labels(spark, partitions)
+    sent = [
+        records.select(*_sent_columns(plan)).mapInArrow(_send_key_rows(plan, side, dedup, keys, labels), TAGGED_SCHEMA)
+        for side, records in enumerate(sides)
+    ]
+    exchanged = sent[0] if dedup else sent[0].unionAll(sent[1])
+    return exchanged.repartition(partitions, "tag")
 
 
 def link(
@@ -765,9 +930,9 @@ def link(
         term_fields=[field.name for field in resolved.fields if field.term_frequency],
     )
     prepared = [_records(table, id_col, plan) for table, id_col in zip(tables, names)]
-    keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info)
+    keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info, sum(counts))
     counted, totals = _with_term_counts(prepared, plan)
-    grouped = _grouped(counted, plan, dedup, keys)
+    grouped = _grouped(counted, plan, dedup, keys, _shuffle_partitions(left.sparkSession))
     id_types = [table.schema[id_col].dataType.simpleString() for table, id_col in zip(tables, names)]
     return grouped.mapInArrow(
         _group_and_weigh(plan, totals, threshold, dedup, keys.skipped),

@@ -97,6 +97,23 @@ def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, 
     assert lines == expected
 
 
+@pytest.mark.parametrize("listed", [True, False], ids=["keys-listed", "too-many-keys-to-list"])
+def test_keys_sharing_a_hash(spark, vks, records, model, listed, monkeypatch):
+    """Every exact key and id hashed alike: each rule's records form one run, yet only pairs that
+    share a key are made. With too many keys to list, every key's rows are sent, those of keys of
+    one record and of skipped buckets too: the same pairs."""
+    from pyspark.sql import functions as F
+
+    from vornkit import _spark_linkage
+
+    monkeypatch.setattr(_spark_linkage.F, "xxhash64", lambda *columns: F.lit(7).cast("long"))
+    if not listed:
+        monkeypatch.setattr(_spark_linkage, "BROADCAST_ROWS", 0)
+    local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=0.0)
+    found = vks.link(frame(spark, records, partitions=3), id="id", model=model, blocking=RULES, threshold=0.0)
+    assert spark_pairs(found) == local_pairs(local)
+
+
 def test_term_counts_are_kept_apart_by_field(spark, vks, records):
     """A value common in one term field and present in another is counted in each field alone:
     20 surnames set to the commonest first name weigh as 20, not as that name's first-name count."""

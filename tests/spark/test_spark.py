@@ -186,3 +186,36 @@ def test_bad_arguments(spark, vks):
         vks.minhash_dedup(df, "body", id_col="id", threshold=0.8)
     with pytest.raises(TypeError):
         vks.score("text", "text", scorer=len)
+
+
+@pytest.mark.parametrize("partitions", [1, 7, 64])
+def test_partition_labels_reach_their_partition(spark, partitions):
+    from pyspark.sql import functions as F
+
+    from vornkit._spark_common import partition_labels
+
+    labels = partition_labels(spark, partitions)
+    df = spark.createDataFrame([(int(label), p) for p, label in enumerate(labels)], "tag int, p int")
+    placed = df.repartition(partitions, "tag").select("p", F.spark_partition_id().alias("at")).collect()
+    assert sorted((row["p"], row["at"]) for row in placed) == [(p, p) for p in range(partitions)]
+
+
+def test_shipped_tables_are_received_whole(spark):
+    """Rows in order of destination arrive in their partition's table, nulls, strings and lists
+    intact; a column that one sender lacks is null in its rows."""
+    import pyarrow as pa
+
+    from vornkit._spark_common import received, shipped
+
+    labels = np.array([10, 20, 30], dtype=np.int32)
+    first = pa.table({"k": [1, 2, 3, 4], "text": ["a", None, "ü" * 3, ""], "bands": [[1], None, [2, 3], []]})
+    second = pa.table({"k": [5], "other": [1.5]})
+    sent = list(shipped(first, np.array([0, 0, 2, 2]), labels)) + list(shipped(second, np.array([2]), labels))
+    assert [batch.column("tag")[0].as_py() for batch in sent] == [10, 30, 30]
+    assert received(iter(sent[:1])).to_pylist() == first.slice(0, 2).to_pylist()
+    last = received(iter(sent[1:]))
+    assert last.column("k").to_pylist() == [3, 4, 5]
+    assert last.column("text").to_pylist() == ["üüü", "", None]
+    assert last.column("bands").to_pylist() == [[2, 3], [], None]
+    assert last.column("other").to_pylist() == [None, None, 1.5]
+    assert received(iter([])) is None
