@@ -48,8 +48,8 @@ from vornkit._spark_common import (
 FIT_SAMPLE = 100_000  # records of each table a model is fitted on when none is given
 SKEW_ROWS = 2_000  # records sharing one blocking key above which its pairs are spread over several tasks
 MAX_SALTS = 256  # the most tasks one key's pairs are spread over
-WEIGH_ROWS = 1 << 16  # pairs weighed at a time: each batch encodes its distinct values once
-BLOCK_ROWS = 1 << 15  # key rows gathered before their whole runs are paired
+WEIGH_ROWS = 1 << 16  # pairs weighed at a time
+BLOCK_ROWS = 1 << 18  # key rows paired at a time (whole runs): their values are encoded once
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
 COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
 COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
@@ -403,8 +403,9 @@ def _group_and_weigh(
             return
         table = table.sort_by([(name, "ascending") for name in order]).combine_chunks()
         starts = np.flatnonzero(_run_starts(table))
-        # Blocks of whole runs, about BLOCK_ROWS rows each.
-        cuts = np.unique(starts[np.searchsorted(starts, np.arange(0, table.num_rows, BLOCK_ROWS))])
+        # Blocks of whole runs, about BLOCK_ROWS rows each (a longer run is a block of its own).
+        first_at_or_after = np.searchsorted(starts, np.arange(0, table.num_rows, BLOCK_ROWS))
+        cuts = np.unique(starts[np.minimum(first_at_or_after, len(starts) - 1)])
         for begin, end in zip(cuts, [*cuts[1:], table.num_rows]):
             yield from pairs_of(table.slice(begin, end - begin).combine_chunks())
 
