@@ -34,7 +34,7 @@ import vorn
 
 import vornkit
 from vornkit import _native
-from vornkit._comparisons import group_keys, number_keys
+from vornkit._comparisons import group_keys, number_keys, remapped
 
 Table: TypeAlias = Mapping[str, Sequence[str | None]]
 KeyFunction: TypeAlias = str | Callable[[str], str | None]
@@ -370,7 +370,7 @@ class _Columns:
                 self._keyed[cache_key] = raw
             else:
                 mapping = _factorize([function(value) for value in distinct])[0]
-                self._keyed[cache_key] = np.where(raw >= 0, mapping[np.maximum(raw, 0)], -1)
+                self._keyed[cache_key] = remapped(raw, mapping)
         return self._keyed[cache_key]
 
     def signatures(

@@ -423,13 +423,21 @@ def _field_values(
         # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
         texts, dates = normal_dates(values, field.date_layout or "yyyymmdd")
         remap, distinct = _merge_equal(texts)
-        left_codes = np.where(left_codes >= 0, remap[np.maximum(left_codes, 0)], MISSING)
-        right_codes = left_codes if one_table else np.where(right_codes >= 0, remap[np.maximum(right_codes, 0)], -1)
+        left_codes = remapped(left_codes, remap)
+        right_codes = left_codes if one_table else remapped(right_codes, remap)
         parts = np.full((len(distinct), 3), -1, dtype=np.int64)
         rows = np.flatnonzero(dates[:, 0] >= 0)
         parts[remap[rows]] = dates[rows]  # values merged into one text are one date
         values = distinct
     return FieldValues(field, values, left_codes, right_codes, parts=parts)
+
+
+def remapped(codes: np.ndarray, remap: np.ndarray) -> np.ndarray:
+    """Codes through ``remap``, missing ones kept missing (a column may have no value at all)."""
+    out = np.full(len(codes), MISSING, dtype=np.int64)
+    present = codes >= 0
+    out[present] = remap[codes[present]]
+    return out
 
 
 def _merge_equal(texts: list[str]) -> tuple[np.ndarray, list[str]]:

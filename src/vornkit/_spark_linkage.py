@@ -709,7 +709,12 @@ def _count_keys(
     found: dict[int, list[pa.Table]] = {}
     for tag, table in untagged(totals.toArrow()):
         found.setdefault(tag, []).append(table)
-    counted = {name: sum(table[name].to_numpy() for table in found[_COUNTED]) for name in _SUMMARY}
+    counted = {
+        name: sum(
+            (table[name].to_numpy() for table in found.get(_COUNTED, [])), np.zeros(max(1, len(plan.rules)), np.int64)
+        )
+        for name in _SUMMARY
+    }
     if plan.rules:
         used = Blocking(plan.rules, [int(count) for count in counted["pairs"]])
         for line in used.describe():

@@ -319,3 +319,18 @@ def test_pair_limit_is_checked_before_the_join(spark, vks, records, model):
         vks.link(df, id="id", model=model, blocking=RULES, max_pairs=10)
     with pytest.raises(TypeError, match="deduplicates one DataFrame"):
         vks.link_clusters(df, id="id", model=model, right=df)
+
+
+@pytest.mark.parametrize("blocking", [RULES, None], ids=["rules", "every-pair"])
+@pytest.mark.parametrize("rows", [0, 3], ids=["no-records", "no-keys"])
+def test_nothing_to_pair(spark, vks, model, blocking, rows):
+    """No records, or records without a value in any blocking field: no pairs (without rules,
+    every pair), and the local report of each rule's estimate."""
+    table = _people([(None, None, None, "york", None, "0123")] * rows)
+    lines, expected = [], []
+    found = vks.link(frame(spark, table), id="id", model=model, blocking=blocking, threshold=0.0, report=lines.append)
+    local = vornkit.link_records(table, model=model, blocking=blocking, id="id", threshold=0.0, report=expected.append)
+    assert spark_pairs(found) == local_pairs(local)
+    assert len(local) == (3 if rows and blocking is None else 0)
+    if blocking is not None:
+        assert lines == expected

@@ -204,6 +204,21 @@ def test_numbers_and_missing_values_in_frames():
     assert first[0, 3] == -1 and first[1, 3] == -1  # NaN is missing
 
 
+@pytest.mark.parametrize("linking", [False, True])
+def test_date_field_without_any_value(linking):
+    """A date field missing in every record (of the table, or of both tables) is missing in every
+    pair, also when a rule blocks on a key derived from it."""
+    population, _ = people(200, 5)
+    table = {name: [row[name] for row in population] for name in ("first", "last", "dob", "zip")}
+    model = LinkageModel(["first", "last", "dob", "zip"]).fit(table)
+    empty = dict(table, dob=[None] * len(population))
+    rules = [vornkit.BlockingRule(("last",)), vornkit.BlockingRule(("dob", "zip"), keys=("first:4", "exact"))]
+    tables = (empty, empty) if linking else (empty,)
+    result = model.predict(*tables, threshold=0.0, blocking=rules)
+    assert len(result) > 0
+    assert set(result.levels["dob"].tolist()) == {-1}
+
+
 @pytest.mark.parametrize(
     ("table", "message"),
     [
