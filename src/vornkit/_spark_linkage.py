@@ -101,11 +101,6 @@ class _Plan:
         is_date = next(field.kind == "date" for field in self.model.fields if field.name == name)
         return f"t{k}" if is_date else f"v{self.columns.index(name)}"
 
-    def key_column(self, rule: int) -> str:
-        """The prepared column of a rule's keys: its one key part's, or its own."""
-        parts = self.part_columns[rule]
-        return parts[0] if len(parts) == 1 else f"k{rule}"
-
 
 # ---------------------------------------------------------------- executors
 
@@ -123,17 +118,6 @@ def _date_terms(layout: str) -> Callable[[list[str | None]], pa.Array]:
         return pa.array(out, pa.string())
 
     return run
-
-
-def _exact_key(parts: list[pa.Array]) -> pa.Array:
-    """An exact rule's key from its parts (null when a part is missing): the part itself, or the
-    parts length-prefixed, so that ("ab", "c") and ("a", "bc") differ."""
-    if len(parts) == 1:
-        return parts[0]
-    pieces: list[Any] = []
-    for part in parts:
-        pieces += [pc.cast(pc.utf8_length(part), pa.string()), ":", part]
-    return pc.binary_join_element_wise(*pieces, "")
 
 
 def _band_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: int) -> pa.Array:
@@ -188,11 +172,7 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
                 arrays = [part.column(id_col), *(prepared[f"v{k}"] for k in range(len(plan.columns)))]
                 arrays += [term(values[name]) for name, term in zip(plan.term_fields, term_keys) if term is not None]
                 arrays += [prepared[f"p{k}"] for k in range(len(plan.parts))]
-                for r, (rule, names) in enumerate(zip(plan.rules, plan.part_columns)):
-                    if rule.kind != "exact":
-                        arrays.append(_band_keys(rule, values, rows))
-                    elif plan.key_column(r) == f"k{r}":
-                        arrays.append(_exact_key([prepared[name] for name in names]))
+                arrays += [_band_keys(rule, values, rows) for rule in plan.rules if rule.kind != "exact"]
                 yield pa.RecordBatch.from_arrays(arrays, names=_prepared_names(plan))
 
     return run
@@ -204,13 +184,14 @@ def _prepared_names(plan: _Plan) -> list[str]:
         + [f"v{k}" for k in range(len(plan.columns))]
         + [f"t{k}" for k in range(len(plan.term_fields)) if plan.term_column(k) == f"t{k}"]
         + [f"p{k}" for k in range(len(plan.parts))]
-        + [f"k{r}" for r in range(len(plan.rules)) if plan.key_column(r) == f"k{r}"]
+        + [f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind != "exact"]
     )
 
 
 def _prepared_schema(plan: _Plan, id_type: str) -> str:
-    """The prepared columns: strings but the id and the MinHash rules' band keys. Term values
-    and keys equal to a column already there are not repeated."""
+    """The prepared columns: strings but the id and the MinHash rules' band keys (k0, k1, ...).
+    Term values equal to a column already there are not repeated; an exact rule's key is made from
+    its parts' columns (see ``_slot_hashes``)."""
     names = _prepared_names(plan)
     minhash = {f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind != "exact"}
     types = [id_type] + ["array<bigint>" if name in minhash else "string" for name in names[1:]]
@@ -479,10 +460,7 @@ def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
     if selected.rdd.getNumPartitions() < tasks:
         selected = selected.repartition(tasks)
     prepared = selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
-    # An exact rule's key of several parts is kept as its hash only: pairs are checked on the parts.
-    composite = {f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind == "exact"}
-    kept = [name for name in _prepared_names(plan) if name not in composite]
-    return prepared.select(*kept, *_slot_hashes(plan), F.xxhash64("_id").alias("_idh")).localCheckpoint()
+    return prepared.select("*", *_slot_hashes(plan), F.xxhash64("_id").alias("_idh")).localCheckpoint()
 
 
 def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[int]]:
@@ -528,15 +506,18 @@ def _slot_count(plan: _Plan) -> int:
 
 def _slot_hashes(plan: _Plan) -> list[Any]:
     """Each slot's key of a record as a 64-bit integer, h0, h1, ... (null without a key): a MinHash
-    band's key itself, or the hash of an exact key. Keys are counted and routed by it; runs of
-    pairs are made from the exact keys."""
+    band's key itself, or the hash of an exact key's parts, in order (a key needs every part).
+    Keys are counted and routed by it; a pair's shared key is then checked on the parts."""
     if not plan.slots:
         return [F.lit(0).cast("long").alias("h0")]
     hashes = []
     for slot, (r, band) in enumerate(plan.slots):
         if band is None:
-            key = F.col(plan.key_column(r))
-            hashed = F.when(key.isNotNull() & (key != ""), F.xxhash64(F.lit(slot), key))
+            parts = [F.col(name) for name in plan.part_columns[r]]
+            present = F.lit(True)
+            for part in parts:
+                present = present & part.isNotNull() & (part != "")
+            hashed = F.when(present, F.xxhash64(F.lit(slot), *parts))
         else:
             hashed = F.col(f"k{r}")[band]
         hashes.append(hashed.alias(f"h{slot}"))
