@@ -344,6 +344,10 @@ class _Columns:
         """Keeps a MinHash rule's band codes (as ``_band_codes`` made them) for its pairs."""
         self._bands[rule] = codes
 
+    def take_bands(self, rule: BlockingRule) -> list[Int64Array] | None:
+        """The band codes kept for the rule, if any; taken once, since its pairs are made from them."""
+        return self._bands.pop(rule, None)
+
     def values(self, column: str) -> list[str | None]:
         for name, table in (("left", self.left), ("right", self.right)):
             if table is not None and column not in table:
@@ -426,10 +430,16 @@ def _distinct_pairs(codes: Int64Array, n_left: int, n_right: int) -> Int64Array:
     return codes[: _native.distinct_pair_codes(codes, n_left, max(n_right, 1))]
 
 
+def _is_dense(largest: int, rows: int) -> bool:
+    """Whether codes up to ``largest`` over ``rows`` records are few enough to be counted in an
+    array indexed by code, rather than grouped by hashing."""
+    return largest < _DENSE_PER_RECORD * rows + 1024
+
+
 def _dense(codes: Int64Array) -> Int64Array:
     """The same grouping with codes below 4 per record (missing stays -1): the codes themselves
     when they are, else numbered by hashing, in no particular order."""
-    if int(codes.max(initial=-1)) < _DENSE_PER_RECORD * len(codes) + 1024:
+    if _is_dense(int(codes.max(initial=-1)), len(codes)):
         return codes
     out = np.full(codes.shape, -1, dtype=np.int64)
     valid = codes >= 0
@@ -470,7 +480,7 @@ def _rule_key_columns(rule: BlockingRule, columns: _Columns, workers: int) -> li
 
 
 def _band_codes(rule: BlockingRule, columns: _Columns, workers: int) -> list[Int64Array]:
-    known = columns._bands.pop(rule, None)  # taken once: their pairs are made from them
+    known = columns.take_bands(rule)
     if known is not None:
         return known
     present, signatures = columns.signatures(rule, rule.bands * rule.rows, workers)
@@ -495,7 +505,7 @@ def _group_count(codes: Int64Array, n_left: int, dedup: bool) -> int:
     """Pairs sharing a key: sum of count_left * count_right over keys, or
     count * (count - 1) / 2 when deduplicating."""
     largest = int(codes.max(initial=-1))
-    if largest < _DENSE_PER_RECORD * len(codes) + 1024:  # compact codes: counted without sorting
+    if _is_dense(largest, len(codes)):  # counted without sorting
         valid = codes >= 0
         if dedup:
             counts = np.bincount(codes[valid], minlength=largest + 1)
@@ -1091,7 +1101,7 @@ def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: In
             continue
         others = key if data.right is None else key[data.n_left :]
         largest = int(key.max())
-        if largest < _DENSE_PER_RECORD * len(key) + 1024:
+        if _is_dense(largest, len(key)):
             # Dense codes: the sample's keys marked in an array (slot 0: missing), not searched.
             in_sample = np.zeros(largest + 2, dtype=bool)
             in_sample[sample_keys + 1] = True

@@ -134,13 +134,19 @@ def check_ids(df: DataFrame, id_col: str) -> bool:
 def count_checked_ids(df: DataFrame, id_col: str) -> int:
     """The number of rows, with the checks of ``check_ids`` made in the same pass."""
     _check_id_type(df, id_col)
-    per_id = df.groupBy(id_col).agg(F.count(F.lit(1)).alias("_vornkit_count"))
-    rows, most, nulls = per_id.agg(
-        F.sum("_vornkit_count"), F.max("_vornkit_count"), F.sum(F.col(id_col).isNull().cast("long"))
-    ).collect()[0]
+    rows, most, nulls = (
+        _per_id(df, id_col)
+        .agg(F.sum("_vornkit_count"), F.max("_vornkit_count"), F.sum(F.col(id_col).isNull().cast("long")))
+        .collect()[0]
+    )
     if (most or 0) > 1 or (nulls or 0) > 0:
         _refuse_bad_id(df, id_col)
     return int(rows or 0)
+
+
+def _per_id(df: DataFrame, id_col: str) -> DataFrame:
+    """Each id (null included) with its number of rows, ``_vornkit_count``."""
+    return df.groupBy(id_col).agg(F.count(F.lit(1)).alias("_vornkit_count"))
 
 
 def _check_id_type(df: DataFrame, id_col: str) -> object:
@@ -151,13 +157,7 @@ def _check_id_type(df: DataFrame, id_col: str) -> object:
 
 
 def _refuse_bad_id(df: DataFrame, id_col: str) -> None:
-    repeated = (
-        df.groupBy(id_col)
-        .agg(F.count(F.lit(1)).alias("_vornkit_count"))
-        .where((F.col("_vornkit_count") > 1) | F.col(id_col).isNull())
-        .limit(1)
-        .collect()
-    )
+    repeated = _per_id(df, id_col).where((F.col("_vornkit_count") > 1) | F.col(id_col).isNull()).limit(1).collect()
     if repeated:
         value, count = repeated[0][0], repeated[0][1]
         if value is None:
