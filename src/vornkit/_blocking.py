@@ -430,6 +430,14 @@ def _distinct_pairs(codes: Int64Array, n_left: int, n_right: int) -> Int64Array:
     return codes[: _native.distinct_pair_codes(codes, n_left, max(n_right, 1))]
 
 
+def find_sorted(sorted_values: npt.NDArray[Any], values: npt.NDArray[Any]) -> tuple[Int64Array, npt.NDArray[np.bool_]]:
+    """Where each value would be in ``sorted_values``, and whether it is there."""
+    if not len(sorted_values):
+        return np.zeros(len(values), dtype=np.int64), np.zeros(len(values), dtype=bool)
+    at = np.minimum(np.searchsorted(sorted_values, values), len(sorted_values) - 1)
+    return at, np.asarray(sorted_values[at] == values)
+
+
 def _is_dense(largest: int, rows: int) -> bool:
     """Whether codes up to ``largest`` over ``rows`` records are few enough to be counted in an
     array indexed by code, rather than grouped by hashing."""
@@ -1107,8 +1115,7 @@ def _sample_pair_codes(key_columns: list[Int64Array], data: _Columns, sample: In
             in_sample[sample_keys + 1] = True
             partners = np.flatnonzero(in_sample[others + 1])
         else:
-            at = np.minimum(np.searchsorted(sample_keys, others), len(sample_keys) - 1)
-            partners = np.flatnonzero(sample_keys[at] == others)
+            partners = np.flatnonzero(find_sorted(sample_keys, others)[1])
         linked = np.concatenate([key[sample], others[partners]])
         for chunk in _key_pair_codes(linked, len(sample), len(partners), False):
             i, j = sample[chunk // max(len(partners), 1)], partners[chunk % max(len(partners), 1)]

@@ -1258,7 +1258,7 @@ class RowWeigher:
             # Encoding the distinct values (dates merged in one layout) and gathering their codes
             # gives the codes encode() gives the rows' values, at the cost of the distinct ones.
             encoded = _comparisons.encode_distinct(field, distinct)
-            codes = np.append(encoded.left_codes, MISSING)[row_index]  # index -1 reads the appended MISSING
+            codes = _comparisons.remapped(row_index, encoded.left_codes)
             column = FieldValues(field, encoded.values, codes, codes, parts=encoded.parts)
             if field.term_frequency:
                 frequency = np.asarray(frequencies[field.name], dtype=np.float64)

@@ -27,7 +27,14 @@ from pyspark.sql import DataFrame  # type: ignore[import-not-found,unused-ignore
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
 
 import vornkit
-from vornkit._blocking import BlockingRule, CandidateLimitError, _expand, _key_function, auto_blocking_rules
+from vornkit._blocking import (
+    BlockingRule,
+    CandidateLimitError,
+    _expand,
+    _key_function,
+    auto_blocking_rules,
+    find_sorted,
+)
 from vornkit._candidate_pairs import ALL_PAIRS, BUDGET_PER_RECORD, MAX_CLUSTER_SIZE, Blocking, as_rules, rule_columns
 from vornkit._clusters import cluster_pairs
 from vornkit._comparisons import normal_dates
@@ -690,22 +697,26 @@ def _count_keys(
     found: dict[int, list[pa.Table]] = {}
     for tag, table in untagged(totals.toArrow()):
         found.setdefault(tag, []).append(table)
-    counted = {
-        name: sum(
-            (table[name].to_numpy() for table in found.get(_COUNTED, [])), np.zeros(max(1, len(plan.rules)), np.int64)
-        )
-        for name in _SUMMARY
-    }
+
+    def gathered(tag: int, **empty: np.ndarray) -> dict[str, np.ndarray]:
+        """The columns of the tables under the tag, all tasks' together (``empty`` when none came)."""
+        tables = found.get(tag, [])
+        return {
+            name: np.concatenate([table[name].to_numpy() for table in tables] or [none]) for name, none in empty.items()
+        }
+
+    per_rule = np.zeros(max(1, len(plan.rules)), np.int64)
+    counted = {name: sum((table[name].to_numpy() for table in found.get(_COUNTED, [])), per_rule) for name in _SUMMARY}
     if plan.rules:
         used = Blocking(plan.rules, [int(count) for count in counted["pairs"]])
         for line in used.describe():
             report(f"blocking: {line}")
     else:
         report("blocking: every pair compared")
-    skewed = pa.concat_tables(found.get(_SKEWED, [])) if _SKEWED in found else None
-    if skewed is not None and skewed.num_rows:
+    skewed = gathered(_SKEWED, code=np.zeros(0, np.int64), salts=np.zeros(0, np.int64))
+    if len(skewed["code"]):
         report(
-            f"blocking: {skewed.num_rows:,} keys of more than {skew_rows:,} records spread over "
+            f"blocking: {len(skewed['code']):,} keys of more than {skew_rows:,} records spread over "
             f"{int(counted['parts'].sum()):,} tasks"
         )
     if max_pairs is not None and plan.rules:
@@ -715,24 +726,14 @@ def _count_keys(
                     f"blocking rule {rule} would make about {count:,} candidate pairs, more than the limit of "
                     f"{max_pairs:,}; use a more selective rule"
                 )
-    skipped: dict[int, list[np.ndarray]] = {}
-    for table in found.get(_SKIPPED, []):
-        for slot in np.unique(table["slot"].to_numpy()):
-            skipped.setdefault(int(slot), []).append(table["key"].to_numpy()[table["slot"].to_numpy() == slot])
-    salted_codes = np.zeros(0, dtype=np.uint64) if skewed is None else skewed["code"].to_numpy().view(np.uint64)
+    skipped = gathered(_SKIPPED, slot=np.zeros(0, np.int64), key=np.zeros(0, np.int64))
+    salted_codes = skewed["code"].view(np.uint64)
     by_code = np.argsort(salted_codes)
-    useful = None
-    if _UNLISTED not in found:
-        useful = np.sort(
-            np.concatenate([table["code"].to_numpy() for table in found.get(_USEFUL, [])] or [np.zeros(0, np.uint64)])
-        )
+    useful = None if _UNLISTED in found else np.sort(gathered(_USEFUL, code=np.zeros(0, np.uint64))["code"])
     return _Keys(
         useful=useful,
-        salted=(
-            salted_codes[by_code],
-            np.zeros(0, np.int64) if skewed is None else skewed["salts"].to_numpy()[by_code],
-        ),
-        skipped={slot: np.sort(np.concatenate(keys)) for slot, keys in skipped.items()},
+        salted=(salted_codes[by_code], skewed["salts"][by_code]),
+        skipped={int(slot): np.sort(skipped["key"][skipped["slot"] == slot]) for slot in np.unique(skipped["slot"])},
         rows=int(counted["rows" if useful is not None else "all_rows"].sum()),
     )
 
@@ -754,14 +755,6 @@ def _payload_columns(plan: _Plan) -> list[str]:
 def _sent_columns(plan: _Plan) -> list[str]:
     """The columns of the records that the grouping's senders read."""
     return ["_id", "_idh", *_payload_columns(plan), *(f"h{s}" for s in range(_slot_count(plan)))]
-
-
-def _in_sorted(values: np.ndarray, sorted_values: np.ndarray) -> np.ndarray:
-    """Whether each value is among the sorted values."""
-    if not len(sorted_values):
-        return np.zeros(len(values), dtype=bool)
-    at = np.minimum(np.searchsorted(sorted_values, values), len(sorted_values) - 1)
-    return np.asarray(sorted_values[at] == values)
 
 
 def _send_key_rows(
@@ -787,12 +780,11 @@ def _send_key_rows(
             rows, found = _present_keys(table, slot)
             code = _code(slot, found)
             if keys.useful is not None:
-                kept = _in_sorted(code, keys.useful)
+                kept = find_sorted(keys.useful, code)[1]
                 rows, found, code = rows[kept], found[kept], code[kept]
+            at, salted = find_sorted(salted_codes, code)
             parts = np.ones(len(rows), dtype=np.int64)
-            if len(salted_codes):
-                at = np.minimum(np.searchsorted(salted_codes, code), len(salted_codes) - 1)
-                parts = np.where(salted_codes[at] == code, salted_parts[at], 1)
+            parts[salted] = salted_parts[at[salted]]
             own = np.mod(id_hash[rows], parts)
             if dedup or side == 1:
                 copy = np.repeat(np.arange(len(rows)), parts)
