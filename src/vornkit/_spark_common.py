@@ -64,12 +64,17 @@ def shipped(table: pa.Table, destination: np.ndarray, labels: np.ndarray) -> Ite
 
 
 def received(batches: Iterator[pa.RecordBatch]) -> pa.Table | None:
-    """The tables that ``shipped`` sent to this task, as one (None when none came); a column that
-    some tables lack is null in their rows."""
-    tables = [table for _, table in untagged(batches) if table.num_rows]
-    if not tables:
+    """The tables that ``shipped`` sent to this task, as one (see ``concatenated``)."""
+    return concatenated(table for _, table in untagged(batches))
+
+
+def concatenated(tables: Iterable[pa.Table]) -> pa.Table | None:
+    """The tables as one of one chunk (None when all are empty); a column that some tables lack is
+    null in their rows."""
+    kept = [table for table in tables if table.num_rows]
+    if not kept:
         return None
-    return pa.concat_tables(tables, promote_options="default").combine_chunks()
+    return pa.concat_tables(kept, promote_options="default").combine_chunks()
 
 
 def components(edges: DataFrame) -> DataFrame:

@@ -44,6 +44,7 @@ from vornkit._spark_common import (
     BATCH_ROWS,
     TAGGED_SCHEMA,
     components,
+    concatenated,
     count_checked_ids,
     partition_labels,
     received,
@@ -62,6 +63,7 @@ COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
 COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
 SEND_RECORDS = 1 << 14  # records whose key rows a task ships at once
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
+HASH_BITS = 64  # bits of the hashes of keys, ids and term values (see _hash_mask)
 
 _log = logging.getLogger("vornkit.spark")
 
@@ -156,9 +158,11 @@ def _mapper(function: Callable[[str], str | None]) -> Callable[[list[str | None]
 
 
 def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
-    """mapInArrow body: records to (id, preprocessed values, term keys, derived key parts, rule keys)."""
+    """mapInArrow body: records to tables of prepared records (``_prepared_schema``), each
+    shipped whole (TAGGED_SCHEMA): the later stages read them without Spark's rows."""
     fields = {field.name: field for field in plan.model.fields}
     use_processor = plan.model.preprocess
+    keep = _hash_mask()
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
         processor = vorn.Preprocessor() if use_processor else None
@@ -180,9 +184,73 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
                 arrays += [term(values[name]) for name, term in zip(plan.term_fields, term_keys) if term is not None]
                 arrays += [prepared[f"p{k}"] for k in range(len(plan.parts))]
                 arrays += [_band_keys(rule, values, rows) for rule in plan.rules if rule.kind != "exact"]
-                yield pa.RecordBatch.from_arrays(arrays, names=_prepared_names(plan))
+                table = pa.Table.from_arrays(arrays, names=_prepared_names(plan))
+                table = pa.Table.from_arrays(
+                    [*table.columns, *_key_hashes(plan, table, keep), pa.array(_id_hashes(table.column("_id"), keep))],
+                    names=[*table.column_names, *_hash_names(plan), "_idh"],
+                )
+                yield tagged(0, table)
 
     return run
+
+
+def _hash_mask() -> np.uint64:
+    """The bits kept of the hashes of keys, ids and term values: all of them (tests keep fewer,
+    so that different values share a hash)."""
+    return np.uint64((1 << HASH_BITS) - 1)
+
+
+def _id_hashes(ids: pa.ChunkedArray, keep: np.uint64) -> np.ndarray:
+    """A 64-bit hash of each id: a record of a key split into parts leads in the part it picks."""
+    ids = ids.combine_chunks()
+    if pa.types.is_integer(ids.type):
+        hashed = _code(0, pc.cast(ids, pa.int64()).to_numpy(zero_copy_only=False))
+    else:
+        hashed = _text_hashes(ids)
+    return (hashed & keep).view(np.int64)
+
+
+def _hash_names(plan: _Plan) -> list[str]:
+    return [f"h{slot}" for slot in range(_slot_count(plan))]
+
+
+def _key_hashes(plan: _Plan, table: pa.Table, keep: np.uint64) -> list[pa.Array]:
+    """Each slot's key of the records as a 64-bit integer, h0, h1, ... (null without a key): a
+    MinHash band's key itself, or a hash of an exact key's parts, in order (a key needs every
+    part, and "" is none). Keys are counted and routed by it; a pair's shared key is then checked
+    on the parts."""
+    rows = table.num_rows
+    if not plan.slots:
+        return [pa.array(np.zeros(rows, dtype=np.int64))]
+    found = []
+    for slot, (r, band) in enumerate(plan.slots):
+        if band is None:
+            present = np.ones(rows, dtype=bool)
+            hashed = np.zeros(rows, dtype=np.uint64)
+            for name in plan.part_columns[r]:
+                part = table.column(name).combine_chunks()
+                filled = pc.fill_null(pc.greater(pc.binary_length(part), 0), False)
+                present &= filled.to_numpy(zero_copy_only=False)
+                hashed = _code(slot, _text_hashes(part), hashed)
+            found.append(pa.array((hashed & keep).view(np.int64), mask=~present))
+        else:
+            keys, present = _band_matrix(table.column(f"k{r}").combine_chunks(), plan.rules[r].bands)
+            found.append(pa.array(keys[:, band], mask=~present))
+    return found
+
+
+def _band_matrix(lists: pa.ListArray, bands: int) -> tuple[np.ndarray, np.ndarray]:
+    """A MinHash rule's band keys (rows x bands; zero without text) and which rows have them."""
+    present = lists.is_valid().to_numpy(zero_copy_only=False)
+    keys = np.zeros((len(lists), bands), dtype=np.int64)
+    keys[present] = lists.flatten().to_numpy().reshape(-1, bands)
+    return keys, present
+
+
+def _unpacked(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
+    """The prepared records of the tables that ``_prepare`` shipped."""
+    for _, table in untagged(batches):
+        yield from table.to_batches()
 
 
 def _prepared_names(plan: _Plan) -> list[str]:
@@ -196,13 +264,14 @@ def _prepared_names(plan: _Plan) -> list[str]:
 
 
 def _prepared_schema(plan: _Plan, id_type: str) -> str:
-    """The prepared columns: strings but the id and the MinHash rules' band keys (k0, k1, ...).
-    Term values equal to a column already there are not repeated; an exact rule's key is made from
-    its parts' columns (see ``_slot_hashes``)."""
+    """The prepared columns: the id; strings (values, term values, key parts); the MinHash rules'
+    band keys (k0, k1, ...); each slot's key hash (h0, h1, ...) and the id's hash. Term values
+    equal to a column already there are not repeated."""
     names = _prepared_names(plan)
     minhash = {f"k{r}" for r, rule in enumerate(plan.rules) if rule.kind != "exact"}
     types = [id_type] + ["array<bigint>" if name in minhash else "string" for name in names[1:]]
-    return ", ".join(f"{name} {kind}" for name, kind in zip(names, types))
+    hashes = [f"{name} bigint" for name in [*_hash_names(plan), "_idh"]]
+    return ", ".join([*(f"{name} {kind}" for name, kind in zip(names, types)), *hashes])
 
 
 def _codes(column: pa.Array, empty_is_missing: bool = False) -> tuple[np.ndarray, pa.Array]:
@@ -240,11 +309,7 @@ class _Block:
     def bands(self, rule: int) -> tuple[np.ndarray, np.ndarray]:
         """A MinHash rule's band keys (rows x bands) and which rows have them."""
         if rule not in self._bands:
-            lists = self.table.column(f"k{rule}").chunk(0)
-            present = ~lists.is_null().to_numpy(zero_copy_only=False)
-            keys = np.zeros((len(lists), self.plan.rules[rule].bands), dtype=np.int64)
-            keys[present] = lists.flatten().to_numpy().reshape(-1, keys.shape[1])
-            self._bands[rule] = (keys, present)
+            self._bands[rule] = _band_matrix(self.table.column(f"k{rule}").chunk(0), self.plan.rules[rule].bands)
         return self._bands[rule]
 
     def in_skipped_bucket(self, slot: int) -> np.ndarray:
@@ -458,16 +523,19 @@ def _pair_count(left_rows: int, right_rows: int | None) -> int:
 
 
 def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
-    """The prepared records (see ``_prepare``), materialised: the key counts and the grouping
-    read them."""
-    id_type = df.schema[id_col].dataType.simpleString()
+    """The prepared records, materialised as whole tables (see ``_prepare``): the key counts and
+    the grouping read them."""
     selected = df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
     # Every core prepares records, and every later stage reads them as they are partitioned here.
     tasks = df.sparkSession.sparkContext.defaultParallelism
     if selected.rdd.getNumPartitions() < tasks:
         selected = selected.repartition(tasks)
-    prepared = selected.mapInArrow(_prepare(id_col, plan), _prepared_schema(plan, id_type))
-    return prepared.select("*", *_slot_hashes(plan), F.xxhash64("_id").alias("_idh")).localCheckpoint()
+    return selected.mapInArrow(_prepare(id_col, plan), TAGGED_SCHEMA).localCheckpoint()
+
+
+def _as_rows(records: DataFrame, plan: _Plan, id_type: str) -> DataFrame:
+    """The prepared records (see ``_records``) as Spark's rows, one per record."""
+    return records.mapInArrow(_unpacked, _prepared_schema(plan, id_type))
 
 
 def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[int]]:
@@ -511,26 +579,6 @@ def _slot_count(plan: _Plan) -> int:
     return max(1, len(plan.slots))
 
 
-def _slot_hashes(plan: _Plan) -> list[Any]:
-    """Each slot's key of a record as a 64-bit integer, h0, h1, ... (null without a key): a MinHash
-    band's key itself, or the hash of an exact key's parts, in order (a key needs every part).
-    Keys are counted and routed by it; a pair's shared key is then checked on the parts."""
-    if not plan.slots:
-        return [F.lit(0).cast("long").alias("h0")]
-    hashes = []
-    for slot, (r, band) in enumerate(plan.slots):
-        if band is None:
-            parts = [F.col(name) for name in plan.part_columns[r]]
-            present = F.lit(True)
-            for part in parts:
-                present = present & part.isNotNull() & (part != "")
-            hashed = F.when(present, F.xxhash64(F.lit(slot), *parts))
-        else:
-            hashed = F.col(f"k{r}")[band]
-        hashes.append(hashed.alias(f"h{slot}"))
-    return hashes
-
-
 _SPREAD = (0x9E3779B97F4A7C15, 0xBF58476D1CE4E5B9, 0x94D049BB133111EB)
 
 
@@ -543,6 +591,32 @@ def _code(slot: np.ndarray | int, keys: np.ndarray, salt: np.ndarray | int = 0) 
         x = (x ^ (x >> np.uint64(30))) * np.uint64(_SPREAD[1])
         x = (x ^ (x >> np.uint64(27))) * np.uint64(_SPREAD[2])
         return np.asarray(x ^ (x >> np.uint64(31)))
+
+
+def _text_hashes(texts: pa.Array) -> np.ndarray:
+    """A 64-bit hash of each string's UTF-8 bytes (a null's means nothing): term values are counted
+    and looked up by it once no two counted values of a field are found to share one."""
+    if not (pa.types.is_string(texts.type) or pa.types.is_large_string(texts.type)):
+        texts = texts.cast(pa.large_string())
+    if not len(texts):
+        return np.zeros(0, dtype=np.uint64)
+    width = np.dtype(np.int64 if pa.types.is_large_string(texts.type) else np.int32)
+    _, offsets_buffer, data_buffer = texts.buffers()
+    offsets = np.frombuffer(offsets_buffer, width, len(texts) + 1, texts.offset * width.itemsize).astype(np.int64)
+    data = np.frombuffer(data_buffer, np.uint8) if data_buffer is not None else np.zeros(0, np.uint8)
+    lengths = np.diff(offsets)
+    begin, end = int(offsets[0]), int(offsets[-1])
+    # Each byte (plus one) times a power of an odd constant, by its distance from its string's end.
+    owner = np.repeat(np.arange(len(texts)), lengths)
+    from_end = offsets[1:][owner] - 1 - np.arange(begin, end)
+    with np.errstate(over="ignore"):
+        powers = np.cumprod(np.full(max(int(lengths.max(initial=0)), 1), _SPREAD[0], dtype=np.uint64))
+        terms = (data[begin:end].astype(np.uint64) + np.uint64(1)) * powers[from_end]
+    sums = np.zeros(len(texts), dtype=np.uint64)
+    filled = lengths > 0
+    if filled.any():
+        sums[filled] = np.add.reduceat(terms, offsets[:-1][filled] - begin)
+    return _code(0, sums, lengths)
 
 
 def _gathered(batches: Iterator[pa.RecordBatch], rows: int) -> Iterator[pa.Table]:
@@ -577,13 +651,36 @@ def _present_keys(table: pa.Table, slot: int) -> tuple[np.ndarray, np.ndarray]:
 def _send_counts(
     plan: _Plan, side: int, labels: np.ndarray
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
-    """mapInArrow body: a task's records (their h columns) to each key's count among them, shipped
-    to the task that counts the key over all the input."""
+    """mapInArrow body: a task's prepared records (see ``_records``) to each key's and each term
+    value's count among them, shipped to the task that counts it over all the input."""
     slots, partitions = _slot_count(plan), len(labels)
     counted = ("n_left", "n_right")[side]
+    keep = _hash_mask()
+
+    def term_counts(table: pa.Table) -> tuple[pa.Table, np.ndarray]:
+        """Each term field's values among the records with their counts, (field, value, hash, n),
+        and the task that counts each over the input."""
+        found = []
+        for k in range(len(plan.term_fields)):
+            values = pc.value_counts(table.column(plan.term_column(k)).combine_chunks())
+            distinct = pc.drop_null(values.field("values"))
+            counts = values.field("counts").filter(values.field("values").is_valid())
+            found.append(
+                pa.table(
+                    {
+                        "field": pa.array(np.full(len(distinct), k, dtype=np.int32)),
+                        "value": distinct,
+                        "hash": pa.array((_text_hashes(distinct) & keep).view(np.int64)),
+                        "n": pc.cast(counts, pa.int64()),
+                    }
+                )
+            )
+        terms = pa.concat_tables(found)
+        destination = _code(_column(terms, "field"), _column(terms, "hash")) % np.uint64(partitions)
+        return terms, destination.astype(np.int64)
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        for table in _gathered(batches, COUNT_RECORDS):
+        for table in _gathered(_unpacked(batches), COUNT_RECORDS):
             slot, keys, counts = [], [], []
             for s in range(slots):
                 distinct, n = np.unique(_present_keys(table, s)[1], return_counts=True)
@@ -597,20 +694,27 @@ def _send_counts(
                 {"slot": every_slot[order], "key": found[order], counted: np.concatenate(counts)[order]}
             )
             yield from shipped(counts_table, destination[order], labels)
+            if plan.term_fields:
+                terms, destination = term_counts(table)
+                order = np.argsort(destination, kind="stable")
+                yield from shipped(terms.take(pa.array(order)), destination[order], labels)
 
     return run
 
 
 _SUMMARY = ("pairs", "skewed", "parts", "keys", "rows", "all_rows")
-_COUNTED, _SKEWED, _SKIPPED, _USEFUL, _UNLISTED = range(5)  # what a tagged table of the counts holds
+# What a tagged table of the counts holds.
+_COUNTED, _SKEWED, _SKIPPED, _USEFUL, _UNLISTED, _TERMS, _TERMS_UNLISTED = range(7)
 
 
 def _receive_counts(
     plan: _Plan, dedup: bool, skew_rows: int, listed: int
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
-    """mapInArrow body: a task's share of the keys' counts to their totals over the input: per rule
-    the sums of _SUMMARY; the keys split over several parts (salts); the MinHash buckets skipped for
-    their size; and the codes of the keys that make pairs, unless there are more than ``listed``."""
+    """mapInArrow body: a task's share of the keys' and term values' counts to their totals over
+    the input: per rule the sums of _SUMMARY; the keys split over several parts (salts); the
+    MinHash buckets skipped for their size; the codes of the keys that make pairs, unless there are
+    more than ``listed``; and the term values' (field, hash, count), unless there are more than
+    ``listed`` or two values of a field share a hash."""
     rule_of = np.array([r for r, _ in plan.slots] or [0], dtype=np.int64)
     max_group = np.array(
         [-1 if band is None else plan.rules[r].max_group for r, band in plan.slots] or [-1], dtype=np.int64
@@ -618,9 +722,25 @@ def _receive_counts(
     rules = max(1, len(plan.rules))
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        table = received(batches)
-        if table is None:
-            return
+        found = [table for _, table in untagged(batches)]
+        terms = concatenated(table for table in found if "value" in table.column_names)
+        if terms is not None:
+            yield term_totals(terms)
+        keys = concatenated(table for table in found if "slot" in table.column_names)
+        if keys is not None:
+            yield from key_totals(keys)
+
+    def term_totals(table: pa.Table) -> pa.RecordBatch:
+        summed = table.group_by(["field", "value"]).aggregate([("hash", "min"), ("n", "sum")])
+        field, hashes = _column(summed, "field"), _column(summed, "hash_min")
+        order = np.lexsort((hashes, field))
+        field, hashes = field[order], hashes[order]
+        shared = bool(np.any((field[1:] == field[:-1]) & (hashes[1:] == hashes[:-1])))
+        if shared or summed.num_rows > listed:
+            return tagged(_TERMS_UNLISTED, pa.table({}))
+        return tagged(_TERMS, pa.table({"field": field, "hash": hashes, "n": _column(summed, "n_sum")[order]}))
+
+    def key_totals(table: pa.Table) -> Iterator[pa.RecordBatch]:
         slot, keys = _column(table, "slot"), _column(table, "key")
         order = np.lexsort((keys, slot))
         slot, keys = slot[order], keys[order]
@@ -668,6 +788,10 @@ class _Keys:
     salted: tuple[np.ndarray, np.ndarray]  # sorted codes of the keys split into parts, their parts
     skipped: dict[int, np.ndarray]  # MinHash slot -> its buckets skipped for their size, sorted
     rows: int  # key rows the grouping ships (salted rows counted once per part)
+    # Per term field, its values' sorted hashes and their counts (None: too many to list, or two
+    # values share a hash), and its number of present values.
+    terms: list[tuple[np.ndarray, np.ndarray]] | None
+    term_totals: list[int]
 
 
 def _count_keys(
@@ -685,9 +809,8 @@ def _count_keys(
     spark = sides[0].sparkSession
     partitions = max(_shuffle_partitions(spark), -(-records * _slot_count(plan) // COUNT_KEYS_PER_TASK))
     labels = partition_labels(spark, partitions)
-    hashes = [f"h{slot}" for slot in range(_slot_count(plan))]
     sent = [
-        records_of_side.select(*hashes).mapInArrow(_send_counts(plan, side, labels), TAGGED_SCHEMA)
+        records_of_side.mapInArrow(_send_counts(plan, side, labels), TAGGED_SCHEMA)
         for side, records_of_side in enumerate(sides)
     ]
     exchanged = sent[0] if dedup else sent[0].unionAll(sent[1])
@@ -730,16 +853,28 @@ def _count_keys(
     salted_codes = skewed["code"].view(np.uint64)
     by_code = np.argsort(salted_codes)
     useful = None if _UNLISTED in found else np.sort(gathered(_USEFUL, code=np.zeros(0, np.uint64))["code"])
+    terms = gathered(_TERMS, field=np.zeros(0, np.int32), hash=np.zeros(0, np.int64), n=np.zeros(0, np.int64))
+    by_hash = np.lexsort((terms["hash"], terms["field"]))
+    field, term_hashes, term_counts = (terms[name][by_hash] for name in ("field", "hash", "n"))
     return _Keys(
         useful=useful,
         salted=(salted_codes[by_code], skewed["salts"][by_code]),
         skipped={int(slot): np.sort(skipped["key"][skipped["slot"] == slot]) for slot in np.unique(skipped["slot"])},
         rows=int(counted["rows" if useful is not None else "all_rows"].sum()),
+        terms=None
+        if _TERMS_UNLISTED in found
+        else [(term_hashes[field == k], term_counts[field == k]) for k in range(len(plan.term_fields))],
+        term_totals=[int(term_counts[field == k].sum()) for k in range(len(plan.term_fields))],
     )
 
 
 def _shuffle_partitions(spark: Any) -> int:
     return int(spark.conf.get("spark.sql.shuffle.partitions") or 1)
+
+
+def _term_columns(plan: _Plan) -> list[str]:
+    """The prepared columns whose values the term fields count, each once."""
+    return list(dict.fromkeys(plan.term_column(k) for k in range(len(plan.term_fields))))
 
 
 def _payload_columns(plan: _Plan) -> list[str]:
@@ -753,8 +888,9 @@ def _payload_columns(plan: _Plan) -> list[str]:
 
 
 def _sent_columns(plan: _Plan) -> list[str]:
-    """The columns of the records that the grouping's senders read."""
-    return ["_id", "_idh", *_payload_columns(plan), *(f"h{s}" for s in range(_slot_count(plan)))]
+    """The columns of the records (as rows, with their term values' counts) that the grouping's
+    senders read."""
+    return ["_id", "_idh", *_payload_columns(plan), *_hash_names(plan)]
 
 
 def _send_key_rows(
@@ -765,8 +901,13 @@ def _send_key_rows(
     task of their (slot, key, salt). Only keys that make pairs are sent, when they are few enough
     to be listed. A key split into parts has its rows (deduplicating: all of them; linking: the
     right ones) copied into each part; a record leads (is a pair's left end) in the part its id
-    hashes to, so each pair is made in one part."""
+    hashes to, so each pair is made in one part.
+
+    The records come as ``_records`` made them, when the term values' counts are looked up here
+    (``keys.terms``); else as rows with the counts joined."""
     partitions = len(labels)
+    packed = keys.terms is not None
+    keep = _hash_mask()
     carried = ["_id", *_payload_columns(plan)]
     if side == 1:  # the right table's term counts are never read (the left value's frequency is weighed)
         carried = [name for name in carried if not name.startswith("c")]
@@ -799,8 +940,22 @@ def _send_key_rows(
             found_leads.append(lead)
         return tuple(np.concatenate(found) for found in (found_rows, found_slots, found_keys, found_salts, found_leads))
 
+    def with_counts(table: pa.Table) -> pa.Table:
+        """The records with their term values' counts, c0, c1, ..., looked up by hash (the counts
+        are of every value of the input, and no two values of a field share a hash)."""
+        assert keys.terms is not None
+        for k, (hashes, counts) in enumerate(keys.terms):
+            values = table.column(plan.term_column(k)).combine_chunks()
+            at, found = find_sorted(hashes, (_text_hashes(values) & keep).view(np.int64))
+            present = found & values.is_valid().to_numpy(zero_copy_only=False)
+            looked_up = counts[at] if len(counts) else np.zeros(len(at), dtype=np.int64)
+            table = table.append_column(f"c{k}", pa.array(looked_up, mask=~present))
+        return table
+
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        for table in _gathered(batches, SEND_RECORDS):
+        for table in _gathered(_unpacked(batches) if packed else batches, SEND_RECORDS):
+            if side == 0 and packed:
+                table = with_counts(table)
             rows, slot, key, salt, lead = key_rows(table)
             destination = (_code(slot, key, salt) % np.uint64(partitions)).astype(np.int64)
             order = np.argsort(destination, kind="stable")
@@ -822,12 +977,15 @@ def _send_key_rows(
 
 def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys, partitions_at_least: int) -> DataFrame:
     """The key rows of the keys that make pairs, shipped so that each (slot, key, salt) is in one
-    partition (see ``_send_key_rows``): TAGGED_SCHEMA rows that ``_group_and_weigh`` reads."""
+    partition (see ``_send_key_rows``, which says what ``sides`` holds): TAGGED_SCHEMA rows that
+    ``_group_and_weigh`` reads."""
     spark = sides[0].sparkSession
     partitions = max(partitions_at_least, -(-keys.rows // GROUP_ROWS_PER_TASK))
     labels = partition_labels(spark, partitions)
+    if keys.terms is None:
+        sides = [records.select(*_sent_columns(plan)) for records in sides]
     sent = [
-        records.select(*_sent_columns(plan)).mapInArrow(_send_key_rows(plan, side, dedup, keys, labels), TAGGED_SCHEMA)
+        records.mapInArrow(_send_key_rows(plan, side, dedup, keys, labels), TAGGED_SCHEMA)
         for side, records in enumerate(sides)
     ]
     exchanged = sent[0] if dedup else sent[0].unionAll(sent[1])
@@ -910,9 +1068,14 @@ def link(
     )
     prepared = [_records(table, id_col, plan) for table, id_col in zip(tables, names)]
     keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info, sum(counts))
-    counted, totals = _with_term_counts(prepared, plan)
-    grouped = _grouped(counted, plan, dedup, keys, _shuffle_partitions(left.sparkSession))
     id_types = [table.schema[id_col].dataType.simpleString() for table, id_col in zip(tables, names)]
+    # The grouping's senders look the term values' counts up, or when there are too many to list
+    # (or two share a hash), they are joined to the records as rows.
+    counted, totals = prepared, keys.term_totals
+    if keys.terms is None:
+        as_rows = [_as_rows(side, plan, id_type) for side, id_type in zip(prepared, id_types)]
+        counted, totals = _with_term_counts(as_rows, plan)
+    grouped = _grouped(counted, plan, dedup, keys, _shuffle_partitions(left.sparkSession))
     return grouped.mapInArrow(
         _group_and_weigh(plan, totals, threshold, dedup, keys.skipped),
         f"left_id {id_types[0]}, right_id {id_types[-1]}, match_probability double, match_weight double",

@@ -99,14 +99,13 @@ def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, 
 
 @pytest.mark.parametrize("listed", [True, False], ids=["keys-listed", "too-many-keys-to-list"])
 def test_keys_sharing_a_hash(spark, vks, records, model, listed, monkeypatch):
-    """Every exact key and id hashed alike: each rule's records form one run, yet only pairs that
-    share a key are made. With too many keys to list, every key's rows are sent, those of keys of
-    one record and of skipped buckets too: the same pairs."""
-    from pyspark.sql import functions as F
-
+    """Every exact key, id and term value hashed alike: each rule's records form one run, yet only
+    pairs that share a key are made, and the term values' counts are joined, not looked up by
+    hash. With too many keys to list, every key's rows are sent, those of keys of one record and
+    of skipped buckets too: the same pairs."""
     from vornkit import _spark_linkage
 
-    monkeypatch.setattr(_spark_linkage.F, "xxhash64", lambda *columns: F.lit(7).cast("long"))
+    monkeypatch.setattr(_spark_linkage, "HASH_BITS", 0)
     if not listed:
         monkeypatch.setattr(_spark_linkage, "BROADCAST_ROWS", 0)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=0.0)
