@@ -39,9 +39,8 @@ from vornkit._candidate_pairs import ALL_PAIRS, BUDGET_PER_RECORD, MAX_CLUSTER_S
 from vornkit._clusters import cluster_pairs
 from vornkit._comparisons import normal_dates
 from vornkit._fellegi_sunter import DEFAULT_THRESHOLD, LinkageModel, RowWeigher, _read, probability
-from vornkit._records import preprocess, read_columns
+from vornkit._records import read_columns
 from vornkit._spark_common import (
-    BATCH_ROWS,
     TAGGED_SCHEMA,
     components,
     concatenated,
@@ -62,6 +61,7 @@ GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of
 COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
 COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
 SEND_RECORDS = 1 << 14  # records whose key rows a task ships at once
+PREPARE_RECORDS = 1 << 14  # records prepared at once (each distinct value once)
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
 HASH_BITS = 64  # bits of the hashes of keys, ids and term values (see _hash_mask)
 
@@ -114,17 +114,14 @@ class _Plan:
 # ---------------------------------------------------------------- executors
 
 
-def _date_terms(layout: str) -> Callable[[list[str | None]], pa.Array]:
+def _date_terms(layout: str) -> Callable[[pa.Array], pa.Array]:
     """The values under which a date field's values are counted: in one layout, as the model
-    compares them (null stays null)."""
+    compares them (null stays null), each distinct value once per batch."""
 
-    def run(values: list[str | None]) -> pa.Array:
-        rows = [k for k, value in enumerate(values) if value is not None]
-        texts, _ = normal_dates([values[k] for k in rows], layout)  # type: ignore[misc]
-        out: list[str | None] = [None] * len(values)
-        for k, text in zip(rows, texts):
-            out[k] = text
-        return pa.array(out, pa.string())
+    def run(values: pa.Array) -> pa.Array:
+        encoded = values.dictionary_encode()
+        texts, _ = normal_dates(encoded.dictionary.to_pylist(), layout)
+        return pa.array(texts, pa.string()).take(encoded.indices)
 
     return run
 
@@ -140,21 +137,29 @@ def _band_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: in
     return pa.ListArray.from_arrays(pa.array(offsets), pa.array(band_keys), mask=pa.array(~present))
 
 
-def _mapper(function: Callable[[str], str | None]) -> Callable[[list[str | None]], pa.Array]:
-    """Applies a key function to values (null stays null), each distinct value once per task; an
-    empty result makes no key (null)."""
-    cache: dict[str | None, str | None] = {None: None}
+def _each_distinct(function: Callable[[str], str | None]) -> Callable[[pa.Array], pa.Array]:
+    """Applies a function to strings, each distinct value once per task (null stays null); an
+    empty result is null."""
+    cache: dict[str, str | None] = {}
 
-    def run(values: list[str | None]) -> pa.Array:
+    def run(values: pa.Array) -> pa.Array:
         if len(cache) > 1 << 20:  # bounded: a task of many distinct values starts again
             cache.clear()
-            cache[None] = None
-        for value in set(values):
+        encoded = values.dictionary_encode()
+        distinct = encoded.dictionary.to_pylist()
+        for value in distinct:
             if value not in cache:
-                cache[value] = function(value) or None  # type: ignore[arg-type]
-        return pa.array([cache[value] for value in values], pa.string())
+                cache[value] = (function(value) or None) if value else None
+        return pa.array([cache[value] for value in distinct], pa.string()).take(encoded.indices)
 
     return run
+
+
+def _texts(column: pa.Array) -> pa.Array:
+    """A column of records as strings, as ``read_columns`` reads it (but "" kept, as is)."""
+    if pa.types.is_string(column.type) or pa.types.is_large_string(column.type):
+        return column
+    return pa.array(read_columns({"column": column.to_pylist()}, ["column"])[0]["column"], pa.string())
 
 
 def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
@@ -166,30 +171,28 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
         processor = vorn.Preprocessor() if use_processor else None
+        # Preprocessed as read_columns and preprocess do it: "" and what becomes "" are missing.
+        preprocessed = _each_distinct(processor.process if processor is not None else str)
         # Dates are counted in one layout; other values as they are.
         term_keys = [
             _date_terms(fields[name].date_layout or "yyyymmdd") if fields[name].kind == "date" else None
             for name in plan.term_fields
         ]
-        part_keys = [_mapper(_key_function(key)) for _, key in plan.parts]  # type: ignore[arg-type]
-        for batch in batches:
-            for start in range(0, batch.num_rows, BATCH_ROWS):
-                part = batch.slice(start, BATCH_ROWS)
-                raw, rows = read_columns(pa.Table.from_batches([part]), plan.columns)
-                values = {name: preprocess(raw[name], processor) for name in plan.columns}
-                prepared = {f"v{k}": pa.array(values[name], pa.string()) for k, name in enumerate(plan.columns)}
-                for k, ((column, _), key) in enumerate(zip(plan.parts, part_keys)):
-                    prepared[f"p{k}"] = key(values[column])
-                arrays = [part.column(id_col), *(prepared[f"v{k}"] for k in range(len(plan.columns)))]
-                arrays += [term(values[name]) for name, term in zip(plan.term_fields, term_keys) if term is not None]
-                arrays += [prepared[f"p{k}"] for k in range(len(plan.parts))]
-                arrays += [_band_keys(rule, values, rows) for rule in plan.rules if rule.kind != "exact"]
-                table = pa.Table.from_arrays(arrays, names=_prepared_names(plan))
-                table = pa.Table.from_arrays(
-                    [*table.columns, *_key_hashes(plan, table, keep), pa.array(_id_hashes(table.column("_id"), keep))],
-                    names=[*table.column_names, *_hash_names(plan), "_idh"],
-                )
-                yield tagged(0, table)
+        part_keys = [_each_distinct(_key_function(key)) for _, key in plan.parts]  # type: ignore[arg-type]
+        for table in _gathered(batches, PREPARE_RECORDS):
+            values = {name: preprocessed(_texts(table.column(name).chunk(0))) for name in plan.columns}
+            arrays = [table.column(id_col).chunk(0), *(values[name] for name in plan.columns)]
+            arrays += [term(values[name]) for name, term in zip(plan.term_fields, term_keys) if term is not None]
+            arrays += [key(values[column]) for (column, _), key in zip(plan.parts, part_keys)]
+            if any(rule.kind != "exact" for rule in plan.rules):
+                listed = {name: column.to_pylist() for name, column in values.items()}
+                arrays += [_band_keys(rule, listed, table.num_rows) for rule in plan.rules if rule.kind != "exact"]
+            table = pa.Table.from_arrays(arrays, names=_prepared_names(plan))
+            table = pa.Table.from_arrays(
+                [*table.columns, *_key_hashes(plan, table, keep), pa.array(_id_hashes(table.column("_id"), keep))],
+                names=[*table.column_names, *_hash_names(plan), "_idh"],
+            )
+            yield tagged(0, table)
 
     return run
 
@@ -223,15 +226,18 @@ def _key_hashes(plan: _Plan, table: pa.Table, keep: np.uint64) -> list[pa.Array]
     if not plan.slots:
         return [pa.array(np.zeros(rows, dtype=np.int64))]
     found = []
+    parts: dict[str, tuple[np.ndarray, np.ndarray]] = {}  # column -> (filled, text hashes), once each
     for slot, (r, band) in enumerate(plan.slots):
         if band is None:
             present = np.ones(rows, dtype=bool)
             hashed = np.zeros(rows, dtype=np.uint64)
             for name in plan.part_columns[r]:
-                part = table.column(name).combine_chunks()
-                filled = pc.fill_null(pc.greater(pc.binary_length(part), 0), False)
-                present &= filled.to_numpy(zero_copy_only=False)
-                hashed = _code(slot, _text_hashes(part), hashed)
+                if name not in parts:
+                    part = table.column(name).combine_chunks()
+                    filled = pc.fill_null(pc.greater(pc.binary_length(part), 0), False)
+                    parts[name] = (filled.to_numpy(zero_copy_only=False), _text_hashes(part))
+                present &= parts[name][0]
+                hashed = _code(slot, parts[name][1], hashed)
             found.append(pa.array((hashed & keep).view(np.int64), mask=~present))
         else:
             keys, present = _band_matrix(table.column(f"k{r}").combine_chunks(), plan.rules[r].bands)
@@ -856,6 +862,8 @@ def _count_keys(
     terms = gathered(_TERMS, field=np.zeros(0, np.int32), hash=np.zeros(0, np.int64), n=np.zeros(0, np.int64))
     by_hash = np.lexsort((terms["hash"], terms["field"]))
     field, term_hashes, term_counts = (terms[name][by_hash] for name in ("field", "hash", "n"))
+    # A value's count is at most the records: 32 bits carry it, in every key row the grouping ships.
+    carried_counts = term_counts.astype(np.int32 if records < 2**31 else np.int64)
     return _Keys(
         useful=useful,
         salted=(salted_codes[by_code], skewed["salts"][by_code]),
@@ -863,7 +871,7 @@ def _count_keys(
         rows=int(counted["rows" if useful is not None else "all_rows"].sum()),
         terms=None
         if _TERMS_UNLISTED in found
-        else [(term_hashes[field == k], term_counts[field == k]) for k in range(len(plan.term_fields))],
+        else [(term_hashes[field == k], carried_counts[field == k]) for k in range(len(plan.term_fields))],
         term_totals=[int(term_counts[field == k].sum()) for k in range(len(plan.term_fields))],
     )
 
@@ -948,7 +956,7 @@ def _send_key_rows(
             values = table.column(plan.term_column(k)).combine_chunks()
             at, found = find_sorted(hashes, (_text_hashes(values) & keep).view(np.int64))
             present = found & values.is_valid().to_numpy(zero_copy_only=False)
-            looked_up = counts[at] if len(counts) else np.zeros(len(at), dtype=np.int64)
+            looked_up = counts[at] if len(counts) else np.zeros(len(at), dtype=counts.dtype)
             table = table.append_column(f"c{k}", pa.array(looked_up, mask=~present))
         return table
 
