@@ -6,6 +6,7 @@ import sys
 from pathlib import Path
 
 import numpy as np
+import pyarrow as pa
 import pytest
 
 import vornkit
@@ -125,6 +126,51 @@ def test_term_counts_are_kept_apart_by_field(spark, vks, records):
     local = vornkit.link_records(table, model=model, blocking=RULES, id="id", threshold=0.01)
     found = vks.link(frame(spark, table, partitions=3), id="id", model=model, blocking=RULES, threshold=0.01)
     assert spark_pairs(found) == local_pairs(local)
+
+
+def test_values_that_are_not_plain_strings(spark, vks, records):
+    """Numbers are read as the local linkage reads them (a double's NaN is missing), and "", blanks
+    and values that preprocessing changes are prepared alike."""
+    table = {name: list(values) for name, values in records.items()}
+    table["phone"] = [float("nan") if k % 7 == 0 else float(k % 40) for k in range(500)]
+    for row in range(0, 500, 9):
+        table["surname"][row] = ("", "   ", "Ñúñez", "ÑUÑEZ ")[row % 4]
+    model = LinkageModel(FIELDS).fit(table, blocking=RULES)
+    local = vornkit.link_records(table, model=model, blocking=RULES, id="id", threshold=0.01)
+    schema = ", ".join(f"{name} {'double' if name == 'phone' else 'string'}" for name in table)
+    df = spark.createDataFrame(list(zip(*table.values())), schema).repartition(3)
+    found = vks.link(df, id="id", model=model, blocking=RULES, threshold=0.01)
+    assert len(local) > 50
+    assert spark_pairs(found) == local_pairs(local)
+
+
+@pytest.mark.parametrize(
+    "layout",
+    [
+        lambda values: pa.array(values, pa.string()),
+        lambda values: pa.array(values, pa.large_string()),
+        lambda values: pa.array(values, pa.string_view()),
+        lambda values: pa.array(["pad", *values], pa.string()).slice(1),
+        lambda values: (
+            pa.array(values, pa.string())
+            .dictionary_encode()
+            .dictionary.take(pa.array(values, pa.string()).dictionary_encode().indices)
+        ),
+    ],
+    ids=["string", "large", "view", "sliced", "taken"],
+)
+def test_text_hashes_depend_on_the_text_alone(spark, layout):
+    """Term values are looked up by hash: a value hashes alike however its array is laid out, and
+    values differing in one byte, in order or in length do not share a hash."""
+    from vornkit._spark_linkage import _text_hashes
+
+    values = ["", "a", "ab", "ba", "abc", "smith", "smiht", "ñ", "n\u0303", "x" * 300, "x" * 301, None, "smith"]
+    expected = _text_hashes(pa.array(values, pa.string()))
+    hashes = _text_hashes(layout(values))
+    present = [k for k, value in enumerate(values) if value is not None]
+    assert hashes[present].tolist() == expected[present].tolist()
+    assert len(set(hashes[present[:-1]].tolist())) == len(present) - 1  # "smith" twice
+    assert hashes[present[-1]] == hashes[values.index("smith")]
 
 
 def test_skewed_key_is_spread_and_exact(spark, vks, records, model, monkeypatch):
