@@ -56,7 +56,6 @@ FIT_SAMPLE = 100_000  # records of each table a model is fitted on when none is 
 SKEW_ROWS = 2_000  # records sharing one blocking key above which its pairs are spread over several tasks
 MAX_SALTS = 256  # the most tasks one key's pairs are spread over
 WEIGH_ROWS = 1 << 16  # pairs weighed at a time
-BLOCK_ROWS = 1 << 18  # key rows paired at a time (whole runs): their values are encoded once
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
 COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
 COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
@@ -293,9 +292,8 @@ def _codes(column: pa.Array, empty_is_missing: bool = False) -> tuple[np.ndarray
 
 
 class _Block:
-    """Rows of whole key runs, sorted by (slot, key, salt, side, id): their pairs, the check
-    that a pair's slot is the first the two records share, and the weigher of their pairs.
-    Columns are encoded once per block, on first use."""
+    """A task's key rows, as received: the check that a pair's slot is the first the two records
+    share, and the weigher of their pairs. Columns are encoded once, on first use."""
 
     def __init__(self, table: pa.Table, plan: _Plan, skipped: dict[int, np.ndarray]) -> None:
         self.table, self.plan, self.skipped = table, plan, skipped
@@ -370,28 +368,24 @@ class _Block:
         return RowWeigher(model, values, frequencies)
 
 
-def _run_pairs(block: _Block, dedup: bool, skipped: dict[int, np.ndarray]) -> tuple[np.ndarray, np.ndarray]:
-    """Each row's first partner and partner count in its run: deduplicating, every later row of
-    the run when the row leads (its salt part is its own); linking, every right row of the run
-    when the row is a left one (left rows sort first)."""
-    table, rows = block.table, block.table.num_rows
-    starts = np.flatnonzero(_run_starts(table))
+def _run_pairs(runs: pa.Table, dedup: bool, no_pairs: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Each row's first partner and partner count in its run, the rows sorted by (slot, key, salt,
+    side, id): deduplicating, every later row of the run when the row leads (its salt part is its
+    own); linking, every right row of the run when the row is a left one (left rows sort first).
+    A row of ``no_pairs`` makes none."""
+    rows = runs.num_rows
+    starts = np.flatnonzero(_run_starts(runs))
     ends = np.r_[starts[1:], rows]
     run = np.repeat(np.arange(len(starts)), ends - starts)
     position = np.arange(rows, dtype=np.int64)
     if dedup:
         first_right = starts
-        leads = table.column("lead").to_numpy(zero_copy_only=False)
+        leads = runs.column("lead").to_numpy(zero_copy_only=False)
     else:
-        leads = table.column("side").to_numpy() == 0
+        leads = runs.column("side").to_numpy() == 0
         first_right = starts + np.add.reduceat(leads.astype(np.int64), starts) if rows else starts
     begin = np.maximum(position + 1, first_right[run])
-    count = np.where(leads, np.maximum(ends[run] - begin, 0), 0)
-    # A bucket skipped for its size makes no pair (a row reaches it only through a hash collision).
-    for slot in skipped:
-        in_slot = block.slot == slot
-        if in_slot.any():
-            count[in_slot & block.in_skipped_bucket(slot)] = 0
+    count = np.where(leads & ~no_pairs, np.maximum(ends[run] - begin, 0), 0)
     return begin, count
 
 
@@ -416,20 +410,26 @@ def _group_and_weigh(
     skipped: dict[int, np.ndarray],
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: the key rows shipped to this task (each carrying its record) to the pairs
-    at or above the threshold, with their match probability and weight. The rows are sorted by
+    at or above the threshold, with their match probability and weight. The rows are ordered by
     (slot, key, salt, side, id); each run of equal key's pairs are made, kept when their slot is
-    the first their records share, and weighed WEIGH_ROWS at a time."""
+    the first their records share, and weighed WEIGH_ROWS at a time. The task's values are
+    encoded once."""
     model, limit = plan.model, WEIGH_ROWS  # read on the driver, not in the executors
     term = {name: k for k, name in enumerate(plan.term_fields)}
-    order = ["slot", "key", "salt", "side", "_id"] + ([] if dedup else ["_rid"])
+    order_names = ["slot", "key", "salt", "side", "_id"] + ([] if dedup else ["_rid"])
 
-    def pairs_of(table: pa.Table) -> Iterator[pa.RecordBatch]:
-        block = _Block(table, plan, skipped)
-        begin, count = _run_pairs(block, dedup, skipped)
+    def pairs_of(block: _Block, order: np.ndarray) -> Iterator[pa.RecordBatch]:
+        """The pairs of the rows in ``order`` (sorted), by row of the block."""
+        runs = block.table.select(["slot", "key", "salt", "side", *(["lead"] if dedup else [])]).take(order)
+        # A bucket skipped for its size makes no pair (a row reaches it only through a hash collision).
+        no_pairs = np.zeros(block.table.num_rows, dtype=bool)
+        for slot in skipped:
+            no_pairs |= (block.slot == slot) & block.in_skipped_bucket(slot)
+        begin, count = _run_pairs(runs, dedup, no_pairs[order])
         rows = np.flatnonzero(count)
         ends = np.cumsum(count[rows])
-        left_ids = table.column("_id").chunk(0)
-        right_ids = left_ids if dedup else table.column("_rid").chunk(0)
+        left_ids = block.table.column("_id").chunk(0)
+        right_ids = left_ids if dedup else block.table.column("_rid").chunk(0)
         weigher = None
         done = 0
         while done < len(rows):
@@ -437,6 +437,7 @@ def _group_and_weigh(
             stop = max(done + 1, int(np.searchsorted(ends, base + limit, side="right")))
             part = rows[done:stop]
             a, b = _expand(part, begin[part], count[part])
+            a, b = order[a], order[b]
             kept = block.first_shared(a, b)
             a, b = a[kept], b[kept]
             done = stop
@@ -460,13 +461,9 @@ def _group_and_weigh(
         table = received(batches)
         if table is None:
             return
-        table = table.sort_by([(name, "ascending") for name in order]).combine_chunks()
-        starts = np.flatnonzero(_run_starts(table))
-        # Blocks of whole runs, about BLOCK_ROWS rows each (a longer run is a block of its own).
-        first_at_or_after = np.searchsorted(starts, np.arange(0, table.num_rows, BLOCK_ROWS))
-        cuts = np.unique(starts[np.minimum(first_at_or_after, len(starts) - 1)])
-        for begin, end in zip(cuts, [*cuts[1:], table.num_rows]):
-            yield from pairs_of(table.slice(begin, end - begin).combine_chunks())
+        # The rows stay as received; only their order is sorted.
+        order = pc.sort_indices(table, sort_keys=[(name, "ascending") for name in order_names])
+        yield from pairs_of(_Block(table, plan, skipped), order.to_numpy().astype(np.int64))
 
     return run
 

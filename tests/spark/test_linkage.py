@@ -75,15 +75,14 @@ def spark_pairs(df):
     return pairs
 
 
-@pytest.mark.parametrize(("partitions", "weigh_rows", "block_rows"), [(1, 1 << 16, 1 << 15), (5, 37, 5)])
+@pytest.mark.parametrize(("partitions", "weigh_rows"), [(1, 1 << 16), (5, 37)])
 @pytest.mark.parametrize("threshold", [0.5, 0.01])
-def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, block_rows, threshold, monkeypatch):
-    """Equal at two partitionings, and with the pairs weighed in many small batches from key runs
-    that span many blocks."""
+def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, threshold, monkeypatch):
+    """Equal at two partitionings, and with the pairs weighed in many small batches, cut inside
+    key runs."""
     from vornkit import _spark_linkage
 
     monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
-    monkeypatch.setattr(_spark_linkage, "BLOCK_ROWS", block_rows)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
     lines = []
     df = frame(spark, records, partitions=partitions)
@@ -173,12 +172,8 @@ def test_text_hashes_depend_on_the_text_alone(spark, layout):
     assert hashes[present[-1]] == hashes[values.index("smith")]
 
 
-def test_skewed_key_is_spread_and_exact(spark, vks, records, model, monkeypatch):
-    """A key of 200 records split over many tasks gives the same pairs as one task; its runs,
-    longer than a block, are paired whole."""
-    from vornkit import _spark_linkage
-
-    monkeypatch.setattr(_spark_linkage, "BLOCK_ROWS", 16)
+def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
+    """A key of 200 records split over many tasks gives the same pairs as one task."""
     rules = [BlockingRule(("city",))]
     local = vornkit.link_records(records, model=model, blocking=rules, id="id", threshold=0.2)
     df = frame(spark, records, partitions=3)
@@ -263,7 +258,13 @@ SHARED_RULES = [
     ],
     ids=["shared-by-rules-and-bands", "skipped-bucket-first"],
 )
-def test_pairs_found_by_several_keys(spark, vks, model, rows, expected):
+@pytest.mark.parametrize("listed", [True, False], ids=["keys-listed", "every-key-sent"])
+def test_pairs_found_by_several_keys(spark, vks, model, rows, expected, listed, monkeypatch):
+    """Sending every key's rows sends those of skipped buckets too: they make no pair."""
+    from vornkit import _spark_linkage
+
+    if not listed:
+        monkeypatch.setattr(_spark_linkage, "BROADCAST_ROWS", 0)
     table = _people(rows)
     local = vornkit.link_records(table, model=model, blocking=SHARED_RULES, id="id", threshold=0.0)
     found = spark_pairs(
