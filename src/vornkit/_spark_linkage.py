@@ -622,6 +622,11 @@ def _text_hashes(texts: pa.Array) -> np.ndarray:
     return _code(0, sums, lengths)
 
 
+def _term_hashes(values: pa.Array, keep: np.uint64) -> np.ndarray:
+    """The hashes term values are counted and looked up by (as int64)."""
+    return (_text_hashes(values) & keep).view(np.int64)
+
+
 def _gathered(batches: Iterator[pa.RecordBatch], rows: int) -> Iterator[pa.Table]:
     """The batches as tables of one chunk of at least ``rows`` rows (the last may be shorter)."""
     gathered: list[pa.RecordBatch] = []
@@ -673,7 +678,7 @@ def _send_counts(
                     {
                         "field": pa.array(np.full(len(distinct), k, dtype=np.int32)),
                         "value": distinct,
-                        "hash": pa.array((_text_hashes(distinct) & keep).view(np.int64)),
+                        "hash": pa.array(_term_hashes(distinct, keep)),
                         "n": pc.cast(counts, pa.int64()),
                     }
                 )
@@ -792,9 +797,8 @@ class _Keys:
     skipped: dict[int, np.ndarray]  # MinHash slot -> its buckets skipped for their size, sorted
     rows: int  # key rows the grouping ships (salted rows counted once per part)
     # Per term field, its values' sorted hashes and their counts (None: too many to list, or two
-    # values share a hash), and its number of present values.
+    # values share a hash).
     terms: list[tuple[np.ndarray, np.ndarray]] | None
-    term_totals: list[int]
 
 
 def _count_keys(
@@ -806,8 +810,8 @@ def _count_keys(
     report: Callable[[str], None],
     records: int,
 ) -> _Keys:
-    """Counts every key's records; reports each rule's pair count (and refuses one above
-    ``max_pairs``) before any pair is made. A key shared by more than ``skew_rows`` left records
+    """Counts every key's records and every term value; reports each rule's pair count (and
+    refuses one above ``max_pairs``) before any pair is made. A key shared by more than ``skew_rows`` left records
     is split into parts (up to MAX_SALTS) whose pairs go to different tasks."""
     spark = sides[0].sparkSession
     partitions = max(_shuffle_partitions(spark), -(-records * _slot_count(plan) // COUNT_KEYS_PER_TASK))
@@ -869,17 +873,11 @@ def _count_keys(
         terms=None
         if _TERMS_UNLISTED in found
         else [(term_hashes[field == k], carried_counts[field == k]) for k in range(len(plan.term_fields))],
-        term_totals=[int(term_counts[field == k].sum()) for k in range(len(plan.term_fields))],
     )
 
 
 def _shuffle_partitions(spark: Any) -> int:
     return int(spark.conf.get("spark.sql.shuffle.partitions") or 1)
-
-
-def _term_columns(plan: _Plan) -> list[str]:
-    """The prepared columns whose values the term fields count, each once."""
-    return list(dict.fromkeys(plan.term_column(k) for k in range(len(plan.term_fields))))
 
 
 def _payload_columns(plan: _Plan) -> list[str]:
@@ -951,7 +949,7 @@ def _send_key_rows(
         assert keys.terms is not None
         for k, (hashes, counts) in enumerate(keys.terms):
             values = table.column(plan.term_column(k)).combine_chunks()
-            at, found = find_sorted(hashes, (_text_hashes(values) & keep).view(np.int64))
+            at, found = find_sorted(hashes, _term_hashes(values, keep))
             present = found & values.is_valid().to_numpy(zero_copy_only=False)
             looked_up = counts[at] if len(counts) else np.zeros(len(at), dtype=counts.dtype)
             table = table.append_column(f"c{k}", pa.array(looked_up, mask=~present))
@@ -1076,8 +1074,9 @@ def link(
     id_types = [table.schema[id_col].dataType.simpleString() for table, id_col in zip(tables, names)]
     # The grouping's senders look the term values' counts up, or when there are too many to list
     # (or two share a hash), they are joined to the records as rows.
-    counted, totals = prepared, keys.term_totals
-    if keys.terms is None:
+    if keys.terms is not None:  # a term field's present values: the sum of its values' counts
+        counted, totals = prepared, [int(counts.sum(dtype=np.int64)) for _, counts in keys.terms]
+    else:
         as_rows = [_as_rows(side, plan, id_type) for side, id_type in zip(prepared, id_types)]
         counted, totals = _with_term_counts(as_rows, plan)
     grouped = _grouped(counted, plan, dedup, keys, _shuffle_partitions(left.sparkSession))
