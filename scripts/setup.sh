@@ -69,5 +69,12 @@ if [ ! -x "$venv/bin/python" ] || ! is_supported "$venv/bin/python"; then
     "$python" -m venv --clear "$venv"
 fi
 "$venv/bin/python" -m pip install -q --disable-pip-version-check --upgrade pip >/dev/null
+# The build runs in this environment, not an isolated one: the build
+# directory (build/<wheel tag>) is then reused from run to run, where a new
+# isolated environment each time would make the build start from scratch.
+build_tools=("scikit-build-core>=0.10")
+command -v cmake >/dev/null 2>&1 || build_tools+=("cmake>=3.18")
+command -v ninja >/dev/null 2>&1 || build_tools+=(ninja)
+"$venv/bin/python" -m pip install -q --disable-pip-version-check "${build_tools[@]}"
 extras="${VORN_EXTRAS:-}"
-"$venv/bin/python" -m pip install -q --disable-pip-version-check ".${extras:+[$extras]}"
+"$venv/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation ".${extras:+[$extras]}"

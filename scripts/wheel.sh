@@ -33,8 +33,10 @@ only() {
 step "build environment"
 # setup.sh picks the interpreter and makes sure ICU's development files exist;
 # the vorn it installs, linked to the system ICU, gives the reference results.
-VORN_VENV="$work/venv" bash scripts/setup.sh
-python="$PWD/$work/venv/bin/python"
+# VORN_VENV names an environment to reuse (CI passes its test environment).
+export VORN_VENV="${VORN_VENV:-$work/venv}"
+bash scripts/setup.sh
+python="$(realpath "$VORN_VENV")/bin/python"
 # Tools run on the same interpreter: python -m build builds its wheel for it.
 tools="$PWD/$work/tools-$("$python" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 if [ ! -x "$tools/bin/python" ]; then
