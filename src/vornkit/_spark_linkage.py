@@ -62,6 +62,7 @@ COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the 
 SEND_RECORDS = 1 << 14  # records whose key rows a task ships at once
 PREPARE_RECORDS = 1 << 14  # records prepared at once (each distinct value once)
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
+FILTER_BITS_PER_KEY = 16  # bits of the filter of the keys that make pairs, per such key
 HASH_BITS = 64  # bits of the hashes of keys, ids and term values (see _hash_mask)
 
 _log = logging.getLogger("vornkit.spark")
@@ -279,15 +280,10 @@ def _prepared_schema(plan: _Plan, id_type: str) -> str:
     return ", ".join([*(f"{name} {kind}" for name, kind in zip(names, types)), *hashes])
 
 
-def _codes(column: pa.Array, empty_is_missing: bool = False) -> tuple[np.ndarray, pa.Array]:
-    """Each row's index into the column's distinct values (-1 for null, and for "" when it makes
-    no key), and the distinct values."""
+def _codes(column: pa.Array) -> tuple[np.ndarray, pa.Array]:
+    """Each row's index into the column's distinct values (-1 for null), and the distinct values."""
     encoded = column.dictionary_encode()
     codes = pc.fill_null(encoded.indices, -1).to_numpy(zero_copy_only=False).astype(np.int64)
-    if empty_is_missing:
-        empty = pc.index(encoded.dictionary, "").as_py()
-        if empty >= 0:
-            codes[codes == empty] = -1
     return codes, encoded.dictionary
 
 
@@ -298,17 +294,23 @@ class _Block:
     def __init__(self, table: pa.Table, plan: _Plan, skipped: dict[int, np.ndarray]) -> None:
         self.table, self.plan, self.skipped = table, plan, skipped
         self.slot = table.column("slot").to_numpy()
-        self._encoded: dict[tuple[str, bool], tuple[np.ndarray, pa.Array]] = {}
+        self._encoded: dict[str, tuple[np.ndarray, pa.Array]] = {}
+        self._key_codes: dict[str, np.ndarray] = {}
         self._bands: dict[int, tuple[np.ndarray, np.ndarray]] = {}
         self._skipped_rows: dict[int, np.ndarray] = {}
 
-    def codes(self, name: str, empty_is_missing: bool = False) -> tuple[np.ndarray, pa.Array]:
-        cached = self._encoded.get((name, empty_is_missing))
-        if cached is None:
-            cached = self._encoded[(name, empty_is_missing)] = _codes(
-                self.table.column(name).chunk(0), empty_is_missing
-            )
-        return cached
+    def codes(self, name: str) -> tuple[np.ndarray, pa.Array]:
+        if name not in self._encoded:
+            self._encoded[name] = _codes(self.table.column(name).chunk(0))
+        return self._encoded[name]
+
+    def key_codes(self, name: str) -> np.ndarray:
+        """The codes of a key part's column, with "" (which makes no key) missing too."""
+        if name not in self._key_codes:
+            codes, dictionary = self.codes(name)
+            empty = pc.index(dictionary, "").as_py()
+            self._key_codes[name] = np.where(codes == empty, -1, codes) if empty >= 0 else codes
+        return self._key_codes[name]
 
     def bands(self, rule: int) -> tuple[np.ndarray, np.ndarray]:
         """A MinHash rule's band keys (rows x bands) and which rows have them."""
@@ -330,7 +332,7 @@ class _Block:
         if band is None:
             shared = np.ones(len(a), dtype=bool)
             for name in self.plan.part_columns[rule]:
-                codes = self.codes(name, empty_is_missing=True)[0]
+                codes = self.key_codes(name)
                 shared &= (codes[a] >= 0) & (codes[a] == codes[b])
             return shared
         keys, present = self.bands(rule)
@@ -781,18 +783,36 @@ def _receive_counts(
         )
         yield tagged(_SKIPPED, pa.table({"slot": slot[skipped], "key": keys[skipped]}))
         if useful.sum() <= listed:
-            yield tagged(_USEFUL, pa.table({"code": np.sort(_code(slot[useful], keys[useful]))}))
+            yield tagged(_USEFUL, pa.table({"code": _code(slot[useful], keys[useful])}))
         else:
             yield tagged(_UNLISTED, pa.table({}))
 
     return run
 
 
+class _KeyFilter:
+    """The key codes that may make pairs, as a bitmap over the codes' top bits, built from the codes
+    of the keys that do: a code outside it makes none. About one in FILTER_BITS_PER_KEY other codes
+    passes too, which costs work (rows that make no pair), never a pair. One lookup is one read of
+    the bitmap, where a search of the sorted codes takes about twenty."""
+
+    def __init__(self, codes: np.ndarray) -> None:
+        self.shift = np.uint64(64 - max(6, int(np.ceil(np.log2(max(len(codes), 1) * FILTER_BITS_PER_KEY)))))
+        self.words = np.zeros(1 << (64 - int(self.shift) - 6), dtype=np.uint64)
+        top = codes.view(np.uint64) >> self.shift
+        np.bitwise_or.at(self.words, (top >> np.uint64(6)).view(np.int64), np.uint64(1) << (top & np.uint64(63)))
+
+    def may_hold(self, codes: np.ndarray) -> np.ndarray:
+        top = codes.view(np.uint64) >> self.shift
+        bits = self.words[(top >> np.uint64(6)).view(np.int64)] >> (top & np.uint64(63))
+        return (bits & np.uint64(1)).astype(bool)
+
+
 @dataclass
 class _Keys:
     """What the key counts tell the grouping."""
 
-    useful: np.ndarray | None  # sorted codes of the keys that make pairs (None: too many to list)
+    useful: _KeyFilter | None  # the keys that make pairs (None: too many to list)
     salted: tuple[np.ndarray, np.ndarray]  # sorted codes of the keys split into parts, their parts
     skipped: dict[int, np.ndarray]  # MinHash slot -> its buckets skipped for their size, sorted
     rows: int  # key rows the grouping ships (salted rows counted once per part)
@@ -859,7 +879,7 @@ def _count_keys(
     skipped = gathered(_SKIPPED, slot=np.zeros(0, np.int64), key=np.zeros(0, np.int64))
     salted_codes = skewed["code"].view(np.uint64)
     by_code = np.argsort(salted_codes)
-    useful = None if _UNLISTED in found else np.sort(gathered(_USEFUL, code=np.zeros(0, np.uint64))["code"])
+    useful = None if _UNLISTED in found else _KeyFilter(gathered(_USEFUL, code=np.zeros(0, np.uint64))["code"])
     terms = gathered(_TERMS, field=np.zeros(0, np.int32), hash=np.zeros(0, np.int64), n=np.zeros(0, np.int64))
     by_hash = np.lexsort((terms["hash"], terms["field"]))
     field, term_hashes, term_counts = (terms[name][by_hash] for name in ("field", "hash", "n"))
@@ -924,7 +944,7 @@ def _send_key_rows(
             rows, found = _present_keys(table, slot)
             code = _code(slot, found)
             if keys.useful is not None:
-                kept = find_sorted(keys.useful, code)[1]
+                kept = keys.useful.may_hold(code)
                 rows, found, code = rows[kept], found[kept], code[kept]
             at, salted = find_sorted(salted_codes, code)
             parts = np.ones(len(rows), dtype=np.int64)

@@ -172,6 +172,21 @@ def test_text_hashes_depend_on_the_text_alone(spark, layout):
     assert hashes[present[-1]] == hashes[values.index("smith")]
 
 
+@pytest.mark.parametrize("listed", [0, 1, 63, 64, 65, 100_000])
+def test_key_filter_holds_every_listed_key(spark, listed):
+    """The filter of the keys that make pairs may pass other keys (work, never a pair) but must never
+    drop a listed one: codes at the first and last bit of a word, and of the bitmap, included."""
+    from vornkit._spark_linkage import FILTER_BITS_PER_KEY, _KeyFilter
+
+    rng = np.random.default_rng(listed)
+    codes = rng.integers(0, 2**64, listed, dtype=np.uint64, endpoint=False)
+    edges = np.array([0, 63 << 52, 1 << 58, 2**64 - 1], dtype=np.uint64)
+    key_filter = _KeyFilter(np.concatenate([codes, edges]))
+    assert key_filter.may_hold(np.concatenate([codes, edges])).all()
+    others = rng.integers(0, 2**64, 200_000, dtype=np.uint64, endpoint=False)
+    assert key_filter.may_hold(others).mean() < 2 / FILTER_BITS_PER_KEY
+
+
 def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
     """A key of 200 records split over many tasks gives the same pairs as one task."""
     rules = [BlockingRule(("city",))]
