@@ -371,12 +371,19 @@ class FieldValues:
     right_codes: np.ndarray
     frequency: np.ndarray = dataclass_field(init=False)  # share of the present values (both sides) holding each code
     parts: np.ndarray | None = None  # dates: (distinct, 3) year, month, day; -1 where unparsed
+    _strings: _native.Strings | None = dataclass_field(init=False, default=None, repr=False, compare=False)
 
     def __post_init__(self) -> None:
         counts = np.bincount(self.left_codes[self.left_codes >= 0], minlength=len(self.values))
         if self.right_codes is not self.left_codes:
             counts = counts + np.bincount(self.right_codes[self.right_codes >= 0], minlength=len(self.values))
         self.frequency = counts / max(int(counts.sum()), 1)
+
+    def strings(self) -> _native.Strings:
+        """The distinct values as the pair kernel reads them: converted once, not per batch of pairs."""
+        if self._strings is None:
+            self._strings = _native.Strings(self.values, "values")
+        return self._strings
 
 
 def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None] | None) -> FieldValues:
@@ -458,7 +465,7 @@ def normal_dates(values: Sequence[str], layout: str) -> tuple[list[str], np.ndar
 
 
 def _score_distinct(
-    values: list[str], a: np.ndarray, b: np.ndarray, scorer: Callable[..., float], workers: int
+    values: _native.Strings, a: np.ndarray, b: np.ndarray, scorer: Callable[..., float], workers: int
 ) -> np.ndarray:
     """scorer(values[a[k]], values[b[k]]) for each k, on vornkit's pair kernel."""
     from vornkit._blocking import score_pairs
@@ -522,7 +529,7 @@ def levels(column: FieldValues, i: np.ndarray, j: np.ndarray, workers: int = -1)
     # depends on its pair alone).
     inverse, first = number_keys(left * len(column.values) + right)
     algorithm = _scorers.NAMED[field.scorer or ""]
-    scores = _score_distinct(column.values, left[first], right[first], algorithm.scorer(), workers)
+    scores = _score_distinct(column.strings(), left[first], right[first], algorithm.scorer(), workers)
     if algorithm.scale != 1.0:
         scores = scores / algorithm.scale  # levels read a fuzz ratio in [0, 1]
     level = np.zeros(len(first), dtype=np.int8)
@@ -556,7 +563,7 @@ def _date_levels(column: FieldValues, a: np.ndarray, b: np.ndarray, workers: int
     if len(unparsed):
         a, b = a[unparsed], b[unparsed]
         inverse, first = number_keys(a * len(column.values) + b)
-        edits = _score_distinct(column.values, a[first], b[first], vorn.levenshtein_distance, workers)
+        edits = _score_distinct(column.strings(), a[first], b[first], vorn.levenshtein_distance, workers)
         one_edit[unparsed] = (edits <= 1)[inverse]
     level[one_edit | swapped] = 2
     return level

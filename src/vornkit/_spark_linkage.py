@@ -288,20 +288,24 @@ def _codes(column: pa.Array) -> tuple[np.ndarray, pa.Array]:
 
 
 class _Block:
-    """A task's key rows, as received: the check that a pair's slot is the first the two records
-    share, and the weigher of their pairs. Columns are encoded once, on first use."""
+    """A task's key rows: the check that a pair's slot is the first the two records share, and the
+    weigher of their pairs. The rows stay as received; what is read of them is indexed in ``order``
+    (row k is the table's row order[k]), so that a run's pairs read neighbouring rows. Columns are
+    encoded once, on first use."""
 
-    def __init__(self, table: pa.Table, plan: _Plan, skipped: dict[int, np.ndarray]) -> None:
-        self.table, self.plan, self.skipped = table, plan, skipped
-        self.slot = table.column("slot").to_numpy()
+    def __init__(self, table: pa.Table, plan: _Plan, skipped: dict[int, np.ndarray], order: np.ndarray) -> None:
+        self.table, self.plan, self.skipped, self.order = table, plan, skipped, order
+        self.slot = table.column("slot").to_numpy()[order]
         self._encoded: dict[str, tuple[np.ndarray, pa.Array]] = {}
         self._key_codes: dict[str, np.ndarray] = {}
+        self._part_codes: tuple[np.ndarray, dict[str, int]] | None = None
         self._bands: dict[int, tuple[np.ndarray, np.ndarray]] = {}
         self._skipped_rows: dict[int, np.ndarray] = {}
 
     def codes(self, name: str) -> tuple[np.ndarray, pa.Array]:
         if name not in self._encoded:
-            self._encoded[name] = _codes(self.table.column(name).chunk(0))
+            codes, dictionary = _codes(self.table.column(name).chunk(0))
+            self._encoded[name] = (codes[self.order], dictionary)
         return self._encoded[name]
 
     def key_codes(self, name: str) -> np.ndarray:
@@ -315,7 +319,8 @@ class _Block:
     def bands(self, rule: int) -> tuple[np.ndarray, np.ndarray]:
         """A MinHash rule's band keys (rows x bands) and which rows have them."""
         if rule not in self._bands:
-            self._bands[rule] = _band_matrix(self.table.column(f"k{rule}").chunk(0), self.plan.rules[rule].bands)
+            keys, present = _band_matrix(self.table.column(f"k{rule}").chunk(0), self.plan.rules[rule].bands)
+            self._bands[rule] = (keys[self.order], present[self.order])
         return self._bands[rule]
 
     def in_skipped_bucket(self, slot: int) -> np.ndarray:
@@ -341,19 +346,37 @@ class _Block:
             shared &= ~self.in_skipped_bucket(slot)[a]
         return shared
 
+    def part_codes(self) -> tuple[np.ndarray, dict[str, int]]:
+        """The key codes of every exact rule's key parts, a row per record (read a pair's two rows
+        at once), and each part's column in it."""
+        if self._part_codes is None:
+            names = list(dict.fromkeys(name for names in self.plan.part_columns for name in names))
+            matrix = np.empty((self.table.num_rows, len(names)), dtype=np.int32)
+            for column, name in enumerate(names):
+                matrix[:, column] = self.key_codes(name)
+            self._part_codes = (matrix, {name: column for column, name in enumerate(names)})
+        return self._part_codes
+
     def first_shared(self, a: np.ndarray, b: np.ndarray) -> np.ndarray:
         """Whether each pair's slot is the first slot its records share: so a pair that several
         rules or bands find is weighed once, as the local union of the rules keeps it once. Runs
         are keys' 64-bit hashes: a pair whose records only share a hash, not the key, is dropped."""
-        if not self.plan.slots:
+        if not self.plan.slots or not len(a):
             return np.ones(len(a), dtype=bool)
-        slot = self.slot[a]
-        keep = np.ones(len(a), dtype=bool)
-        for at in range(int(slot.max(initial=0)) + 1):
-            earlier, own = slot > at, slot == at
-            keep[earlier] &= ~self.share(at, a[earlier], b[earlier])
-            keep[own] &= self.share(at, a[own], b[own])
-        return keep
+        own = self.slot[a]
+        matrix, column_of = self.part_codes()
+        left = matrix[a]
+        agree = (left == matrix[b]) & (left >= 0)
+        shared = np.empty((len(a), int(own.max()) + 1), dtype=bool)
+        for at in range(shared.shape[1]):
+            rule, band = self.plan.slots[at]
+            if band is None:
+                shared[:, at] = agree[:, [column_of[name] for name in self.plan.part_columns[rule]]].all(axis=1)
+            else:
+                shared[:, at] = self.share(at, a, b)
+        # The first True of each row is its first shared slot (argmax); it must be the pair's own.
+        first: np.ndarray = shared[np.arange(len(a)), own] & (np.argmax(shared, axis=1) == own)
+        return first
 
     def weigher(self, model: LinkageModel, totals: list[int], term: dict[str, int]) -> RowWeigher:
         """The weigher of this block's pairs. A value's frequency is its count over the whole input
@@ -364,7 +387,8 @@ class _Block:
             codes, dictionary = self.codes(f"v{k}")
             values[field.name] = (dictionary.to_pylist(), codes)
         frequencies = {
-            name: pc.cast(self.table.column(f"c{k}"), pa.float64()).to_numpy(zero_copy_only=False) / max(totals[k], 1)
+            name: pc.cast(self.table.column(f"c{k}"), pa.float64()).to_numpy(zero_copy_only=False)[self.order]
+            / max(totals[k], 1)
             for name, k in term.items()
         }
         return RowWeigher(model, values, frequencies)
@@ -420,14 +444,14 @@ def _group_and_weigh(
     term = {name: k for k, name in enumerate(plan.term_fields)}
     order_names = ["slot", "key", "salt", "side", "_id"] + ([] if dedup else ["_rid"])
 
-    def pairs_of(block: _Block, order: np.ndarray) -> Iterator[pa.RecordBatch]:
-        """The pairs of the rows in ``order`` (sorted), by row of the block."""
-        runs = block.table.select(["slot", "key", "salt", "side", *(["lead"] if dedup else [])]).take(order)
+    def pairs_of(block: _Block) -> Iterator[pa.RecordBatch]:
+        """The pairs of the block's rows, sorted."""
+        runs = block.table.select(["slot", "key", "salt", "side", *(["lead"] if dedup else [])]).take(block.order)
         # A bucket skipped for its size makes no pair (a row reaches it only through a hash collision).
         no_pairs = np.zeros(block.table.num_rows, dtype=bool)
         for slot in skipped:
             no_pairs |= (block.slot == slot) & block.in_skipped_bucket(slot)
-        begin, count = _run_pairs(runs, dedup, no_pairs[order])
+        begin, count = _run_pairs(runs, dedup, no_pairs)
         rows = np.flatnonzero(count)
         ends = np.cumsum(count[rows])
         left_ids = block.table.column("_id").chunk(0)
@@ -439,7 +463,6 @@ def _group_and_weigh(
             stop = max(done + 1, int(np.searchsorted(ends, base + limit, side="right")))
             part = rows[done:stop]
             a, b = _expand(part, begin[part], count[part])
-            a, b = order[a], order[b]
             kept = block.first_shared(a, b)
             a, b = a[kept], b[kept]
             done = stop
@@ -451,8 +474,8 @@ def _group_and_weigh(
             keep = np.flatnonzero(chance >= threshold)
             yield pa.RecordBatch.from_arrays(
                 [
-                    left_ids.take(pa.array(a[keep])),
-                    right_ids.take(pa.array(b[keep])),
+                    left_ids.take(pa.array(block.order[a[keep]])),
+                    right_ids.take(pa.array(block.order[b[keep]])),
                     pa.array(chance[keep]),
                     pa.array(weight[keep]),
                 ],
@@ -463,9 +486,8 @@ def _group_and_weigh(
         table = received(batches)
         if table is None:
             return
-        # The rows stay as received; only their order is sorted.
         order = pc.sort_indices(table, sort_keys=[(name, "ascending") for name in order_names])
-        yield from pairs_of(_Block(table, plan, skipped), order.to_numpy().astype(np.int64))
+        yield from pairs_of(_Block(table, plan, skipped, order.to_numpy().astype(np.int64)))
 
     return run
 
