@@ -17,15 +17,19 @@ BATCH_ROWS = 4096
 TAGGED_SCHEMA = "tag int, blob binary"  # rows holding a whole Arrow table (blob) under a tag
 
 
+# Spark copies a shuffled byte several times (into its rows, through its compression, to disk and
+# back): zstd at its fastest level costs less than that on the 60% of the bytes it saves.
+_IPC_OPTIONS = pa.ipc.IpcWriteOptions(
+    compression=pa.Codec("zstd", compression_level=1) if pa.Codec.is_available("zstd") else None
+)
+
+
 def tagged(tag: int, table: pa.Table) -> pa.RecordBatch:
-    """One row of ``TAGGED_SCHEMA``: the table as an Arrow stream, under the tag."""
-    # Measured first, then written into a buffer of its size: a growing stream copies it again and again.
-    measure = pa.MockOutputStream()
-    with pa.ipc.new_stream(measure, table.schema) as writer:
+    """One row of ``TAGGED_SCHEMA``: the table as a compressed Arrow stream, under the tag."""
+    sink = pa.BufferOutputStream()
+    with pa.ipc.new_stream(sink, table.schema, options=_IPC_OPTIONS) as writer:
         writer.write_table(table)
-    blob = pa.allocate_buffer(measure.size())
-    with pa.ipc.new_stream(pa.FixedSizeBufferWriter(blob), table.schema) as writer:
-        writer.write_table(table)
+    blob = sink.getvalue()
     offsets = pa.py_buffer(np.array([0, blob.size], dtype=np.int32))
     return pa.RecordBatch.from_arrays(
         [pa.array([tag], pa.int32()), pa.Array.from_buffers(pa.binary(), 1, [None, offsets, blob])],
