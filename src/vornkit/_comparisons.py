@@ -366,7 +366,7 @@ class FieldValues:
     (shared by both sides, -1 for missing), its frequency, and for dates the parts."""
 
     field: Field
-    values: list[str]  # distinct values, by code
+    values: list[str] | _native.Strings  # distinct values, by code (dates: a list)
     left_codes: np.ndarray
     right_codes: np.ndarray
     frequency: np.ndarray = dataclass_field(init=False)  # share of the present values (both sides) holding each code
@@ -381,6 +381,8 @@ class FieldValues:
 
     def strings(self) -> _native.Strings:
         """The distinct values as the pair kernel reads them: converted once, not per batch of pairs."""
+        if isinstance(self.values, _native.Strings):
+            return self.values
         if self._strings is None:
             self._strings = _native.Strings(self.values, "values")
         return self._strings
@@ -400,9 +402,10 @@ def encode(field: Field, left: Sequence[str | None], right: Sequence[str | None]
     return _field_values(field, list(index), left_codes, right_codes, right is None)
 
 
-def encode_distinct(field: Field, values: list[str]) -> FieldValues:
+def encode_distinct(field: Field, values: list[str] | _native.Strings) -> FieldValues:
     """``encode`` of one table whose values are distinct and present: each value's code is its
-    position, as ``encode`` numbers values in order of first appearance."""
+    position, as ``encode`` numbers values in order of first appearance. A date field's values
+    are parsed, so they come as a list; other fields' may come as vornkit's native strings."""
     codes = np.arange(len(values), dtype=np.int64)
     return _field_values(field, values, codes, codes, True)
 
@@ -423,10 +426,12 @@ def encode_coded(field: Field, left: CodedValues, right: CodedValues | None) -> 
 
 
 def _field_values(
-    field: Field, values: list[str], left_codes: np.ndarray, right_codes: np.ndarray, one_table: bool
+    field: Field, values: list[str] | _native.Strings, left_codes: np.ndarray, right_codes: np.ndarray, one_table: bool
 ) -> FieldValues:
     parts = None
     if field.kind == "date":
+        if not isinstance(values, list):
+            raise TypeError("a date field's distinct values must be a list of str")
         # Dates compare in one layout (yyyymmdd), so that 1/2/1990 and 01/02/1990 agree exactly.
         texts, dates = normal_dates(values, field.date_layout or "yyyymmdd")
         remap, distinct = _merge_equal(texts)

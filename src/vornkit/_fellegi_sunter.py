@@ -26,7 +26,7 @@ from collections.abc import Callable, Mapping, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import asdict, dataclass
 from pathlib import Path
-from typing import Any
+from typing import Any, cast
 
 import numpy as np
 import vorn
@@ -1238,7 +1238,8 @@ class RowWeigher:
     the number of pairs weighed.
 
     ``values``: for each field, its distinct preprocessed values in the batch (each once, none
-    missing) and each row's index into them (-1 missing). ``frequencies``: for each
+    missing: a list, or for a field other than a date ``vornkit._native.Strings``, which spares
+    building Python strings) and each row's index into them (-1 missing). ``frequencies``: for each
     term-frequency field, each row's value's frequency over the whole input (``FieldValues.frequency``
     of its code), which a batch alone does not know; NaN where not known (a pair's left value's
     frequency is the one weighed).
@@ -1247,7 +1248,7 @@ class RowWeigher:
     def __init__(
         self,
         model: LinkageModel,
-        values: Mapping[str, tuple[list[str], np.ndarray]],
+        values: Mapping[str, tuple[list[str] | _native.Strings, np.ndarray]],
         frequencies: Mapping[str, np.ndarray],
     ) -> None:
         columns = []
@@ -1314,7 +1315,7 @@ def _candidates(
         {
             column.field.name: (
                 column.left_codes if tables.dedup else np.concatenate([column.left_codes, column.right_codes]),
-                column.values,
+                cast(list[str], column.values),  # encoded here from lists
             )
             for column in tables.columns
             if column.field.kind != "date"

@@ -27,6 +27,7 @@ from pyspark.sql import DataFrame  # type: ignore[import-not-found,unused-ignore
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
 
 import vornkit
+from vornkit import _native
 from vornkit._blocking import (
     BlockingRule,
     CandidateLimitError,
@@ -382,10 +383,12 @@ class _Block:
         """The weigher of this block's pairs. A value's frequency is its count over the whole input
         divided by the present values, as the local model divides them; a right record's is not
         known (the left value's is weighed)."""
-        values = {}
+        values: dict[str, tuple[list[str] | _native.Strings, np.ndarray]] = {}
         for k, field in enumerate(model.fields):
             codes, dictionary = self.codes(f"v{k}")
-            values[field.name] = (dictionary.to_pylist(), codes)
+            # Dates are parsed from Python strings; other values go to the pair kernel as they are.
+            distinct = dictionary.to_pylist() if field.kind == "date" else _native.Strings(dictionary, field.name)
+            values[field.name] = (distinct, codes)
         frequencies = {
             name: pc.cast(self.table.column(f"c{k}"), pa.float64()).to_numpy(zero_copy_only=False)[self.order]
             / max(totals[k], 1)
