@@ -60,8 +60,8 @@ WEIGH_ROWS = 1 << 16  # pairs weighed at a time
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
 COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
 COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
-SEND_RECORDS = 1 << 14  # records whose key rows a task ships at once
-PREPARE_RECORDS = 1 << 14  # records prepared at once (each distinct value once)
+SEND_RECORDS = 1 << 16  # records whose key rows a task ships at once
+PREPARE_RECORDS = 1 << 16  # records prepared at once (each distinct value once)
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
 FILTER_BITS_PER_KEY = 16  # bits of the filter of the keys that make pairs, per such key
 HASH_BITS = 64  # bits of the hashes of keys, ids and term values (see _hash_mask)
@@ -168,7 +168,7 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
     shipped whole (TAGGED_SCHEMA): the later stages read them without Spark's rows."""
     fields = {field.name: field for field in plan.model.fields}
     use_processor = plan.model.preprocess
-    keep = _hash_mask()
+    keep, at_once = _hash_mask(), PREPARE_RECORDS  # read on the driver, not in the executors
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
         processor = vorn.Preprocessor() if use_processor else None
@@ -180,7 +180,7 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
             for name in plan.term_fields
         ]
         part_keys = [_each_distinct(_key_function(key)) for _, key in plan.parts]  # type: ignore[arg-type]
-        for table in _gathered(batches, PREPARE_RECORDS):
+        for table in _gathered(batches, at_once):
             values = {name: preprocessed(_texts(table.column(name).chunk(0))) for name in plan.columns}
             arrays = [table.column(id_col).chunk(0), *(values[name] for name in plan.columns)]
             arrays += [term(values[name]) for name, term in zip(plan.term_fields, term_keys) if term is not None]
@@ -690,7 +690,7 @@ def _send_counts(
     value's count among them, shipped to the task that counts it over all the input."""
     slots, partitions = _slot_count(plan), len(labels)
     counted = ("n_left", "n_right")[side]
-    keep = _hash_mask()
+    keep, at_once = _hash_mask(), COUNT_RECORDS  # read on the driver, not in the executors
 
     def term_counts(table: pa.Table) -> tuple[pa.Table, np.ndarray]:
         """Each term field's values among the records with their counts, (field, value, hash, n),
@@ -715,7 +715,7 @@ def _send_counts(
         return terms, destination.astype(np.int64)
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        for table in _gathered(_unpacked(batches), COUNT_RECORDS):
+        for table in _gathered(_unpacked(batches), at_once):
             slot, keys, counts = [], [], []
             for s in range(slots):
                 distinct, n = np.unique(_present_keys(table, s)[1], return_counts=True)
@@ -955,7 +955,7 @@ def _send_key_rows(
     (``keys.terms``); else as rows with the counts joined."""
     partitions = len(labels)
     packed = keys.terms is not None
-    keep = _hash_mask()
+    keep, at_once = _hash_mask(), SEND_RECORDS  # read on the driver, not in the executors
     carried = ["_id", *_payload_columns(plan)]
     if side == 1:  # the right table's term counts are never read (the left value's frequency is weighed)
         carried = [name for name in carried if not name.startswith("c")]
@@ -1001,7 +1001,7 @@ def _send_key_rows(
         return table
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        for table in _gathered(_unpacked(batches) if packed else batches, SEND_RECORDS):
+        for table in _gathered(_unpacked(batches) if packed else batches, at_once):
             if side == 0 and packed:
                 table = with_counts(table)
             rows, slot, key, salt, lead = key_rows(table)

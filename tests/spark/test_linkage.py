@@ -75,14 +75,18 @@ def spark_pairs(df):
     return pairs
 
 
-@pytest.mark.parametrize(("partitions", "weigh_rows"), [(1, 1 << 16), (5, 37)])
+@pytest.mark.parametrize(("partitions", "weigh_rows", "records_at_once"), [(1, 1 << 16, 1 << 16), (5, 37, 97)])
 @pytest.mark.parametrize("threshold", [0.5, 0.01])
-def test_dedup_equals_local(spark, vks, records, model, partitions, weigh_rows, threshold, monkeypatch):
+def test_dedup_equals_local(
+    spark, vks, records, model, partitions, weigh_rows, records_at_once, threshold, monkeypatch
+):
     """Equal at two partitionings, and with the pairs weighed in many small batches, cut inside
-    key runs."""
+    key runs, and the records prepared, counted and shipped in many small chunks."""
     from vornkit import _spark_linkage
 
     monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
+    for name in ("PREPARE_RECORDS", "COUNT_RECORDS", "SEND_RECORDS"):
+        monkeypatch.setattr(_spark_linkage, name, records_at_once)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
     lines = []
     df = frame(spark, records, partitions=partitions)
