@@ -1259,7 +1259,10 @@ class RowWeigher:
             # Encoding the distinct values (dates merged in one layout) and gathering their codes
             # gives the codes encode() gives the rows' values, at the cost of the distinct ones.
             encoded = _comparisons.encode_distinct(field, distinct)
-            codes = _comparisons.remapped(row_index, encoded.left_codes)
+            if field.kind == "date":  # equal dates in other layouts merged
+                codes = _comparisons.remapped(row_index, encoded.left_codes)
+            else:  # each distinct value's code is its position
+                codes = np.asarray(row_index, dtype=np.int64)
             column = FieldValues(field, encoded.values, codes, codes, parts=encoded.parts)
             if field.term_frequency:
                 frequency = np.asarray(frequencies[field.name], dtype=np.float64)
