@@ -777,10 +777,13 @@ def _receive_counts(
 
     def key_totals(table: pa.Table) -> Iterator[pa.RecordBatch]:
         slot, keys = _column(table, "slot"), _column(table, "key")
+        # By (slot, key) itself, not by code: two keys sharing a code are counted apart. Each
+        # sending task's counts come sorted, and this sort makes use of it.
         order = np.lexsort((keys, slot))
         slot, keys = slot[order], keys[order]
         starts = np.flatnonzero(np.r_[True, (slot[1:] != slot[:-1]) | (keys[1:] != keys[:-1])])
         slot, keys = slot[starts], keys[starts]
+        codes = _code(slot, keys)
         n_left = np.add.reduceat(_column(table, "n_left")[order], starts)
         n_right = np.add.reduceat(_column(table, "n_right")[order], starts)
         pairs = n_left * (n_left - 1) // 2 if dedup else n_left * n_right
@@ -803,12 +806,10 @@ def _receive_counts(
         ]:
             np.add.at(summary[name], rule[kept], values[kept])
         yield tagged(_COUNTED, pa.table(summary))
-        yield tagged(
-            _SKEWED, pa.table({"code": _code(slot[skewed], keys[skewed]).view(np.int64), "salts": salts[skewed]})
-        )
+        yield tagged(_SKEWED, pa.table({"code": codes[skewed].view(np.int64), "salts": salts[skewed]}))
         yield tagged(_SKIPPED, pa.table({"slot": slot[skipped], "key": keys[skipped]}))
         if useful.sum() <= listed:
-            yield tagged(_USEFUL, pa.table({"code": _code(slot[useful], keys[useful])}))
+            yield tagged(_USEFUL, pa.table({"code": codes[useful]}))
         else:
             yield tagged(_UNLISTED, pa.table({}))
 

@@ -191,6 +191,28 @@ def test_key_filter_holds_every_listed_key(spark, listed):
     assert key_filter.may_hold(others).mean() < 2 / FILTER_BITS_PER_KEY
 
 
+@pytest.mark.parametrize("collide", [False, True], ids=["distinct-codes", "shared-code"])
+def test_key_counts_of_keys_sharing_a_code(spark, model, collide):
+    """The owners of the key counts order them by the keys' 64-bit codes: two keys sharing a code are
+    still counted apart, each from its own rows."""
+    from vornkit._spark_common import tagged, untagged
+    from vornkit._spark_linkage import _COUNTED, _code, _Plan, _receive_counts
+
+    plan = _Plan(model=model, columns=FIELDS, rules=RULES[:2], term_fields=[])
+    key = 12345
+    # slot 1's key chosen so that (0, key) and (1, other) share a code, or not
+    other = key ^ (1 << 48) if collide else key + 1
+    assert (_code(0, np.array([key]))[0] == _code(1, np.array([other]))[0]) == collide
+    slots = [0, 1, 0, 1, 0, 1, 1]
+    keys = [key, other, key, other, key, other, other]
+    n_left = [1, 2, 3, 1, 1, 2, 1]  # as counted by several sending tasks
+    counts = pa.table({"slot": pa.array(slots, pa.int32()), "key": pa.array(keys, pa.int64()), "n_left": n_left})
+    found = dict(untagged(list(_receive_counts(plan, True, 2_000, 1_000)(iter([tagged(0, counts)])))))
+    # 5 records share slot 0's key (10 pairs), 6 share slot 1's key (15 pairs)
+    assert found[_COUNTED].column("pairs").to_pylist() == [10, 15]
+    assert found[_COUNTED].column("keys").to_pylist() == [1, 1]
+
+
 def test_skewed_key_is_spread_and_exact(spark, vks, records, model):
     """A key of 200 records split over many tasks gives the same pairs as one task."""
     rules = [BlockingRule(("city",))]
