@@ -298,8 +298,7 @@ class _Block:
         self.table, self.plan, self.skipped, self.order = table, plan, skipped, order
         self.slot = table.column("slot").to_numpy()[order]
         self._encoded: dict[str, tuple[np.ndarray, pa.Array]] = {}
-        self._key_codes: dict[str, np.ndarray] = {}
-        self._part_codes: tuple[np.ndarray, dict[str, int]] | None = None
+        self._part_codes: tuple[np.ndarray, list[list[int]]] | None = None
         self._bands: dict[int, tuple[np.ndarray, np.ndarray]] = {}
         self._skipped_rows: dict[int, np.ndarray] = {}
 
@@ -308,14 +307,6 @@ class _Block:
             codes, dictionary = _codes(self.table.column(name).chunk(0))
             self._encoded[name] = (codes[self.order], dictionary)
         return self._encoded[name]
-
-    def key_codes(self, name: str) -> np.ndarray:
-        """The codes of a key part's column, with "" (which makes no key) missing too."""
-        if name not in self._key_codes:
-            codes, dictionary = self.codes(name)
-            empty = pc.index(dictionary, "").as_py()
-            self._key_codes[name] = np.where(codes == empty, -1, codes) if empty >= 0 else codes
-        return self._key_codes[name]
 
     def bands(self, rule: int) -> tuple[np.ndarray, np.ndarray]:
         """A MinHash rule's band keys (rows x bands) and which rows have them."""
@@ -332,30 +323,27 @@ class _Block:
             self._skipped_rows[slot] = present & np.isin(keys[:, band], self.skipped.get(slot, ()))
         return self._skipped_rows[slot]
 
-    def share(self, slot: int, a: np.ndarray, b: np.ndarray) -> np.ndarray:
-        """Whether the records of the pairs (a, b) share a key of this slot that makes pairs."""
+    def share_band(self, slot: int, a: np.ndarray, b: np.ndarray) -> np.ndarray:
+        """Whether the records of the pairs (a, b) share a key of this MinHash slot that makes pairs."""
         rule, band = self.plan.slots[slot]
-        if band is None:
-            shared = np.ones(len(a), dtype=bool)
-            for name in self.plan.part_columns[rule]:
-                codes = self.key_codes(name)
-                shared &= (codes[a] >= 0) & (codes[a] == codes[b])
-            return shared
         keys, present = self.bands(rule)
         shared = np.asarray(present[a] & present[b] & (keys[a, band] == keys[b, band]), dtype=bool)
         if slot in self.skipped:
             shared &= ~self.in_skipped_bucket(slot)[a]
         return shared
 
-    def part_codes(self) -> tuple[np.ndarray, dict[str, int]]:
-        """The key codes of every exact rule's key parts, a row per record (read a pair's two rows
-        at once), and each part's column in it."""
+    def part_codes(self) -> tuple[np.ndarray, list[list[int]]]:
+        """The codes of every exact rule's key parts, a row per record (read a pair's two rows at
+        once; "", which makes no key, is missing like null), and each rule's columns in it."""
         if self._part_codes is None:
             names = list(dict.fromkeys(name for names in self.plan.part_columns for name in names))
             matrix = np.empty((self.table.num_rows, len(names)), dtype=np.int32)
             for column, name in enumerate(names):
-                matrix[:, column] = self.key_codes(name)
-            self._part_codes = (matrix, {name: column for column, name in enumerate(names)})
+                codes, dictionary = self.codes(name)
+                empty = pc.index(dictionary, "").as_py()
+                matrix[:, column] = np.where(codes == empty, -1, codes) if empty >= 0 else codes
+            columns = [[names.index(name) for name in part_names] for part_names in self.plan.part_columns]
+            self._part_codes = (matrix, columns)
         return self._part_codes
 
     def first_shared(self, a: np.ndarray, b: np.ndarray) -> np.ndarray:
@@ -365,16 +353,16 @@ class _Block:
         if not self.plan.slots or not len(a):
             return np.ones(len(a), dtype=bool)
         own = self.slot[a]
-        matrix, column_of = self.part_codes()
+        matrix, columns = self.part_codes()
         left = matrix[a]
         agree = (left == matrix[b]) & (left >= 0)
         shared = np.empty((len(a), int(own.max()) + 1), dtype=bool)
         for at in range(shared.shape[1]):
             rule, band = self.plan.slots[at]
             if band is None:
-                shared[:, at] = agree[:, [column_of[name] for name in self.plan.part_columns[rule]]].all(axis=1)
+                shared[:, at] = agree[:, columns[rule]].all(axis=1)
             else:
-                shared[:, at] = self.share(at, a, b)
+                shared[:, at] = self.share_band(at, a, b)
         # The first True of each row is its first shared slot (argmax); it must be the pair's own.
         first: np.ndarray = shared[np.arange(len(a)), own] & (np.argmax(shared, axis=1) == own)
         return first
