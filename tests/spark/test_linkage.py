@@ -193,8 +193,8 @@ def test_key_filter_holds_every_listed_key(spark, listed):
 
 @pytest.mark.parametrize("collide", [False, True], ids=["distinct-codes", "shared-code"])
 def test_key_counts_of_keys_sharing_a_code(spark, model, collide):
-    """The owners of the key counts order them by the keys' 64-bit codes: two keys sharing a code are
-    still counted apart, each from its own rows."""
+    """The owners of the key counts group them by (slot, key), not by the keys' 64-bit codes: two keys
+    sharing a code are still counted apart, each from its own rows."""
     from vornkit._spark_common import tagged, untagged
     from vornkit._spark_linkage import _COUNTED, _code, _Plan, _receive_counts
 
