@@ -72,7 +72,9 @@ fi
 # The build runs in this environment, not an isolated one: the build
 # directory (build/<wheel tag>) is then reused from run to run, where a new
 # isolated environment each time would make the build start from scratch.
-build_tools=("scikit-build-core>=0.10")
+# Dependencies published only as source (PySpark) are then built here too,
+# with setuptools.
+build_tools=("scikit-build-core>=0.10" setuptools wheel)
 command -v cmake >/dev/null 2>&1 || build_tools+=("cmake>=3.18")
 command -v ninja >/dev/null 2>&1 || build_tools+=(ninja)
 "$venv/bin/python" -m pip install -q --disable-pip-version-check "${build_tools[@]}"
