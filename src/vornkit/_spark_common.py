@@ -7,6 +7,7 @@ from collections.abc import Iterable, Iterator
 
 import numpy as np
 import pyarrow as pa  # type: ignore[import-untyped,unused-ignore]
+import pyarrow.compute as pc  # type: ignore[import-untyped,unused-ignore]
 from pyspark.sql import DataFrame, SparkSession  # type: ignore[import-not-found,unused-ignore]
 from pyspark.sql import functions as F  # type: ignore[import-not-found,unused-ignore]  # noqa: N812
 from pyspark.sql.types import IntegralType, StringType  # type: ignore[import-not-found,unused-ignore]
@@ -26,6 +27,7 @@ _IPC_OPTIONS = pa.ipc.IpcWriteOptions(
 
 def tagged(tag: int, table: pa.Table) -> pa.RecordBatch:
     """One row of ``TAGGED_SCHEMA``: the table as a compressed Arrow stream, under the tag."""
+    table = _dictionaries_cut(table)
     sink = pa.BufferOutputStream()
     with pa.ipc.new_stream(sink, table.schema, options=_IPC_OPTIONS) as writer:
         writer.write_table(table)
@@ -35,6 +37,25 @@ def tagged(tag: int, table: pa.Table) -> pa.RecordBatch:
         [pa.array([tag], pa.int32()), pa.Array.from_buffers(pa.binary(), 1, [None, offsets, blob])],
         names=["tag", "blob"],
     )
+
+
+def _dictionaries_cut(table: pa.Table) -> pa.Table:
+    """The table with each dictionary column larger than its rows cut to the values its rows use:
+    a slice of a dictionary column carries its whole dictionary into the stream."""
+    for position, column in enumerate(table.columns):
+        if not pa.types.is_dictionary(column.type):
+            continue
+        column = column.combine_chunks()
+        if len(column.dictionary) <= len(column):
+            continue
+        indices = pc.fill_null(column.indices, 0).to_numpy()  # a null keeps the first value: harmless
+        used = np.zeros(len(column.dictionary), dtype=bool)
+        used[indices] = True
+        renumbered = (np.cumsum(used) - 1).astype(np.int32)[indices]
+        mask = column.is_null().to_numpy(zero_copy_only=False) if column.null_count else None
+        cut = pa.DictionaryArray.from_arrays(pa.array(renumbered, mask=mask), column.dictionary.filter(used))
+        table = table.set_column(position, table.field(position), cut)
+    return table
 
 
 def untagged(batches: Iterable[pa.RecordBatch] | pa.Table) -> Iterator[tuple[int, pa.Table]]:
@@ -58,6 +79,15 @@ def partition_labels(spark: SparkSession, partitions: int) -> np.ndarray:
     return labels
 
 
+def destination_order(destination: np.ndarray) -> np.ndarray:
+    """The rows in order of their partition (``shipped`` reads them so), each partition's in their
+    own order. Fewer than 65 536 partitions are sorted as 16-bit numbers, which NumPy sorts by
+    radix."""
+    if len(destination) and int(destination.max()) < 1 << 16:
+        destination = destination.astype(np.uint16)
+    return np.argsort(destination, kind="stable")
+
+
 def shipped(table: pa.Table, destination: np.ndarray, labels: np.ndarray) -> Iterator[pa.RecordBatch]:
     """The rows of ``table``, in order of their ``destination`` (a partition per row), as one
     tagged table per partition for ``repartition(len(labels), "tag")``. Spark moves these few
@@ -74,11 +104,31 @@ def received(batches: Iterator[pa.RecordBatch]) -> pa.Table | None:
 
 def concatenated(tables: Iterable[pa.Table]) -> pa.Table | None:
     """The tables as one of one chunk (None when all are empty); a column that some tables lack is
-    null in their rows."""
+    null in their rows. A dictionary column gets one dictionary, each value once (Arrow unifies
+    them in concatenating)."""
     kept = [table for table in tables if table.num_rows]
     if not kept:
         return None
-    return pa.concat_tables(kept, promote_options="default").combine_chunks()
+    return pa.concat_tables(_plain_where_mixed(kept), promote_options="default").combine_chunks()
+
+
+def _plain_where_mixed(tables: list[pa.Table]) -> list[pa.Table]:
+    """The tables with a column that some of them hold as a dictionary and others not decoded in
+    all (a sender encodes a column or not by its values)."""
+    types: dict[str, set[pa.DataType]] = {}
+    for table in tables:
+        for field in table.schema:
+            types.setdefault(field.name, set()).add(field.type)
+    mixed = {name for name, found in types.items() if len(found) > 1}
+    if not mixed:
+        return tables
+    decoded = []
+    for table in tables:
+        for position, field in enumerate(table.schema):
+            if field.name in mixed and pa.types.is_dictionary(field.type):
+                table = table.set_column(position, field.name, table.column(position).cast(field.type.value_type))
+        decoded.append(table)
+    return decoded
 
 
 def components(edges: DataFrame) -> DataFrame:

@@ -219,3 +219,33 @@ def test_shipped_tables_are_received_whole(spark):
     assert last.column("bands").to_pylist() == [[2, 3], [], None]
     assert last.column("other").to_pylist() == [None, None, 1.5]
     assert received(iter([])) is None
+
+
+@pytest.mark.parametrize("second_encoded", [True, False], ids=["both-dictionaries", "one-plain"])
+def test_dictionary_columns_are_received_with_one_dictionary(spark, second_encoded):
+    """A slice of a dictionary column is shipped with the values it uses only; the received
+    column has one dictionary, each value once, whether the other sender encoded it or not."""
+    import pyarrow as pa
+
+    from vornkit._spark_common import destination_order, received, shipped, untagged
+
+    labels = np.array([10, 20], dtype=np.int32)
+    values = ["x", "y", None, "z", "y", "w", "x", "v"]
+    first = pa.table({"text": pa.array(values).dictionary_encode(), "k": range(8)})
+    destination = np.array([1, 0, 1, 0, 0, 1, 1, 0])
+    order = destination_order(destination)
+    assert order.tolist() == [1, 3, 4, 7, 0, 2, 5, 6]
+    sent = list(shipped(first.take(pa.array(order)), destination[order], labels))
+    cut = dict(untagged(iter(sent)))[20].column("text").chunk(0)
+    assert cut.to_pylist() == ["x", None, "w", "x"] and sorted(cut.dictionary.to_pylist()) == ["w", "x"]
+    second = pa.array(["y", "x", "u"])
+    second = pa.table({"text": second.dictionary_encode() if second_encoded else second, "k": [8, 9, 10]})
+    sent += list(shipped(second, np.array([1, 1, 1]), labels))
+    found = received(iter(sent[1:]))
+    assert found.column("k").to_pylist() == [0, 2, 5, 6, 8, 9, 10]
+    text = found.column("text").chunk(0)
+    assert text.to_pylist() == ["x", None, "w", "x", "y", "x", "u"]
+    assert pa.types.is_dictionary(text.type) == second_encoded
+    if second_encoded:
+        dictionary = text.dictionary.to_pylist()
+        assert len(dictionary) == len(set(dictionary))
