@@ -46,6 +46,7 @@ from vornkit._spark_common import (
     components,
     concatenated,
     count_checked_ids,
+    destination_order,
     partition_labels,
     received,
     shipped,
@@ -59,11 +60,12 @@ MAX_SALTS = 256  # the most tasks one key's pairs are spread over
 WEIGH_ROWS = 1 << 16  # pairs weighed at a time
 GROUP_ROWS_PER_TASK = 400_000  # key rows (each carrying its record) per task of the grouping
 COUNT_KEYS_PER_TASK = 4_000_000  # keys of records per task of the key counts
-COUNT_RECORDS = 1 << 16  # records whose keys a task counts before shipping the counts
+RECORDS_TAG = -1  # the tag of the prepared records' tables (their counts' tags are tasks' labels, from 0)
 SEND_RECORDS = 1 << 16  # records whose key rows a task ships at once
 PREPARE_RECORDS = 1 << 16  # records prepared at once (each distinct value once)
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
 FILTER_BITS_PER_KEY = 16  # bits of the filter of the keys that make pairs, per such key
+DICTIONARY_SHARE = 4  # a shipped string column is dictionary-encoded with at most one distinct value in this many
 HASH_BITS = 64  # bits of the hashes of keys, ids and term values (see _hash_mask)
 
 _log = logging.getLogger("vornkit.spark")
@@ -163,12 +165,17 @@ def _texts(column: pa.Array) -> pa.Array:
     return pa.array(read_columns({"column": column.to_pylist()}, ["column"])[0]["column"], pa.string())
 
 
-def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
+def _prepare(
+    id_col: str, plan: _Plan, side: int, count_labels: np.ndarray
+) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     """mapInArrow body: records to tables of prepared records (``_prepared_schema``), each
-    shipped whole (TAGGED_SCHEMA): the later stages read them without Spark's rows."""
+    shipped whole (TAGGED_SCHEMA, under RECORDS_TAG): the later stages read them without Spark's
+    rows. With each table, its keys' and term values' counts, tagged for the tasks that count
+    them over the input (``_counts``)."""
     fields = {field.name: field for field in plan.model.fields}
     use_processor = plan.model.preprocess
     keep, at_once = _hash_mask(), PREPARE_RECORDS  # read on the driver, not in the executors
+    counts = _counts(plan, side, count_labels)
 
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
         processor = vorn.Preprocessor() if use_processor else None
@@ -193,7 +200,8 @@ def _prepare(id_col: str, plan: _Plan) -> Callable[[Iterator[pa.RecordBatch]], I
                 [*table.columns, *_key_hashes(plan, table, keep), pa.array(_id_hashes(table.column("_id"), keep))],
                 names=[*table.column_names, *_hash_names(plan), "_idh"],
             )
-            yield tagged(0, table)
+            yield tagged(RECORDS_TAG, table)
+            yield from counts(table)
 
     return run
 
@@ -255,9 +263,19 @@ def _band_matrix(lists: pa.ListArray, bands: int) -> tuple[np.ndarray, np.ndarra
 
 
 def _unpacked(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-    """The prepared records of the tables that ``_prepare`` shipped."""
+    """The prepared records of the tables that ``_prepare`` shipped (see ``_record_tables``)."""
     for _, table in untagged(batches):
         yield from table.to_batches()
+
+
+def _record_tables(prepared: DataFrame) -> DataFrame:
+    """The rows of the prepared records' tables, without their counts."""
+    return prepared.where(F.col("tag") == RECORDS_TAG)
+
+
+def _count_tables(prepared: DataFrame) -> DataFrame:
+    """The rows of the counts of the prepared records, tagged for the tasks that add them up."""
+    return prepared.where(F.col("tag") != RECORDS_TAG)
 
 
 def _prepared_names(plan: _Plan) -> list[str]:
@@ -282,8 +300,9 @@ def _prepared_schema(plan: _Plan, id_type: str) -> str:
 
 
 def _codes(column: pa.Array) -> tuple[np.ndarray, pa.Array]:
-    """Each row's index into the column's distinct values (-1 for null), and the distinct values."""
-    encoded = column.dictionary_encode()
+    """Each row's index into the column's distinct values (-1 for null), and the distinct values
+    (a dictionary column's, each value once, as ``concatenated`` made it)."""
+    encoded = column if pa.types.is_dictionary(column.type) else column.dictionary_encode()
     codes = pc.fill_null(encoded.indices, -1).to_numpy(zero_copy_only=False).astype(np.int64)
     return codes, encoded.dictionary
 
@@ -540,20 +559,20 @@ def _pair_count(left_rows: int, right_rows: int | None) -> int:
     return left_rows * (left_rows - 1) // 2 if right_rows is None else left_rows * right_rows
 
 
-def _records(df: DataFrame, id_col: str, plan: _Plan) -> DataFrame:
-    """The prepared records, materialised as whole tables (see ``_prepare``): the key counts and
-    the grouping read them."""
+def _records(df: DataFrame, id_col: str, plan: _Plan, side: int, count_labels: np.ndarray) -> DataFrame:
+    """The prepared records and their counts, materialised as whole tables (see ``_prepare``): the
+    key counts read the counts, the grouping the records."""
     selected = df.select(id_col, *dict.fromkeys(c for c in plan.columns if c != id_col))
     # Every core prepares records, and every later stage reads them as they are partitioned here.
     tasks = df.sparkSession.sparkContext.defaultParallelism
     if selected.rdd.getNumPartitions() < tasks:
         selected = selected.repartition(tasks)
-    return selected.mapInArrow(_prepare(id_col, plan), TAGGED_SCHEMA).localCheckpoint()
+    return selected.mapInArrow(_prepare(id_col, plan, side, count_labels), TAGGED_SCHEMA).localCheckpoint()
 
 
 def _as_rows(records: DataFrame, plan: _Plan, id_type: str) -> DataFrame:
     """The prepared records (see ``_records``) as Spark's rows, one per record."""
-    return records.mapInArrow(_unpacked, _prepared_schema(plan, id_type))
+    return _record_tables(records).mapInArrow(_unpacked, _prepared_schema(plan, id_type))
 
 
 def _with_term_counts(sides: list[DataFrame], plan: _Plan) -> tuple[list[DataFrame], list[int]]:
@@ -671,14 +690,12 @@ def _present_keys(table: pa.Table, slot: int) -> tuple[np.ndarray, np.ndarray]:
     return rows, _column(table, f"h{slot}")[rows]
 
 
-def _send_counts(
-    plan: _Plan, side: int, labels: np.ndarray
-) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
-    """mapInArrow body: a task's prepared records (see ``_records``) to each key's and each term
-    value's count among them, shipped to the task that counts it over all the input."""
+def _counts(plan: _Plan, side: int, labels: np.ndarray) -> Callable[[pa.Table], Iterator[pa.RecordBatch]]:
+    """Prepared records (see ``_prepare``) to each key's and each term value's count among them,
+    tagged for the task that counts it over all the input."""
     slots, partitions = _slot_count(plan), len(labels)
     counted = ("n_left", "n_right")[side]
-    keep, at_once = _hash_mask(), COUNT_RECORDS  # read on the driver, not in the executors
+    keep = _hash_mask()  # read on the driver, not in the executors
 
     def term_counts(table: pa.Table) -> tuple[pa.Table, np.ndarray]:
         """Each term field's values among the records with their counts, (field, value, hash, n),
@@ -702,25 +719,24 @@ def _send_counts(
         destination = _code(_column(terms, "field"), _column(terms, "hash")) % np.uint64(partitions)
         return terms, destination.astype(np.int64)
 
-    def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        for table in _gathered(_unpacked(batches), at_once):
-            slot, keys, counts = [], [], []
-            for s in range(slots):
-                distinct, n = np.unique(_present_keys(table, s)[1], return_counts=True)
-                slot.append(np.full(len(distinct), s, dtype=np.int32))
-                keys.append(distinct)
-                counts.append(n.astype(np.int64))
-            every_slot, found = np.concatenate(slot), np.concatenate(keys)
-            destination = (_code(every_slot, found) % np.uint64(partitions)).astype(np.int64)
-            order = np.argsort(destination, kind="stable")
-            counts_table = pa.table(
-                {"slot": every_slot[order], "key": found[order], counted: np.concatenate(counts)[order]}
-            )
-            yield from shipped(counts_table, destination[order], labels)
-            if plan.term_fields:
-                terms, destination = term_counts(table)
-                order = np.argsort(destination, kind="stable")
-                yield from shipped(terms.take(pa.array(order)), destination[order], labels)
+    def run(table: pa.Table) -> Iterator[pa.RecordBatch]:
+        slot, keys, counts = [], [], []
+        for s in range(slots):
+            distinct, n = np.unique(_present_keys(table, s)[1], return_counts=True)
+            slot.append(np.full(len(distinct), s, dtype=np.int32))
+            keys.append(distinct)
+            counts.append(n.astype(np.int64))
+        every_slot, found = np.concatenate(slot), np.concatenate(keys)
+        destination = (_code(every_slot, found) % np.uint64(partitions)).astype(np.int64)
+        order = destination_order(destination)
+        counts_table = pa.table(
+            {"slot": every_slot[order], "key": found[order], counted: np.concatenate(counts)[order]}
+        )
+        yield from shipped(counts_table, destination[order], labels)
+        if plan.term_fields:
+            terms, destination = term_counts(table)
+            order = destination_order(destination)
+            yield from shipped(terms.take(pa.array(order)), destination[order], labels)
 
     return run
 
@@ -782,17 +798,19 @@ def _receive_counts(
         # Rows the grouping ships: left rows once, right rows (all rows, deduplicating) once per part.
         shipped_rows = salts * n_left if dedup else n_left + salts * n_right
         skewed = useful & (salts > 1)
-        rule = rule_of[slot]
+        # The keys come sorted by slot: summed per slot in runs, then per rule.
+        slot_starts = np.flatnonzero(np.r_[True, slot[1:] != slot[:-1]])
+        rule = rule_of[slot[slot_starts]]
         summary = {name: np.zeros(rules, dtype=np.int64) for name in _SUMMARY}
         for name, kept, values in [
             ("pairs", useful, pairs),
-            ("skewed", skewed, np.ones_like(pairs)),
+            ("skewed", skewed, 1),
             ("parts", skewed, salts),
-            ("keys", useful, np.ones_like(pairs)),
+            ("keys", useful, 1),
             ("rows", useful, shipped_rows),
             ("all_rows", ~skipped, shipped_rows),
         ]:
-            np.add.at(summary[name], rule[kept], values[kept])
+            np.add.at(summary[name], rule, np.add.reduceat(np.where(kept, values, 0), slot_starts))
         yield tagged(_COUNTED, pa.table(summary))
         yield tagged(_SKEWED, pa.table({"code": codes[skewed].view(np.int64), "salts": salts[skewed]}))
         yield tagged(_SKIPPED, pa.table({"slot": slot[skipped], "key": keys[skipped]}))
@@ -843,17 +861,15 @@ def _count_keys(
     max_pairs: int | None,
     report: Callable[[str], None],
     records: int,
+    count_labels: np.ndarray,
 ) -> _Keys:
-    """Counts every key's records and every term value; reports each rule's pair count (and
-    refuses one above ``max_pairs``) before any pair is made. A key shared by more than ``skew_rows`` left records
-    is split into parts (up to MAX_SALTS) whose pairs go to different tasks."""
-    spark = sides[0].sparkSession
-    partitions = max(_shuffle_partitions(spark), -(-records * _slot_count(plan) // COUNT_KEYS_PER_TASK))
-    labels = partition_labels(spark, partitions)
-    sent = [
-        records_of_side.mapInArrow(_send_counts(plan, side, labels), TAGGED_SCHEMA)
-        for side, records_of_side in enumerate(sides)
-    ]
+    """Adds up the counts of every key's records and every term value that preparing the records
+    made (``sides``: see ``_records``), over ``count_labels`` tasks; reports each rule's pair count
+    (and refuses one above ``max_pairs``) before any pair is made. A key shared by more than
+    ``skew_rows`` left records is split into parts (up to MAX_SALTS) whose pairs go to different
+    tasks."""
+    partitions = len(count_labels)
+    sent = [_count_tables(prepared) for prepared in sides]
     exchanged = sent[0] if dedup else sent[0].unionAll(sent[1])
     totals = exchanged.repartition(partitions, "tag").mapInArrow(
         _receive_counts(plan, dedup, skew_rows, BROADCAST_ROWS // partitions), TAGGED_SCHEMA
@@ -995,8 +1011,8 @@ def _send_key_rows(
                 table = with_counts(table)
             rows, slot, key, salt, lead = key_rows(table)
             destination = (_code(slot, key, salt) % np.uint64(partitions)).astype(np.int64)
-            order = np.argsort(destination, kind="stable")
-            shipped_rows = table.select(carried).take(pa.array(rows[order]))
+            order = destination_order(destination)
+            shipped_rows = _dictionary_encoded(table.select(carried)).take(pa.array(rows[order]))
             if side == 1:
                 shipped_rows = shipped_rows.rename_columns(["_rid" if name == "_id" else name for name in carried])
             for name, values in [
@@ -1012,6 +1028,21 @@ def _send_key_rows(
     return run
 
 
+def _dictionary_encoded(table: pa.Table) -> pa.Table:
+    """The records with each string column of few distinct values (at most one in
+    DICTIONARY_SHARE of the records) as a dictionary column: a record is copied into each of its key
+    rows, and such a value is then shipped and read once per task. A column of more would carry
+    most of its values into every task's dictionary."""
+    for position, name in enumerate(table.column_names):
+        column = table.column(name)
+        if name == "_id" or not (pa.types.is_string(column.type) or pa.types.is_large_string(column.type)):
+            continue
+        encoded = column.combine_chunks().dictionary_encode()
+        if len(encoded.dictionary) * DICTIONARY_SHARE <= table.num_rows:
+            table = table.set_column(position, name, encoded)
+    return table
+
+
 def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys, partitions_at_least: int) -> DataFrame:
     """The key rows of the keys that make pairs, shipped so that each (slot, key, salt) is in one
     partition (see ``_send_key_rows``, which says what ``sides`` holds): TAGGED_SCHEMA rows that
@@ -1021,6 +1052,8 @@ def _grouped(sides: list[DataFrame], plan: _Plan, dedup: bool, keys: _Keys, part
     labels = partition_labels(spark, partitions)
     if keys.terms is None:
         sides = [records.select(*_sent_columns(plan)) for records in sides]
+    else:
+        sides = [_record_tables(records) for records in sides]
     sent = [
         records.mapInArrow(_send_key_rows(plan, side, dedup, keys, labels), TAGGED_SCHEMA)
         for side, records in enumerate(sides)
@@ -1103,8 +1136,13 @@ def link(
         rules=rules,
         term_fields=[field.name for field in resolved.fields if field.term_frequency],
     )
-    prepared = [_records(table, id_col, plan) for table, id_col in zip(tables, names)]
-    keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info, sum(counts))
+    spark = left.sparkSession
+    count_tasks = max(_shuffle_partitions(spark), -(-sum(counts) * _slot_count(plan) // COUNT_KEYS_PER_TASK))
+    count_labels = partition_labels(spark, count_tasks)
+    prepared = [
+        _records(table, id_col, plan, side, count_labels) for side, (table, id_col) in enumerate(zip(tables, names))
+    ]
+    keys = _count_keys(prepared, plan, dedup, skew_rows, max_pairs, report or _log.info, sum(counts), count_labels)
     id_types = [table.schema[id_col].dataType.simpleString() for table, id_col in zip(tables, names)]
     # The grouping's senders look the term values' counts up, or when there are too many to list
     # (or two share a hash), they are joined to the records as rows.
@@ -1113,7 +1151,7 @@ def link(
     else:
         as_rows = [_as_rows(side, plan, id_type) for side, id_type in zip(prepared, id_types)]
         counted, totals = _with_term_counts(as_rows, plan)
-    grouped = _grouped(counted, plan, dedup, keys, _shuffle_partitions(left.sparkSession))
+    grouped = _grouped(counted, plan, dedup, keys, _shuffle_partitions(spark))
     return grouped.mapInArrow(
         _group_and_weigh(plan, totals, threshold, dedup, keys.skipped),
         f"left_id {id_types[0]}, right_id {id_types[-1]}, match_probability double, match_weight double",

@@ -85,7 +85,7 @@ def test_dedup_equals_local(
     from vornkit import _spark_linkage
 
     monkeypatch.setattr(_spark_linkage, "WEIGH_ROWS", weigh_rows)
-    for name in ("PREPARE_RECORDS", "COUNT_RECORDS", "SEND_RECORDS"):
+    for name in ("PREPARE_RECORDS", "SEND_RECORDS"):
         monkeypatch.setattr(_spark_linkage, name, records_at_once)
     local = vornkit.link_records(records, model=model, blocking=RULES, id="id", threshold=threshold)
     lines = []
