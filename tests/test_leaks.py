@@ -8,11 +8,6 @@ from reference import CALLS, FLOW, PREPROCESSOR
 
 SURROGATE = "a\ud800b"
 
-# MinHash keeps a per-thread scratch that grows a 256 KiB bitmap once its
-# thread has signed 8 KiB of text in short shingles: a one-time cost, which
-# would show as growth if it fell inside a measured loop.
-vorn.minhash_signature("x" * 8192, 3, 1)
-
 
 class NotIndex:
     def __index__(self):
