@@ -10,6 +10,7 @@ import pytest
 import vorn
 
 import vornkit
+from vornkit import _native
 
 # scorer, scorer_kwargs, the vorn call for one pair
 SCORERS = [
@@ -422,6 +423,14 @@ def test_a_cutoff_equal_to_a_score_keeps_that_pair(scorer):
         assert list(zip(i.tolist(), j.tolist())) == list(zip(*map(np.ndarray.tolist, np.nonzero(keep))))
 
 
+def exported_processed(texts):
+    """Strings read, processed and handed to Arrow (the capsules dropped unread too)."""
+    pa = pytest.importorskip("pyarrow")
+    processed = _native.apply_processor(_native.Strings(texts), vorn.Preprocessor(), 1)
+    processed.__arrow_c_array__()
+    return pa.array(processed)
+
+
 def leak_cases():
     pa = pytest.importorskip("pyarrow")
     texts, arrow = ["kitten", None, "sitting é"], pa.chunked_array([["a", None], ["bcd"]])
@@ -434,13 +443,36 @@ def leak_cases():
         "bad element": (vornkit.cdist, (texts, ["a", 1]), {"scorer": lev}),
         "bad scorer": (vornkit.cpdist, (arrow, texts), {"scorer": len}),
         "bad kwargs": (vornkit.cdist, (arrow, texts), {"scorer": vorn.jaccard_similarity, "scorer_kwargs": {"n": -1}}),
+        "arrow export": (exported_processed, (texts,), {}),
     }
 
 
-@pytest.mark.parametrize("case", ["cdist", "topk", "extract", "join", "bad element", "bad scorer", "bad kwargs"])
+@pytest.mark.parametrize(
+    "case", ["cdist", "topk", "extract", "join", "bad element", "bad scorer", "bad kwargs", "arrow export"]
+)
 def test_no_reference_or_memory_leaks(no_leak, case):
     fn, args, kwargs = leak_cases()[case]
     no_leak(fn, *args, calls=2000, expect=(TypeError, OverflowError), **kwargs)
+
+
+@pytest.mark.parametrize("kind", ["list", "pyarrow utf8", "pyarrow large_utf8", "pyarrow sliced", "pyarrow chunked"])
+@pytest.mark.parametrize("processed", [False, True], ids=["as-read", "processed"])
+def test_strings_hand_their_texts_to_arrow(kind, processed):
+    """The Arrow export holds each text (processed ones after apply_processor), nulls and empty
+    texts kept, whatever the input's layout, offsets or chunks."""
+    pa = pytest.importorskip("pyarrow")
+    texts = ["  Grüße  AUS Köln", None, "", "Σίσυφος ΟΔΟΣ", "a\tb", None, "x" * 70]
+    make = (lambda t: t) if kind == "list" else pyarrow_kinds()[kind]
+    strings = _native.Strings(make(texts))
+    expected = texts
+    if processed:
+        processor = vorn.Preprocessor()
+        strings = _native.apply_processor(strings, processor, 1)
+        expected = [None if text is None else processor.process(text) for text in texts]
+    exported = pa.array(strings)
+    assert exported.type == pa.large_string()
+    assert exported.to_pylist() == expected
+    assert exported.null_count == 2
 
 
 @pytest.mark.parametrize(

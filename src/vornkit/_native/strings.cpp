@@ -396,6 +396,103 @@ PyObject* strings_item(PyObject* self, Py_ssize_t i) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
 }
 
+// The texts as a copied Arrow large_utf8 array: what __arrow_c_array__
+// hands over, freed by the array's release callback.
+struct ExportedTexts {
+    std::vector<std::int64_t> offsets;
+    std::vector<char> data;
+    std::vector<std::uint8_t> validity;  // empty without nulls
+    const void* buffers[3] = {nullptr, nullptr, nullptr};
+};
+
+void release_exported_array(ArrowArray* array) {
+    delete static_cast<ExportedTexts*>(array->private_data);
+    array->release = nullptr;
+}
+
+void release_exported_schema(ArrowSchema* schema) { schema->release = nullptr; }
+
+void destroy_schema_capsule(PyObject* capsule) {
+    auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, "arrow_schema"));
+    if (schema->release != nullptr) schema->release(schema);
+    delete schema;
+}
+
+void destroy_array_capsule(PyObject* capsule) {
+    auto* array = static_cast<ArrowArray*>(PyCapsule_GetPointer(capsule, "arrow_array"));
+    if (array->release != nullptr) array->release(array);
+    delete array;
+}
+
+// __arrow_c_array__(requested_schema=None): the texts as they are held
+// (processed ones for the result of apply_processor), nulls kept. The
+// requested schema is a hint the interface lets a producer ignore.
+PyObject* strings_arrow_c_array(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"requested_schema", nullptr};
+    PyObject* requested = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:__arrow_c_array__", const_cast<char**>(keywords), &requested))
+        return nullptr;
+    return guarded([&]() -> PyObject* {
+        const StringColumn& column = reinterpret_cast<StringsObject*>(self)->input->column;
+        const std::size_t size = column.size();
+        auto exported = std::make_unique<ExportedTexts>();
+        exported->offsets.resize(size + 1);
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!column.is_null(i)) bytes += column[i].size();
+        }
+        exported->data.reserve(bytes);
+        if (column.has_nulls()) exported->validity.assign((size + 7) / 8, 0);
+        for (std::size_t i = 0; i < size; ++i) {
+            exported->offsets[i] = static_cast<std::int64_t>(exported->data.size());
+            if (column.is_null(i)) continue;
+            const std::string_view text = column[i];
+            exported->data.insert(exported->data.end(), text.begin(), text.end());
+            if (!exported->validity.empty()) exported->validity[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+        }
+        exported->offsets[size] = static_cast<std::int64_t>(exported->data.size());
+        exported->buffers[0] = exported->validity.empty() ? nullptr : exported->validity.data();
+        exported->buffers[1] = exported->offsets.data();
+        exported->buffers[2] = exported->data.data();
+
+        auto schema = std::make_unique<ArrowSchema>();
+        *schema = ArrowSchema{};
+        schema->format = "U";
+        schema->name = "";
+        schema->flags = ARROW_FLAG_NULLABLE;
+        schema->release = release_exported_schema;
+        auto array = std::make_unique<ArrowArray>();
+        *array = ArrowArray{};
+        array->length = static_cast<std::int64_t>(size);
+        array->null_count = static_cast<std::int64_t>(column.null_count());
+        array->n_buffers = 3;
+        array->buffers = exported->buffers;
+        array->release = release_exported_array;
+        array->private_data = exported.release();
+        // Each capsule owns its struct from here: a failure below releases what was made.
+        PyRef schema_capsule(PyCapsule_New(schema.get(), "arrow_schema", destroy_schema_capsule));
+        if (!schema_capsule) {
+            release_exported_array(array.get());
+            return nullptr;
+        }
+        schema.release();
+        PyRef array_capsule(PyCapsule_New(array.get(), "arrow_array", destroy_array_capsule));
+        if (!array_capsule) {
+            release_exported_array(array.get());
+            return nullptr;
+        }
+        array.release();
+        return PyTuple_Pack(2, schema_capsule.get(), array_capsule.get());
+    });
+}
+
+PyMethodDef strings_methods[] = {
+    {"__arrow_c_array__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(strings_arrow_c_array)),
+     METH_VARARGS | METH_KEYWORDS,
+     "__arrow_c_array__(requested_schema=None)\n--\n\nThe texts as an Arrow large_utf8 array (copied)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyObject* strings_null_count(PyObject* self, void*) {
     return PyLong_FromSize_t(reinterpret_cast<StringsObject*>(self)->input->column.null_count());
 }
@@ -413,6 +510,7 @@ PyType_Slot strings_slots[] = {
     {Py_sq_length, reinterpret_cast<void*>(strings_length)},
     {Py_sq_item, reinterpret_cast<void*>(strings_item)},
     {Py_tp_getset, strings_getset},
+    {Py_tp_methods, strings_methods},
     {0, nullptr},
 };
 
