@@ -140,6 +140,23 @@ def _band_keys(rule: BlockingRule, values: dict[str, list[str | None]], rows: in
     return pa.ListArray.from_arrays(pa.array(offsets), pa.array(band_keys), mask=pa.array(~present))
 
 
+def _preprocessed(processor: vorn.Preprocessor | None) -> Callable[[pa.Array], pa.Array]:
+    """Values as ``read_columns`` and ``preprocess`` make them: processed by the native kernel,
+    each distinct value once per batch (without Python strings); "" and what becomes "" are
+    missing, and null stays null."""
+
+    def run(values: pa.Array) -> pa.Array:
+        encoded = values.dictionary_encode()
+        distinct = encoded.dictionary
+        if processor is not None:
+            distinct = pa.array(_native.apply_processor(_native.Strings(distinct, "values"), processor, 1))
+        distinct = distinct.cast(pa.string())
+        present = pc.greater(pc.binary_length(distinct), 0)
+        return pc.if_else(present, distinct, pa.nulls(len(distinct), pa.string())).take(encoded.indices)
+
+    return run
+
+
 def _each_distinct(function: Callable[[str], str | None]) -> Callable[[pa.Array], pa.Array]:
     """Applies a function to strings, each distinct value once per task (null stays null); an
     empty result is null."""
@@ -180,7 +197,7 @@ def _prepare(
     def run(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
         processor = vorn.Preprocessor() if use_processor else None
         # Preprocessed as read_columns and preprocess do it: "" and what becomes "" are missing.
-        preprocessed = _each_distinct(processor.process if processor is not None else str)
+        preprocessed = _preprocessed(processor)
         # Dates are counted in one layout; other values as they are.
         term_keys = [
             _date_terms(fields[name].date_layout or "yyyymmdd") if fields[name].kind == "date" else None
