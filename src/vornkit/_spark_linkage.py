@@ -66,6 +66,7 @@ PREPARE_RECORDS = 1 << 16  # records prepared at once (each distinct value once)
 BROADCAST_ROWS = 4_000_000  # the most rows of a count table sent whole to every executor
 FILTER_BITS_PER_KEY = 16  # bits of the filter of the keys that make pairs, per such key
 DICTIONARY_SHARE = 4  # a shipped string column is dictionary-encoded with at most one distinct value in this many
+HASH_DISTINCT_FROM = 1024  # strings from which _text_hashes looks for repeated ones
 HASH_BITS = 64  # bits of the hashes of keys, ids and term values (see _hash_mask)
 
 _log = logging.getLogger("vornkit.spark")
@@ -649,9 +650,19 @@ def _code(slot: np.ndarray | int, keys: np.ndarray, salt: np.ndarray | int = 0) 
 
 def _text_hashes(texts: pa.Array) -> np.ndarray:
     """A 64-bit hash of each string's UTF-8 bytes (a null's means nothing): term values are counted
-    and looked up by it once no two counted values of a field are found to share one."""
+    and looked up by it once no two counted values of a field are found to share one. Where at
+    least half the strings repeat others, each distinct string is hashed once."""
     if not (pa.types.is_string(texts.type) or pa.types.is_large_string(texts.type)):
         texts = texts.cast(pa.large_string())
+    if len(texts) >= HASH_DISTINCT_FROM:
+        encoded = texts.dictionary_encode()
+        if 0 < 2 * len(encoded.dictionary) <= len(texts):
+            return _byte_hashes(encoded.dictionary)[pc.fill_null(encoded.indices, 0).to_numpy()]
+    return _byte_hashes(texts)
+
+
+def _byte_hashes(texts: pa.Array) -> np.ndarray:
+    """``_text_hashes`` of each string, computed over all their bytes."""
     if not len(texts):
         return np.zeros(0, dtype=np.uint64)
     width = np.dtype(np.int64 if pa.types.is_large_string(texts.type) else np.int32)

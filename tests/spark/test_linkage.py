@@ -162,18 +162,22 @@ def test_values_that_are_not_plain_strings(spark, vks, records):
     ],
     ids=["string", "large", "view", "sliced", "taken"],
 )
-def test_text_hashes_depend_on_the_text_alone(spark, layout):
+@pytest.mark.parametrize("repeats", [1, 200], ids=["once", "repeated"])
+def test_text_hashes_depend_on_the_text_alone(spark, layout, repeats):
     """Term values are looked up by hash: a value hashes alike however its array is laid out, and
-    values differing in one byte, in order or in length do not share a hash."""
-    from vornkit._spark_linkage import _text_hashes
+    whether it is hashed alone or once for all its repeats; values differing in one byte, in
+    order or in length do not share a hash."""
+    from vornkit._spark_linkage import HASH_DISTINCT_FROM, _text_hashes
 
     values = ["", "a", "ab", "ba", "abc", "smith", "smiht", "ñ", "n\u0303", "x" * 300, "x" * 301, None, "smith"]
-    expected = _text_hashes(pa.array(values, pa.string()))
-    hashes = _text_hashes(layout(values))
-    present = [k for k, value in enumerate(values) if value is not None]
+    assert (len(values) * repeats >= HASH_DISTINCT_FROM) == (repeats > 1)
+    expected = np.tile(_text_hashes(pa.array(values, pa.string())), repeats)
+    hashes = _text_hashes(layout(values * repeats))
+    present = [k for k, value in enumerate(values * repeats) if value is not None]
     assert hashes[present].tolist() == expected[present].tolist()
-    assert len(set(hashes[present[:-1]].tolist())) == len(present) - 1  # "smith" twice
-    assert hashes[present[-1]] == hashes[values.index("smith")]
+    first = present[: len(present) // repeats]
+    assert len(set(hashes[first[:-1]].tolist())) == len(first) - 1  # "smith" twice
+    assert hashes[first[-1]] == hashes[values.index("smith")]
 
 
 @pytest.mark.parametrize("listed", [0, 1, 63, 64, 65, 100_000])
