@@ -657,7 +657,8 @@ def _text_hashes(texts: pa.Array) -> np.ndarray:
     if len(texts) >= HASH_DISTINCT_FROM:
         encoded = texts.dictionary_encode()
         if 0 < 2 * len(encoded.dictionary) <= len(texts):
-            return _byte_hashes(encoded.dictionary)[pc.fill_null(encoded.indices, 0).to_numpy()]
+            each: np.ndarray = _byte_hashes(encoded.dictionary)[pc.fill_null(encoded.indices, 0).to_numpy()]
+            return each
     return _byte_hashes(texts)
 
 
