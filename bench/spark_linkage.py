@@ -79,9 +79,8 @@ def compare_with_local(spark, session_start, path, records, truth, repeats):
     pairs = {(row[0], row[1], row[2]) for row in rows}
     equal = pairs == expected
     print(f"vornkit.spark.link: {min(spark_times):.1f} s, {len(pairs):,} pairs, equal to local: {equal}")
-    print(
-        f"  each run: local {', '.join(f'{t:.1f}' for t in local_times)} s; spark {', '.join(f'{t:.1f}' for t in spark_times)} s"
-    )
+    local_runs, spark_runs = (", ".join(f"{t:.1f}" for t in times) for times in (local_times, spark_times))
+    print(f"  each run: local {local_runs} s; spark {spark_runs} s")
     aim = 2 * min(local_times) + session_start
     print(f"aim (twice the local time plus the session start): {aim:.1f} s; met: {min(spark_times) <= aim}")
     ratio = min(spark_times) / min(local_times)
